@@ -1,0 +1,84 @@
+// The file-system and clock services that the portable code needs, with one
+// implementation per system: platform_win.cpp (wide W calls, every path
+// converted from code page 932 at the call, never the system ANSI code page)
+// and platform_posix.cpp (backslashes become slashes, names stay bytes).
+// All paths are zero-terminated code page 932 byte strings.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+// Opens a file with a standard I/O mode ("rb", "rt", "wb", ...); null on failure.
+FILE* OsOpenFile(const char* path, const char* mode);
+
+// Opens the running program's own executable for binary reading. On Windows
+// the module path stays wide, so a program saved under any folder name opens.
+FILE* OsOpenSelf();
+
+// Result of OsCreateFolder.
+enum OsCreateResult {
+    kOsCreated = 0,        // a new folder was made by this call
+    kOsAlreadyExists = 1,  // something of that name was there already
+    kOsCreateFailed = -1,  // anything else (missing parent, no rights, bad name)
+};
+OsCreateResult OsCreateFolder(const char* path);
+
+// Removes an empty folder. 0 on success, -1 on failure.
+int OsRemoveFolder(const char* path);
+
+// Deletes a file. 0 on success, -1 on failure (read-only, in use, missing).
+int OsDeleteFile(const char* path);
+
+// Moves from over to, replacing an existing file. 0 on success, -1 on failure
+// (on Windows a read-only or open destination is not replaced).
+int OsReplaceFile(const char* from, const char* to);
+
+// Current directory as code page 932 into buffer (capacity bytes). 0 on
+// success, -1 when it does not fit or cannot be represented.
+int OsGetCurrentFolder(char* buffer, size_t capacity);
+int OsSetCurrentFolder(const char* path);
+
+// The user's temporary folder, with a trailing separator as the system gives it.
+// On Windows a folder whose name cannot be written in code page 932 is given
+// by its short 8.3 form.
+enum OsTempResult {
+    kOsTempOk = 0,
+    kOsTempTooLong = -1,       // does not fit the buffer
+    kOsTempNotRepresentable = -2,  // no code page 932 form and no short name
+};
+OsTempResult OsGetTempFolder(char* buffer, size_t capacity);
+
+// Kind of a path on disk.
+enum OsPathKind { kOsMissing = 0, kOsFile = 1, kOsFolder = 2 };
+OsPathKind OsGetPathKind(const char* path);
+
+// Last-write time as a Windows FILETIME (100 ns units since 1601-01-01 UTC).
+// On Linux it is the modification time. 0 on success, -1 on failure.
+int OsSetFileTime(const char* path, uint64_t filetime);
+int OsGetFileTime(const char* path, uint64_t* filetime);
+
+// Milliseconds since the system started (timeGetTime on Windows). Tests may
+// replace the clock; passing null restores the system clock.
+uint32_t OsMilliseconds();
+void OsSetClockForTesting(uint32_t (*clock)());
+
+// Directory search with the wildcard rules of Windows (see WildcardMatch).
+// The pattern may carry a folder part; it is searched relative to the current
+// directory. Entries "." and ".." are reported as folders, as Windows does.
+struct OsFindData {
+    bool is_folder;
+    char name[260];  // bare name, code page 932
+};
+struct OsFindHandle;
+// Returns null when nothing matches or the search cannot start.
+OsFindHandle* OsFindFirst(const char* pattern, OsFindData* data);
+// False when there are no more entries.
+bool OsFindNext(OsFindHandle* handle, OsFindData* data);
+void OsFindClose(OsFindHandle* handle);
+
+// Conversions for what the maker's tool shows and reads. Output is cut at a
+// character boundary to capacity. Return false when the input has a byte
+// sequence (or character) that has no form in the other encoding.
+bool OsCp932ToUtf8(const char* cp932, char* utf8, size_t capacity);
+bool OsUtf8ToCp932(const char* utf8, char* cp932, size_t capacity);

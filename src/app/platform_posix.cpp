@@ -1,0 +1,229 @@
+// File-system and clock services on Linux: code page 932 names are used as
+// bytes, and a real backslash separator becomes a slash.
+#include "app/platform.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "app/text.h"
+
+namespace {
+
+// Long enough for any path the program builds, plus room for conversions.
+struct NativePath {
+    char text[PATH_MAX];
+    bool ok;
+};
+
+NativePath ToNative(const char* path) {
+    NativePath native;
+    native.ok = CopyText(native.text, sizeof native.text, path);
+    for (char* p = native.text; *p; p += CharLength(p)) {
+        if (*p == '\\') *p = '/';
+    }
+    return native;
+}
+
+uint32_t (*g_test_clock)() = nullptr;
+
+// Seconds between 1601-01-01 and 1970-01-01.
+const uint64_t kUnixEpochAsFiletime = 116444736000000000ull;
+
+}  // namespace
+
+FILE* OsOpenFile(const char* path, const char* mode) {
+    NativePath native = ToNative(path);
+    if (!native.ok) return nullptr;
+    // Text mode means nothing here: "rt" is read as "r".
+    char native_mode[8];
+    size_t n = 0;
+    for (const char* m = mode; *m && n + 1 < sizeof native_mode; ++m) {
+        if (*m != 't') native_mode[n++] = *m;
+    }
+    native_mode[n] = '\0';
+    return fopen(native.text, native_mode);
+}
+
+FILE* OsOpenSelf() { return fopen("/proc/self/exe", "rb"); }
+
+OsCreateResult OsCreateFolder(const char* path) {
+    NativePath native = ToNative(path);
+    if (!native.ok) return kOsCreateFailed;
+    if (mkdir(native.text, 0777) == 0) return kOsCreated;
+    return errno == EEXIST ? kOsAlreadyExists : kOsCreateFailed;
+}
+
+int OsRemoveFolder(const char* path) {
+    NativePath native = ToNative(path);
+    return native.ok && rmdir(native.text) == 0 ? 0 : -1;
+}
+
+int OsDeleteFile(const char* path) {
+    NativePath native = ToNative(path);
+    if (!native.ok) return -1;
+    struct stat info;
+    if (lstat(native.text, &info) != 0 || S_ISDIR(info.st_mode)) return -1;
+    return unlink(native.text) == 0 ? 0 : -1;
+}
+
+int OsReplaceFile(const char* from, const char* to) {
+    NativePath native_from = ToNative(from);
+    NativePath native_to = ToNative(to);
+    if (!native_from.ok || !native_to.ok) return -1;
+    return rename(native_from.text, native_to.text) == 0 ? 0 : -1;
+}
+
+int OsGetCurrentFolder(char* buffer, size_t capacity) {
+    char native[PATH_MAX];
+    if (!getcwd(native, sizeof native)) return -1;
+    if (!CopyText(buffer, capacity, native)) return -1;
+    return 0;
+}
+
+int OsSetCurrentFolder(const char* path) {
+    NativePath native = ToNative(path);
+    return native.ok && chdir(native.text) == 0 ? 0 : -1;
+}
+
+OsTempResult OsGetTempFolder(char* buffer, size_t capacity) {
+    const char* folder = getenv("TMPDIR");
+    if (!folder || !*folder) folder = "/tmp";
+    if (!CopyText(buffer, capacity, folder)) return kOsTempTooLong;
+    size_t length = strlen(buffer);
+    if (buffer[length - 1] != '/') {
+        if (length + 2 > capacity) return kOsTempTooLong;
+        buffer[length] = '/';
+        buffer[length + 1] = '\0';
+    }
+    return kOsTempOk;
+}
+
+OsPathKind OsGetPathKind(const char* path) {
+    NativePath native = ToNative(path);
+    struct stat info;
+    if (!native.ok || stat(native.text, &info) != 0) return kOsMissing;
+    return S_ISDIR(info.st_mode) ? kOsFolder : kOsFile;
+}
+
+int OsSetFileTime(const char* path, uint64_t filetime) {
+    NativePath native = ToNative(path);
+    if (!native.ok) return -1;
+    struct timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    times[0].tv_sec = 0;
+    int64_t since_epoch = (int64_t)(filetime - kUnixEpochAsFiletime);
+    int64_t seconds = since_epoch / 10000000;
+    int64_t rest = since_epoch % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        seconds -= 1;
+    }
+    times[1].tv_sec = (time_t)seconds;
+    times[1].tv_nsec = (long)(rest * 100);
+    return utimensat(AT_FDCWD, native.text, times, 0) == 0 ? 0 : -1;
+}
+
+int OsGetFileTime(const char* path, uint64_t* filetime) {
+    NativePath native = ToNative(path);
+    struct stat info;
+    if (!native.ok || stat(native.text, &info) != 0) return -1;
+    *filetime = (uint64_t)((int64_t)info.st_mtim.tv_sec * 10000000 + info.st_mtim.tv_nsec / 100) +
+                kUnixEpochAsFiletime;
+    return 0;
+}
+
+uint32_t OsMilliseconds() {
+    if (g_test_clock) return g_test_clock();
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
+}
+
+void OsSetClockForTesting(uint32_t (*clock)()) { g_test_clock = clock; }
+
+struct OsFindHandle {
+    DIR* dir;
+    char folder[PATH_MAX];
+    char pattern[260];
+};
+
+// Fills data with the next entry of the folder that matches the pattern.
+static bool ReadMatching(OsFindHandle* handle, OsFindData* data) {
+    while (struct dirent* entry = readdir(handle->dir)) {
+        if (!WildcardMatch(handle->pattern, entry->d_name)) continue;
+        if (!CopyText(data->name, sizeof data->name, entry->d_name)) continue;
+        char full[PATH_MAX * 2];
+        snprintf(full, sizeof full, "%s/%s", handle->folder, entry->d_name);
+        struct stat info;
+        data->is_folder = stat(full, &info) == 0 && S_ISDIR(info.st_mode);
+        return true;
+    }
+    return false;
+}
+
+OsFindHandle* OsFindFirst(const char* pattern, OsFindData* data) {
+    NativePath native = ToNative(pattern);
+    if (!native.ok) return nullptr;
+    OsFindHandle* handle = (OsFindHandle*)calloc(1, sizeof(OsFindHandle));
+    if (!handle) return nullptr;
+    char* slash = strrchr(native.text, '/');
+    const char* name_pattern = native.text;
+    if (slash) {
+        *slash = '\0';
+        CopyText(handle->folder, sizeof handle->folder, slash == native.text ? "/" : native.text);
+        name_pattern = slash + 1;
+    } else {
+        CopyText(handle->folder, sizeof handle->folder, ".");
+    }
+    if (!CopyText(handle->pattern, sizeof handle->pattern, name_pattern) ||
+        !(handle->dir = opendir(handle->folder))) {
+        free(handle);
+        return nullptr;
+    }
+    if (!ReadMatching(handle, data)) {
+        OsFindClose(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+bool OsFindNext(OsFindHandle* handle, OsFindData* data) {
+    return handle && ReadMatching(handle, data);
+}
+
+void OsFindClose(OsFindHandle* handle) {
+    if (!handle) return;
+    if (handle->dir) closedir(handle->dir);
+    free(handle);
+}
+
+static bool Convert(const char* to, const char* from, const char* input, char* output,
+                    size_t capacity) {
+    if (capacity == 0) return false;
+    iconv_t cd = iconv_open(to, from);
+    if (cd == (iconv_t)-1) return false;
+    char* in = (char*)input;
+    size_t in_left = strlen(input);
+    char* out = output;
+    size_t out_left = capacity - 1;
+    bool ok = iconv(cd, &in, &in_left, &out, &out_left) != (size_t)-1;
+    iconv_close(cd);
+    *out = '\0';
+    return ok && in_left == 0;
+}
+
+bool OsCp932ToUtf8(const char* cp932, char* utf8, size_t capacity) {
+    return Convert("UTF-8", "CP932", cp932, utf8, capacity);
+}
+
+bool OsUtf8ToCp932(const char* utf8, char* cp932, size_t capacity) {
+    return Convert("CP932", "UTF-8", utf8, cp932, capacity);
+}

@@ -1,0 +1,189 @@
+// Code page 932 byte-string helpers (see text.h).
+#include "app/text.h"
+
+#include <string.h>
+
+bool IsLeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+size_t CharLength(const char* text) {
+    if (IsLeadByte((unsigned char)text[0]) && text[1] != '\0') return 2;
+    return 1;
+}
+
+// True when the last byte of text[0..length) is a real backslash, that is one
+// that is not the second byte of a double-byte character. The lead-byte state
+// has to be found by walking from the start: looking only at the byte before
+// would misread a run of double-byte characters.
+static bool EndsWithSeparator(const char* text, size_t length) {
+    if (length == 0) return false;
+    size_t i = 0;
+    size_t last = 0;
+    while (i < length) {
+        last = i;
+        i += CharLength(text + i);
+    }
+    return last == length - 1 && text[last] == '\\';
+}
+
+char* AppendSeparator(char* path, size_t capacity) {
+    size_t length = strlen(path);
+    if (EndsWithSeparator(path, length)) return path;
+    if (length + 2 > capacity) return path;
+    path[length] = '\\';
+    path[length + 1] = '\0';
+    return path;
+}
+
+char* StripSeparator(char* path) {
+    size_t length = strlen(path);
+    if (EndsWithSeparator(path, length)) path[length - 1] = '\0';
+    return path;
+}
+
+const char* FindChar(const char* text, char wanted) {
+    for (const char* p = text; *p; p += CharLength(p)) {
+        if (*p == wanted) return p;
+    }
+    return wanted == '\0' ? text + strlen(text) : nullptr;
+}
+
+const char* FindLastChar(const char* text, char wanted) {
+    const char* found = nullptr;
+    for (const char* p = text; *p; p += CharLength(p)) {
+        if (*p == wanted) found = p;
+    }
+    return found;
+}
+
+const char* FindText(const char* text, const char* wanted) {
+    size_t wanted_length = strlen(wanted);
+    if (wanted_length == 0) return text;
+    for (const char* p = text; *p; p += CharLength(p)) {
+        if (strncmp(p, wanted, wanted_length) == 0) return p;
+    }
+    return nullptr;
+}
+
+bool StartsWith(const char* text, const char* prefix) {
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// Maps a double-byte capital to its small form, or returns 0 when the
+// character has no lower-case form. Full-width Latin: Ａ..Ｚ 0x8260..0x8279 to
+// ａ..ｚ 0x8281..0x829A. Greek: Α..Ω 0x839F..0x83B6 to α..ω 0x83BF..0x83D6.
+// Cyrillic: А..Я 0x8440..0x8460 to а..я 0x8470..0x8491, where the small
+// letters skip 0x847F (not a valid trail byte).
+static unsigned LowerDoubleByte(unsigned code) {
+    if (code >= 0x8260 && code <= 0x8279) return code + 0x21;
+    if (code >= 0x839F && code <= 0x83B6) return code + 0x20;
+    if (code >= 0x8440 && code <= 0x8460) {
+        unsigned small = code + 0x30;
+        if (small >= 0x847F) small += 1;
+        return small;
+    }
+    return 0;
+}
+
+void LowerCaseCp932(char* text) {
+    unsigned char* p = (unsigned char*)text;
+    while (*p) {
+        if (IsLeadByte(*p) && p[1] != 0) {
+            unsigned lower = LowerDoubleByte((unsigned)p[0] << 8 | p[1]);
+            if (lower != 0) {
+                p[0] = (unsigned char)(lower >> 8);
+                p[1] = (unsigned char)lower;
+            }
+            p += 2;
+            continue;
+        }
+        if (*p >= 'A' && *p <= 'Z') *p = (unsigned char)(*p + ('a' - 'A'));
+        p += 1;
+    }
+}
+
+// Copies at most room bytes of src, never splitting a double-byte character.
+static bool CopyWithin(char* dst, size_t room, const char* src) {
+    size_t used = 0;
+    while (src[used]) {
+        size_t step = CharLength(src + used);
+        if (used + step > room) {
+            dst[used] = '\0';
+            return false;
+        }
+        memcpy(dst + used, src + used, step);
+        used += step;
+    }
+    dst[used] = '\0';
+    return true;
+}
+
+bool CopyText(char* dst, size_t capacity, const char* src) {
+    if (capacity == 0) return false;
+    return CopyWithin(dst, capacity - 1, src);
+}
+
+bool AppendText(char* dst, size_t capacity, const char* src) {
+    size_t length = strnlen(dst, capacity);
+    if (length >= capacity) return false;
+    return CopyWithin(dst + length, capacity - 1 - length, src);
+}
+
+static unsigned char AsciiLower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + ('a' - 'A')) : c;
+}
+
+static bool MatchFrom(const char* pattern, const char* name) {
+    while (*pattern) {
+        if (*pattern == '*') {
+            while (*pattern == '*') pattern++;
+            if (*pattern == '\0') return true;
+            for (const char* rest = name;; rest += CharLength(rest)) {
+                if (MatchFrom(pattern, rest)) return true;
+                if (*rest == '\0') return false;
+            }
+        }
+        // ".*" at the end also matches a name that has no dot left.
+        if (pattern[0] == '.' && pattern[1] == '*' && pattern[2] == '\0' && *name == '\0') {
+            return true;
+        }
+        if (*name == '\0') return false;
+        size_t pattern_step = CharLength(pattern);
+        size_t name_step = CharLength(name);
+        if (*pattern == '?') {
+            pattern += 1;
+            name += name_step;
+            continue;
+        }
+        if (pattern_step != name_step) return false;
+        if (pattern_step == 2) {
+            if (pattern[0] != name[0] || pattern[1] != name[1]) return false;
+        } else if (AsciiLower((unsigned char)*pattern) != AsciiLower((unsigned char)*name)) {
+            return false;
+        }
+        pattern += pattern_step;
+        name += name_step;
+    }
+    return *name == '\0';
+}
+
+bool WildcardMatch(const char* pattern, const char* name) { return MatchFrom(pattern, name); }
+
+bool IsValidCp932(const char* text, size_t length) {
+    const unsigned char* p = (const unsigned char*)text;
+    size_t i = 0;
+    while (i < length) {
+        unsigned char c = p[i];
+        if (IsLeadByte(c)) {
+            if (i + 1 >= length) return false;
+            unsigned char t = p[i + 1];
+            if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC))) return false;
+            i += 2;
+            continue;
+        }
+        if (c >= 0x80 && !(c >= 0xA1 && c <= 0xDF)) return false;
+        i += 1;
+    }
+    return true;
+}

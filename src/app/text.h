@@ -1,0 +1,55 @@
+// Code page 932 byte-string helpers shared by every part of the program.
+// A byte 0x5C is a path separator only when it does not follow a lead byte:
+// it is also the second byte of characters such as 表 (0x95 0x5C) and ソ (0x83 0x5C).
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Size of every path buffer of the program, terminator included.
+enum { kPathCapacity = 260 };
+
+// True for the code page 932 lead bytes 0x81..0x9F and 0xE0..0xFC.
+bool IsLeadByte(unsigned char byte);
+
+// Length in bytes of the character starting at text[0] (1 or 2). A lead byte
+// followed by the terminator counts as one byte so that no scan runs past it.
+size_t CharLength(const char* text);
+
+// Appends a backslash unless the path already ends in a real one. Never writes
+// past capacity bytes (terminator included); returns path.
+char* AppendSeparator(char* path, size_t capacity = kPathCapacity);
+
+// Removes one trailing real backslash; returns path.
+char* StripSeparator(char* path);
+
+// Double-byte-aware strchr / strrchr: a match never lies on a second byte.
+const char* FindChar(const char* text, char wanted);
+const char* FindLastChar(const char* text, char wanted);
+
+// Double-byte-aware strstr: a match never begins on a second byte.
+const char* FindText(const char* text, const char* wanted);
+
+// True when text begins with prefix, byte for byte.
+bool StartsWith(const char* text, const char* prefix);
+
+// Lower-cases in place: ASCII A..Z and the double-byte Latin (Ａ..Ｚ),
+// Greek and Cyrillic capitals. Other characters stay as they are.
+void LowerCaseCp932(char* text);
+
+// Copies src into dst (capacity bytes, terminator included), cutting at a
+// character boundary when it does not fit. Returns false when it was cut.
+bool CopyText(char* dst, size_t capacity, const char* src);
+
+// Appends src to the text in dst under the same rule as CopyText.
+bool AppendText(char* dst, size_t capacity, const char* src);
+
+// Windows wildcard match of a bare file name against a pattern: '*' any run,
+// '?' one character, letters compared without regard to ASCII case, and a
+// pattern ending in ".*" also matching a name without a dot ("*.*" matches all).
+bool WildcardMatch(const char* pattern, const char* name);
+
+// True when every character of text (length bytes) is a valid code page 932
+// character: single bytes 0x00..0x80, 0xA0..0xDF; lead byte plus a trail byte
+// in 0x40..0x7E or 0x80..0xFC.
+bool IsValidCp932(const char* text, size_t length);

@@ -1,0 +1,124 @@
+// Code page 932 helpers: the 0x5C second byte, cutting at character
+// boundaries, lower-casing and the Windows wildcard rules.
+#include "app/text.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "texts.h"
+
+namespace {
+
+struct SeparatorCase {
+    const char* path;
+    const char* appended;
+    const char* stripped;
+};
+
+TEST(Text, SeparatorsIgnoreSecondByte5C) {
+    const SeparatorCase cases[] = {
+        {"C:\\Temp", "C:\\Temp\\", "C:\\Temp"},
+        {"C:\\Temp\\", "C:\\Temp\\", "C:\\Temp"},
+        {"", "\\", ""},
+        // 表 = 0x95 0x5C and ソ = 0x83 0x5C end in a byte that looks like a backslash.
+        {"C:\\\x95\x5c", "C:\\\x95\x5c\\", "C:\\\x95\x5c"},
+        {"\x83\x5c", "\x83\x5c\\", "\x83\x5c"},
+        {"\x83\x5c\\", "\x83\x5c\\", "\x83\x5c"},
+        // A run of double-byte characters whose second bytes are lead-byte values:
+        // the last 0x5C here is real (0x81 0x81 is one character, then '\').
+        {"\x81\x81\\", "\x81\x81\\", "\x81\x81"},
+    };
+    for (const SeparatorCase& c : cases) {
+        char buffer[kPathCapacity];
+        strcpy(buffer, c.path);
+        EXPECT_STREQ(AppendSeparator(buffer), c.appended) << c.path;
+        strcpy(buffer, c.path);
+        EXPECT_STREQ(StripSeparator(buffer), c.stripped) << c.path;
+    }
+}
+
+TEST(Text, AppendSeparatorNeverOverruns) {
+    char buffer[8];
+    strcpy(buffer, "abcdefg");  // full: 7 bytes and the terminator
+    AppendSeparator(buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "abcdefg");
+}
+
+TEST(Text, SearchesStepOverDoubleByteCharacters) {
+    const char* name = "\x95\x5c\\x";  // 表 then a real backslash
+    EXPECT_EQ(FindChar(name, '\\'), name + 2);
+    const char* text = "a\\\x95\x5c";
+    EXPECT_EQ(FindLastChar(text, '\\'), text + 1);
+    // 0x5C 0x5C: the first is the second byte of ソ, the second a real one.
+    const char* s = "\x83\x5c\x5cz";
+    EXPECT_EQ(FindText(s, "\\z"), s + 2);
+    EXPECT_EQ(FindText(s, "\x5c\x5c"), nullptr);
+}
+
+TEST(Text, LowerCaseCoversLatinGreekCyrillic) {
+    struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"ABC.TXT", "abc.txt"},
+        {"\x82\x60\x82\x79", "\x82\x81\x82\x9a"},  // Ａ Ｚ -> ａ ｚ
+        {"\x83\x9f\x83\xb6", "\x83\xbf\x83\xd6"},  // Α Ω -> α ω
+        {"\x84\x40\x84\x4e\x84\x4f\x84\x60", "\x84\x70\x84\x7e\x84\x80\x84\x91"},  // А О П Я
+        {"\x83\x5c" "A", "\x83\x5c" "a"},  // ソ stays, A after it is lowered
+        {"\x82\xa0", "\x82\xa0"},        // あ has no case
+    };
+    for (const auto& c : cases) {
+        char buffer[64];
+        strcpy(buffer, c.in);
+        LowerCaseCp932(buffer);
+        EXPECT_STREQ(buffer, c.out) << c.in;
+    }
+}
+
+TEST(Text, CopyCutsAtCharacterBoundary) {
+    char buffer[4];
+    EXPECT_FALSE(CopyText(buffer, sizeof buffer, "a\x95\x5c\x95\x5c"));
+    EXPECT_STREQ(buffer, "a\x95\x5c");
+    EXPECT_FALSE(CopyText(buffer, sizeof buffer, "ab\x95\x5c"));
+    EXPECT_STREQ(buffer, "ab");  // never half a character
+    EXPECT_TRUE(CopyText(buffer, sizeof buffer, "abc"));
+    char joined[6] = "ab";
+    EXPECT_FALSE(AppendText(joined, sizeof joined, "cd\x95\x5c"));
+    EXPECT_STREQ(joined, "abcd");
+}
+
+TEST(Text, WildcardsFollowWindows) {
+    struct {
+        const char* pattern;
+        const char* name;
+        bool match;
+    } cases[] = {
+        {"*.*", "readme", true},      {"*.*", "a.b.c", true},     {"*.txt", "A.TXT", true},
+        {"*.txt", "a.txt.bak", false}, {"?.dat", "ab.dat", false}, {"a?c", "abc", true},
+        {"*", ".", true},              {"save*.sav", "save01.sav", true},
+        {"\x95\x5c*", "\x95\x5c.txt", true}, {"*.env", "install.env", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+    }
+}
+
+TEST(Text, ValidatesCp932) {
+    EXPECT_TRUE(IsValidCp932("abc\x95\x5c\xb1", 6));
+    EXPECT_FALSE(IsValidCp932("\x95", 1));        // lead byte at the end
+    EXPECT_FALSE(IsValidCp932("\x95\x20", 2));    // bad second byte
+    EXPECT_FALSE(IsValidCp932("\xff", 1));
+}
+
+// The program's Japanese texts reach the binary as code page 932 bytes,
+// including second bytes 0x5C (能 in 可能性 is 0x94 0x5C).
+TEST(Text, JapaneseTextsSurviveTheCompiler) {
+    std::string damaged = kTextPayloadDamaged;
+    EXPECT_NE(damaged.find("\x89\xc2\x94\x5c\x90\xab"), std::string::npos);  // 可能性
+    EXPECT_EQ(damaged.size(), 72u);
+    EXPECT_STREQ(kTextAlreadyRunning, "[ %s ] \x82\xcd\x8a\xf9\x82\xc9\x8b\x4e\x93\xae\x92\x86\x82\xc5\x82\xb7");
+}
+
+}  // namespace
