@@ -77,6 +77,14 @@ OsFindHandle* OsFindFirst(const char* pattern, OsFindData* data);
 bool OsFindNext(OsFindHandle* handle, OsFindData* data);
 void OsFindClose(OsFindHandle* handle);
 
+// A lock for one process: a critical section on Windows, a mutex on Linux.
+// Create returns null only when memory runs out.
+struct OsLock;
+OsLock* OsCreateLock();
+void OsEnterLock(OsLock* lock);
+void OsLeaveLock(OsLock* lock);
+void OsDeleteLock(OsLock* lock);
+
 // Conversions for what the maker's tool shows and reads. Output is cut at a
 // character boundary to capacity. Return false when the input has a byte
 // sequence (or character) that has no form in the other encoding.

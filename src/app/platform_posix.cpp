@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <limits.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -203,6 +204,25 @@ void OsFindClose(OsFindHandle* handle) {
     if (!handle) return;
     if (handle->dir) closedir(handle->dir);
     free(handle);
+}
+
+struct OsLock {
+    pthread_mutex_t mutex;
+};
+
+OsLock* OsCreateLock() {
+    OsLock* lock = (OsLock*)malloc(sizeof(OsLock));
+    if (lock) pthread_mutex_init(&lock->mutex, nullptr);
+    return lock;
+}
+
+void OsEnterLock(OsLock* lock) { pthread_mutex_lock(&lock->mutex); }
+void OsLeaveLock(OsLock* lock) { pthread_mutex_unlock(&lock->mutex); }
+
+void OsDeleteLock(OsLock* lock) {
+    if (!lock) return;
+    pthread_mutex_destroy(&lock->mutex);
+    free(lock);
 }
 
 static bool Convert(const char* to, const char* from, const char* input, char* output,
