@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds every program and runs every test suite: the native unit tests, short
+# runs of each fuzzer, and the end-to-end tests under Wine. Ends with one line
+# "N passed, N failed" over all suites and exits non-zero when anything failed.
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+scripts/install-deps.sh
+
+reports=build/reports
+mkdir -p "$reports"
+passed=0
+failed=0
+
+count() {  # suite, passed, failed
+  echo "== $1: $2 passed, $3 failed"
+  passed=$((passed + $2))
+  failed=$((failed + $3))
+}
+
+build() {  # preset, extra configure arguments...
+  local preset=$1
+  shift
+  if cmake --preset "$preset" "$@" >"$reports/configure-$preset.log" 2>&1 &&
+     cmake --build --preset "$preset" -j2 >"$reports/build-$preset.log" 2>&1; then
+    count "build $preset" 1 0
+    return 0
+  fi
+  tail -30 "$reports/configure-$preset.log" "$reports/build-$preset.log"
+  count "build $preset" 0 1
+  return 1
+}
+
+# The Windows programs first: the native vnpack embeds dist/vnupdate.exe.
+build win32 && win32_ok=1 || win32_ok=0
+build native -DVN_STUB_EXE="$root/dist/vnupdate.exe" && native_ok=1 || native_ok=0
+build fuzz && fuzz_ok=1 || fuzz_ok=0
+
+if [ "$native_ok" = 1 ]; then
+  build/native/tests/unit/unit_tests --gtest_output=json:"$reports/unit.json" \
+    >"$reports/unit.log" 2>&1
+  grep -E '^\[  FAILED  \]|Failure$' "$reports/unit.log" | head -40
+  read -r total fails < <(python3 -c '
+import json, sys
+r = json.load(open(sys.argv[1]))
+print(r["tests"], r["failures"] + r.get("errors", 0))' "$reports/unit.json" 2>/dev/null || echo "1 1")
+  count unit $((total - fails)) "$fails"
+fi
+
+if [ "$fuzz_ok" = 1 ]; then
+  fuzz_passed=0
+  fuzz_failed=0
+  for fuzzer in build/fuzz/tests/fuzz/*_fuzz; do
+    [ -x "$fuzzer" ] || continue
+    name=$(basename "$fuzzer")
+    corpus=tests/fuzz/corpus/${name%_fuzz}
+    work=build/fuzz/corpus-$name
+    mkdir -p "$work"
+    seeds=()
+    [ -d "$corpus" ] && seeds=("$corpus")
+    if "$fuzzer" -max_total_time="${VN_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 \
+         -artifact_prefix="build/fuzz/$name-" "$work" "${seeds[@]}" \
+         >"$reports/$name.log" 2>&1; then
+      fuzz_passed=$((fuzz_passed + 1))
+    else
+      echo "fuzzer $name failed:"; tail -30 "$reports/$name.log"
+      fuzz_failed=$((fuzz_failed + 1))
+    fi
+  done
+  count fuzz "$fuzz_passed" "$fuzz_failed"
+fi
+
+if [ "$win32_ok" = 1 ] && [ -f tests/e2e/run.py ]; then
+  python3 tests/e2e/run.py 2>&1 | tee "$reports/e2e.log"
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$reports/e2e.log" | tail -1)
+  if [ -n "$line" ]; then
+    count e2e "$(echo "$line" | cut -d' ' -f1)" "$(echo "$line" | cut -d' ' -f3)"
+  else
+    count e2e 0 1
+  fi
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,170 @@
+// The work folder's lifecycle, the fresh-folder rule and deletion by pattern,
+// on a real temporary directory.
+#include "app/workfolder.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "app/platform.h"
+
+namespace {
+
+uint32_t g_clock_value;
+uint32_t FixedClock() { return g_clock_value; }
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+void Touch(const std::string& path) { std::ofstream(path) << "x"; }
+
+std::string CurrentFolder() {
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? buffer : "";
+}
+
+// Each test gets its own temporary folder as TMPDIR and as starting directory.
+class WorkFolderTest : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vnupdate-workfolder-XXXXXX";
+        root_ = mkdtemp(pattern);
+        start_ = root_ + "/start";
+        mkdir(start_.c_str(), 0777);
+        previous_ = CurrentFolder();
+        chdir(start_.c_str());
+        const char* old_tmp = getenv("TMPDIR");
+        old_tmp_ = old_tmp ? old_tmp : "";
+        had_tmp_ = old_tmp != nullptr;
+        setenv("TMPDIR", root_.c_str(), 1);
+        OsSetClockForTesting(FixedClock);
+    }
+    void TearDown() override {
+        OsSetClockForTesting(nullptr);
+        if (had_tmp_) setenv("TMPDIR", old_tmp_.c_str(), 1);
+        else unsetenv("TMPDIR");
+        chdir(previous_.c_str());
+        std::string command = "rm -rf '" + root_ + "'";
+        system(command.c_str());
+    }
+    std::string root_, start_, previous_, old_tmp_;
+    bool had_tmp_ = false;
+};
+
+TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
+    g_clock_value = 123456;
+    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    std::string expected = root_ + "/TempGPInstallFolder_000123456";
+    EXPECT_EQ(CurrentFolder(), expected);
+    Touch("install.env");
+    Touch("readme.txt");
+    RemoveWorkFolder();
+    EXPECT_FALSE(Exists(expected));
+    EXPECT_EQ(CurrentFolder(), start_);
+    EXPECT_STREQ(WorkFolderPath(), "");
+}
+
+TEST_F(WorkFolderTest, ClockFromTwoToThe31IsPrintedNegative) {
+    g_clock_value = 0xFFFFFFFFu;
+    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    EXPECT_EQ(CurrentFolder(), root_ + "/TempGPInstallFolder_-00000001");
+    RemoveWorkFolder();
+}
+
+TEST_F(WorkFolderTest, ExistingFolderIsNeverReused) {
+    g_clock_value = 500;
+    std::string planted = root_ + "/TempGPInstallFolder_000000500";
+    mkdir(planted.c_str(), 0777);
+    Touch(planted + "/install.env");
+
+    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    EXPECT_EQ(CurrentFolder(), root_ + "/TempGPInstallFolder_000000501");
+    RemoveWorkFolder();
+    EXPECT_TRUE(Exists(planted + "/install.env")) << "a folder we did not make was emptied";
+    EXPECT_FALSE(Exists(root_ + "/TempGPInstallFolder_000000501"));
+}
+
+TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {
+    g_clock_value = 1000;
+    for (int i = 0; i < 64; ++i) {
+        std::string planted = root_ + "/TempGPInstallFolder_" + std::to_string(1000001000 + i).substr(1);
+        mkdir(planted.c_str(), 0777);
+        Touch(planted + "/keep.dat");
+    }
+    EXPECT_EQ(CreateWorkFolder(), kWorkFolderFailed);
+    EXPECT_EQ(CurrentFolder(), start_);
+    RemoveWorkFolder();
+    EXPECT_TRUE(Exists(root_ + "/TempGPInstallFolder_000001000/keep.dat"));
+    EXPECT_TRUE(Exists(root_ + "/TempGPInstallFolder_000001063/keep.dat"));
+}
+
+TEST_F(WorkFolderTest, SubfolderKeepsWorkFolderAlive) {
+    g_clock_value = 42;
+    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    std::string work = CurrentFolder();
+    mkdir("DirectX", 0777);
+    Touch("DirectX/dxsetup.exe");
+    Touch("insttscr.rct");
+    RemoveWorkFolder();
+    EXPECT_FALSE(Exists(work + "/insttscr.rct"));
+    EXPECT_TRUE(Exists(work + "/DirectX/dxsetup.exe"));
+}
+
+TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
+    std::string folder = root_ + "/game";
+    mkdir(folder.c_str(), 0777);
+    mkdir((folder + "/sub").c_str(), 0777);
+    mkdir((folder + "/sub/deeper").c_str(), 0777);
+    mkdir((folder + "/sub/inner.dir").c_str(), 0777);
+    for (const char* name : {"a.sav", "b.sav", "c.txt", "sub/x.dat", "sub/y", "sub/deeper/z.dat",
+                             "\x95\x5c.sav"}) {
+        Touch(folder + "/" + name);
+    }
+
+    struct {
+        const char* pattern;
+        const char* deleted[3];
+        const char* kept[3];
+    } cases[] = {
+        {"*.none", {}, {"a.sav", "c.txt", "sub/x.dat"}},
+        {"*.sav", {"a.sav", "b.sav", "\x95\x5c.sav"}, {"c.txt", "sub/x.dat"}},
+        {"sub\\*.*", {"sub/x.dat", "sub/y"}, {"sub/deeper/z.dat", "c.txt"}},
+        {"missing\\*.*", {}, {"c.txt", "sub/deeper/z.dat"}},
+    };
+    for (const auto& c : cases) {
+        DeleteMatchingFiles(folder.c_str(), c.pattern);
+        EXPECT_EQ(CurrentFolder(), start_) << c.pattern;
+        for (const char* name : c.deleted) {
+            if (!name) continue;
+            EXPECT_FALSE(Exists(folder + "/" + name)) << c.pattern << " " << name;
+        }
+        for (const char* name : c.kept) {
+            if (!name) continue;
+            EXPECT_TRUE(Exists(folder + "/" + name)) << c.pattern << " " << name;
+        }
+    }
+    EXPECT_TRUE(Exists(folder + "/sub/deeper"));
+    EXPECT_TRUE(Exists(folder + "/sub/inner.dir"));
+}
+
+TEST_F(WorkFolderTest, FinderReturnsPatternFolderPart) {
+    mkdir("data", 0777);
+    mkdir("data/nested", 0777);
+    Touch("data/one.sav");
+    ASSERT_EQ(FileFinderBegin("data\\*.*"), 0);
+    const char* path = FileFinderNext();
+    ASSERT_NE(path, nullptr);
+    EXPECT_STREQ(path, "data\\one.sav");
+    EXPECT_EQ(FileFinderNext(), nullptr);
+    EXPECT_EQ(FileFinderNext(), nullptr);  // a finished search stays finished
+    EXPECT_EQ(FileFinderBegin("data\\*.txt"), 1);
+    EXPECT_EQ(FileFinderNext(), nullptr);
+}
+
+}  // namespace
