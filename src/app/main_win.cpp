@@ -19,7 +19,9 @@ namespace {
 // The one configuration file of the payload, by the name its readers take.
 char g_settings_name[128];
 
-void ReleaseCom() { CoUninitialize(); }
+void ReleaseCom() {
+    CoUninitialize();
+}
 
 // Reports a start-up failure after which nothing can go on, and ends the run.
 [[noreturn]] void FailStartup(const char* text) {
@@ -60,8 +62,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // and the single-instance mutex go here.
 
     for (;;) {
-        INT_PTR result =
-            DialogBoxParamW(instance, L"MAINDIALOG", nullptr, StartupWindowProc, 0);
+        INT_PTR result = DialogBoxParamW(instance, L"MAINDIALOG", nullptr, StartupWindowProc, 0);
         if (result == 0) break;
         // -1: the window could not be created at all; showing it again would
         // only fail again, for ever.

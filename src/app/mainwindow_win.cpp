@@ -13,9 +13,13 @@ char g_main_window_text[kPathCapacity];
 
 }  // namespace
 
-void SetMainWindow(HWND window) { g_main_window = window; }
+void SetMainWindow(HWND window) {
+    g_main_window = window;
+}
 
-HWND GetMainWindow() { return g_main_window; }
+HWND GetMainWindow() {
+    return g_main_window;
+}
 
 const char* GetMainWindowText() {
     g_main_window_text[0] = '\0';

@@ -142,8 +142,8 @@ int OsGetFileTime(const char* path, uint64_t* filetime) {
     WidePath wide = ToWidePath(path);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!wide.ok || !GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data)) return -1;
-    *filetime = ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) |
-                data.ftLastWriteTime.dwLowDateTime;
+    *filetime =
+        ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) | data.ftLastWriteTime.dwLowDateTime;
     return 0;
 }
 
@@ -152,7 +152,9 @@ uint32_t OsMilliseconds() {
     return timeGetTime();
 }
 
-void OsSetClockForTesting(uint32_t (*clock)()) { g_test_clock = clock; }
+void OsSetClockForTesting(uint32_t (*clock)()) {
+    g_test_clock = clock;
+}
 
 struct OsFindHandle {
     HANDLE search;
@@ -211,8 +213,12 @@ OsLock* OsCreateLock() {
     return lock;
 }
 
-void OsEnterLock(OsLock* lock) { EnterCriticalSection(&lock->section); }
-void OsLeaveLock(OsLock* lock) { LeaveCriticalSection(&lock->section); }
+void OsEnterLock(OsLock* lock) {
+    EnterCriticalSection(&lock->section);
+}
+void OsLeaveLock(OsLock* lock) {
+    LeaveCriticalSection(&lock->section);
+}
 
 void OsDeleteLock(OsLock* lock) {
     if (!lock) return;
@@ -243,8 +249,8 @@ static bool ConvertThroughWide(UINT from_page, UINT to_page, const char* input, 
     // units can never fit.
     int count = (size_t)wide_length < capacity ? wide_length : (int)(capacity - 1);
     if (count < wide_length) ok = false;
-    if (count > 0 && wide[count] >= 0xDC00 && wide[count] <= 0xDFFF &&
-        wide[count - 1] >= 0xD800 && wide[count - 1] <= 0xDBFF) {
+    if (count > 0 && wide[count] >= 0xDC00 && wide[count] <= 0xDFFF && wide[count - 1] >= 0xD800 &&
+        wide[count - 1] <= 0xDBFF) {
         --count;
     }
     for (;;) {
@@ -252,8 +258,8 @@ static bool ConvertThroughWide(UINT from_page, UINT to_page, const char* input, 
         // CP_UTF8 refuses a used-default argument; every code point has a form there.
         BOOL* default_flag = to_page == CP_UTF8 ? nullptr : &used_default;
         DWORD flags = to_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-        int needed = WideCharToMultiByte(to_page, flags, wide, count, nullptr, 0, nullptr,
-                                         default_flag);
+        int needed =
+            WideCharToMultiByte(to_page, flags, wide, count, nullptr, 0, nullptr, default_flag);
         if (needed <= 0 || used_default) {
             ok = false;
             break;

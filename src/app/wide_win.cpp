@@ -10,7 +10,9 @@ namespace {
 const UINT kCodePage932 = 932;
 
 // MultiByteToWideChar and WideCharToMultiByte take int lengths.
-int ClampToInt(size_t value) { return value > 0x7FFFFFFF ? 0x7FFFFFFF : (int)value; }
+int ClampToInt(size_t value) {
+    return value > 0x7FFFFFFF ? 0x7FFFFFFF : (int)value;
+}
 
 }  // namespace
 
@@ -80,9 +82,9 @@ void WideToCp932ForDisplay(const wchar_t* wide, char* text, size_t capacity) {
         int needed = WideCharToMultiByte(kCodePage932, WC_NO_BEST_FIT_CHARS, wide,
                                          ClampToInt(length), nullptr, 0, nullptr, nullptr);
         if (needed > 0 && (size_t)needed < capacity) {
-            int written = WideCharToMultiByte(kCodePage932, WC_NO_BEST_FIT_CHARS, wide,
-                                              ClampToInt(length), text, ClampToInt(capacity - 1),
-                                              nullptr, nullptr);
+            int written =
+                WideCharToMultiByte(kCodePage932, WC_NO_BEST_FIT_CHARS, wide, ClampToInt(length),
+                                    text, ClampToInt(capacity - 1), nullptr, nullptr);
             text[written > 0 ? written : 0] = '\0';
             return;
         }

@@ -18,7 +18,9 @@ HWND g_window = nullptr;
 HWND g_animation = nullptr;
 int32_t g_total = 0;
 
-HWND AsWindow(CopyProgressHandle handle) { return reinterpret_cast<HWND>(handle); }
+HWND AsWindow(CopyProgressHandle handle) {
+    return reinterpret_cast<HWND>(handle);
+}
 
 // Progress bars take 16-bit bounds in PBM_SETRANGE.
 WORD ToRangeBound(int32_t value) {
@@ -55,8 +57,7 @@ INT_PTR OnInitDialog(HWND window) {
 
 }  // namespace
 
-static INT_PTR CALLBACK CopyProgressProc(HWND window, UINT message, WPARAM wparam,
-                                         LPARAM lparam) {
+static INT_PTR CALLBACK CopyProgressProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog(window);

@@ -17,8 +17,8 @@ namespace {
 
 // Japanese (Japan): tells the clipboard how to read the CF_TEXT bytes when a
 // program asks for a format that the system has to derive from them.
-const LCID kJapaneseLocale = MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN),
-                                      SORT_DEFAULT);
+const LCID kJapaneseLocale =
+    MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), SORT_DEFAULT);
 
 int ShowBox(const char* text, UINT style) {
     HWND owner = GetMainWindow();

@@ -45,8 +45,8 @@ int RunProgram(const char* program_path) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(nullptr, wide.text, nullptr, nullptr, FALSE, 0, nullptr,
-                                  nullptr, &startup, &process);
+    BOOL started = CreateProcessW(nullptr, wide.text, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &startup, &process);
     if (started) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);

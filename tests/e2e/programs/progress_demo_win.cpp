@@ -21,7 +21,9 @@ struct DemoFile {
 // A Japanese folder name (ゲーム, "game") and a 0x5C second byte (表) among the paths.
 const DemoFile kFiles[] = {
     {"C:\\Program Files\\\x83\x51\x81\x5b\x83\x80\\data.arc", 12},
-    {"C:\\Program Files\\\x83\x51\x81\x5b\x83\x80\\\x95\x5c" "bg.arc", 30},
+    {"C:\\Program Files\\\x83\x51\x81\x5b\x83\x80\\\x95\x5c"
+     "bg.arc",
+     30},
     {"C:\\Program Files\\\x83\x51\x81\x5b\x83\x80\\velnor.exe", 6},
 };
 
