@@ -1,0 +1,46 @@
+// The main window record and the message pump of the one GUI thread.
+#include "app/mainwindow_win.h"
+
+#include <stdlib.h>
+
+#include "app/text.h"
+#include "app/wide_win.h"
+
+namespace {
+
+HWND g_main_window = nullptr;
+char g_main_window_text[kPathCapacity];
+
+}  // namespace
+
+void SetMainWindow(HWND window) {
+    g_main_window = window;
+}
+
+HWND GetMainWindow() {
+    return g_main_window;
+}
+
+const char* GetMainWindowText() {
+    g_main_window_text[0] = '\0';
+    if (!g_main_window) return g_main_window_text;
+    wchar_t title[kPathCapacity];
+    if (GetWindowTextW(g_main_window, title, kPathCapacity) > 0) {
+        WideToCp932ForDisplay(title, g_main_window_text, sizeof g_main_window_text);
+    }
+    return g_main_window_text;
+}
+
+int PumpMessages() {
+    int dispatched = 0;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        // The quit message ends the process where it stands: the work folder
+        // and everything else are left as they are.
+        if (message.message == WM_QUIT) exit((int)message.wParam);
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+        ++dispatched;
+    }
+    return dispatched;
+}

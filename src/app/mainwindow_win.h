@@ -1,0 +1,18 @@
+// The main window record: the start-up window registers itself here, and every
+// message box and secondary dialog takes it as owner and its title as caption.
+#pragma once
+
+#include <windows.h>
+
+#include "app/mainwindow.h"
+
+// Stores the main window. Called once, when the start-up window initialises;
+// never cleared.
+void SetMainWindow(HWND window);
+
+// The stored main window, or null before the start-up window exists.
+HWND GetMainWindow();
+
+// The main window's current title as code page 932 in a process-wide 260-byte
+// buffer (valid until the next call); empty when there is no main window.
+const char* GetMainWindowText();

@@ -1,0 +1,293 @@
+// File-system and clock services on Windows. Every path arrives as code page
+// 932 bytes and is converted to UTF-16 at the call; only W functions are used,
+// so the updater behaves the same whatever language the system is set to.
+#include "app/platform.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "app/text.h"
+#include "app/wide_win.h"
+
+namespace {
+
+uint32_t (*g_test_clock)() = nullptr;
+
+// Standard I/O modes are plain ASCII: widen them byte by byte.
+bool WidenMode(const char* mode, wchar_t* wide, size_t capacity) {
+    size_t i = 0;
+    for (; mode[i]; ++i) {
+        if (i + 1 >= capacity || (unsigned char)mode[i] >= 0x80) return false;
+        wide[i] = (wchar_t)(unsigned char)mode[i];
+    }
+    wide[i] = L'\0';
+    return true;
+}
+
+}  // namespace
+
+FILE* OsOpenFile(const char* path, const char* mode) {
+    WidePath wide = ToWidePath(path);
+    wchar_t wide_mode[16];
+    if (!wide.ok || !WidenMode(mode, wide_mode, 16)) return nullptr;
+    return _wfopen(wide.text, wide_mode);
+}
+
+FILE* OsOpenSelf() {
+    // Kept wide from start to end: the folder the user saved the updater in
+    // may have a name that code page 932 cannot write.
+    static wchar_t module[32768];
+    DWORD length = GetModuleFileNameW(nullptr, module, 32768);
+    if (length == 0 || length >= 32768) return nullptr;
+    return _wfopen(module, L"rb");
+}
+
+OsCreateResult OsCreateFolder(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return kOsCreateFailed;
+    if (CreateDirectoryW(wide.text, nullptr)) return kOsCreated;
+    return GetLastError() == ERROR_ALREADY_EXISTS ? kOsAlreadyExists : kOsCreateFailed;
+}
+
+int OsRemoveFolder(const char* path) {
+    WidePath wide = ToWidePath(path);
+    return wide.ok && RemoveDirectoryW(wide.text) ? 0 : -1;
+}
+
+int OsDeleteFile(const char* path) {
+    WidePath wide = ToWidePath(path);
+    return wide.ok && DeleteFileW(wide.text) ? 0 : -1;
+}
+
+int OsReplaceFile(const char* from, const char* to) {
+    WidePath wide_from = ToWidePath(from);
+    WidePath wide_to = ToWidePath(to);
+    if (!wide_from.ok || !wide_to.ok) return -1;
+    return MoveFileExW(wide_from.text, wide_to.text, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+}
+
+int OsGetCurrentFolder(char* buffer, size_t capacity) {
+    if (capacity == 0) return -1;
+    buffer[0] = '\0';
+    wchar_t wide[kWidePathCapacity];
+    DWORD length = GetCurrentDirectoryW(kWidePathCapacity, wide);
+    if (length == 0 || length >= kWidePathCapacity) return -1;
+    return WideToCp932(wide, buffer, capacity) ? 0 : -1;
+}
+
+int OsSetCurrentFolder(const char* path) {
+    WidePath wide = ToWidePath(path);
+    return wide.ok && SetCurrentDirectoryW(wide.text) ? 0 : -1;
+}
+
+OsTempResult OsGetTempFolder(char* buffer, size_t capacity) {
+    if (capacity == 0) return kOsTempTooLong;
+    buffer[0] = '\0';
+    wchar_t wide[kWidePathCapacity];
+    DWORD length = GetTempPathW(kWidePathCapacity, wide);
+    if (length == 0 || length >= kWidePathCapacity) return kOsTempTooLong;
+    if (WideToCp932(wide, buffer, capacity)) return kOsTempOk;
+
+    // Either too long or not writable in code page 932. Tell the two apart
+    // with a conversion into a buffer that is large enough.
+    char probe[kWidePathCapacity * 2];
+    bool representable = WideToCp932(wide, probe, sizeof probe);
+
+    // The 8.3 short name is plain ASCII when the volume keeps short names; it
+    // also helps a long path that merely does not fit.
+    wchar_t short_name[kWidePathCapacity];
+    DWORD short_length = GetShortPathNameW(wide, short_name, kWidePathCapacity);
+    if (short_length > 0 && short_length < kWidePathCapacity &&
+        WideToCp932(short_name, buffer, capacity)) {
+        return kOsTempOk;
+    }
+    if (!representable) {
+        char short_probe[kWidePathCapacity * 2];
+        bool short_representable = short_length > 0 && short_length < kWidePathCapacity &&
+                                   WideToCp932(short_name, short_probe, sizeof short_probe);
+        if (!short_representable) return kOsTempNotRepresentable;
+    }
+    return kOsTempTooLong;
+}
+
+OsPathKind OsGetPathKind(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return kOsMissing;
+    DWORD attributes = GetFileAttributesW(wide.text);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return kOsMissing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? kOsFolder : kOsFile;
+}
+
+int OsSetFileTime(const char* path, uint64_t filetime) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return -1;
+    // An existing file only, opened without sharing: the time is set on the
+    // file just written, never on one created here by accident.
+    HANDLE file = CreateFileW(wide.text, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    FILETIME last_write;
+    last_write.dwLowDateTime = (DWORD)filetime;
+    last_write.dwHighDateTime = (DWORD)(filetime >> 32);
+    BOOL ok = SetFileTime(file, nullptr, nullptr, &last_write);
+    CloseHandle(file);
+    return ok ? 0 : -1;
+}
+
+int OsGetFileTime(const char* path, uint64_t* filetime) {
+    WidePath wide = ToWidePath(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!wide.ok || !GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data)) return -1;
+    *filetime =
+        ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return 0;
+}
+
+uint32_t OsMilliseconds() {
+    if (g_test_clock) return g_test_clock();
+    return timeGetTime();
+}
+
+void OsSetClockForTesting(uint32_t (*clock)()) {
+    g_test_clock = clock;
+}
+
+struct OsFindHandle {
+    HANDLE search;
+};
+
+// Reports one system record as a code page 932 name. A name that code page
+// 932 cannot write is reported by its short 8.3 form when it has one, so that
+// such a file can still be deleted; without one the entry is skipped.
+static bool TakeRecord(const WIN32_FIND_DATAW& record, OsFindData* data) {
+    data->is_folder = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (WideToCp932(record.cFileName, data->name, sizeof data->name)) return true;
+    return record.cAlternateFileName[0] &&
+           WideToCp932(record.cAlternateFileName, data->name, sizeof data->name);
+}
+
+OsFindHandle* OsFindFirst(const char* pattern, OsFindData* data) {
+    WidePath wide = ToWidePath(pattern);
+    if (!wide.ok) return nullptr;
+    WIN32_FIND_DATAW record;
+    HANDLE search = FindFirstFileW(wide.text, &record);
+    if (search == INVALID_HANDLE_VALUE) return nullptr;
+    OsFindHandle* handle = (OsFindHandle*)malloc(sizeof(OsFindHandle));
+    if (!handle) {
+        FindClose(search);
+        return nullptr;
+    }
+    handle->search = search;
+    if (TakeRecord(record, data)) return handle;
+    if (OsFindNext(handle, data)) return handle;
+    OsFindClose(handle);
+    return nullptr;
+}
+
+bool OsFindNext(OsFindHandle* handle, OsFindData* data) {
+    if (!handle) return false;
+    WIN32_FIND_DATAW record;
+    while (FindNextFileW(handle->search, &record)) {
+        if (TakeRecord(record, data)) return true;
+    }
+    return false;
+}
+
+void OsFindClose(OsFindHandle* handle) {
+    if (!handle) return;
+    FindClose(handle->search);
+    free(handle);
+}
+
+struct OsLock {
+    CRITICAL_SECTION section;
+};
+
+OsLock* OsCreateLock() {
+    OsLock* lock = (OsLock*)malloc(sizeof(OsLock));
+    if (lock) InitializeCriticalSection(&lock->section);
+    return lock;
+}
+
+void OsEnterLock(OsLock* lock) {
+    EnterCriticalSection(&lock->section);
+}
+void OsLeaveLock(OsLock* lock) {
+    LeaveCriticalSection(&lock->section);
+}
+
+void OsDeleteLock(OsLock* lock) {
+    if (!lock) return;
+    DeleteCriticalSection(&lock->section);
+    free(lock);
+}
+
+// Converts between two code pages through UTF-16. The output is cut at a
+// character boundary of the target when it does not fit (result false).
+static bool ConvertThroughWide(UINT from_page, UINT to_page, const char* input, char* output,
+                               size_t capacity) {
+    if (capacity == 0) return false;
+    output[0] = '\0';
+    size_t input_length = strlen(input);
+    if (input_length == 0) return true;
+    if (input_length > 0x3FFFFFFF) return false;
+    int wide_length =
+        MultiByteToWideChar(from_page, MB_ERR_INVALID_CHARS, input, (int)input_length, nullptr, 0);
+    if (wide_length <= 0) return false;
+    wchar_t* wide = (wchar_t*)malloc(((size_t)wide_length + 1) * sizeof(wchar_t));
+    if (!wide) return false;
+    MultiByteToWideChar(from_page, MB_ERR_INVALID_CHARS, input, (int)input_length, wide,
+                        wide_length);
+    wide[wide_length] = L'\0';
+
+    bool ok = true;
+    // Every UTF-16 unit becomes at least one byte, so more than capacity - 1
+    // units can never fit.
+    int count = (size_t)wide_length < capacity ? wide_length : (int)(capacity - 1);
+    if (count < wide_length) ok = false;
+    if (count > 0 && wide[count] >= 0xDC00 && wide[count] <= 0xDFFF && wide[count - 1] >= 0xD800 &&
+        wide[count - 1] <= 0xDBFF) {
+        --count;
+    }
+    for (;;) {
+        BOOL used_default = FALSE;
+        // CP_UTF8 refuses a used-default argument; every code point has a form there.
+        BOOL* default_flag = to_page == CP_UTF8 ? nullptr : &used_default;
+        DWORD flags = to_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+        int needed =
+            WideCharToMultiByte(to_page, flags, wide, count, nullptr, 0, nullptr, default_flag);
+        if (needed <= 0 || used_default) {
+            ok = false;
+            break;
+        }
+        if ((size_t)needed < capacity) {
+            WideCharToMultiByte(to_page, flags, wide, count, output, (int)capacity, nullptr,
+                                nullptr);
+            output[needed] = '\0';
+            break;
+        }
+        // Too long: drop one character (a surrogate pair as a whole) and retry.
+        ok = false;
+        --count;
+        if (count > 0 && wide[count] >= 0xDC00 && wide[count] <= 0xDFFF &&
+            wide[count - 1] >= 0xD800 && wide[count - 1] <= 0xDBFF) {
+            --count;
+        }
+        if (count == 0) break;
+    }
+    if (count == 0) output[0] = '\0';
+    free(wide);
+    return ok;
+}
+
+bool OsCp932ToUtf8(const char* cp932, char* utf8, size_t capacity) {
+    return ConvertThroughWide(932, CP_UTF8, cp932, utf8, capacity);
+}
+
+bool OsUtf8ToCp932(const char* utf8, char* cp932, size_t capacity) {
+    return ConvertThroughWide(CP_UTF8, 932, utf8, cp932, capacity);
+}

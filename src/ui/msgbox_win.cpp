@@ -1,0 +1,120 @@
+// Message boxes, the clipboard copy of error texts and the allocation that
+// tells the user when memory runs out. Texts are code page 932 and are shown
+// through MessageBoxW after an explicit conversion.
+#include <windows.h>
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/mainwindow_win.h"
+#include "app/text.h"
+#include "app/wide_win.h"
+#include "texts.h"
+#include "ui/msgbox.h"
+
+namespace {
+
+// Japanese (Japan): tells the clipboard how to read the CF_TEXT bytes when a
+// program asks for a format that the system has to derive from them.
+const LCID kJapaneseLocale =
+    MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), SORT_DEFAULT);
+
+int ShowBox(const char* text, UINT style) {
+    HWND owner = GetMainWindow();
+    wchar_t wide_text[kBoxTextCapacity];
+    Cp932ToWideForDisplay(text, wide_text, kBoxTextCapacity);
+    wchar_t wide_caption[kPathCapacity];
+    Cp932ToWideForDisplay(GetMainWindowText(), wide_caption, kPathCapacity);
+    return MessageBoxW(owner, wide_text, wide_caption, style);
+}
+
+void BringMainWindowForward() {
+    HWND owner = GetMainWindow();
+    if (owner) SetForegroundWindow(owner);
+}
+
+// A movable global block holding size bytes copied from data; null on failure.
+HGLOBAL CopyToGlobal(const void* data, size_t size) {
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    if (!block) return nullptr;
+    void* target = GlobalLock(block);
+    if (!target) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    memcpy(target, data, size);
+    GlobalUnlock(block);
+    return block;
+}
+
+}  // namespace
+
+void ErrorRetryBox(const char* format, ...) {
+    char text[kBoxTextCapacity];
+    va_list args;
+    va_start(args, format);
+    FormatBoxText(text, sizeof text, format, args);
+    va_end(args);
+    BringMainWindowForward();
+    CopyToClipboard(text);
+    if (ShowBox(text, MB_RETRYCANCEL | MB_ICONERROR) == IDCANCEL) exit(-1);
+}
+
+void ErrorBox(const char* format, ...) {
+    char text[kBoxTextCapacity];
+    va_list args;
+    va_start(args, format);
+    FormatBoxText(text, sizeof text, format, args);
+    va_end(args);
+    BringMainWindowForward();
+    CopyToClipboard(text);
+    ShowBox(text, MB_OK | MB_ICONERROR);
+}
+
+bool AskYesNo(const char* format, ...) {
+    char text[kBoxTextCapacity];
+    va_list args;
+    va_start(args, format);
+    FormatBoxText(text, sizeof text, format, args);
+    va_end(args);
+    BringMainWindowForward();
+    return ShowBox(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+int CopyToClipboard(const char* text) {
+    // The code page 932 bytes as CF_TEXT, and the same text as UTF-16 beside
+    // them: a program on a system set to another language would otherwise
+    // read the bytes in its own code page and paste garbage.
+    HGLOBAL ansi = CopyToGlobal(text, strlen(text) + 1);
+    if (!ansi) return -1;
+    wchar_t wide[kBoxTextCapacity];
+    Cp932ToWideForDisplay(text, wide, kBoxTextCapacity);
+    HGLOBAL unicode = CopyToGlobal(wide, (wcslen(wide) + 1) * sizeof(wchar_t));
+    HGLOBAL locale = CopyToGlobal(&kJapaneseLocale, sizeof kJapaneseLocale);
+
+    if (OpenClipboard(GetActiveWindow())) {
+        EmptyClipboard();
+        // A block handed over belongs to the clipboard; one refused stays ours.
+        if (SetClipboardData(CF_TEXT, ansi)) ansi = nullptr;
+        if (unicode && SetClipboardData(CF_UNICODETEXT, unicode)) unicode = nullptr;
+        if (locale && SetClipboardData(CF_LOCALE, locale)) locale = nullptr;
+        CloseClipboard();
+    }
+    if (ansi) GlobalFree(ansi);
+    if (unicode) GlobalFree(unicode);
+    if (locale) GlobalFree(locale);
+    return 0;
+}
+
+void* AllocOrAbort(size_t size) {
+    // Sixteen bytes of slack beyond the request, as callers have always had.
+    void* block = size <= SIZE_MAX - 16 ? malloc(size + 16) : nullptr;
+    if (block) return block;
+    wchar_t text[128];
+    wchar_t caption[16];
+    Cp932ToWideForDisplay(kTextOutOfMemory, text, 128);
+    Cp932ToWideForDisplay(kTextMallocCaption, caption, 16);
+    MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
+    exit(-1);
+}

@@ -1,0 +1,313 @@
+// Checks of the Win32 side of the updater that need a real (or Wine) system:
+// the code page 932 conversions, the platform module with names whose second
+// byte is 0x5C or that code page 932 cannot write, the box text cut, the
+// clipboard, the pump and the window placement. Prints one line per failed
+// check; the exit code is the number of failures.
+//
+// platform_check.exe SCRATCH_FOLDER   (an existing, empty, plain-ASCII folder)
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "app/mainwindow_win.h"
+#include "app/platform.h"
+#include "app/text.h"
+#include "app/wide_win.h"
+#include "app/workfolder.h"
+#include "ui/msgbox.h"
+#include "ui/placement_win.h"
+
+namespace {
+
+int g_failures = 0;
+
+void Check(bool ok, const char* what) {
+    if (ok) return;
+    ++g_failures;
+    printf("FAILED: %s\n", what);
+}
+
+// Code page 932 spellings used below. 表 and ソ end in 0x5C.
+#define HYO "\x95\x5c"
+#define SO "\x83\x5c"
+#define A_HIRA "\x82\xa0"
+
+void CheckStrictConversions() {
+    struct Case {
+        const char* name;
+        const char* text;
+        size_t capacity;
+        bool ok;
+        const wchar_t* wide;
+    };
+    const Case cases[] = {
+        {"0x5C second bytes", HYO SO "\\x", 16, true, L"\u8868\u30bd\\x"},
+        {"lead byte at the end", "ab\x95", 16, false, L""},
+        {"lead byte before a control byte", "\x95\x0a", 16, false, L""},
+        {"exact fit", A_HIRA A_HIRA, 3, true, L"\u3042\u3042"},
+        {"one unit short", A_HIRA A_HIRA, 2, false, L""},
+    };
+    for (const Case& c : cases) {
+        wchar_t wide[16];
+        bool ok = Cp932ToWide(c.text, wide, c.capacity);
+        Check(ok == c.ok, c.name);
+        Check(wcscmp(wide, c.wide) == 0, c.name);
+    }
+
+    struct BackCase {
+        const char* name;
+        const wchar_t* wide;
+        size_t capacity;
+        bool ok;
+        const char* text;
+    };
+    const BackCase back[] = {
+        {"back: 0x5C second byte", L"\u8868", 8, true, HYO},
+        {"back: no best fit for e acute", L"caf\u00e9", 8, false, ""},
+        {"back: circled one (NEC row)", L"\u2460", 8, true, "\x87\x40"},
+        {"back: exact fit", L"\u3042a", 4, true, A_HIRA "a"},
+        {"back: one byte short", L"\u3042a", 3, false, ""},
+    };
+    for (const BackCase& c : back) {
+        char text[8];
+        bool ok = WideToCp932(c.wide, text, c.capacity);
+        Check(ok == c.ok, c.name);
+        Check(strcmp(text, c.text) == 0, c.name);
+    }
+}
+
+void CheckDisplayConversions() {
+    wchar_t wide[3];
+    Cp932ToWideForDisplay(A_HIRA A_HIRA A_HIRA, wide, 3);
+    Check(wcscmp(wide, L"\u3042\u3042") == 0, "display: cut to two characters");
+    wchar_t replaced[8];
+    Cp932ToWideForDisplay("a\x95", replaced, 8);
+    Check(replaced[0] == L'a' && wcslen(replaced) <= 2, "display: bad byte does not stop the text");
+
+    char text[6];
+    WideToCp932ForDisplay(L"\u3042\u3042\u3042", text, 6);
+    Check(strcmp(text, A_HIRA A_HIRA) == 0, "display back: cut at a character");
+    char odd[8];
+    WideToCp932ForDisplay(L"\U0001F600x", odd, 8);
+    Check(IsValidCp932(odd, strlen(odd)) && FindChar(odd, 'x') != nullptr,
+          "display back: unmappable character replaced, text goes on");
+}
+
+void CheckUtf8Conversions() {
+    char utf8[16];
+    Check(OsCp932ToUtf8(HYO, utf8, sizeof utf8) && strcmp(utf8, "\xe8\xa1\xa8") == 0,
+          "utf8: 0x5C second byte");
+    char cut[5];
+    Check(!OsCp932ToUtf8(HYO HYO, cut, sizeof cut) && strcmp(cut, "\xe8\xa1\xa8") == 0,
+          "utf8: cut at a character, reported");
+    char cp932[8];
+    Check(OsUtf8ToCp932("\xe3\x82\xbd", cp932, sizeof cp932) && strcmp(cp932, SO) == 0,
+          "utf8 back: katakana so");
+    Check(!OsUtf8ToCp932("caf\xc3\xa9", cp932, sizeof cp932), "utf8 back: e acute refused");
+    Check(!OsUtf8ToCp932("\xff", cp932, sizeof cp932), "utf8 back: invalid UTF-8 refused");
+}
+
+void CheckFiles(const char* scratch) {
+    char folder[kPathCapacity];
+    snprintf(folder, sizeof folder, "%s\\" HYO, scratch);
+    Check(OsCreateFolder(folder) == kOsCreated, "files: create folder 表");
+    Check(OsCreateFolder(folder) == kOsAlreadyExists, "files: create it again");
+    Check(OsGetPathKind(folder) == kOsFolder, "files: folder kind");
+
+    char file[kPathCapacity];
+    snprintf(file, sizeof file, "%s\\" SO ".txt", folder);
+    FILE* f = OsOpenFile(file, "wb");
+    Check(f != nullptr, "files: create 表\\ソ.txt");
+    if (f) {
+        fputs("x", f);
+        fclose(f);
+    }
+    Check(OsGetPathKind(file) == kOsFile, "files: file kind");
+
+    const uint64_t kTime = 125911584000000000ull;  // 2000-01-01
+    Check(OsSetFileTime(file, kTime) == 0, "files: set time");
+    uint64_t read_back = 0;
+    Check(OsGetFileTime(file, &read_back) == 0 && read_back == kTime, "files: time round trip");
+
+    char other[kPathCapacity];
+    snprintf(other, sizeof other, "%s\\other.txt", folder);
+    f = OsOpenFile(other, "wb");
+    if (f) fclose(f);
+    Check(OsReplaceFile(other, file) == 0, "files: replace an existing file");
+    Check(OsGetPathKind(other) == kOsMissing, "files: source gone after replace");
+
+    // A name that code page 932 cannot write, made behind the module's back.
+    wchar_t wide_folder[kWidePathCapacity];
+    Cp932ToWide(folder, wide_folder, kWidePathCapacity);
+    wchar_t foreign[kWidePathCapacity];
+    swprintf(foreign, kWidePathCapacity, L"%ls\\caf\u00e9 long name.txt", wide_folder);
+    HANDLE h = CreateFileW(foreign, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    Check(h != INVALID_HANDLE_VALUE, "files: make a foreign name");
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+
+    char pattern[kPathCapacity];
+    snprintf(pattern, sizeof pattern, "%s\\*.*", folder);
+    OsFindData data;
+    int files = 0, folders = 0;
+    bool names_valid = true;
+    OsFindHandle* search = OsFindFirst(pattern, &data);
+    Check(search != nullptr, "find: first");
+    for (bool more = search != nullptr; more; more = OsFindNext(search, &data)) {
+        (data.is_folder ? folders : files) += 1;
+        names_valid =
+            names_valid && IsValidCp932(data.name, strlen(data.name)) && !FindChar(data.name, '?');
+    }
+    OsFindClose(search);
+    Check(folders == 2, "find: . and .. as folders");
+    Check(names_valid, "find: every name is real code page 932, no '?'");
+    printf("find: %d files reported (the foreign one only by a short name)\n", files);
+
+    // The work-folder removal path: delete everything, then the folder.
+    DeleteMatchingFiles(folder, "*.*");
+    Check(OsGetPathKind(file) == kOsMissing, "delete: 表\\ソ.txt gone");
+    // Reachable only through its short name; a volume without short names
+    // leaves it behind (and the work folder with it).
+    wchar_t short_name[kWidePathCapacity];
+    DWORD short_length = GetShortPathNameW(foreign, short_name, kWidePathCapacity);
+    bool has_short_name =
+        short_length > 0 && short_length < kWidePathCapacity && wcscmp(short_name, foreign) != 0;
+    bool foreign_gone = GetFileAttributesW(foreign) == INVALID_FILE_ATTRIBUTES;
+    Check(foreign_gone || !has_short_name, "delete: foreign name removed by its short name");
+    if (!foreign_gone) DeleteFileW(foreign);
+    Check(OsRemoveFolder(folder) == 0, "delete: folder removed");
+}
+
+void CheckTempFolder(const char* scratch) {
+    char temp[kPathCapacity];
+    Check(OsGetTempFolder(temp, sizeof temp) == kOsTempOk, "temp: normal");
+
+    // A temporary folder whose name code page 932 cannot write.
+    wchar_t wide_scratch[kWidePathCapacity];
+    Cp932ToWide(scratch, wide_scratch, kWidePathCapacity);
+    wchar_t foreign[kWidePathCapacity];
+    swprintf(foreign, kWidePathCapacity, L"%ls\\t\u00e9mp folder", wide_scratch);
+    CreateDirectoryW(foreign, nullptr);
+    wchar_t saved_tmp[kWidePathCapacity], saved_temp[kWidePathCapacity];
+    DWORD had_tmp = GetEnvironmentVariableW(L"TMP", saved_tmp, kWidePathCapacity);
+    DWORD had_temp = GetEnvironmentVariableW(L"TEMP", saved_temp, kWidePathCapacity);
+    SetEnvironmentVariableW(L"TMP", foreign);
+    SetEnvironmentVariableW(L"TEMP", foreign);
+
+    OsTempResult result = OsGetTempFolder(temp, sizeof temp);
+    Check(result == kOsTempOk || result == kOsTempNotRepresentable, "temp: foreign name result");
+    if (result == kOsTempOk) {
+        Check(IsValidCp932(temp, strlen(temp)) && !FindChar(temp, '?'), "temp: short form clean");
+        Check(OsGetPathKind(temp) == kOsFolder, "temp: short form names the folder");
+        printf("temp: foreign folder reached as %s\n", temp);
+    } else {
+        Check(temp[0] == '\0', "temp: nothing half-converted left in the buffer");
+        printf("temp: foreign folder has no short name\n");
+    }
+
+    char tiny[8];
+    Check(OsGetTempFolder(tiny, sizeof tiny) == kOsTempTooLong || result != kOsTempOk,
+          "temp: too long for the buffer");
+
+    SetEnvironmentVariableW(L"TMP", had_tmp ? saved_tmp : nullptr);
+    SetEnvironmentVariableW(L"TEMP", had_temp ? saved_temp : nullptr);
+    RemoveDirectoryW(foreign);
+}
+
+void FormatForTest(char* buffer, size_t capacity, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    FormatBoxText(buffer, capacity, format, args);
+    va_end(args);
+}
+
+void CheckBoxTextCut() {
+    // The runtime's vsnprintf decides whether a long text is cut or lost.
+    static char long_text[3000];
+    for (size_t i = 0; i + 2 < sizeof long_text; i += 2) memcpy(long_text + i, A_HIRA, 2);
+    long_text[sizeof long_text - 2] = '\0';
+    char box[kBoxTextCapacity];
+    FormatForTest(box, sizeof box, "[%s]", long_text);
+    size_t length = strlen(box);
+    Check(length >= kBoxTextCapacity - 3 && length < kBoxTextCapacity, "box text: cut, not lost");
+    Check(IsValidCp932(box, length), "box text: cut at a character boundary");
+}
+
+void CheckClipboard() {
+    Check(CopyToClipboard(HYO SO "!") == 0, "clipboard: copy");
+    if (!OpenClipboard(nullptr)) {
+        Check(false, "clipboard: open");
+        return;
+    }
+    HANDLE ansi = GetClipboardData(CF_TEXT);
+    HANDLE unicode = GetClipboardData(CF_UNICODETEXT);
+    Check(ansi && strcmp((const char*)GlobalLock(ansi), HYO SO "!") == 0, "clipboard: CF_TEXT");
+    if (ansi) GlobalUnlock(ansi);
+    Check(unicode && wcscmp((const wchar_t*)GlobalLock(unicode), L"\u8868\u30bd!") == 0,
+          "clipboard: CF_UNICODETEXT");
+    if (unicode) GlobalUnlock(unicode);
+    CloseClipboard();
+}
+
+void CheckWindows() {
+    Check(GetMainWindow() == nullptr && GetMainWindowText()[0] == '\0', "main window: none yet");
+    MSG drain;
+    while (PeekMessageW(&drain, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    Check(PumpMessages() == 0, "pump: empty queue");
+
+    int screen_width = GetSystemMetrics(SM_CXSCREEN);
+    int screen_height = GetSystemMetrics(SM_CYSCREEN);
+    struct Case {
+        const char* name;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"centre: small window", 301, 151},
+        {"centre: larger than the screen", screen_width + 200, screen_height + 101},
+    };
+    for (const Case& c : cases) {
+        HWND window = CreateWindowExW(0, L"STATIC", L"\u8868", WS_POPUP, 0, 0, c.width, c.height,
+                                      nullptr, nullptr, nullptr, nullptr);
+        CenterOnScreen(window);
+        RECT rect;
+        GetWindowRect(window, &rect);
+        Check(
+            rect.left == (screen_width - c.width) / 2 && rect.top == (screen_height - c.height) / 2,
+            c.name);
+        Check(rect.right - rect.left == c.width, c.name);
+        if (c.width == 301) {
+            SetMainWindow(window);
+            Check(strcmp(GetMainWindowText(), HYO) == 0, "main window: title as code page 932");
+            PostMessageW(window, WM_NULL, 0, 0);
+            Check(PumpMessages() == 1, "pump: one message");
+        }
+        DestroyWindow(window);
+    }
+    char too_long[400];
+    memset(too_long, 'a', sizeof too_long - 1);
+    too_long[sizeof too_long - 1] = '\0';
+    Check(RunProgram(too_long) == 0, "run: a path that does not fit is not started");
+    Check(RunProgram("no such program.exe") == 0, "run: missing program");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        printf("usage: platform_check SCRATCH_FOLDER\n");
+        return 100;
+    }
+    CheckStrictConversions();
+    CheckDisplayConversions();
+    CheckUtf8Conversions();
+    CheckFiles(argv[1]);
+    CheckTempFolder(argv[1]);
+    CheckBoxTextCut();
+    CheckClipboard();
+    CheckWindows();
+    printf("%d failed\n", g_failures);
+    return g_failures;
+}
