@@ -55,7 +55,9 @@ void BuildList(const SectionLineInfo* line, void* context) {
 // A prefix test done as a double-byte-aware search whose first match has to
 // lie at the start: the same answer as a plain prefix compare, since a match
 // at offset 0 can never begin on a second byte.
-bool Begins(const char* line, const char* prefix) { return FindText(line, prefix) == line; }
+bool Begins(const char* line, const char* prefix) {
+    return FindText(line, prefix) == line;
+}
 
 }  // namespace
 

@@ -39,10 +39,10 @@ enum SectionLineKind {
 
 struct SectionLineInfo {
     SectionLineKind kind;
-    int file_line;        // physical line of the file, from 1
-    const char* text;     // trimmed
-    SectionId section;    // current section after the line
-    SectionId header;     // kSectionHeaderLine: the section it opens
+    int file_line;      // physical line of the file, from 1
+    const char* text;   // trimmed
+    SectionId section;  // current section after the line
+    SectionId header;   // kSectionHeaderLine: the section it opens
 };
 
 typedef void (*SectionLineHandler)(const SectionLineInfo* line, void* context);

@@ -61,7 +61,9 @@ void StoreLine(const SettingLine* line, void* context) {
     if (line->kind == kSettingEntry) AppendEntry(line->key, line->value);
 }
 
-void ReleaseAtExit() { ReleaseSettings(); }
+void ReleaseAtExit() {
+    ReleaseSettings();
+}
 
 // Bar to space, stepping over double-byte characters so that a second byte
 // 0x7C (ポ is 0x83 0x7C) stays.
@@ -249,13 +251,27 @@ int GetSettingInt(const char* key, int fallback) {
     return (int)number;
 }
 
-const char* SettingRegGlobal() { return Kept(&g_reg_global, "REG_GLOBAL", "-"); }
-const char* SettingRegLocal() { return Kept(&g_reg_local, "REG_LOCAL", "-"); }
-const char* SettingIniFile() { return Kept(&g_ini_file, "INI_FILE", "-"); }
-const char* SettingIniSection() { return Kept(&g_ini_section, "INI_SECTION", "-"); }
-int SettingInstMakeFol() { return Kept(&g_inst_make_fol, "INSTMAKEFOL"); }
-int SettingChkRegVer() { return Kept(&g_chk_reg_ver, "CHKREGVER"); }
-int SettingChkRegVerHigh() { return Kept(&g_chk_reg_ver_high, "CHKREGVERHIGH"); }
+const char* SettingRegGlobal() {
+    return Kept(&g_reg_global, "REG_GLOBAL", "-");
+}
+const char* SettingRegLocal() {
+    return Kept(&g_reg_local, "REG_LOCAL", "-");
+}
+const char* SettingIniFile() {
+    return Kept(&g_ini_file, "INI_FILE", "-");
+}
+const char* SettingIniSection() {
+    return Kept(&g_ini_section, "INI_SECTION", "-");
+}
+int SettingInstMakeFol() {
+    return Kept(&g_inst_make_fol, "INSTMAKEFOL");
+}
+int SettingChkRegVer() {
+    return Kept(&g_chk_reg_ver, "CHKREGVER");
+}
+int SettingChkRegVerHigh() {
+    return Kept(&g_chk_reg_ver_high, "CHKREGVERHIGH");
+}
 
 const char* SettingTitleBar() {
     return GetSetting("TITLEBAR", g_title_bar, sizeof g_title_bar, kTextDefaultTitle);
@@ -266,9 +282,15 @@ const char* SettingInstTo() {
 const char* SettingExeName() {
     return GetSetting("EXENAME", g_exe_name, sizeof g_exe_name, "velnor.exe");
 }
-const char* SettingInstFol() { return Optional("INSTFOL", g_inst_fol); }
-const char* SettingKeyFile() { return Optional("KEYFILE", g_key_file); }
-const char* SettingChkReg() { return Optional("CHKREG", g_chk_reg); }
+const char* SettingInstFol() {
+    return Optional("INSTFOL", g_inst_fol);
+}
+const char* SettingKeyFile() {
+    return Optional("KEYFILE", g_key_file);
+}
+const char* SettingChkReg() {
+    return Optional("CHKREG", g_chk_reg);
+}
 
 char* SettingInstReadme(char* buffer, size_t size) {
     return GetSetting("INSTREADME", buffer, size, "-");

@@ -222,8 +222,7 @@ uint32_t FfNameHash(const char* name) {
 
 bool FfIsSoundName(const char* name) {
     const char* extension = ExtensionPart(name);
-    return EqualsIgnoringAsciiCase(extension, ".wav") ||
-           EqualsIgnoringAsciiCase(extension, ".ogg");
+    return EqualsIgnoringAsciiCase(extension, ".wav") || EqualsIgnoringAsciiCase(extension, ".ogg");
 }
 
 FILE* Ffopen(const char* name, const char* mode) {
@@ -254,7 +253,9 @@ int Ffexist(const char* name) {
     return Ffresolve(name, path)[0] != '\0' ? 1 : 0;
 }
 
-void Ffsetdirect(int on) { g_direct_open = on; }
+void Ffsetdirect(int on) {
+    g_direct_open = on;
+}
 
 int FfSetBaseFolder(const char* folder) {
     char copy[kPathCapacity];

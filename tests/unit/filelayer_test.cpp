@@ -33,11 +33,16 @@ TEST(FfNameHash, MatchesCrc32OfLowerCasedBareName) {
         // Full-width Ａ (0x82 0x60) lowers to ａ (0x82 0x81).
         {"\x82\x60.txt", "\x82\x81.txt"},
         // 表 ends in 0x5C: not a folder separator, so it stays in the name.
-        {"\x95\x5c" "a.txt", "\x95\x5c" "A.TXT"},
+        {"\x95\x5c"
+         "a.txt",
+         "\x95\x5c"
+         "A.TXT"},
     };
     for (const Same& c : same) EXPECT_EQ(FfNameHash(c.a), FfNameHash(c.b)) << c.a;
     EXPECT_NE(FfNameHash("abc.txt"), FfNameHash("abd.txt"));
-    EXPECT_NE(FfNameHash("\x95\x5c" "a.txt"), FfNameHash("a.txt"));
+    EXPECT_NE(FfNameHash("\x95\x5c"
+                         "a.txt"),
+              FfNameHash("a.txt"));
 }
 
 TEST(FfIsSoundName, ExtensionInAnyAsciiCase) {
@@ -56,7 +61,7 @@ TEST(FfIsSoundName, ExtensionInAnyAsciiCase) {
 // A scratch folder made current for the test, with helpers to place files
 // whose content names where they lie.
 class FileLayer : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         char pattern[] = "/tmp/vnfilelayerXXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -185,9 +190,8 @@ TEST_F(FileLayer, LookupOrder) {
             FfAddSearchEntry(&layout.table);
             FfAddSearchEntry(&layout.archive);
         }
-        SCOPED_TRACE(std::string(c.name) + " base=" + (c.base ? c.base : "-") +
-                     " direct=" + std::to_string(c.direct) + " list=" +
-                     std::to_string(c.with_list));
+        SCOPED_TRACE(std::string(c.name) + " base=" + (c.base ? c.base : "-") + " direct=" +
+                     std::to_string(c.direct) + " list=" + std::to_string(c.with_list));
         EXPECT_EQ(Resolve(c.name), c.resolved);
         EXPECT_EQ(Ffexist(c.name), c.content ? 1 : 0);
         if (c.content) {
@@ -230,7 +234,7 @@ TEST_F(FileLayer, SearchEntryKinds) {
 TEST_F(FileLayer, CandidatesPastThePathBufferAreNotFound) {
     std::string folder(200, 'd');
     std::string file(55, 'f');
-    Put(folder + "/" + file + ".txt", "long");  // 200 + 1 + 59 = 260 bytes
+    Put(folder + "/" + file + ".txt", "long");            // 200 + 1 + 59 = 260 bytes
     Put(folder + "/" + file.substr(1) + ".txt", "fits");  // 259 bytes
     Ffsetdirect(1);
     std::string too_long = folder + "\\" + file + ".txt";
@@ -264,8 +268,10 @@ TEST_F(FileLayer, RetryFindsAFileSuppliedMeanwhile) {
     SetConsoleBoxHandler(SupplyFileAndRetry);
     EXPECT_EQ(ReadRest(Ffopen("late.env", "rt")), "here");
     EXPECT_EQ(g_box_count, 2);
-    EXPECT_EQ(g_box_text, "Ffopen : \x83t\x83@\x83" "C\x83\x8b[late.env]\x82\xcc\x93\xc7\x82\xdd"
-                          "\x8d\x9e\x82\xdd\x82\xc5\x8e\xb8\x94s\x82\xb5\x82\xdc\x82\xb5\x82\xbd");
+    EXPECT_EQ(g_box_text,
+              "Ffopen : \x83t\x83@\x83"
+              "C\x83\x8b[late.env]\x82\xcc\x93\xc7\x82\xdd"
+              "\x8d\x9e\x82\xdd\x82\xc5\x8e\xb8\x94s\x82\xb5\x82\xdc\x82\xb5\x82\xbd");
 }
 
 TEST_F(FileLayer, CancelEndsTheProcess) {

@@ -49,26 +49,30 @@ TEST(Sections, Lists) {
         {"sample layout",
          "TITLEBAR\tSample\n[EOF]\n[delfiles]\n-\n[delfiles_afterinst]\ninstall.env\n"
          "insttscr.rct\n-\t\t// end\n",
-         kSectionDelfilesAfterinst, {"install.env", "insttscr.rct"}},
+         kSectionDelfilesAfterinst,
+         {"install.env", "insttscr.rct"}},
         {"dash-only section", "[delfiles]\n-\t\t// end\n", kSectionDelfiles, {}},
         {"longer header is its own section", "[delfiles_user]\na\n-\n", kSectionDelfiles, {}},
         {"longer header is read", "[delfiles_user]\na\n-\n", kSectionDelfilesUser, {"a"}},
         {"header with a remark", "[ini]  // entries\nK=V\n-\n", kSectionIni, {"K=V"}},
         {"remark stays, trailing blanks go",
-         "[delfiles_afterinst]\nfile.txt\t// old\n  lead  \t\r\n-\n", kSectionDelfilesAfterinst,
+         "[delfiles_afterinst]\nfile.txt\t// old\n  lead  \t\r\n-\n",
+         kSectionDelfilesAfterinst,
          {"file.txt\t// old", "  lead"}},
         {"comments at column 1 only",
-         "[delfiles]\n//x\n;x\n  //kept\n\n   \n-\n", kSectionDelfiles, {"  //kept"}},
-        {"second header empties the list", "[ini]\nA=1\n-\n[ini]\nB=2\n-\n", kSectionIni,
-         {"B=2"}},
+         "[delfiles]\n//x\n;x\n  //kept\n\n   \n-\n",
+         kSectionDelfiles,
+         {"  //kept"}},
+        {"second header empties the list", "[ini]\nA=1\n-\n[ini]\nB=2\n-\n", kSectionIni, {"B=2"}},
         {"[EOF] is an item inside", "[reg]\n[EOF]\n-\n", kSectionReg, {"[EOF]"}},
-        {"sections after [EOF] are read", "[EOF]\n[reg]\n\"a\"=\"b\"\n-\n", kSectionReg,
+        {"sections after [EOF] are read",
+         "[EOF]\n[reg]\n\"a\"=\"b\"\n-\n",
+         kSectionReg,
          {"\"a\"=\"b\""}},
         {"EOF outside stops", "EOF\n[reg]\nx\n-\n", kSectionReg, {}},
         {"header line switches directly", "[ini]\nA=1\n[reg]\nr\n-\n", kSectionIni, {"A=1"}},
         // A double-byte line whose second byte is 0x5C keeps it.
-        {"double-byte item", "[delfiles]\n\x95\x5c.txt\n-\n", kSectionDelfiles,
-         {"\x95\x5c.txt"}},
+        {"double-byte item", "[delfiles]\n\x95\x5c.txt\n-\n", kSectionDelfiles, {"\x95\x5c.txt"}},
     };
     for (const Case& c : cases) {
         SectionParseResult result;
@@ -111,7 +115,7 @@ ConsoleBoxAnswer PrintAndRetry(ConsoleBoxKind kind, const char* text) {
 }
 
 class SectionsFile : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         char pattern[] = "/tmp/vnsectionsXXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -66,15 +66,15 @@ TEST(Settings, LineRules) {
         {"marker in lower case", "[eof]\nINSTTO Game\n", "INSTTO", "Game"},
         {"99 tabs", "INSTTO" + std::string(99, '\t') + "Game\n", "INSTTO", "Game"},
         {"100 tabs", "INSTTO" + std::string(100, '\t') + "Game\n", "INSTTO", "<missing>"},
-        {"100 tabs do not reach the next line",
-         "INSTTO" + std::string(100, '\t') + "\nX Y\n", "INSTTO", "<missing>"},
+        {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n",
+         "INSTTO", "<missing>"},
         {"line 400 is read", Lines(399, "\n") + "INSTTO Game\n", "INSTTO", "Game"},
         {"line 401 is not", Lines(400, "\n") + "INSTTO Game\n", "INSTTO", "<missing>"},
         // A line of 511 bytes or more arrives in pieces, each a line of its
         // own: a key in the second piece is read, and counted.
         {"second piece", std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "Game"},
-        {"second piece is line 401",
-         Lines(399, "\n") + std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "<missing>"},
+        {"second piece is line 401", Lines(399, "\n") + std::string(511, 'x') + "INSTTO\tGame\n",
+         "INSTTO", "<missing>"},
         // ポ (0x83 0x7C) keeps its second byte; the real bars become spaces.
         {"double-byte 0x7C", "TITLEBAR \x83\x7c|\x83\x7c|\n", "TITLEBAR", "\x83\x7c \x83\x7c "},
         {"only bars", "INSTTO ||\n", "INSTTO", "  "},
@@ -107,8 +107,9 @@ TEST(Settings, Accessors) {
     EXPECT_STREQ(SettingInstReadme(readme, sizeof readme), "-");
     EXPECT_STREQ(SettingInstReadmeFl(readme, sizeof readme), "readme.txt");
 
-    Load("KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\n"
-         "INSTFOL Maker\nCHKREG Ver\n");
+    Load(
+        "KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\n"
+        "INSTFOL Maker\nCHKREG Ver\n");
     EXPECT_STREQ(SettingKeyFile(), "-");  // the dash means nothing special here
     EXPECT_STREQ(SettingInstFol(), "Maker");
     EXPECT_STREQ(SettingChkReg(), "Ver");
@@ -150,7 +151,9 @@ TEST(Settings, WindowTitleAndSingleInstanceName) {
          std::string("Sample 1.01") + kSuffix},
         // A real backslash becomes ＼ (0x81 0x5F) in the mutex name only.
         {"TITLEBAR A\\B\\\n", std::string("A\\B\\") + kSuffix,
-         std::string("A\x81\x5f" "B\x81\x5f") + kSuffix},
+         std::string("A\x81\x5f"
+                     "B\x81\x5f") +
+             kSuffix},
         // 表 (0x95 0x5C) and ソ (0x83 0x5C) stay as they are.
         {"TITLEBAR \x95\x5c\x83\x5c\n", std::string("\x95\x5c\x83\x5c") + kSuffix,
          std::string("\x95\x5c\x83\x5c") + kSuffix},
@@ -198,7 +201,7 @@ TEST(Settings, ParserReportsWhereItStopped) {
 // LoadSettings and the start-up check go through the file layer with direct
 // opening, relative to the current folder.
 class SettingsFile : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         char pattern[] = "/tmp/vnsettingsXXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -40,14 +40,22 @@ struct KnownKey {
 // the order the summary lists them. INST_GROUP is carried by makers' files
 // and never read.
 const KnownKey kKnownKeys[] = {
-    {"REG_GLOBAL", kTextKey, "-"},          {"REG_LOCAL", kTextKey, "-"},
-    {"INI_FILE", kTextKey, "-"},            {"INI_SECTION", kTextKey, "-"},
-    {"TITLEBAR", kTextKey, kTextDefaultTitle}, {"INSTTO", kTextKey, "VELNOR_APP"},
-    {"INSTFOL", kTextKey, nullptr},         {"EXENAME", kTextKey, "velnor.exe"},
-    {"INSTMAKEFOL", kNumberKey, "0"},       {"KEYFILE", kTextKey, nullptr},
-    {"CHKREG", kTextKey, nullptr},          {"CHKREGVER", kNumberKey, "0"},
-    {"CHKREGVERHIGH", kNumberKey, "0"},     {"INSTREADME", kTextKey, "-"},
-    {"INSTREADMEFL", kTextKey, "readme.txt"}, {"INST_GROUP", kUnusedKey, nullptr},
+    {"REG_GLOBAL", kTextKey, "-"},
+    {"REG_LOCAL", kTextKey, "-"},
+    {"INI_FILE", kTextKey, "-"},
+    {"INI_SECTION", kTextKey, "-"},
+    {"TITLEBAR", kTextKey, kTextDefaultTitle},
+    {"INSTTO", kTextKey, "VELNOR_APP"},
+    {"INSTFOL", kTextKey, nullptr},
+    {"EXENAME", kTextKey, "velnor.exe"},
+    {"INSTMAKEFOL", kNumberKey, "0"},
+    {"KEYFILE", kTextKey, nullptr},
+    {"CHKREG", kTextKey, nullptr},
+    {"CHKREGVER", kNumberKey, "0"},
+    {"CHKREGVERHIGH", kNumberKey, "0"},
+    {"INSTREADME", kTextKey, "-"},
+    {"INSTREADMEFL", kTextKey, "readme.txt"},
+    {"INST_GROUP", kUnusedKey, nullptr},
 };
 
 const KnownKey* FindKnownKey(const std::string& key) {
@@ -121,7 +129,9 @@ std::string Display(const std::string& cp932) {
     return shown;
 }
 
-std::string Quote(const std::string& cp932) { return "\"" + Display(cp932) + "\""; }
+std::string Quote(const std::string& cp932) {
+    return "\"" + Display(cp932) + "\"";
+}
 
 struct SettingSeen {
     std::string value;  // with bars turned into spaces
@@ -222,8 +232,7 @@ void CheckSectionLines(Lint* lint) {
         if (result.end_file_line != 0) {
             message += " before the EOF line on line " + std::to_string(result.end_file_line);
         }
-        lint->Add(result.open_file_line, kError,
-                  message + ": the updater refuses to start");
+        lint->Add(result.open_file_line, kError, message + ": the updater refuses to start");
     }
 }
 
@@ -248,8 +257,10 @@ void OnSettingLine(const SettingLine* line, void* context) {
         if (lint->IsSectionMaterial(line->file_line)) return;
         if (FindKnownKey(UpperAscii(key))) {
             lint->Add(line->file_line, kWarning,
-                      "key " + Quote(key) + " is not written in capitals: the updater "
-                          "matches keys exactly, write " + UpperAscii(key));
+                      "key " + Quote(key) +
+                          " is not written in capitals: the updater "
+                          "matches keys exactly, write " +
+                          UpperAscii(key));
             return;
         }
         if (line->kind == kSettingNoValue) return;
@@ -295,8 +306,7 @@ void OnSettingLine(const SettingLine* line, void* context) {
         const char* v = line->value;
         if (*v == '+' || *v == '-') ++v;
         if (!(*v >= '0' && *v <= '9')) {
-            lint->Add(line->file_line, kWarning,
-                      key + " is not a number: the updater reads 0");
+            lint->Add(line->file_line, kWarning, key + " is not a number: the updater reads 0");
         }
     }
 }
@@ -367,8 +377,7 @@ void CheckRawLines(Lint* lint) {
                       "text looks like UTF-8: the updater reads code page 932 (Shift-JIS) "
                       "and would show it garbled");
         } else if (!IsValidCp932(text.data(), text.size())) {
-            lint->Add(number, kWarning,
-                      "not valid code page 932 (Shift-JIS) text: " + Quote(text));
+            lint->Add(number, kWarning, "not valid code page 932 (Shift-JIS) text: " + Quote(text));
         }
         // End markers that the settings reader does not take for one.
         size_t start = text.find_first_not_of(" \t");
@@ -458,8 +467,8 @@ void PrintSummary(const Lint& lint, FILE* out) {
             fprintf(out, "  %s  (absent)\n", SectionHeader((SectionId)id));
             continue;
         }
-        fprintf(out, "  %s  line %d, %zu line%s\n", SectionHeader((SectionId)id),
-                lint.header_lines[id], lines.size(), lines.size() == 1 ? "" : "s");
+        fprintf(out, "  %s  line %d, %u line%s\n", SectionHeader((SectionId)id),
+                lint.header_lines[id], (unsigned)lines.size(), lines.size() == 1 ? "" : "s");
         for (const SectionLineSeen& line : lines) {
             fprintf(out, "    %5d  %s\n", line.line, Display(line.text).c_str());
         }
