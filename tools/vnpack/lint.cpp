@@ -1,4 +1,543 @@
-// Placeholder until the configuration readers exist: every file passes.
+// vnpack lint: reads install.env with the updater's own two readers and shows
+// what the updater will see, with warnings for what is legal but almost
+// certainly a mistake. Findings carry the file's line numbers; all output is
+// UTF-8.
 #include "lint.h"
 
-int LintInstallEnv(const char* path, FILE* out) { return 0; }
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/platform.h"
+#include "app/text.h"
+#include "config/sections.h"
+#include "config/settings.h"
+#include "texts.h"
+
+namespace {
+
+enum Severity { kNote, kWarning, kError };
+
+struct Finding {
+    int line;
+    Severity severity;
+    std::string message;  // UTF-8
+};
+
+enum KeyType { kTextKey, kNumberKey, kUnusedKey };
+
+struct KnownKey {
+    const char* key;
+    KeyType type;
+    const char* fallback;  // null: absent when missing
+};
+
+// The keys the updater asks for, with the defaults of their accessors, in
+// the order the summary lists them. INST_GROUP is carried by makers' files
+// and never read.
+const KnownKey kKnownKeys[] = {
+    {"REG_GLOBAL", kTextKey, "-"},
+    {"REG_LOCAL", kTextKey, "-"},
+    {"INI_FILE", kTextKey, "-"},
+    {"INI_SECTION", kTextKey, "-"},
+    {"TITLEBAR", kTextKey, kTextDefaultTitle},
+    {"INSTTO", kTextKey, "VELNOR_APP"},
+    {"INSTFOL", kTextKey, nullptr},
+    {"EXENAME", kTextKey, "velnor.exe"},
+    {"INSTMAKEFOL", kNumberKey, "0"},
+    {"KEYFILE", kTextKey, nullptr},
+    {"CHKREG", kTextKey, nullptr},
+    {"CHKREGVER", kNumberKey, "0"},
+    {"CHKREGVERHIGH", kNumberKey, "0"},
+    {"INSTREADME", kTextKey, "-"},
+    {"INSTREADMEFL", kTextKey, "readme.txt"},
+    {"INST_GROUP", kUnusedKey, nullptr},
+};
+
+const KnownKey* FindKnownKey(const std::string& key) {
+    for (const KnownKey& known : kKnownKeys) {
+        if (key == known.key) return &known;
+    }
+    return nullptr;
+}
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = (char)(c - 32);
+    }
+    return text;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + cost});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The nearest known key when it is near enough to be a typo.
+const char* NearestKey(const std::string& key) {
+    const char* best = nullptr;
+    size_t best_distance = 0;
+    std::string upper = UpperAscii(key);
+    for (const KnownKey& known : kKnownKeys) {
+        size_t distance = EditDistance(upper, known.key);
+        if (!best || distance < best_distance) {
+            best = known.key;
+            best_distance = distance;
+        }
+    }
+    size_t allowed = std::max<size_t>(1, strlen(best) / 4);
+    return best_distance <= allowed ? best : nullptr;
+}
+
+// Code page 932 to UTF-8 for display; a byte sequence without a UTF-8 form is
+// shown as \xNN so that the maker sees exactly which bytes are wrong.
+std::string Display(const std::string& cp932) {
+    std::vector<char> utf8(cp932.size() * 3 + 1);
+    if (OsCp932ToUtf8(cp932.c_str(), utf8.data(), utf8.size())) return utf8.data();
+    std::string shown;
+    for (size_t i = 0; i < cp932.size();) {
+        size_t length = CharLength(cp932.c_str() + i);
+        std::string character = cp932.substr(i, length);
+        char converted[8];
+        if (IsValidCp932(character.data(), character.size()) &&
+            OsCp932ToUtf8(character.c_str(), converted, sizeof converted)) {
+            shown += converted;
+        } else {
+            for (unsigned char byte : character) {
+                char hex[8];
+                snprintf(hex, sizeof hex, "\\x%02X", byte);
+                shown += hex;
+            }
+        }
+        i += length;
+    }
+    return shown;
+}
+
+std::string Quote(const std::string& cp932) {
+    return "\"" + Display(cp932) + "\"";
+}
+
+struct SettingSeen {
+    std::string value;  // with bars turned into spaces
+    int line;
+};
+
+struct SectionLineSeen {
+    std::string text;
+    int line;
+};
+
+struct Lint {
+    std::vector<Finding> findings;
+    std::vector<std::string> raw_lines;  // physical lines without line breaks
+    // What the section reader made of each physical line.
+    std::map<int, SectionLineKind> section_kinds;
+    std::vector<SectionLineSeen> lists[kSectionCount];
+    int header_lines[kSectionCount] = {};
+    SectionParseResult sections = {};
+    // The settings as the updater keeps them: the first of each key.
+    std::map<std::string, SettingSeen> settings;
+    SettingParseResult settings_result = {};
+
+    void Add(int line, Severity severity, const std::string& message) {
+        findings.push_back({line, severity, message});
+    }
+
+    // True for lines that belong to a section (items, headers, terminators,
+    // comments): the settings reader may take them for settings, harmlessly.
+    bool IsSectionMaterial(int line) const {
+        auto found = section_kinds.find(line);
+        if (found == section_kinds.end()) return false;
+        return found->second != kSectionIgnored && found->second != kSectionBlank;
+    }
+};
+
+void OnSectionLine(const SectionLineInfo* line, void* context) {
+    Lint* lint = (Lint*)context;
+    // A long line arrives in pieces; its first piece decides.
+    lint->section_kinds.emplace(line->file_line, line->kind);
+    std::string text = line->text;
+    switch (line->kind) {
+        case kSectionHeaderLine: {
+            int id = line->header;
+            if (lint->header_lines[id] != 0) {
+                lint->Add(line->file_line, kWarning,
+                          std::string("section [") + SectionName(line->header) +
+                              "] given again: the lines after its header on line " +
+                              std::to_string(lint->header_lines[id]) + " are dropped");
+            }
+            lint->header_lines[id] = line->file_line;
+            lint->lists[id].clear();
+            break;
+        }
+        case kSectionItem:
+            lint->lists[line->section].push_back({text, line->file_line});
+            break;
+        case kSectionIgnored:
+            if (text[0] == '[' && text != "[EOF]" && FindChar(text.c_str(), ']')) {
+                lint->Add(line->file_line, kWarning,
+                          Quote(text) + " is not a section the updater knows; it is ignored");
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void CheckSectionLines(Lint* lint) {
+    for (const SectionLineSeen& item : lint->lists[kSectionIni]) {
+        if (!FindChar(item.text.c_str(), '=')) {
+            lint->Add(item.line, kWarning,
+                      "[ini] line without \"=\": the updater skips it: " + Quote(item.text));
+        }
+        const char* cdrom = FindText(item.text.c_str(), "REP_CDROM");
+        if (cdrom && !StartsWith(cdrom, "REP_CDROMDRIVE")) {
+            lint->Add(item.line, kWarning,
+                      "[ini] lines name the drive REP_CDROMDRIVE; REP_CDROM stays as written");
+        }
+    }
+    for (const SectionLineSeen& item : lint->lists[kSectionReg]) {
+        if (!FindText(item.text.c_str(), "\"=\"")) {
+            lint->Add(item.line, kWarning,
+                      "[reg] line without \"=\" between quoted name and data (not a string "
+                      "value): the updater skips it: " +
+                          Quote(item.text));
+        }
+        if (FindText(item.text.c_str(), "REP_CDROMDRIVE")) {
+            lint->Add(item.line, kWarning,
+                      "[reg] lines name the drive REP_CDROM; REP_CDROMDRIVE becomes the drive "
+                      "followed by DRIVE");
+        }
+    }
+    const SectionParseResult& result = lint->sections;
+    if (result.open_section != kSectionOutside) {
+        std::string message = std::string("section [") + SectionName(result.open_section) +
+                              "] is not terminated by a line beginning with \"-\"";
+        if (result.end_file_line != 0) {
+            message += " before the EOF line on line " + std::to_string(result.end_file_line);
+        }
+        lint->Add(result.open_file_line, kError, message + ": the updater refuses to start");
+    }
+}
+
+void OnSettingLine(const SettingLine* line, void* context) {
+    Lint* lint = (Lint*)context;
+    if (line->kind == kSettingSkipped) {
+        // An indented key is the classic way to lose a setting.
+        const char* p = line->text;
+        while (*p == ' ' || *p == '\t') ++p;
+        std::string token(p, strcspn(p, " \t\r\n"));
+        if (p != line->text && !lint->IsSectionMaterial(line->file_line) &&
+            (FindKnownKey(token) || FindKnownKey(UpperAscii(token)))) {
+            lint->Add(line->file_line, kWarning,
+                      "key " + Quote(token) +
+                          " is indented: the updater reads keys only at the start of a line");
+        }
+        return;
+    }
+    std::string key = line->key;
+    const KnownKey* known = FindKnownKey(key);
+    if (!known) {
+        if (lint->IsSectionMaterial(line->file_line)) return;
+        if (FindKnownKey(UpperAscii(key))) {
+            lint->Add(line->file_line, kWarning,
+                      "key " + Quote(key) +
+                          " is not written in capitals: the updater "
+                          "matches keys exactly, write " +
+                          UpperAscii(key));
+            return;
+        }
+        if (line->kind == kSettingNoValue) return;
+        const char* nearest = NearestKey(key);
+        std::string message = "unknown key " + Quote(key);
+        message += nearest ? std::string(" (did you mean ") + nearest + "?)"
+                           : std::string(": the updater never reads it");
+        lint->Add(line->file_line, kWarning, message);
+        return;
+    }
+    if (line->kind == kSettingNoValue) {
+        if (line->gap > 0) {
+            lint->Add(line->file_line, kWarning,
+                      key + " has its value " + std::to_string(line->gap) +
+                          " separator bytes away (at most 99): the updater ignores the line");
+        } else {
+            lint->Add(line->file_line, kWarning, key + " has no value: the updater ignores it");
+        }
+        return;
+    }
+    auto earlier = lint->settings.find(key);
+    if (earlier != lint->settings.end()) {
+        lint->Add(line->file_line, kWarning,
+                  key + " given again: the updater keeps the value of line " +
+                      std::to_string(earlier->second.line));
+        return;
+    }
+    lint->settings[key] = {line->value, line->file_line};
+    std::string rest = line->rest;
+    if (!rest.empty()) {
+        bool remark = rest[0] == '/' || rest[0] == ';' || rest[0] == '#';
+        lint->Add(line->file_line, remark ? kNote : kWarning,
+                  "text after the value of " + key + " is ignored: " + Quote(rest) +
+                      (remark ? std::string()
+                              : std::string(" (if it belongs to the value, write \"|\" for "
+                                            "each space)")));
+    }
+    if (strlen(line->value) > 127) {
+        lint->Add(line->file_line, kWarning,
+                  key + " is longer than 127 bytes: the updater cuts it");
+    }
+    if (known->type == kNumberKey) {
+        const char* v = line->value;
+        if (*v == '+' || *v == '-') ++v;
+        if (!(*v >= '0' && *v <= '9')) {
+            lint->Add(line->file_line, kWarning, key + " is not a number: the updater reads 0");
+        }
+    }
+}
+
+// Keyed settings that the updater never reaches: after "[EOF]" or past its
+// line limit. Found by reading once more without either stop.
+struct LateContext {
+    Lint* lint;
+    const SettingParseResult* updater;
+};
+
+void OnLateSettingLine(const SettingLine* line, void* context) {
+    LateContext* late = (LateContext*)context;
+    const SettingParseResult& updater = *late->updater;
+    if (line->kind != kSettingEntry || !FindKnownKey(line->key)) return;
+    if (late->lint->IsSectionMaterial(line->file_line)) return;
+    if (updater.stop == kSettingStopMarker && line->file_line > updater.stop_file_line) {
+        late->lint->Add(line->file_line, kWarning,
+                        std::string(line->key) + " comes after [EOF] on line " +
+                            std::to_string(updater.stop_file_line) +
+                            ": the updater does not read it");
+    } else if (updater.stop == kSettingStopLimit && line->number > updater.lines) {
+        late->lint->Add(line->file_line, kWarning,
+                        std::string(line->key) +
+                            " comes after the first 400 lines: the updater does not read it");
+    }
+}
+
+// True for text with bytes above 0x7F that are all well-formed UTF-8. Shift-JIS
+// text almost never is: its lead bytes 0x81..0x9F are UTF-8 continuation
+// bytes, and a line of UTF-8 Japanese often passes as valid code page 932.
+bool LooksLikeUtf8(const std::string& text) {
+    bool multibyte = false;
+    const unsigned char* p = (const unsigned char*)text.data();
+    size_t size = text.size();
+    for (size_t i = 0; i < size;) {
+        unsigned char c = p[i];
+        size_t follow = 0;
+        if (c < 0x80) {
+            i += 1;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            follow = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            follow = 2;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            follow = 3;
+        } else {
+            return false;
+        }
+        if (follow >= size - i) return false;
+        for (size_t k = 1; k <= follow; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        }
+        multibyte = true;
+        i += follow + 1;
+    }
+    return multibyte;
+}
+
+void CheckRawLines(Lint* lint) {
+    for (size_t i = 0; i < lint->raw_lines.size(); ++i) {
+        const std::string& text = lint->raw_lines[i];
+        int number = (int)i + 1;
+        if (LooksLikeUtf8(text)) {
+            lint->Add(number, kWarning,
+                      "text looks like UTF-8: the updater reads code page 932 (Shift-JIS) "
+                      "and would show it garbled");
+        } else if (!IsValidCp932(text.data(), text.size())) {
+            lint->Add(number, kWarning, "not valid code page 932 (Shift-JIS) text: " + Quote(text));
+        }
+        // End markers that the settings reader does not take for one.
+        size_t start = text.find_first_not_of(" \t");
+        if (start == std::string::npos) continue;
+        std::string word = text.substr(start, 5);
+        if (UpperAscii(word) == "[EOF]" && (start != 0 || word != "[EOF]")) {
+            lint->Add(number, kWarning,
+                      Quote(word) +
+                          " is not an end marker: only [EOF] at the start of a line ends the "
+                          "settings");
+        }
+    }
+}
+
+bool ReadRawLines(const char* path, Lint* lint) {
+    FILE* file = OsOpenFile(path, "rb");
+    if (!file) return false;
+    std::string content;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
+    bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) return false;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        std::string line = content.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lint->raw_lines.push_back(line);
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string EffectiveValue(const Lint& lint, const KnownKey& known, std::string* source) {
+    auto found = lint.settings.find(known.key);
+    if (found != lint.settings.end()) {
+        char value[128];
+        CopyText(value, sizeof value, found->second.value.c_str());
+        *source = "line " + std::to_string(found->second.line);
+        if (known.type == kNumberKey) {
+            return std::to_string(strtol(value, nullptr, 10));
+        }
+        return value;
+    }
+    *source = "default";
+    if (!known.fallback) {
+        *source = "absent";
+        return "";
+    }
+    return known.fallback;
+}
+
+void PrintSummary(const Lint& lint, FILE* out) {
+    const SettingParseResult& result = lint.settings_result;
+    fprintf(out, "Settings (");
+    if (result.stop == kSettingStopMarker) {
+        fprintf(out, "read up to [EOF] on line %d", result.stop_file_line);
+    } else if (result.stop == kSettingStopLimit) {
+        fprintf(out, "read for the first 400 lines");
+    } else {
+        fprintf(out, "read to the end of the file");
+    }
+    fprintf(out, "):\n");
+    std::string title;
+    for (const KnownKey& known : kKnownKeys) {
+        if (known.type == kUnusedKey) continue;
+        std::string source;
+        std::string value = EffectiveValue(lint, known, &source);
+        if (strcmp(known.key, "TITLEBAR") == 0) title = value;
+        if (source == "absent") {
+            fprintf(out, "  %-14s (absent)\n", known.key);
+        } else {
+            fprintf(out, "  %-14s %s  [%s]\n", known.key, Quote(value).c_str(), source.c_str());
+        }
+    }
+    char window_title[256];
+    snprintf(window_title, sizeof window_title, kTextUpdaterSuffix, title.c_str());
+    fprintf(out, "  window title   %s\n", Quote(window_title).c_str());
+
+    fprintf(out, "Sections:\n");
+    for (int id = 0; id < kSectionCount; ++id) {
+        const std::vector<SectionLineSeen>& lines = lint.lists[id];
+        if (lint.header_lines[id] == 0) {
+            fprintf(out, "  %s  (absent)\n", SectionHeader((SectionId)id));
+            continue;
+        }
+        fprintf(out, "  %s  line %d, %u line%s\n", SectionHeader((SectionId)id),
+                lint.header_lines[id], (unsigned)lines.size(), lines.size() == 1 ? "" : "s");
+        for (const SectionLineSeen& line : lines) {
+            fprintf(out, "    %5d  %s\n", line.line, Display(line.text).c_str());
+        }
+    }
+}
+
+// The two passes that need both readers' results.
+void CheckAcrossReaders(Lint* lint) {
+    auto ini_file = lint->settings.find("INI_FILE");
+    if (!lint->lists[kSectionIni].empty() && ini_file == lint->settings.end()) {
+        lint->Add(lint->header_lines[kSectionIni], kWarning,
+                  "[ini] has lines but INI_FILE is not set: the updater writes them to a file "
+                  "named \"-\"");
+    }
+    auto reg_global = lint->settings.find("REG_GLOBAL");
+    bool registry_off = reg_global == lint->settings.end() || reg_global->second.value[0] == '-';
+    if (!lint->lists[kSectionReg].empty() && registry_off) {
+        lint->Add(lint->header_lines[kSectionReg], kNote,
+                  "[reg] has lines but REG_GLOBAL is missing or begins with \"-\": the updater "
+                  "writes no registry value");
+    }
+}
+
+}  // namespace
+
+int LintInstallEnv(const char* path, FILE* out) {
+    Lint lint;
+    if (!ReadRawLines(path, &lint)) {
+        fprintf(out, "%s: cannot be read\n", Display(path).c_str());
+        return 2;
+    }
+    // Text mode, as the updater reads it.
+    FILE* file = OsOpenFile(path, "rt");
+    if (!file) {
+        fprintf(out, "%s: cannot be read\n", Display(path).c_str());
+        return 2;
+    }
+    ParseSections(file, OnSectionLine, &lint, &lint.sections);
+    rewind(file);
+    ParseSettings(file, kUpdaterSettingRules, OnSettingLine, &lint, &lint.settings_result);
+    rewind(file);
+    const SettingParseOptions everything = {0, false};
+    LateContext late = {&lint, &lint.settings_result};
+    SettingParseResult ignored;
+    ParseSettings(file, everything, OnLateSettingLine, &late, &ignored);
+    bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) {
+        fprintf(out, "%s: cannot be read\n", Display(path).c_str());
+        return 2;
+    }
+    CheckSectionLines(&lint);
+    CheckAcrossReaders(&lint);
+    CheckRawLines(&lint);
+
+    std::stable_sort(lint.findings.begin(), lint.findings.end(),
+                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
+    static const char* const kSeverityNames[] = {"note", "warning", "error"};
+    int errors = 0;
+    int warnings = 0;
+    std::string shown_path = Display(path);
+    for (const Finding& finding : lint.findings) {
+        fprintf(out, "%s:%d: %s: %s\n", shown_path.c_str(), finding.line,
+                kSeverityNames[finding.severity], finding.message.c_str());
+        if (finding.severity == kError) ++errors;
+        if (finding.severity == kWarning) ++warnings;
+    }
+    PrintSummary(lint, out);
+    fprintf(out, "%d error%s, %d warning%s\n", errors, errors == 1 ? "" : "s", warnings,
+            warnings == 1 ? "" : "s");
+    return errors > 0 ? 1 : 0;
+}

@@ -1,0 +1,329 @@
+// The setting store and its accessors (see settings.h).
+#include "config/settings.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/text.h"
+#include "app/workfolder.h"
+#include "filelayer/filelayer.h"
+#include "texts.h"
+#include "ui/msgbox.h"
+
+namespace {
+
+// The line buffer of the reader: fgets delivers at most 511 bytes.
+enum { kLineCapacity = 512 };
+// Separator bytes allowed between a key and its value.
+enum { kMaxGap = 99 };
+// Buffer of every keyed text accessor.
+enum { kValueCapacity = 128 };
+
+struct SettingEntry {
+    char* key;
+    char* value;
+    SettingEntry* next;
+};
+
+SettingEntry* g_first = nullptr;
+SettingEntry* g_last = nullptr;
+bool g_release_registered = false;
+
+char* CopyToHeap(const char* text) {
+    size_t size = strlen(text) + 1;
+    char* copy = (char*)AllocOrAbort(size);
+    memcpy(copy, text, size);
+    return copy;
+}
+
+void AppendEntry(const char* key, const char* value) {
+    SettingEntry* entry = (SettingEntry*)AllocOrAbort(sizeof(SettingEntry));
+    entry->key = CopyToHeap(key);
+    entry->value = CopyToHeap(value);
+    entry->next = nullptr;
+    if (g_last) {
+        g_last->next = entry;
+    } else {
+        g_first = entry;
+    }
+    g_last = entry;
+}
+
+const SettingEntry* FindEntry(const char* key) {
+    for (const SettingEntry* entry = g_first; entry; entry = entry->next) {
+        if (strcmp(entry->key, key) == 0) return entry;
+    }
+    return nullptr;
+}
+
+void StoreLine(const SettingLine* line, void* context) {
+    if (line->kind == kSettingEntry) AppendEntry(line->key, line->value);
+}
+
+void ReleaseAtExit() {
+    ReleaseSettings();
+}
+
+// Bar to space, stepping over double-byte characters so that a second byte
+// 0x7C (ポ is 0x83 0x7C) stays.
+void BarsToSpaces(char* text) {
+    for (char* p = text; *p; p += CharLength(p)) {
+        if (*p == '|') *p = ' ';
+    }
+}
+
+// Copies the text of line from offset on, without trailing bytes of 0x20 or
+// less, into out (kLineCapacity bytes).
+void CopyTrimmed(char* out, const char* line, size_t offset) {
+    size_t length = strnlen(line + offset, kLineCapacity - 1 - offset);
+    while (length > 0 && (unsigned char)line[offset + length - 1] <= 0x20) --length;
+    memcpy(out, line + offset, length);
+    out[length] = '\0';
+}
+
+// Classifies one piece. Every byte of 0x20 or less in the whole buffer counts
+// as a terminator; the buffer is cleared before each read, so the bytes
+// behind the piece are terminators too and no value is found there.
+void ClassifyLine(const char* buffer, SettingLine* line, char* tokens, char* value, char* rest) {
+    unsigned char first = (unsigned char)buffer[0];
+    if (first <= 0x20 || first == '/') {
+        line->kind = kSettingSkipped;
+        return;
+    }
+    for (size_t i = 0; i < kLineCapacity; ++i) {
+        tokens[i] = (unsigned char)buffer[i] <= 0x20 ? '\0' : buffer[i];
+    }
+    tokens[kLineCapacity - 1] = '\0';
+    line->key = tokens;
+    size_t key_end = strlen(tokens);
+    size_t next = key_end;
+    while (next < kLineCapacity - 1 && tokens[next] == '\0') ++next;
+    line->gap = next < kLineCapacity - 1 ? (int)(next - key_end) : -1;
+    if (line->gap < 0 || line->gap > kMaxGap) {
+        line->kind = kSettingNoValue;
+        return;
+    }
+    line->kind = kSettingEntry;
+    CopyText(value, kLineCapacity, tokens + next);
+    BarsToSpaces(value);
+    line->value = value;
+    size_t after = next + strlen(tokens + next);
+    while (after < kLineCapacity - 1 && tokens[after] == '\0') ++after;
+    if (after < kLineCapacity - 1) CopyTrimmed(rest, buffer, after);
+    line->rest = rest;
+}
+
+// Values looked up on first use and kept for the run.
+struct KeptText {
+    bool read;
+    char text[kValueCapacity];
+};
+struct KeptNumber {
+    bool read;
+    int number;
+};
+KeptText g_reg_global, g_reg_local, g_ini_file, g_ini_section;
+KeptNumber g_inst_make_fol, g_chk_reg_ver, g_chk_reg_ver_high;
+
+const char* Kept(KeptText* kept, const char* key, const char* fallback) {
+    if (!kept->read) {
+        GetSetting(key, kept->text, sizeof kept->text, fallback);
+        kept->read = true;
+    }
+    return kept->text;
+}
+
+int Kept(KeptNumber* kept, const char* key) {
+    if (!kept->read) {
+        kept->number = GetSettingInt(key, 0);
+        kept->read = true;
+    }
+    return kept->number;
+}
+
+// Values looked up on every call, each in a buffer of its own so that two
+// different accessors never overwrite each other's result.
+char g_title_bar[kValueCapacity];
+char g_inst_to[kValueCapacity];
+char g_inst_fol[kValueCapacity];
+char g_exe_name[kValueCapacity];
+char g_key_file[kValueCapacity];
+char g_chk_reg[kValueCapacity];
+// " アップデータ" adds 13 bytes to a title of at most 127.
+char g_window_title[160];
+
+const char* Optional(const char* key, char* buffer) {
+    GetSetting(key, buffer, kValueCapacity, "");
+    return buffer[0] != '\0' ? buffer : nullptr;
+}
+
+}  // namespace
+
+void ParseSettings(FILE* file, const SettingParseOptions& options, SettingLineHandler handler,
+                   void* context, SettingParseResult* result) {
+    char buffer[kLineCapacity];
+    char tokens[kLineCapacity];
+    char value[kLineCapacity];
+    char rest[kLineCapacity];
+    int file_line = 1;
+    result->stop = kSettingStopEnd;
+    result->lines = 0;
+    result->stop_file_line = 0;
+    for (;;) {
+        if (options.line_limit > 0 && result->lines >= options.line_limit) {
+            result->stop = kSettingStopLimit;
+            break;
+        }
+        memset(buffer, 0, sizeof buffer);
+        if (!fgets(buffer, sizeof buffer, file)) break;
+        int this_line = file_line;
+        // A piece that ends the physical line carries its LF (fgets stops
+        // there); a NUL byte inside the line cannot hide it from memchr.
+        if (memchr(buffer, '\n', sizeof buffer - 1)) ++file_line;
+        if (options.stop_at_marker && strncmp(buffer, "[EOF]", 5) == 0) {
+            result->stop = kSettingStopMarker;
+            result->stop_file_line = this_line;
+            break;
+        }
+        ++result->lines;
+        SettingLine line;
+        line.number = result->lines;
+        line.file_line = this_line;
+        line.text = buffer;
+        line.key = nullptr;
+        line.value = nullptr;
+        line.rest = "";
+        line.gap = -1;
+        rest[0] = '\0';
+        ClassifyLine(buffer, &line, tokens, value, rest);
+        if (line.kind == kSettingEntry) line.rest = rest;
+        handler(&line, context);
+    }
+}
+
+void ReadSettings(FILE* file) {
+    SettingParseResult result;
+    ParseSettings(file, kUpdaterSettingRules, StoreLine, nullptr, &result);
+}
+
+int LoadSettings(const char* name) {
+    if (!g_release_registered) {
+        atexit(ReleaseAtExit);
+        g_release_registered = true;
+    }
+    FILE* file = Ffopen(name, "rt");
+    if (!file) return -1;
+    ReadSettings(file);
+    fclose(file);
+    return 0;
+}
+
+void ReleaseSettings() {
+    SettingEntry* entry = g_first;
+    while (entry) {
+        SettingEntry* next = entry->next;
+        free(entry->key);
+        free(entry->value);
+        free(entry);
+        entry = next;
+    }
+    g_first = nullptr;
+    g_last = nullptr;
+    g_reg_global.read = g_reg_local.read = g_ini_file.read = g_ini_section.read = false;
+    g_inst_make_fol.read = g_chk_reg_ver.read = g_chk_reg_ver_high.read = false;
+}
+
+char* GetSetting(const char* key, char* buffer, size_t size, const char* fallback) {
+    if (size == 0) return buffer;
+    const SettingEntry* entry = FindEntry(key);
+    CopyText(buffer, size, entry ? entry->value : fallback);
+    return buffer;
+}
+
+int GetSettingInt(const char* key, int fallback) {
+    const SettingEntry* entry = FindEntry(key);
+    if (!entry) return fallback;
+    // atoi's rules without its undefined overflow.
+    long number = strtol(entry->value, nullptr, 10);
+    if (number > INT_MAX) return INT_MAX;
+    if (number < INT_MIN) return INT_MIN;
+    return (int)number;
+}
+
+const char* SettingRegGlobal() {
+    return Kept(&g_reg_global, "REG_GLOBAL", "-");
+}
+const char* SettingRegLocal() {
+    return Kept(&g_reg_local, "REG_LOCAL", "-");
+}
+const char* SettingIniFile() {
+    return Kept(&g_ini_file, "INI_FILE", "-");
+}
+const char* SettingIniSection() {
+    return Kept(&g_ini_section, "INI_SECTION", "-");
+}
+int SettingInstMakeFol() {
+    return Kept(&g_inst_make_fol, "INSTMAKEFOL");
+}
+int SettingChkRegVer() {
+    return Kept(&g_chk_reg_ver, "CHKREGVER");
+}
+int SettingChkRegVerHigh() {
+    return Kept(&g_chk_reg_ver_high, "CHKREGVERHIGH");
+}
+
+const char* SettingTitleBar() {
+    return GetSetting("TITLEBAR", g_title_bar, sizeof g_title_bar, kTextDefaultTitle);
+}
+const char* SettingInstTo() {
+    return GetSetting("INSTTO", g_inst_to, sizeof g_inst_to, "VELNOR_APP");
+}
+const char* SettingExeName() {
+    return GetSetting("EXENAME", g_exe_name, sizeof g_exe_name, "velnor.exe");
+}
+const char* SettingInstFol() {
+    return Optional("INSTFOL", g_inst_fol);
+}
+const char* SettingKeyFile() {
+    return Optional("KEYFILE", g_key_file);
+}
+const char* SettingChkReg() {
+    return Optional("CHKREG", g_chk_reg);
+}
+
+char* SettingInstReadme(char* buffer, size_t size) {
+    return GetSetting("INSTREADME", buffer, size, "-");
+}
+char* SettingInstReadmeFl(char* buffer, size_t size) {
+    return GetSetting("INSTREADMEFL", buffer, size, "readme.txt");
+}
+
+const char* WindowTitle() {
+    snprintf(g_window_title, sizeof g_window_title, kTextUpdaterSuffix, SettingTitleBar());
+    return g_window_title;
+}
+
+char* SingleInstanceName(char* out, size_t size) {
+    if (size == 0) return out;
+    out[0] = '\0';
+    const char* title = WindowTitle();
+    for (const char* p = title; *p; p += CharLength(p)) {
+        bool appended;
+        if (*p == '\\') {
+            appended = AppendText(out, size, kTextFullWidthBackslash);
+        } else {
+            char character[3] = {p[0], CharLength(p) == 2 ? p[1] : '\0', '\0'};
+            appended = AppendText(out, size, character);
+        }
+        if (!appended) break;
+    }
+    return out;
+}
+
+int CheckSetupFiles(const char* name) {
+    if (Ffexist(name)) return 0;
+    ErrorBox(kTextSetupFilesMissing);
+    RemoveWorkFolder();
+    exit(-1);
+}

@@ -1,0 +1,158 @@
+// The section lists of install.env: classification order, prefix headers,
+// re-emptied lists, trimming, and the two failures that end the process.
+#include "config/sections.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/msgbox_console.h"
+
+namespace {
+
+FILE* FileWith(const std::string& content) {
+    FILE* file = tmpfile();
+    fwrite(content.data(), 1, content.size(), file);
+    rewind(file);
+    return file;
+}
+
+int Read(const std::string& content, SectionParseResult* result) {
+    ReleaseSectionLists();
+    FILE* file = FileWith(content);
+    int status = ReadSectionLists(file, result);
+    fclose(file);
+    return status;
+}
+
+std::vector<std::string> List(SectionId id) {
+    std::vector<std::string> lines;
+    for (const SectionLine* line = GetSectionList(id); line; line = line->next) {
+        lines.push_back(line->text);
+    }
+    return lines;
+}
+
+typedef std::vector<std::string> Strings;
+
+TEST(Sections, Lists) {
+    struct Case {
+        const char* what;
+        std::string content;
+        SectionId id;
+        Strings expected;
+    };
+    const Case cases[] = {
+        {"sample layout",
+         "TITLEBAR\tSample\n[EOF]\n[delfiles]\n-\n[delfiles_afterinst]\ninstall.env\n"
+         "insttscr.rct\n-\t\t// end\n",
+         kSectionDelfilesAfterinst,
+         {"install.env", "insttscr.rct"}},
+        {"dash-only section", "[delfiles]\n-\t\t// end\n", kSectionDelfiles, {}},
+        {"longer header is its own section", "[delfiles_user]\na\n-\n", kSectionDelfiles, {}},
+        {"longer header is read", "[delfiles_user]\na\n-\n", kSectionDelfilesUser, {"a"}},
+        {"header with a remark", "[ini]  // entries\nK=V\n-\n", kSectionIni, {"K=V"}},
+        {"remark stays, trailing blanks go",
+         "[delfiles_afterinst]\nfile.txt\t// old\n  lead  \t\r\n-\n",
+         kSectionDelfilesAfterinst,
+         {"file.txt\t// old", "  lead"}},
+        {"comments at column 1 only",
+         "[delfiles]\n//x\n;x\n  //kept\n\n   \n-\n",
+         kSectionDelfiles,
+         {"  //kept"}},
+        {"second header empties the list", "[ini]\nA=1\n-\n[ini]\nB=2\n-\n", kSectionIni, {"B=2"}},
+        {"[EOF] is an item inside", "[reg]\n[EOF]\n-\n", kSectionReg, {"[EOF]"}},
+        {"sections after [EOF] are read",
+         "[EOF]\n[reg]\n\"a\"=\"b\"\n-\n",
+         kSectionReg,
+         {"\"a\"=\"b\""}},
+        {"EOF outside stops", "EOF\n[reg]\nx\n-\n", kSectionReg, {}},
+        {"header line switches directly", "[ini]\nA=1\n[reg]\nr\n-\n", kSectionIni, {"A=1"}},
+        // A double-byte line whose second byte is 0x5C keeps it.
+        {"double-byte item", "[delfiles]\n\x95\x5c.txt\n-\n", kSectionDelfiles, {"\x95\x5c.txt"}},
+    };
+    for (const Case& c : cases) {
+        SectionParseResult result;
+        EXPECT_EQ(Read(c.content, &result), 0) << c.what;
+        EXPECT_EQ(List(c.id), c.expected) << c.what;
+    }
+}
+
+TEST(Sections, OpenSectionAtTheEnd) {
+    struct Case {
+        std::string content;
+        int status;
+        SectionId open;
+        int open_line;
+    };
+    const Case cases[] = {
+        {"KEY value\nno sections at all\n", 0, kSectionOutside, 0},
+        {"[ini]\nA=1\n-\n[reg]\nx\n", -1, kSectionReg, 4},
+        {"[delfiles_afterinst]\na\nEOF\n-\n", -1, kSectionDelfilesAfterinst, 1},
+        {"[ini]\n-\nEOF\n[reg]\n", 0, kSectionOutside, 0},
+    };
+    for (const Case& c : cases) {
+        SectionParseResult result;
+        EXPECT_EQ(Read(c.content, &result), c.status) << c.content;
+        EXPECT_EQ(result.open_section, c.open) << c.content;
+        EXPECT_EQ(result.open_file_line, c.open_line) << c.content;
+    }
+}
+
+TEST(Sections, LongLinesArriveInPieces) {
+    SectionParseResult result;
+    std::string item = std::string(511, 'a') + "bbb";
+    ASSERT_EQ(Read("[delfiles]\n" + item + "\n-\n", &result), 0);
+    EXPECT_EQ(List(kSectionDelfiles), (Strings{std::string(511, 'a'), "bbb"}));
+}
+
+ConsoleBoxAnswer PrintAndRetry(ConsoleBoxKind kind, const char* text) {
+    fprintf(stderr, "box %d: %s\n", (int)kind, text);
+    return kConsoleAnswerYes;
+}
+
+class SectionsFile : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vnsectionsXXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
+        ASSERT_EQ(chdir(root_.c_str()), 0);
+        SetConsoleBoxHandler(PrintAndRetry);
+    }
+    void TearDown() override {
+        SetConsoleBoxHandler(nullptr);
+        ReleaseSectionLists();
+        ASSERT_EQ(chdir(saved_), 0);
+        std::string command = "rm -rf '" + root_ + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+    static void Write(const char* content) {
+        FILE* file = fopen("install.env", "wb");
+        fputs(content, file);
+        fclose(file);
+    }
+    std::string root_;
+    char saved_[4096];
+};
+
+// Retry is answered in both failures: the process ends all the same.
+TEST_F(SectionsFile, FailuresEndTheProcess) {
+    EXPECT_EXIT(LoadSectionLists("install.env"), ::testing::ExitedWithCode(255),
+                "box 0: \\[install.env\\]");
+    Write("[ini]\nA=1\n-\n[reg]\n\"a\"=\"b\"\n");
+    EXPECT_EXIT(LoadSectionLists("install.env"), ::testing::ExitedWithCode(255),
+                "box 0: .*\\[reg\\]");
+}
+
+TEST_F(SectionsFile, LoadsWhenTerminated) {
+    Write("[ini]\nA=1\n-\n");
+    LoadSectionLists("install.env");
+    EXPECT_EQ(List(kSectionIni), Strings{"A=1"});
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// The keyed settings of install.env: line rules, defaults, absent values,
+// the window title and the single-instance name.
+#include "config/settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "app/text.h"
+#include "filelayer/filelayer.h"
+#include "ui/msgbox_console.h"
+
+namespace {
+
+// " アップデータ" in code page 932.
+const char kSuffix[] = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5b\x83\x5e";
+
+FILE* FileWith(const std::string& content) {
+    FILE* file = tmpfile();
+    fwrite(content.data(), 1, content.size(), file);
+    rewind(file);
+    return file;
+}
+
+void Load(const std::string& content) {
+    ReleaseSettings();
+    FILE* file = FileWith(content);
+    ReadSettings(file);
+    fclose(file);
+}
+
+std::string Get(const char* key) {
+    char buffer[512];
+    return GetSetting(key, buffer, sizeof buffer, "<missing>");
+}
+
+std::string Lines(int count, const char* line) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += line;
+    return text;
+}
+
+TEST(Settings, LineRules) {
+    struct Case {
+        const char* what;
+        std::string content;
+        const char* key;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"bar and remark", "TITLEBAR\tSample|1.01\t// remark\n", "TITLEBAR", "Sample 1.01"},
+        {"crlf", "INSTTO  Game\r\n", "INSTTO", "Game"},
+        {"last line without break", "INSTTO Game", "INSTTO", "Game"},
+        {"space indent", " INSTTO Game\n", "INSTTO", "<missing>"},
+        {"tab indent", "\tINSTTO Game\n", "INSTTO", "<missing>"},
+        {"slash comment", "/INSTTO Game\n", "/INSTTO", "<missing>"},
+        {"semicolon is a key", ";INSTTO Game\n", ";INSTTO", "Game"},
+        {"no value", "INSTTO\n", "INSTTO", "<missing>"},
+        {"lower case key", "titlebar X\n", "TITLEBAR", "<missing>"},
+        {"first key wins", "INSTTO A\nINSTTO B\n", "INSTTO", "A"},
+        {"marker stops", "[EOF] trailing\nINSTTO Game\n", "INSTTO", "<missing>"},
+        {"marker after a blank", " [EOF]\nINSTTO Game\n", "INSTTO", "Game"},
+        {"marker in lower case", "[eof]\nINSTTO Game\n", "INSTTO", "Game"},
+        {"99 tabs", "INSTTO" + std::string(99, '\t') + "Game\n", "INSTTO", "Game"},
+        {"100 tabs", "INSTTO" + std::string(100, '\t') + "Game\n", "INSTTO", "<missing>"},
+        {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n",
+         "INSTTO", "<missing>"},
+        {"line 400 is read", Lines(399, "\n") + "INSTTO Game\n", "INSTTO", "Game"},
+        {"line 401 is not", Lines(400, "\n") + "INSTTO Game\n", "INSTTO", "<missing>"},
+        // A line of 511 bytes or more arrives in pieces, each a line of its
+        // own: a key in the second piece is read, and counted.
+        {"second piece", std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "Game"},
+        {"second piece is line 401", Lines(399, "\n") + std::string(511, 'x') + "INSTTO\tGame\n",
+         "INSTTO", "<missing>"},
+        // ポ (0x83 0x7C) keeps its second byte; the real bars become spaces.
+        {"double-byte 0x7C", "TITLEBAR \x83\x7c|\x83\x7c|\n", "TITLEBAR", "\x83\x7c \x83\x7c "},
+        {"only bars", "INSTTO ||\n", "INSTTO", "  "},
+    };
+    for (const Case& c : cases) {
+        Load(c.content);
+        EXPECT_EQ(Get(c.key), c.expected) << c.what;
+    }
+}
+
+TEST(Settings, Accessors) {
+    Load("");
+    EXPECT_STREQ(SettingRegGlobal(), "-");
+    EXPECT_STREQ(SettingRegLocal(), "-");
+    EXPECT_STREQ(SettingIniFile(), "-");
+    EXPECT_STREQ(SettingIniSection(), "-");
+    // ＶＥＬＮＯＲ アプリケーション
+    EXPECT_STREQ(SettingTitleBar(),
+                 "\x82\x75\x82\x64\x82\x6b\x82\x6d\x82\x6e\x82\x71 "
+                 "\x83\x41\x83\x76\x83\x8a\x83\x50\x81\x5b\x83\x56\x83\x87\x83\x93");
+    EXPECT_STREQ(SettingInstTo(), "VELNOR_APP");
+    EXPECT_STREQ(SettingExeName(), "velnor.exe");
+    EXPECT_EQ(SettingInstFol(), nullptr);
+    EXPECT_EQ(SettingKeyFile(), nullptr);
+    EXPECT_EQ(SettingChkReg(), nullptr);
+    EXPECT_EQ(SettingInstMakeFol(), 0);
+    EXPECT_EQ(SettingChkRegVer(), 0);
+    EXPECT_EQ(SettingChkRegVerHigh(), 0);
+    char readme[128];
+    EXPECT_STREQ(SettingInstReadme(readme, sizeof readme), "-");
+    EXPECT_STREQ(SettingInstReadmeFl(readme, sizeof readme), "readme.txt");
+
+    Load(
+        "KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\n"
+        "INSTFOL Maker\nCHKREG Ver\n");
+    EXPECT_STREQ(SettingKeyFile(), "-");  // the dash means nothing special here
+    EXPECT_STREQ(SettingInstFol(), "Maker");
+    EXPECT_STREQ(SettingChkReg(), "Ver");
+    EXPECT_EQ(SettingChkRegVer(), 0);
+    EXPECT_EQ(SettingChkRegVerHigh(), 12);
+    EXPECT_EQ(SettingInstMakeFol(), -3);
+    EXPECT_EQ(GetSettingInt("MISSING", 7), 7);
+    EXPECT_EQ(GetSettingInt("CHKREGVER", 7), 0);
+
+    // Two accessors used together keep their own results.
+    const char* maker = SettingInstFol();
+    const char* game = SettingInstTo();
+    EXPECT_STREQ(maker, "Maker");
+    EXPECT_STREQ(game, "VELNOR_APP");
+}
+
+TEST(Settings, LongValuesAreCutAtACharacterBoundary) {
+    // 126 bytes, then a double-byte character that would end at byte 128.
+    std::string value = std::string(126, 'a') + "\x82\xa0" + "tail";
+    Load("INSTTO " + value + "\nINSTREADME " + std::string(600, 'r') + "\n");
+    EXPECT_EQ(std::string(SettingInstTo()), std::string(126, 'a'));
+    char small[128];
+    char large[512];
+    EXPECT_EQ(strlen(SettingInstReadme(small, sizeof small)), 127u);
+    // The line itself is cut into 511-byte pieces; the value is what remains
+    // of the first piece after "INSTREADME ".
+    EXPECT_EQ(strlen(SettingInstReadme(large, sizeof large)), 511u - 11u);
+    EXPECT_EQ(GetSetting("INSTTO", small, 1, "x")[0], '\0');
+}
+
+TEST(Settings, WindowTitleAndSingleInstanceName) {
+    struct Case {
+        const char* title_line;
+        std::string title;
+        std::string instance;
+    };
+    const Case cases[] = {
+        {"TITLEBAR\tSample|1.01\t// remark\n", std::string("Sample 1.01") + kSuffix,
+         std::string("Sample 1.01") + kSuffix},
+        // A real backslash becomes ＼ (0x81 0x5F) in the mutex name only.
+        {"TITLEBAR A\\B\\\n", std::string("A\\B\\") + kSuffix,
+         std::string("A\x81\x5f"
+                     "B\x81\x5f") +
+             kSuffix},
+        // 表 (0x95 0x5C) and ソ (0x83 0x5C) stay as they are.
+        {"TITLEBAR \x95\x5c\x83\x5c\n", std::string("\x95\x5c\x83\x5c") + kSuffix,
+         std::string("\x95\x5c\x83\x5c") + kSuffix},
+    };
+    for (const Case& c : cases) {
+        Load(c.title_line);
+        EXPECT_EQ(WindowTitle(), c.title) << c.title_line;
+        char name[260];
+        EXPECT_EQ(SingleInstanceName(name, sizeof name), c.instance) << c.title_line;
+    }
+    // 127 backslashes double in length: the name is cut, never overrun, and
+    // never ends in half a character.
+    Load("TITLEBAR " + std::string(127, '\\') + "\n");
+    char name[260];
+    SingleInstanceName(name, sizeof name);
+    EXPECT_EQ(strlen(name), 259u);
+    EXPECT_TRUE(IsValidCp932(name, strlen(name)));
+    EXPECT_EQ(strchr(name, '\\'), nullptr);
+}
+
+TEST(Settings, ParserReportsWhereItStopped) {
+    struct Case {
+        std::string content;
+        SettingStop stop;
+        int lines;
+        int stop_file_line;
+    };
+    const Case cases[] = {
+        {"A 1\nB 2\n", kSettingStopEnd, 2, 0},
+        {"A 1\n[EOF]\nB 2\n", kSettingStopMarker, 1, 2},
+        {Lines(401, "A 1\n"), kSettingStopLimit, 400, 0},
+    };
+    for (const Case& c : cases) {
+        FILE* file = FileWith(c.content);
+        SettingParseResult result;
+        ParseSettings(
+            file, kUpdaterSettingRules, [](const SettingLine*, void*) {}, nullptr, &result);
+        fclose(file);
+        EXPECT_EQ(result.stop, c.stop);
+        EXPECT_EQ(result.lines, c.lines);
+        EXPECT_EQ(result.stop_file_line, c.stop_file_line);
+    }
+}
+
+// LoadSettings and the start-up check go through the file layer with direct
+// opening, relative to the current folder.
+class SettingsFile : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vnsettingsXXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
+        ASSERT_EQ(chdir(root_.c_str()), 0);
+        FfResetLookup();
+        Ffsetdirect(1);
+    }
+    void TearDown() override {
+        ReleaseSettings();
+        FfResetLookup();
+        ASSERT_EQ(chdir(saved_), 0);
+        std::string command = "rm -rf '" + root_ + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+    std::string root_;
+    char saved_[4096];
+};
+
+TEST_F(SettingsFile, LoadAndCheck) {
+    FILE* file = fopen(kSettingsFileName, "wb");
+    fputs("INSTTO Game\n", file);
+    fclose(file);
+    EXPECT_EQ(CheckSetupFiles(kSettingsFileName), 0);
+    ReleaseSettings();
+    EXPECT_EQ(LoadSettings(kSettingsFileName), 0);
+    EXPECT_STREQ(SettingInstTo(), "Game");
+    EXPECT_EXIT(CheckSetupFiles("missing.env"), ::testing::ExitedWithCode(255), "");
+}
+
+}  // namespace
