@@ -9,6 +9,9 @@
 #include "app/text.h"
 #include "app/wide_win.h"
 #include "app/workfolder.h"
+#include "config/sections.h"
+#include "config/settings.h"
+#include "filelayer/filelayer.h"
 #include "payload/extract.h"
 #include "texts.h"
 #include "ui/msgbox.h"
@@ -19,6 +22,10 @@ namespace {
 // The one configuration file of the payload, by the name its readers take.
 char g_settings_name[128];
 
+// Held, never closed, until the process ends: while it exists another start
+// with the same title learns that this one runs.
+HANDLE g_single_instance = nullptr;
+
 void ReleaseCom() {
     CoUninitialize();
 }
@@ -28,6 +35,32 @@ void ReleaseCom() {
     ErrorBox("%s", text);
     RemoveWorkFolder();
     exit(-1);
+}
+
+// Ends the run quietly, or after telling the user that an updater with the
+// same title is already running, when this is not the only instance.
+void EnsureSingleInstance() {
+    char name[kBoxTextCapacity];
+    SingleInstanceName(name, sizeof name);
+    wchar_t wide_name[kBoxTextCapacity];
+    Cp932ToWideForDisplay(name, wide_name, kBoxTextCapacity);
+    g_single_instance = CreateMutexW(nullptr, TRUE, wide_name);
+    if (!g_single_instance) {
+        RemoveWorkFolder();
+        exit(0);
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return;
+
+    // A plain box without owner and without clipboard copy: nothing failed.
+    char text[kBoxTextCapacity];
+    FormatText(text, sizeof text, kTextAlreadyRunning, WindowTitle());
+    wchar_t wide_text[kBoxTextCapacity];
+    Cp932ToWideForDisplay(text, wide_text, kBoxTextCapacity);
+    wchar_t wide_caption[kPathCapacity];
+    Cp932ToWideForDisplay(SettingTitleBar(), wide_caption, kPathCapacity);
+    MessageBoxW(nullptr, wide_text, wide_caption, MB_OK | MB_ICONERROR);
+    RemoveWorkFolder();
+    exit(0);
 }
 
 }  // namespace
@@ -41,7 +74,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     CoInitialize(nullptr);
     atexit(ReleaseCom);
 
-    // TODO(filelayer merge): Ffsetdirect(1);
+    // Setup files are opened by their bare names from the work folder.
+    Ffsetdirect(1);
 
     // The progress bar and animation classes of the version 6 controls.
     InitCommonControls();
@@ -58,8 +92,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     ExtractPayload(WorkFolderPath(), kSetupPass);
 
-    // TODO(config merge): settings file check, LoadSettings, LoadSectionLists
-    // and the single-instance mutex go here.
+    CheckSetupFiles(g_settings_name);
+    LoadSettings(g_settings_name);
+    LoadSectionLists(g_settings_name);
+    // The settings come first: the mutex is named after the configured title.
+    EnsureSingleInstance();
 
     for (;;) {
         INT_PTR result = DialogBoxParamW(instance, L"MAINDIALOG", nullptr, StartupWindowProc, 0);

@@ -13,6 +13,7 @@ enum { kBoxTextCapacity = 1024 };
 // Formats like vsnprintf into buffer (capacity bytes), but a text that does
 // not fit is cut at a code page 932 character boundary, never inside one.
 void FormatBoxText(char* buffer, size_t capacity, const char* format, va_list args);
+void FormatText(char* buffer, size_t capacity, const char* format, ...);
 
 // Error with Retry and Cancel. Returns only when the user chose Retry; Cancel
 // ends the process with exit code -1. The text goes to the clipboard.

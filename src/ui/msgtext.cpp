@@ -24,3 +24,10 @@ void FormatBoxText(char* buffer, size_t capacity, const char* format, va_list ar
     }
     buffer[i] = '\0';
 }
+
+void FormatText(char* buffer, size_t capacity, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    FormatBoxText(buffer, capacity, format, args);
+    va_end(args);
+}

@@ -6,6 +6,7 @@
 #include "app/wide_win.h"
 #include "app/workfolder.h"
 #include "resources/resource.h"
+#include "config/settings.h"
 #include "texts.h"
 #include "ui/placement_win.h"
 
@@ -67,8 +68,7 @@ INT_PTR OnInitDialog(HWND window) {
     SetMainWindow(window);
     CenterOnScreen(window);
     g_busy = false;
-    // TODO(config merge): SetTitle(window, WindowTitle());
-    SetTitle(window, kTextDefaultWindowTitle);
+    SetTitle(window, WindowTitle());
 
     int next = FillSlot(window, 0, kTextQuit, kActionQuit);
     // The update, DirectX and readme slots arrive with the full start-up window.
