@@ -21,21 +21,24 @@ import run  # noqa: E402
 
 BOX = "test_startup.DamagedPayloadTest.test_reports_damage_and_exits_with_minus_one"
 FRESH = "test_startup.FreshWorkFolderTest.test_existing_work_folders_are_left_alone"
+SKIP_TAKEN = "test_startup.FreshWorkFolderTest.test_taken_names_are_skipped"
 PE_KIND = "test_startup.ExecutableFileTest.test_is_a_32_bit_windows_gui_program"
 PE_IMPORTS = "test_startup.ExecutableFileTest.test_imports_only_system_dlls"
 PE_MANIFEST = "test_startup.ExecutableFileTest.test_manifest_requests_administrator_and_common_controls_6"
 
-# Fault word of the stand-in -> the tests that must fail with it.
+# Fault word of the stand-in -> the tests that must fail with it, and those
+# that may: a program that reuses the name its clock gives lands on one of the
+# free names of SKIP_TAKEN once in 32 runs.
 BEHAVIOUR_FAULTS = [
-    ("", set()),
-    ("caption", {BOX}),
-    ("owner", {BOX}),
-    ("icon", {BOX}),
-    ("text", {BOX}),
-    ("ansiclipboard", {BOX}),
-    ("exitcode", {BOX, FRESH}),
-    ("leftover", {BOX, FRESH}),
-    ("reuse", {FRESH}),
+    ("", set(), set()),
+    ("caption", {BOX}, set()),
+    ("owner", {BOX}, set()),
+    ("icon", {BOX}, set()),
+    ("text", {BOX}, set()),
+    ("ansiclipboard", {BOX}, set()),
+    ("exitcode", {BOX, FRESH, SKIP_TAKEN}, set()),
+    ("leftover", {BOX, FRESH, SKIP_TAKEN}, set()),
+    ("reuse", {FRESH}, {SKIP_TAKEN}),
 ]
 
 
@@ -70,11 +73,11 @@ FILE_FAULTS = [
 ]
 
 
-def run_round(tests, label, expected):
+def run_round(tests, label, expected, tolerated=frozenset()):
     log = io.StringIO()
     _, _, failed = run.run_tests(tests, out=log)
     failed = set(failed)
-    good = failed == expected
+    good = expected <= failed <= expected | tolerated
     print("%-4s %s: failed %s, expected %s" % ("ok" if good else "BAD", label,
           sorted(n.rsplit(".", 1)[1] for n in failed) or "nothing",
           sorted(n.rsplit(".", 1)[1] for n in expected) or "nothing"), flush=True)
@@ -97,13 +100,13 @@ def main():
 
     good = bad = 0
     try:
-        for fault, expected in BEHAVIOUR_FAULTS:
+        for fault, expected, tolerated in BEHAVIOUR_FAULTS:
             label = "fault " + (fault or "none")
             if not wanted(label):
                 continue
             bench.config.updater = standin
             bench.config.standin_faults = (fault,) if fault else ()
-            if run_round(startup, label, expected):
+            if run_round(startup, label, expected, tolerated):
                 good += 1
             else:
                 bad += 1

@@ -76,25 +76,32 @@ class FreshWorkFolderTest(bench.BenchTest):
     AHEAD_MS = 8000
     MARKER = "bench-marker.txt"
 
-    def precreate(self, temp_dir, first, count):
+    def precreate(self, temp_dir, first, count, free_every):
         # The markers are hard links of one file: a third of the cost of
         # writing thousands of files, and a deleted link is still seen.
         source = self.wine.dir / self.MARKER
         source.write_text("left here by the bench\n")
-        made = {}
+        made, free = {}, set()
         for clock in range(first, first + count):
             name = folder_name(clock & 0xFFFFFFFF)
+            if free_every and clock % free_every == 0:
+                free.add(name)
+                continue
             folder = temp_dir / name
             folder.mkdir()
             os.link(source, folder / self.MARKER)
             made[name] = folder
-        return made
+        return made, free
 
-    def test_existing_work_folders_are_left_alone(self):
+    def run_among_taken_names(self, free_every=0):
+        """Fills the temporary folder with work folders for the coming clock
+        values (all of them, or all but every free_every-th) and runs the
+        updater. Returns the folder names it had made while its box showed
+        and the names that were left free."""
         temp_dir = self.wine.temp_dir
         self.assertEqual(work_folders(temp_dir), [], "the fresh prefix has work folders already")
         covered_from = self.wine.clock()
-        made = self.precreate(temp_dir, covered_from, self.AHEAD_MS)
+        made, free = self.precreate(temp_dir, covered_from, self.AHEAD_MS, free_every)
         covered_to = covered_from + self.AHEAD_MS
 
         started_after = self.wine.clock()
@@ -108,18 +115,29 @@ class FreshWorkFolderTest(bench.BenchTest):
             self.fail("bench too slow: the program started between %d and %d ms, outside the "
                       "pre-created span %d..%d ms; nothing was proved"
                       % (started_after, seen_before, covered_from, covered_to))
-
         during = set(p.name for p in temp_dir.iterdir()) - set(made)
-        self.assertEqual(len(during), 1, "expected exactly one new work folder while the box "
-                         "shows, found %s: the program took over an existing folder" % sorted(during))
-        self.assertTrue((temp_dir / during.pop()).is_dir())
+        self.wine.screenshot("among-taken-names")
 
         self.wine.click(box["hwnd"], IDOK)
         self.assertEqual(program.wait_exit(15), EXIT_FAILURE)
         lost = [name for name, folder in made.items() if not (folder / self.MARKER).is_file()]
-        self.assertEqual(lost, [], "marker files deleted or changed in %d folder(s)" % len(lost))
+        self.assertEqual(lost, [], "marker files deleted in %d existing folder(s)" % len(lost))
         left = set(p.name for p in temp_dir.iterdir()) - set(made)
         self.assertEqual(left, set(), "new folders left behind")
+        return during, free
+
+    def test_existing_work_folders_are_left_alone(self):
+        # Every name taken: the program may give up, but must touch nothing.
+        during, _ = self.run_among_taken_names()
+        self.assertLessEqual(len(during), 1, "several new folders: %s" % sorted(during))
+
+    def test_taken_names_are_skipped(self):
+        # A free name every 32 ms: the program moves past the taken ones to a
+        # free one of its own.
+        during, free = self.run_among_taken_names(free_every=32)
+        self.assertEqual(len(during), 1, "expected one new work folder of the program's own while "
+                         "its box showed, found %s" % sorted(during))
+        self.assertIn(during.pop(), free, "the work folder is not one of the free names")
 
 
 # DLLs that every Windows since XP ships; anything else (a MinGW runtime, a
