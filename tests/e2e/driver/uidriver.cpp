@@ -70,19 +70,29 @@ std::string Quote(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buffer[8];
-                wsprintfA(buffer, "\\u%04x", c);
-                out += buffer;
-            } else {
-                out.push_back((char)c);
-            }
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buffer[8];
+                    wsprintfA(buffer, "\\u%04x", c);
+                    out += buffer;
+                } else {
+                    out.push_back((char)c);
+                }
         }
     }
     return out + "\"";
@@ -154,7 +164,9 @@ std::string Fail(const std::string& message) {
 
 // ---------------------------------------------------------------- arguments
 
-bool Has(const Args& args, const char* key) { return args.count(key) != 0; }
+bool Has(const Args& args, const char* key) {
+    return args.count(key) != 0;
+}
 
 std::string GetStr(const Args& args, const char* key, const std::string& fallback = "") {
     auto it = args.find(key);
@@ -234,7 +246,8 @@ std::map<DWORD, std::string> ProcessNames() {
     if (snapshot == INVALID_HANDLE_VALUE) return names;
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
         std::string name = LowerAscii(ToUtf8(entry.szExeFile));
         size_t slash = name.find_last_of("\\/");
         if (slash != std::string::npos) name = name.substr(slash + 1);
@@ -304,7 +317,8 @@ bool Matches(HWND window, const WindowFilter& f, const std::map<DWORD, std::stri
     if (!f.title.empty() || !f.titleContains.empty()) {
         std::string title = TextOf(window);
         if (!f.title.empty() && title != f.title) return false;
-        if (!f.titleContains.empty() && title.find(f.titleContains) == std::string::npos) return false;
+        if (!f.titleContains.empty() && title.find(f.titleContains) == std::string::npos)
+            return false;
     }
     if (!f.text.empty() && !AnyChildContains(window, f.text)) return false;
     return true;
@@ -415,7 +429,10 @@ std::string CmdControls(const Args& args) {
     POINT origin = {0, 0};
     ClientToScreen(window, &origin);
     Json area;
-    area.Int("x", origin.x).Int("y", origin.y).Int("width", client.right).Int("height", client.bottom);
+    area.Int("x", origin.x)
+        .Int("y", origin.y)
+        .Int("width", client.right)
+        .Int("height", client.bottom);
     Json j;
     j.Bool("ok", true)
         .Raw("window", WindowJson(window, ProcessNames()))
@@ -451,8 +468,8 @@ std::string CmdType(const Args& args) {
         for (wchar_t unit : text) PostMessageW(edit, WM_CHAR, unit, 1);
     } else {
         DWORD_PTR result = 0;
-        if (!SendMessageTimeoutW(edit, WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG,
-                                 2000, &result))
+        if (!SendMessageTimeoutW(edit, WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG, 2000,
+                                 &result))
             return Fail("WM_SETTEXT timed out");
     }
     return "{\"ok\":true}";
@@ -579,7 +596,8 @@ std::string CmdClipSet(const Args& args) {
         std::string text = GetStr(args, "text");
         std::wstring wide = ToWide(text);
         SetClipboardData(CF_TEXT, GlobalCopy(text.c_str(), text.size() + 1));
-        SetClipboardData(CF_UNICODETEXT, GlobalCopy(wide.c_str(), (wide.size() + 1) * sizeof(wchar_t)));
+        SetClipboardData(CF_UNICODETEXT,
+                         GlobalCopy(wide.c_str(), (wide.size() + 1) * sizeof(wchar_t)));
     }
     CloseClipboard();
     return "{\"ok\":true}";
@@ -604,8 +622,9 @@ std::string CmdStart(const Args& args) {
     HANDLE output = INVALID_HANDLE_VALUE;
     if (Has(args, "out")) {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        output = CreateFileW(ToWide(GetStr(args, "out")).c_str(), GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
+        output =
+            CreateFileW(ToWide(GetStr(args, "out")).c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
         if (output != INVALID_HANDLE_VALUE) {
             startup.dwFlags = STARTF_USESTDHANDLES;
             startup.hStdInput = nullptr;
@@ -635,8 +654,8 @@ std::string CmdStart(const Args& args) {
 HANDLE ProcessHandle(DWORD pid) {
     auto it = g_processes.find(pid);
     if (it != g_processes.end()) return it->second;
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
-                                 FALSE, pid);
+    HANDLE process = OpenProcess(
+        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
     if (process) g_processes[pid] = process;
     return process;
 }
@@ -748,7 +767,8 @@ std::string CmdRegGet(const Args& args) {
     std::string root = GetStr(args, "root", "HKCU");
     HKEY base = root == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(base, ToWide(GetStr(args, "key")).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(base, ToWide(GetStr(args, "key")).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return "{\"ok\":true,\"exists\":false}";
     std::wstring name = ToWide(GetStr(args, "value"));
     DWORD type = 0, size = 0;
@@ -862,8 +882,10 @@ std::string CmdIcon(const Args& args) {
     struct {
         const char* name;
         LPCWSTR id;
-    } icons[] = {{"error", IDI_HAND}, {"question", IDI_QUESTION},
-                 {"warning", IDI_EXCLAMATION}, {"information", IDI_ASTERISK}};
+    } icons[] = {{"error", IDI_HAND},
+                 {"question", IDI_QUESTION},
+                 {"warning", IDI_EXCLAMATION},
+                 {"information", IDI_ASTERISK}};
     Json differences;
     const char* best = "";
     size_t bestCount = (size_t)-1;
@@ -896,18 +918,30 @@ struct CommandEntry {
 };
 
 const CommandEntry kCommands[] = {
-    {"windows", CmdWindows},       {"wait", CmdWait},
-    {"controls", CmdControls},     {"click", CmdClick},
-    {"command", CmdCommand},       {"type", CmdType},
-    {"check", CmdCheck},           {"key", CmdKey},
-    {"close", CmdClose},           {"clipboard", CmdClipboard},
-    {"clipset", CmdClipSet},       {"start", CmdStart},
-    {"waitexit", CmdWaitExit},     {"kill", CmdKill},
-    {"pids", CmdPids},             {"postquit", CmdPostQuit},
-    {"mutex", CmdMutex},           {"release", CmdRelease},
-    {"mutexexists", CmdMutexExists}, {"holdfile", CmdHoldFile},
-    {"releasefile", CmdReleaseFile}, {"clock", CmdClock},
-    {"icon", CmdIcon},             {"regget", CmdRegGet},
+    {"windows", CmdWindows},
+    {"wait", CmdWait},
+    {"controls", CmdControls},
+    {"click", CmdClick},
+    {"command", CmdCommand},
+    {"type", CmdType},
+    {"check", CmdCheck},
+    {"key", CmdKey},
+    {"close", CmdClose},
+    {"clipboard", CmdClipboard},
+    {"clipset", CmdClipSet},
+    {"start", CmdStart},
+    {"waitexit", CmdWaitExit},
+    {"kill", CmdKill},
+    {"pids", CmdPids},
+    {"postquit", CmdPostQuit},
+    {"mutex", CmdMutex},
+    {"release", CmdRelease},
+    {"mutexexists", CmdMutexExists},
+    {"holdfile", CmdHoldFile},
+    {"releasefile", CmdReleaseFile},
+    {"clock", CmdClock},
+    {"icon", CmdIcon},
+    {"regget", CmdRegGet},
 };
 
 std::string Run(const std::string& name, const Args& args) {
@@ -930,7 +964,8 @@ std::string RunLine(const std::string& line) {
     size_t start = 0;
     for (;;) {
         size_t tab = line.find('\t', start);
-        tokens.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        tokens.push_back(
+            line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
         if (tab == std::string::npos) break;
         start = tab + 1;
     }

@@ -35,7 +35,8 @@ void LoadFaults() {
     wchar_t* slash = wcsrchr(path, L'\\');
     if (!slash || (slash - path) + 14 >= MAX_PATH) return;
     wcscpy(slash + 1, L"standin.fault");
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD got = 0;
     ReadFile(file, g_faults, sizeof(g_faults) - 1, &got, nullptr);
@@ -51,7 +52,8 @@ void CreateWorkFolder() {
     if (!GetTempPathW(MAX_PATH, temp)) return;
     DWORD clock = timeGetTime();
     for (int attempt = 0; attempt < 100000; ++attempt) {
-        swprintf(g_workFolder, MAX_PATH, L"%lsTempGPInstallFolder_%09d", temp, (int)(clock + attempt));
+        swprintf(g_workFolder, MAX_PATH, L"%lsTempGPInstallFolder_%09d", temp,
+                 (int)(clock + attempt));
         if (CreateDirectoryW(g_workFolder, nullptr)) break;
         if (Fault("reuse")) break;
     }
@@ -106,7 +108,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     CopyToClipboard(text, wide);
     HWND owner = nullptr;
     if (Fault("owner"))
-        owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                nullptr);
     UINT style = MB_OK | (Fault("icon") ? MB_ICONWARNING : MB_ICONERROR);
     MessageBoxW(owner, wide, Fault("caption") ? L"vnupdate" : L"", style);
     if (!Fault("leftover")) RemoveWorkFolder();
