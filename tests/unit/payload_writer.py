@@ -6,6 +6,9 @@ only), so that the C++ reader is never tested against the C++ writer alone.
 
 Usage: payload_writer.py SPEC.json OUTPUT [EXPECT_DIR]
        (EXPECT_DIR receives the inflated bytes of file entry i as i.bin)
+       payload_writer.py --read UPDATE
+       (prints one line per entry: "folder NAME_HEX" or "file NAME_HEX SIZE TIME",
+        after checking every stream and the layout; exit 1 on any fault)
 
 SPEC (JSON):
   stub        hex bytes of the executable image (default: 512 bytes "MZ" + zeros)
@@ -163,7 +166,44 @@ def write(spec, output, expect_dir=None):
         f.write(struct.pack("<I", spec.get("trailer", len(stub))))
 
 
+def read(path):
+    """The reader's side, for checking what vnpack writes."""
+    with open(path, "rb") as f:
+        data = f.read()
+    offset = struct.unpack_from("<I", data, len(data) - 4)[0]
+    end = len(data) - 4
+    position = offset
+    lines = []
+    while True:
+        (name_length,) = struct.unpack_from("<H", data, position)
+        position += 2
+        if name_length == 0:
+            if data[position:position + 2] != b"\0\0" or position + 2 != end:
+                raise ValueError("bad end marker")
+            break
+        name = data[position:position + name_length]
+        if name[-1] != 0:
+            raise ValueError("unterminated name")
+        position += name_length
+        size, compressed = struct.unpack_from("<II", data, position)
+        position += 8
+        if size == FOLDER_MARK:
+            lines.append("folder %s" % name[:-1].hex())
+            continue
+        (time,) = struct.unpack_from("<Q", data, position)
+        position += 8
+        stream = data[position:position + compressed]
+        position += compressed
+        if len(zlib.decompress(stream)) != size:
+            raise ValueError("size mismatch")
+        lines.append("file %s %d %d" % (name[:-1].hex(), size, time))
+    print("\n".join(lines))
+
+
 def main():
+    if sys.argv[1] == "--read":
+        read(sys.argv[2])
+        return 0
     with open(sys.argv[1]) as f:
         spec = json.load(f)
     write(spec, sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
