@@ -1,15 +1,259 @@
-// Extraction of the payload. Until the archive reader exists, every run ends
-// through the failure path of the walk.
+// The extraction engine: the setup and copy passes over the payload archive.
 #include "payload/extract.h"
 
 #include <stdlib.h>
+#include <string.h>
+#include <zlib.h>
 
+#include "app/mainwindow.h"
+#include "app/platform.h"
+#include "app/text.h"
 #include "app/workfolder.h"
 #include "texts.h"
 #include "ui/msgbox.h"
 
-void ExtractPayload(const char* destination, int pass) {
+namespace {
+
+// The files the setup pass takes into the work folder.
+const char* const kSetupPatterns[] = {"insttscr.rct", "install.env", ".txt"};
+
+// Paths handed to the platform. Without a name converter they never exceed
+// 259 bytes (CheckArchive enforces it); a converter may lengthen the names.
+enum { kOutputPathCapacity = 4 * kPathCapacity };
+
+EntryNameConverter g_name_converter = nullptr;
+
+// The zlib the first updaters were built with; inflateInit_ checks only the
+// major version, so any zlib 1.x accepts it.
+const char kZlibVersion[] = "1.2.3";
+
+int Fail(ArchiveFault* fault, const char* reason, int32_t offset, const char* name) {
+    if (fault) {
+        fault->reason = reason;
+        fault->offset = offset;
+        CopyText(fault->name, sizeof fault->name, name);
+    }
+    return -1;
+}
+
+bool IsSetupFile(const char* name) {
+    // Only top-level files: the setup pass creates no folders, and a file
+    // inside one would have nowhere to go in the work folder.
+    if (FindChar(name, '\\')) return false;
+    for (const char* pattern : kSetupPatterns) {
+        if (NameMatches(name, pattern)) return true;
+    }
+    return false;
+}
+
+// destination + '\' + name (converted when a converter is set).
+bool BuildOutputPath(const char* destination, const char* name, char* path) {
+    if (!CopyText(path, kOutputPathCapacity, destination)) return false;
+    if (*path) AppendSeparator(path, kOutputPathCapacity);
+    if (!g_name_converter) return AppendText(path, kOutputPathCapacity, name);
+    char converted[kOutputPathCapacity];
+    return g_name_converter(name, converted, sizeof converted) &&
+           AppendText(path, kOutputPathCapacity, converted);
+}
+
+// A free name of the form "~vn%05u.tmp" in the folder of path.
+bool BuildTemporaryPath(const char* path, char* temporary) {
+    const char* backslash = FindLastChar(path, '\\');
+    const char* slash = strrchr(path, '/');  // never a second byte in either encoding
+    const char* last = backslash > slash ? backslash : slash;
+    size_t folder = last ? (size_t)(last - path) + 1 : 0;
+    if (folder + kTemporaryNameLength + 1 > kOutputPathCapacity) return false;
+    memcpy(temporary, path, folder);
+    unsigned start = OsMilliseconds();
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        snprintf(temporary + folder, kTemporaryNameLength + 1, "~vn%05u.tmp",
+                 (start + attempt) % 100000u);
+        if (OsGetPathKind(temporary) == kOsMissing) return true;
+    }
+    return false;
+}
+
+struct FileSink {
+    FILE* file;
+    CopyProgressHandle window;
+    int64_t written;
+};
+
+int WriteBlock(void* context, const unsigned char* data, size_t length, int32_t consumed) {
+    FileSink* sink = (FileSink*)context;
+    if (fwrite(data, 1, length, sink->file) != length) return -1;
+    sink->written += (int64_t)length;
+    if (sink->window) {
+        SetCopyProgressFilePosition(sink->window, (int32_t)(sink->written / kBlockSize));
+        SetCopyProgressTotalPosition(sink->window, consumed / kBlockSize);
+    }
+    PumpMessages();
+    return 0;
+}
+
+uint64_t ReadFiletime(const unsigned char* bytes) {
+    uint64_t value = 0;
+    for (int i = kEntryTimeLength - 1; i >= 0; --i) value = value << 8 | bytes[i];
+    return value;
+}
+
+void FailurePath() {
+    CloseCopyProgress();
     ErrorBox(kTextPayloadDamaged);
     RemoveWorkFolder();
     exit(-1);
+}
+
+}  // namespace
+
+void SetEntryNameConverter(EntryNameConverter converter) { g_name_converter = converter; }
+
+bool NameMatches(const char* name, const char* pattern) {
+    char lower_name[kPathCapacity];
+    char lower_pattern[kPathCapacity];
+    CopyText(lower_name, sizeof lower_name, name);
+    CopyText(lower_pattern, sizeof lower_pattern, pattern);
+    LowerCaseCp932(lower_name);
+    LowerCaseCp932(lower_pattern);
+    return FindText(lower_name, lower_pattern) != nullptr;
+}
+
+int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* input,
+                     unsigned char* output, BlockSink sink, void* context, int32_t* consumed) {
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    if (inflateInit_(&z, kZlibVersion, (int)sizeof(z_stream)) != Z_OK) return -1;
+    z.next_out = output;
+    z.avail_out = kBlockSize;
+    uint32_t remaining = compressed_size;
+    int result;
+    for (;;) {
+        if (z.avail_in == 0 && remaining > 0) {
+            uint32_t request = remaining < (uint32_t)kBlockSize ? remaining : (uint32_t)kBlockSize;
+            remaining -= request;
+            *consumed += (int32_t)request;
+            z.next_in = input;
+            z.avail_in = (uInt)fread(input, 1, request, stream);
+        }
+        result = inflate(&z, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) break;
+        // Also the end of a cut-off stream: with no input left inflate
+        // reports that it cannot go on.
+        if (result != Z_OK) break;
+        if (z.avail_out > 0) continue;
+        if (sink(context, output, kBlockSize, *consumed) != 0) {
+            result = Z_ERRNO;
+            break;
+        }
+        z.next_out = output;
+        z.avail_out = kBlockSize;
+    }
+    if (result == Z_STREAM_END) {
+        size_t last = kBlockSize - z.avail_out;
+        if (last > 0 && sink(context, output, last, *consumed) != 0) result = Z_ERRNO;
+    }
+    if (inflateEnd(&z) != Z_OK) return -1;
+    return result == Z_STREAM_END ? 0 : -1;
+}
+
+int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_size,
+                 const char* path, CopyProgressHandle window, int32_t consumed) {
+    unsigned char* input = (unsigned char*)AllocOrAbort(kBlockSize);
+    unsigned char* output = (unsigned char*)AllocOrAbort(kBlockSize);
+    int result = 1;
+    char temporary[kOutputPathCapacity];
+    unsigned char time[kEntryTimeLength];
+    FileSink sink = {nullptr, window, 0};
+    if (fread(time, 1, sizeof time, stream) == sizeof time && BuildTemporaryPath(path, temporary) &&
+        (sink.file = OsOpenFile(temporary, "wb")) != nullptr) {
+        consumed += kEntryTimeLength;
+        if (window) {
+            SetCopyProgressFileName(window, path);
+            SetCopyProgressFileRange(window, (int32_t)(uncompressed_size / kBlockSize));
+            SetCopyProgressFilePosition(window, 0);
+        }
+        int inflated = InflateEntryData(stream, compressed_size, input, output, WriteBlock, &sink,
+                                        &consumed);
+        // fclose flushes: a full disk may show only here.
+        bool closed = fclose(sink.file) == 0;
+        if (inflated == 0 && closed) {
+            OsSetFileTime(temporary, ReadFiletime(time));
+            if (OsReplaceFile(temporary, path) == 0) result = 0;
+        }
+        if (result != 0) OsDeleteFile(temporary);
+    }
+    free(input);
+    free(output);
+    return result;
+}
+
+int WalkArchive(const PayloadArchive* archive, const char* destination, int pass,
+                CopyProgressHandle window, ArchiveFault* fault) {
+    FILE* stream = archive->stream;
+    int32_t position = archive->offset;
+    if (fseek(stream, position, SEEK_SET) != 0) return Fail(fault, "cannot seek", position, "");
+    size_t destination_length = strlen(destination);
+    int32_t consumed = 0;
+    PayloadEntryHeader entry;
+    char path[kOutputPathCapacity];
+    for (;;) {
+        if (ReadEntryHeader(stream, position, &entry) != 0)
+            return Fail(fault, "header cut short", position, "");
+        if (entry.name_length == 0) return 0;
+        const char* reason = nullptr;
+        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
+            return Fail(fault, reason, position, entry.name);
+        position += 2 + entry.name_length + kEntrySizesLength;
+        consumed += 2 + entry.name_length + kEntrySizesLength;
+        if (pass == kSetupPass) {
+            if (entry.is_folder) {
+                // The first nested folder ends the pass: the setup files lie before it.
+                const char* first = FindChar(entry.name, '\\');
+                if (first && first[1] == '\0') continue;
+                return 0;
+            }
+            if (!IsSetupFile(entry.name)) {
+                position += kEntryTimeLength + (int32_t)entry.compressed_size;
+                fseek(stream, position, SEEK_SET);
+                continue;
+            }
+        }
+        if (!BuildOutputPath(destination, entry.name, path))
+            return Fail(fault, "name cannot be written here", entry.offset, entry.name);
+        if (entry.is_folder) {
+            // An existing folder is fine; anything else shows when a file
+            // inside it cannot be created.
+            OsCreateFolder(path);
+            continue;
+        }
+        if (entry.uncompressed_size > kLargestSize || entry.compressed_size > kLargestSize)
+            return Fail(fault, "size of 2 GiB or more", entry.offset, entry.name);
+        if (ExtractEntry(stream, entry.uncompressed_size, entry.compressed_size, path, window,
+                         consumed) != 0)
+            return Fail(fault, "cannot extract (damaged data, or the file cannot be written)",
+                        entry.offset, entry.name);
+        consumed += kEntryTimeLength + (int32_t)entry.compressed_size;
+        position += kEntryTimeLength + (int32_t)entry.compressed_size;
+        // A stream shorter than its stated size leaves the stream inside the
+        // entry; the next header starts where the stated size says.
+        if (ftell(stream) != position && fseek(stream, position, SEEK_SET) != 0)
+            return Fail(fault, "cannot seek", position, "");
+    }
+}
+
+int ExtractArchive(const PayloadArchive* archive, const char* destination, int pass,
+                   ArchiveFault* fault) {
+    if (CheckArchive(archive, strlen(destination), fault) != 0) return -1;
+    return WalkArchive(archive, destination, pass, nullptr, fault);
+}
+
+void ExtractPayload(const char* destination, int pass) {
+    PayloadArchive archive;
+    FILE* stream = OpenPayloadArchive(&archive);
+    if (!stream) FailurePath();
+    if (CheckArchive(&archive, strlen(destination), nullptr) != 0) FailurePath();
+    CopyProgressHandle window = pass == kCopyPass ? OpenCopyProgress(archive.size) : nullptr;
+    if (WalkArchive(&archive, destination, pass, window, nullptr) != 0) FailurePath();
+    fclose(stream);
+    CloseCopyProgress();
 }

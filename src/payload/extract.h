@@ -1,9 +1,63 @@
-// Extraction of the payload appended to the program's own executable.
+// Extraction of the payload archive: the updater's two passes (ExtractPayload)
+// over a portable walk that returns result codes (for vnpack and the tests).
 #pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include "payload/archive.h"
+#include "payload/progress.h"
 
 enum ExtractPass { kCopyPass = 0, kSetupPass = 1 };
 
-// Walks the payload into destination (no trailing backslash). Returns when the
-// walk has ended; on any failure it shows the damaged-file message, removes
-// the work folder and ends the process with exit code -1.
+// The updater's walk of its own payload into destination (no trailing
+// backslash). The whole archive is checked (CheckArchive) before anything is
+// written, in both passes; then the setup pass writes the top-level setup
+// files, the copy pass everything under the progress window. Returns when the
+// walk has ended; on any failure it closes the progress window, shows the
+// damaged-file message, removes the work folder and ends the process with -1.
 void ExtractPayload(const char* destination, int pass);
+
+// CheckArchive followed by WalkArchive, without a window. 0, or -1 with
+// *fault filled. Files written before a failure stay (there is no rollback),
+// but no file is ever left half-written.
+int ExtractArchive(const PayloadArchive* archive, const char* destination, int pass,
+                   ArchiveFault* fault);
+
+// The walk itself, on an archive that CheckArchive has accepted for this
+// destination. Names are checked again on the way, so an archive that changed
+// in between is still refused. 0, or -1 with *fault filled.
+int WalkArchive(const PayloadArchive* archive, const char* destination, int pass,
+                CopyProgressHandle window, ArchiveFault* fault);
+
+// Extracts one file entry. The stream stands at the entry's file time. The
+// file is inflated into a temporary sibling of path, given the stored time and
+// moved over path only when its stream ended cleanly; on failure the sibling is
+// deleted and an existing file at path stays as it was. consumed is the count
+// of archive bytes up to the file time (for bar 1019). 0 on success, 1 on failure.
+int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_size,
+                 const char* path, CopyProgressHandle window, int32_t consumed);
+
+// True when name contains pattern, letters compared without regard to case
+// (code page 932 aware, so the full-width letters too).
+bool NameMatches(const char* name, const char* pattern);
+
+// Receives each inflated block: every full 131,072-byte block and the final
+// partial one. consumed counts the archive bytes requested so far. 0 to go on.
+typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length,
+                         int32_t consumed);
+
+// Inflates the compressed_size bytes of one zlib stream at the stream's
+// position in blocks of 131,072 bytes, through two caller buffers of that
+// size. Adds the bytes it requests to *consumed. 0 when the stream ended
+// cleanly (Adler-32 included), -1 otherwise.
+int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* input,
+                     unsigned char* output, BlockSink sink, void* context, int32_t* consumed);
+
+// Turns a code page 932 entry name (backslash separators) into the name handed
+// to the platform, for a maker's tool that extracts onto a file system with
+// another encoding. False when the name has no such form. Null (the default)
+// uses names as they are.
+typedef bool (*EntryNameConverter)(const char* name, char* output, size_t capacity);
+void SetEntryNameConverter(EntryNameConverter converter);

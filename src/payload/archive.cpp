@@ -1,0 +1,205 @@
+// Locating the payload archive and walking its headers.
+#include "payload/archive.h"
+
+#include <string.h>
+
+#include "app/platform.h"
+#include "app/text.h"
+
+namespace {
+
+int32_t g_archive_size = 0;
+
+uint16_t ReadU16(const unsigned char* bytes) { return (uint16_t)(bytes[0] | bytes[1] << 8); }
+
+uint32_t ReadU32(const unsigned char* bytes) {
+    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |
+           (uint32_t)bytes[3] << 24;
+}
+
+bool ReadExactly(FILE* stream, void* buffer, size_t length) {
+    return fread(buffer, 1, length, stream) == length;
+}
+
+// Windows drops trailing dots and spaces from a path component, so "..." or
+// ". ." would name the parent folder there; a component made of nothing else
+// is refused.
+bool IsDotsAndSpaces(const char* begin, const char* end) {
+    for (const char* p = begin; p < end; ++p) {
+        if (*p != '.' && *p != ' ') return false;
+    }
+    return true;
+}
+
+int Fail(ArchiveFault* fault, const char* reason, int32_t offset, const char* name) {
+    if (fault) {
+        fault->reason = reason;
+        fault->offset = offset;
+        CopyText(fault->name, sizeof fault->name, name ? name : "");
+    }
+    return -1;
+}
+
+}  // namespace
+
+int LocateArchive(FILE* stream, PayloadArchive* archive) {
+    memset(archive, 0, sizeof *archive);
+    if (!stream || fseek(stream, 0, SEEK_END) != 0) return -1;
+    long length = ftell(stream);
+    // Positions are signed 32-bit values; the smallest archive is the end
+    // marker with its padding, followed by the trailer.
+    if (length < 8 || (unsigned long)length > 0x7FFFFFFFul) return -1;
+    unsigned char trailer[kTrailerLength];
+    if (fseek(stream, length - kTrailerLength, SEEK_SET) != 0 ||
+        !ReadExactly(stream, trailer, sizeof trailer))
+        return -1;
+    uint32_t offset = ReadU32(trailer);
+    if (offset > (uint32_t)length - 8) return -1;
+    if (fseek(stream, (long)offset, SEEK_SET) != 0) return -1;
+    archive->stream = stream;
+    archive->file_length = (int32_t)length;
+    archive->offset = (int32_t)offset;
+    archive->size = (int32_t)(length - kTrailerLength - (long)offset);
+    return 0;
+}
+
+FILE* OpenPayloadArchive(PayloadArchive* archive) {
+    FILE* stream = OsOpenSelf();
+    if (!stream) return nullptr;
+    if (LocateArchive(stream, archive) != 0) {
+        fclose(stream);
+        return nullptr;
+    }
+    g_archive_size = archive->size;
+    return stream;
+}
+
+FILE* OpenPayloadArchive() {
+    PayloadArchive archive;
+    return OpenPayloadArchive(&archive);
+}
+
+int32_t ArchiveSize() { return g_archive_size; }
+
+int ReadEntryHeader(FILE* stream, int32_t offset, PayloadEntryHeader* entry) {
+    memset(entry, 0, sizeof *entry);
+    entry->offset = offset;
+    unsigned char field[kEntrySizesLength];
+    if (!ReadExactly(stream, field, 2)) return -1;
+    entry->name_length = ReadU16(field);
+    if (entry->name_length == 0) return 0;
+    if (entry->name_length > kNameFieldCapacity) return -2;
+    if (!ReadExactly(stream, entry->name, entry->name_length)) return -1;
+    // The reader adds no terminator: a field without one is damaged.
+    if (!memchr(entry->name, '\0', entry->name_length)) return -2;
+    if (!ReadExactly(stream, field, kEntrySizesLength)) return -1;
+    entry->uncompressed_size = ReadU32(field);
+    entry->compressed_size = ReadU32(field + 4);
+    entry->is_folder = entry->uncompressed_size == kFolderMark;
+    return 0;
+}
+
+bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length,
+                     const char** reason) {
+    const char* why = nullptr;
+    size_t length = strlen(name);
+    const char* last_separator = nullptr;
+    if (length == 0) {
+        why = "empty name";
+    } else if (!IsValidCp932(name, length)) {
+        why = "name is not valid code page 932";
+    } else {
+        // Trail bytes lie in 0x40..0xFC, so '/', ':', '.' and control bytes
+        // are always characters of their own; only 0x5C needs stepping over.
+        for (const char* p = name; *p; ++p) {
+            unsigned char c = (unsigned char)*p;
+            if (c < 0x20 || c == 0x7F) why = "control character in name";
+            if (c == '/' || c == ':') why = "name has '/' or ':' (absolute path, drive or stream)";
+        }
+        const char* component = name;
+        for (const char* p = name; !why; p += CharLength(p)) {
+            if (*p != '\\' && *p != '\0') continue;
+            if (p == component) {
+                // Empty component: a leading backslash, a doubled one, or the
+                // end right after the folder's closing backslash.
+                bool folder_end = *p == '\0' && is_folder && p != name;
+                if (!folder_end) why = p == name ? "absolute name" : "empty path component";
+            } else if (IsDotsAndSpaces(component, p)) {
+                why = "'.' or '..' component";
+            }
+            if (*p == '\0') break;
+            last_separator = p;
+            component = p + 1;
+        }
+        if (!why) {
+            bool ends_in_separator = last_separator && last_separator + 1 == name + length;
+            if (is_folder && !ends_in_separator) why = "folder name without closing backslash";
+            if (!is_folder && ends_in_separator) why = "file name ends in a backslash";
+        }
+    }
+    if (!why) {
+        // destination + '\' + name, and for a file also its temporary sibling.
+        size_t joined = destination_length + 1 + length;
+        size_t folder_part = last_separator ? (size_t)(last_separator - name) + 1 : 0;
+        size_t temporary = destination_length + 1 + folder_part + kTemporaryNameLength;
+        if (joined > kPathCapacity - 1 || (!is_folder && temporary > kPathCapacity - 1))
+            why = "path too long";
+    }
+    if (reason) *reason = why;
+    return why == nullptr;
+}
+
+int CheckArchive(const PayloadArchive* archive, size_t destination_length, ArchiveFault* fault,
+                 EntryVisitor visitor, void* context) {
+    FILE* stream = archive->stream;
+    const int32_t end = archive->file_length - kTrailerLength;
+    int32_t position = archive->offset;
+    if (fseek(stream, position, SEEK_SET) != 0) return Fail(fault, "cannot seek", position, "");
+    PayloadEntryHeader entry;
+    for (;;) {
+        // A header that runs into the trailer is caught after the read.
+        if (end - position < 2) return Fail(fault, "end marker missing", position, "");
+        int read = ReadEntryHeader(stream, position, &entry);
+        if (read != 0)
+            return Fail(fault, read == -2 ? "bad name field" : "header cut short", position, "");
+        if (entry.name_length == 0) {
+            unsigned char padding[2];
+            if (end - position != 4 || !ReadExactly(stream, padding, 2) || padding[0] ||
+                padding[1])
+                return Fail(fault, "end marker not followed by two zero bytes and the trailer",
+                            position, "");
+            break;
+        }
+        int32_t after_sizes = position + 2 + entry.name_length + kEntrySizesLength;
+        if (after_sizes > end) return Fail(fault, "header runs into the trailer", position, entry.name);
+        const char* reason = nullptr;
+        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
+            return Fail(fault, reason, position, entry.name);
+        position = after_sizes;
+        if (!entry.is_folder) {
+            if (entry.uncompressed_size > kLargestSize || entry.compressed_size > kLargestSize)
+                return Fail(fault, "size of 2 GiB or more", entry.offset, entry.name);
+            unsigned char time[kEntryTimeLength];
+            if (end - position < kEntryTimeLength || !ReadExactly(stream, time, sizeof time))
+                return Fail(fault, "file time cut short", entry.offset, entry.name);
+            entry.filetime = ReadU32(time) | (uint64_t)ReadU32(time + 4) << 32;
+            position += kEntryTimeLength;
+            entry.data_offset = position;
+            if ((uint32_t)(end - position) < entry.compressed_size)
+                return Fail(fault, "data runs past the end of the archive", entry.offset,
+                            entry.name);
+            position += (int32_t)entry.compressed_size;
+            if (fseek(stream, position, SEEK_SET) != 0)
+                return Fail(fault, "cannot seek", entry.offset, entry.name);
+        }
+        if (visitor) {
+            int result = visitor(context, &entry);
+            if (result != 0) return result;
+        }
+        if (visitor && !entry.is_folder && fseek(stream, position, SEEK_SET) != 0)
+            return Fail(fault, "cannot seek", entry.offset, entry.name);
+    }
+    if (fseek(stream, archive->offset, SEEK_SET) != 0)
+        return Fail(fault, "cannot seek", archive->offset, "");
+    return 0;
+}

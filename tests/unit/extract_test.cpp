@@ -1,0 +1,262 @@
+// The two extraction passes, their failures and the progress they report,
+// against archives written by the independent Python writer.
+#include "payload/extract.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "app/platform.h"
+#include "payload/progress_console.h"
+#include "payload_fixture.h"
+
+namespace {
+
+using namespace payload_test;
+
+const char kTable[] = "\x95\x5c";  // 表: its second byte is 0x5C
+
+// A file entry assembled by hand, for data the writer would not produce.
+std::string RawFile(const std::string& name, uint32_t uncompressed, const std::string& data) {
+    std::string out;
+    auto put = [&out](uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out += (char)(value >> (8 * i));
+    };
+    put(name.size() + 1, 2);
+    out += name;
+    out += '\0';
+    put(uncompressed, 4);
+    put(data.size(), 4);
+    put(0, 8);
+    return out + data;
+}
+
+int Extract(const fs::path& archive_path, const fs::path& destination, int pass,
+            ArchiveFault* fault = nullptr) {
+    OpenedArchive opened(archive_path);
+    if (!opened.located) return -99;
+    ArchiveFault ignored;
+    return ExtractArchive(&opened.archive, destination.c_str(), pass, fault ? fault : &ignored);
+}
+
+uint64_t TimeOf(const fs::path& path) {
+    uint64_t time = 0;
+    OsGetFileTime(path.c_str(), &time);
+    return time;
+}
+
+TEST(Extract, CopyPassWritesFoldersFilesAndTimes) {
+    ScratchFolder scratch;
+    fs::path out = scratch.path() / "out";
+    fs::create_directories(out / "d");  // an existing folder is accepted
+    WriteAll(out / "top.bin", std::string(500000, 'o'));  // longer than the new file
+    const uint64_t t = 132500000000000000ull;  // 2020-11-12
+    ASSERT_TRUE(WritePayload(Spec({File("top.bin", Random(300000, 2), t + 1), Folder("d\\"),
+                                   Folder("d\\sub\\"), File("d\\empty", Zeros(0), t + 2),
+                                   File("d\\sub\\exact", Random(131072, 3), t + 3),
+                                   File(std::string(kTable) + ".dat", Bytes("hello"), t + 4)}),
+                             scratch.path() / "u.exe", scratch.path() / "expect"));
+    ASSERT_EQ(Extract(scratch.path() / "u.exe", out, kCopyPass), 0);
+
+    const char* files[] = {"top.bin", "d/empty", "d/sub/exact", "\x95\x5c.dat"};
+    for (int i = 0; i < 4; ++i) {
+        fs::path path = out / files[i];
+        EXPECT_EQ(ReadAll(path), ReadAll(scratch.path() / "expect" / (std::to_string(i) + ".bin")))
+            << files[i];
+        EXPECT_EQ(TimeOf(path), t + 1 + i) << files[i];
+    }
+    EXPECT_EQ(Listing(out), (std::vector<std::string>{"d/", "d/empty", "d/sub/", "d/sub/exact",
+                                                      "top.bin", "\x95\x5c.dat"}));
+}
+
+TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
+    ScratchFolder scratch;
+    fs::path out = scratch.path() / "work";
+    fs::create_directories(out);
+    // big.dat is damaged: the pass must seek over it, not inflate it.
+    ASSERT_TRUE(WritePayload(
+        Spec({File("install.env", Bytes("TITLEBAR=x\r\n")), File("insttscr.rct", Zeros(100)),
+              File("README.TXT", Bytes("r")), File("notes.txt.old", Bytes("n")),
+              File("big.dat", Random(300000), 0, "\"bad_adler\": true"), Folder("top\\"),
+              File("top\\inner.txt", Bytes("i")), Folder("top\\nested\\"),
+              File("top\\nested\\deep.txt", Bytes("d"))}),
+        scratch.path() / "u.exe"));
+    ASSERT_EQ(Extract(scratch.path() / "u.exe", out, kSetupPass), 0);
+    EXPECT_EQ(Listing(out), (std::vector<std::string>{"README.TXT", "install.env", "insttscr.rct",
+                                                      "notes.txt.old"}));
+    EXPECT_EQ(ReadAll(out / "install.env"), "TITLEBAR=x\r\n");
+}
+
+struct FailureCase {
+    const char* title;
+    std::string spec;
+    bool checked_first;  // refused by the header walk: nothing at all is written
+};
+
+TEST(Extract, FailuresLeaveNoHalfWrittenFile) {
+    const std::string invalid_deflate =
+        RawFile("keep.dat", 10, std::string("\x78\x9c\xff\xff\xff\xff\0\0", 8));
+    const FailureCase cases[] = {
+        {"bad Adler-32", Spec({File("first.txt", Bytes("1")),
+                               File("keep.dat", Random(400000), 0, "\"bad_adler\": true")}),
+         false},
+        {"invalid deflate data", Spec({File("first.txt", Bytes("1")), Raw(invalid_deflate)}), false},
+        {"stream shorter than its sizes say",
+         Spec({File("first.txt", Bytes("1")), File("keep.dat", Random(1000), 0,
+                                                     "\"compressed_size\": 900")}),
+         true},
+        {"destination is a folder", Spec({File("first.txt", Bytes("1")), File("blocker", Bytes("x"))}),
+         false},
+        {"missing parent folder", Spec({File("first.txt", Bytes("1")), File("nowhere\\a", Bytes("x"))}),
+         false},
+        {"truncated payload", Spec({File("first.txt", Bytes("1")), File("keep.dat", Random(5000))},
+                                   "\"cut\": 3000"),
+         true},
+        {"end marker missing", Spec({File("first.txt", Bytes("1"))}, "\"end\": \"none\""), true},
+        {"escaping name after good entries",
+         Spec({File("first.txt", Bytes("1")), Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}),
+         true},
+        {"drive in name", Spec({File("first.txt", Bytes("1")), File("C:\\keep.dat", Bytes("x"))}),
+         true},
+    };
+    const uint64_t old_time = 130000000000000000ull;
+    int index = 0;
+    for (const FailureCase& c : cases) {
+        ScratchFolder scratch;
+        fs::path out = scratch.path() / "out";
+        fs::create_directories(out / "blocker");
+        WriteAll(out / "keep.dat", "old contents");
+        OsSetFileTime((out / "keep.dat").c_str(), old_time);
+        fs::path archive = scratch.path() / ("f" + std::to_string(index++) + ".exe");
+        ASSERT_TRUE(WritePayload(c.spec, archive)) << c.title;
+        EXPECT_EQ(Extract(archive, out, kCopyPass), -1) << c.title;
+        EXPECT_EQ(ReadAll(out / "keep.dat"), "old contents") << c.title;
+        EXPECT_EQ(TimeOf(out / "keep.dat"), old_time) << c.title;
+        std::vector<std::string> expected = {"blocker/", "keep.dat"};
+        if (!c.checked_first) expected.insert(expected.begin() + 1, "first.txt");
+        EXPECT_EQ(Listing(out), expected) << c.title;  // and no temporary file
+    }
+}
+
+TEST(Extract, NameMatchesIsCaseBlindContainment) {
+    struct {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    } cases[] = {
+        {"install.env", "install.env", true},
+        {"INSTALL.ENV", "install.env", true},
+        {"install.env.bak", "install.env", true},
+        {"notes.TXT.old", ".txt", true},
+        {"readme.tx", ".txt", false},
+        {"\x82\x60\x82\x61.txt", "\x82\x81\x82\x82.TXT", true},  // ＡＢ against ａｂ
+        // ト is 0x83 0x74: its second byte is a 't' that must not start a match.
+        {"\x83\x74xt", "txt", false},
+        {"a\x83\x74xt", "\x83\x74xt", true},
+    };
+    for (auto& c : cases) EXPECT_EQ(NameMatches(c.name, c.pattern), c.matches) << Hex(c.name);
+}
+
+struct Recorded {
+    ProgressCall call;
+    int32_t value;
+    std::string text;
+};
+std::vector<Recorded> g_recorded;
+void Record(ProgressCall call, int32_t value, const char* text) {
+    g_recorded.push_back({call, value, text ? text : ""});
+}
+
+// Per file: the range of bar 1010 and every position it was given after the
+// start; and the last position of bar 1019.
+struct FileProgress {
+    int32_t range = -1;
+    std::vector<int32_t> positions;
+};
+
+std::vector<FileProgress> ProgressByFile(int32_t* last_total, int32_t* opened_total) {
+    std::vector<FileProgress> files;
+    for (const Recorded& r : g_recorded) {
+        if (r.call == kProgressOpen) *opened_total = r.value;
+        if (r.call == kProgressFileName) files.emplace_back();
+        if (r.call == kProgressFileRange) files.back().range = r.value;
+        if (r.call == kProgressFilePosition) files.back().positions.push_back(r.value);
+        if (r.call == kProgressTotalPosition) *last_total = r.value;
+    }
+    return files;
+}
+
+TEST(Extract, ProgressOfTheExamplePayload) {
+    // The payload of one released updater, rebuilt with the same name lengths
+    // and sizes: the last file has a 27-byte name field (a double-byte name).
+    const std::string exe_name = "\x83\x51\x81\x5b\x83\x80\x96\x7b\x91\xcc.exe" "abcdefghijkl";
+    ASSERT_EQ(exe_name.size() + 1, 27u);
+    ScratchFolder scratch;
+    auto exact = [](int u, int c) {
+        return "{\"exact\": [" + std::to_string(u) + ", " + std::to_string(c) + "]}";
+    };
+    fs::path example = scratch.path() / "example.exe";
+    ASSERT_TRUE(WritePayload(Spec({File("install.env", exact(4138, 1181)),
+                                   File("insttscr.rct", exact(166021, 155270)),
+                                   File("update.arc", exact(199445, 171810)),
+                                   File("update.txt", exact(1280, 478)),
+                                   File(exe_name, exact(663552, 324325))}),
+                             example));
+    OpenedArchive opened(example);
+    ASSERT_TRUE(opened.located);
+    EXPECT_EQ(opened.archive.size, 653232);
+
+    fs::path out = scratch.path() / "out";
+    fs::create_directories(out);
+    g_recorded.clear();
+    SetConsoleProgressRecorder(Record);
+    CopyProgressHandle window = OpenCopyProgress(opened.archive.size);
+    ArchiveFault fault;
+    ASSERT_EQ(CheckArchive(&opened.archive, out.string().size(), &fault), 0);
+    EXPECT_EQ(WalkArchive(&opened.archive, out.c_str(), kCopyPass, window, &fault), 0);
+    CloseCopyProgress();
+    SetConsoleProgressRecorder(nullptr);
+
+    int32_t last_total = -1, opened_total = -1;
+    std::vector<FileProgress> files = ProgressByFile(&last_total, &opened_total);
+    EXPECT_EQ(opened_total, 653232);
+    ASSERT_EQ(files.size(), 5u);
+    const int32_t ranges[] = {0, 1, 1, 0, 5};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(files[i].range, ranges[i]) << i;
+    EXPECT_EQ(files[4].positions, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 5}));
+    EXPECT_EQ(files[0].positions, (std::vector<int32_t>{0, 0}));
+    // 653,228 bytes consumed: the end marker is never counted.
+    EXPECT_EQ(last_total, 4);
+    EXPECT_EQ(g_recorded.front().call, kProgressOpen);
+    EXPECT_EQ(g_recorded.back().call, kProgressClose);
+    EXPECT_EQ(files[4].positions.size(), 7u);
+    EXPECT_EQ(g_recorded[1].text, (out / "install.env").string().replace(out.string().size(), 1, "\\"));
+}
+
+TEST(Extract, ExactBlockIsOneWrite) {
+    ScratchFolder scratch;
+    ASSERT_TRUE(WritePayload(Spec({File("exact.bin", Zeros(131072)), File("one.bin", Zeros(1))}),
+                             scratch.path() / "u.exe"));
+    OpenedArchive opened(scratch.path() / "u.exe");
+    ASSERT_TRUE(opened.located);
+    g_recorded.clear();
+    SetConsoleProgressRecorder(Record);
+    CopyProgressHandle window = OpenCopyProgress(opened.archive.size);
+    EXPECT_EQ(WalkArchive(&opened.archive, scratch.path().c_str(), kCopyPass, window, nullptr), 0);
+    CloseCopyProgress();
+    SetConsoleProgressRecorder(nullptr);
+    int32_t last_total = -1, opened_total = -1;
+    std::vector<FileProgress> files = ProgressByFile(&last_total, &opened_total);
+    ASSERT_EQ(files.size(), 2u);
+    // One full block and no empty final write after it.
+    EXPECT_EQ(files[0].range, 1);
+    EXPECT_EQ(files[0].positions, (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(fs::file_size(scratch.path() / "exact.bin"), 131072u);
+}
+
+TEST(ExtractDeathTest, DamagedPayloadEndsTheProcess) {
+    // The test program carries no payload: the updater's walk must refuse it
+    // with exit code -1 rather than return.
+    EXPECT_EXIT(ExtractPayload("/tmp", kSetupPass), ::testing::ExitedWithCode(255), "");
+}
+
+}  // namespace

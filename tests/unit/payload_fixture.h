@@ -1,0 +1,122 @@
+// Shared by the payload tests: a scratch folder, archives written by the
+// independent Python writer (payload_writer.py), and small file helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "payload/archive.h"
+
+namespace payload_test {
+
+namespace fs = std::filesystem;
+
+inline std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// JSON pieces of a writer spec. Names are code page 932 bytes.
+inline std::string Folder(const std::string& name) {
+    return "{\"folder\": \"" + Hex(name) + "\"}";
+}
+inline std::string File(const std::string& name, const std::string& data,
+                        unsigned long long time = 0, const std::string& extra = "") {
+    return "{\"file\": \"" + Hex(name) + "\", \"data\": " + data +
+           ", \"time\": " + std::to_string(time) + (extra.empty() ? "" : ", " + extra) + "}";
+}
+inline std::string Zeros(size_t n) { return "[{\"zeros\": " + std::to_string(n) + "}]"; }
+inline std::string Random(size_t n, int seed = 1) {
+    return "[{\"random\": " + std::to_string(n) + ", \"seed\": " + std::to_string(seed) + "}]";
+}
+inline std::string Bytes(const std::string& bytes) {
+    return "[{\"hex\": \"" + Hex(bytes) + "\"}]";
+}
+inline std::string Raw(const std::string& bytes) { return "{\"raw\": \"" + Hex(bytes) + "\"}"; }
+
+inline std::string Spec(const std::vector<std::string>& entries, const std::string& extra = "") {
+    std::string out = "{\"entries\": [";
+    for (size_t i = 0; i < entries.size(); ++i) out += (i ? ", " : "") + entries[i];
+    return out + "]" + (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+inline std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void WriteAll(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// A fresh folder under /tmp, removed with everything in it at the end.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        char pattern[] = "/tmp/vnpayload_XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// Writes the archive of spec to path; the inflated bytes of file entry i go
+// to expect/i.bin when expect is given. False when the writer failed.
+inline bool WritePayload(const std::string& spec, const fs::path& path,
+                         const fs::path& expect = fs::path()) {
+    fs::path spec_path = path.string() + ".json";
+    WriteAll(spec_path, spec);
+    if (!expect.empty()) fs::create_directories(expect);
+    std::string command = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
+                          "/tests/unit/payload_writer.py " + spec_path.string() + " " +
+                          path.string() + " " + expect.string();
+    return system(command.c_str()) == 0;
+}
+
+// Every path below root, relative, sorted; folders end in '/'.
+inline std::vector<std::string> Listing(const fs::path& root) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(item.path(), root).string();
+        names.push_back(item.is_directory() ? name + "/" : name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// An archive file opened and located; closed at the end.
+struct OpenedArchive {
+    explicit OpenedArchive(const fs::path& path) {
+        stream = fopen(path.c_str(), "rb");
+        located = stream && LocateArchive(stream, &archive) == 0;
+    }
+    ~OpenedArchive() {
+        if (stream) fclose(stream);
+    }
+    FILE* stream = nullptr;
+    PayloadArchive archive = {};
+    bool located = false;
+};
+
+}  // namespace payload_test

@@ -1,0 +1,511 @@
+// vnpack build: the update folder compressed into an archive behind the
+// updater stub. Files are compressed in parallel, each into a bounded memory
+// buffer or, when larger, a temporary file, and appended in archive order, so
+// memory does not grow with the size of the files. Identical input gives an
+// identical updater: sorted order, the source files' own times, no build time.
+#include <errno.h>
+#include <string.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+#include "app/text.h"
+#include "lint.h"
+#include "payload/archive.h"
+#include "payload/extract.h"
+#include "system.h"
+#include "vnpack.h"
+
+extern const unsigned char kEmbeddedStub[];
+extern const size_t kEmbeddedStubSize;
+
+namespace {
+
+// Compressed output up to this size stays in memory; larger goes to a file.
+const size_t kMemoryLimit = 256 * 1024;
+// How far the compressing threads may run ahead of the writer, in files: with
+// kMemoryLimit this bounds the memory held by finished files to 64 MiB.
+const size_t kLookAhead = 256;
+
+struct Entry {
+    fs::path source;
+    std::string name;  // code page 932, backslash separators
+    bool is_folder = false;
+    uint64_t filetime = 0;
+    uint64_t size = 0;  // as found when the folder was read
+    size_t index = 0;   // among the files, for the temporary file's name
+
+    // Set by the compressing thread; state last (release).
+    std::atomic<int> state{0};  // 0 waiting, 1 done, -1 failed
+    std::string problem;
+    uint32_t uncompressed = 0;
+    std::vector<unsigned char> data;  // when it fits kMemoryLimit
+    fs::path spill;                    // otherwise
+};
+
+struct Options {
+    fs::path folder;
+    std::string folder_text;
+    fs::path output;
+    std::string output_text;
+    std::string stub_text;
+    int level = 9;
+    int jobs = 0;
+};
+
+struct Work {
+    std::vector<Entry*> files;  // file entries in archive order
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> written{0};  // files appended by the writer so far
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> bytes_read{0};
+    fs::path spill_folder;
+    int level = 9;
+};
+
+bool ParseNumber(const std::string& text, int low, int high, int* value) {
+    if (text.empty() || text.size() > 4) return false;
+    int number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + (c - '0');
+    }
+    if (number < low || number > high) return false;
+    *value = number;
+    return true;
+}
+
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
+    bool have_folder = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        bool has_value = i + 1 < args.size();
+        if (arg == "-o" && has_value) {
+            options->output_text = args[++i];
+        } else if (arg == "--stub" && has_value) {
+            options->stub_text = args[++i];
+        } else if (arg == "--level" && has_value) {
+            if (!ParseNumber(args[++i], 0, 9, &options->level))
+                return Complain(args[i], "--level takes 0 to 9");
+        } else if (arg == "--jobs" && has_value) {
+            if (!ParseNumber(args[++i], 1, 256, &options->jobs))
+                return Complain(args[i], "--jobs takes 1 to 256");
+        } else if (!have_folder && !arg.empty() && arg[0] != '-') {
+            options->folder_text = arg;
+            have_folder = true;
+        } else {
+            return Complain(arg, "unexpected argument (vnpack build DIR -o OUT.exe [--stub EXE] "
+                                 "[--level 0-9] [--jobs N])");
+        }
+    }
+    if (!have_folder || options->output_text.empty())
+        return Complain("build", "needs DIR and -o OUT.exe");
+    options->folder = PathFromUtf8(options->folder_text);
+    options->output = PathFromUtf8(options->output_text);
+    if (options->jobs == 0) options->jobs = ProcessorCount();
+    return 0;
+}
+
+bool IsSetupName(const std::string& name) {
+    if (FindChar(name.c_str(), '\\')) return false;
+    return NameMatches(name.c_str(), "install.env") || NameMatches(name.c_str(), "insttscr.rct") ||
+           NameMatches(name.c_str(), ".txt");
+}
+
+// Rank of a top-level file: the configuration first, the picture next, then
+// the other setup files, then everything else.
+int TopLevelRank(const std::string& name) {
+    std::string lower = name;
+    LowerCaseCp932(&lower[0]);
+    if (lower == "install.env") return 0;
+    if (lower == "insttscr.rct") return 1;
+    return IsSetupName(name) ? 2 : 3;
+}
+
+// Reads the folder into entries in archive order: top-level files (setup
+// files first), then every folder (parents before children), then the files
+// inside folders. With all folders ahead of the nested files, the setup pass
+// ends before it meets a file inside a folder.
+int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* entries) {
+    std::error_code error;
+    if (!fs::is_directory(options.folder, error))
+        return Complain(options.folder_text, "not a readable folder");
+    // An output inside the folder must not pack itself.
+    fs::path output = fs::absolute(options.output, error).lexically_normal();
+    fs::recursive_directory_iterator walk(options.folder, error), end;
+    if (error) return Complain(options.folder_text, error.message());
+    for (; walk != end; walk.increment(error)) {
+        if (error) return Complain(options.folder_text, error.message());
+        const fs::path& path = walk->path();
+        std::string absolute = PathToUtf8(fs::absolute(path, error).lexically_normal());
+        if (absolute.rfind(PathToUtf8(output), 0) == 0) {
+            if (walk->is_directory(error)) walk.disable_recursion_pending();
+            continue;
+        }
+        std::string relative = PathToUtf8(path.lexically_relative(options.folder));
+        std::string shown = PathToUtf8(path);
+        bool is_folder = walk->is_directory(error);
+        if (!is_folder && !walk->is_regular_file(error))
+            return Complain(shown, "neither a file nor a folder");
+        std::string name;
+        for (const fs::path& part : PathFromUtf8(relative)) {
+            std::string piece;
+            std::string text = PathToUtf8(part);
+            if (text.find('\\') != std::string::npos)
+                return Complain(shown, "name contains a backslash");
+            if (!ToCp932(text, &piece))
+                return Complain(shown, "name cannot be written in code page 932");
+            if (!name.empty()) name += '\\';
+            name += piece;
+        }
+        if (is_folder) name += '\\';
+        const char* reason = nullptr;
+        if (name.size() + 1 > kNameFieldCapacity ||
+            !IsSafeEntryName(name.c_str(), is_folder, 0, &reason))
+            return Complain(shown, std::string("unusable name: ") + (reason ? reason : "too long"));
+        auto entry = std::make_unique<Entry>();
+        entry->source = path;
+        entry->name = name;
+        entry->is_folder = is_folder;
+        if (!is_folder) {
+            entry->size = walk->file_size(error);
+            if (error || !SourceFileTime(path, &entry->filetime))
+                return Complain(shown, "cannot read its size or time");
+            if (entry->size > kLargestSize) return Complain(shown, "file of 2 GiB or more");
+        }
+        entries->push_back(std::move(entry));
+    }
+    auto group = [](const Entry& e) {
+        if (e.is_folder) return 4;
+        if (FindChar(e.name.c_str(), '\\')) return 5;
+        return TopLevelRank(e.name);
+    };
+    std::sort(entries->begin(), entries->end(), [&](const auto& a, const auto& b) {
+        int ga = group(*a), gb = group(*b);
+        if (ga != gb) return ga < gb;
+        return a->name < b->name;  // bytes: a parent is a prefix of its children
+    });
+    bool has_settings = !entries->empty() && !(*entries)[0]->is_folder &&
+                        TopLevelRank((*entries)[0]->name) == 0;
+    if (!has_settings) return Complain(options.folder_text, "no install.env at the top level");
+    return 0;
+}
+
+int LintSettings(const Options& options, const Entry& settings) {
+    std::string path;
+#ifdef _WIN32
+    if (!ToCp932(PathToUtf8(settings.source), &path))
+        return Complain(PathToUtf8(settings.source), "path cannot be written in code page 932");
+#else
+    path = settings.source.string();
+#endif
+    int result = LintInstallEnv(path.c_str(), stderr);
+    if (result == 1) return Complain(PathToUtf8(settings.source), "configuration has errors");
+    if (result == 2) return Complain(PathToUtf8(settings.source), "cannot be read");
+    return 0;
+}
+
+// Compresses one file into its entry. Runs on a worker thread.
+void CompressFile(Work* work, Entry* entry) {
+    FILE* in = OpenPath(entry->source, "rb");
+    if (!in) {
+        entry->problem = std::string("cannot read: ") + strerror(errno);
+        entry->state.store(-1);
+        return;
+    }
+    std::vector<unsigned char> input(kBlockSize), output(kBlockSize);
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    FILE* spill = nullptr;
+    bool ok = deflateInit(&z, work->level) == Z_OK;
+    uint64_t total = 0, compressed = 0;
+    int flush = Z_NO_FLUSH;
+    while (ok && flush != Z_FINISH && !work->stop.load()) {
+        size_t got = fread(input.data(), 1, input.size(), in);
+        if (ferror(in)) {
+            entry->problem = "read error";
+            ok = false;
+            break;
+        }
+        total += got;
+        work->bytes_read.fetch_add(got);
+        flush = got < input.size() ? Z_FINISH : Z_NO_FLUSH;
+        z.next_in = input.data();
+        z.avail_in = (uInt)got;
+        do {
+            z.next_out = output.data();
+            z.avail_out = (uInt)output.size();
+            deflate(&z, flush);
+            size_t produced = output.size() - z.avail_out;
+            compressed += produced;
+            if (!spill && entry->data.size() + produced > kMemoryLimit) {
+                entry->spill = work->spill_folder / (std::to_string(entry->index) + ".z");
+                spill = OpenPath(entry->spill, "wb");
+                if (!spill || fwrite(entry->data.data(), 1, entry->data.size(), spill) !=
+                                  entry->data.size()) {
+                    entry->problem = "cannot write a temporary file";
+                    ok = false;
+                    break;
+                }
+                std::vector<unsigned char>().swap(entry->data);
+            }
+            if (spill) {
+                if (fwrite(output.data(), 1, produced, spill) != produced) {
+                    entry->problem = "cannot write a temporary file";
+                    ok = false;
+                    break;
+                }
+            } else {
+                entry->data.insert(entry->data.end(), output.data(), output.data() + produced);
+            }
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    fclose(in);
+    if (spill && fclose(spill) != 0 && ok) {
+        entry->problem = "cannot write a temporary file";
+        ok = false;
+    }
+    if (ok && (total > kLargestSize || compressed > kLargestSize)) {
+        entry->problem = "file of 2 GiB or more";
+        ok = false;
+    }
+    entry->uncompressed = (uint32_t)total;
+    entry->state.store(ok && !work->stop.load() ? 1 : -1);
+}
+
+void CompressWorker(void* context) {
+    Work* work = (Work*)context;
+    for (;;) {
+        size_t index = work->next.fetch_add(1);
+        if (index >= work->files.size()) return;
+        while (index >= work->written.load() + kLookAhead && !work->stop.load())
+            SleepMilliseconds(1);
+        if (work->stop.load()) {
+            work->files[index]->state.store(-1);
+            continue;
+        }
+        CompressFile(work, work->files[index]);
+    }
+}
+
+// The progress line on a terminal: files and bytes, rate and time left.
+struct Progress {
+    bool terminal = false;
+    double start = 0;
+    double last_draw = -1;
+    uint64_t total_bytes = 0;
+    size_t total_files = 0;
+
+    void Draw(const Work& work, size_t files_done, bool force) {
+        if (!terminal) return;
+        double now = SecondsNow();
+        if (!force && now - last_draw < 0.1) return;
+        last_draw = now;
+        uint64_t done = work.bytes_read.load();
+        double elapsed = now - start;
+        double rate = elapsed > 0 ? done / elapsed : 0;
+        double fraction = total_bytes ? (double)done / total_bytes : 1.0;
+        char bar[31];
+        int filled = (int)(fraction * 30);
+        for (int i = 0; i < 30; ++i) bar[i] = i < filled ? '#' : '.';
+        bar[30] = '\0';
+        char left[32] = "--:--";
+        if (rate > 0 && done < total_bytes) {
+            int seconds = (int)((total_bytes - done) / rate);
+            snprintf(left, sizeof left, "%d:%02d", seconds / 60, seconds % 60);
+        }
+        fprintf(stderr, "\r[%s] %zu/%zu files  %.1f/%.1f MiB  %.1f MiB/s  %s left ", bar,
+                files_done, total_files, done / 1048576.0, total_bytes / 1048576.0,
+                rate / 1048576.0, left);
+        fflush(stderr);
+    }
+};
+
+void PutU16(std::vector<unsigned char>* out, uint32_t value) {
+    out->push_back((unsigned char)value);
+    out->push_back((unsigned char)(value >> 8));
+}
+void PutU32(std::vector<unsigned char>* out, uint32_t value) {
+    PutU16(out, value & 0xFFFF);
+    PutU16(out, value >> 16);
+}
+
+std::vector<unsigned char> Header(const Entry& entry) {
+    std::vector<unsigned char> header;
+    PutU16(&header, (uint32_t)entry.name.size() + 1);
+    header.insert(header.end(), entry.name.begin(), entry.name.end());
+    header.push_back(0);
+    if (entry.is_folder) {
+        PutU32(&header, kFolderMark);
+        PutU32(&header, 0);
+        return header;
+    }
+    uint32_t compressed = (uint32_t)(entry.spill.empty() ? entry.data.size()
+                                                        : fs::file_size(entry.spill));
+    PutU32(&header, entry.uncompressed);
+    PutU32(&header, compressed);
+    PutU32(&header, (uint32_t)entry.filetime);
+    PutU32(&header, (uint32_t)(entry.filetime >> 32));
+    return header;
+}
+
+bool WriteBytes(FILE* out, const void* data, size_t length, uint64_t* written) {
+    *written += length;
+    return fwrite(data, 1, length, out) == length;
+}
+
+bool AppendSpill(FILE* out, const fs::path& spill, uint64_t* written) {
+    FILE* in = OpenPath(spill, "rb");
+    if (!in) return false;
+    std::vector<unsigned char> buffer(kBlockSize);
+    bool ok = true;
+    size_t got;
+    while (ok && (got = fread(buffer.data(), 1, buffer.size(), in)) > 0)
+        ok = WriteBytes(out, buffer.data(), got, written);
+    ok = ok && !ferror(in);
+    fclose(in);
+    return ok;
+}
+
+// Reads the stub: --stub or the one built into vnpack.
+int LoadStub(const Options& options, std::vector<unsigned char>* stub) {
+    if (options.stub_text.empty()) {
+        if (kEmbeddedStubSize == 0)
+            return Complain("build", "this vnpack carries no updater stub: give --stub vnupdate.exe");
+        stub->assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
+        return 0;
+    }
+    FILE* in = OpenPath(PathFromUtf8(options.stub_text), "rb");
+    if (!in) return Complain(options.stub_text, strerror(errno));
+    std::vector<unsigned char> buffer(kBlockSize);
+    size_t got;
+    while ((got = fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+        stub->insert(stub->end(), buffer.data(), buffer.data() + got);
+        if (stub->size() > 64u * 1024 * 1024) break;
+    }
+    bool bad = ferror(in) != 0;
+    fclose(in);
+    if (bad) return Complain(options.stub_text, "read error");
+    if (stub->size() < 64 || (*stub)[0] != 'M' || (*stub)[1] != 'Z' ||
+        stub->size() > 64u * 1024 * 1024)
+        return Complain(options.stub_text, "not a Windows executable");
+    return 0;
+}
+
+// Writes the updater to part while the workers compress. 0, or 2 after the complaint.
+int WriteUpdater(const Options& options, const std::vector<std::unique_ptr<Entry>>& entries,
+                 const std::vector<unsigned char>& stub, Work* work, FILE* out,
+                 Progress* progress, uint64_t* archive_bytes) {
+    uint64_t written = 0;
+    if (!WriteBytes(out, stub.data(), stub.size(), &written))
+        return Complain(options.output_text, "write error");
+    size_t files_done = 0;
+    for (const auto& entry : entries) {
+        if (!entry->is_folder) {
+            while (entry->state.load() == 0) {
+                progress->Draw(*work, files_done, false);
+                SleepMilliseconds(2);
+            }
+            if (entry->state.load() < 0)
+                return Complain(PathToUtf8(entry->source),
+                                entry->problem.empty() ? "cannot compress" : entry->problem);
+        }
+        std::vector<unsigned char> header = Header(*entry);
+        bool ok = WriteBytes(out, header.data(), header.size(), &written);
+        if (ok && !entry->is_folder) {
+            if (entry->spill.empty()) {
+                ok = WriteBytes(out, entry->data.data(), entry->data.size(), &written);
+                std::vector<unsigned char>().swap(entry->data);
+            } else {
+                ok = AppendSpill(out, entry->spill, &written);
+                std::error_code ignored;
+                fs::remove(entry->spill, ignored);
+            }
+            ++files_done;
+            work->written.store(files_done);
+        }
+        if (!ok) return Complain(options.output_text, "write error");
+        // The updater reads positions as signed 32-bit values.
+        if (written + 8 > kLargestSize) return Complain(options.output_text, "updater of 2 GiB or more");
+        progress->Draw(*work, files_done, false);
+    }
+    unsigned char tail[8] = {0, 0, 0, 0};
+    uint32_t offset = (uint32_t)stub.size();
+    for (int i = 0; i < 4; ++i) tail[4 + i] = (unsigned char)(offset >> (8 * i));
+    if (!WriteBytes(out, tail, sizeof tail, &written)) return Complain(options.output_text, "write error");
+    *archive_bytes = written - stub.size() - kTrailerLength;
+    return 0;
+}
+
+}  // namespace
+
+int BuildCommand(const std::vector<std::string>& args) {
+    Options options;
+    if (int result = ParseOptions(args, &options)) return result;
+    std::vector<unsigned char> stub;
+    if (int result = LoadStub(options, &stub)) return result;
+    std::vector<std::unique_ptr<Entry>> entries;
+    if (int result = CollectEntries(options, &entries)) return result;
+    if (int result = LintSettings(options, *entries[0])) return result;
+
+    Work work;
+    work.level = options.level;
+    Progress progress;
+    progress.terminal = IsTerminal(stderr);
+    progress.start = SecondsNow();
+    for (const auto& entry : entries) {
+        if (entry->is_folder) continue;
+        entry->index = work.files.size();
+        work.files.push_back(entry.get());
+        progress.total_bytes += entry->size;
+    }
+    progress.total_files = work.files.size();
+
+    // The output and the temporary files are made beside OUT and renamed or
+    // removed at the end, so that a failed build leaves nothing half-written.
+    std::error_code error;
+    fs::path part = options.output;
+    part += ".vnpack-part";
+    work.spill_folder = options.output;
+    work.spill_folder += ".vnpack-tmp";
+    fs::remove_all(work.spill_folder, error);
+    if (!fs::create_directory(work.spill_folder, error))
+        return Complain(PathToUtf8(work.spill_folder), "cannot create a temporary folder");
+    FILE* out = OpenPath(part, "wb");
+    int result = 0;
+    uint64_t archive_bytes = 0;
+    if (!out) {
+        result = Complain(options.output_text, strerror(errno));
+    } else {
+        int jobs = std::max(1, std::min<int>(options.jobs, (int)work.files.size()));
+        WorkerGroup* workers = work.files.empty() ? nullptr : StartWorkers(jobs, CompressWorker, &work);
+        if (!work.files.empty() && !workers) {
+            result = Complain("build", "cannot start threads");
+        } else {
+            result = WriteUpdater(options, entries, stub, &work, out, &progress, &archive_bytes);
+        }
+        work.stop.store(true);
+        JoinWorkers(workers);
+        if (fclose(out) != 0 && result == 0) result = Complain(options.output_text, "write error");
+    }
+    if (result == 0) {
+        fs::rename(part, options.output, error);
+        if (error) result = Complain(options.output_text, error.message());
+    }
+    if (result != 0) fs::remove(part, error);
+    fs::remove_all(work.spill_folder, error);
+    if (progress.terminal) {
+        progress.Draw(work, work.written.load(), true);
+        fputc('\n', stderr);
+    }
+    if (result != 0) return result;
+    double seconds = SecondsNow() - progress.start;
+    fprintf(stderr, "vnpack: wrote %s: %zu entries, %llu bytes into an archive of %llu (%.1f%%) in %.1f s\n",
+            options.output_text.c_str(), entries.size(), (unsigned long long)progress.total_bytes,
+            (unsigned long long)archive_bytes,
+            progress.total_bytes ? 100.0 * archive_bytes / progress.total_bytes : 100.0, seconds);
+    return 0;
+}

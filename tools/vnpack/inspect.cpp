@@ -1,0 +1,176 @@
+// vnpack list, test, extract and lint: the updater's own reader and engine
+// applied to an updater file.
+#include <errno.h>
+#include <string.h>
+#include <time.h>
+
+#include "app/platform.h"
+#include "app/text.h"
+#include "lint.h"
+#include "payload/archive.h"
+#include "payload/extract.h"
+#include "system.h"
+#include "vnpack.h"
+
+namespace {
+
+// An updater file opened and its archive located, or the complaint made.
+struct Updater {
+    FILE* stream = nullptr;
+    PayloadArchive archive = {};
+    ~Updater() {
+        if (stream) fclose(stream);
+    }
+};
+
+int OpenUpdater(const std::string& name, Updater* updater) {
+    std::error_code error;
+    fs::path path = PathFromUtf8(name);
+    if (fs::is_directory(path, error)) return Complain(name, "is a folder, not an updater");
+    updater->stream = OpenPath(path, "rb");
+    if (!updater->stream) return Complain(name, strerror(errno));
+    if (LocateArchive(updater->stream, &updater->archive) != 0)
+        return Complain(name, "not an updater (no payload trailer)");
+    return 0;
+}
+
+int ComplainFault(const std::string& name, const ArchiveFault& fault) {
+    std::string where = "at offset " + std::to_string(fault.offset);
+    if (fault.name[0]) where = "entry \"" + ToUtf8(fault.name) + "\" " + where;
+    return Complain(name, std::string("damaged archive: ") + (fault.reason ? fault.reason : "?") +
+                              " (" + where + ")");
+}
+
+std::string FormatFiletime(uint64_t filetime) {
+    const uint64_t kUnixEpochAsFiletime = 116444736000000000ull;
+    if (filetime < kUnixEpochAsFiletime) return "-";
+    time_t seconds = (time_t)((filetime - kUnixEpochAsFiletime) / 10000000);
+    struct tm parts;
+#ifdef _WIN32
+    if (gmtime_s(&parts, &seconds) != 0) return "-";
+#else
+    if (!gmtime_r(&seconds, &parts)) return "-";
+#endif
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+int PrintEntry(void* context, const PayloadEntryHeader* entry) {
+    int* count = (int*)context;
+    ++*count;
+    if (entry->is_folder) {
+        printf("folder %10s %10s %6s  %-19s  %s\n", "-", "-", "-", "-", ToUtf8(entry->name).c_str());
+        return 0;
+    }
+    char ratio[16] = "-";
+    if (entry->uncompressed_size > 0)
+        snprintf(ratio, sizeof ratio, "%.1f%%",
+                 100.0 * entry->compressed_size / entry->uncompressed_size);
+    printf("file   %10u %10u %6s  %-19s  %s\n", entry->uncompressed_size, entry->compressed_size,
+           ratio, FormatFiletime(entry->filetime).c_str(), ToUtf8(entry->name).c_str());
+    return 0;
+}
+
+struct TestState {
+    const std::string* update;
+    FILE* stream;
+    unsigned char* input;
+    unsigned char* output;
+    int damaged;
+    int files;
+    uint64_t bytes;
+};
+
+int CountBlock(void* context, const unsigned char* data, size_t length, int32_t consumed) {
+    *(uint64_t*)context += length;
+    return 0;
+}
+
+int TestEntry(void* context, const PayloadEntryHeader* entry) {
+    TestState* state = (TestState*)context;
+    if (entry->is_folder) return 0;
+    ++state->files;
+    uint64_t inflated = 0;
+    int32_t consumed = 0;
+    const char* problem = nullptr;
+    if (fseek(state->stream, entry->data_offset, SEEK_SET) != 0) {
+        problem = "cannot seek to its data";
+    } else if (InflateEntryData(state->stream, entry->compressed_size, state->input, state->output,
+                                CountBlock, &inflated, &consumed) != 0) {
+        problem = "zlib stream damaged (bad data or checksum)";
+    } else if (inflated != entry->uncompressed_size) {
+        problem = "inflates to a size other than the stored one";
+    }
+    state->bytes += inflated;
+    if (problem) {
+        ++state->damaged;
+        Complain(*state->update, "entry \"" + ToUtf8(entry->name) + "\": " + problem);
+    }
+    return 0;
+}
+
+// Entry names as the file system below the destination writes them: UTF-8
+// with slashes on Linux. On Windows the engine's code page 932 names are right.
+bool NameToNative(const char* name, char* output, size_t capacity) {
+    char separated[kPathCapacity];
+    if (!CopyText(separated, sizeof separated, name)) return false;
+    for (char* p = separated; *p; p += CharLength(p)) {
+        if (*p == '\\') *p = '/';
+    }
+    return OsCp932ToUtf8(separated, output, capacity);
+}
+
+}  // namespace
+
+int ListCommand(const std::string& update) {
+    Updater updater;
+    if (int result = OpenUpdater(update, &updater)) return result;
+    printf("archive offset %d, ArchiveSize %d\n", updater.archive.offset, updater.archive.size);
+    printf("kind         size compressed  ratio  time (UTC)           name\n");
+    int count = 0;
+    ArchiveFault fault = {};
+    if (CheckArchive(&updater.archive, 0, &fault, PrintEntry, &count) != 0)
+        return ComplainFault(update, fault);
+    printf("%d entries\n", count);
+    return 0;
+}
+
+int TestCommand(const std::string& update) {
+    Updater updater;
+    if (int result = OpenUpdater(update, &updater)) return result;
+    ArchiveFault fault = {};
+    if (CheckArchive(&updater.archive, 0, &fault) != 0) return ComplainFault(update, fault);
+    std::vector<unsigned char> input(kBlockSize), output(kBlockSize);
+    TestState state = {&update, updater.stream, input.data(), output.data(), 0, 0, 0};
+    if (CheckArchive(&updater.archive, 0, &fault, TestEntry, &state) != 0)
+        return ComplainFault(update, fault);
+    if (state.damaged > 0) return 2;
+    printf("%s: %d files, %llu bytes: all intact\n", update.c_str(), state.files,
+           (unsigned long long)state.bytes);
+    return 0;
+}
+
+int ExtractCommand(const std::string& update, const std::string& folder) {
+    Updater updater;
+    if (int result = OpenUpdater(update, &updater)) return result;
+    std::error_code error;
+    fs::path destination = PathFromUtf8(folder);
+    fs::create_directories(destination, error);
+    if (!fs::is_directory(destination, error)) return Complain(folder, "cannot create the folder");
+#ifdef _WIN32
+    std::string engine_destination;
+    if (!ToCp932(folder, &engine_destination))
+        return Complain(folder, "folder name cannot be written in code page 932");
+#else
+    std::string engine_destination = folder;
+    SetEntryNameConverter(NameToNative);
+#endif
+    ArchiveFault fault = {};
+    int result = ExtractArchive(&updater.archive, engine_destination.c_str(), kCopyPass, &fault);
+    SetEntryNameConverter(nullptr);
+    if (result != 0) return ComplainFault(update, fault);
+    return 0;
+}
+
+int LintCommand(const std::string& path) { return LintInstallEnv(path.c_str(), stdout); }
