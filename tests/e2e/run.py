@@ -30,10 +30,10 @@ def load_tests():
     loader = unittest.TestLoader()
     tests = []
     for path in sorted(HERE.glob("test_*.py")):
-        spec = importlib.util.spec_from_file_location(path.stem, path)
-        module = importlib.util.module_from_spec(spec)
+        module_spec = importlib.util.spec_from_file_location(path.stem, path)
+        module = importlib.util.module_from_spec(module_spec)
         sys.modules[path.stem] = module
-        spec.loader.exec_module(module)
+        module_spec.loader.exec_module(module)
         tests.extend(flatten(loader.loadTestsFromModule(module)))
     return tests
 

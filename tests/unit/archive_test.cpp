@@ -73,7 +73,7 @@ TEST(Archive, NameRules) {
 
 struct WalkCase {
     const char* title;
-    std::string spec;
+    std::string layout;
     bool ok;
     const char* reason;  // part of the fault's reason
 };
@@ -81,39 +81,39 @@ struct WalkCase {
 TEST(Archive, HeaderWalk) {
     const std::string name256(255, 'n');
     const WalkCase cases[] = {
-        {"no entries", Spec({}), true, ""},
-        {"folder then file", Spec({Folder("d\\"), File("d\\x.bin", Zeros(10))}), true, ""},
-        {"file without folder entry", Spec({File("d\\x.bin", Zeros(10))}), true, ""},
-        {"empty file", Spec({File("e.txt", Zeros(0))}), true, ""},
-        {"255-byte name", Spec({File(name256, Zeros(1))}), true, ""},
-        {"end marker without padding", Spec({File("a", Zeros(1))}, "\"end\": \"bare\""), false,
+        {"no entries", Layout({}), true, ""},
+        {"folder then file", Layout({Folder("d\\"), File("d\\x.bin", Zeros(10))}), true, ""},
+        {"file without folder entry", Layout({File("d\\x.bin", Zeros(10))}), true, ""},
+        {"empty file", Layout({File("e.txt", Zeros(0))}), true, ""},
+        {"255-byte name", Layout({File(name256, Zeros(1))}), true, ""},
+        {"end marker without padding", Layout({File("a", Zeros(1))}, "\"end\": \"bare\""), false,
          "end marker"},
-        {"no end marker", Spec({File("a", Zeros(1))}, "\"end\": \"none\""), false, "end marker"},
-        {"bytes after the end marker", Spec({Raw(std::string(5, '\0'))}, "\"end\": \"none\""),
+        {"no end marker", Layout({File("a", Zeros(1))}, "\"end\": \"none\""), false, "end marker"},
+        {"bytes after the end marker", Layout({Raw(std::string(5, '\0'))}, "\"end\": \"none\""),
          false, "end marker"},
-        {"data cut short", Spec({File("a", Random(1000))}, "\"cut\": 500"), false, "past the end"},
-        {"header cut short", Spec({File("abcdefgh", Zeros(1))}, "\"end\": \"none\", \"cut\": 30"),
+        {"data cut short", Layout({File("a", Random(1000))}, "\"cut\": 500"), false, "past the end"},
+        {"header cut short", Layout({File("abcdefgh", Zeros(1))}, "\"end\": \"none\", \"cut\": 30"),
          false, ""},
         {"name field without terminator",
-         Spec({File("a", Zeros(1), 0, "\"name_field_hex\": \"6162\"")}), false, "name field"},
-        {"name field of 257 bytes", Spec({Raw(std::string("\x01\x01", 2) + std::string(257, 'a'))}),
+         Layout({File("a", Zeros(1), 0, "\"name_field_hex\": \"6162\"")}), false, "name field"},
+        {"name field of 257 bytes", Layout({Raw(std::string("\x01\x01", 2) + std::string(257, 'a'))}),
          false, "name field"},
         {"compressed size of 2 GiB",
-         Spec({File("a", Zeros(1), 0, "\"compressed_size\": 2147483648")}), false, "2 GiB"},
+         Layout({File("a", Zeros(1), 0, "\"compressed_size\": 2147483648")}), false, "2 GiB"},
         {"uncompressed size of 2 GiB",
-         Spec({File("a", Zeros(1), 0, "\"uncompressed_size\": 4294967294")}), false, "2 GiB"},
+         Layout({File("a", Zeros(1), 0, "\"uncompressed_size\": 4294967294")}), false, "2 GiB"},
         {"compressed size past the end",
-         Spec({File("a", Zeros(1), 0, "\"compressed_size\": 100000")}), false, "past the end"},
+         Layout({File("a", Zeros(1), 0, "\"compressed_size\": 100000")}), false, "past the end"},
         {"unsafe name after good entries",
-         Spec({File("good.txt", Zeros(5)), Folder("d\\"), File("d\\..\\..\\evil.dll", Zeros(5))}),
+         Layout({File("good.txt", Zeros(5)), Folder("d\\"), File("d\\..\\..\\evil.dll", Zeros(5))}),
          false, "'.' or '..'"},
-        {"absolute name", Spec({File("\\evil.dll", Zeros(5))}), false, "absolute"},
+        {"absolute name", Layout({File("\\evil.dll", Zeros(5))}), false, "absolute"},
     };
     ScratchFolder scratch;
     int index = 0;
     for (const WalkCase& c : cases) {
         fs::path path = scratch.path() / ("walk" + std::to_string(index++) + ".exe");
-        ASSERT_TRUE(WritePayload(c.spec, path)) << c.title;
+        ASSERT_TRUE(WritePayload(c.layout, path)) << c.title;
         OpenedArchive opened(path);
         ASSERT_TRUE(opened.located) << c.title;
         ArchiveFault fault = {};
@@ -142,7 +142,7 @@ TEST(Archive, LocatorChecksTheTrailer) {
     };
     for (auto& c : cases) {
         fs::path path = scratch.path() / "locate.exe";
-        ASSERT_TRUE(WritePayload(Spec({}, c.extra), path));
+        ASSERT_TRUE(WritePayload(Layout({}, c.extra), path));
         OpenedArchive opened(path);
         EXPECT_EQ(opened.located, c.located) << c.title;
         if (c.located) {
@@ -165,7 +165,7 @@ int CountEntries(void* context, const PayloadEntryHeader* entry) {
 TEST(Archive, WalkVisitsEveryEntryWithItsTime) {
     ScratchFolder scratch;
     fs::path path = scratch.path() / "visit.exe";
-    ASSERT_TRUE(WritePayload(Spec({File("a.txt", Zeros(3), 132000000000000000ull), Folder("d\\"),
+    ASSERT_TRUE(WritePayload(Layout({File("a.txt", Zeros(3), 132000000000000000ull), Folder("d\\"),
                                    File("d\\b", Random(200000), 7)}),
                              path));
     OpenedArchive opened(path);

@@ -50,7 +50,7 @@ TEST(Extract, CopyPassWritesFoldersFilesAndTimes) {
     fs::create_directories(out / "d");  // an existing folder is accepted
     WriteAll(out / "top.bin", std::string(500000, 'o'));  // longer than the new file
     const uint64_t t = 132500000000000000ull;  // 2020-11-12
-    ASSERT_TRUE(WritePayload(Spec({File("top.bin", Random(300000, 2), t + 1), Folder("d\\"),
+    ASSERT_TRUE(WritePayload(Layout({File("top.bin", Random(300000, 2), t + 1), Folder("d\\"),
                                    Folder("d\\sub\\"), File("d\\empty", Zeros(0), t + 2),
                                    File("d\\sub\\exact", Random(131072, 3), t + 3),
                                    File(std::string(kTable) + ".dat", Bytes("hello"), t + 4)}),
@@ -74,7 +74,7 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
     fs::create_directories(out);
     // big.dat is damaged: the pass must seek over it, not inflate it.
     ASSERT_TRUE(WritePayload(
-        Spec({File("install.env", Bytes("TITLEBAR=x\r\n")), File("insttscr.rct", Zeros(100)),
+        Layout({File("install.env", Bytes("TITLEBAR=x\r\n")), File("insttscr.rct", Zeros(100)),
               File("README.TXT", Bytes("r")), File("notes.txt.old", Bytes("n")),
               File("big.dat", Random(300000), 0, "\"bad_adler\": true"), Folder("top\\"),
               File("top\\inner.txt", Bytes("i")), Folder("top\\nested\\"),
@@ -88,7 +88,7 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
 
 struct FailureCase {
     const char* title;
-    std::string spec;
+    std::string layout;
     bool checked_first;  // refused by the header walk: nothing at all is written
 };
 
@@ -96,26 +96,26 @@ TEST(Extract, FailuresLeaveNoHalfWrittenFile) {
     const std::string invalid_deflate =
         RawFile("keep.dat", 10, std::string("\x78\x9c\xff\xff\xff\xff\0\0", 8));
     const FailureCase cases[] = {
-        {"bad Adler-32", Spec({File("first.txt", Bytes("1")),
+        {"bad Adler-32", Layout({File("first.txt", Bytes("1")),
                                File("keep.dat", Random(400000), 0, "\"bad_adler\": true")}),
          false},
-        {"invalid deflate data", Spec({File("first.txt", Bytes("1")), Raw(invalid_deflate)}), false},
+        {"invalid deflate data", Layout({File("first.txt", Bytes("1")), Raw(invalid_deflate)}), false},
         {"stream shorter than its sizes say",
-         Spec({File("first.txt", Bytes("1")), File("keep.dat", Random(1000), 0,
+         Layout({File("first.txt", Bytes("1")), File("keep.dat", Random(1000), 0,
                                                      "\"compressed_size\": 900")}),
          true},
-        {"destination is a folder", Spec({File("first.txt", Bytes("1")), File("blocker", Bytes("x"))}),
+        {"destination is a folder", Layout({File("first.txt", Bytes("1")), File("blocker", Bytes("x"))}),
          false},
-        {"missing parent folder", Spec({File("first.txt", Bytes("1")), File("nowhere\\a", Bytes("x"))}),
+        {"missing parent folder", Layout({File("first.txt", Bytes("1")), File("nowhere\\a", Bytes("x"))}),
          false},
-        {"truncated payload", Spec({File("first.txt", Bytes("1")), File("keep.dat", Random(5000))},
+        {"truncated payload", Layout({File("first.txt", Bytes("1")), File("keep.dat", Random(5000))},
                                    "\"cut\": 3000"),
          true},
-        {"end marker missing", Spec({File("first.txt", Bytes("1"))}, "\"end\": \"none\""), true},
+        {"end marker missing", Layout({File("first.txt", Bytes("1"))}, "\"end\": \"none\""), true},
         {"escaping name after good entries",
-         Spec({File("first.txt", Bytes("1")), Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}),
+         Layout({File("first.txt", Bytes("1")), Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}),
          true},
-        {"drive in name", Spec({File("first.txt", Bytes("1")), File("C:\\keep.dat", Bytes("x"))}),
+        {"drive in name", Layout({File("first.txt", Bytes("1")), File("C:\\keep.dat", Bytes("x"))}),
          true},
     };
     const uint64_t old_time = 130000000000000000ull;
@@ -127,7 +127,7 @@ TEST(Extract, FailuresLeaveNoHalfWrittenFile) {
         WriteAll(out / "keep.dat", "old contents");
         OsSetFileTime((out / "keep.dat").c_str(), old_time);
         fs::path archive = scratch.path() / ("f" + std::to_string(index++) + ".exe");
-        ASSERT_TRUE(WritePayload(c.spec, archive)) << c.title;
+        ASSERT_TRUE(WritePayload(c.layout, archive)) << c.title;
         EXPECT_EQ(Extract(archive, out, kCopyPass), -1) << c.title;
         EXPECT_EQ(ReadAll(out / "keep.dat"), "old contents") << c.title;
         EXPECT_EQ(TimeOf(out / "keep.dat"), old_time) << c.title;
@@ -195,7 +195,7 @@ TEST(Extract, ProgressOfTheExamplePayload) {
         return "{\"exact\": [" + std::to_string(u) + ", " + std::to_string(c) + "]}";
     };
     fs::path example = scratch.path() / "example.exe";
-    ASSERT_TRUE(WritePayload(Spec({File("install.env", exact(4138, 1181)),
+    ASSERT_TRUE(WritePayload(Layout({File("install.env", exact(4138, 1181)),
                                    File("insttscr.rct", exact(166021, 155270)),
                                    File("update.arc", exact(199445, 171810)),
                                    File("update.txt", exact(1280, 478)),
@@ -234,7 +234,7 @@ TEST(Extract, ProgressOfTheExamplePayload) {
 
 TEST(Extract, ExactBlockIsOneWrite) {
     ScratchFolder scratch;
-    ASSERT_TRUE(WritePayload(Spec({File("exact.bin", Zeros(131072)), File("one.bin", Zeros(1))}),
+    ASSERT_TRUE(WritePayload(Layout({File("exact.bin", Zeros(131072)), File("one.bin", Zeros(1))}),
                              scratch.path() / "u.exe"));
     OpenedArchive opened(scratch.path() / "u.exe");
     ASSERT_TRUE(opened.located);

@@ -28,7 +28,7 @@ inline std::string Hex(const std::string& bytes) {
     return out;
 }
 
-// JSON pieces of a writer spec. Names are code page 932 bytes.
+// JSON pieces of a writer layout. Names are code page 932 bytes.
 inline std::string Folder(const std::string& name) {
     return "{\"folder\": \"" + Hex(name) + "\"}";
 }
@@ -46,7 +46,7 @@ inline std::string Bytes(const std::string& bytes) {
 }
 inline std::string Raw(const std::string& bytes) { return "{\"raw\": \"" + Hex(bytes) + "\"}"; }
 
-inline std::string Spec(const std::vector<std::string>& entries, const std::string& extra = "") {
+inline std::string Layout(const std::vector<std::string>& entries, const std::string& extra = "") {
     std::string out = "{\"entries\": [";
     for (size_t i = 0; i < entries.size(); ++i) out += (i ? ", " : "") + entries[i];
     return out + "]" + (extra.empty() ? "" : ", " + extra) + "}";
@@ -81,15 +81,15 @@ class ScratchFolder {
     fs::path path_;
 };
 
-// Writes the archive of spec to path; the inflated bytes of file entry i go
+// Writes the archive of layout to path; the inflated bytes of file entry i go
 // to expect/i.bin when expect is given. False when the writer failed.
-inline bool WritePayload(const std::string& spec, const fs::path& path,
+inline bool WritePayload(const std::string& layout, const fs::path& path,
                          const fs::path& expect = fs::path()) {
-    fs::path spec_path = path.string() + ".json";
-    WriteAll(spec_path, spec);
+    fs::path layout_path = path.string() + ".json";
+    WriteAll(layout_path, layout);
     if (!expect.empty()) fs::create_directories(expect);
     std::string command = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
-                          "/tests/unit/payload_writer.py " + spec_path.string() + " " +
+                          "/tests/unit/payload_writer.py " + layout_path.string() + " " +
                           path.string() + " " + expect.string();
     return system(command.c_str()) == 0;
 }

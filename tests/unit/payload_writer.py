@@ -4,13 +4,13 @@
 It knows the archive layout on its own (Python's zlib, the standard library
 only), so that the C++ reader is never tested against the C++ writer alone.
 
-Usage: payload_writer.py SPEC.json OUTPUT [EXPECT_DIR]
+Usage: payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR]
        (EXPECT_DIR receives the inflated bytes of file entry i as i.bin)
        payload_writer.py --read UPDATE
        (prints one line per entry: "folder NAME_HEX" or "file NAME_HEX SIZE TIME",
         after checking every stream and the layout; exit 1 on any fault)
 
-SPEC (JSON):
+LAYOUT (JSON):
   stub        hex bytes of the executable image (default: 512 bytes "MZ" + zeros)
   entries     list of
                 {"folder": NAME_HEX}
@@ -140,8 +140,8 @@ def entry_bytes(entry, expect):
             struct.pack("<Q", entry.get("time", 0)) + stream)
 
 
-def write(spec, output, expect_dir=None):
-    stub = bytes.fromhex(spec["stub"]) if "stub" in spec else b"MZ" + bytes(510)
+def write(layout, output, expect_dir=None):
+    stub = bytes.fromhex(layout["stub"]) if "stub" in layout else b"MZ" + bytes(510)
     with open(output, "wb") as f:
         f.write(stub)
         archive = bytearray()
@@ -152,18 +152,18 @@ def write(spec, output, expect_dir=None):
                 e.write(data)
             files[0] += 1
 
-        for entry in spec.get("entries", []):
+        for entry in layout.get("entries", []):
             archive += entry_bytes(entry, expect if expect_dir else None)
-        end = spec.get("end", "normal")
+        end = layout.get("end", "normal")
         if end == "normal":
             archive += bytes(4)
         elif end == "bare":
             archive += bytes(2)
-        cut = spec.get("cut", 0)
+        cut = layout.get("cut", 0)
         if cut:
             del archive[len(archive) - cut:]
         f.write(archive)
-        f.write(struct.pack("<I", spec.get("trailer", len(stub))))
+        f.write(struct.pack("<I", layout.get("trailer", len(stub))))
 
 
 def read(path):
@@ -205,8 +205,8 @@ def main():
         read(sys.argv[2])
         return 0
     with open(sys.argv[1]) as f:
-        spec = json.load(f)
-    write(spec, sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
+        layout = json.load(f)
+    write(layout, sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
     return 0
 
 
