@@ -50,36 +50,37 @@ HGLOBAL CopyToGlobal(const void* data, size_t size) {
 
 }  // namespace
 
-void ErrorRetryBox(const char* format, ...) {
+// The steps every box shares: format, bring the main window forward, copy an
+// error text to the clipboard, show the box; returns the button chosen.
+static int FormatAndShow(UINT style, bool copy_to_clipboard, const char* format, va_list args) {
     char text[kBoxTextCapacity];
+    FormatBoxText(text, sizeof text, format, args);
+    BringMainWindowForward();
+    if (copy_to_clipboard) CopyToClipboard(text);
+    return ShowBox(text, style);
+}
+
+void ErrorRetryBox(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    FormatBoxText(text, sizeof text, format, args);
+    int answer = FormatAndShow(MB_RETRYCANCEL | MB_ICONERROR, true, format, args);
     va_end(args);
-    BringMainWindowForward();
-    CopyToClipboard(text);
-    if (ShowBox(text, MB_RETRYCANCEL | MB_ICONERROR) == IDCANCEL) exit(-1);
+    if (answer == IDCANCEL) exit(-1);
 }
 
 void ErrorBox(const char* format, ...) {
-    char text[kBoxTextCapacity];
     va_list args;
     va_start(args, format);
-    FormatBoxText(text, sizeof text, format, args);
+    FormatAndShow(MB_OK | MB_ICONERROR, true, format, args);
     va_end(args);
-    BringMainWindowForward();
-    CopyToClipboard(text);
-    ShowBox(text, MB_OK | MB_ICONERROR);
 }
 
 bool AskYesNo(const char* format, ...) {
-    char text[kBoxTextCapacity];
     va_list args;
     va_start(args, format);
-    FormatBoxText(text, sizeof text, format, args);
+    int answer = FormatAndShow(MB_YESNO | MB_ICONQUESTION, false, format, args);
     va_end(args);
-    BringMainWindowForward();
-    return ShowBox(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return answer == IDYES;
 }
 
 int CopyToClipboard(const char* text) {

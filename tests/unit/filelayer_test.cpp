@@ -4,6 +4,8 @@
 #include "filelayer/filelayer.h"
 
 #include <gtest/gtest.h>
+
+#include "scratch_folder.h"
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -60,23 +62,17 @@ TEST(FfIsSoundName, ExtensionInAnyAsciiCase) {
 
 // A scratch folder made current for the test, with helpers to place files
 // whose content names where they lie.
-class FileLayer : public ::testing::Test {
+class FileLayer : public ScratchFolderTest {
    protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vnfilelayerXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
-        ASSERT_EQ(chdir(root_.c_str()), 0);
+        ScratchFolderTest::SetUp();
         FfResetLookup();
         SetConsoleBoxHandler(nullptr);
     }
     void TearDown() override {
         FfResetLookup();
         SetConsoleBoxHandler(nullptr);
-        ASSERT_EQ(chdir(saved_), 0);
-        std::string command = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        ScratchFolderTest::TearDown();
     }
     // Path relative to the scratch folder, with '/' between parts.
     static void Put(const std::string& path, const std::string& content) {

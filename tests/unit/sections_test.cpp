@@ -3,6 +3,8 @@
 #include "config/sections.h"
 
 #include <gtest/gtest.h>
+
+#include "scratch_folder.h"
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -114,30 +116,22 @@ ConsoleBoxAnswer PrintAndRetry(ConsoleBoxKind kind, const char* text) {
     return kConsoleAnswerYes;
 }
 
-class SectionsFile : public ::testing::Test {
+class SectionsFile : public ScratchFolderTest {
    protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vnsectionsXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
-        ASSERT_EQ(chdir(root_.c_str()), 0);
+        ScratchFolderTest::SetUp();
         SetConsoleBoxHandler(PrintAndRetry);
     }
     void TearDown() override {
         SetConsoleBoxHandler(nullptr);
         ReleaseSectionLists();
-        ASSERT_EQ(chdir(saved_), 0);
-        std::string command = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        ScratchFolderTest::TearDown();
     }
     static void Write(const char* content) {
         FILE* file = fopen("install.env", "wb");
         fputs(content, file);
         fclose(file);
     }
-    std::string root_;
-    char saved_[4096];
 };
 
 // Retry is answered in both failures: the process ends all the same.

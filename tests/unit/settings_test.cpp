@@ -3,6 +3,8 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
+
+#include "scratch_folder.h"
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -200,26 +202,18 @@ TEST(Settings, ParserReportsWhereItStopped) {
 
 // LoadSettings and the start-up check go through the file layer with direct
 // opening, relative to the current folder.
-class SettingsFile : public ::testing::Test {
+class SettingsFile : public ScratchFolderTest {
    protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vnsettingsXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
-        ASSERT_EQ(chdir(root_.c_str()), 0);
+        ScratchFolderTest::SetUp();
         FfResetLookup();
         Ffsetdirect(1);
     }
     void TearDown() override {
         ReleaseSettings();
         FfResetLookup();
-        ASSERT_EQ(chdir(saved_), 0);
-        std::string command = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        ScratchFolderTest::TearDown();
     }
-    std::string root_;
-    char saved_[4096];
 };
 
 TEST_F(SettingsFile, LoadAndCheck) {
