@@ -80,7 +80,10 @@ const char* WorkFolderPath() { return g_work_folder; }
 void DeleteMatchingFiles(const char* folder, const char* pattern) {
     char remembered[kPathCapacity];
     bool have_remembered = OsGetCurrentFolder(remembered, sizeof remembered) == 0;
-    OsSetCurrentFolder(folder);
+    // The pattern is relative: searched from any other folder (one that was
+    // removed meanwhile, a path that cannot be entered), "*.*" would delete
+    // the files of whatever folder happens to be current.
+    if (OsSetCurrentFolder(folder) != 0) return;
     if (FileFinderBegin(pattern) == 0) {
         while (const char* path = FileFinderNext()) OsDeleteFile(path);
     }
@@ -109,11 +112,13 @@ const char* FileFinderNext() {
         have_record = false;
         if (g_finder.record.is_folder) continue;
         // The folder part (and drive) of the pattern, up to its last real
-        // separator, followed by the name that was found.
-        const char* last = FindLastChar(g_finder.pattern, '\\');
-        const char* colon = FindLastChar(g_finder.pattern, ':');
-        if (!last || (colon && colon > last)) last = colon;
-        size_t prefix = last ? (size_t)(last - g_finder.pattern) + 1 : 0;
+        // separator, followed by the name that was found. The system's
+        // search takes a slash for a separator as well, so must the split:
+        // otherwise "save/*.sav" would name files one folder up.
+        size_t prefix = 0;
+        for (const char* p = g_finder.pattern; *p; p += CharLength(p)) {
+            if (*p == '\\' || *p == '/' || *p == ':') prefix = (size_t)(p - g_finder.pattern) + 1;
+        }
         if (prefix + strlen(g_finder.record.name) + 1 > sizeof g_finder.result) continue;
         memcpy(g_finder.result, g_finder.pattern, prefix);
         g_finder.result[prefix] = '\0';

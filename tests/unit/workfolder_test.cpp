@@ -153,6 +153,31 @@ TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
     EXPECT_TRUE(Exists(folder + "/sub/inner.dir"));
 }
 
+// Faults that would delete files the program never meant to touch, or leave
+// the work folder behind.
+TEST_F(WorkFolderTest, DeletionNeverStraysOutsideTheNamedFolder) {
+    // The current folder holds files of the user's own.
+    Touch("keep.sav");
+    Touch("keep.txt");
+    std::string game = root_ + "/game";
+    mkdir(game.c_str(), 0777);
+    mkdir((game + "/save").c_str(), 0777);
+    Touch(game + "/x.sav");
+    Touch(game + "/save/x.sav");
+
+    // A folder that cannot be entered: nothing is deleted anywhere.
+    DeleteMatchingFiles((root_ + "/gone").c_str(), "*.*");
+    EXPECT_TRUE(Exists(start_ + "/keep.sav"));
+    EXPECT_TRUE(Exists(start_ + "/keep.txt"));
+    EXPECT_EQ(CurrentFolder(), start_);
+
+    // A folder part written with a slash names the subfolder, as the
+    // system's search reads it: the same name one level up stays.
+    DeleteMatchingFiles(game.c_str(), "save/*.sav");
+    EXPECT_FALSE(Exists(game + "/save/x.sav"));
+    EXPECT_TRUE(Exists(game + "/x.sav"));
+}
+
 TEST_F(WorkFolderTest, FinderReturnsPatternFolderPart) {
     mkdir("data", 0777);
     mkdir("data/nested", 0777);
