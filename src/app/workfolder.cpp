@@ -11,6 +11,10 @@ namespace {
 
 char g_saved_folder[kPathCapacity];
 char g_work_folder[kPathCapacity];
+// The temporary folder that holds the work folder: where RemoveWorkFolder
+// goes when the start folder could not be recorded (too long, or a name that
+// code page 932 cannot write), since a folder that is current cannot be removed.
+char g_parent_folder[kPathCapacity];
 
 // How many clock values CreateWorkFolder tries before it gives up. Each
 // collision means a folder of that name exists already, which a normal system
@@ -44,6 +48,7 @@ WorkFolderResult CreateWorkFolder() {
     if (temp_result == kOsTempNotRepresentable) return kWorkFolderBadTemp;
     if (temp_result != kOsTempOk) return kWorkFolderFailed;
     AppendSeparator(temp);
+    CopyText(g_parent_folder, sizeof g_parent_folder, temp);
 
     // Only a folder that this call made is ours: an existing folder of the
     // same name could hold files planted by another program, which this
@@ -66,7 +71,9 @@ WorkFolderResult CreateWorkFolder() {
 }
 
 void RemoveWorkFolder() {
-    if (g_saved_folder[0]) OsSetCurrentFolder(g_saved_folder);
+    if (!g_saved_folder[0] || OsSetCurrentFolder(g_saved_folder) != 0) {
+        if (g_parent_folder[0]) OsSetCurrentFolder(g_parent_folder);
+    }
     // Without a folder of our own there is nothing to remove; above all, the
     // files of a folder that someone else made are never deleted.
     if (!g_work_folder[0]) return;

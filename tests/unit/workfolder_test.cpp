@@ -178,6 +178,24 @@ TEST_F(WorkFolderTest, DeletionNeverStraysOutsideTheNamedFolder) {
     EXPECT_TRUE(Exists(game + "/x.sav"));
 }
 
+TEST_F(WorkFolderTest, RemovedEvenWhenTheStartFolderWasNotRecorded) {
+    // A start folder too long for a path buffer cannot be saved; the removal
+    // must still leave the work folder, or the system refuses to remove it.
+    std::string deep = start_;
+    while (deep.size() < 300) {
+        deep += "/deep-folder-name";
+        mkdir(deep.c_str(), 0777);
+    }
+    ASSERT_EQ(chdir(deep.c_str()), 0);
+    g_clock_value = 77;
+    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    std::string work = CurrentFolder();
+    Touch("install.env");
+    RemoveWorkFolder();
+    EXPECT_FALSE(Exists(work));
+    EXPECT_EQ(CurrentFolder(), root_);
+}
+
 TEST_F(WorkFolderTest, FinderReturnsPatternFolderPart) {
     mkdir("data", 0777);
     mkdir("data/nested", 0777);
