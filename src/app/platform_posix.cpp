@@ -50,7 +50,16 @@ FILE* OsOpenFile(const char* path, const char* mode) {
         if (*m != 't') native_mode[n++] = *m;
     }
     native_mode[n] = '\0';
-    return fopen(native.text, native_mode);
+    FILE* file = fopen(native.text, native_mode);
+    // Linux lets a folder be opened for reading; Windows does not, and the
+    // file layer's existence test relies on that.
+    struct stat info;
+    if (file && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return file;
 }
 
 FILE* OsOpenSelf() { return fopen("/proc/self/exe", "rb"); }

@@ -227,6 +227,16 @@ TEST_F(FileLayer, SearchEntryKinds) {
     EXPECT_EQ(ReadRest(Ffopen("packed.txt", "rb")), "table");
 }
 
+// A folder is not a file that can be read, whatever the system's fopen
+// allows: a folder named install.env must count as missing.
+TEST_F(FileLayer, FolderOfTheSameNameIsNotFound) {
+    mkdir("install.env", 0777);
+    Ffsetdirect(1);
+    EXPECT_EQ(Ffexist("install.env"), 0);
+    EXPECT_EQ(Ffexist((root_ + "/install.env").c_str()), 0);
+    EXPECT_EXIT(Ffopen("install.env", "rt"), ::testing::ExitedWithCode(255), "install.env");
+}
+
 TEST_F(FileLayer, CandidatesPastThePathBufferAreNotFound) {
     std::string folder(200, 'd');
     std::string file(55, 'f');
