@@ -65,7 +65,10 @@ void ErrorRetryBox(const char* format, ...) {
     va_start(args, format);
     int answer = FormatAndShow(MB_RETRYCANCEL | MB_ICONERROR, true, format, args);
     va_end(args);
-    if (answer == IDCANCEL) exit(-1);
+    // Only Retry comes back. A box that could not be shown at all (0) must
+    // not count as Retry either: the file layer would ask again at once, for
+    // ever, with nobody able to see the question.
+    if (answer != IDRETRY) exit(-1);
 }
 
 void ErrorBox(const char* format, ...) {
