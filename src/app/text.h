@@ -50,6 +50,7 @@ bool AppendText(char* dst, size_t capacity, const char* src);
 bool WildcardMatch(const char* pattern, const char* name);
 
 // True when every character of text (length bytes) is a valid code page 932
-// character: single bytes 0x00..0x80, 0xA0..0xDF; lead byte plus a trail byte
-// in 0x40..0x7E or 0x80..0xFC.
+// character: single bytes 0x00..0x7F and 0xA1..0xDF; a lead byte plus a trail
+// byte in 0x40..0x7E or 0x80..0xFC. The unassigned 0x80, 0xA0 and 0xFD..0xFF
+// are refused, although Windows maps them to private-use characters.
 bool IsValidCp932(const char* text, size_t length);
