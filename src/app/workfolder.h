@@ -25,7 +25,8 @@ const char* WorkFolderPath();
 
 // Deletes every file matching pattern (which may carry a folder part) in
 // folder; folders are never deleted and subfolders are not descended into.
-// The current directory is the same afterwards.
+// The current directory is the same afterwards. A folder that cannot be
+// entered has nothing deleted.
 void DeleteMatchingFiles(const char* folder, const char* pattern);
 
 // The single search behind DeleteMatchingFiles. begin: 0 when a first entry
