@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -201,6 +202,22 @@ TEST_F(Lint, UnreadableFile) {
     std::string output;
     EXPECT_EQ(RunPath(root_ + "/missing.env", &output), 2);
     EXPECT_EQ(RunPath(root_, &output), 2);  // a folder
+}
+
+// The path is shown as the system names it: on Linux its bytes are already
+// UTF-8 and must not be read as code page 932.
+TEST_F(Lint, PathShownAsGiven) {
+    std::string folder = root_ + "/\xe6\x9b\xb4\xe6\x96\xb0";  // 更新
+    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+    std::string path = folder + "/install.env";
+    FILE* file = fopen(path.c_str(), "wb");
+    fputs("ZZZ 1\n", file);
+    fclose(file);
+    std::string output;
+    EXPECT_EQ(RunPath(path, &output), 0);
+    EXPECT_NE(output.find(path + ":1: warning"), std::string::npos) << output;
+    EXPECT_EQ(RunPath(folder + "/missing.env", &output), 2);
+    EXPECT_EQ(output, folder + "/missing.env: cannot be read\n");
 }
 
 // The template that makers start from must pass cleanly.

@@ -129,6 +129,16 @@ std::string Display(const std::string& cp932) {
     return shown;
 }
 
+// The file's path in the system's own encoding, the way the caller opened
+// it: code page 932 on Windows, bytes that are already UTF-8 on Linux.
+std::string DisplayPath(const char* path) {
+#ifdef _WIN32
+    return Display(path);
+#else
+    return path;
+#endif
+}
+
 std::string Quote(const std::string& cp932) {
     return "\"" + Display(cp932) + "\"";
 }
@@ -497,13 +507,13 @@ void CheckAcrossReaders(Lint* lint) {
 int LintInstallEnv(const char* path, FILE* out) {
     Lint lint;
     if (!ReadRawLines(path, &lint)) {
-        fprintf(out, "%s: cannot be read\n", Display(path).c_str());
+        fprintf(out, "%s: cannot be read\n", DisplayPath(path).c_str());
         return 2;
     }
     // Text mode, as the updater reads it.
     FILE* file = OsOpenFile(path, "rt");
     if (!file) {
-        fprintf(out, "%s: cannot be read\n", Display(path).c_str());
+        fprintf(out, "%s: cannot be read\n", DisplayPath(path).c_str());
         return 2;
     }
     ParseSections(file, OnSectionLine, &lint, &lint.sections);
@@ -517,7 +527,7 @@ int LintInstallEnv(const char* path, FILE* out) {
     bool failed = ferror(file) != 0;
     fclose(file);
     if (failed) {
-        fprintf(out, "%s: cannot be read\n", Display(path).c_str());
+        fprintf(out, "%s: cannot be read\n", DisplayPath(path).c_str());
         return 2;
     }
     CheckSectionLines(&lint);
@@ -529,7 +539,7 @@ int LintInstallEnv(const char* path, FILE* out) {
     static const char* const kSeverityNames[] = {"note", "warning", "error"};
     int errors = 0;
     int warnings = 0;
-    std::string shown_path = Display(path);
+    std::string shown_path = DisplayPath(path);
     for (const Finding& finding : lint.findings) {
         fprintf(out, "%s:%d: %s: %s\n", shown_path.c_str(), finding.line,
                 kSeverityNames[finding.severity], finding.message.c_str());
