@@ -103,6 +103,15 @@ uint64_t ReadFiletime(const unsigned char* bytes) {
     return value;
 }
 
+// The destination length the header walk holds every name to. Names are
+// joined to the destination only where they are written: the setup pass
+// writes the top-level setup files alone (and checks each as it goes), so
+// there the rest of the payload meets the name rules but not the length of
+// the work folder's path, which says nothing about the game's folder.
+size_t CheckedDestinationLength(const char* destination, int pass) {
+    return pass == kSetupPass ? 0 : strlen(destination);
+}
+
 void FailurePath() {
     CloseCopyProgress();
     ErrorBox(kTextPayloadDamaged);
@@ -223,9 +232,6 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
         if (ReadEntryHeader(stream, position, &entry) != 0)
             return Fail(fault, "header cut short", position, "");
         if (entry.name_length == 0) return 0;
-        const char* reason = nullptr;
-        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
-            return Fail(fault, reason, position, entry.name);
         position += 2 + entry.name_length + kEntrySizesLength;
         consumed += 2 + entry.name_length + kEntrySizesLength;
         if (pass == kSetupPass) {
@@ -241,6 +247,9 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
                 continue;
             }
         }
+        const char* reason = nullptr;
+        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
+            return Fail(fault, reason, entry.offset, entry.name);
         if (!BuildOutputPath(destination, entry.name, path))
             return Fail(fault, "name cannot be written here", entry.offset, entry.name);
         if (entry.is_folder) {
@@ -266,7 +275,7 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
 
 int ExtractArchive(const PayloadArchive* archive, const char* destination, int pass,
                    ArchiveFault* fault) {
-    if (CheckArchive(archive, strlen(destination), fault) != 0) return -1;
+    if (CheckArchive(archive, CheckedDestinationLength(destination, pass), fault) != 0) return -1;
     return WalkArchive(archive, destination, pass, nullptr, fault);
 }
 
@@ -274,7 +283,8 @@ void ExtractPayload(const char* destination, int pass) {
     PayloadArchive archive;
     FILE* stream = OpenPayloadArchive(&archive);
     if (!stream) FailurePath();
-    if (CheckArchive(&archive, strlen(destination), nullptr) != 0) FailurePath();
+    if (CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr) != 0)
+        FailurePath();
     CopyProgressHandle window = pass == kCopyPass ? OpenCopyProgress(archive.size) : nullptr;
     if (WalkArchive(&archive, destination, pass, window, nullptr) != 0) FailurePath();
     fclose(stream);

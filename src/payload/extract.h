@@ -13,8 +13,9 @@ enum ExtractPass { kCopyPass = 0, kSetupPass = 1 };
 
 // The updater's walk of its own payload into destination (no trailing
 // backslash). The whole archive is checked (CheckArchive) before anything is
-// written, in both passes; then the setup pass writes the top-level setup
-// files, the copy pass everything under the progress window. Returns when the
+// written, in both passes (in the setup pass the joined path length counts
+// only for the setup files it writes); then the setup pass writes the
+// top-level setup files, the copy pass everything under the progress window. Returns when the
 // walk has ended; on any failure it closes the progress window, shows the
 // damaged-file message, removes the work folder and ends the process with -1.
 void ExtractPayload(const char* destination, int pass);
@@ -26,8 +27,8 @@ int ExtractArchive(const PayloadArchive* archive, const char* destination, int p
                    ArchiveFault* fault);
 
 // The walk itself, on an archive that CheckArchive has accepted for this
-// destination. Names are checked again on the way, so an archive that changed
-// in between is still refused. 0, or -1 with *fault filled.
+// destination. Each name is checked again before it is written, so an archive
+// that changed in between is still refused. 0, or -1 with *fault filled.
 int WalkArchive(const PayloadArchive* archive, const char* destination, int pass,
                 CopyProgressHandle window, ArchiveFault* fault);
 
