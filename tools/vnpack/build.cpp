@@ -108,6 +108,12 @@ int ParseOptions(const std::vector<std::string>& args, Options* options) {
     return 0;
 }
 
+// The updater is written under a temporary name, with the compressed files
+// that do not fit in memory in a folder beside it, and renamed at the end.
+fs::path WithSuffix(fs::path path, const char* suffix) { return path += suffix; }
+fs::path PartPath(const fs::path& output) { return WithSuffix(output, ".vnpack-part"); }
+fs::path SpillFolder(const fs::path& output) { return WithSuffix(output, ".vnpack-tmp"); }
+
 bool IsSetupName(const std::string& name) {
     if (FindChar(name.c_str(), '\\')) return false;
     return NameMatches(name.c_str(), "install.env") || NameMatches(name.c_str(), "insttscr.rct") ||
@@ -132,15 +138,19 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
     std::error_code error;
     if (!fs::is_directory(options.folder, error))
         return Complain(options.folder_text, "not a readable folder");
-    // An output inside the folder must not pack itself.
+    // An output inside the folder must not pack itself, nor its temporary
+    // files; every other name is packed, however it begins.
     fs::path output = fs::absolute(options.output, error).lexically_normal();
+    const std::string own_files[] = {PathToUtf8(output), PathToUtf8(PartPath(output)),
+                                     PathToUtf8(SpillFolder(output))};
     fs::recursive_directory_iterator walk(options.folder, error), end;
     if (error) return Complain(options.folder_text, error.message());
     for (; walk != end; walk.increment(error)) {
         if (error) return Complain(options.folder_text, error.message());
         const fs::path& path = walk->path();
         std::string absolute = PathToUtf8(fs::absolute(path, error).lexically_normal());
-        if (absolute.rfind(PathToUtf8(output), 0) == 0) {
+        if (std::find(std::begin(own_files), std::end(own_files), absolute) !=
+            std::end(own_files)) {
             if (walk->is_directory(error)) walk.disable_recursion_pending();
             continue;
         }
@@ -467,10 +477,8 @@ int BuildCommand(const std::vector<std::string>& args) {
     // The output and the temporary files are made beside OUT and renamed or
     // removed at the end, so that a failed build leaves nothing half-written.
     std::error_code error;
-    fs::path part = options.output;
-    part += ".vnpack-part";
-    work.spill_folder = options.output;
-    work.spill_folder += ".vnpack-tmp";
+    fs::path part = PartPath(options.output);
+    work.spill_folder = SpillFolder(options.output);
     fs::remove_all(work.spill_folder, error);
     if (!fs::create_directory(work.spill_folder, error))
         return Complain(PathToUtf8(work.spill_folder), "cannot create a temporary folder");
