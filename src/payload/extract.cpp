@@ -17,11 +17,11 @@ namespace {
 // The files the setup pass takes into the work folder.
 const char* const kSetupPatterns[] = {"insttscr.rct", "install.env", ".txt"};
 
-// Paths handed to the platform. Without a name converter they never exceed
-// 259 bytes (CheckArchive enforces it); a converter may lengthen the names.
+// Paths handed to the platform. Without a path builder they never exceed
+// 259 bytes (CheckArchive enforces it); a builder may lengthen the names.
 enum { kOutputPathCapacity = 4 * kPathCapacity };
 
-EntryNameConverter g_name_converter = nullptr;
+EntryPathBuilder g_path_builder = nullptr;
 
 // The two blocks of a walk. Allocating them once per walk instead of once per
 // file saves two fresh 128 KiB mappings (and their page faults) per file,
@@ -52,14 +52,12 @@ bool IsSetupFile(const char* name) {
     return false;
 }
 
-// destination + '\' + name (converted when a converter is set).
+// destination + '\' + name, or what the path builder makes of them.
 bool BuildOutputPath(const char* destination, const char* name, char* path) {
+    if (g_path_builder) return g_path_builder(destination, name, path, kOutputPathCapacity);
     if (!CopyText(path, kOutputPathCapacity, destination)) return false;
     if (*path) AppendSeparator(path, kOutputPathCapacity);
-    if (!g_name_converter) return AppendText(path, kOutputPathCapacity, name);
-    char converted[kOutputPathCapacity];
-    return g_name_converter(name, converted, sizeof converted) &&
-           AppendText(path, kOutputPathCapacity, converted);
+    return AppendText(path, kOutputPathCapacity, name);
 }
 
 // A free name of the form "~vn%05u.tmp" in the folder of path.
@@ -121,7 +119,7 @@ void FailurePath() {
 
 }  // namespace
 
-void SetEntryNameConverter(EntryNameConverter converter) { g_name_converter = converter; }
+void SetEntryPathBuilder(EntryPathBuilder builder) { g_path_builder = builder; }
 
 bool NameMatches(const char* name, const char* pattern) {
     char lower_name[kPathCapacity];

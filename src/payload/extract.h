@@ -56,9 +56,12 @@ typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length
 int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* input,
                      unsigned char* output, BlockSink sink, void* context, int32_t* consumed);
 
-// Turns a code page 932 entry name (backslash separators) into the name handed
-// to the platform, for a maker's tool that extracts onto a file system with
-// another encoding. False when the name has no such form. Null (the default)
-// uses names as they are.
-typedef bool (*EntryNameConverter)(const char* name, char* output, size_t capacity);
-void SetEntryNameConverter(EntryNameConverter converter);
+// Builds the path handed to the platform for a code page 932 entry name
+// (backslash separators) under destination, for a maker's tool that extracts
+// onto a file system with another encoding: the destination is in that
+// encoding too, so the join belongs there as well. False when the name has no
+// such form or the path does not fit capacity. Null (the default) joins
+// destination, a backslash and the name as they are.
+typedef bool (*EntryPathBuilder)(const char* destination, const char* name, char* output,
+                                 size_t capacity);
+void SetEntryPathBuilder(EntryPathBuilder builder);

@@ -155,6 +155,25 @@ TEST(Vnpack, OnlyTheOutputItselfIsLeftOutOfTheFolder) {
     }
 }
 
+TEST(Vnpack, ExtractStaysInsideAFolderWithAMultiByteName) {
+    // あ is E3 81 82 in UTF-8: read as code page 932, its last byte would
+    // swallow a backslash that follows.
+    ScratchFolder scratch;
+    fs::path source = scratch.path() / "update";
+    MakeUpdateFolder(source);
+    fs::path built = scratch.path() / "u.exe";
+    ASSERT_EQ(Vnpack(scratch.path(), "build " + Quote(source) + " -o " + Quote(built) +
+                                         " --stub " + Quote(MakeStub(scratch.path())))
+                  .exit_code,
+              0);
+    fs::path box = scratch.path() / "box";
+    fs::path destination = box / "\xe3\x81\x82";
+    ToolRun extract = Vnpack(scratch.path(), "extract " + Quote(built) + " " + Quote(destination));
+    ASSERT_EQ(extract.exit_code, 0) << extract.err;
+    for (const auto& item : fs::directory_iterator(box)) EXPECT_EQ(item.path(), destination);
+    EXPECT_EQ(Listing(destination), Listing(source));
+}
+
 TEST(Vnpack, OutputDependsOnlyOnTheInput) {
     ScratchFolder scratch;
     fs::path source = scratch.path() / "update";
