@@ -33,25 +33,6 @@ unsigned char* g_walk_output = nullptr;
 // major version, so any zlib 1.x accepts it.
 const char kZlibVersion[] = "1.2.3";
 
-int Fail(ArchiveFault* fault, const char* reason, int32_t offset, const char* name) {
-    if (fault) {
-        fault->reason = reason;
-        fault->offset = offset;
-        CopyText(fault->name, sizeof fault->name, name);
-    }
-    return -1;
-}
-
-bool IsSetupFile(const char* name) {
-    // Only top-level files: the setup pass creates no folders, and a file
-    // inside one would have nowhere to go in the work folder.
-    if (FindChar(name, '\\')) return false;
-    for (const char* pattern : kSetupPatterns) {
-        if (NameMatches(name, pattern)) return true;
-    }
-    return false;
-}
-
 // destination + '\' + name, or what the path builder makes of them.
 bool BuildOutputPath(const char* destination, const char* name, char* path) {
     if (g_path_builder) return g_path_builder(destination, name, path, kOutputPathCapacity);
@@ -119,7 +100,19 @@ void FailurePath() {
 
 }  // namespace
 
-void SetEntryPathBuilder(EntryPathBuilder builder) { g_path_builder = builder; }
+void SetEntryPathBuilder(EntryPathBuilder builder) {
+    g_path_builder = builder;
+}
+
+bool IsSetupFile(const char* name) {
+    // Only top-level files: the setup pass creates no folders, and a file
+    // inside one would have nowhere to go in the work folder.
+    if (FindChar(name, '\\')) return false;
+    for (const char* pattern : kSetupPatterns) {
+        if (NameMatches(name, pattern)) return true;
+    }
+    return false;
+}
 
 bool NameMatches(const char* name, const char* pattern) {
     char lower_name[kPathCapacity];
@@ -186,8 +179,8 @@ int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_s
             SetCopyProgressFileRange(window, (int32_t)(uncompressed_size / kBlockSize));
             SetCopyProgressFilePosition(window, 0);
         }
-        int inflated = InflateEntryData(stream, compressed_size, input, output, WriteBlock, &sink,
-                                        &consumed);
+        int inflated =
+            InflateEntryData(stream, compressed_size, input, output, WriteBlock, &sink, &consumed);
         // fclose flushes: a full disk may show only here.
         bool closed = fclose(sink.file) == 0;
         if (inflated == 0 && closed) {
@@ -221,14 +214,15 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
                        CopyProgressHandle window, ArchiveFault* fault) {
     FILE* stream = archive->stream;
     int32_t position = archive->offset;
-    if (fseek(stream, position, SEEK_SET) != 0) return Fail(fault, "cannot seek", position, "");
+    if (fseek(stream, position, SEEK_SET) != 0)
+        return ReportArchiveFault(fault, "cannot seek", position, "");
     size_t destination_length = strlen(destination);
     int32_t consumed = 0;
     PayloadEntryHeader entry;
     char path[kOutputPathCapacity];
     for (;;) {
         if (ReadEntryHeader(stream, position, &entry) != 0)
-            return Fail(fault, "header cut short", position, "");
+            return ReportArchiveFault(fault, "header cut short", position, "");
         if (entry.name_length == 0) return 0;
         position += 2 + entry.name_length + kEntrySizesLength;
         consumed += 2 + entry.name_length + kEntrySizesLength;
@@ -247,9 +241,10 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
         }
         const char* reason = nullptr;
         if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
-            return Fail(fault, reason, entry.offset, entry.name);
+            return ReportArchiveFault(fault, reason, entry.offset, entry.name);
         if (!BuildOutputPath(destination, entry.name, path))
-            return Fail(fault, "name cannot be written here", entry.offset, entry.name);
+            return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
+                                      entry.name);
         if (entry.is_folder) {
             // An existing folder is fine; anything else shows when a file
             // inside it cannot be created.
@@ -257,17 +252,18 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
             continue;
         }
         if (entry.uncompressed_size > kLargestSize || entry.compressed_size > kLargestSize)
-            return Fail(fault, "size of 2 GiB or more", entry.offset, entry.name);
+            return ReportArchiveFault(fault, "size of 2 GiB or more", entry.offset, entry.name);
         if (ExtractEntry(stream, entry.uncompressed_size, entry.compressed_size, path, window,
                          consumed) != 0)
-            return Fail(fault, "cannot extract (damaged data, or the file cannot be written)",
-                        entry.offset, entry.name);
+            return ReportArchiveFault(
+                fault, "cannot extract (damaged data, or the file cannot be written)", entry.offset,
+                entry.name);
         consumed += kEntryTimeLength + (int32_t)entry.compressed_size;
         position += kEntryTimeLength + (int32_t)entry.compressed_size;
         // A stream shorter than its stated size leaves the stream inside the
         // entry; the next header starts where the stated size says.
         if (ftell(stream) != position && fseek(stream, position, SEEK_SET) != 0)
-            return Fail(fault, "cannot seek", position, "");
+            return ReportArchiveFault(fault, "cannot seek", position, "");
     }
 }
 

@@ -40,14 +40,17 @@ int WalkArchive(const PayloadArchive* archive, const char* destination, int pass
 int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_size,
                  const char* path, CopyProgressHandle window, int32_t consumed);
 
+// True for the file entries the setup pass writes: top-level names that
+// contain "insttscr.rct", "install.env" or ".txt" in any letter case.
+bool IsSetupFile(const char* name);
+
 // True when name contains pattern, letters compared without regard to case
 // (code page 932 aware, so the full-width letters too).
 bool NameMatches(const char* name, const char* pattern);
 
 // Receives each inflated block: every full 131,072-byte block and the final
 // partial one. consumed counts the archive bytes requested so far. 0 to go on.
-typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length,
-                         int32_t consumed);
+typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length, int32_t consumed);
 
 // Inflates the compressed_size bytes of one zlib stream at the stream's
 // position in blocks of 131,072 bytes, through two caller buffers of that

@@ -60,7 +60,8 @@ int PrintEntry(void* context, const PayloadEntryHeader* entry) {
     int* count = (int*)context;
     ++*count;
     if (entry->is_folder) {
-        printf("folder %10s %10s %6s  %-19s  %s\n", "-", "-", "-", "-", ToUtf8(entry->name).c_str());
+        printf("folder %10s %10s %6s  %-19s  %s\n", "-", "-", "-", "-",
+               ToUtf8(entry->name).c_str());
         return 0;
     }
     char ratio[16] = "-";
@@ -185,4 +186,6 @@ int ExtractCommand(const std::string& update, const std::string& folder) {
     return 0;
 }
 
-int LintCommand(const std::string& path) { return LintInstallEnv(path.c_str(), stdout); }
+int LintCommand(const std::string& path) {
+    return LintInstallEnv(path.c_str(), stdout);
+}
