@@ -10,7 +10,9 @@ namespace {
 
 int32_t g_archive_size = 0;
 
-uint16_t ReadU16(const unsigned char* bytes) { return (uint16_t)(bytes[0] | bytes[1] << 8); }
+uint16_t ReadU16(const unsigned char* bytes) {
+    return (uint16_t)(bytes[0] | bytes[1] << 8);
+}
 
 uint32_t ReadU32(const unsigned char* bytes) {
     return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |
@@ -31,7 +33,9 @@ bool IsDotsAndSpaces(const char* begin, const char* end) {
     return true;
 }
 
-int Fail(ArchiveFault* fault, const char* reason, int32_t offset, const char* name) {
+}  // namespace
+
+int ReportArchiveFault(ArchiveFault* fault, const char* reason, int32_t offset, const char* name) {
     if (fault) {
         fault->reason = reason;
         fault->offset = offset;
@@ -39,8 +43,6 @@ int Fail(ArchiveFault* fault, const char* reason, int32_t offset, const char* na
     }
     return -1;
 }
-
-}  // namespace
 
 int LocateArchive(FILE* stream, PayloadArchive* archive) {
     memset(archive, 0, sizeof *archive);
@@ -79,7 +81,9 @@ FILE* OpenPayloadArchive() {
     return OpenPayloadArchive(&archive);
 }
 
-int32_t ArchiveSize() { return g_archive_size; }
+int32_t ArchiveSize() {
+    return g_archive_size;
+}
 
 int ReadEntryHeader(FILE* stream, int32_t offset, PayloadEntryHeader* entry) {
     memset(entry, 0, sizeof *entry);
@@ -154,52 +158,56 @@ int CheckArchive(const PayloadArchive* archive, size_t destination_length, Archi
     FILE* stream = archive->stream;
     const int32_t end = archive->file_length - kTrailerLength;
     int32_t position = archive->offset;
-    if (fseek(stream, position, SEEK_SET) != 0) return Fail(fault, "cannot seek", position, "");
+    if (fseek(stream, position, SEEK_SET) != 0)
+        return ReportArchiveFault(fault, "cannot seek", position, "");
     PayloadEntryHeader entry;
     for (;;) {
         // A header that runs into the trailer is caught after the read.
-        if (end - position < 2) return Fail(fault, "end marker missing", position, "");
+        if (end - position < 2)
+            return ReportArchiveFault(fault, "end marker missing", position, "");
         int read = ReadEntryHeader(stream, position, &entry);
         if (read != 0)
-            return Fail(fault, read == -2 ? "bad name field" : "header cut short", position, "");
+            return ReportArchiveFault(fault, read == -2 ? "bad name field" : "header cut short",
+                                      position, "");
         if (entry.name_length == 0) {
             unsigned char padding[2];
-            if (end - position != 4 || !ReadExactly(stream, padding, 2) || padding[0] ||
-                padding[1])
-                return Fail(fault, "end marker not followed by two zero bytes and the trailer",
-                            position, "");
+            if (end - position != 4 || !ReadExactly(stream, padding, 2) || padding[0] || padding[1])
+                return ReportArchiveFault(
+                    fault, "end marker not followed by two zero bytes and the trailer", position,
+                    "");
             break;
         }
         int32_t after_sizes = position + 2 + entry.name_length + kEntrySizesLength;
-        if (after_sizes > end) return Fail(fault, "header runs into the trailer", position, entry.name);
+        if (after_sizes > end)
+            return ReportArchiveFault(fault, "header runs into the trailer", position, entry.name);
         const char* reason = nullptr;
         if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
-            return Fail(fault, reason, position, entry.name);
+            return ReportArchiveFault(fault, reason, position, entry.name);
         position = after_sizes;
         if (!entry.is_folder) {
             if (entry.uncompressed_size > kLargestSize || entry.compressed_size > kLargestSize)
-                return Fail(fault, "size of 2 GiB or more", entry.offset, entry.name);
+                return ReportArchiveFault(fault, "size of 2 GiB or more", entry.offset, entry.name);
             unsigned char time[kEntryTimeLength];
             if (end - position < kEntryTimeLength || !ReadExactly(stream, time, sizeof time))
-                return Fail(fault, "file time cut short", entry.offset, entry.name);
+                return ReportArchiveFault(fault, "file time cut short", entry.offset, entry.name);
             entry.filetime = ReadU32(time) | (uint64_t)ReadU32(time + 4) << 32;
             position += kEntryTimeLength;
             entry.data_offset = position;
             if ((uint32_t)(end - position) < entry.compressed_size)
-                return Fail(fault, "data runs past the end of the archive", entry.offset,
-                            entry.name);
+                return ReportArchiveFault(fault, "data runs past the end of the archive",
+                                          entry.offset, entry.name);
             position += (int32_t)entry.compressed_size;
             if (fseek(stream, position, SEEK_SET) != 0)
-                return Fail(fault, "cannot seek", entry.offset, entry.name);
+                return ReportArchiveFault(fault, "cannot seek", entry.offset, entry.name);
         }
         if (visitor) {
             int result = visitor(context, &entry);
             if (result != 0) return result;
         }
         if (visitor && !entry.is_folder && fseek(stream, position, SEEK_SET) != 0)
-            return Fail(fault, "cannot seek", entry.offset, entry.name);
+            return ReportArchiveFault(fault, "cannot seek", entry.offset, entry.name);
     }
     if (fseek(stream, archive->offset, SEEK_SET) != 0)
-        return Fail(fault, "cannot seek", archive->offset, "");
+        return ReportArchiveFault(fault, "cannot seek", archive->offset, "");
     return 0;
 }

@@ -52,8 +52,8 @@ struct PayloadArchive {
 
 // One entry header as read from the archive.
 struct PayloadEntryHeader {
-    int32_t offset;       // of the name length field
-    uint16_t name_length; // 0 for the end marker
+    int32_t offset;        // of the name length field
+    uint16_t name_length;  // 0 for the end marker
     char name[kNameFieldCapacity];
     uint32_t uncompressed_size;
     uint32_t compressed_size;
@@ -69,6 +69,9 @@ struct ArchiveFault {
     int32_t offset;
     char name[kNameFieldCapacity];
 };
+
+// Fills *fault (when given) and returns -1.
+int ReportArchiveFault(ArchiveFault* fault, const char* reason, int32_t offset, const char* name);
 
 // Positions an open stream on the first entry by reading the trailer. Unlike
 // the first updaters, the trailer is checked: the file must be shorter than

@@ -17,11 +17,11 @@ namespace {
 // The files the setup pass takes into the work folder.
 const char* const kSetupPatterns[] = {"insttscr.rct", "install.env", ".txt"};
 
-// Paths handed to the platform. Without a name converter they never exceed
-// 259 bytes (CheckArchive enforces it); a converter may lengthen the names.
+// Paths handed to the platform. Without a path builder they never exceed
+// 259 bytes (CheckArchive enforces it); a builder may lengthen the names.
 enum { kOutputPathCapacity = 4 * kPathCapacity };
 
-EntryNameConverter g_name_converter = nullptr;
+EntryPathBuilder g_path_builder = nullptr;
 
 // The two blocks of a walk. Allocating them once per walk instead of once per
 // file saves two fresh 128 KiB mappings (and their page faults) per file,
@@ -33,33 +33,12 @@ unsigned char* g_walk_output = nullptr;
 // major version, so any zlib 1.x accepts it.
 const char kZlibVersion[] = "1.2.3";
 
-int Fail(ArchiveFault* fault, const char* reason, int32_t offset, const char* name) {
-    if (fault) {
-        fault->reason = reason;
-        fault->offset = offset;
-        CopyText(fault->name, sizeof fault->name, name);
-    }
-    return -1;
-}
-
-bool IsSetupFile(const char* name) {
-    // Only top-level files: the setup pass creates no folders, and a file
-    // inside one would have nowhere to go in the work folder.
-    if (FindChar(name, '\\')) return false;
-    for (const char* pattern : kSetupPatterns) {
-        if (NameMatches(name, pattern)) return true;
-    }
-    return false;
-}
-
-// destination + '\' + name (converted when a converter is set).
+// destination + '\' + name, or what the path builder makes of them.
 bool BuildOutputPath(const char* destination, const char* name, char* path) {
+    if (g_path_builder) return g_path_builder(destination, name, path, kOutputPathCapacity);
     if (!CopyText(path, kOutputPathCapacity, destination)) return false;
     if (*path) AppendSeparator(path, kOutputPathCapacity);
-    if (!g_name_converter) return AppendText(path, kOutputPathCapacity, name);
-    char converted[kOutputPathCapacity];
-    return g_name_converter(name, converted, sizeof converted) &&
-           AppendText(path, kOutputPathCapacity, converted);
+    return AppendText(path, kOutputPathCapacity, name);
 }
 
 // A free name of the form "~vn%05u.tmp" in the folder of path.
@@ -103,6 +82,15 @@ uint64_t ReadFiletime(const unsigned char* bytes) {
     return value;
 }
 
+// The destination length the header walk holds every name to. Names are
+// joined to the destination only where they are written: the setup pass
+// writes the top-level setup files alone (and checks each as it goes), so
+// there the rest of the payload meets the name rules but not the length of
+// the work folder's path, which says nothing about the game's folder.
+size_t CheckedDestinationLength(const char* destination, int pass) {
+    return pass == kSetupPass ? 0 : strlen(destination);
+}
+
 void FailurePath() {
     CloseCopyProgress();
     ErrorBox(kTextPayloadDamaged);
@@ -112,7 +100,19 @@ void FailurePath() {
 
 }  // namespace
 
-void SetEntryNameConverter(EntryNameConverter converter) { g_name_converter = converter; }
+void SetEntryPathBuilder(EntryPathBuilder builder) {
+    g_path_builder = builder;
+}
+
+bool IsSetupFile(const char* name) {
+    // Only top-level files: the setup pass creates no folders, and a file
+    // inside one would have nowhere to go in the work folder.
+    if (FindChar(name, '\\')) return false;
+    for (const char* pattern : kSetupPatterns) {
+        if (NameMatches(name, pattern)) return true;
+    }
+    return false;
+}
 
 bool NameMatches(const char* name, const char* pattern) {
     char lower_name[kPathCapacity];
@@ -179,8 +179,8 @@ int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_s
             SetCopyProgressFileRange(window, (int32_t)(uncompressed_size / kBlockSize));
             SetCopyProgressFilePosition(window, 0);
         }
-        int inflated = InflateEntryData(stream, compressed_size, input, output, WriteBlock, &sink,
-                                        &consumed);
+        int inflated =
+            InflateEntryData(stream, compressed_size, input, output, WriteBlock, &sink, &consumed);
         // fclose flushes: a full disk may show only here.
         bool closed = fclose(sink.file) == 0;
         if (inflated == 0 && closed) {
@@ -214,18 +214,16 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
                        CopyProgressHandle window, ArchiveFault* fault) {
     FILE* stream = archive->stream;
     int32_t position = archive->offset;
-    if (fseek(stream, position, SEEK_SET) != 0) return Fail(fault, "cannot seek", position, "");
+    if (fseek(stream, position, SEEK_SET) != 0)
+        return ReportArchiveFault(fault, "cannot seek", position, "");
     size_t destination_length = strlen(destination);
     int32_t consumed = 0;
     PayloadEntryHeader entry;
     char path[kOutputPathCapacity];
     for (;;) {
         if (ReadEntryHeader(stream, position, &entry) != 0)
-            return Fail(fault, "header cut short", position, "");
+            return ReportArchiveFault(fault, "header cut short", position, "");
         if (entry.name_length == 0) return 0;
-        const char* reason = nullptr;
-        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
-            return Fail(fault, reason, position, entry.name);
         position += 2 + entry.name_length + kEntrySizesLength;
         consumed += 2 + entry.name_length + kEntrySizesLength;
         if (pass == kSetupPass) {
@@ -241,8 +239,12 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
                 continue;
             }
         }
+        const char* reason = nullptr;
+        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
+            return ReportArchiveFault(fault, reason, entry.offset, entry.name);
         if (!BuildOutputPath(destination, entry.name, path))
-            return Fail(fault, "name cannot be written here", entry.offset, entry.name);
+            return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
+                                      entry.name);
         if (entry.is_folder) {
             // An existing folder is fine; anything else shows when a file
             // inside it cannot be created.
@@ -250,23 +252,24 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
             continue;
         }
         if (entry.uncompressed_size > kLargestSize || entry.compressed_size > kLargestSize)
-            return Fail(fault, "size of 2 GiB or more", entry.offset, entry.name);
+            return ReportArchiveFault(fault, "size of 2 GiB or more", entry.offset, entry.name);
         if (ExtractEntry(stream, entry.uncompressed_size, entry.compressed_size, path, window,
                          consumed) != 0)
-            return Fail(fault, "cannot extract (damaged data, or the file cannot be written)",
-                        entry.offset, entry.name);
+            return ReportArchiveFault(
+                fault, "cannot extract (damaged data, or the file cannot be written)", entry.offset,
+                entry.name);
         consumed += kEntryTimeLength + (int32_t)entry.compressed_size;
         position += kEntryTimeLength + (int32_t)entry.compressed_size;
         // A stream shorter than its stated size leaves the stream inside the
         // entry; the next header starts where the stated size says.
         if (ftell(stream) != position && fseek(stream, position, SEEK_SET) != 0)
-            return Fail(fault, "cannot seek", position, "");
+            return ReportArchiveFault(fault, "cannot seek", position, "");
     }
 }
 
 int ExtractArchive(const PayloadArchive* archive, const char* destination, int pass,
                    ArchiveFault* fault) {
-    if (CheckArchive(archive, strlen(destination), fault) != 0) return -1;
+    if (CheckArchive(archive, CheckedDestinationLength(destination, pass), fault) != 0) return -1;
     return WalkArchive(archive, destination, pass, nullptr, fault);
 }
 
@@ -274,7 +277,8 @@ void ExtractPayload(const char* destination, int pass) {
     PayloadArchive archive;
     FILE* stream = OpenPayloadArchive(&archive);
     if (!stream) FailurePath();
-    if (CheckArchive(&archive, strlen(destination), nullptr) != 0) FailurePath();
+    if (CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr) != 0)
+        FailurePath();
     CopyProgressHandle window = pass == kCopyPass ? OpenCopyProgress(archive.size) : nullptr;
     if (WalkArchive(&archive, destination, pass, window, nullptr) != 0) FailurePath();
     fclose(stream);

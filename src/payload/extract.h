@@ -13,8 +13,9 @@ enum ExtractPass { kCopyPass = 0, kSetupPass = 1 };
 
 // The updater's walk of its own payload into destination (no trailing
 // backslash). The whole archive is checked (CheckArchive) before anything is
-// written, in both passes; then the setup pass writes the top-level setup
-// files, the copy pass everything under the progress window. Returns when the
+// written, in both passes (in the setup pass the joined path length counts
+// only for the setup files it writes); then the setup pass writes the
+// top-level setup files, the copy pass everything under the progress window. Returns when the
 // walk has ended; on any failure it closes the progress window, shows the
 // damaged-file message, removes the work folder and ends the process with -1.
 void ExtractPayload(const char* destination, int pass);
@@ -26,8 +27,8 @@ int ExtractArchive(const PayloadArchive* archive, const char* destination, int p
                    ArchiveFault* fault);
 
 // The walk itself, on an archive that CheckArchive has accepted for this
-// destination. Names are checked again on the way, so an archive that changed
-// in between is still refused. 0, or -1 with *fault filled.
+// destination. Each name is checked again before it is written, so an archive
+// that changed in between is still refused. 0, or -1 with *fault filled.
 int WalkArchive(const PayloadArchive* archive, const char* destination, int pass,
                 CopyProgressHandle window, ArchiveFault* fault);
 
@@ -39,14 +40,17 @@ int WalkArchive(const PayloadArchive* archive, const char* destination, int pass
 int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_size,
                  const char* path, CopyProgressHandle window, int32_t consumed);
 
+// True for the file entries the setup pass writes: top-level names that
+// contain "insttscr.rct", "install.env" or ".txt" in any letter case.
+bool IsSetupFile(const char* name);
+
 // True when name contains pattern, letters compared without regard to case
 // (code page 932 aware, so the full-width letters too).
 bool NameMatches(const char* name, const char* pattern);
 
 // Receives each inflated block: every full 131,072-byte block and the final
 // partial one. consumed counts the archive bytes requested so far. 0 to go on.
-typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length,
-                         int32_t consumed);
+typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length, int32_t consumed);
 
 // Inflates the compressed_size bytes of one zlib stream at the stream's
 // position in blocks of 131,072 bytes, through two caller buffers of that
@@ -55,9 +59,12 @@ typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length
 int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* input,
                      unsigned char* output, BlockSink sink, void* context, int32_t* consumed);
 
-// Turns a code page 932 entry name (backslash separators) into the name handed
-// to the platform, for a maker's tool that extracts onto a file system with
-// another encoding. False when the name has no such form. Null (the default)
-// uses names as they are.
-typedef bool (*EntryNameConverter)(const char* name, char* output, size_t capacity);
-void SetEntryNameConverter(EntryNameConverter converter);
+// Builds the path handed to the platform for a code page 932 entry name
+// (backslash separators) under destination, for a maker's tool that extracts
+// onto a file system with another encoding: the destination is in that
+// encoding too, so the join belongs there as well. False when the name has no
+// such form or the path does not fit capacity. Null (the default) joins
+// destination, a backslash and the name as they are.
+typedef bool (*EntryPathBuilder)(const char* destination, const char* name, char* output,
+                                 size_t capacity);
+void SetEntryPathBuilder(EntryPathBuilder builder);

@@ -86,6 +86,37 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
     EXPECT_EQ(ReadAll(out / "install.env"), "TITLEBAR=x\r\n");
 }
 
+TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
+    // A game file whose joined path fits the target but not the (longer)
+    // work folder: start-up must not refuse the updater for it, and the copy
+    // into a folder it does not fit must refuse before writing anything.
+    ScratchFolder scratch;
+    const std::string deep = "d\\" + std::string(150, 'f');
+    ASSERT_TRUE(WritePayload(Layout({File("install.env", Bytes("TITLEBAR=x\r\n")), Folder("d\\"),
+                                   File(deep, Bytes("game data"))}),
+                             scratch.path() / "u.exe"));
+    fs::path long_folder = scratch.path() / std::string(120, 'w');
+    fs::create_directories(long_folder);
+    ASSERT_GT(long_folder.string().size() + 1 + deep.size(), 259u);
+    fs::path short_folder = scratch.path() / "g";
+    fs::create_directories(short_folder);
+    struct {
+        fs::path destination;
+        int pass;
+        int result;
+        std::vector<std::string> listing;
+    } cases[] = {
+        {long_folder, kSetupPass, 0, {"install.env"}},
+        {long_folder, kCopyPass, -1, {"install.env"}},  // what the setup pass left
+        {short_folder, kCopyPass, 0, {"d/", "d/" + std::string(150, 'f'), "install.env"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Extract(scratch.path() / "u.exe", c.destination, c.pass), c.result)
+            << c.destination << " pass " << c.pass;
+        EXPECT_EQ(Listing(c.destination), c.listing) << c.destination << " pass " << c.pass;
+    }
+}
+
 struct FailureCase {
     const char* title;
     std::string layout;

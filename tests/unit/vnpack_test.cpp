@@ -111,6 +111,69 @@ TEST(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     }
 }
 
+// The names of the file entries of an updater, as the Python reader sees them.
+std::vector<std::string> FileNames(const fs::path& updater) {
+    fs::path listing = updater.string() + ".layout";
+    std::string reader = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
+                         "/tests/unit/payload_writer.py --read " + Quote(updater) + " >" +
+                         Quote(listing);
+    if (system(reader.c_str()) != 0) return {"(unreadable)"};
+    std::vector<std::string> names;
+    std::istringstream lines(ReadAll(listing));
+    for (std::string kind, hex; lines >> kind >> hex;) {
+        if (kind != "file") continue;
+        std::string name;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            name += (char)std::stoi(hex.substr(i, 2), nullptr, 16);
+        names.push_back(name);
+        lines >> hex >> hex;  // size and time
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Vnpack, OnlyTheOutputItselfIsLeftOutOfTheFolder) {
+    ScratchFolder scratch;
+    const fs::path s = scratch.path();
+    fs::path stub = MakeStub(s);
+    fs::create_directories(s / "update_files");
+    WriteAll(s / "update_files" / "install.env", "TITLEBAR=game\r\n");
+    WriteAll(s / "update_files" / "u.exe.bak", "kept");
+    struct {
+        fs::path output;
+        std::vector<std::string> files;
+    } cases[] = {
+        // A name that begins like the folder's is no reason to leave files out.
+        {s / "update", {"install.env", "u.exe.bak"}},
+        {s / "update_files" / "u.exe", {"install.env", "u.exe.bak"}},
+    };
+    for (const auto& c : cases) {
+        ToolRun run = Vnpack(s, "build " + Quote(s / "update_files") + " --stub " + Quote(stub) +
+                                    " -o " + Quote(c.output));
+        ASSERT_EQ(run.exit_code, 0) << c.output << "\n" << run.err;
+        EXPECT_EQ(FileNames(c.output), c.files) << c.output;
+    }
+}
+
+TEST(Vnpack, ExtractStaysInsideAFolderWithAMultiByteName) {
+    // あ is E3 81 82 in UTF-8: read as code page 932, its last byte would
+    // swallow a backslash that follows.
+    ScratchFolder scratch;
+    fs::path source = scratch.path() / "update";
+    MakeUpdateFolder(source);
+    fs::path built = scratch.path() / "u.exe";
+    ASSERT_EQ(Vnpack(scratch.path(), "build " + Quote(source) + " -o " + Quote(built) +
+                                         " --stub " + Quote(MakeStub(scratch.path())))
+                  .exit_code,
+              0);
+    fs::path box = scratch.path() / "box";
+    fs::path destination = box / "\xe3\x81\x82";
+    ToolRun extract = Vnpack(scratch.path(), "extract " + Quote(built) + " " + Quote(destination));
+    ASSERT_EQ(extract.exit_code, 0) << extract.err;
+    for (const auto& item : fs::directory_iterator(box)) EXPECT_EQ(item.path(), destination);
+    EXPECT_EQ(Listing(destination), Listing(source));
+}
+
 TEST(Vnpack, OutputDependsOnlyOnTheInput) {
     ScratchFolder scratch;
     fs::path source = scratch.path() / "update";

@@ -42,7 +42,7 @@ struct Entry {
     std::string problem;
     uint32_t uncompressed = 0;
     std::vector<unsigned char> data;  // when it fits kMemoryLimit
-    fs::path spill;                    // otherwise
+    fs::path spill;                   // otherwise
 };
 
 struct Options {
@@ -96,8 +96,9 @@ int ParseOptions(const std::vector<std::string>& args, Options* options) {
             options->folder_text = arg;
             have_folder = true;
         } else {
-            return Complain(arg, "unexpected argument (vnpack build DIR -o OUT.exe [--stub EXE] "
-                                 "[--level 0-9] [--jobs N])");
+            return Complain(arg,
+                            "unexpected argument (vnpack build DIR -o OUT.exe [--stub EXE] "
+                            "[--level 0-9] [--jobs N])");
         }
     }
     if (!have_folder || options->output_text.empty())
@@ -108,10 +109,16 @@ int ParseOptions(const std::vector<std::string>& args, Options* options) {
     return 0;
 }
 
-bool IsSetupName(const std::string& name) {
-    if (FindChar(name.c_str(), '\\')) return false;
-    return NameMatches(name.c_str(), "install.env") || NameMatches(name.c_str(), "insttscr.rct") ||
-           NameMatches(name.c_str(), ".txt");
+// The updater is written under a temporary name, with the compressed files
+// that do not fit in memory in a folder beside it, and renamed at the end.
+fs::path WithSuffix(fs::path path, const char* suffix) {
+    return path += suffix;
+}
+fs::path PartPath(const fs::path& output) {
+    return WithSuffix(output, ".vnpack-part");
+}
+fs::path SpillFolder(const fs::path& output) {
+    return WithSuffix(output, ".vnpack-tmp");
 }
 
 // Rank of a top-level file: the configuration first, the picture next, then
@@ -121,7 +128,7 @@ int TopLevelRank(const std::string& name) {
     LowerCaseCp932(&lower[0]);
     if (lower == "install.env") return 0;
     if (lower == "insttscr.rct") return 1;
-    return IsSetupName(name) ? 2 : 3;
+    return IsSetupFile(name.c_str()) ? 2 : 3;
 }
 
 // Reads the folder into entries in archive order: top-level files (setup
@@ -132,15 +139,19 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
     std::error_code error;
     if (!fs::is_directory(options.folder, error))
         return Complain(options.folder_text, "not a readable folder");
-    // An output inside the folder must not pack itself.
+    // An output inside the folder must not pack itself, nor its temporary
+    // files; every other name is packed, however it begins.
     fs::path output = fs::absolute(options.output, error).lexically_normal();
+    const std::string own_files[] = {PathToUtf8(output), PathToUtf8(PartPath(output)),
+                                     PathToUtf8(SpillFolder(output))};
     fs::recursive_directory_iterator walk(options.folder, error), end;
     if (error) return Complain(options.folder_text, error.message());
     for (; walk != end; walk.increment(error)) {
         if (error) return Complain(options.folder_text, error.message());
         const fs::path& path = walk->path();
         std::string absolute = PathToUtf8(fs::absolute(path, error).lexically_normal());
-        if (absolute.rfind(PathToUtf8(output), 0) == 0) {
+        if (std::find(std::begin(own_files), std::end(own_files), absolute) !=
+            std::end(own_files)) {
             if (walk->is_directory(error)) walk.disable_recursion_pending();
             continue;
         }
@@ -187,8 +198,8 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
         if (ga != gb) return ga < gb;
         return a->name < b->name;  // bytes: a parent is a prefix of its children
     });
-    bool has_settings = !entries->empty() && !(*entries)[0]->is_folder &&
-                        TopLevelRank((*entries)[0]->name) == 0;
+    bool has_settings =
+        !entries->empty() && !(*entries)[0]->is_folder && TopLevelRank((*entries)[0]->name) == 0;
     if (!has_settings) return Complain(options.folder_text, "no install.env at the top level");
     return 0;
 }
@@ -343,8 +354,8 @@ std::vector<unsigned char> Header(const Entry& entry) {
         PutU32(&header, 0);
         return header;
     }
-    uint32_t compressed = (uint32_t)(entry.spill.empty() ? entry.data.size()
-                                                        : fs::file_size(entry.spill));
+    uint32_t compressed =
+        (uint32_t)(entry.spill.empty() ? entry.data.size() : fs::file_size(entry.spill));
     PutU32(&header, entry.uncompressed);
     PutU32(&header, compressed);
     PutU32(&header, (uint32_t)entry.filetime);
@@ -374,7 +385,8 @@ bool AppendSpill(FILE* out, const fs::path& spill, uint64_t* written) {
 int LoadStub(const Options& options, std::vector<unsigned char>* stub) {
     if (options.stub_text.empty()) {
         if (kEmbeddedStubSize == 0)
-            return Complain("build", "this vnpack carries no updater stub: give --stub vnupdate.exe");
+            return Complain("build",
+                            "this vnpack carries no updater stub: give --stub vnupdate.exe");
         stub->assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
         return 0;
     }
@@ -397,8 +409,8 @@ int LoadStub(const Options& options, std::vector<unsigned char>* stub) {
 
 // Writes the updater to part while the workers compress. 0, or 2 after the complaint.
 int WriteUpdater(const Options& options, const std::vector<std::unique_ptr<Entry>>& entries,
-                 const std::vector<unsigned char>& stub, Work* work, FILE* out,
-                 Progress* progress, uint64_t* archive_bytes) {
+                 const std::vector<unsigned char>& stub, Work* work, FILE* out, Progress* progress,
+                 uint64_t* archive_bytes) {
     uint64_t written = 0;
     if (!WriteBytes(out, stub.data(), stub.size(), &written))
         return Complain(options.output_text, "write error");
@@ -429,13 +441,15 @@ int WriteUpdater(const Options& options, const std::vector<std::unique_ptr<Entry
         }
         if (!ok) return Complain(options.output_text, "write error");
         // The updater reads positions as signed 32-bit values.
-        if (written + 8 > kLargestSize) return Complain(options.output_text, "updater of 2 GiB or more");
+        if (written + 8 > kLargestSize)
+            return Complain(options.output_text, "updater of 2 GiB or more");
         progress->Draw(*work, files_done, false);
     }
     unsigned char tail[8] = {0, 0, 0, 0};
     uint32_t offset = (uint32_t)stub.size();
     for (int i = 0; i < 4; ++i) tail[4 + i] = (unsigned char)(offset >> (8 * i));
-    if (!WriteBytes(out, tail, sizeof tail, &written)) return Complain(options.output_text, "write error");
+    if (!WriteBytes(out, tail, sizeof tail, &written))
+        return Complain(options.output_text, "write error");
     *archive_bytes = written - stub.size() - kTrailerLength;
     return 0;
 }
@@ -467,10 +481,8 @@ int BuildCommand(const std::vector<std::string>& args) {
     // The output and the temporary files are made beside OUT and renamed or
     // removed at the end, so that a failed build leaves nothing half-written.
     std::error_code error;
-    fs::path part = options.output;
-    part += ".vnpack-part";
-    work.spill_folder = options.output;
-    work.spill_folder += ".vnpack-tmp";
+    fs::path part = PartPath(options.output);
+    work.spill_folder = SpillFolder(options.output);
     fs::remove_all(work.spill_folder, error);
     if (!fs::create_directory(work.spill_folder, error))
         return Complain(PathToUtf8(work.spill_folder), "cannot create a temporary folder");
@@ -481,7 +493,8 @@ int BuildCommand(const std::vector<std::string>& args) {
         result = Complain(options.output_text, strerror(errno));
     } else {
         int jobs = std::max(1, std::min<int>(options.jobs, (int)work.files.size()));
-        WorkerGroup* workers = work.files.empty() ? nullptr : StartWorkers(jobs, CompressWorker, &work);
+        WorkerGroup* workers =
+            work.files.empty() ? nullptr : StartWorkers(jobs, CompressWorker, &work);
         if (!work.files.empty() && !workers) {
             result = Complain("build", "cannot start threads");
         } else {
@@ -503,9 +516,11 @@ int BuildCommand(const std::vector<std::string>& args) {
     }
     if (result != 0) return result;
     double seconds = SecondsNow() - progress.start;
-    fprintf(stderr, "vnpack: wrote %s: %zu entries, %llu bytes into an archive of %llu (%.1f%%) in %.1f s\n",
-            options.output_text.c_str(), entries.size(), (unsigned long long)progress.total_bytes,
-            (unsigned long long)archive_bytes,
-            progress.total_bytes ? 100.0 * archive_bytes / progress.total_bytes : 100.0, seconds);
+    fprintf(
+        stderr,
+        "vnpack: wrote %s: %zu entries, %llu bytes into an archive of %llu (%.1f%%) in %.1f s\n",
+        options.output_text.c_str(), entries.size(), (unsigned long long)progress.total_bytes,
+        (unsigned long long)archive_bytes,
+        progress.total_bytes ? 100.0 * archive_bytes / progress.total_bytes : 100.0, seconds);
     return 0;
 }

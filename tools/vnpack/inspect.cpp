@@ -60,7 +60,8 @@ int PrintEntry(void* context, const PayloadEntryHeader* entry) {
     int* count = (int*)context;
     ++*count;
     if (entry->is_folder) {
-        printf("folder %10s %10s %6s  %-19s  %s\n", "-", "-", "-", "-", ToUtf8(entry->name).c_str());
+        printf("folder %10s %10s %6s  %-19s  %s\n", "-", "-", "-", "-",
+               ToUtf8(entry->name).c_str());
         return 0;
     }
     char ratio[16] = "-";
@@ -110,16 +111,28 @@ int TestEntry(void* context, const PayloadEntryHeader* entry) {
     return 0;
 }
 
-// Entry names as the file system below the destination writes them: UTF-8
-// with slashes on Linux. On Windows the engine's code page 932 names are right.
-bool NameToNative(const char* name, char* output, size_t capacity) {
+#ifndef _WIN32
+// Entry paths as the Linux file system below the destination takes them:
+// UTF-8 with slashes. The destination is UTF-8 as well, and read as code page
+// 932 a UTF-8 character can swallow the backslash after it (あ is E3 81 82,
+// and 0x82 is a lead byte): joined that way, files would land beside the
+// destination instead of inside it. So the whole path is built here.
+bool NativeEntryPath(const char* destination, const char* name, char* output, size_t capacity) {
     char separated[kPathCapacity];
     if (!CopyText(separated, sizeof separated, name)) return false;
     for (char* p = separated; *p; p += CharLength(p)) {
         if (*p == '\\') *p = '/';
     }
-    return OsCp932ToUtf8(separated, output, capacity);
+    char converted[4 * kPathCapacity];
+    if (!OsCp932ToUtf8(separated, converted, sizeof converted)) return false;
+    std::string path = destination;
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += converted;
+    if (path.size() >= capacity) return false;
+    memcpy(output, path.c_str(), path.size() + 1);
+    return true;
 }
+#endif
 
 }  // namespace
 
@@ -164,13 +177,15 @@ int ExtractCommand(const std::string& update, const std::string& folder) {
         return Complain(folder, "folder name cannot be written in code page 932");
 #else
     std::string engine_destination = folder;
-    SetEntryNameConverter(NameToNative);
+    SetEntryPathBuilder(NativeEntryPath);
 #endif
     ArchiveFault fault = {};
     int result = ExtractArchive(&updater.archive, engine_destination.c_str(), kCopyPass, &fault);
-    SetEntryNameConverter(nullptr);
+    SetEntryPathBuilder(nullptr);
     if (result != 0) return ComplainFault(update, fault);
     return 0;
 }
 
-int LintCommand(const std::string& path) { return LintInstallEnv(path.c_str(), stdout); }
+int LintCommand(const std::string& path) {
+    return LintInstallEnv(path.c_str(), stdout);
+}
