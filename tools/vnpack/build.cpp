@@ -206,12 +206,7 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
 
 int LintSettings(const Options& options, const Entry& settings) {
     std::string path;
-#ifdef _WIN32
-    if (!ToCp932(PathToUtf8(settings.source), &path))
-        return Complain(PathToUtf8(settings.source), "path cannot be written in code page 932");
-#else
-    path = settings.source.string();
-#endif
+    if (int result = CorePath(PathToUtf8(settings.source), &path)) return result;
     int result = LintInstallEnv(path.c_str(), stderr);
     if (result == 1) return Complain(PathToUtf8(settings.source), "configuration has errors");
     if (result == 2) return Complain(PathToUtf8(settings.source), "cannot be read");

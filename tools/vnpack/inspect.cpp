@@ -171,12 +171,9 @@ int ExtractCommand(const std::string& update, const std::string& folder) {
     fs::path destination = PathFromUtf8(folder);
     fs::create_directories(destination, error);
     if (!fs::is_directory(destination, error)) return Complain(folder, "cannot create the folder");
-#ifdef _WIN32
     std::string engine_destination;
-    if (!ToCp932(folder, &engine_destination))
-        return Complain(folder, "folder name cannot be written in code page 932");
-#else
-    std::string engine_destination = folder;
+    if (int result = CorePath(folder, &engine_destination)) return result;
+#ifndef _WIN32
     SetEntryPathBuilder(NativeEntryPath);
 #endif
     ArchiveFault fault = {};
@@ -187,5 +184,7 @@ int ExtractCommand(const std::string& update, const std::string& folder) {
 }
 
 int LintCommand(const std::string& path) {
-    return LintInstallEnv(path.c_str(), stdout);
+    std::string core_path;
+    if (int result = CorePath(path, &core_path)) return result;
+    return LintInstallEnv(core_path.c_str(), stdout);
 }

@@ -34,6 +34,15 @@ bool ToCp932(const std::string& utf8, std::string* cp932) {
     return true;
 }
 
+int CorePath(const std::string& utf8, std::string* path) {
+#ifdef _WIN32
+    if (!ToCp932(utf8, path)) return Complain(utf8, "path cannot be written in code page 932");
+#else
+    *path = utf8;
+#endif
+    return 0;
+}
+
 std::string ToUtf8(const char* cp932) {
     char buffer[4 * 260];
     if (OsCp932ToUtf8(cp932, buffer, sizeof buffer)) return buffer;

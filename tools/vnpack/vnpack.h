@@ -18,3 +18,9 @@ int Complain(const std::string& subject, const std::string& problem);
 // that code page 932 cannot represent; ToUtf8 shows undecodable bytes as \xNN.
 bool ToCp932(const std::string& utf8, std::string* cp932);
 std::string ToUtf8(const char* cp932);
+
+// A path given in UTF-8 as the portable core takes it: code page 932 bytes on
+// Windows, where the core converts them back to UTF-16 at each call; unchanged
+// on Linux, where names are bytes. On Windows a path with no code page 932
+// form is refused with a one-line complaint (result 2); 0 otherwise.
+int CorePath(const std::string& utf8, std::string* path);
