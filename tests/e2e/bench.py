@@ -54,12 +54,14 @@ class BenchError(Exception):
 
 
 # Fonts with Japanese glyphs in place of the ones dialogs and message boxes ask for.
+# The dialog templates name the Japanese fonts by their Japanese names.
 FONT_REPLACEMENTS = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "MS UI Gothic",
-                     "MS Gothic", "MS PGothic"]
+                     "MS Gothic", "MS PGothic", "ＭＳ ゴシック", "ＭＳ Ｐゴシック"]
 
 PREFIX_REG = "Windows Registry Editor Version 5.00\r\n\r\n" \
     "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n" + \
     "".join('"%s"="IPAPGothic"\r\n' % name for name in FONT_REPLACEMENTS) + \
+    "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n" \
     "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n"
 
 # Hard-linked into each copy: Wine reads these and never writes them. Anything
