@@ -78,7 +78,7 @@ class OneLineResult(unittest.TestResult):
     def addSubTest(self, test, subtest, err):
         # The base class files a failed subtest without calling addFailure.
         super().addSubTest(test, subtest, err)
-        if err is not None:
+        if err is not None and self.outcome not in ("FAIL", "ERROR"):  # the first one
             failed = issubclass(err[0], test.failureException)
             self._problem(subtest, err, "FAIL" if failed else "ERROR")
 

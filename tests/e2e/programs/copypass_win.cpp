@@ -68,10 +68,8 @@ LRESULT CALLBACK TotalBarProc(HWND window, UINT message, WPARAM wparam, LPARAM l
 void HoldAtEachStep(HWND window) {
     HWND file_bar = GetDlgItem(window, IDC_COPY_FILE_BAR);
     HWND total_bar = GetDlgItem(window, IDC_COPY_TOTAL_BAR);
-    g_file_bar_proc =
-        (WNDPROC)SetWindowLongPtrW(file_bar, GWLP_WNDPROC, (LONG_PTR)FileBarProc);
-    g_total_bar_proc =
-        (WNDPROC)SetWindowLongPtrW(total_bar, GWLP_WNDPROC, (LONG_PTR)TotalBarProc);
+    g_file_bar_proc = (WNDPROC)SetWindowLongPtrW(file_bar, GWLP_WNDPROC, (LONG_PTR)FileBarProc);
+    g_total_bar_proc = (WNDPROC)SetWindowLongPtrW(total_bar, GWLP_WNDPROC, (LONG_PTR)TotalBarProc);
 }
 
 int Run(const wchar_t* updater, const wchar_t* destination_wide, DWORD linger) {
