@@ -18,11 +18,13 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import threading
 import time
 import unittest
 import urllib.parse
+import zlib
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -52,12 +54,14 @@ class BenchError(Exception):
 
 
 # Fonts with Japanese glyphs in place of the ones dialogs and message boxes ask for.
+# The dialog templates name the Japanese fonts by their Japanese names.
 FONT_REPLACEMENTS = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "MS UI Gothic",
-                     "MS Gothic", "MS PGothic"]
+                     "MS Gothic", "MS PGothic", "ＭＳ ゴシック", "ＭＳ Ｐゴシック"]
 
 PREFIX_REG = "Windows Registry Editor Version 5.00\r\n\r\n" \
     "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n" + \
     "".join('"%s"="IPAPGothic"\r\n' % name for name in FONT_REPLACEMENTS) + \
+    "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n" \
     "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n"
 
 # Hard-linked into each copy: Wine reads these and never writes them. Anything
@@ -74,6 +78,9 @@ def _wine_env(prefix, display):
                DISPLAY=display, WINEDLLOVERRIDES="mscoree,mshtml=")
     for name in ("LANG", "LC_ALL", "LC_CTYPE"):
         env.pop(name, None)  # the updater must not depend on a Japanese locale
+    # Unix file names as UTF-8, so that files the tests make under Japanese or
+    # Korean names are the ones Wine shows. The code page stays 1252.
+    env["LC_CTYPE"] = "C.UTF-8"
     return env
 
 
@@ -373,6 +380,26 @@ class WineSession:
         answer = self.expect("regget", root=root, key=key, value=value)
         return answer.get("exists", False), answer.get("data", answer.get("hex"))
 
+    def message_box(self, pid, timeout=20.0):
+        """The first message box of a process and its controls by id, or
+        (None, {}) when none appears in time."""
+        box = self.wait_window(pid=pid, cls="#32770", timeout=timeout)
+        if box is None:
+            return None, {}
+        return box, {c["id"]: c for c in self.controls(box["hwnd"])["controls"]}
+
+    def grab(self, rect):
+        """Raw RGB bytes of a screen rectangle (a driver rect), from the X display."""
+        width, height = rect["right"] - rect["left"], rect["bottom"] - rect["top"]
+        crop = "%dx%d+%d+%d" % (width, height, rect["left"], rect["top"])
+        done = subprocess.run(["import", "-display", self.suite.display, "-window", "root",
+                               "-crop", crop, "-depth", "8", "rgb:-"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=30)
+        if done.returncode != 0 or len(done.stdout) != width * height * 3:
+            raise BenchError("cannot grab %s from the display" % crop)
+        return done.stdout
+
     # ------------------------------------------------------------ programs
 
     def install_program(self, source, name=None):
@@ -428,6 +455,88 @@ class WineSession:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         if not keep and not config.keep_prefixes:
             self.suite.discard(self.dir)
+
+
+# ---------------------------------------------------------------- updaters
+
+WORK_FOLDER = re.compile(r"^TempGPInstallFolder_")
+
+
+def work_folders(temp_dir):
+    """The updater's work folders in a temporary folder, by name."""
+    return sorted(p for p in Path(temp_dir).iterdir() if WORK_FOLDER.match(p.name))
+
+
+def vnpack(*args):
+    """Runs dist/vnpack; returns the finished process (text output)."""
+    program = REPO / "dist" / "vnpack"
+    if not program.is_file():
+        raise BenchError("dist/vnpack is missing: build the native preset")
+    return subprocess.run([str(program)] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=120)
+
+
+def build_updater(folder, output):
+    """vnpack build of folder around the updater under test; returns output."""
+    done = vnpack("build", folder, "-o", output, "--stub", config.updater)
+    if done.returncode != 0:
+        raise BenchError("vnpack build %s failed: %s" % (folder, done.stderr.strip()))
+    return Path(output)
+
+
+# The payload layout written by hand, apart from vnpack, for payloads that
+# vnpack refuses to build (no install.env, bad sections, unsafe names).
+FOLDER_MARK = 0xFFFFFFFF
+FILETIME_OF_1970 = 116444736000000000
+
+
+def filetime(ns):
+    """A Windows FILETIME from nanoseconds since 1970."""
+    return ns // 100 + FILETIME_OF_1970
+
+
+def archive_bytes(entries):
+    """entries: (name, data, time) with name as str (code page 932) or bytes,
+    data None for a folder. Ends with the end marker and its two zero bytes."""
+    out = bytearray()
+    for name, data, time_value in entries:
+        raw = name.encode("cp932") if isinstance(name, str) else name
+        field = raw + b"\0"
+        out += struct.pack("<H", len(field)) + field
+        if data is None:
+            out += struct.pack("<II", FOLDER_MARK, 0)
+        else:
+            packed = zlib.compress(data, 9)
+            out += struct.pack("<IIQ", len(data), len(packed), time_value) + packed
+    return bytes(out + b"\0\0\0\0")
+
+
+def write_updater(output, entries, stub=None):
+    """The updater under test (or stub) with an archive of entries appended."""
+    image = Path(stub or config.updater).read_bytes()
+    Path(output).write_bytes(image + archive_bytes(entries) + struct.pack("<I", len(image)))
+    return Path(output)
+
+
+def read_archive(data):
+    """The entries of an updater's archive: dicts of offset, name (bytes),
+    folder, size, compressed, time, data (offset of the stream)."""
+    position = struct.unpack_from("<I", data, len(data) - 4)[0]
+    entries = []
+    while True:
+        length = struct.unpack_from("<H", data, position)[0]
+        if length == 0:
+            return entries
+        name = data[position + 2:position + 2 + length - 1]
+        size, compressed = struct.unpack_from("<II", data, position + 2 + length)
+        entry = dict(offset=position, name=name, folder=size == FOLDER_MARK, size=size,
+                     compressed=compressed)
+        position += 2 + length + 8
+        if not entry["folder"]:
+            entry["time"] = struct.unpack_from("<Q", data, position)[0]
+            entry["data"] = position + 8
+            position += 8 + compressed
+        entries.append(entry)
 
 
 class BenchTest(unittest.TestCase):

@@ -75,6 +75,13 @@ class OneLineResult(unittest.TestResult):
         super().addError(test, err)
         self._problem(test, err, "ERROR")
 
+    def addSubTest(self, test, subtest, err):
+        # The base class files a failed subtest without calling addFailure.
+        super().addSubTest(test, subtest, err)
+        if err is not None and self.outcome not in ("FAIL", "ERROR"):  # the first one
+            failed = issubclass(err[0], test.failureException)
+            self._problem(subtest, err, "FAIL" if failed else "ERROR")
+
     def addSkip(self, test, reason):
         super().addSkip(test, reason)
         self.outcome, self.detail = "SKIP", reason

@@ -1,0 +1,244 @@
+#!/usr/bin/python3
+"""The demo: builds an updater from examples/demo-update/ with dist/vnpack and
+runs it on the Wine bench, step by step, with screenshots. Prints in plain
+words what happened at each step and where the pictures are; the exit code is
+non-zero as soon as a step does not happen as expected.
+
+  demo.py [--updater dist/vnupdate.exe] [--build build/win32]
+
+Run by scripts/demo.sh after everything is built.
+"""
+import argparse
+import random
+import shutil
+import signal
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+import bench  # noqa: E402
+
+SOURCE = bench.REPO / "examples" / "demo-update"
+OUTPUT = bench.ARTIFACTS / "demo"  # the session empties it when it starts
+BUILT = bench.WORK / "demo-build"
+WINDOW_TITLE = "星降る夜の物語 Ver1.02 アップデータ"
+TITLE = "星降る夜の物語 Ver1.02"
+ALREADY_RUNNING = "[ %s ] は既に起動中です" % WINDOW_TITLE
+SETUP_FILES = ["install.env", "insttscr.rct", "readme.txt"]
+GAME_FOLDER = "C:\\Games\\星降る夜の物語"
+QUIT_BUTTON, IDOK, TEXT_ID = 1000, 1, -1
+
+
+class StepFailed(Exception):
+    pass
+
+
+def say(text=""):
+    print(text, flush=True)
+
+
+def expect(condition, problem):
+    if not condition:
+        raise StepFailed(problem)
+
+
+class Demo:
+    def __init__(self):
+        self.step = 0
+        self.wine = None
+
+    def begin(self, title):
+        self.step += 1
+        say()
+        say("Step %d: %s" % (self.step, title))
+
+    def shot(self, name, what):
+        path = self.wine.screenshot(name)
+        say("  screenshot of %s: %s" % (what, path.relative_to(bench.REPO)))
+
+    def build(self):
+        self.begin("build the updater from %s" % SOURCE.relative_to(bench.REPO))
+        # The example folder holds small files only; a larger movie file is
+        # added to a copy so that the progress bars have something to show.
+        source = BUILT / "update-source"
+        shutil.rmtree(source, ignore_errors=True)
+        shutil.copytree(SOURCE, source)
+        movie = source / "data" / "movie" / "opening.mpg"
+        movie.parent.mkdir(parents=True)
+        movie.write_bytes(random.Random(1).randbytes(1536 * 1024))
+        self.updater = bench.build_updater(source, BUILT / "hoshifuru-update.exe")
+        self.source = source
+        listing = bench.vnpack("list", self.updater)
+        expect(listing.returncode == 0, "vnpack list failed: %s" % listing.stderr)
+        say("  built %s (%d bytes), with a 1.5 MiB movie file added to a copy of the folder"
+            % (self.updater.relative_to(bench.REPO), self.updater.stat().st_size))
+        say("  vnpack list shows what the updater carries:")
+        for line in listing.stdout.splitlines():
+            say("    " + line)
+
+    def start_up(self):
+        self.begin("start the updater: it unpacks its setup files and shows its start-up window")
+        self.path = self.wine.install_program(self.updater, "hoshifuru-update.exe")
+        self.first = self.start_installed("first.out")
+        self.window = self.wine.wait_window(pid=self.first.pid, title=WINDOW_TITLE, timeout=30)
+        if self.window is None:
+            box, controls = self.wine.message_box(self.first.pid, timeout=1)
+            raise StepFailed("no start-up window titled %r (box: %r)"
+                             % (WINDOW_TITLE, controls.get(TEXT_ID, {}).get("text")))
+        say("  the start-up window is open, titled %r" % self.window["title"])
+        self.shot("startup-window", "the start-up window")
+
+    def work_folder(self):
+        self.begin("look into the work folder while the window is open")
+        folders = bench.work_folders(self.wine.temp_dir)
+        expect(len(folders) == 1, "expected one work folder, found %s" % folders)
+        self.folder = folders[0]
+        names = sorted(p.name for p in self.folder.iterdir())
+        say("  %s holds: %s" % (self.wine.to_windows(self.folder), ", ".join(names)))
+        expect(names == SETUP_FILES, "the work folder should hold exactly %s" % SETUP_FILES)
+        for name in names:
+            same = (self.folder / name).read_bytes() == (self.source / name).read_bytes()
+            expect(same, "%s in the work folder differs from the source" % name)
+        say("  exactly the setup files, byte for byte as in the update folder; the game files "
+            "stay packed")
+        # Wine's file browser on the folder, for the picture.
+        browser = self.wine.call("start", exe="C:\\windows\\explorer.exe",
+                                 args="/root," + self.wine.to_windows(self.folder),
+                                 cwd="C:\\", out="C:\\bench\\explorer.out")
+        if browser.get("ok"):
+            shown = self.wine.wait_window(pid=browser["pid"], timeout=15)
+            time.sleep(1)
+            self.shot("work-folder", "the work folder in Wine's file browser")
+            if shown:
+                self.wine.call("close", hwnd=shown["hwnd"])
+            self.wine.call("kill", pid=browser["pid"], code=0)
+
+    def second_instance(self):
+        self.begin("start the same updater a second time while the first one runs")
+        second = self.start_installed("second.out")
+        box, controls = self.wine.message_box(second.pid)
+        expect(box is not None, "the second instance showed no message")
+        text = controls.get(TEXT_ID, {}).get("text")
+        say("  the second instance says %r (caption %r)" % (text, box["title"]))
+        self.shot("second-instance", "the second instance's message")
+        expect(text == ALREADY_RUNNING, "expected the message %r" % ALREADY_RUNNING)
+        expect(box["title"] == TITLE, "expected the caption %r" % TITLE)
+        self.wine.click(box["hwnd"], IDOK)
+        code = second.wait_exit(15)
+        expect(code == 0, "the second instance should end with 0, not %r" % code)
+        expect(bench.work_folders(self.wine.temp_dir) == [self.folder],
+               "the second instance should remove its own work folder and keep the first's")
+        still = self.wine.wait_window(pid=self.first.pid, title=WINDOW_TITLE, timeout=2)
+        expect(still is not None and self.first.wait_exit(0.1) is None,
+               "the first instance should be undisturbed")
+        say("  after OK it ended with exit code 0 and removed its own work folder; the first "
+            "instance is still open")
+
+    def quit(self):
+        self.begin("click 終了 (quit) in the start-up window")
+        self.wine.click(self.window["hwnd"], QUIT_BUTTON)
+        code = self.first.wait_exit(15)
+        expect(code == 0, "the updater should end with 0, not %r" % code)
+        left = bench.work_folders(self.wine.temp_dir)
+        expect(left == [], "the work folder should be gone, found %s" % left)
+        say("  the updater ended with exit code 0 and removed its work folder")
+        self.shot("after-quit", "the screen after quitting")
+
+    def copy_pass(self):
+        self.begin("run the copy pass into %s under the progress window "
+                   "(copypass.exe, the updater's own copy code)" % GAME_FOLDER)
+        target = self.wine.drive_c / "Games" / "星降る夜の物語"
+        target.mkdir(parents=True)
+        program = self.wine.start(bench.config.build / "tests" / "e2e" / "copypass.exe",
+                                  args=[self.path, GAME_FOLDER, "120", "1000"])
+        window = self.wine.wait_window(pid=program.pid, title="ファイルのコピー中...", timeout=20)
+        expect(window is not None, "no copy progress window")
+        shots, seen = 0, []
+        while True:
+            answer = self.wine.call("controls", hwnd=window["hwnd"])
+            if not answer.get("ok"):
+                break
+            controls = {c["id"]: c for c in answer["controls"]}
+            if 1012 not in controls or 1019 not in controls:
+                break
+            name, total = controls[1012]["text"], controls[1019]["progress"]
+            if name and (not seen or seen[-1] != name):
+                seen.append(name)
+                say("  copying %s (overall bar %d of %d)" % (name, total["pos"], total["high"]))
+            if name.endswith("opening.mpg") and shots < 2 and controls[1010]["progress"]["pos"] in (3, 9):
+                shots += 1
+                self.shot("copy-progress-%d" % shots, "the progress window during the copy")
+            if "closed" in (self.wine.bench_dir / "program.out").read_text(errors="replace"):
+                break
+            time.sleep(0.03)
+        code = program.wait_exit(20)
+        expect(code == 0, "copypass ended with %r: %s"
+               % (code, (self.wine.bench_dir / "program.out").read_text(errors="replace")))
+        self.shot("after-copy", "the screen after the copy (the window has closed)")
+        copied = 0
+        for path in sorted(self.source.rglob("*")):
+            if path.is_file():
+                relative = path.relative_to(self.source)
+                copy = target / relative
+                expect(copy.is_file() and copy.read_bytes() == path.read_bytes(),
+                       "%s was not copied intact" % relative)
+                expect(bench.filetime(copy.stat().st_mtime_ns) ==
+                       bench.filetime(path.stat().st_mtime_ns),
+                       "%s did not get its stored time back" % relative)
+                copied += 1
+        say("  the window showed %d files in turn and closed; all %d files are in the game "
+            "folder, byte for byte, with their stored times" % (len(seen), copied))
+
+    def start_installed(self, output):
+        answer = self.wine.expect("start", exe=self.path,
+                                  cwd=self.wine.to_windows(self.wine.bench_dir),
+                                  out="C:\\bench\\" + output)
+        return bench.Program(self.wine, answer["pid"], answer["tid"], self.path)
+
+    def run(self):
+        self.build()
+        say()
+        say("Starting the Wine bench (a virtual display and a fresh 32-bit prefix)...")
+        self.wine = bench.WineSession("demo")
+        self.start_up()
+        self.work_folder()
+        self.second_instance()
+        self.quit()
+        self.copy_pass()
+
+
+def main(argv=None):
+    signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
+    parser = argparse.ArgumentParser(description="Run the vnupdate demo on the Wine bench.")
+    parser.add_argument("--updater", default=str(bench.REPO / "dist" / "vnupdate.exe"))
+    parser.add_argument("--build", default=str(bench.REPO / "build" / "win32"))
+    args = parser.parse_args(argv)
+    bench.config.updater = Path(args.updater).resolve()
+    bench.config.build = Path(args.build).resolve()
+    BUILT.mkdir(parents=True, exist_ok=True)
+    demo = Demo()
+    failed = None
+    try:
+        demo.run()
+    except (StepFailed, bench.BenchError) as error:
+        failed = error
+        if demo.wine:
+            demo.shot("failure", "the screen at the failure")
+    finally:
+        if demo.wine:
+            demo.wine.close(keep=failed is not None)
+        bench.shutdown()
+    say()
+    if failed:
+        say("DEMO FAILED at step %d: %s" % (demo.step, failed))
+        return 1
+    say("Demo complete: every step happened as expected. Screenshots are in %s."
+        % OUTPUT.relative_to(bench.REPO))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
