@@ -15,6 +15,10 @@ enum { kBoxTextCapacity = 1024 };
 void FormatBoxText(char* buffer, size_t capacity, const char* format, va_list args);
 void FormatText(char* buffer, size_t capacity, const char* format, ...);
 
+// Copies text with each bare line break (LF) written as CR LF, the form that
+// Windows programs expect of pasted text. Cut at a character boundary.
+void ExpandLineBreaks(const char* text, char* buffer, size_t capacity);
+
 // Error with Retry and Cancel. Returns only when the user chose Retry; Cancel
 // ends the process with exit code -1. The text goes to the clipboard.
 void ErrorRetryBox(const char* format, ...);

@@ -90,10 +90,13 @@ int CopyToClipboard(const char* text) {
     // The code page 932 bytes as CF_TEXT, and the same text as UTF-16 beside
     // them: a program on a system set to another language would otherwise
     // read the bytes in its own code page and paste garbage.
-    HGLOBAL ansi = CopyToGlobal(text, strlen(text) + 1);
+    // Line breaks as CR LF, so that a pasted text keeps its lines.
+    char pasted[2 * kBoxTextCapacity];
+    ExpandLineBreaks(text, pasted, sizeof pasted);
+    HGLOBAL ansi = CopyToGlobal(pasted, strlen(pasted) + 1);
     if (!ansi) return -1;
-    wchar_t wide[kBoxTextCapacity];
-    Cp932ToWideForDisplay(text, wide, kBoxTextCapacity);
+    wchar_t wide[2 * kBoxTextCapacity];
+    Cp932ToWideForDisplay(pasted, wide, 2 * kBoxTextCapacity);
     HGLOBAL unicode = CopyToGlobal(wide, (wcslen(wide) + 1) * sizeof(wchar_t));
     HGLOBAL locale = CopyToGlobal(&kJapaneseLocale, sizeof kJapaneseLocale);
 

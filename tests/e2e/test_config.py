@@ -78,6 +78,11 @@ class MissingSettingsTest(ConfigTest):
         self.assertEqual(text.get("text"), SETUP_FILES_MISSING)
         height = text["rect"]["bottom"] - text["rect"]["top"]
         self.assertGreater(height, 20, "the text does not take two lines")
+        # On the clipboard the break is CR LF, so that a pasted text keeps its lines.
+        pasted = SETUP_FILES_MISSING.replace("\n", "\r\n")
+        clip = self.wine.clipboard()
+        self.assertEqual(clip["unicode"], pasted)
+        self.assertEqual(clip["text_bytes"], pasted.encode("cp932"))
         self.wine.click(box["hwnd"], IDOK)
         self.assertEqual(program.wait_exit(15), EXIT_FAILURE)
         self.assertEqual(self.work_folder_files(), [], "work folder left behind")

@@ -1,7 +1,6 @@
 """Start-up of the updater without a payload, its work folder, and the
 executable file itself."""
 import os
-import re
 import unittest
 from xml.etree import ElementTree
 
@@ -9,13 +8,8 @@ import bench
 import pe
 
 DAMAGED_PAYLOAD = "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。"
-WORK_FOLDER = re.compile(r"^TempGPInstallFolder_")
 EXIT_FAILURE = 0xFFFFFFFF  # -1 as the process reports it
 IDOK, TEXT_ID, ICON_ID = 1, -1, 1088
-
-
-def work_folders(temp_dir):
-    return sorted(p.name for p in temp_dir.iterdir() if WORK_FOLDER.match(p.name))
 
 
 def folder_name(clock):
@@ -63,7 +57,7 @@ class DamagedPayloadTest(bench.BenchTest):
 
         self.wine.click(box["hwnd"], IDOK)
         self.assertEqual(program.wait_exit(15), EXIT_FAILURE)
-        self.assertEqual(work_folders(self.wine.temp_dir), [], "work folder left behind")
+        self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
 
 
 class FreshWorkFolderTest(bench.BenchTest):
@@ -99,7 +93,7 @@ class FreshWorkFolderTest(bench.BenchTest):
         updater. Returns the folder names it had made while its box showed
         and the names that were left free."""
         temp_dir = self.wine.temp_dir
-        self.assertEqual(work_folders(temp_dir), [], "the fresh prefix has work folders already")
+        self.assertEqual(bench.work_folders(temp_dir), [], "the fresh prefix has work folders already")
         covered_from = self.wine.clock()
         made, free = self.precreate(temp_dir, covered_from, self.AHEAD_MS, free_every)
         covered_to = covered_from + self.AHEAD_MS
