@@ -162,6 +162,26 @@ int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* inpu
     return result == Z_STREAM_END ? 0 : -1;
 }
 
+// The temporary file being written, if any. A quit message taken by the pump
+// during a write ends the process at once; the handler below then removes the
+// unfinished file, so the game folder keeps its old file and no stray one.
+static FILE* g_in_flight_file = nullptr;
+static char g_in_flight_path[kOutputPathCapacity];
+
+static void RemoveFileInFlight() {
+    if (!g_in_flight_file) return;
+    fclose(g_in_flight_file);
+    g_in_flight_file = nullptr;
+    OsDeleteFile(g_in_flight_path);
+}
+
+static void TrackFileInFlight(FILE* file, const char* path) {
+    static bool registered = false;
+    if (!registered) registered = atexit(RemoveFileInFlight) == 0;
+    if (file) CopyText(g_in_flight_path, sizeof g_in_flight_path, path);
+    g_in_flight_file = file;
+}
+
 int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_size,
                  const char* path, CopyProgressHandle window, int32_t consumed) {
     bool own_buffers = !g_walk_input;
@@ -173,6 +193,7 @@ int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_s
     FileSink sink = {nullptr, window, 0};
     if (fread(time, 1, sizeof time, stream) == sizeof time && BuildTemporaryPath(path, temporary) &&
         (sink.file = OsOpenFile(temporary, "wb")) != nullptr) {
+        TrackFileInFlight(sink.file, temporary);
         consumed += kEntryTimeLength;
         if (window) {
             SetCopyProgressFileName(window, path);
@@ -182,6 +203,7 @@ int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_s
         int inflated =
             InflateEntryData(stream, compressed_size, input, output, WriteBlock, &sink, &consumed);
         // fclose flushes: a full disk may show only here.
+        TrackFileInFlight(nullptr, nullptr);
         bool closed = fclose(sink.file) == 0;
         if (inflated == 0 && closed) {
             OsSetFileTime(temporary, ReadFiletime(time));

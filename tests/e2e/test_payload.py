@@ -267,3 +267,38 @@ class CopyPassTest(PayloadTest):
             left = sorted(p.name for p in target.rglob("*") if p.is_file() and
                           p.relative_to(target).as_posix() not in self.files)
             self.assertEqual(left, [], "files not in the payload")
+
+
+class QuitDuringCopyTest(PayloadTest):
+    """A quit message taken by the pump in the middle of a file ends the
+    process with its code; the file being written is not left half-done."""
+
+    def test_quit_mid_file_keeps_the_old_file_and_leaves_no_temporary(self):
+        updater = self.build()
+        target = self.wine.drive_c / "ゲーム"
+        target.mkdir()
+        old = b"the old game file\r\n" * 100
+        (target / "big.bin").write_bytes(old)
+
+        updater_path = self.wine.install_program(updater, "update.exe")
+        program = self.wine.start(bench.config.build / "tests" / "e2e" / "copypass.exe",
+                                  args=[updater_path, CopyPassTest.DESTINATION, "300", "0"])
+        window = self.wine.wait_window(pid=program.pid, title="ファイルのコピー中...", timeout=20)
+        self.assertIsNotNone(window, "no copy progress window")
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            answer = self.wine.call("controls", hwnd=window["hwnd"])
+            controls = {c["id"]: c for c in answer.get("controls", [])}
+            name = controls.get(FILE_NAME, {}).get("text", "")
+            if name.endswith("\\big.bin") and controls[FILE_BAR]["progress"]["pos"] >= 1:
+                break
+            time.sleep(0.05)
+        else:
+            self.fail("the copy never got into big.bin")
+        self.wine.screenshot("before-quit")
+        self.wine.expect("postquit", tid=program.tid, code=7)
+
+        self.assertEqual(program.wait_exit(15), 7)
+        self.assertEqual((target / "big.bin").read_bytes(), old, "the old file was damaged")
+        leftovers = [p.name for p in target.iterdir() if p.name.endswith(".tmp")]
+        self.assertEqual(leftovers, [], "a temporary file was left in the game folder")
