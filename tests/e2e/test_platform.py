@@ -1,6 +1,6 @@
 """The Win32 self-checks of the platform module and shell (platform_check.exe),
 run inside a bench prefix: conversions, files under names that code page 932
-cannot write, the temporary folder, the clipboard, the pump and placement."""
+cannot write, the temporary folder, the pump and placement."""
 import bench
 
 

@@ -123,36 +123,7 @@ bool DecodeRle8(const uint8_t* in, size_t size, int width, int height, Bytes* pi
     return *why = "no end-of-bitmap code", false;
 }
 
-TEST(Rle8Reader, DecodesHandAssembledStreams) {
-    // Width 4, height 2; rows listed top first in `pixels`.
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> stream;
-        bool ok;
-        std::vector<uint8_t> pixels;
-    };
-    const Case cases[] = {
-        {"runs", {4, 7, 0, 0, 2, 1, 2, 3, 0, 1}, true, {1, 1, 3, 3, 7, 7, 7, 7}},
-        {"absolute, padded",
-         {0, 3, 5, 6, 7, 0, 1, 9, 0, 0, 0, 4, 1, 2, 3, 4, 0, 1},
-         true,
-         {1, 2, 3, 4, 5, 6, 7, 9}},
-        {"short row", {3, 7, 0, 0, 4, 1, 0, 1}, false, {}},
-        {"run across row end", {5, 7, 0, 0, 4, 1, 0, 1}, false, {}},
-        {"no end of bitmap", {4, 7, 0, 0, 4, 1, 0, 0}, false, {}},
-        {"delta", {0, 2, 1, 0, 4, 1, 0, 1}, false, {}},
-    };
-    for (const Case& c : cases) {
-        Bytes pixels;
-        std::string why;
-        bool ok = DecodeRle8(c.stream.data(), c.stream.size(), 4, 2, &pixels, &why);
-        EXPECT_EQ(c.ok, ok) << c.name << ": " << why;
-        if (ok && c.ok) {
-            EXPECT_EQ(Bytes(c.pixels.begin(), c.pixels.end()), pixels) << c.name;
-        }
-    }
-}
-
+// The clip is generated and taken apart into its lists once for all tests.
 class CopyAnimation : public ::testing::Test {
    protected:
     static void SetUpTestSuite() {
@@ -168,26 +139,30 @@ class CopyAnimation : public ::testing::Test {
         remove(avi.c_str());
         remove(raw.c_str());
         remove(folder);
+
+        ASSERT_TRUE(ListChunks(file_, 0, file_.size(), &top_));
+        ASSERT_EQ(1u, top_.size());
+        ASSERT_EQ("AVI ", top_[0].list_type);
+        ASSERT_TRUE(Children(top_[0], &riff_));
+        const Chunk* hdrl = Find(riff_, "LIST", "hdrl");
+        ASSERT_TRUE(hdrl && Children(*hdrl, &header_));
+        const Chunk* strl = Find(header_, "LIST", "strl");
+        ASSERT_TRUE(strl && Children(*strl, &stream_));
+    }
+    static bool Children(const Chunk& list, std::vector<Chunk>* out) {
+        return ListChunks(file_, list.data, list.data + list.size, out);
     }
     static Bytes file_;
     static Bytes raw_;
+    static std::vector<Chunk> top_, riff_, header_, stream_;
 };
 Bytes CopyAnimation::file_;
 Bytes CopyAnimation::raw_;
+std::vector<Chunk> CopyAnimation::top_, CopyAnimation::riff_, CopyAnimation::header_,
+    CopyAnimation::stream_;
 
 TEST_F(CopyAnimation, HeadersDescribeOneSilentRle8Stream) {
-    std::vector<Chunk> top;
-    ASSERT_TRUE(ListChunks(file_, 0, file_.size(), &top));
-    ASSERT_EQ(1u, top.size());
-    ASSERT_EQ("AVI ", top[0].list_type);
-    std::vector<Chunk> riff;
-    ASSERT_TRUE(ListChunks(file_, top[0].data, top[0].data + top[0].size, &riff));
-    const Chunk* hdrl = Find(riff, "LIST", "hdrl");
-    ASSERT_TRUE(hdrl);
-    std::vector<Chunk> header;
-    ASSERT_TRUE(ListChunks(file_, hdrl->data, hdrl->data + hdrl->size, &header));
-
-    const Chunk* avih = Find(header, "avih");
+    const Chunk* avih = Find(header_, "avih");
     ASSERT_TRUE(avih);
     ASSERT_EQ(56u, avih->size);
     EXPECT_EQ(100000u, U32(file_, avih->data));  // microseconds per frame
@@ -197,14 +172,10 @@ TEST_F(CopyAnimation, HeadersDescribeOneSilentRle8Stream) {
     EXPECT_EQ((uint32_t)kHeight, U32(file_, avih->data + 36));
 
     int stream_lists = 0;
-    for (const Chunk& c : header) stream_lists += c.list_type == "strl";
+    for (const Chunk& c : header_) stream_lists += c.list_type == "strl";
     EXPECT_EQ(1, stream_lists) << "a second stream (sound) stops the control";
-    const Chunk* strl = Find(header, "LIST", "strl");
-    ASSERT_TRUE(strl);
-    std::vector<Chunk> stream;
-    ASSERT_TRUE(ListChunks(file_, strl->data, strl->data + strl->size, &stream));
-    const Chunk* strh = Find(stream, "strh");
-    const Chunk* strf = Find(stream, "strf");
+    const Chunk* strh = Find(stream_, "strh");
+    const Chunk* strf = Find(stream_, "strf");
     ASSERT_TRUE(strh && strf);
     EXPECT_EQ("vids", FourCc(file_, strh->data));
     std::string handler = FourCc(file_, strh->data + 4);
@@ -223,26 +194,19 @@ TEST_F(CopyAnimation, HeadersDescribeOneSilentRle8Stream) {
 
 TEST_F(CopyAnimation, FramesDecodeToTheDrawnPictures) {
     ASSERT_EQ((size_t)kFrames * kWidth * kHeight, raw_.size());
-    std::vector<Chunk> top, riff, movi;
-    ASSERT_TRUE(ListChunks(file_, 0, file_.size(), &top));
-    ASSERT_TRUE(ListChunks(file_, top[0].data, top[0].data + top[0].size, &riff));
-    const Chunk* movi_list = Find(riff, "LIST", "movi");
-    const Chunk* idx1 = Find(riff, "idx1");
-    const Chunk* hdrl = Find(riff, "LIST", "hdrl");
-    ASSERT_TRUE(movi_list && idx1 && hdrl);
-    ASSERT_TRUE(ListChunks(file_, movi_list->data, movi_list->data + movi_list->size, &movi));
+    std::vector<Chunk> movi;
+    const Chunk* movi_list = Find(riff_, "LIST", "movi");
+    const Chunk* idx1 = Find(riff_, "idx1");
+    const Chunk* strh = Find(stream_, "strh");
+    const Chunk* strf = Find(stream_, "strf");
+    ASSERT_TRUE(movi_list && idx1 && strh && strf && Children(*movi_list, &movi));
     ASSERT_EQ((size_t)kFrames, movi.size());
     ASSERT_EQ((size_t)kFrames * 16, idx1->size);
 
     // GDI reads at most biSizeImage bytes of a compressed frame, and the
     // control reads dwSuggestedBufferSize bytes: both must cover every frame.
-    std::vector<Chunk> header, stream;
-    ASSERT_TRUE(ListChunks(file_, hdrl->data, hdrl->data + hdrl->size, &header));
-    const Chunk* strl = Find(header, "LIST", "strl");
-    ASSERT_TRUE(strl);
-    ASSERT_TRUE(ListChunks(file_, strl->data, strl->data + strl->size, &stream));
-    uint32_t image_size = U32(file_, Find(stream, "strf")->data + 20);
-    uint32_t suggested = U32(file_, Find(stream, "strh")->data + 36);
+    uint32_t image_size = U32(file_, strf->data + 20);
+    uint32_t suggested = U32(file_, strh->data + 36);
 
     size_t movi_type_offset = movi_list->data - 4;
     for (int frame = 0; frame < kFrames; ++frame) {

@@ -4,16 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "scratch_folder.h"
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "app/text.h"
-#include "filelayer/filelayer.h"
-#include "ui/msgbox_console.h"
 
 namespace {
 
@@ -174,57 +170,6 @@ TEST(Settings, WindowTitleAndSingleInstanceName) {
     EXPECT_EQ(strlen(name), 259u);
     EXPECT_TRUE(IsValidCp932(name, strlen(name)));
     EXPECT_EQ(strchr(name, '\\'), nullptr);
-}
-
-TEST(Settings, ParserReportsWhereItStopped) {
-    struct Case {
-        std::string content;
-        SettingStop stop;
-        int lines;
-        int stop_file_line;
-    };
-    const Case cases[] = {
-        {"A 1\nB 2\n", kSettingStopEnd, 2, 0},
-        {"A 1\n[EOF]\nB 2\n", kSettingStopMarker, 1, 2},
-        {Lines(401, "A 1\n"), kSettingStopLimit, 400, 0},
-    };
-    for (const Case& c : cases) {
-        FILE* file = FileWith(c.content);
-        SettingParseResult result;
-        ParseSettings(
-            file, kUpdaterSettingRules, [](const SettingLine*, void*) {}, nullptr, &result);
-        fclose(file);
-        EXPECT_EQ(result.stop, c.stop);
-        EXPECT_EQ(result.lines, c.lines);
-        EXPECT_EQ(result.stop_file_line, c.stop_file_line);
-    }
-}
-
-// LoadSettings and the start-up check go through the file layer with direct
-// opening, relative to the current folder.
-class SettingsFile : public ScratchFolderTest {
-   protected:
-    void SetUp() override {
-        ScratchFolderTest::SetUp();
-        FfResetLookup();
-        Ffsetdirect(1);
-    }
-    void TearDown() override {
-        ReleaseSettings();
-        FfResetLookup();
-        ScratchFolderTest::TearDown();
-    }
-};
-
-TEST_F(SettingsFile, LoadAndCheck) {
-    FILE* file = fopen(kSettingsFileName, "wb");
-    fputs("INSTTO Game\n", file);
-    fclose(file);
-    EXPECT_EQ(CheckSetupFiles(kSettingsFileName), 0);
-    ReleaseSettings();
-    EXPECT_EQ(LoadSettings(kSettingsFileName), 0);
-    EXPECT_STREQ(SettingInstTo(), "Game");
-    EXPECT_EXIT(CheckSetupFiles("missing.env"), ::testing::ExitedWithCode(255), "");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/platform.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -29,19 +30,18 @@ std::string CurrentFolder() {
     return getcwd(buffer, sizeof buffer) ? buffer : "";
 }
 
-// Each test gets its own temporary folder as TMPDIR and as starting directory.
-class WorkFolderTest : public ::testing::Test {
+// Each test gets its own temporary folder as TMPDIR, and a folder inside it
+// as starting directory.
+class WorkFolderTest : public ScratchFolderTest {
    protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vnupdate-workfolder-XXXXXX";
-        root_ = mkdtemp(pattern);
+        ScratchFolderTest::SetUp();
         start_ = root_ + "/start";
         mkdir(start_.c_str(), 0777);
-        previous_ = CurrentFolder();
-        chdir(start_.c_str());
+        ASSERT_EQ(chdir(start_.c_str()), 0);
         const char* old_tmp = getenv("TMPDIR");
-        old_tmp_ = old_tmp ? old_tmp : "";
         had_tmp_ = old_tmp != nullptr;
+        old_tmp_ = had_tmp_ ? old_tmp : "";
         setenv("TMPDIR", root_.c_str(), 1);
         OsSetClockForTesting(FixedClock);
     }
@@ -49,11 +49,9 @@ class WorkFolderTest : public ::testing::Test {
         OsSetClockForTesting(nullptr);
         if (had_tmp_) setenv("TMPDIR", old_tmp_.c_str(), 1);
         else unsetenv("TMPDIR");
-        chdir(previous_.c_str());
-        std::string command = "rm -rf '" + root_ + "'";
-        system(command.c_str());
+        ScratchFolderTest::TearDown();
     }
-    std::string root_, start_, previous_, old_tmp_;
+    std::string start_, old_tmp_;
     bool had_tmp_ = false;
 };
 

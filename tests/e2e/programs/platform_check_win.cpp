@@ -1,7 +1,7 @@
 // Checks of the Win32 side of the updater that need a real (or Wine) system:
 // the code page 932 conversions, the platform module with names whose second
-// byte is 0x5C or that code page 932 cannot write, the box text cut, the
-// clipboard, the pump and the window placement. Prints one line per failed
+// byte is 0x5C or that code page 932 cannot write, the box text cut, the pump
+// and the window placement. Prints one line per failed
 // check; the exit code is the number of failures.
 //
 // platform_check.exe SCRATCH_FOLDER   (an existing, empty, plain-ASCII folder)
@@ -235,22 +235,6 @@ void CheckBoxTextCut() {
     Check(IsValidCp932(box, length), "box text: cut at a character boundary");
 }
 
-void CheckClipboard() {
-    Check(CopyToClipboard(HYO SO "!") == 0, "clipboard: copy");
-    if (!OpenClipboard(nullptr)) {
-        Check(false, "clipboard: open");
-        return;
-    }
-    HANDLE ansi = GetClipboardData(CF_TEXT);
-    HANDLE unicode = GetClipboardData(CF_UNICODETEXT);
-    Check(ansi && strcmp((const char*)GlobalLock(ansi), HYO SO "!") == 0, "clipboard: CF_TEXT");
-    if (ansi) GlobalUnlock(ansi);
-    Check(unicode && wcscmp((const wchar_t*)GlobalLock(unicode), L"\u8868\u30bd!") == 0,
-          "clipboard: CF_UNICODETEXT");
-    if (unicode) GlobalUnlock(unicode);
-    CloseClipboard();
-}
-
 void CheckWindows() {
     Check(GetMainWindow() == nullptr && GetMainWindowText()[0] == '\0', "main window: none yet");
     MSG drain;
@@ -306,7 +290,6 @@ int main(int argc, char** argv) {
     CheckFiles(argv[1]);
     CheckTempFolder(argv[1]);
     CheckBoxTextCut();
-    CheckClipboard();
     CheckWindows();
     printf("%d failed\n", g_failures);
     return g_failures;
