@@ -106,6 +106,16 @@ class SingleInstanceTest(ConfigTest):
         self.assertEqual(program.wait_exit(15), 0)
         self.assertEqual(self.work_folder_files(), [], "work folder left behind")
 
+    def test_mutex_of_another_title_does_not(self):
+        for other in ("テスト アップデータ", "テスト 表示", "テスト＼表示 アップデータ"):
+            self.wine.expect("mutex", name=other)
+        program = self.wine.start(bench.write_updater(self.wine.dir / "vnupdate.exe",
+                                                      setup_entries(settings())))
+        window = self.startup_window(program)
+        self.wine.screenshot("startup-window")
+        self.wine.click(window["hwnd"], QUIT_BUTTON)
+        self.assertEqual(program.wait_exit(15), 0)
+
     def second_instance(self, titlebar, title, window_title):
         """Starts the same updater twice; the second must refuse and clean up
         after itself while the first runs on."""
