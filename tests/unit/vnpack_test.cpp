@@ -38,7 +38,7 @@ uint64_t TimeOf(const fs::path& path) {
 void MakeUpdateFolder(const fs::path& root) {
     fs::create_directories(root / "data" / "sub");
     fs::create_directories(root / "empty");
-    WriteAll(root / "install.env", "TITLEBAR=game\r\n");
+    WriteAll(root / "install.env", "TITLEBAR\tgame\r\n");
     WriteAll(root / "insttscr.rct", std::string(3000, 'p'));
     WriteAll(root / "update.txt", "readme");
     WriteAll(root / "game.exe", std::string(131072, 'x'));
@@ -88,6 +88,8 @@ TEST(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     ToolRun build = Vnpack(scratch.path(), "build " + Quote(source) + " -o " + Quote(built) +
                                            " --stub " + Quote(stub));
     ASSERT_EQ(build.exit_code, 0) << build.err;
+    // Not on a terminal, a clean build says one line and nothing else.
+    EXPECT_EQ(build.out + build.err, build.err.substr(0, build.err.find('\n') + 1));
     EXPECT_EQ(ReadAll(built).substr(0, 1024), ReadAll(stub));
 
     // Setup files first, then the other top-level files, the folders parents
@@ -127,7 +129,7 @@ TEST(Vnpack, OnlyTheOutputItselfIsLeftOutOfTheFolder) {
     const fs::path s = scratch.path();
     fs::path stub = MakeStub(s);
     fs::create_directories(s / "update_files");
-    WriteAll(s / "update_files" / "install.env", "TITLEBAR=game\r\n");
+    WriteAll(s / "update_files" / "install.env", "TITLEBAR\tgame\r\n");
     WriteAll(s / "update_files" / "u.exe.bak", "kept");
     struct {
         fs::path output;

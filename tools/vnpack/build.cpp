@@ -207,7 +207,7 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
 int LintSettings(const Options& options, const Entry& settings) {
     std::string path;
     if (int result = CorePath(PathToUtf8(settings.source), &path)) return result;
-    int result = LintInstallEnv(path.c_str(), stderr);
+    int result = LintInstallEnv(path.c_str(), stderr, kLintProblemsOnly);
     if (result == 1) return Complain(PathToUtf8(settings.source), "configuration has errors");
     if (result == 2) return Complain(PathToUtf8(settings.source), "cannot be read");
     return 0;

@@ -273,7 +273,16 @@ void OnSettingLine(const SettingLine* line, void* context) {
                           UpperAscii(key));
             return;
         }
-        if (line->kind == kSettingNoValue) return;
+        if (line->kind == kSettingNoValue) {
+            // KEY=value, as in INI files, is one token to the updater.
+            size_t equals = key.find('=');
+            if (equals != std::string::npos && FindKnownKey(key.substr(0, equals))) {
+                lint->Add(line->file_line, kWarning,
+                          Quote(key) + " is read as one word: the updater wants the key, "
+                                       "a space or tab, then the value (no \"=\")");
+            }
+            return;
+        }
         const char* nearest = NearestKey(key);
         std::string message = "unknown key " + Quote(key);
         message += nearest ? std::string(" (did you mean ") + nearest + "?)"
@@ -504,7 +513,7 @@ void CheckAcrossReaders(Lint* lint) {
 
 }  // namespace
 
-int LintInstallEnv(const char* path, FILE* out) {
+int LintInstallEnv(const char* path, FILE* out, LintDetail detail) {
     Lint lint;
     if (!ReadRawLines(path, &lint)) {
         fprintf(out, "%s: cannot be read\n", DisplayPath(path).c_str());
@@ -541,13 +550,19 @@ int LintInstallEnv(const char* path, FILE* out) {
     int warnings = 0;
     std::string shown_path = DisplayPath(path);
     for (const Finding& finding : lint.findings) {
-        fprintf(out, "%s:%d: %s: %s\n", shown_path.c_str(), finding.line,
-                kSeverityNames[finding.severity], finding.message.c_str());
         if (finding.severity == kError) ++errors;
         if (finding.severity == kWarning) ++warnings;
+        if (detail == kLintProblemsOnly && finding.severity != kError &&
+            finding.severity != kWarning) {
+            continue;
+        }
+        fprintf(out, "%s:%d: %s: %s\n", shown_path.c_str(), finding.line,
+                kSeverityNames[finding.severity], finding.message.c_str());
     }
-    PrintSummary(lint, out);
-    fprintf(out, "%d error%s, %d warning%s\n", errors, errors == 1 ? "" : "s", warnings,
-            warnings == 1 ? "" : "s");
+    if (detail == kLintFull) PrintSummary(lint, out);
+    if (detail == kLintFull || errors + warnings > 0) {
+        fprintf(out, "%d error%s, %d warning%s\n", errors, errors == 1 ? "" : "s", warnings,
+                warnings == 1 ? "" : "s");
+    }
     return errors > 0 ? 1 : 0;
 }
