@@ -811,37 +811,10 @@ std::string CmdClock(const Args&) {
 
 // ---------------------------------------------------------------- pixels
 
-// Captures a screen rectangle as 32-bit pixels (top-down).
-std::vector<DWORD> Capture(const RECT& r) {
-    int width = r.right - r.left, height = r.bottom - r.top;
-    std::vector<DWORD> pixels((size_t)width * height, 0);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info;
-    ZeroMemory(&info, sizeof(info));
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap && bits) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-        GdiFlush();
-        memcpy(pixels.data(), bits, pixels.size() * sizeof(DWORD));
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixels;
-}
-
-// Draws icon over a plain background into a width x height picture.
-std::vector<DWORD> Render(HICON icon, int width, int height, DWORD background) {
-    std::vector<DWORD> pixels((size_t)width * height, background);
+// Runs draw on a top-down 32-bit picture of width x height that starts as
+// pixels, and returns what it holds afterwards.
+template <typename Draw>
+std::vector<DWORD> DrawInto(std::vector<DWORD> pixels, int width, int height, Draw draw) {
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info;
@@ -856,7 +829,7 @@ std::vector<DWORD> Render(HICON icon, int width, int height, DWORD background) {
     if (bitmap && bits) {
         memcpy(bits, pixels.data(), pixels.size() * sizeof(DWORD));
         HGDIOBJ old = SelectObject(memory, bitmap);
-        DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        draw(memory, screen);
         GdiFlush();
         memcpy(pixels.data(), bits, pixels.size() * sizeof(DWORD));
         SelectObject(memory, old);
@@ -865,6 +838,23 @@ std::vector<DWORD> Render(HICON icon, int width, int height, DWORD background) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return pixels;
+}
+
+// Captures a screen rectangle as 32-bit pixels (top-down).
+std::vector<DWORD> Capture(const RECT& r) {
+    int width = r.right - r.left, height = r.bottom - r.top;
+    return DrawInto(std::vector<DWORD>((size_t)width * height, 0), width, height,
+                    [&](HDC memory, HDC screen) {
+                        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+                    });
+}
+
+// Draws icon over a plain background into a width x height picture.
+std::vector<DWORD> Render(HICON icon, int width, int height, DWORD background) {
+    return DrawInto(std::vector<DWORD>((size_t)width * height, background), width, height,
+                    [&](HDC memory, HDC) {
+                        DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+                    });
 }
 
 // Icons of another process cannot be read through their handle under Wine,
