@@ -120,7 +120,7 @@ class BoxTest(bench.BenchTest):
                 self.assertEqual(self.output(), printed)
 
     def test_out_of_memory_box_has_no_owner_and_ends_the_process(self):
-        program, main, box, controls = self.open_box("alloc")
+        program, _, box, controls = self.open_box("alloc")
         self.wine.screenshot("out-of-memory")
         self.check_box(box, controls, OUT_OF_MEMORY, [IDOK], "error")
         self.assertEqual(box["title"], "malloc")
@@ -131,7 +131,7 @@ class BoxTest(bench.BenchTest):
 
     def test_long_text_is_cut_before_a_split_character(self):
         self.wine.set_clipboard(CLIPBOARD_BEFORE)
-        program, main, box, controls = self.open_box("long")
+        program, _, box, controls = self.open_box("long")
         self.wine.screenshot("long-text")
         self.assertEqual(controls.get(TEXT_ID, {}).get("text"), LONG_TEXT)
         clip = self.wine.clipboard()
