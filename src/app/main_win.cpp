@@ -6,9 +6,9 @@
 
 #include <stdlib.h>
 
-#include "app/text.h"
-#include "app/wide_win.h"
-#include "app/workfolder.h"
+#include "base/text.h"
+#include "base/wide_win.h"
+#include "base/workfolder.h"
 #include "config/sections.h"
 #include "config/settings.h"
 #include "filelayer/filelayer.h"

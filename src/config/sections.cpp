@@ -4,8 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/platform.h"
-#include "app/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 #include "texts.h"
 #include "ui/msgbox.h"
 

@@ -5,8 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/text.h"
-#include "app/workfolder.h"
+#include "base/text.h"
+#include "base/workfolder.h"
 #include "filelayer/filelayer.h"
 #include "texts.h"
 #include "ui/msgbox.h"

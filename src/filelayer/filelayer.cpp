@@ -5,8 +5,8 @@
 #include <string.h>
 #include <zlib.h>
 
-#include "app/platform.h"
-#include "app/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 #include "texts.h"
 #include "ui/msgbox.h"
 

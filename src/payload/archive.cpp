@@ -3,8 +3,8 @@
 
 #include <string.h>
 
-#include "app/platform.h"
-#include "app/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <string.h>
 #include <zlib.h>
 
-#include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/text.h"
-#include "app/workfolder.h"
+#include "base/pump.h"
+#include "base/platform.h"
+#include "base/text.h"
+#include "base/workfolder.h"
 #include "texts.h"
 #include "ui/msgbox.h"
 

@@ -3,11 +3,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/mainwindow_win.h"
-#include "app/wide_win.h"
+#include "base/window_win.h"
+#include "base/wide_win.h"
 #include "payload/progress.h"
 #include "resources/resource.h"
-#include "ui/placement_win.h"
 
 namespace {
 

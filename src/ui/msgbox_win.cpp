@@ -7,9 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/mainwindow_win.h"
-#include "app/text.h"
-#include "app/wide_win.h"
+#include "base/window_win.h"
+#include "base/text.h"
+#include "base/wide_win.h"
 #include "texts.h"
 #include "ui/msgbox.h"
 

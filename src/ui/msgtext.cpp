@@ -2,7 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "ui/msgbox.h"
 
 void FormatBoxText(char* buffer, size_t capacity, const char* format, va_list args) {

@@ -2,13 +2,12 @@
 // bottom (slot 0) upwards with the actions this run offers.
 #include "ui/startup_win.h"
 
-#include "app/mainwindow_win.h"
-#include "app/wide_win.h"
-#include "app/workfolder.h"
+#include "base/window_win.h"
+#include "base/wide_win.h"
+#include "base/workfolder.h"
 #include "resources/resource.h"
 #include "config/settings.h"
 #include "texts.h"
-#include "ui/placement_win.h"
 
 namespace {
 

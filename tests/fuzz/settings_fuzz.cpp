@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "config/settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "payload/progress_console.h"
 #include "payload_fixture.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "ui/msgbox_console.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Code page 932 helpers: the 0x5C second byte, cutting at character
 // boundaries, lower-casing and the Windows wildcard rules.
-#include "app/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "payload_fixture.h"
 
 #ifdef VN_VNPACK

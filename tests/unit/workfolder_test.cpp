@@ -1,6 +1,6 @@
 // The work folder's lifecycle, the fresh-folder rule and deletion by pattern,
 // on a real temporary directory.
-#include "app/workfolder.h"
+#include "base/workfolder.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "scratch_folder.h"
 
 namespace {

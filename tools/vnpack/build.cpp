@@ -11,7 +11,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "lint.h"
 #include "payload/archive.h"
 #include "payload/extract.h"

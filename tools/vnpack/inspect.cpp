@@ -4,8 +4,8 @@
 #include <string.h>
 #include <time.h>
 
-#include "app/platform.h"
-#include "app/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 #include "lint.h"
 #include "payload/archive.h"
 #include "payload/extract.h"

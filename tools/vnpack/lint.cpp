@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
-#include "app/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 #include "config/sections.h"
 #include "config/settings.h"
 #include "texts.h"

@@ -1,7 +1,7 @@
 // vnpack: builds an updater from a folder, and lists, tests and unpacks one.
 #include <stdio.h>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "system.h"
 #include "vnpack.h"
 

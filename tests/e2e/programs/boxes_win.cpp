@@ -23,9 +23,9 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "app/mainwindow_win.h"
-#include "app/text.h"
-#include "app/wide_win.h"
+#include "base/window_win.h"
+#include "base/text.h"
+#include "base/wide_win.h"
 #include "ui/msgbox.h"
 
 namespace {

@@ -24,9 +24,9 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "app/mainwindow.h"
-#include "app/text.h"
-#include "app/wide_win.h"
+#include "base/pump.h"
+#include "base/text.h"
+#include "base/wide_win.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
 #include "payload/progress.h"

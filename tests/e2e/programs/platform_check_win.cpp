@@ -12,13 +12,13 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "app/mainwindow_win.h"
-#include "app/platform.h"
-#include "app/text.h"
-#include "app/wide_win.h"
-#include "app/workfolder.h"
+#include "base/window_win.h"
+#include "base/platform.h"
+#include "base/text.h"
+#include "base/wide_win.h"
+#include "base/workfolder.h"
 #include "ui/msgbox.h"
-#include "ui/placement_win.h"
+#include "ui/launch_win.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <stdlib.h>
 
-#include "app/mainwindow.h"
+#include "base/pump.h"
 #include "payload/progress.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/mainwindow.h"
+#include "base/pump.h"
 
 // Stores the main window. Called once, when the start-up window initialises;
 // never cleared.
@@ -16,3 +16,7 @@ HWND GetMainWindow();
 // The main window's current title as code page 932 in a process-wide 260-byte
 // buffer (valid until the next call); empty when there is no main window.
 const char* GetMainWindowText();
+
+// Centres the window's outer rectangle on the primary screen (not the work
+// area); a window larger than the screen gets negative coordinates.
+void CenterOnScreen(HWND window);

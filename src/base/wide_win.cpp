@@ -1,9 +1,9 @@
 // Code page 932 <-> UTF-16 conversions with explicit buffers.
-#include "app/wide_win.h"
+#include "base/wide_win.h"
 
 #include <string.h>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
 // Console builds have no window and no message queue.
-#include "app/mainwindow.h"
+#include "base/pump.h"
 
 int PumpMessages() { return 0; }

@@ -1,11 +1,7 @@
-// Window placement and launches shared by every dialog of the updater.
+// The start-up window's launches: a document through the shell, a program.
 #pragma once
 
 #include <windows.h>
-
-// Centres the window's outer rectangle on the primary screen (not the work
-// area); a window larger than the screen gets negative coordinates.
-void CenterOnScreen(HWND window);
 
 // Opens a document with the shell's "open" verb, owned by the main window; a
 // relative name is taken from the current directory. Failures are silent.

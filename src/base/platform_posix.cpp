@@ -1,6 +1,6 @@
 // File-system and clock services on Linux: code page 932 names are used as
 // bytes, and a real backslash separator becomes a slash.
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -14,7 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // The work folder of one run and deletion of files by pattern.
-#include "app/workfolder.h"
+#include "base/workfolder.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "app/platform.h"
-#include "app/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 
 namespace {
 

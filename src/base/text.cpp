@@ -1,5 +1,5 @@
 // Code page 932 byte-string helpers (see text.h).
-#include "app/text.h"
+#include "base/text.h"
 
 #include <string.h>
 

@@ -1,26 +1,13 @@
-// Window placement, document opening and program launch.
-#include "ui/placement_win.h"
+// Document opening and program launch.
+#include "ui/launch_win.h"
 
 #include <shellapi.h>
 
 #include <stdio.h>
 
-#include "app/mainwindow_win.h"
-#include "app/text.h"
-#include "app/wide_win.h"
-
-void CenterOnScreen(HWND window) {
-    RECT rect;
-    if (!GetWindowRect(window, &rect)) return;
-    int width = rect.right - rect.left;
-    int height = rect.bottom - rect.top;
-    HDC dc = GetDC(window);
-    int screen_width = GetDeviceCaps(dc, HORZRES);
-    int screen_height = GetDeviceCaps(dc, VERTRES);
-    ReleaseDC(window, dc);
-    SetWindowPos(window, nullptr, (screen_width - width) / 2, (screen_height - height) / 2, 0, 0,
-                 SWP_NOZORDER | SWP_NOSIZE);
-}
+#include "base/window_win.h"
+#include "base/text.h"
+#include "base/wide_win.h"
 
 void ShellOpen(const char* file_name) {
     WidePath wide = ToWidePath(file_name);

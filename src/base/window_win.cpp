@@ -1,10 +1,10 @@
 // The main window record and the message pump of the one GUI thread.
-#include "app/mainwindow_win.h"
+#include "base/window_win.h"
 
 #include <stdlib.h>
 
-#include "app/text.h"
-#include "app/wide_win.h"
+#include "base/text.h"
+#include "base/wide_win.h"
 
 namespace {
 
@@ -43,4 +43,17 @@ int PumpMessages() {
         ++dispatched;
     }
     return dispatched;
+}
+
+void CenterOnScreen(HWND window) {
+    RECT rect;
+    if (!GetWindowRect(window, &rect)) return;
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
+    HDC dc = GetDC(window);
+    int screen_width = GetDeviceCaps(dc, HORZRES);
+    int screen_height = GetDeviceCaps(dc, VERTRES);
+    ReleaseDC(window, dc);
+    SetWindowPos(window, nullptr, (screen_width - width) / 2, (screen_height - height) / 2, 0, 0,
+                 SWP_NOZORDER | SWP_NOSIZE);
 }

@@ -1,7 +1,7 @@
 // File-system and clock services on Windows. Every path arrives as code page
 // 932 bytes and is converted to UTF-16 at the call; only W functions are used,
 // so the updater behaves the same whatever language the system is set to.
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -10,8 +10,8 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "app/text.h"
-#include "app/wide_win.h"
+#include "base/text.h"
+#include "base/wide_win.h"
 
 namespace {
 
