@@ -156,8 +156,8 @@ double ExtractInChild(const fs::path& path, const fs::path& destination, long* p
         FILE* stream = fopen(path.c_str(), "rb");
         PayloadArchive archive;
         ArchiveFault fault;
-        if (LocateArchive(stream, &archive) != 0 ||
-            ExtractArchive(&archive, destination.c_str(), kCopyPass, &fault) != 0) {
+        ExtractTarget target = {destination.c_str(), kCopyPass, nullptr, nullptr};
+        if (LocateArchive(stream, &archive) != 0 || ExtractArchive(&archive, &target, &fault) != 0) {
             fprintf(stderr, "extraction failed: %s\n", fault.reason);
             _exit(1);
         }

@@ -1,5 +1,7 @@
 // Entry of vnupdate.exe: the fixed start-up order, then the start-up window
 // until the user leaves it. The command line and the show state are ignored.
+// Every early end goes through EndRun, which knows each one's message, its
+// work-folder rule and its exit code.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -13,7 +15,7 @@
 #include "config/settings.h"
 #include "filelayer/filelayer.h"
 #include "payload/extract.h"
-#include "texts.h"
+#include "ui/exitpath_win.h"
 #include "ui/msgbox.h"
 #include "ui/startup_win.h"
 
@@ -30,43 +32,21 @@ void ReleaseCom() {
     CoUninitialize();
 }
 
-// Reports a start-up failure after which nothing can go on, and ends the run.
-[[noreturn]] void FailStartup(const char* text) {
-    ErrorBox("%s", text);
-    RemoveWorkFolder();
-    exit(-1);
-}
-
-// Ends the run quietly, or after telling the user that an updater with the
-// same title is already running, when this is not the only instance.
 void EnsureSingleInstance() {
     char name[kBoxTextCapacity];
     SingleInstanceName(name, sizeof name);
     wchar_t wide_name[kBoxTextCapacity];
     Cp932ToWideForDisplay(name, wide_name, kBoxTextCapacity);
     g_single_instance = CreateMutexW(nullptr, TRUE, wide_name);
-    if (!g_single_instance) {
-        RemoveWorkFolder();
-        exit(0);
-    }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return;
-
-    // A plain box without owner and without clipboard copy: nothing failed.
-    char text[kBoxTextCapacity];
-    FormatText(text, sizeof text, kTextAlreadyRunning, WindowTitle());
-    wchar_t wide_text[kBoxTextCapacity];
-    Cp932ToWideForDisplay(text, wide_text, kBoxTextCapacity);
-    wchar_t wide_caption[kPathCapacity];
-    Cp932ToWideForDisplay(SettingTitleBar(), wide_caption, kPathCapacity);
-    MessageBoxW(nullptr, wide_text, wide_caption, MB_OK | MB_ICONERROR);
-    RemoveWorkFolder();
-    exit(0);
+    if (!g_single_instance) EndRun(kRunNoMutex);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) EndRun(kRunAlreadyRunning);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    CopyText(g_settings_name, sizeof g_settings_name, "install.env");
+    InstallShellHandlers();
+    CopyText(g_settings_name, sizeof g_settings_name, kSettingsFileName);
 
     // Exit handlers run in reverse order of registration: the setting store
     // and the file layer's lock (registered later, on first use) are released
@@ -85,16 +65,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             break;
         case kWorkFolderBadTemp:
             // Never mangle a path the system gave: say what is wrong instead.
-            FailStartup(kTextTempFolderUnusable);
+            EndRun(kRunTempFolderUnusable);
         case kWorkFolderFailed:
-            FailStartup(kTextPayloadDamaged);
+            EndRun(kRunPayloadDamaged);
     }
 
-    ExtractPayload(WorkFolderPath(), kSetupPass);
-
-    CheckSetupFiles(g_settings_name);
+    if (ExtractPayload(WorkFolderPath(), kSetupPass) != 0) EndRun(kRunPayloadDamaged);
+    if (!Ffexist(g_settings_name)) EndRun(kRunSetupFilesMissing);
     LoadSettings(g_settings_name);
-    LoadSectionLists(g_settings_name);
+    SectionId open_section;
+    switch (LoadSectionLists(g_settings_name, &open_section)) {
+        case kSectionsLoaded:
+            break;
+        case kSectionsOpenFailed:
+            EndRun(kRunSectionOpenFailed, g_settings_name);
+        case kSectionsNotTerminated:
+            EndRun(kRunSectionNotTerminated, SectionName(open_section));
+    }
     // The settings come first: the mutex is named after the configured title.
     EnsureSingleInstance();
 
@@ -103,7 +90,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (result == 0) break;
         // -1: the window could not be created at all; showing it again would
         // only fail again, for ever.
-        if (result == -1) FailStartup(kTextStartupWindowFailed);
+        if (result == -1) EndRun(kRunStartupWindowFailed);
     }
     return 0;
 }

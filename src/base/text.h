@@ -3,11 +3,14 @@
 // it is also the second byte of characters such as 表 (0x95 0x5C) and ソ (0x83 0x5C).
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
-// Size of every path buffer of the program, terminator included.
-enum { kPathCapacity = 260 };
+enum {
+    kPathCapacity = 260,  // every path buffer of the program, terminator included
+    kLineCapacity = 512,  // every configuration line buffer (fgets reads 511 bytes)
+};
 
 // True for the code page 932 lead bytes 0x81..0x9F and 0xE0..0xFC.
 bool IsLeadByte(unsigned char byte);
@@ -54,3 +57,12 @@ bool WildcardMatch(const char* pattern, const char* name);
 // byte in 0x40..0x7E or 0x80..0xFC. The unassigned 0x80, 0xA0 and 0xFD..0xFF
 // are refused, although Windows maps them to private-use characters.
 bool IsValidCp932(const char* text, size_t length);
+
+// Formats like vsnprintf into buffer (capacity bytes), but a text that does
+// not fit is cut at a code page 932 character boundary, never inside one.
+void FormatBoxText(char* buffer, size_t capacity, const char* format, va_list args);
+void FormatText(char* buffer, size_t capacity, const char* format, ...);
+
+// Copies text with each bare line break (LF) written as CR LF, the form that
+// Windows programs expect of pasted text. Cut at a character boundary.
+void ExpandLineBreaks(const char* text, char* buffer, size_t capacity);

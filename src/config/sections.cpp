@@ -4,14 +4,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/alloc.h"
 #include "base/platform.h"
 #include "base/text.h"
-#include "texts.h"
-#include "ui/msgbox.h"
 
 namespace {
-
-enum { kLineCapacity = 512 };
 
 // In the order the headers are tested; the table order is the SectionId order.
 const char* const kSectionNames[kSectionCount] = {
@@ -125,20 +122,15 @@ int ReadSectionLists(FILE* file, SectionParseResult* result) {
     return ParseSections(file, BuildList, nullptr, result);
 }
 
-void LoadSectionLists(const char* name) {
+SectionLoadResult LoadSectionLists(const char* name, SectionId* open_section) {
+    *open_section = kSectionOutside;
     FILE* file = OsOpenFile(name, "rt");
-    if (!file) {
-        // There is no second attempt: Retry ends the process as well.
-        ErrorRetryBox(kTextSectionOpenFailed, name);
-        exit(-1);
-    }
+    if (!file) return kSectionsOpenFailed;
     SectionParseResult result;
     int status = ReadSectionLists(file, &result);
     fclose(file);
-    if (status != 0) {
-        ErrorRetryBox(kTextSectionNotTerminated, SectionName(result.open_section));
-        exit(-1);
-    }
+    *open_section = result.open_section;
+    return status == 0 ? kSectionsLoaded : kSectionsNotTerminated;
 }
 
 const SectionLine* GetSectionList(SectionId id) {

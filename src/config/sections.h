@@ -62,10 +62,16 @@ int ParseSections(FILE* file, SectionLineHandler handler, void* context,
 // result as ParseSections.
 int ReadSectionLists(FILE* file, SectionParseResult* result);
 
-// Opens name relative to the current folder and builds the lists. Returns
-// only when the file was read with no section left open; otherwise it tells
-// the user and ends the process with -1, whichever button is pressed.
-void LoadSectionLists(const char* name);
+enum SectionLoadResult {
+    kSectionsLoaded = 0,
+    kSectionsOpenFailed = -1,     // the file cannot be opened
+    kSectionsNotTerminated = -2,  // a section is still open at the end
+};
+
+// Opens name relative to the current folder and builds the lists. Either
+// failure ends the updater's run (the entry says which); *open_section names
+// the section left open, or is kSectionOutside.
+SectionLoadResult LoadSectionLists(const char* name, SectionId* open_section);
 
 // The first line of a list, or null when the section is empty or absent.
 const SectionLine* GetSectionList(SectionId id);

@@ -5,20 +5,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/alloc.h"
 #include "base/text.h"
-#include "base/workfolder.h"
 #include "filelayer/filelayer.h"
 #include "texts.h"
-#include "ui/msgbox.h"
 
 namespace {
-
-// The line buffer of the reader: fgets delivers at most 511 bytes.
-enum { kLineCapacity = 512 };
-// Separator bytes allowed between a key and its value.
-enum { kMaxGap = 99 };
-// Buffer of every keyed text accessor.
-enum { kValueCapacity = 128 };
 
 struct SettingEntry {
     char* key;
@@ -100,7 +92,7 @@ void ClassifyLine(const char* buffer, SettingLine* line, char* tokens, char* val
     size_t next = key_end;
     while (next < kLineCapacity - 1 && tokens[next] == '\0') ++next;
     line->gap = next < kLineCapacity - 1 ? (int)(next - key_end) : -1;
-    if (line->gap < 0 || line->gap > kMaxGap) {
+    if (line->gap < 0 || line->gap > kSettingMaxGap) {
         line->kind = kSettingNoValue;
         return;
     }
@@ -114,49 +106,17 @@ void ClassifyLine(const char* buffer, SettingLine* line, char* tokens, char* val
     line->rest = rest;
 }
 
-// Values looked up on first use and kept for the run.
-struct KeptText {
-    bool read;
-    char text[kValueCapacity];
-};
-struct KeptNumber {
+// What the accessors hand out: one buffer per setting, and whether a setting
+// looked up once has been.
+struct SettingValue {
     bool read;
     int number;
+    char text[kSettingValueCapacity];
 };
-KeptText g_reg_global, g_reg_local, g_ini_file, g_ini_section;
-KeptNumber g_inst_make_fol, g_chk_reg_ver, g_chk_reg_ver_high;
+SettingValue g_values[kSettingKeyCount];
 
-const char* Kept(KeptText* kept, const char* key, const char* fallback) {
-    if (!kept->read) {
-        GetSetting(key, kept->text, sizeof kept->text, fallback);
-        kept->read = true;
-    }
-    return kept->text;
-}
-
-int Kept(KeptNumber* kept, const char* key) {
-    if (!kept->read) {
-        kept->number = GetSettingInt(key, 0);
-        kept->read = true;
-    }
-    return kept->number;
-}
-
-// Values looked up on every call, each in a buffer of its own so that two
-// different accessors never overwrite each other's result.
-char g_title_bar[kValueCapacity];
-char g_inst_to[kValueCapacity];
-char g_inst_fol[kValueCapacity];
-char g_exe_name[kValueCapacity];
-char g_key_file[kValueCapacity];
-char g_chk_reg[kValueCapacity];
 // " アップデータ" adds 13 bytes to a title of at most 127.
-char g_window_title[160];
-
-const char* Optional(const char* key, char* buffer) {
-    GetSetting(key, buffer, kValueCapacity, "");
-    return buffer[0] != '\0' ? buffer : nullptr;
-}
+char g_window_title[kSettingValueCapacity + 32];
 
 }  // namespace
 
@@ -219,6 +179,11 @@ int LoadSettings(const char* name) {
     return 0;
 }
 
+#define VN_SETTING_ROW(id, key, kind, fallback, lookup, capacity) \
+    {key, kind, fallback, lookup, capacity},
+const SettingSpec kSettingSpecs[kSettingKeyCount] = {VN_SETTINGS(VN_SETTING_ROW)};
+#undef VN_SETTING_ROW
+
 void ReleaseSettings() {
     SettingEntry* entry = g_first;
     while (entry) {
@@ -230,8 +195,7 @@ void ReleaseSettings() {
     }
     g_first = nullptr;
     g_last = nullptr;
-    g_reg_global.read = g_reg_local.read = g_ini_file.read = g_ini_section.read = false;
-    g_inst_make_fol.read = g_chk_reg_ver.read = g_chk_reg_ver_high.read = false;
+    for (SettingValue& value : g_values) value.read = false;
 }
 
 char* GetSetting(const char* key, char* buffer, size_t size, const char* fallback) {
@@ -251,56 +215,42 @@ int GetSettingInt(const char* key, int fallback) {
     return (int)number;
 }
 
-const char* SettingRegGlobal() {
-    return Kept(&g_reg_global, "REG_GLOBAL", "-");
-}
-const char* SettingRegLocal() {
-    return Kept(&g_reg_local, "REG_LOCAL", "-");
-}
-const char* SettingIniFile() {
-    return Kept(&g_ini_file, "INI_FILE", "-");
-}
-const char* SettingIniSection() {
-    return Kept(&g_ini_section, "INI_SECTION", "-");
-}
-int SettingInstMakeFol() {
-    return Kept(&g_inst_make_fol, "INSTMAKEFOL");
-}
-int SettingChkRegVer() {
-    return Kept(&g_chk_reg_ver, "CHKREGVER");
-}
-int SettingChkRegVerHigh() {
-    return Kept(&g_chk_reg_ver_high, "CHKREGVERHIGH");
+const SettingSpec* FindSettingSpec(const char* key) {
+    for (const SettingSpec& spec : kSettingSpecs) {
+        if (strcmp(spec.key, key) == 0) return &spec;
+    }
+    return nullptr;
 }
 
-const char* SettingTitleBar() {
-    return GetSetting("TITLEBAR", g_title_bar, sizeof g_title_bar, kTextDefaultTitle);
-}
-const char* SettingInstTo() {
-    return GetSetting("INSTTO", g_inst_to, sizeof g_inst_to, "VELNOR_APP");
-}
-const char* SettingExeName() {
-    return GetSetting("EXENAME", g_exe_name, sizeof g_exe_name, "velnor.exe");
-}
-const char* SettingInstFol() {
-    return Optional("INSTFOL", g_inst_fol);
-}
-const char* SettingKeyFile() {
-    return Optional("KEYFILE", g_key_file);
-}
-const char* SettingChkReg() {
-    return Optional("CHKREG", g_chk_reg);
+char* SettingTextInto(SettingKey key, char* buffer, size_t size) {
+    const SettingSpec& spec = kSettingSpecs[key];
+    return GetSetting(spec.key, buffer, size, spec.fallback ? spec.fallback : "");
 }
 
-char* SettingInstReadme(char* buffer, size_t size) {
-    return GetSetting("INSTREADME", buffer, size, "-");
+const char* SettingText(SettingKey key) {
+    const SettingSpec& spec = kSettingSpecs[key];
+    SettingValue& value = g_values[key];
+    if (spec.lookup == kLookupEachUse || !value.read) {
+        SettingTextInto(key, value.text, sizeof value.text);
+        value.read = true;
+    }
+    // A stored value is never empty, so an empty text means the key is missing.
+    if (spec.kind == kSettingOptional && value.text[0] == '\0') return nullptr;
+    return value.text;
 }
-char* SettingInstReadmeFl(char* buffer, size_t size) {
-    return GetSetting("INSTREADMEFL", buffer, size, "readme.txt");
+
+int SettingNumber(SettingKey key) {
+    const SettingSpec& spec = kSettingSpecs[key];
+    SettingValue& value = g_values[key];
+    if (spec.lookup == kLookupEachUse || !value.read) {
+        value.number = GetSettingInt(spec.key, spec.fallback ? atoi(spec.fallback) : 0);
+        value.read = true;
+    }
+    return value.number;
 }
 
 const char* WindowTitle() {
-    snprintf(g_window_title, sizeof g_window_title, kTextUpdaterSuffix, SettingTitleBar());
+    snprintf(g_window_title, sizeof g_window_title, kTextUpdaterSuffix, SettingText(kSettingTitleBar));
     return g_window_title;
 }
 
@@ -319,11 +269,4 @@ char* SingleInstanceName(char* out, size_t size) {
         if (!appended) break;
     }
     return out;
-}
-
-int CheckSetupFiles(const char* name) {
-    if (Ffexist(name)) return 0;
-    ErrorBox(kTextSetupFilesMissing);
-    RemoveWorkFolder();
-    exit(-1);
 }

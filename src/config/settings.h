@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "texts.h"
+
 // The settings file as the setup pass unpacks it into the work folder.
 inline constexpr char kSettingsFileName[] = "install.env";
 
@@ -50,7 +52,12 @@ struct SettingParseOptions {
     int line_limit;  // 0 or less: no limit
     bool stop_at_marker;
 };
-inline constexpr SettingParseOptions kUpdaterSettingRules = {400, true};
+enum {
+    kSettingLineLimit = 400,      // lines the updater reads at most
+    kSettingMaxGap = 99,          // separator bytes allowed between key and value
+    kSettingValueCapacity = 128,  // buffer of every keyed text, terminator included
+};
+inline constexpr SettingParseOptions kUpdaterSettingRules = {kSettingLineLimit, true};
 
 // Reads settings lines from file and hands each to handler. Never fails.
 void ParseSettings(FILE* file, const SettingParseOptions& options, SettingLineHandler handler,
@@ -61,8 +68,8 @@ void ParseSettings(FILE* file, const SettingParseOptions& options, SettingLineHa
 void ReadSettings(FILE* file);
 
 // Opens name through Ffopen in text mode and reads it into the store. The
-// first call registers the store's release at exit. Returns 0 (Ffopen never
-// lets a failure through).
+// first call registers the store's release at exit. 0, or -1 when Ffopen
+// gave no stream (in the updater it never does).
 int LoadSettings(const char* name);
 
 // Frees the store and forgets the values that the accessors keep for the run.
@@ -75,25 +82,67 @@ char* GetSetting(const char* key, char* buffer, size_t size, const char* fallbac
 // atoi of the first value of key, or fallback when the key is missing.
 int GetSettingInt(const char* key, int fallback);
 
-// One accessor per key. Texts stay valid for the run; an accessor that looks
-// its key up again on every call rewrites its own buffer. Null means absent.
-const char* SettingRegGlobal();   // "-" when missing; a leading "-" means unused
-const char* SettingRegLocal();    // "-"
-const char* SettingIniFile();     // "-"
-const char* SettingIniSection();  // "-"
-const char* SettingTitleBar();    // the default product title
-const char* SettingInstTo();      // "VELNOR_APP"
-const char* SettingInstFol();     // absent when missing
-const char* SettingExeName();     // "velnor.exe"
-int SettingInstMakeFol();         // 0
-const char* SettingKeyFile();     // absent when missing
-const char* SettingChkReg();      // absent when missing
-int SettingChkRegVer();           // 0
-int SettingChkRegVerHigh();       // 0
-// The readme texts are read into the caller's buffer (128 bytes for the
-// start-up window, 512 for the end dialog).
-char* SettingInstReadme(char* buffer, size_t size);    // "-": no readme
-char* SettingInstReadmeFl(char* buffer, size_t size);  // "readme.txt"
+// The keyed settings the program knows, one row each: name, key, kind,
+// default, when it is looked up, and the capacity of its buffer. The store's
+// accessors and the maker's check both read this table.
+enum SettingKind {
+    kSettingText,      // text; the default when missing
+    kSettingOptional,  // text; absent (null) when missing
+    kSettingNumber,    // atoi rules; the default when missing
+    kSettingIgnored,   // carried by makers' files, never read
+};
+enum SettingLookup {
+    kLookupEachUse,  // looked up again on every call, into the same buffer
+    kLookupOnce,     // looked up on first use and kept for the run
+};
+// clang-format off
+#define VN_SETTINGS(X) \
+    X(kSettingRegGlobal,     "REG_GLOBAL",    kSettingText,     "-",               kLookupOnce,    kSettingValueCapacity)  \
+    X(kSettingRegLocal,      "REG_LOCAL",     kSettingText,     "-",               kLookupOnce,    kSettingValueCapacity)  \
+    X(kSettingIniFile,       "INI_FILE",      kSettingText,     "-",               kLookupOnce,    kSettingValueCapacity)  \
+    X(kSettingIniSection,    "INI_SECTION",   kSettingText,     "-",               kLookupOnce,    kSettingValueCapacity)  \
+    X(kSettingTitleBar,      "TITLEBAR",      kSettingText,     kTextDefaultTitle, kLookupEachUse, kSettingValueCapacity)  \
+    X(kSettingInstTo,        "INSTTO",        kSettingText,     "VELNOR_APP",      kLookupEachUse, kSettingValueCapacity)  \
+    X(kSettingInstFol,       "INSTFOL",       kSettingOptional, nullptr,           kLookupEachUse, kSettingValueCapacity)  \
+    X(kSettingExeName,       "EXENAME",       kSettingText,     "velnor.exe",      kLookupEachUse, kSettingValueCapacity)  \
+    X(kSettingInstMakeFol,   "INSTMAKEFOL",   kSettingNumber,   "0",               kLookupOnce,    0)                      \
+    X(kSettingKeyFile,       "KEYFILE",       kSettingOptional, nullptr,           kLookupEachUse, kSettingValueCapacity)  \
+    X(kSettingChkReg,        "CHKREG",        kSettingOptional, nullptr,           kLookupEachUse, kSettingValueCapacity)  \
+    X(kSettingChkRegVer,     "CHKREGVER",     kSettingNumber,   "0",               kLookupOnce,    0)                      \
+    X(kSettingChkRegVerHigh, "CHKREGVERHIGH", kSettingNumber,   "0",               kLookupOnce,    0)                      \
+    X(kSettingInstReadme,    "INSTREADME",    kSettingText,     "-",               kLookupEachUse, kSettingValueCapacity)  \
+    X(kSettingInstReadmeFl,  "INSTREADMEFL",  kSettingText,     "readme.txt",      kLookupEachUse, kSettingValueCapacity)  \
+    X(kSettingInstGroup,     "INST_GROUP",    kSettingIgnored,  nullptr,           kLookupEachUse, 0)
+// clang-format on
+
+#define VN_SETTING_ID(id, key, kind, fallback, lookup, capacity) id,
+enum SettingKey { VN_SETTINGS(VN_SETTING_ID) kSettingKeyCount };
+#undef VN_SETTING_ID
+
+struct SettingSpec {
+    const char* key;
+    SettingKind kind;
+    const char* fallback;  // null: absent when missing
+    SettingLookup lookup;
+    size_t capacity;  // of the accessor's buffer (0 for numbers)
+};
+extern const SettingSpec kSettingSpecs[kSettingKeyCount];
+
+// The row of key, or null for a key the program never reads.
+const SettingSpec* FindSettingSpec(const char* key);
+
+// The accessor of every text setting: its value in the setting's own buffer
+// (valid for the run; a setting looked up on each use rewrites it), the
+// default when missing, null for an absent optional setting. A leading "-"
+// means "not used" for REG_GLOBAL and INSTREADME; that is for the caller.
+const char* SettingText(SettingKey key);
+
+// The same, into the caller's buffer (the readme texts are read into 128 or
+// 512 bytes). An absent optional setting gives the empty text.
+char* SettingTextInto(SettingKey key, char* buffer, size_t size);
+
+// The accessor of every number setting.
+int SettingNumber(SettingKey key);
 
 // TITLEBAR followed by " アップデータ", freshly formatted on every call.
 const char* WindowTitle();
@@ -103,8 +152,3 @@ const char* WindowTitle();
 // full-width backslash, since the system reads a backslash in a mutex name as
 // a namespace separator and refuses unknown namespaces. Returns out.
 char* SingleInstanceName(char* out, size_t size);
-
-// Start-up check of the setup files: when name cannot be found, tells the
-// user that files needed for start-up are missing, removes the work folder
-// and ends the process with -1. Returns 0 otherwise.
-int CheckSetupFiles(const char* name);

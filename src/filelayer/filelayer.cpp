@@ -7,8 +7,6 @@
 
 #include "base/platform.h"
 #include "base/text.h"
-#include "texts.h"
-#include "ui/msgbox.h"
 
 namespace {
 
@@ -17,6 +15,7 @@ int g_lock_created = 0;
 char g_base_folder[kPathCapacity] = "";
 int g_direct_open = 0;
 FfSearchEntry* g_search_list = nullptr;
+FfRetryHandler g_retry = nullptr;
 
 void DeleteLock() {
     OsDeleteLock(g_lock);
@@ -231,9 +230,10 @@ FILE* Ffopen(const char* name, const char* mode) {
     lookup.name = name;
     lookup.mode = mode;
     lookup.resolve = false;
-    // Retry repeats the whole lookup, so a file supplied meanwhile is found;
-    // Cancel ends the process inside the box.
-    while (!Attempt(&lookup)) ErrorRetryBox(kTextFfopenFailed, name);
+    // Retry repeats the whole lookup, so a file supplied meanwhile is found.
+    while (!Attempt(&lookup)) {
+        if (!g_retry || !g_retry(name)) return nullptr;
+    }
     return lookup.stream;
 }
 
@@ -251,6 +251,10 @@ char* Ffresolve(const char* name, char* out) {
 int Ffexist(const char* name) {
     char path[kPathCapacity];
     return Ffresolve(name, path)[0] != '\0' ? 1 : 0;
+}
+
+void FfSetRetryHandler(FfRetryHandler handler) {
+    g_retry = handler;
 }
 
 void Ffsetdirect(int on) {

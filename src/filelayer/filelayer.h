@@ -42,10 +42,16 @@ struct FfSearchEntry {
     FfSearchEntry* next;           // set by FfAddSearchEntry
 };
 
-// Opens name with a standard I/O mode. Never returns null: while the lookup
-// fails the user is asked Retry/Cancel, and Cancel ends the process. For an
-// archive hit the stream is the archive, positioned at the member's data.
+// Opens name with a standard I/O mode. While the lookup fails the retry
+// handler is asked whether to look again; null when there is none or it
+// declines. In the updater the handler is the Retry/Cancel box, where Cancel
+// ends the process, so Ffopen never returns null there. For an archive hit
+// the stream is the archive, positioned at the member's data.
 FILE* Ffopen(const char* name, const char* mode);
+
+// Asked with the name each time a lookup of Ffopen fails: true looks again.
+typedef bool (*FfRetryHandler)(const char* name);
+void FfSetRetryHandler(FfRetryHandler handler);
 
 // 1 when Ffresolve finds a path for name, 0 otherwise. Shows nothing and
 // leaves no stream open.

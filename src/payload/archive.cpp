@@ -1,4 +1,4 @@
-// Locating the payload archive and walking its headers.
+// Locating the payload archive, stepping over its headers, and writing them.
 #include "payload/archive.h"
 
 #include <string.h>
@@ -8,8 +8,6 @@
 
 namespace {
 
-int32_t g_archive_size = 0;
-
 uint16_t ReadU16(const unsigned char* bytes) {
     return (uint16_t)(bytes[0] | bytes[1] << 8);
 }
@@ -17,6 +15,16 @@ uint16_t ReadU16(const unsigned char* bytes) {
 uint32_t ReadU32(const unsigned char* bytes) {
     return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |
            (uint32_t)bytes[3] << 24;
+}
+
+unsigned char* PutU16(unsigned char* out, uint32_t value) {
+    out[0] = (unsigned char)value;
+    out[1] = (unsigned char)(value >> 8);
+    return out + 2;
+}
+
+unsigned char* PutU32(unsigned char* out, uint32_t value) {
+    return PutU16(PutU16(out, value & 0xFFFF), value >> 16);
 }
 
 bool ReadExactly(FILE* stream, void* buffer, size_t length) {
@@ -72,35 +80,64 @@ FILE* OpenPayloadArchive(PayloadArchive* archive) {
         fclose(stream);
         return nullptr;
     }
-    g_archive_size = archive->size;
     return stream;
 }
 
-FILE* OpenPayloadArchive() {
-    PayloadArchive archive;
-    return OpenPayloadArchive(&archive);
+void ArchiveBegin(const PayloadArchive* archive, ArchiveCursor* cursor) {
+    cursor->archive = archive;
+    cursor->position = archive->offset;
 }
 
-int32_t ArchiveSize() {
-    return g_archive_size;
-}
-
-int ReadEntryHeader(FILE* stream, int32_t offset, PayloadEntryHeader* entry) {
+int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFault* fault) {
+    FILE* stream = cursor->archive->stream;
+    const int32_t end = cursor->archive->file_length - kTrailerLength;
+    const int32_t position = cursor->position;
     memset(entry, 0, sizeof *entry);
-    entry->offset = offset;
+    entry->offset = position;
+    if (ftell(stream) != position && fseek(stream, position, SEEK_SET) != 0)
+        return ReportArchiveFault(fault, "cannot seek", position, "");
     unsigned char field[kEntrySizesLength];
-    if (!ReadExactly(stream, field, 2)) return -1;
+    // A header that runs into the trailer is caught after each read.
+    if (end - position < 2 || !ReadExactly(stream, field, 2))
+        return ReportArchiveFault(fault, "end marker missing", position, "");
     entry->name_length = ReadU16(field);
-    if (entry->name_length == 0) return 0;
-    if (entry->name_length > kNameFieldCapacity) return -2;
-    if (!ReadExactly(stream, entry->name, entry->name_length)) return -1;
+    if (entry->name_length == 0) {
+        if (end - position != 4 || !ReadExactly(stream, field, 2) || field[0] || field[1])
+            return ReportArchiveFault(
+                fault, "end marker not followed by two zero bytes and the trailer", position, "");
+        return 0;
+    }
+    if (entry->name_length > kNameFieldCapacity)
+        return ReportArchiveFault(fault, "bad name field", position, "");
+    if (!ReadExactly(stream, entry->name, entry->name_length))
+        return ReportArchiveFault(fault, "header cut short", position, "");
     // The reader adds no terminator: a field without one is damaged.
-    if (!memchr(entry->name, '\0', entry->name_length)) return -2;
-    if (!ReadExactly(stream, field, kEntrySizesLength)) return -1;
+    if (!memchr(entry->name, '\0', entry->name_length))
+        return ReportArchiveFault(fault, "bad name field", position, "");
+    if (!ReadExactly(stream, field, kEntrySizesLength))
+        return ReportArchiveFault(fault, "header cut short", position, "");
     entry->uncompressed_size = ReadU32(field);
     entry->compressed_size = ReadU32(field + 4);
     entry->is_folder = entry->uncompressed_size == kFolderMark;
-    return 0;
+    int32_t next = position + 2 + entry->name_length + kEntrySizesLength;
+    if (next > end)
+        return ReportArchiveFault(fault, "header runs into the trailer", position, entry->name);
+    if (!entry->is_folder) {
+        if (entry->uncompressed_size > kLargestSize || entry->compressed_size > kLargestSize)
+            return ReportArchiveFault(fault, "size of 2 GiB or more", position, entry->name);
+        unsigned char time[kEntryTimeLength];
+        if (end - next < kEntryTimeLength || !ReadExactly(stream, time, sizeof time))
+            return ReportArchiveFault(fault, "file time cut short", position, entry->name);
+        entry->filetime = ReadU32(time) | (uint64_t)ReadU32(time + 4) << 32;
+        next += kEntryTimeLength;
+        entry->data_offset = next;
+        if ((uint32_t)(end - next) < entry->compressed_size)
+            return ReportArchiveFault(fault, "data runs past the end of the archive", position,
+                                      entry->name);
+        next += (int32_t)entry->compressed_size;
+    }
+    cursor->position = next;
+    return 1;
 }
 
 bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length,
@@ -153,61 +190,35 @@ bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length
     return why == nullptr;
 }
 
-int CheckArchive(const PayloadArchive* archive, size_t destination_length, ArchiveFault* fault,
-                 EntryVisitor visitor, void* context) {
-    FILE* stream = archive->stream;
-    const int32_t end = archive->file_length - kTrailerLength;
-    int32_t position = archive->offset;
-    if (fseek(stream, position, SEEK_SET) != 0)
-        return ReportArchiveFault(fault, "cannot seek", position, "");
+int CheckArchive(const PayloadArchive* archive, size_t destination_length, ArchiveFault* fault) {
+    ArchiveCursor cursor;
+    ArchiveBegin(archive, &cursor);
     PayloadEntryHeader entry;
-    for (;;) {
-        // A header that runs into the trailer is caught after the read.
-        if (end - position < 2)
-            return ReportArchiveFault(fault, "end marker missing", position, "");
-        int read = ReadEntryHeader(stream, position, &entry);
-        if (read != 0)
-            return ReportArchiveFault(fault, read == -2 ? "bad name field" : "header cut short",
-                                      position, "");
-        if (entry.name_length == 0) {
-            unsigned char padding[2];
-            if (end - position != 4 || !ReadExactly(stream, padding, 2) || padding[0] || padding[1])
-                return ReportArchiveFault(
-                    fault, "end marker not followed by two zero bytes and the trailer", position,
-                    "");
-            break;
-        }
-        int32_t after_sizes = position + 2 + entry.name_length + kEntrySizesLength;
-        if (after_sizes > end)
-            return ReportArchiveFault(fault, "header runs into the trailer", position, entry.name);
+    int step;
+    while ((step = ArchiveNextEntry(&cursor, &entry, fault)) == 1) {
         const char* reason = nullptr;
         if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
-            return ReportArchiveFault(fault, reason, position, entry.name);
-        position = after_sizes;
-        if (!entry.is_folder) {
-            if (entry.uncompressed_size > kLargestSize || entry.compressed_size > kLargestSize)
-                return ReportArchiveFault(fault, "size of 2 GiB or more", entry.offset, entry.name);
-            unsigned char time[kEntryTimeLength];
-            if (end - position < kEntryTimeLength || !ReadExactly(stream, time, sizeof time))
-                return ReportArchiveFault(fault, "file time cut short", entry.offset, entry.name);
-            entry.filetime = ReadU32(time) | (uint64_t)ReadU32(time + 4) << 32;
-            position += kEntryTimeLength;
-            entry.data_offset = position;
-            if ((uint32_t)(end - position) < entry.compressed_size)
-                return ReportArchiveFault(fault, "data runs past the end of the archive",
-                                          entry.offset, entry.name);
-            position += (int32_t)entry.compressed_size;
-            if (fseek(stream, position, SEEK_SET) != 0)
-                return ReportArchiveFault(fault, "cannot seek", entry.offset, entry.name);
-        }
-        if (visitor) {
-            int result = visitor(context, &entry);
-            if (result != 0) return result;
-        }
-        if (visitor && !entry.is_folder && fseek(stream, position, SEEK_SET) != 0)
-            return ReportArchiveFault(fault, "cannot seek", entry.offset, entry.name);
+            return ReportArchiveFault(fault, reason, entry.offset, entry.name);
     }
-    if (fseek(stream, archive->offset, SEEK_SET) != 0)
+    if (step != 0) return -1;
+    if (fseek(archive->stream, archive->offset, SEEK_SET) != 0)
         return ReportArchiveFault(fault, "cannot seek", archive->offset, "");
     return 0;
+}
+
+size_t EncodeEntryHeader(const char* name, bool is_folder, uint32_t uncompressed_size,
+                         uint32_t compressed_size, uint64_t filetime, unsigned char* out) {
+    size_t field = strlen(name) + 1;
+    if (field > kNameFieldCapacity) return 0;
+    unsigned char* p = PutU16(out, (uint32_t)field);
+    memcpy(p, name, field);
+    p += field;
+    if (is_folder) return (size_t)(PutU32(PutU32(p, kFolderMark), 0) - out);
+    p = PutU32(PutU32(p, uncompressed_size), compressed_size);
+    p = PutU32(PutU32(p, (uint32_t)filetime), (uint32_t)(filetime >> 32));
+    return (size_t)(p - out);
+}
+
+void EncodeArchiveEnd(uint32_t archive_offset, unsigned char* out) {
+    PutU32(PutU32(out, 0), archive_offset);
 }

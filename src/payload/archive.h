@@ -1,6 +1,7 @@
 // The payload archive appended to the updater's executable: its byte layout,
-// the locator that reads the trailer, the entry header reader and the header
-// walk that checks a whole archive before anything is written.
+// the locator that reads the trailer, the cursor that steps from one entry
+// header to the next, the structure check built on it, and the writer of the
+// same layout that the maker's tool uses.
 //
 // File layout (all integers little-endian, offsets absolute):
 //
@@ -53,12 +54,12 @@ struct PayloadArchive {
 // One entry header as read from the archive.
 struct PayloadEntryHeader {
     int32_t offset;        // of the name length field
-    uint16_t name_length;  // 0 for the end marker
+    uint16_t name_length;  // terminator included
     char name[kNameFieldCapacity];
     uint32_t uncompressed_size;
     uint32_t compressed_size;
     bool is_folder;
-    uint64_t filetime;    // files only; read by CheckArchive, not by ReadEntryHeader
+    uint64_t filetime;    // files only
     int32_t data_offset;  // files only: offset of the zlib stream
 };
 
@@ -79,17 +80,24 @@ int ReportArchiveFault(ArchiveFault* fault, const char* reason, int32_t offset, 
 int LocateArchive(FILE* stream, PayloadArchive* archive);
 
 // Opens the running program's own file (OsOpenSelf), so that an updater saved
-// under any folder name opens, and positions it on the first entry. Sets
-// ArchiveSize. Null when the file cannot be opened or has no archive.
+// under any folder name opens, and locates its archive. Null when the file
+// cannot be opened or has no archive.
 FILE* OpenPayloadArchive(PayloadArchive* archive);
-FILE* OpenPayloadArchive();
-int32_t ArchiveSize();
 
-// Reads the header of the entry at the stream's position, up to and including
-// the size fields. 0 on success (an end marker has name_length 0), -1 when a
-// field is cut short, -2 when the name field is too long or unterminated.
-// The stream must stand at `offset`; only fields are validated, not the name.
-int ReadEntryHeader(FILE* stream, int32_t offset, PayloadEntryHeader* entry);
+// A walk over the entry headers, in archive order.
+struct ArchiveCursor {
+    const PayloadArchive* archive;
+    int32_t position;  // of the next header
+};
+void ArchiveBegin(const PayloadArchive* archive, ArchiveCursor* cursor);
+
+// Reads the header at the cursor and steps over the entry's data, with every
+// bounds check: a complete header inside the archive, a terminated name field,
+// sizes below 2^31, the data inside the archive. For a file the stream is
+// left at its data. 1 with *entry filled; 0 at the end marker, which must be
+// followed by its two zero bytes and then the trailer; -1 with *fault filled.
+// Names are not judged here (IsSafeEntryName).
+int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFault* fault);
 
 // True when the name cannot lead outside the destination folder and fits the
 // path buffers once joined to a destination of destination_length bytes:
@@ -100,14 +108,20 @@ int ReadEntryHeader(FILE* stream, int32_t offset, PayloadEntryHeader* entry);
 bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length,
                      const char** reason);
 
-// Called for every entry by CheckArchive, after its header has been checked.
-// A non-zero return stops the walk with that result.
-typedef int (*EntryVisitor)(void* context, const PayloadEntryHeader* entry);
+// The whole archive through the cursor, every name checked as well, before
+// anything is written. Leaves the stream on the first entry. 0, or -1 with
+// *fault filled.
+int CheckArchive(const PayloadArchive* archive, size_t destination_length, ArchiveFault* fault);
 
-// Walks every header of the archive, seeking over the data: every header
-// complete, every name safe for a destination of destination_length bytes,
-// every entry's data inside the archive, sizes below 2^31, and the end marker
-// followed by its two zero bytes and then the trailer. Leaves the stream on
-// the first entry. 0, or -1 with *fault filled.
-int CheckArchive(const PayloadArchive* archive, size_t destination_length, ArchiveFault* fault,
-                 EntryVisitor visitor = nullptr, void* context = nullptr);
+// The writer. An entry header in out (kEntryHeaderCapacity bytes): the name
+// without its terminator; a folder's sizes are written as the folder mark and
+// 0, and it has no time. Returns the header's length, or 0 when the name does
+// not fit its field.
+enum { kEntryHeaderCapacity = 2 + kNameFieldCapacity + kEntrySizesLength + kEntryTimeLength };
+size_t EncodeEntryHeader(const char* name, bool is_folder, uint32_t uncompressed_size,
+                         uint32_t compressed_size, uint64_t filetime, unsigned char* out);
+
+// The end marker, its two zero bytes and the trailer naming the offset of the
+// first entry: the last kArchiveEndLength bytes of every updater.
+enum { kArchiveEndLength = 4 + kTrailerLength };
+void EncodeArchiveEnd(uint32_t archive_offset, unsigned char* out);

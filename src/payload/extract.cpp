@@ -5,12 +5,10 @@
 #include <string.h>
 #include <zlib.h>
 
-#include "base/pump.h"
+#include "base/alloc.h"
 #include "base/platform.h"
+#include "base/pump.h"
 #include "base/text.h"
-#include "base/workfolder.h"
-#include "texts.h"
-#include "ui/msgbox.h"
 
 namespace {
 
@@ -21,22 +19,15 @@ const char* const kSetupPatterns[] = {"insttscr.rct", "install.env", ".txt"};
 // 259 bytes (CheckArchive enforces it); a builder may lengthen the names.
 enum { kOutputPathCapacity = 4 * kPathCapacity };
 
-EntryPathBuilder g_path_builder = nullptr;
-
-// The two blocks of a walk. Allocating them once per walk instead of once per
-// file saves two fresh 128 KiB mappings (and their page faults) per file,
-// which dominated payloads of many small files.
-unsigned char* g_walk_input = nullptr;
-unsigned char* g_walk_output = nullptr;
-
 // The zlib the first updaters were built with; inflateInit_ checks only the
 // major version, so any zlib 1.x accepts it.
 const char kZlibVersion[] = "1.2.3";
 
-// destination + '\' + name, or what the path builder makes of them.
-bool BuildOutputPath(const char* destination, const char* name, char* path) {
-    if (g_path_builder) return g_path_builder(destination, name, path, kOutputPathCapacity);
-    if (!CopyText(path, kOutputPathCapacity, destination)) return false;
+// destination + '\' + name, or what the target's path builder makes of them.
+bool BuildOutputPath(const ExtractTarget* target, const char* name, char* path) {
+    if (target->build_path)
+        return target->build_path(target->destination, name, path, kOutputPathCapacity);
+    if (!CopyText(path, kOutputPathCapacity, target->destination)) return false;
     if (*path) AppendSeparator(path, kOutputPathCapacity);
     return AppendText(path, kOutputPathCapacity, name);
 }
@@ -76,33 +67,16 @@ int WriteBlock(void* context, const unsigned char* data, size_t length, int32_t 
     return 0;
 }
 
-uint64_t ReadFiletime(const unsigned char* bytes) {
-    uint64_t value = 0;
-    for (int i = kEntryTimeLength - 1; i >= 0; --i) value = value << 8 | bytes[i];
-    return value;
-}
-
 // The destination length the header walk holds every name to. Names are
 // joined to the destination only where they are written: the setup pass
 // writes the top-level setup files alone (and checks each as it goes), so
 // there the rest of the payload meets the name rules but not the length of
 // the work folder's path, which says nothing about the game's folder.
-size_t CheckedDestinationLength(const char* destination, int pass) {
+size_t CheckedDestinationLength(const char* destination, ExtractPass pass) {
     return pass == kSetupPass ? 0 : strlen(destination);
 }
 
-void FailurePath() {
-    CloseCopyProgress();
-    ErrorBox(kTextPayloadDamaged);
-    RemoveWorkFolder();
-    exit(-1);
-}
-
 }  // namespace
-
-void SetEntryPathBuilder(EntryPathBuilder builder) {
-    g_path_builder = builder;
-}
 
 bool IsSetupFile(const char* name) {
     // Only top-level files: the setup pass creates no folders, and a file
@@ -182,89 +156,62 @@ static void TrackFileInFlight(FILE* file, const char* path) {
     g_in_flight_file = file;
 }
 
-int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_size,
-                 const char* path, CopyProgressHandle window, int32_t consumed) {
-    bool own_buffers = !g_walk_input;
-    unsigned char* input = own_buffers ? (unsigned char*)AllocOrAbort(kBlockSize) : g_walk_input;
-    unsigned char* output = own_buffers ? (unsigned char*)AllocOrAbort(kBlockSize) : g_walk_output;
-    int result = 1;
+// Extracts one file entry; the stream stands at its data. The file is
+// inflated into a temporary sibling of path, given the stored time and moved
+// over path only when its stream ended cleanly; on failure the sibling is
+// deleted and an existing file at path stays as it was. consumed is the count
+// of archive bytes up to the data (for bar 1019). 0 on success, 1 on failure.
+static int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path,
+                        const ExtractBuffers* buffers, CopyProgressHandle window,
+                        int32_t consumed) {
     char temporary[kOutputPathCapacity];
-    unsigned char time[kEntryTimeLength];
     FileSink sink = {nullptr, window, 0};
-    if (fread(time, 1, sizeof time, stream) == sizeof time && BuildTemporaryPath(path, temporary) &&
-        (sink.file = OsOpenFile(temporary, "wb")) != nullptr) {
-        TrackFileInFlight(sink.file, temporary);
-        consumed += kEntryTimeLength;
-        if (window) {
-            SetCopyProgressFileName(window, path);
-            SetCopyProgressFileRange(window, (int32_t)(uncompressed_size / kBlockSize));
-            SetCopyProgressFilePosition(window, 0);
-        }
-        int inflated =
-            InflateEntryData(stream, compressed_size, input, output, WriteBlock, &sink, &consumed);
-        // fclose flushes: a full disk may show only here.
-        TrackFileInFlight(nullptr, nullptr);
-        bool closed = fclose(sink.file) == 0;
-        if (inflated == 0 && closed) {
-            OsSetFileTime(temporary, ReadFiletime(time));
-            if (OsReplaceFile(temporary, path) == 0) result = 0;
-        }
-        if (result != 0) OsDeleteFile(temporary);
+    if (!BuildTemporaryPath(path, temporary) ||
+        (sink.file = OsOpenFile(temporary, "wb")) == nullptr)
+        return 1;
+    TrackFileInFlight(sink.file, temporary);
+    if (window) {
+        SetCopyProgressFileName(window, path);
+        SetCopyProgressFileRange(window, (int32_t)(entry->uncompressed_size / kBlockSize));
+        SetCopyProgressFilePosition(window, 0);
     }
-    if (own_buffers) {
-        free(input);
-        free(output);
+    int inflated = InflateEntryData(stream, entry->compressed_size, buffers->input,
+                                    buffers->output, WriteBlock, &sink, &consumed);
+    // fclose flushes: a full disk may show only here.
+    TrackFileInFlight(nullptr, nullptr);
+    bool closed = fclose(sink.file) == 0;
+    if (inflated == 0 && closed) {
+        OsSetFileTime(temporary, entry->filetime);
+        if (OsReplaceFile(temporary, path) == 0) return 0;
     }
-    return result;
+    OsDeleteFile(temporary);
+    return 1;
 }
 
-static int WalkEntries(const PayloadArchive* archive, const char* destination, int pass,
-                       CopyProgressHandle window, ArchiveFault* fault);
-
-int WalkArchive(const PayloadArchive* archive, const char* destination, int pass,
-                CopyProgressHandle window, ArchiveFault* fault) {
-    g_walk_input = (unsigned char*)AllocOrAbort(kBlockSize);
-    g_walk_output = (unsigned char*)AllocOrAbort(kBlockSize);
-    int result = WalkEntries(archive, destination, pass, window, fault);
-    free(g_walk_input);
-    free(g_walk_output);
-    g_walk_input = g_walk_output = nullptr;
-    return result;
-}
-
-static int WalkEntries(const PayloadArchive* archive, const char* destination, int pass,
-                       CopyProgressHandle window, ArchiveFault* fault) {
-    FILE* stream = archive->stream;
-    int32_t position = archive->offset;
-    if (fseek(stream, position, SEEK_SET) != 0)
-        return ReportArchiveFault(fault, "cannot seek", position, "");
-    size_t destination_length = strlen(destination);
+static int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
+                       const ExtractBuffers* buffers, ArchiveFault* fault) {
+    ArchiveCursor cursor;
+    ArchiveBegin(archive, &cursor);
+    size_t destination_length = strlen(target->destination);
     int32_t consumed = 0;
     PayloadEntryHeader entry;
     char path[kOutputPathCapacity];
-    for (;;) {
-        if (ReadEntryHeader(stream, position, &entry) != 0)
-            return ReportArchiveFault(fault, "header cut short", position, "");
-        if (entry.name_length == 0) return 0;
-        position += 2 + entry.name_length + kEntrySizesLength;
+    int step;
+    while ((step = ArchiveNextEntry(&cursor, &entry, fault)) == 1) {
         consumed += 2 + entry.name_length + kEntrySizesLength;
-        if (pass == kSetupPass) {
+        if (target->pass == kSetupPass) {
             if (entry.is_folder) {
                 // The first nested folder ends the pass: the setup files lie before it.
                 const char* first = FindChar(entry.name, '\\');
                 if (first && first[1] == '\0') continue;
                 return 0;
             }
-            if (!IsSetupFile(entry.name)) {
-                position += kEntryTimeLength + (int32_t)entry.compressed_size;
-                fseek(stream, position, SEEK_SET);
-                continue;
-            }
+            if (!IsSetupFile(entry.name)) continue;
         }
         const char* reason = nullptr;
         if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
             return ReportArchiveFault(fault, reason, entry.offset, entry.name);
-        if (!BuildOutputPath(destination, entry.name, path))
+        if (!BuildOutputPath(target, entry.name, path))
             return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
                                       entry.name);
         if (entry.is_folder) {
@@ -273,36 +220,47 @@ static int WalkEntries(const PayloadArchive* archive, const char* destination, i
             OsCreateFolder(path);
             continue;
         }
-        if (entry.uncompressed_size > kLargestSize || entry.compressed_size > kLargestSize)
-            return ReportArchiveFault(fault, "size of 2 GiB or more", entry.offset, entry.name);
-        if (ExtractEntry(stream, entry.uncompressed_size, entry.compressed_size, path, window,
-                         consumed) != 0)
+        consumed += kEntryTimeLength;
+        if (ExtractEntry(archive->stream, &entry, path, buffers, target->window, consumed) != 0)
             return ReportArchiveFault(
                 fault, "cannot extract (damaged data, or the file cannot be written)", entry.offset,
                 entry.name);
-        consumed += kEntryTimeLength + (int32_t)entry.compressed_size;
-        position += kEntryTimeLength + (int32_t)entry.compressed_size;
-        // A stream shorter than its stated size leaves the stream inside the
-        // entry; the next header starts where the stated size says.
-        if (ftell(stream) != position && fseek(stream, position, SEEK_SET) != 0)
-            return ReportArchiveFault(fault, "cannot seek", position, "");
+        consumed += (int32_t)entry.compressed_size;
     }
+    return step == 0 ? 0 : -1;
 }
 
-int ExtractArchive(const PayloadArchive* archive, const char* destination, int pass,
+int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault) {
+    // Allocated once per walk instead of once per file: two fresh 128 KiB
+    // mappings (and their page faults) per file dominated payloads of many
+    // small files.
+    ExtractBuffers buffers;
+    buffers.input = (unsigned char*)AllocOrAbort(kBlockSize);
+    buffers.output = (unsigned char*)AllocOrAbort(kBlockSize);
+    int result = WalkEntries(archive, target, &buffers, fault);
+    free(buffers.input);
+    free(buffers.output);
+    return result;
+}
+
+int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target,
                    ArchiveFault* fault) {
-    if (CheckArchive(archive, CheckedDestinationLength(destination, pass), fault) != 0) return -1;
-    return WalkArchive(archive, destination, pass, nullptr, fault);
+    size_t checked = CheckedDestinationLength(target->destination, target->pass);
+    if (CheckArchive(archive, checked, fault) != 0) return -1;
+    return WalkArchive(archive, target, fault);
 }
 
-void ExtractPayload(const char* destination, int pass) {
+int ExtractPayload(const char* destination, ExtractPass pass) {
     PayloadArchive archive;
     FILE* stream = OpenPayloadArchive(&archive);
-    if (!stream) FailurePath();
-    if (CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr) != 0)
-        FailurePath();
-    CopyProgressHandle window = pass == kCopyPass ? OpenCopyProgress(archive.size) : nullptr;
-    if (WalkArchive(&archive, destination, pass, window, nullptr) != 0) FailurePath();
+    if (!stream) return -1;
+    ExtractTarget target = {destination, pass, nullptr, nullptr};
+    int result = CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr);
+    if (result == 0) {
+        if (pass == kCopyPass) target.window = OpenCopyProgress(archive.size);
+        result = WalkArchive(&archive, &target, nullptr);
+        CloseCopyProgress();
+    }
     fclose(stream);
-    CloseCopyProgress();
+    return result;
 }

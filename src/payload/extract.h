@@ -1,5 +1,6 @@
 // Extraction of the payload archive: the updater's two passes (ExtractPayload)
-// over a portable walk that returns result codes (for vnpack and the tests).
+// over a portable walk that returns result codes, shared with vnpack and the
+// tests. Nothing here shows a message or ends the process.
 #pragma once
 
 #include <stddef.h>
@@ -11,34 +12,46 @@
 
 enum ExtractPass { kCopyPass = 0, kSetupPass = 1 };
 
-// The updater's walk of its own payload into destination (no trailing
-// backslash). The whole archive is checked (CheckArchive) before anything is
-// written, in both passes (in the setup pass the joined path length counts
-// only for the setup files it writes); then the setup pass writes the
-// top-level setup files, the copy pass everything under the progress window. Returns when the
-// walk has ended; on any failure it closes the progress window, shows the
-// damaged-file message, removes the work folder and ends the process with -1.
-void ExtractPayload(const char* destination, int pass);
+// Builds the path handed to the platform for a code page 932 entry name
+// (backslash separators) under destination, for a maker's tool that extracts
+// onto a file system with another encoding: the destination is in that
+// encoding too, so the join belongs there as well. False when the name has no
+// such form or the path does not fit capacity.
+typedef bool (*EntryPathBuilder)(const char* destination, const char* name, char* output,
+                                 size_t capacity);
 
-// CheckArchive followed by WalkArchive, without a window. 0, or -1 with
-// *fault filled. Files written before a failure stay (there is no rollback),
-// but no file is ever left half-written.
-int ExtractArchive(const PayloadArchive* archive, const char* destination, int pass,
-                   ArchiveFault* fault);
+// Where and how a walk writes.
+struct ExtractTarget {
+    const char* destination;      // no trailing backslash
+    ExtractPass pass;             // the setup pass takes the top-level setup files only
+    CopyProgressHandle window;    // null: no display
+    EntryPathBuilder build_path;  // null: destination, a backslash and the name
+};
+
+// The two 131,072-byte blocks of a walk, read into and inflated into.
+struct ExtractBuffers {
+    unsigned char* input;
+    unsigned char* output;
+};
+
+// The updater's walk of its own payload into destination. The whole archive
+// is checked (CheckArchive) before anything is written, in both passes (in
+// the setup pass the joined path length counts only for the setup files it
+// writes); then the setup pass writes the top-level setup files, the copy
+// pass everything under the progress window, which is closed again before
+// this returns. 0, or -1 for an unreadable or damaged payload: the caller
+// reports it and ends the run.
+int ExtractPayload(const char* destination, ExtractPass pass);
+
+// CheckArchive followed by WalkArchive. 0, or -1 with *fault filled. Files
+// written before a failure stay (there is no rollback), but no file is ever
+// left half-written.
+int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault);
 
 // The walk itself, on an archive that CheckArchive has accepted for this
 // destination. Each name is checked again before it is written, so an archive
 // that changed in between is still refused. 0, or -1 with *fault filled.
-int WalkArchive(const PayloadArchive* archive, const char* destination, int pass,
-                CopyProgressHandle window, ArchiveFault* fault);
-
-// Extracts one file entry. The stream stands at the entry's file time. The
-// file is inflated into a temporary sibling of path, given the stored time and
-// moved over path only when its stream ended cleanly; on failure the sibling is
-// deleted and an existing file at path stays as it was. consumed is the count
-// of archive bytes up to the file time (for bar 1019). 0 on success, 1 on failure.
-int ExtractEntry(FILE* stream, uint32_t uncompressed_size, uint32_t compressed_size,
-                 const char* path, CopyProgressHandle window, int32_t consumed);
+int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault);
 
 // True for the file entries the setup pass writes: top-level names that
 // contain "insttscr.rct", "install.env" or ".txt" in any letter case.
@@ -58,13 +71,3 @@ typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length
 // cleanly (Adler-32 included), -1 otherwise.
 int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* input,
                      unsigned char* output, BlockSink sink, void* context, int32_t* consumed);
-
-// Builds the path handed to the platform for a code page 932 entry name
-// (backslash separators) under destination, for a maker's tool that extracts
-// onto a file system with another encoding: the destination is in that
-// encoding too, so the join belongs there as well. False when the name has no
-// such form or the path does not fit capacity. Null (the default) joins
-// destination, a backslash and the name as they are.
-typedef bool (*EntryPathBuilder)(const char* destination, const char* name, char* output,
-                                 size_t capacity);
-void SetEntryPathBuilder(EntryPathBuilder builder);

@@ -3,13 +3,15 @@
 // through MessageBoxW after an explicit conversion.
 #include <windows.h>
 
-#include <stdint.h>
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "base/window_win.h"
+#include "base/alloc.h"
 #include "base/text.h"
 #include "base/wide_win.h"
+#include "base/window_win.h"
+#include "filelayer/filelayer.h"
 #include "texts.h"
 #include "ui/msgbox.h"
 
@@ -114,14 +116,24 @@ int CopyToClipboard(const char* text) {
     return 0;
 }
 
-void* AllocOrAbort(size_t size) {
-    // Sixteen bytes of slack beyond the request, as callers have always had.
-    void* block = size <= SIZE_MAX - 16 ? malloc(size + 16) : nullptr;
-    if (block) return block;
+// The "malloc" box: no owner, since the main window may be what could not be
+// made, and a plain end, since nothing more can be allocated to clean up.
+static void ShowOutOfMemoryBox() {
     wchar_t text[128];
     wchar_t caption[16];
     Cp932ToWideForDisplay(kTextOutOfMemory, text, 128);
     Cp932ToWideForDisplay(kTextMallocCaption, caption, 16);
     MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
     exit(-1);
+}
+
+// Retry repeats the whole lookup; Cancel ends the process inside the box.
+static bool AskRetryOpen(const char* name) {
+    ErrorRetryBox(kTextFfopenFailed, name);
+    return true;
+}
+
+void InstallShellHandlers() {
+    SetOutOfMemoryHandler(ShowOutOfMemoryBox);
+    FfSetRetryHandler(AskRetryOpen);
 }

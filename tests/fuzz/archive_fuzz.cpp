@@ -39,8 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PayloadArchive archive;
     if (LocateArchive(stream, &archive) == 0) {
         ArchiveFault fault;
-        int pass = size > 0 && (data[0] & 1) ? kSetupPass : kCopyPass;
-        ExtractArchive(&archive, out.c_str(), pass, &fault);
+        ExtractPass pass = size > 0 && (data[0] & 1) ? kSetupPass : kCopyPass;
+        ExtractTarget target = {out.c_str(), pass, nullptr, nullptr};
+        ExtractArchive(&archive, &target, &fault);
     }
     fclose(stream);
 

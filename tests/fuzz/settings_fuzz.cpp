@@ -17,20 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char small[128];
     char large[512];
     char name[260];
-    SettingRegGlobal();
-    SettingRegLocal();
-    SettingIniFile();
-    SettingIniSection();
-    SettingInstTo();
-    SettingInstFol();
-    SettingExeName();
-    SettingInstMakeFol();
-    SettingKeyFile();
-    SettingChkReg();
-    SettingChkRegVer();
-    SettingChkRegVerHigh();
-    SettingInstReadme(small, sizeof small);
-    SettingInstReadmeFl(large, sizeof large);
+    for (int key = 0; key < kSettingKeyCount; ++key) {
+        const SettingSpec& spec = kSettingSpecs[key];
+        if (spec.kind == kSettingNumber) {
+            SettingNumber((SettingKey)key);
+        } else if (const char* text = SettingText((SettingKey)key)) {
+            if (strlen(text) >= kSettingValueCapacity) __builtin_trap();
+        }
+    }
+    SettingTextInto(kSettingInstReadme, small, sizeof small);
+    SettingTextInto(kSettingInstReadmeFl, large, sizeof large);
     GetSetting("TITLEBAR", small, 1, "x");
     const char* title = WindowTitle();
     if (strlen(title) >= 160) __builtin_trap();

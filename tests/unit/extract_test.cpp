@@ -30,12 +30,13 @@ std::string RawFile(const std::string& name, uint32_t uncompressed, const std::s
     return out + data;
 }
 
-int Extract(const fs::path& archive_path, const fs::path& destination, int pass,
+int Extract(const fs::path& archive_path, const fs::path& destination, ExtractPass pass,
             ArchiveFault* fault = nullptr) {
     OpenedArchive opened(archive_path);
     if (!opened.located) return -99;
     ArchiveFault ignored;
-    return ExtractArchive(&opened.archive, destination.c_str(), pass, fault ? fault : &ignored);
+    ExtractTarget target = {destination.c_str(), pass, nullptr, nullptr};
+    return ExtractArchive(&opened.archive, &target, fault ? fault : &ignored);
 }
 
 uint64_t TimeOf(const fs::path& path) {
@@ -102,7 +103,7 @@ TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
     fs::create_directories(short_folder);
     struct {
         fs::path destination;
-        int pass;
+        ExtractPass pass;
         int result;
         std::vector<std::string> listing;
     } cases[] = {
@@ -210,10 +211,10 @@ std::vector<FileProgress> CopyWithProgress(OpenedArchive* opened, const fs::path
                                            int32_t* last_total, int32_t* opened_total) {
     g_recorded.clear();
     SetConsoleProgressRecorder(Record);
-    CopyProgressHandle window = OpenCopyProgress(opened->archive.size);
+    ExtractTarget target = {destination.c_str(), kCopyPass, OpenCopyProgress(opened->archive.size),
+                            nullptr};
     ArchiveFault fault;
-    EXPECT_EQ(CheckArchive(&opened->archive, destination.string().size(), &fault), 0);
-    EXPECT_EQ(WalkArchive(&opened->archive, destination.c_str(), kCopyPass, window, &fault), 0);
+    EXPECT_EQ(ExtractArchive(&opened->archive, &target, &fault), 0);
     CloseCopyProgress();
     SetConsoleProgressRecorder(nullptr);
     std::vector<FileProgress> files;

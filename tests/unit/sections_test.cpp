@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "scratch_folder.h"
-#include "ui/msgbox_console.h"
 
 namespace {
 
@@ -108,19 +107,18 @@ TEST(Sections, LongLinesArriveInPieces) {
     EXPECT_EQ(List(kSectionDelfiles), (Strings{std::string(511, 'a'), "bbb"}));
 }
 
-ConsoleBoxAnswer PrintAndRetry(ConsoleBoxKind kind, const char* text) {
-    fprintf(stderr, "box %d: %s\n", (int)kind, text);
-    return kConsoleAnswerYes;
-}
-
 class SectionsFile : public ScratchFolderTest {};
 
-// A missing file ends the process even when Retry is answered.
-TEST_F(SectionsFile, MissingFileEndsTheProcess) {
-    SetConsoleBoxHandler(PrintAndRetry);
-    EXPECT_EXIT(LoadSectionLists("install.env"), ::testing::ExitedWithCode(255),
-                "box 0: \\[install.env\\]");
-    SetConsoleBoxHandler(nullptr);
+// Both failures come back as results: the entry decides how the run ends.
+TEST_F(SectionsFile, FailuresComeBackAsResults) {
+    SectionId open;
+    EXPECT_EQ(LoadSectionLists("install.env", &open), kSectionsOpenFailed);
+    FILE* file = fopen("install.env", "wb");
+    fputs("[reg]\nline\n", file);
+    fclose(file);
+    EXPECT_EQ(LoadSectionLists("install.env", &open), kSectionsNotTerminated);
+    EXPECT_EQ(open, kSectionReg);
+    ReleaseSectionLists();
 }
 
 }  // namespace

@@ -85,41 +85,29 @@ TEST(Settings, LineRules) {
 
 TEST(Settings, Accessors) {
     Load("");
-    EXPECT_STREQ(SettingRegGlobal(), "-");
-    EXPECT_STREQ(SettingRegLocal(), "-");
-    EXPECT_STREQ(SettingIniFile(), "-");
-    EXPECT_STREQ(SettingIniSection(), "-");
+    EXPECT_STREQ(SettingText(kSettingRegGlobal), "-");
     // ＶＥＬＮＯＲ アプリケーション
-    EXPECT_STREQ(SettingTitleBar(),
+    EXPECT_STREQ(SettingText(kSettingTitleBar),
                  "\x82\x75\x82\x64\x82\x6b\x82\x6d\x82\x6e\x82\x71 "
                  "\x83\x41\x83\x76\x83\x8a\x83\x50\x81\x5b\x83\x56\x83\x87\x83\x93");
-    EXPECT_STREQ(SettingInstTo(), "VELNOR_APP");
-    EXPECT_STREQ(SettingExeName(), "velnor.exe");
-    EXPECT_EQ(SettingInstFol(), nullptr);
-    EXPECT_EQ(SettingKeyFile(), nullptr);
-    EXPECT_EQ(SettingChkReg(), nullptr);
-    EXPECT_EQ(SettingInstMakeFol(), 0);
-    EXPECT_EQ(SettingChkRegVer(), 0);
-    EXPECT_EQ(SettingChkRegVerHigh(), 0);
+    EXPECT_EQ(SettingText(kSettingKeyFile), nullptr);
+    EXPECT_EQ(SettingNumber(kSettingChkRegVerHigh), 0);
     char readme[128];
-    EXPECT_STREQ(SettingInstReadme(readme, sizeof readme), "-");
-    EXPECT_STREQ(SettingInstReadmeFl(readme, sizeof readme), "readme.txt");
+    EXPECT_STREQ(SettingTextInto(kSettingInstReadmeFl, readme, sizeof readme), "readme.txt");
 
     Load(
         "KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\n"
-        "INSTFOL Maker\nCHKREG Ver\n");
-    EXPECT_STREQ(SettingKeyFile(), "-");  // the dash means nothing special here
-    EXPECT_STREQ(SettingInstFol(), "Maker");
-    EXPECT_STREQ(SettingChkReg(), "Ver");
-    EXPECT_EQ(SettingChkRegVer(), 0);
-    EXPECT_EQ(SettingChkRegVerHigh(), 12);
-    EXPECT_EQ(SettingInstMakeFol(), -3);
+        "INSTFOL Maker\nREG_GLOBAL Corp\n");
+    EXPECT_STREQ(SettingText(kSettingKeyFile), "-");  // the dash means nothing special here
+    EXPECT_STREQ(SettingText(kSettingRegGlobal), "Corp");  // kept values are read anew
+    EXPECT_EQ(SettingNumber(kSettingChkRegVer), 0);
+    EXPECT_EQ(SettingNumber(kSettingChkRegVerHigh), 12);
+    EXPECT_EQ(SettingNumber(kSettingInstMakeFol), -3);
     EXPECT_EQ(GetSettingInt("MISSING", 7), 7);
-    EXPECT_EQ(GetSettingInt("CHKREGVER", 7), 0);
 
     // Two accessors used together keep their own results.
-    const char* maker = SettingInstFol();
-    const char* game = SettingInstTo();
+    const char* maker = SettingText(kSettingInstFol);
+    const char* game = SettingText(kSettingInstTo);
     EXPECT_STREQ(maker, "Maker");
     EXPECT_STREQ(game, "VELNOR_APP");
 }
@@ -128,14 +116,12 @@ TEST(Settings, LongValuesAreCutAtACharacterBoundary) {
     // 126 bytes, then a double-byte character that would end at byte 128.
     std::string value = std::string(126, 'a') + "\x82\xa0" + "tail";
     Load("INSTTO " + value + "\nINSTREADME " + std::string(600, 'r') + "\n");
-    EXPECT_EQ(std::string(SettingInstTo()), std::string(126, 'a'));
-    char small[128];
+    EXPECT_EQ(std::string(SettingText(kSettingInstTo)), std::string(126, 'a'));
     char large[512];
-    EXPECT_EQ(strlen(SettingInstReadme(small, sizeof small)), 127u);
     // The line itself is cut into 511-byte pieces; the value is what remains
     // of the first piece after "INSTREADME ".
-    EXPECT_EQ(strlen(SettingInstReadme(large, sizeof large)), 511u - 11u);
-    EXPECT_EQ(GetSetting("INSTTO", small, 1, "x")[0], '\0');
+    EXPECT_EQ(strlen(SettingTextInto(kSettingInstReadme, large, sizeof large)), 511u - 11u);
+    EXPECT_EQ(GetSetting("INSTTO", large, 1, "x")[0], '\0');
 }
 
 TEST(Settings, WindowTitleAndSingleInstanceName) {

@@ -330,31 +330,14 @@ struct Progress {
     }
 };
 
-void PutU16(std::vector<unsigned char>* out, uint32_t value) {
-    out->push_back((unsigned char)value);
-    out->push_back((unsigned char)(value >> 8));
-}
-void PutU32(std::vector<unsigned char>* out, uint32_t value) {
-    PutU16(out, value & 0xFFFF);
-    PutU16(out, value >> 16);
-}
-
 std::vector<unsigned char> Header(const Entry& entry) {
-    std::vector<unsigned char> header;
-    PutU16(&header, (uint32_t)entry.name.size() + 1);
-    header.insert(header.end(), entry.name.begin(), entry.name.end());
-    header.push_back(0);
-    if (entry.is_folder) {
-        PutU32(&header, kFolderMark);
-        PutU32(&header, 0);
-        return header;
-    }
-    uint32_t compressed =
-        (uint32_t)(entry.spill.empty() ? entry.data.size() : fs::file_size(entry.spill));
-    PutU32(&header, entry.uncompressed);
-    PutU32(&header, compressed);
-    PutU32(&header, (uint32_t)entry.filetime);
-    PutU32(&header, (uint32_t)(entry.filetime >> 32));
+    uint32_t compressed = 0;
+    if (!entry.is_folder)
+        compressed = (uint32_t)(entry.spill.empty() ? entry.data.size() : fs::file_size(entry.spill));
+    std::vector<unsigned char> header(kEntryHeaderCapacity);
+    // The name was checked against its field when the folder was read.
+    header.resize(EncodeEntryHeader(entry.name.c_str(), entry.is_folder, entry.uncompressed,
+                                    compressed, entry.filetime, header.data()));
     return header;
 }
 
@@ -436,13 +419,12 @@ int WriteUpdater(const Options& options, const std::vector<std::unique_ptr<Entry
         }
         if (!ok) return Complain(options.output_text, "write error");
         // The updater reads positions as signed 32-bit values.
-        if (written + 8 > kLargestSize)
+        if (written + kArchiveEndLength > kLargestSize)
             return Complain(options.output_text, "updater of 2 GiB or more");
         progress->Draw(*work, files_done, false);
     }
-    unsigned char tail[8] = {0, 0, 0, 0};
-    uint32_t offset = (uint32_t)stub.size();
-    for (int i = 0; i < 4; ++i) tail[4 + i] = (unsigned char)(offset >> (8 * i));
+    unsigned char tail[kArchiveEndLength];
+    EncodeArchiveEnd((uint32_t)stub.size(), tail);
     if (!WriteBytes(out, tail, sizeof tail, &written))
         return Complain(options.output_text, "write error");
     *archive_bytes = written - stub.size() - kTrailerLength;

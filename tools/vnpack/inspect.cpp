@@ -56,13 +56,11 @@ std::string FormatFiletime(uint64_t filetime) {
     return text;
 }
 
-int PrintEntry(void* context, const PayloadEntryHeader* entry) {
-    int* count = (int*)context;
-    ++*count;
+void PrintEntry(const PayloadEntryHeader* entry) {
     if (entry->is_folder) {
         printf("folder %10s %10s %6s  %-19s  %s\n", "-", "-", "-", "-",
                ToUtf8(entry->name).c_str());
-        return 0;
+        return;
     }
     char ratio[16] = "-";
     if (entry->uncompressed_size > 0)
@@ -70,45 +68,24 @@ int PrintEntry(void* context, const PayloadEntryHeader* entry) {
                  100.0 * entry->compressed_size / entry->uncompressed_size);
     printf("file   %10u %10u %6s  %-19s  %s\n", entry->uncompressed_size, entry->compressed_size,
            ratio, FormatFiletime(entry->filetime).c_str(), ToUtf8(entry->name).c_str());
-    return 0;
 }
-
-struct TestState {
-    const std::string* update;
-    FILE* stream;
-    unsigned char* input;
-    unsigned char* output;
-    int damaged;
-    int files;
-    uint64_t bytes;
-};
 
 int CountBlock(void* context, const unsigned char* data, size_t length, int32_t consumed) {
     *(uint64_t*)context += length;
     return 0;
 }
 
-int TestEntry(void* context, const PayloadEntryHeader* entry) {
-    TestState* state = (TestState*)context;
-    if (entry->is_folder) return 0;
-    ++state->files;
+// Inflates one file entry (the stream stands at its data); the problem, or null.
+const char* TestEntry(FILE* stream, const PayloadEntryHeader* entry, const ExtractBuffers& buffers,
+                      uint64_t* bytes) {
     uint64_t inflated = 0;
     int32_t consumed = 0;
-    const char* problem = nullptr;
-    if (fseek(state->stream, entry->data_offset, SEEK_SET) != 0) {
-        problem = "cannot seek to its data";
-    } else if (InflateEntryData(state->stream, entry->compressed_size, state->input, state->output,
-                                CountBlock, &inflated, &consumed) != 0) {
-        problem = "zlib stream damaged (bad data or checksum)";
-    } else if (inflated != entry->uncompressed_size) {
-        problem = "inflates to a size other than the stored one";
-    }
-    state->bytes += inflated;
-    if (problem) {
-        ++state->damaged;
-        Complain(*state->update, "entry \"" + ToUtf8(entry->name) + "\": " + problem);
-    }
-    return 0;
+    int result = InflateEntryData(stream, entry->compressed_size, buffers.input, buffers.output,
+                                  CountBlock, &inflated, &consumed);
+    *bytes += inflated;
+    if (result != 0) return "zlib stream damaged (bad data or checksum)";
+    if (inflated != entry->uncompressed_size) return "inflates to a size other than the stored one";
+    return nullptr;
 }
 
 #ifndef _WIN32
@@ -139,12 +116,18 @@ bool NativeEntryPath(const char* destination, const char* name, char* output, si
 int ListCommand(const std::string& update) {
     Updater updater;
     if (int result = OpenUpdater(update, &updater)) return result;
-    printf("archive offset %d, ArchiveSize %d\n", updater.archive.offset, updater.archive.size);
-    printf("kind         size compressed  ratio  time (UTC)           name\n");
-    int count = 0;
     ArchiveFault fault = {};
-    if (CheckArchive(&updater.archive, 0, &fault, PrintEntry, &count) != 0)
-        return ComplainFault(update, fault);
+    if (CheckArchive(&updater.archive, 0, &fault) != 0) return ComplainFault(update, fault);
+    printf("archive offset %d, archive size %d\n", updater.archive.offset, updater.archive.size);
+    printf("kind         size compressed  ratio  time (UTC)           name\n");
+    ArchiveCursor cursor;
+    ArchiveBegin(&updater.archive, &cursor);
+    PayloadEntryHeader entry;
+    int count = 0;
+    while (ArchiveNextEntry(&cursor, &entry, &fault) == 1) {
+        PrintEntry(&entry);
+        ++count;
+    }
     printf("%d entries\n", count);
     return 0;
 }
@@ -155,12 +138,23 @@ int TestCommand(const std::string& update) {
     ArchiveFault fault = {};
     if (CheckArchive(&updater.archive, 0, &fault) != 0) return ComplainFault(update, fault);
     std::vector<unsigned char> input(kBlockSize), output(kBlockSize);
-    TestState state = {&update, updater.stream, input.data(), output.data(), 0, 0, 0};
-    if (CheckArchive(&updater.archive, 0, &fault, TestEntry, &state) != 0)
-        return ComplainFault(update, fault);
-    if (state.damaged > 0) return 2;
-    printf("%s: %d files, %llu bytes: all intact\n", update.c_str(), state.files,
-           (unsigned long long)state.bytes);
+    ExtractBuffers buffers = {input.data(), output.data()};
+    ArchiveCursor cursor;
+    ArchiveBegin(&updater.archive, &cursor);
+    PayloadEntryHeader entry;
+    int files = 0, damaged = 0;
+    uint64_t bytes = 0;
+    while (ArchiveNextEntry(&cursor, &entry, &fault) == 1) {
+        if (entry.is_folder) continue;
+        ++files;
+        if (const char* problem = TestEntry(updater.stream, &entry, buffers, &bytes)) {
+            ++damaged;
+            Complain(update, "entry \"" + ToUtf8(entry.name) + "\": " + problem);
+        }
+    }
+    if (damaged > 0) return 2;
+    printf("%s: %d files, %llu bytes: all intact\n", update.c_str(), files,
+           (unsigned long long)bytes);
     return 0;
 }
 
@@ -173,13 +167,12 @@ int ExtractCommand(const std::string& update, const std::string& folder) {
     if (!fs::is_directory(destination, error)) return Complain(folder, "cannot create the folder");
     std::string engine_destination;
     if (int result = CorePath(folder, &engine_destination)) return result;
+    ExtractTarget target = {engine_destination.c_str(), kCopyPass, nullptr, nullptr};
 #ifndef _WIN32
-    SetEntryPathBuilder(NativeEntryPath);
+    target.build_path = NativeEntryPath;
 #endif
     ArchiveFault fault = {};
-    int result = ExtractArchive(&updater.archive, engine_destination.c_str(), kCopyPass, &fault);
-    SetEntryPathBuilder(nullptr);
-    if (result != 0) return ComplainFault(update, fault);
+    if (ExtractArchive(&updater.archive, &target, &fault) != 0) return ComplainFault(update, fault);
     return 0;
 }
 

@@ -28,41 +28,8 @@ struct Finding {
     std::string message;  // UTF-8
 };
 
-enum KeyType { kTextKey, kNumberKey, kUnusedKey };
-
-struct KnownKey {
-    const char* key;
-    KeyType type;
-    const char* fallback;  // null: absent when missing
-};
-
-// The keys the updater asks for, with the defaults of their accessors, in
-// the order the summary lists them. INST_GROUP is carried by makers' files
-// and never read.
-const KnownKey kKnownKeys[] = {
-    {"REG_GLOBAL", kTextKey, "-"},
-    {"REG_LOCAL", kTextKey, "-"},
-    {"INI_FILE", kTextKey, "-"},
-    {"INI_SECTION", kTextKey, "-"},
-    {"TITLEBAR", kTextKey, kTextDefaultTitle},
-    {"INSTTO", kTextKey, "VELNOR_APP"},
-    {"INSTFOL", kTextKey, nullptr},
-    {"EXENAME", kTextKey, "velnor.exe"},
-    {"INSTMAKEFOL", kNumberKey, "0"},
-    {"KEYFILE", kTextKey, nullptr},
-    {"CHKREG", kTextKey, nullptr},
-    {"CHKREGVER", kNumberKey, "0"},
-    {"CHKREGVERHIGH", kNumberKey, "0"},
-    {"INSTREADME", kTextKey, "-"},
-    {"INSTREADMEFL", kTextKey, "readme.txt"},
-    {"INST_GROUP", kUnusedKey, nullptr},
-};
-
-const KnownKey* FindKnownKey(const std::string& key) {
-    for (const KnownKey& known : kKnownKeys) {
-        if (key == known.key) return &known;
-    }
-    return nullptr;
+const SettingSpec* FindKnownKey(const std::string& key) {
+    return FindSettingSpec(key.c_str());
 }
 
 std::string UpperAscii(std::string text) {
@@ -93,7 +60,7 @@ const char* NearestKey(const std::string& key) {
     const char* best = nullptr;
     size_t best_distance = 0;
     std::string upper = UpperAscii(key);
-    for (const KnownKey& known : kKnownKeys) {
+    for (const SettingSpec& known : kSettingSpecs) {
         size_t distance = EditDistance(upper, known.key);
         if (!best || distance < best_distance) {
             best = known.key;
@@ -262,7 +229,7 @@ void OnSettingLine(const SettingLine* line, void* context) {
         return;
     }
     std::string key = line->key;
-    const KnownKey* known = FindKnownKey(key);
+    const SettingSpec* known = FindKnownKey(key);
     if (!known) {
         if (lint->IsSectionMaterial(line->file_line)) return;
         if (FindKnownKey(UpperAscii(key))) {
@@ -294,7 +261,8 @@ void OnSettingLine(const SettingLine* line, void* context) {
         if (line->gap > 0) {
             lint->Add(line->file_line, kWarning,
                       key + " has its value " + std::to_string(line->gap) +
-                          " separator bytes away (at most 99): the updater ignores the line");
+                          " separator bytes away (at most " + std::to_string(kSettingMaxGap) +
+                          "): the updater ignores the line");
         } else {
             lint->Add(line->file_line, kWarning, key + " has no value: the updater ignores it");
         }
@@ -317,11 +285,12 @@ void OnSettingLine(const SettingLine* line, void* context) {
                               : std::string(" (if it belongs to the value, write \"|\" for "
                                             "each space)")));
     }
-    if (strlen(line->value) > 127) {
+    if (known->capacity > 0 && strlen(line->value) > known->capacity - 1) {
         lint->Add(line->file_line, kWarning,
-                  key + " is longer than 127 bytes: the updater cuts it");
+                  key + " is longer than " + std::to_string(known->capacity - 1) +
+                      " bytes: the updater cuts it");
     }
-    if (known->type == kNumberKey) {
+    if (known->kind == kSettingNumber) {
         const char* v = line->value;
         if (*v == '+' || *v == '-') ++v;
         if (!(*v >= '0' && *v <= '9')) {
@@ -350,7 +319,8 @@ void OnLateSettingLine(const SettingLine* line, void* context) {
     } else if (updater.stop == kSettingStopLimit && line->number > updater.lines) {
         late->lint->Add(line->file_line, kWarning,
                         std::string(line->key) +
-                            " comes after the first 400 lines: the updater does not read it");
+                            " comes after the first " + std::to_string(kSettingLineLimit) +
+                            " lines: the updater does not read it");
     }
 }
 
@@ -433,13 +403,13 @@ bool ReadRawLines(const char* path, Lint* lint) {
     return true;
 }
 
-std::string EffectiveValue(const Lint& lint, const KnownKey& known, std::string* source) {
+std::string EffectiveValue(const Lint& lint, const SettingSpec& known, std::string* source) {
     auto found = lint.settings.find(known.key);
     if (found != lint.settings.end()) {
-        char value[128];
+        char value[kSettingValueCapacity];
         CopyText(value, sizeof value, found->second.value.c_str());
         *source = "line " + std::to_string(found->second.line);
-        if (known.type == kNumberKey) {
+        if (known.kind == kSettingNumber) {
             return std::to_string(strtol(value, nullptr, 10));
         }
         return value;
@@ -458,14 +428,14 @@ void PrintSummary(const Lint& lint, FILE* out) {
     if (result.stop == kSettingStopMarker) {
         fprintf(out, "read up to [EOF] on line %d", result.stop_file_line);
     } else if (result.stop == kSettingStopLimit) {
-        fprintf(out, "read for the first 400 lines");
+        fprintf(out, "read for the first %d lines", (int)kSettingLineLimit);
     } else {
         fprintf(out, "read to the end of the file");
     }
     fprintf(out, "):\n");
     std::string title;
-    for (const KnownKey& known : kKnownKeys) {
-        if (known.type == kUnusedKey) continue;
+    for (const SettingSpec& known : kSettingSpecs) {
+        if (known.kind == kSettingIgnored) continue;
         std::string source;
         std::string value = EffectiveValue(lint, known, &source);
         if (strcmp(known.key, "TITLEBAR") == 0) title = value;
