@@ -31,6 +31,14 @@ build() {  # preset, extra configure arguments...
   return 1
 }
 
+# Every file of src/ includes only its own floor and the floors below.
+if python3 scripts/check_floors.py >"$reports/floors.log" 2>&1; then
+  count floors 1 0
+else
+  cat "$reports/floors.log"
+  count floors 0 1
+fi
+
 # The Windows programs first: the native vnpack embeds dist/vnupdate.exe.
 build win32 && win32_ok=1 || win32_ok=0
 build native -DVN_STUB_EXE="$root/dist/vnupdate.exe" && native_ok=1 || native_ok=0

@@ -23,6 +23,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "base/alloc.h"
 #include "base/window_win.h"
 #include "base/text.h"
 #include "base/wide_win.h"
@@ -117,6 +118,7 @@ int Run(const wchar_t* mode) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    InstallShellHandlers();
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!args || count < 2 || count > 3 || (count == 3 && wcscmp(args[2], L"nomain") != 0))

@@ -97,7 +97,8 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide, DWORD linger) {
     printf("opened %ld\n", (long)archive.size);
     fflush(stdout);
     if (g_pause) HoldAtEachStep((HWND)window);
-    int walked = WalkArchive(&archive, destination, kCopyPass, window, &fault);
+    ExtractTarget target = {destination, kCopyPass, window, nullptr};
+    int walked = WalkArchive(&archive, &target, &fault);
     fclose(stream);
     CloseCopyProgress();
     printf("closed\n");
