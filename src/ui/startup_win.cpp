@@ -1,26 +1,20 @@
-// The start-up window: a column of up to nine button slots, filled from the
-// bottom (slot 0) upwards with the actions this run offers.
+// The start-up window: the title picture on the left and a column of up to
+// four buttons on the right, filled from the bottom (slot 0) upwards.
 #include "ui/startup_win.h"
 
-#include "base/window_win.h"
+#include "base/platform.h"
+#include "base/text.h"
 #include "base/wide_win.h"
+#include "base/window_win.h"
 #include "base/workfolder.h"
-#include "resources/resource.h"
 #include "config/settings.h"
+#include "resources/resource.h"
 #include "texts.h"
+#include "ui/launch_win.h"
+#include "ui/msgbox.h"
+#include "ui/startup.h"
 
 namespace {
-
-// What a slot's button does.
-enum ButtonAction {
-    kActionNone = 0,
-    kActionUpdate = 1,
-    kActionDirectX = 2,
-    kActionQuit = 3,
-    kActionReadme = 5,
-};
-
-enum { kSlotCount = 9 };
 
 // Control id of each slot, lowest button first.
 const int kSlotIds[kSlotCount] = {
@@ -34,20 +28,20 @@ ButtonAction g_actions[kSlotCount];
 // close requests arrive in the middle of it and must be ignored.
 bool g_busy = false;
 
+// INSTREADME's caption at start, INSTREADMEFL's file name when it is opened.
+char g_readme[128];
+
 void SetTitle(HWND window, const char* title) {
-    wchar_t wide[260];
-    Cp932ToWideForDisplay(title, wide, 260);
+    wchar_t wide[kPathCapacity];
+    Cp932ToWideForDisplay(title, wide, kPathCapacity);
     SetWindowTextW(window, wide);
 }
 
-// Gives the next free slot a text and an action; returns the slot after it.
-int FillSlot(HWND window, int slot, const char* text, ButtonAction action) {
-    if (slot >= kSlotCount) return slot;
-    wchar_t wide[128];
-    Cp932ToWideForDisplay(text, wide, 128);
-    SetDlgItemTextW(window, kSlotIds[slot], wide);
-    g_actions[slot] = action;
-    return slot + 1;
+// Stands in for the update procedure until it exists: tells the user that
+// nothing was done, and the window stays open.
+int ApplyUpdate() {
+    ErrorBox(kTextUpdateCancelled);
+    return -1;
 }
 
 void EndStartupWindow(HWND window) {
@@ -55,12 +49,22 @@ void EndStartupWindow(HWND window) {
     EndDialog(window, 0);
 }
 
-// Slot index of a command id, or -1 when the id is not a slot's button.
+// Slot index of a command word, or -1 when it is not a slot's button.
 int FindSlot(WPARAM command) {
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if ((WPARAM)kSlotIds[slot] == command) return slot;
     }
     return -1;
+}
+
+// Down then Up, each pressed and released, as the first updaters did at
+// start-up, so that the window reacts to the keyboard as players know it.
+void PressDownThenUp() {
+    const BYTE keys[] = {VK_DOWN, VK_UP};
+    for (BYTE key : keys) {
+        keybd_event(key, 0, 0, 0);
+        keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+    }
 }
 
 INT_PTR OnInitDialog(HWND window) {
@@ -69,24 +73,39 @@ INT_PTR OnInitDialog(HWND window) {
     g_busy = false;
     SetTitle(window, WindowTitle());
 
-    int next = FillSlot(window, 0, kTextQuit, kActionQuit);
-    // The update, DirectX and readme slots arrive with the full start-up window.
-    for (int slot = next; slot < kSlotCount; ++slot) {
-        DestroyWindow(GetDlgItem(window, kSlotIds[slot]));
-        g_actions[slot] = kActionNone;
+    SettingTextInto(kSettingInstReadme, g_readme, sizeof g_readme);
+    ButtonSlot slots[kSlotCount];
+    BuildButtonColumn(OsGetPathKind("DirectX") == kOsFolder, g_readme, slots);
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        g_actions[slot] = slots[slot].action;
+        if (!slots[slot].text) {
+            DestroyWindow(GetDlgItem(window, kSlotIds[slot]));
+            continue;
+        }
+        wchar_t wide[128];
+        Cp932ToWideForDisplay(slots[slot].text, wide, 128);
+        SetDlgItemTextW(window, kSlotIds[slot], wide);
     }
+    PressDownThenUp();
     // No control gets the focus.
     return FALSE;
 }
 
 void RunAction(HWND window, ButtonAction action) {
     switch (action) {
+        case kActionUpdate:
+            if (ApplyUpdate() == 0) EndStartupWindow(window);
+            break;
+        case kActionDirectX:
+            RunProgram("DirectX\\dxsetup.exe");
+            break;
         case kActionQuit:
             EndStartupWindow(window);
             break;
-        case kActionUpdate:
-        case kActionDirectX:
         case kActionReadme:
+            SettingTextInto(kSettingInstReadmeFl, g_readme, sizeof g_readme);
+            ShellOpen(g_readme);
+            break;
         case kActionNone:
             break;
     }

@@ -37,6 +37,9 @@ class Config:
     updater = REPO / "dist" / "vnupdate.exe"
     build = REPO / "build" / "win32"
     keep_prefixes = False
+    # "win64" on a host that cannot execute 32-bit code: the programs are then
+    # the 64-bit builds of the same sources, run by Wine's 64-bit loader.
+    arch = os.environ.get("VN_WINE_ARCH", "win32")
     # Written as standin.fault beside the program under test (the stand-in
     # reads it; the real updater ignores it).
     standin_faults = ()
@@ -72,10 +75,25 @@ LINKED_SUFFIXES = {".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb
                    ".dll16", ".exe16", ".vxd", ".msi", ".sdb", ".cat"}
 
 
+def _loader_shims():
+    """A folder whose "wine" and "wineboot" run Wine's 64-bit loader: Debian's
+    own scripts always pick the 32-bit one when it is installed."""
+    folder = WORK / "wine64-bin"
+    folder.mkdir(parents=True, exist_ok=True)
+    for name, command in (("wine", ""), ("wineboot", " wineboot.exe")):
+        shim = folder / name
+        shim.write_text('#!/bin/sh\nexec /usr/lib/wine/wine64%s "$@"\n' % command)
+        shim.chmod(0o755)
+    return folder
+
+
 def _wine_env(prefix, display):
     env = dict(os.environ)
-    env.update(WINEPREFIX=str(prefix), WINEARCH="win32", WINEDEBUG="-all",
+    env.update(WINEPREFIX=str(prefix), WINEARCH=config.arch, WINEDEBUG="-all",
                DISPLAY=display, WINEDLLOVERRIDES="mscoree,mshtml=")
+    if config.arch == "win64":
+        env.update(WINELOADER="/usr/lib/wine/wine64",
+                   PATH=str(_loader_shims()) + os.pathsep + env["PATH"])
     for name in ("LANG", "LC_ALL", "LC_CTYPE"):
         env.pop(name, None)  # the updater must not depend on a Japanese locale
     # Unix file names as UTF-8, so that files the tests make under Japanese or
