@@ -25,6 +25,8 @@ namespace {
 const size_t kPixelBytes = 3;
 // Copies up to this many bytes go byte by byte; longer ones in blocks.
 const size_t kShortCopy = 16;
+// Short runs, literal or copied, are moved as one block of this size.
+const size_t kWideMove = 16;
 
 uint32_t ReadLe16(const unsigned char* bytes) {
     return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8;
@@ -119,7 +121,13 @@ int DecodeRctPixels(const unsigned char* data, size_t size, int32_t width, int32
             }
             size_t length = count * kPixelBytes;
             if (length > end - p || length > size - q) return -1;
-            memcpy(pixels + p, data + q, length);
+            // Short runs move a fixed block when both sides have room: the
+            // bytes past the run are written again by the commands after it.
+            if (length <= kWideMove && end - p >= kWideMove && size - q >= kWideMove) {
+                memcpy(pixels + p, data + q, kWideMove);
+            } else {
+                memcpy(pixels + p, data + q, length);
+            }
             q += length;
             p += length;
         } else {
@@ -132,7 +140,11 @@ int DecodeRctPixels(const unsigned char* data, size_t size, int32_t width, int32
             }
             size_t length = count * kPixelBytes;
             if (length > end - p || distance == 0 || distance > p) return -1;
-            CopyFromBehind(pixels + p, distance, length);
+            if (length <= kWideMove && distance >= kWideMove && end - p >= kWideMove) {
+                memcpy(pixels + p, pixels + p - distance, kWideMove);
+            } else {
+                CopyFromBehind(pixels + p, distance, length);
+            }
             p += length;
         }
     }
