@@ -201,6 +201,7 @@ int ReadRctFile(FILE* file, RctHeader* header, unsigned char** data) {
 
 ImageSurface* LoadRctImage(const char* name) {
     FILE* file = Ffopen(name, "rb");
+    if (!file) return nullptr;  // Ffopen asks until it opens or ends the program
     RctHeader header;
     unsigned char* data = nullptr;
     int read = ReadRctFile(file, &header, &data);
