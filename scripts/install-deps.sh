@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config python3
-  zlib1g-dev libgtest-dev libgmock-dev
+  zlib1g-dev libgtest-dev libgmock-dev libstb-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 libz-mingw-w64-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64

@@ -15,6 +15,7 @@
 #include "lint.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
+#include "picture.h"
 #include "system.h"
 #include "vnpack.h"
 
@@ -172,6 +173,7 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
             name += piece;
         }
         if (is_folder) name += '\\';
+        if (int result = TitlePictureName(options.folder, shown, &name)) return result;
         const char* reason = nullptr;
         if (name.size() + 1 > kNameFieldCapacity ||
             !IsSafeEntryName(name.c_str(), is_folder, 0, &reason))
@@ -215,9 +217,9 @@ int LintSettings(const Options& options, const Entry& settings) {
 
 // Compresses one file into its entry. Runs on a worker thread.
 void CompressFile(Work* work, Entry* entry) {
-    FILE* in = OpenPath(entry->source, "rb");
+    FILE* in = OpenEntrySource(entry->source, entry->name, work->spill_folder, &entry->problem);
     if (!in) {
-        entry->problem = std::string("cannot read: ") + strerror(errno);
+        if (entry->problem.empty()) entry->problem = std::string("cannot read: ") + strerror(errno);
         entry->state.store(-1);
         return;
     }

@@ -1,4 +1,5 @@
-// vnpack: builds an updater from a folder, and lists, tests and unpacks one.
+// vnpack: builds an updater from a folder, and lists, tests and unpacks one;
+// converts title pictures between PNG and RCT.
 #include <stdio.h>
 
 #include "base/platform.h"
@@ -13,7 +14,9 @@ const char kUsage[] =
     "  vnpack list UPDATE.exe\n"
     "  vnpack test UPDATE.exe\n"
     "  vnpack extract UPDATE.exe DIR\n"
-    "  vnpack lint install.env\n";
+    "  vnpack lint install.env\n"
+    "  vnpack rct IN.png OUT.rct [--name TEXT]\n"
+    "  vnpack png IN.rct OUT.png\n";
 
 int Usage() {
     fputs(kUsage, stderr);
@@ -68,5 +71,7 @@ int VnpackMain(const std::vector<std::string>& args) {
     if (command == "test" && args.size() == 2) return TestCommand(args[1]);
     if (command == "extract" && args.size() == 3) return ExtractCommand(args[1], args[2]);
     if (command == "lint" && args.size() == 2) return LintCommand(args[1]);
+    if (command == "rct") return RctCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (command == "png" && args.size() == 3) return PngCommand(args[1], args[2]);
     return Usage();
 }

@@ -10,6 +10,8 @@ int ListCommand(const std::string& update);
 int TestCommand(const std::string& update);
 int ExtractCommand(const std::string& update, const std::string& folder);
 int LintCommand(const std::string& path);
+int RctCommand(const std::vector<std::string>& args);
+int PngCommand(const std::string& input, const std::string& output);
 
 // Prints "vnpack: SUBJECT: PROBLEM" on stderr and returns 2.
 int Complain(const std::string& subject, const std::string& problem);

@@ -1,0 +1,57 @@
+// Any bytes as an RCT file: the in-memory reader and the decoder must never
+// touch a byte outside the file or the pixel memory, and a picture that
+// decodes must come back unchanged through vnpack's encoder. The stream and
+// the pixel memory get heap blocks of exactly their size, so that
+// AddressSanitizer sees an overrun of either.
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "image/rct.h"
+#include "rct_encode.h"
+
+namespace {
+
+// Larger pictures only cost time: the fuzzer can claim any size in a header.
+const uint32_t kLargestMemory = 1 << 22;
+const uint32_t kLargestRoundTrip = 1 << 16;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    RctHeader header;
+    const unsigned char* located = nullptr;
+    if (LocateRctStream(data, size, &header, &located) != 0) return 0;
+    uint32_t memory = RctPictureSize(header);
+    if (memory > kLargestMemory) return 0;
+    unsigned char* stream = (unsigned char*)malloc(header.data_size ? header.data_size : 1);
+    unsigned char* pixels = (unsigned char*)malloc(memory);
+    if (!stream || !pixels) abort();
+    memcpy(stream, located, header.data_size);
+    int32_t stride = ImageStride(header.width, 0);
+    int decoded =
+        DecodeRctPixels(stream, header.data_size, header.width, header.height, pixels, stride);
+    if (decoded == 0 && memory <= kLargestRoundTrip) {
+        size_t row = 3 * (size_t)header.width;
+        std::vector<unsigned char> packed;
+        for (int32_t y = 0; y < header.height; ++y)
+            packed.insert(packed.end(), pixels + (size_t)y * stride,
+                          pixels + (size_t)y * stride + row);
+        std::vector<unsigned char> again =
+            EncodeRctStream(packed.data(), header.width, header.height);
+        std::vector<unsigned char> back(memory);
+        if (DecodeRctPixels(again.data(), again.size(), header.width, header.height, back.data(),
+                            stride) != 0)
+            abort();
+        for (int32_t y = 0; y < header.height; ++y) {
+            if (memcmp(back.data() + (size_t)y * stride, pixels + (size_t)y * stride, row) != 0)
+                abort();
+        }
+    }
+    free(stream);
+    free(pixels);
+    return 0;
+}

@@ -1,0 +1,332 @@
+// RCT pictures: hand-assembled streams for the decoder's edge cases and every
+// kind of damage, encoder round trips, the file reader, vnpack's picture
+// commands, and the image surface's strides and list.
+#include "image/rct.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <random>
+
+#include "filelayer/filelayer.h"
+#include "payload_fixture.h"
+#include "png.h"
+#include "rct_encode.h"
+#include "scratch_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using payload_test::ReadAll;
+using payload_test::WriteAll;
+typedef std::vector<unsigned char> Bytes;
+
+const size_t kGuard = 64;  // bytes after the pixel memory that must stay untouched
+
+// Decodes into width x height rows of the surface's stride, followed by a
+// guard. Returns the result; *rows gets the pixels without padding.
+int Decode(const Bytes& stream, int32_t width, int32_t height, Bytes* rows = nullptr) {
+    int32_t stride = ImageStride(width, 0);
+    Bytes memory((size_t)stride * (height > 0 ? height : 0) + kGuard, 0xA5);
+    int result =
+        DecodeRctPixels(stream.data(), stream.size(), width, height, memory.data(), stride);
+    for (size_t i = memory.size() - kGuard; i < memory.size(); ++i) EXPECT_EQ(memory[i], 0xA5);
+    if (rows) {
+        rows->clear();
+        for (int32_t y = 0; y < height; ++y)
+            rows->insert(rows->end(), &memory[(size_t)y * stride],
+                         &memory[(size_t)y * stride] + 3 * width);
+    }
+    return result;
+}
+
+// Pixels 'A'.. as 3 equal bytes each, so that a pixel shows what it is.
+Bytes Px(const char* names) {
+    Bytes out;
+    for (; *names; ++names) out.insert(out.end(), 3, (unsigned char)*names);
+    return out;
+}
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+Bytes Repeat(const char* pattern, size_t count) {
+    std::string text;
+    while (text.size() < count) text += pattern;
+    return Px(text.substr(0, count).c_str());
+}
+
+struct StreamCase {
+    const char* what;
+    int32_t width, height;
+    Bytes stream;
+    Bytes pixels;  // empty: damaged, no picture
+};
+
+TEST(Rct, HandMadeStreams) {
+    const StreamCase cases[] = {
+        {"1x1 is its first pixel, no command", 1, 1, Px("A"), Px("A")},
+        {"bytes after the last pixel are ignored", 1, 1, Cat({Px("A"), {0x7F}}), Px("A")},
+        {"long literal v=0 is 128 pixels", 129, 1, Cat({Px("A"), {0x7F, 0, 0}, Repeat("BC", 128)}),
+         Cat({Px("A"), Repeat("BC", 128)})},
+        {"long copy v=0 is 4 pixels", 5, 1, Cat({Px("A"), {0x83, 0, 0}}), Px("AAAAA")},
+        {"index 0 count 20 after one pixel", 21, 1, Cat({Px("A"), {0x83, 16, 0}}), Repeat("A", 21)},
+        {"overlapping copy repeats a period of 2", 8, 1,
+         Cat({Px("A"), {0x00}, Px("B"), {0x87, 2, 0}}), Px("ABABABAB")},
+        {"long overlapping copy, period 3", 43, 1, Cat({Px("A"), {0x01}, Px("BC"), {0x8B, 36, 0}}),
+         Repeat("ABC", 43)},
+        // Row 1 copies row 0 from straight above (index 9), then index 6
+        // (+3 - W) at the row's last pixel reaches the third pixel of row 1.
+        {"index 6 at the end of a row", 6, 2,
+         Cat({Px("A"), {0x04}, Px("BCDEF"), {0xA7, 1, 0, 0x98}}), Px("ABCDEFABCDEC")},
+        // Damage: each must give no picture, found before any overrun.
+        {"first pixel cut", 1, 1, Bytes{1, 2}, {}},
+        {"command missing", 2, 1, Px("A"), {}},
+        {"long literal count cut", 200, 1, Cat({Px("A"), {0x7F, 0}}), {}},
+        {"literal beyond the data", 3, 1, Cat({Px("A"), {0x01}, Px("B")}), {}},
+        {"long copy count cut", 9, 1, Cat({Px("A"), {0x83, 0}}), {}},
+        {"copy from before pixel 0", 4, 2, Cat({Px("A"), {0x02}, Px("BCD"), {0xEC}}), {}},
+        {"copy from above in row 0", 4, 2, Cat({Px("A"), {0xA4}}), {}},
+        {"index 6 forward, W = 2", 2, 2, Cat({Px("A"), {0x00}, Px("B"), {0x98, 0x80}}), {}},
+        {"index 6 onto itself, W = 3", 3, 2, Cat({Px("A"), {0x01}, Px("BC"), {0x98}}), {}},
+        {"literal past the end", 2, 1, Cat({Px("A"), {0x01}, Px("BC")}), {}},
+        {"long literal past the end", 99, 1, Cat({Px("A"), {0x7F, 0, 0}, Repeat("B", 128)}), {}},
+        {"copy past the end", 2, 1, Cat({Px("A"), {0x81}}), {}},
+        {"long copy past the end", 300, 1, Cat({Px("A"), {0x83, 0xFF, 0xFF}}), {}},
+        {"zero width", 0, 1, Px("A"), {}},
+        {"negative height", 1, -1, Px("A"), {}},
+    };
+    for (const StreamCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes rows;
+        int result = Decode(c.stream, c.width, c.height, &rows);
+        EXPECT_EQ(result, c.pixels.empty() ? -1 : 0);
+        if (!c.pixels.empty()) {
+            EXPECT_EQ(rows, c.pixels);
+        }
+    }
+}
+
+// Pictures whose pixels repeat at every distance the offsets reach, and noise.
+Bytes Picture(int kind, int32_t width, int32_t height, uint32_t seed) {
+    std::mt19937 random(seed);
+    Bytes pixels(3 * (size_t)width * height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            unsigned char* p = &pixels[3 * ((size_t)y * width + x)];
+            for (int c = 0; c < 3; ++c) {
+                if (kind == 0) p[c] = (unsigned char)random();                 // noise
+                if (kind == 1) p[c] = (unsigned char)(random() % 3 * 60 + c);  // 27 colours
+                if (kind == 2) p[c] = (unsigned char)((x / 5 + y / 3 + (x ^ y) % 4) * 17 + c);
+                if (kind == 3) p[c] = (unsigned char)(y * 2 + c);  // flat rows
+            }
+        }
+    }
+    return pixels;
+}
+
+TEST(Rct, EncoderRoundTrips) {
+    for (int32_t width : {1, 2, 3, 255, 256, 257}) {
+        for (int kind = 0; kind < 4; ++kind) {
+            SCOPED_TRACE("width " + std::to_string(width) + " kind " + std::to_string(kind));
+            int32_t height = width < 4 ? 300 : 9;
+            Bytes pixels = Picture(kind, width, height, (uint32_t)width * 4 + kind);
+            Bytes stream = EncodeRctStream(pixels.data(), width, height), rows;
+            ASSERT_EQ(Decode(stream, width, height, &rows), 0);
+            EXPECT_EQ(rows, pixels);
+            if (kind == 3 && width > 4) {
+                EXPECT_LT(stream.size() * 20, pixels.size());
+            }
+        }
+    }
+    Bytes flat(3 * 256 * 256, 0x40);
+    EXPECT_LT(EncodeRctStream(flat.data(), 256, 256).size() * 100, flat.size());
+}
+
+class RctFile : public ScratchFolderTest {
+   protected:
+    void SetUp() override {
+        ScratchFolderTest::SetUp();
+        Ffsetdirect(1);
+    }
+    ImageSurface* Load(const Bytes& file) {
+        WriteAll("p.rct", std::string(file.begin(), file.end()));
+        return LoadRctImage("p.rct");
+    }
+};
+
+TEST_F(RctFile, ReadsBothKindsIntoTheSurfaceRows) {
+    Bytes pixels = Picture(2, 255, 4, 7);
+    const std::string star = "\x90\xaf";  // 星
+    for (const std::string* name : {(const std::string*)nullptr, &star}) {
+        ImageSurface* surface = Load(EncodeRctFile(pixels.data(), 255, 4, name));
+        ASSERT_NE(surface, nullptr);
+        EXPECT_EQ(surface->width, 255);
+        EXPECT_EQ(surface->height, 4);
+        EXPECT_EQ(surface->stride, 768);
+        for (int y = 0; y < 4; ++y)
+            EXPECT_EQ(0, memcmp(surface->pixels + 768 * y, &pixels[765 * y], 765)) << y;
+        FreeImageSurface(surface, 0);
+    }
+    // Written by hand: "六丁TC01", 1 x 1, 3 bytes of data, a name of length 0,
+    // and the first pixel at offset 22.
+    ImageSurface* surface = Load(Cat({Bytes(kRctMagicNamed, kRctMagicNamed + 8),
+                                      {1, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0, 0},
+                                      Px("Z")}));
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(Bytes(surface->pixels, surface->pixels + 3), Px("Z"));
+    FreeImageSurface(surface, 0);
+}
+
+TEST_F(RctFile, NoPictureFromWhatIsNotAWholeRctPicture) {
+    Bytes pixels = Picture(1, 16, 16, 3);
+    std::string name = "title";
+    Bytes plain = EncodeRctFile(pixels.data(), 16, 16, nullptr);
+    Bytes named = EncodeRctFile(pixels.data(), 16, 16, &name);
+    auto with = [&](Bytes file, size_t at, std::initializer_list<unsigned char> bytes) {
+        std::copy(bytes.begin(), bytes.end(), file.begin() + at);
+        return file;
+    };
+    const std::pair<const char*, Bytes> cases[] = {
+        {"empty file", {}},
+        {"header cut short", Bytes(plain.begin(), plain.begin() + 12)},
+        {"name length cut short", Bytes(named.begin(), named.begin() + 21)},
+        {"name cut short", Bytes(named.begin(), named.begin() + 24)},
+        {"stream cut short", Bytes(plain.begin(), plain.end() - 1)},
+        {"other magic", with(plain, 7, {'2'})},
+        {"width 0", with(plain, 8, {0, 0, 0, 0})},
+        {"height -1", with(plain, 12, {0xFF, 0xFF, 0xFF, 0xFF})},
+        {"pixel memory beyond 32 bits", with(plain, 8, {0, 0, 1, 0, 0, 0, 1, 0})},
+        {"data size beyond the file", with(plain, 16, {0xFF, 0xFF, 0xFF, 0xFF})},
+        {"damaged stream", with(plain, 20 + 3, {0xA4})},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Load(c.second), nullptr) << c.first;
+        EXPECT_EQ(NewestImageSurface(), nullptr) << c.first;
+        // The in-memory path of vnpack and the fuzzer refuses them as well.
+        const unsigned char* stream = nullptr;
+        RctHeader header;
+        bool located = LocateRctStream(c.second.data(), c.second.size(), &header, &stream) == 0;
+        EXPECT_TRUE(!located || Decode(Bytes(stream, stream + header.data_size), header.width,
+                                       header.height) != 0)
+            << c.first;
+    }
+}
+
+TEST(ImageSurface, StridesAndInfoBlock) {
+    const struct {
+        int32_t width, height;
+        int paletted;
+        int32_t stride;
+    } cases[] = {{1, 2, 0, 4}, {255, 2, 0, 768},  {256, -2, 0, 768},
+                 {1, 2, 1, 4}, {255, -2, 1, 256}, {256, 2, 1, 256}};
+    for (const auto& c : cases) {
+        ImageSurface* surface = CreateImageSurface(c.width, c.height, c.paletted, 0);
+        ASSERT_NE(surface, nullptr);
+        EXPECT_EQ(surface->stride, c.stride) << c.width;
+        EXPECT_EQ(surface->height, 2);
+        int32_t info_height;
+        memcpy(&info_height, surface->info + 8, 4);
+        EXPECT_EQ(info_height, -c.height);  // top-down when asked with a positive height
+        EXPECT_EQ(surface->info[14], c.paletted ? 8 : 24);
+        EXPECT_EQ(surface->colours, c.paletted ? surface->info + 40 : nullptr);
+        FreeImageSurface(surface, 0);
+    }
+    EXPECT_EQ(CreateImageSurface24(0x7FFFFFFF, 2, 0), nullptr);
+    EXPECT_EQ(CreateImageSurface24(0, 2, 0), nullptr);
+}
+
+TEST(ImageSurface, ListUnlinking) {
+    ImageSurface* only = CreateImageSurface24(2, 2, 0);
+    FreeImageSurface(only, 0);
+    EXPECT_EQ(NewestImageSurface(), nullptr);
+    ImageSurface* a = CreateImageSurface24(1, 1, 0);
+    ImageSurface* b = CreateImageSurface24(1, 1, 1);
+    ImageSurface* c = CreateImageSurface24(1, 1, 0);
+    EXPECT_EQ(FreeImageSurface(b, 0), 1);  // kept
+    EXPECT_EQ(c->older, b);
+    EXPECT_EQ(FreeImageSurface(b, 1), 0);  // forced
+    EXPECT_EQ(c->older, a);
+    EXPECT_EQ(a->newer, c);
+    FreeImageSurface(c, 0);
+    EXPECT_EQ(NewestImageSurface(), a);
+    EXPECT_EQ(a->newer, nullptr);
+    FreeImageSurface(a, 0);
+    EXPECT_EQ(NewestImageSurface(), nullptr);
+}
+
+#ifdef VN_VNPACK
+
+class VnpackPicture : public ScratchFolderTest {
+   protected:
+    int Run(const std::string& args) {
+        std::string command = std::string(VN_VNPACK) + " " + args + " 2>err.txt";
+        int status = system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    Bytes PngPixels(const std::string& path) {
+        std::string png = ReadAll(path), problem;
+        Bytes pixels;
+        int32_t width = 0, height = 0;
+        EXPECT_TRUE(DecodePng((const unsigned char*)png.data(), png.size(), &pixels, &width,
+                              &height, &problem))
+            << problem;
+        return pixels;
+    }
+};
+
+TEST_F(VnpackPicture, ExamplePictureRoundTripsExactly) {
+    const std::string art = std::string(VN_SOURCE_DIR) + "/examples/art/insttscr.png";
+    const std::string demo = std::string(VN_SOURCE_DIR) + "/examples/demo-update/insttscr.rct";
+    Bytes original = PngPixels(art);
+    ASSERT_EQ(original.size(), 3u * 256 * 256);
+    ASSERT_EQ(Run("rct " + art + " made.rct"), 0);
+    for (const std::string& rct : {std::string("made.rct"), demo}) {
+        ASSERT_EQ(Run("png " + rct + " back.png"), 0) << rct;
+        EXPECT_EQ(PngPixels("back.png"), original) << rct;
+    }
+    EXPECT_LT(ReadAll("made.rct").size() * 2, original.size());
+}
+
+TEST_F(VnpackPicture, RefusalsLeaveNothingBehind) {
+    WriteAll("text.png", "not a picture");
+    WriteAll("bad.rct", std::string("\x98\x5a\x92\x9a"
+                                    "TC00\x02\0\0\0\x01\0\0\0\x03\0\0\0ABC",
+                                    23));
+    const std::pair<std::string, std::string> cases[] = {
+        {"rct text.png out.rct", "text.png: not a PNG picture"},
+        {"rct missing.png out.rct", "missing.png: No such file or directory"},
+        {"png bad.rct out.png", "bad.rct: damaged RCT picture (the pixel commands run outside"},
+        {"png text.png out.png", "text.png: not an RCT picture"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.first), 2) << c.first;
+        EXPECT_EQ(ReadAll("err.txt").find("vnpack: " + c.second), 0u) << ReadAll("err.txt");
+        EXPECT_FALSE(fs::exists("out.rct") || fs::exists("out.png") ||
+                     fs::exists("out.rct.vnpack-part"));
+    }
+}
+
+TEST_F(VnpackPicture, BuildStoresInsttscrPngAsRct) {
+    const std::string art = std::string(VN_SOURCE_DIR) + "/examples/art/insttscr.png";
+    fs::create_directory("update");
+    WriteAll("update/install.env", "TITLEBAR\tgame\r\n");
+    fs::copy_file(art, "update/INSTTSCR.PNG");
+    WriteAll("stub.exe", "MZ" + std::string(1022, '\0'));
+    ASSERT_EQ(Run("build update -o up.exe --stub stub.exe"), 0) << ReadAll("err.txt");
+    ASSERT_EQ(Run("extract up.exe out"), 0);
+    EXPECT_FALSE(fs::exists("out/INSTTSCR.PNG"));
+    ASSERT_EQ(Run("png out/insttscr.rct back.png"), 0);
+    EXPECT_EQ(PngPixels("back.png"), PngPixels(art));
+    WriteAll("update/insttscr.rct", "old picture");
+    EXPECT_EQ(Run("build update -o up2.exe --stub stub.exe"), 2);
+    EXPECT_NE(ReadAll("err.txt").find("insttscr.rct is there too"), std::string::npos);
+    EXPECT_FALSE(fs::exists("up2.exe"));
+}
+
+#endif
+
+}  // namespace

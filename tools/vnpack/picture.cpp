@@ -1,0 +1,168 @@
+// vnpack rct and vnpack png: title pictures from PNG to RCT and back, the
+// way back through the updater's own decoder; and the conversion that
+// vnpack build applies to insttscr.png.
+#include "picture.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include "base/platform.h"
+#include "base/text.h"
+#include "image/rct.h"
+#include "png.h"
+#include "rct_encode.h"
+#include "vnpack.h"
+
+namespace {
+
+const char kTitlePictureName[] = "insttscr.rct";
+const char kTitlePictureSource[] = "insttscr.png";
+// Input files beyond this are refused before they are read: a PNG or RCT
+// file of the largest picture vnpack converts is far smaller.
+const uint64_t kLargestInputFile = 256u * 1024 * 1024;
+
+std::string Lower(std::string text) {
+    if (!text.empty()) LowerCaseCp932(&text[0]);
+    return text;
+}
+
+// Reads a whole file. Empty string, or the problem.
+std::string ReadWholeFile(const fs::path& path, std::vector<unsigned char>* bytes) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) return "is a folder";
+    FILE* in = OpenPath(path, "rb");
+    if (!in) return strerror(errno);
+    bytes->clear();
+    unsigned char block[65536];
+    size_t got;
+    std::string problem;
+    while ((got = fread(block, 1, sizeof block, in)) > 0) {
+        if (bytes->size() + got > kLargestInputFile) {
+            problem = "file too large";
+            break;
+        }
+        bytes->insert(bytes->end(), block, block + got);
+    }
+    if (problem.empty() && ferror(in)) problem = "read error";
+    fclose(in);
+    return problem;
+}
+
+// Writes bytes under a temporary sibling of path and renames it into place,
+// so that a failure leaves nothing half-written. Empty string, or the problem.
+std::string WriteWholeFile(const fs::path& path, const std::vector<unsigned char>& bytes) {
+    fs::path part = path;
+    part += ".vnpack-part";
+    FILE* out = OpenPath(part, "wb");
+    if (!out) return strerror(errno);
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    ok = fclose(out) == 0 && ok;
+    std::error_code error;
+    if (ok) fs::rename(part, path, error);
+    if (!ok || error) {
+        fs::remove(part, error);
+        return ok ? "cannot replace it" : "write error";
+    }
+    return "";
+}
+
+// PNG file to RCT file bytes. Empty string, or the problem.
+std::string ConvertPngToRct(const fs::path& png, const std::string* name,
+                            std::vector<unsigned char>* rct) {
+    std::vector<unsigned char> bytes;
+    std::string problem = ReadWholeFile(png, &bytes);
+    if (!problem.empty()) return problem;
+    std::vector<unsigned char> pixels;
+    int32_t width = 0, height = 0;
+    if (!DecodePng(bytes.data(), bytes.size(), &pixels, &width, &height, &problem)) return problem;
+    *rct = EncodeRctFile(pixels.data(), width, height, name);
+    return "";
+}
+
+}  // namespace
+
+int RctCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    bool named = false;
+    std::string name_utf8;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--name" && i + 1 < args.size()) {
+            named = true;
+            name_utf8 = args[++i];
+        } else if (files.size() < 2 && !(args[i].size() > 1 && args[i][0] == '-')) {
+            files.push_back(args[i]);
+        } else {
+            return Complain(args[i],
+                            "unexpected argument (vnpack rct IN.png OUT.rct [--name TEXT])");
+        }
+    }
+    if (files.size() != 2) return Complain("rct", "needs IN.png and OUT.rct");
+    std::string name;
+    if (named) {
+        // Code page 932 never takes more bytes than UTF-8 for the same text.
+        std::vector<char> buffer(name_utf8.size() + 1);
+        if (!OsUtf8ToCp932(name_utf8.c_str(), buffer.data(), buffer.size()))
+            return Complain(name_utf8, "name cannot be written in code page 932");
+        name = buffer.data();
+        if (name.size() > 0xFFFF) return Complain("--name", "name longer than 65,535 bytes");
+    }
+    std::vector<unsigned char> rct;
+    std::string problem = ConvertPngToRct(PathFromUtf8(files[0]), named ? &name : nullptr, &rct);
+    if (!problem.empty()) return Complain(files[0], problem);
+    problem = WriteWholeFile(PathFromUtf8(files[1]), rct);
+    if (!problem.empty()) return Complain(files[1], problem);
+    return 0;
+}
+
+int PngCommand(const std::string& input, const std::string& output) {
+    std::vector<unsigned char> bytes;
+    std::string problem = ReadWholeFile(PathFromUtf8(input), &bytes);
+    if (!problem.empty()) return Complain(input, problem);
+    RctHeader header;
+    const unsigned char* stream = nullptr;
+    if (bytes.size() < kRctHeaderLength || ReadRctHeader(bytes.data(), &header) == kRctNotRct)
+        return Complain(input, "not an RCT picture");
+    if (LocateRctStream(bytes.data(), bytes.size(), &header, &stream) != 0)
+        return Complain(input, "damaged RCT picture (bad size, or the file is cut short)");
+    if ((uint64_t)header.width * (uint64_t)header.height > kLargestPicturePixels)
+        return Complain(input, "picture too large: " + std::to_string(header.width) + " x " +
+                                   std::to_string(header.height) + " (at most " +
+                                   std::to_string(kLargestPicturePixels) + " pixels)");
+    int32_t stride = ImageStride(header.width, 0);
+    std::vector<unsigned char> pixels(RctPictureSize(header));
+    if (DecodeRctPixels(stream, header.data_size, header.width, header.height, pixels.data(),
+                        stride) != 0)
+        return Complain(input,
+                        "damaged RCT picture (the pixel commands run outside the picture "
+                        "or the data)");
+    std::vector<unsigned char> png;
+    if (!EncodePng(pixels.data(), header.width, header.height, stride, &png))
+        return Complain(output, "cannot encode the PNG picture");
+    problem = WriteWholeFile(PathFromUtf8(output), png);
+    if (!problem.empty()) return Complain(output, problem);
+    return 0;
+}
+
+int TitlePictureName(const fs::path& folder, const std::string& shown, std::string* name) {
+    if (Lower(*name) != kTitlePictureSource) return 0;
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(folder, error)) {
+        if (Lower(PathToUtf8(item.path().filename())) == kTitlePictureName)
+            return Complain(shown, "insttscr.rct is there too: keep one of the two");
+    }
+    *name = kTitlePictureName;
+    return 0;
+}
+
+FILE* OpenEntrySource(const fs::path& source, const std::string& name,
+                      const fs::path& scratch_folder, std::string* problem) {
+    if (name != kTitlePictureName || Lower(PathToUtf8(source.extension())) != ".png")
+        return OpenPath(source, "rb");
+    std::vector<unsigned char> rct;
+    std::string why = ConvertPngToRct(source, nullptr, &rct);
+    fs::path converted = scratch_folder / kTitlePictureName;
+    if (why.empty()) why = WriteWholeFile(converted, rct);
+    FILE* in = why.empty() ? OpenPath(converted, "rb") : nullptr;
+    if (!in) *problem = why.empty() ? "cannot read the converted picture" : why;
+    return in;
+}

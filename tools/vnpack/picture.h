@@ -1,0 +1,21 @@
+// The title picture in vnpack build: a maker may give insttscr.png instead of
+// insttscr.rct, and the archive then carries the converted insttscr.rct.
+#pragma once
+
+#include <stdio.h>
+
+#include <string>
+
+#include "system.h"
+
+// Maps the archive name of a top-level file: insttscr.png in any letter case
+// becomes "insttscr.rct". A folder that holds both is refused (complaint,
+// result 2); 0 otherwise. shown is the path for the complaint.
+int TitlePictureName(const fs::path& folder, const std::string& shown, std::string* name);
+
+// Opens an entry's source for reading. A title picture given as PNG is
+// converted first into scratch_folder (which the caller removes); on failure
+// the result is null and *problem says why, or stays empty when the plain
+// open failed (errno).
+FILE* OpenEntrySource(const fs::path& source, const std::string& name,
+                      const fs::path& scratch_folder, std::string* problem);
