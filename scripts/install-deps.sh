@@ -9,7 +9,8 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 libz-mingw-w64-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64
-  xvfb x11-utils imagemagick fonts-ipafont-gothic
+  xvfb x11-utils imagemagick fonts-ipafont-gothic fonts-wine
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
 )
 
 sudo_cmd=()

@@ -250,7 +250,8 @@ int SettingNumber(SettingKey key) {
 }
 
 const char* WindowTitle() {
-    snprintf(g_window_title, sizeof g_window_title, kTextUpdaterSuffix, SettingText(kSettingTitleBar));
+    FormatText(g_window_title, sizeof g_window_title, kTextUpdaterSuffix,
+               SettingText(kSettingTitleBar));
     return g_window_title;
 }
 

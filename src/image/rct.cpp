@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/alloc.h"
 #include "filelayer/filelayer.h"
 
 const unsigned char kRctMagicPlain[kRctMagicLength] = {0x98, 0x5A, 0x92, 0x9A,
@@ -186,9 +187,7 @@ int ReadRctFile(FILE* file, RctHeader* header, unsigned char** data) {
     if (file_end < start || (uint64_t)(file_end - start) < header->data_size ||
         fseek(file, start, SEEK_SET) != 0)
         return -1;
-    // allocation: AllocOrAbort once it lives in base
-    *data = (unsigned char*)malloc(header->data_size ? header->data_size : 1);
-    if (!*data) return -1;
+    *data = (unsigned char*)AllocOrAbort(header->data_size);
     if (!ReadExactly(file, *data, header->data_size)) {
         free(*data);
         *data = nullptr;

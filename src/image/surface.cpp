@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/alloc.h"
+
 namespace {
 
 // The info block is the platform's BITMAPINFOHEADER, written here byte by
@@ -57,21 +59,16 @@ uint32_t ImagePixelMemorySize(int32_t width, int32_t height, int paletted) {
 
 ImageSurface* CreateImageSurface(int32_t width, int32_t height, int paletted, int keep) {
     if (ImagePixelMemorySize(width, height, paletted) == 0) return nullptr;
-    // allocation: AllocOrAbort once it lives in base
-    ImageSurface* surface = (ImageSurface*)calloc(1, sizeof *surface);
-    if (!surface) return nullptr;
+    ImageSurface* surface = (ImageSurface*)AllocOrAbort(sizeof *surface);
+    memset(surface, 0, sizeof *surface);
     surface->width = width;
     surface->height = height < 0 ? -height : height;
     surface->paletted = paletted ? 1 : 0;
     surface->keep = keep ? 1 : 0;
     surface->stride = ImageStride(width, paletted);
     size_t info_length = paletted ? kPalettedInfoLength : kInfoHeaderLength;
-    // allocation: AllocOrAbort once it lives in base
-    surface->info = (unsigned char*)calloc(1, info_length);
-    if (!surface->info) {
-        free(surface);
-        return nullptr;
-    }
+    surface->info = (unsigned char*)AllocOrAbort(info_length);
+    memset(surface->info, 0, info_length);
     unsigned char* info = surface->info;
     if (paletted) {
         PutLe32(info + kInfoColoursUsed, kColourCount);

@@ -6,7 +6,7 @@
 #include "image/surface.h"
 
 bool CreateSurfaceBitmap(ImageSurface* surface) {
-    // allocation: AllocOrAbort once it lives in base
+    // Stands in for a DIB section, which may be refused: no picture then.
     void* memory = calloc((size_t)surface->stride, (size_t)surface->height);
     if (!memory) return false;
     surface->bitmap = memory;

@@ -8,6 +8,7 @@
 #include "base/window_win.h"
 #include "base/workfolder.h"
 #include "config/settings.h"
+#include "image/rct.h"
 #include "resources/resource.h"
 #include "texts.h"
 #include "ui/launch_win.h"
@@ -31,6 +32,11 @@ bool g_busy = false;
 // INSTREADME's caption at start, INSTREADMEFL's file name when it is opened.
 char g_readme[128];
 
+// The title picture and its top-left corner in client coordinates; without a
+// picture (not an RCT file, damaged) the window runs with an empty left side.
+ImageSurface* g_picture = nullptr;
+POINT g_picture_at;
+
 void SetTitle(HWND window, const char* title) {
     wchar_t wide[kPathCapacity];
     Cp932ToWideForDisplay(title, wide, kPathCapacity);
@@ -45,6 +51,8 @@ int ApplyUpdate() {
 }
 
 void EndStartupWindow(HWND window) {
+    FreeImageSurface(g_picture, 0);
+    g_picture = nullptr;
     RemoveWorkFolder();
     EndDialog(window, 0);
 }
@@ -87,8 +95,32 @@ INT_PTR OnInitDialog(HWND window) {
         SetDlgItemTextW(window, kSlotIds[slot], wide);
     }
     PressDownThenUp();
+
+    // A missing file is asked about (Retry/Cancel) by the file layer.
+    g_picture = LoadRctImage("insttscr.rct");
+    if (g_picture) {
+        RECT client;
+        GetClientRect(window, &client);
+        // Both from the client height, as the first updaters placed it: the
+        // picture sits in the square at the left of the window.
+        LONG height = client.bottom - client.top;
+        g_picture_at.x = (height - g_picture->width) / 2;
+        g_picture_at.y = (height - g_picture->height) / 2;
+    }
     // No control gets the focus.
     return FALSE;
+}
+
+INT_PTR OnPaint(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (g_picture) {
+        StretchDIBits(dc, g_picture_at.x, g_picture_at.y, g_picture->width, g_picture->height, 0, 0,
+                      g_picture->width, g_picture->height, g_picture->pixels,
+                      (const BITMAPINFO*)g_picture->info, DIB_RGB_COLORS, SRCCOPY);
+    }
+    EndPaint(window, &paint);
+    return TRUE;
 }
 
 void RunAction(HWND window, ButtonAction action) {
@@ -132,6 +164,8 @@ INT_PTR CALLBACK StartupWindowProc(HWND window, UINT message, WPARAM wparam, LPA
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog(window);
+        case WM_PAINT:
+            return OnPaint(window);
         case WM_COMMAND:
             return OnCommand(window, wparam);
         case WM_CLOSE:

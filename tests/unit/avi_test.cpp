@@ -107,10 +107,11 @@ TEST(CopyAnimation, EveryFrameDecodesToTheDrawnPictureWithinTheDeclaredBuffers) 
         Bytes pixels;
         ASSERT_TRUE(DecodeRle8(&file[frames[i]->data], frames[i]->size, &pixels)) << i;
         EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), raw.begin() + i * frame_size)) << i;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_FALSE(
                 std::equal(pixels.begin(), pixels.end(), raw.begin() + (i - 1) * frame_size))
                 << "a still frame " << i;
+        }
         // The control takes the first frame's top-left pixel as transparent:
         // the picture must never touch the top or bottom row.
         for (int x = 0; x < kWidth; ++x)
