@@ -58,7 +58,7 @@ enum { kLongPieces = 200 };
 
 // Far beyond what a 32-bit address space can hand out in one piece, yet far
 // from the top, so the sixteen bytes of slack cannot wrap around.
-const size_t kImpossibleSize = 0xF0000000u;
+const size_t kImpossibleSize = sizeof(size_t) == 4 ? (size_t)0xF0000000u : (size_t)1 << 60;
 
 LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     return DefWindowProcW(window, message, wparam, lparam);
