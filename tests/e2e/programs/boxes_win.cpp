@@ -56,7 +56,7 @@ const char kLongFormat[] = "\x95\x5c\x8e\xa6%s";
 const char kLongPiece[] = "\x83" "e\x83X\x83g";
 enum { kLongPieces = 200 };
 
-// Far beyond what a 32-bit address space can hand out in one piece, yet far
+// Far beyond what the address space can hand out in one piece, yet far
 // from the top, so the sixteen bytes of slack cannot wrap around.
 const size_t kImpossibleSize = sizeof(size_t) == 4 ? (size_t)0xF0000000u : (size_t)1 << 60;
 
