@@ -8,4 +8,4 @@ scripts/install-deps.sh
 cmake --preset win32 >/dev/null && cmake --build --preset win32 -j2
 cmake --preset native -DVN_STUB_EXE="$root/dist/vnupdate.exe" >/dev/null
 cmake --build --preset native -j2
-exec python3 tests/e2e/demo.py "$@"
+exec python3 scripts/demo.py "$@"
