@@ -109,7 +109,6 @@ class Demo:
         self.shot("work-folder", "the work folder in Wine's file browser")
         if shown:
             self.wine.call("close", hwnd=shown["hwnd"])
-        browser.kill()
 
     def second_instance(self):
         self.begin("start the same updater a second time while the first one runs")

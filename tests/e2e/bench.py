@@ -1,15 +1,7 @@
-"""The Wine bench: a virtual display, a prepared 32-bit Wine prefix, and per
-test a copy of that prefix with its own wineserver and a UI driver inside it.
-
-The first test of a process starts one Xvfb and boots one prefix
-(build/e2e/prefix-base); both go at exit. Every test gets its own copy of the
-prefix (the large, never-written binaries hard-linked, the rest copied), so
-tests cannot see each other's files, registry or mutexes.
-
-Tests subclass BenchTest and use self.wine (a WineSession). A failing test
-leaves a screenshot and failure.txt in build/e2e-artifacts/<test id>/ and its
-prefix in build/e2e/tests/<test id>/.
-"""
+"""The Wine bench: one Xvfb and one prepared 32-bit prefix per process, and per
+test a copy of that prefix (binaries hard-linked) with its own wineserver and a
+UI driver inside it, so that tests cannot see each other's files, registry or
+mutexes. Tests subclass BenchTest and use self.wine (a WineSession)."""
 import atexit
 import contextlib
 import functools
@@ -86,12 +78,9 @@ def run_quiet(args, env, log, timeout=120):
 
 
 def wait_for(condition, timeout, what):
-    """Polls condition until it gives something true; BenchError after timeout s."""
+    """Polls condition until it holds; BenchError after timeout seconds."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
+    while not condition():
         if time.monotonic() > deadline:
             raise BenchError("%s within %.0f s" % (what, timeout))
         time.sleep(0.02)
@@ -159,13 +148,6 @@ class Suite:
         folder.rename(target)
         self.removals.append(subprocess.Popen(["nice", "rm", "-rf", str(target)]))
 
-    def screenshot(self, path):
-        path.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run(["import", "-display", self.display, "-window", "root", str(path)],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
-        return path
-
     def stop(self):
         for session in list(self.sessions):
             session.close(keep=True)
@@ -212,7 +194,7 @@ class Program:
         return answer["code"] if answer.get("exited") else None
 
     def kill(self):
-        self.session.call("kill", pid=self.pid, code=1)
+        self.session.expect("kill", pid=self.pid)
 
     def output(self):
         return self.out.read_text(errors="replace") if self.out.exists() else ""
@@ -286,12 +268,11 @@ class WineSession:
     def clock(self):
         return self.expect("clock")["ms"]
 
-    def windows(self, **filters):
+    def windows(self, **filters):  # top-level windows matching pid/cls/title/visible
         return self.expect("windows", **filters)["windows"]
 
     def wait_window(self, timeout=20.0, **filters):
-        """The first visible top-level window matching pid/cls/title, or None
-        after timeout seconds."""
+        """The first visible window matching the filters, or None after timeout s."""
         answer = self.call("wait", timeout=int(timeout * 1000), **filters)
         return answer["window"] if answer.get("ok") else None
 
@@ -304,9 +285,11 @@ class WineSession:
         return self.expect("click", hwnd=hwnd, id=control_id)
 
     def clipboard(self):
+        """The formats, CF_TEXT's bytes and CF_UNICODETEXT's text (None when absent)."""
         answer = self.expect("clipboard")
-        hex_text = answer.get("text_hex")
-        answer["text_bytes"] = bytes.fromhex(hex_text) if hex_text is not None else None
+        text, wide = answer["text_hex"], answer["unicode_hex"]
+        answer["text_bytes"] = bytes.fromhex(text) if text is not None else None
+        answer["unicode"] = bytes.fromhex(wide).decode("utf-16-le") if wide is not None else None
         return answer
 
     def set_clipboard(self, text=None):
@@ -330,8 +313,7 @@ class WineSession:
         return done.stdout
 
     def install(self, source, name=None):
-        """Copies an executable to C:\\bench (name may hold a subfolder) and
-        returns its Windows path."""
+        """Copies a file to C:\\bench\\name (may hold a folder); its Windows path."""
         target = self.bench_dir / (name or Path(source).name)
         shutil.copy2(source, target)
         return self.to_windows(target)
@@ -366,8 +348,10 @@ class WineSession:
 
     def screenshot(self, step):
         self.shots += 1
-        name = "%02d-%s.png" % (self.shots, re.sub(r"[^A-Za-z0-9_.-]+", "-", step))
-        return self.suite.screenshot(self.artifacts / name)
+        path = self.artifacts / ("%02d-%s.png" % (self.shots, re.sub(r"[^\w.-]+", "-", step)))
+        subprocess.run(["import", "-display", self.suite.display, "-window", "root", str(path)],
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+        return path
 
     def close(self, keep=False):
         self.suite.sessions.remove(self)
@@ -398,7 +382,6 @@ def vnpack(*args):
 
 
 def build_updater(folder, output):
-    """vnpack build of folder around the updater under test."""
     done = vnpack("build", folder, "-o", output, "--stub", UPDATER)
     if done.returncode != 0:
         raise BenchError("vnpack build %s failed: %s" % (folder, done.stderr.strip()))
@@ -450,8 +433,7 @@ class BenchTest(unittest.TestCase):
             yield
 
     def check_box(self, box, controls, text, buttons, icon="error", title=None, owner=None):
-        """A message box's text, visible buttons, icon on screen and, when
-        given, its caption and owner."""
+        """A message box's text, visible buttons, icon on screen, caption, owner."""
         self.assertIsNotNone(box, "no message box")
         self.assertEqual(controls.get(TEXT_ID, {}).get("text"), text)
         shown = [i for i, c in controls.items() if c["class"].lower() == "button" and c["visible"]]

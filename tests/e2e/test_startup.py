@@ -98,8 +98,8 @@ def read_pe(data):
     """Machine, optional header magic, subsystem, imported DLLs (direct and
     delayed) and RT_MANIFEST resources of a PE file; struct.error or
     ValueError when it is malformed."""
-    u16 = lambda at: struct.unpack_from("<H", data, at)[0]  # noqa: E731
-    u32 = lambda at: struct.unpack_from("<I", data, at)[0]  # noqa: E731
+    u16, u32 = (lambda at: struct.unpack_from("<H", data, at)[0],
+                lambda at: struct.unpack_from("<I", data, at)[0])
     pe = u32(0x3C)
     if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
         raise ValueError("not a PE file")
@@ -123,16 +123,15 @@ def read_pe(data):
         return data[start:data.index(b"\0", start, start + 512)].decode("latin-1")
 
     dlls = []
-    for index, size, name in ((1, 20, 3), (13, 32, 1)):  # imports, delayed imports
-        at = offset(directories[index][0]) if directories[index][0] else len(data)
-        while at < len(data) and struct.unpack_from("<%dI" % (size // 4), data, at)[name]:
-            dlls.append(string(struct.unpack_from("<%dI" % (size // 4), data, at)[name]))
+    for index, size, field in ((1, 20, 12), (13, 32, 4)):  # imports, delayed imports
+        at = offset(directories[index][0]) if directories[index][0] else None
+        while at is not None and u32(at + field):
+            dlls.append(string(u32(at + field)))
             at += size
 
     def entries(directory):  # (id, target) of a resource directory
-        named, numbered = struct.unpack_from("<HH", data, directory + 12)
         return [struct.unpack_from("<II", data, directory + 16 + 8 * i)
-                for i in range(named + numbered)]
+                for i in range(u16(directory + 12) + u16(directory + 14))]
 
     manifests, root = [], offset(directories[2][0]) if directories[2][0] else None
     for kind, names in entries(root) if root is not None else []:

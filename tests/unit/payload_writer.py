@@ -11,11 +11,10 @@ The payload follows the executable image; every number is little-endian:
   end        u16 0 and two zero bytes
   trailer    u32 offset of the first entry (the size of the image)
 
-Usage: payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR]
-       (EXPECT_DIR receives the inflated bytes of file entry i as i.bin)
-       payload_writer.py --read UPDATE
-       (prints one line per entry: "folder NAME_HEX" or "file NAME_HEX SIZE TIME",
-        after checking every stream and the layout; exit 1 on any fault)
+payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR] writes an updater (EXPECT_DIR
+receives the inflated bytes of file entry i as i.bin); payload_writer.py --read
+UPDATE prints "folder NAME_HEX" or "file NAME_HEX SIZE TIME" per entry after
+checking every stream and the layout, and exits 1 on any fault.
 
 LAYOUT (JSON):
   stub        hex bytes of the executable image (default: 512 bytes "MZ" + zeros)
@@ -49,10 +48,6 @@ def filetime(ns):
     return ns // 100 + FILETIME_OF_1970
 
 
-def name_field(name):
-    return (name.encode("cp932") if isinstance(name, str) else name) + b"\0"
-
-
 def entry_bytes(field, size, stream=b"", time=0, compressed=None):
     """One entry; size FOLDER_MARK (and no stream) for a folder."""
     out = struct.pack("<H", len(field)) + field
@@ -67,14 +62,15 @@ def archive_bytes(entries):
     None for a folder; the archive with its end marker, without a trailer."""
     out = b""
     for name, data, time in entries:
+        field = (name.encode("cp932") if isinstance(name, str) else name) + b"\0"
         if data is None:
-            out += entry_bytes(name_field(name), FOLDER_MARK)
+            out += entry_bytes(field, FOLDER_MARK)
         else:
-            out += entry_bytes(name_field(name), len(data), zlib.compress(data, 9), time)
+            out += entry_bytes(field, len(data), zlib.compress(data, 9), time)
     return out + END
 
 
-def with_trailer(image, archive):
+def with_trailer(image, archive):  # the executable image, then the payload
     return image + archive + struct.pack("<I", len(image))
 
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <mmsystem.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <map>
@@ -77,12 +78,10 @@ std::string Array(const std::vector<std::string>& items) {
 }
 
 std::string RectJson(const RECT& r) {
-    return Json()
-        .Int("left", r.left)
-        .Int("top", r.top)
-        .Int("right", r.right)
-        .Int("bottom", r.bottom)
-        .Text();
+    char json[96];
+    wsprintfA(json, "{\"left\":%ld,\"top\":%ld,\"right\":%ld,\"bottom\":%ld}", r.left, r.top,
+              r.right, r.bottom);
+    return json;
 }
 
 std::string Ok() {
@@ -182,26 +181,20 @@ std::string WindowJson(HWND window) {
         .Text();
 }
 
-std::string CmdWindows(const Args& args) {
-    std::vector<std::string> items;
-    for (HWND window : Windows(nullptr))
-        if (Matches(window, args)) items.push_back(WindowJson(window));
-    return Json().Bool("ok", true).Raw("windows", Array(items)).Text();
-}
-
-// Visible windows only unless visible=0: a dialog exists, hidden, a moment
-// before its controls are filled in.
-std::string CmdWait(const Args& args) {
+// windows lists every match; wait polls until a visible one (unless
+// visible=0) appears: a dialog exists, hidden, a moment before its controls
+// are filled in.
+std::string FindWindows(const Args& args, bool wait) {
     Args filter = args;
-    filter.insert({"visible", "1"});
-    DWORD start = GetTickCount();
-    for (;;) {
+    if (wait) filter.insert({"visible", "1"});
+    for (DWORD start = GetTickCount();; Sleep(50)) {
+        std::vector<std::string> items;
         for (HWND window : Windows(nullptr))
-            if (Matches(window, filter))
-                return Json().Bool("ok", true).Raw("window", WindowJson(window)).Text();
+            if (Matches(window, filter)) items.push_back(WindowJson(window));
+        if (!wait) return Json().Bool("ok", true).Raw("windows", Array(items)).Text();
+        if (!items.empty()) return Json().Bool("ok", true).Raw("window", items[0]).Text();
         if (GetTickCount() - start >= (DWORD)GetInt(args, "timeout", 10000))
             return Fail("timeout waiting for window");
-        Sleep(50);
     }
 }
 
@@ -290,40 +283,39 @@ bool OpenClipboardPatiently() {
     return false;
 }
 
-// The formats, CF_TEXT as hex (its bytes, whatever the code page) and
-// CF_UNICODETEXT as text, all read under one opening.
+// A text format's bytes up to its NUL unit, as a JSON string of hex digits
+// (CF_TEXT whatever its code page, CF_UNICODETEXT as UTF-16LE); null when the
+// clipboard lacks the format.
+std::string ClipboardHex(UINT format, SIZE_T unit) {
+    HANDLE data = GetClipboardData(format);
+    const unsigned char* bytes = data ? (const unsigned char*)GlobalLock(data) : nullptr;
+    if (!bytes) return "null";
+    std::string hex;
+    for (SIZE_T i = 0; i + unit <= GlobalSize(data); i += unit) {
+        if (bytes[i] == 0 && bytes[i + unit - 1] == 0) break;
+        for (SIZE_T k = i; k < i + unit; ++k) {
+            hex += "0123456789abcdef"[bytes[k] >> 4];
+            hex += "0123456789abcdef"[bytes[k] & 15];
+        }
+    }
+    GlobalUnlock(data);
+    return Quote(hex);
+}
+
+// The formats and both text forms, all read under one opening.
 std::string CmdClipboard(const Args&) {
     if (!OpenClipboardPatiently()) return Fail("cannot open the clipboard");
     std::vector<std::string> formats;
     for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format))
         formats.push_back(Number(format));
-    Json j;
-    j.Bool("ok", true).Raw("formats", Array(formats));
-    HANDLE data = GetClipboardData(CF_TEXT);
-    const unsigned char* bytes = data ? (const unsigned char*)GlobalLock(data) : nullptr;
-    if (bytes) {
-        std::string hex;
-        for (SIZE_T i = 0; i < GlobalSize(data) && bytes[i]; ++i) {
-            hex += "0123456789abcdef"[bytes[i] >> 4];
-            hex += "0123456789abcdef"[bytes[i] & 15];
-        }
-        GlobalUnlock(data);
-        j.Str("text_hex", hex);
-    } else {
-        j.Raw("text_hex", "null");
-    }
-    data = GetClipboardData(CF_UNICODETEXT);
-    const wchar_t* units = data ? (const wchar_t*)GlobalLock(data) : nullptr;
-    if (units) {
-        int length = 0;
-        while ((SIZE_T)length < GlobalSize(data) / sizeof(wchar_t) && units[length]) ++length;
-        j.Str("unicode", length ? ToUtf8(units, length) : std::string());
-        GlobalUnlock(data);
-    } else {
-        j.Raw("unicode", "null");
-    }
+    std::string answer = Json()
+                             .Bool("ok", true)
+                             .Raw("formats", Array(formats))
+                             .Raw("text_hex", ClipboardHex(CF_TEXT, 1))
+                             .Raw("unicode_hex", ClipboardHex(CF_UNICODETEXT, 2))
+                             .Text();
     CloseClipboard();
-    return j.Text();
+    return answer;
 }
 
 HGLOBAL GlobalCopy(const void* data, size_t size) {
@@ -375,12 +367,7 @@ std::string CmdStart(const Args& args) {
                                   cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
     DWORD error = GetLastError();
     CloseHandle(output);
-    if (!started)
-        return Json()
-            .Bool("ok", false)
-            .Str("error", "CreateProcess failed")
-            .Int("code", error)
-            .Text();
+    if (!started) return Fail("CreateProcess failed with " + Number(error));
     CloseHandle(info.hThread);
     g_processes[info.dwProcessId] = info.hProcess;
     return Json().Bool("ok", true).Int("pid", info.dwProcessId).Int("tid", info.dwThreadId).Text();
@@ -399,7 +386,7 @@ std::string CmdWaitExit(const Args& args) {
 std::string CmdKill(const Args& args) {
     auto it = g_processes.find((DWORD)GetInt(args, "pid"));
     if (it == g_processes.end()) return Fail("not started here");
-    TerminateProcess(it->second, (UINT)GetInt(args, "code", 1));
+    TerminateProcess(it->second, 1);
     return Ok();
 }
 
@@ -486,12 +473,13 @@ std::string CmdIcon(const Args& args) {
             differences.Int(icon.name, count);
             if (count <= (long long)shown.size() / 50) best = icon.name;
         }
-        if (*best || GetTickCount() - start >= (DWORD)GetInt(args, "timeout", 5000))
-            return Json()
-                .Bool("ok", true)
+        if (*best || GetTickCount() - start >= (DWORD)GetInt(args, "timeout", 5000)) {
+            Json answer;
+            return answer.Bool("ok", true)
                 .Str("best", best)
                 .Raw("differences", differences.Text())
                 .Text();
+        }
         Sleep(50);
     }
 }
@@ -502,13 +490,20 @@ const struct {
     const char* name;
     std::string (*run)(const Args&);
 } kCommands[] = {
-    {"windows", CmdWindows},   {"wait", CmdWait},
-    {"controls", CmdControls}, {"click", CmdClick},
-    {"key", CmdKey},           {"close", CmdClose},
-    {"post", CmdPost},         {"clipboard", CmdClipboard},
-    {"clipset", CmdClipSet},   {"start", CmdStart},
-    {"waitexit", CmdWaitExit}, {"kill", CmdKill},
-    {"mutex", CmdMutex},       {"clock", CmdClock},
+    {"windows", [](const Args& args) { return FindWindows(args, false); }},
+    {"wait", [](const Args& args) { return FindWindows(args, true); }},
+    {"controls", CmdControls},
+    {"click", CmdClick},
+    {"key", CmdKey},
+    {"close", CmdClose},
+    {"post", CmdPost},
+    {"clipboard", CmdClipboard},
+    {"clipset", CmdClipSet},
+    {"start", CmdStart},
+    {"waitexit", CmdWaitExit},
+    {"mutex", CmdMutex},
+    {"kill", CmdKill},
+    {"clock", CmdClock},
     {"icon", CmdIcon},
 };
 
@@ -526,43 +521,35 @@ std::string PercentDecode(const std::string& text) {
 }
 
 std::string RunLine(const std::string& line) {
-    std::vector<std::string> tokens;
-    for (size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
-        tab = line.find('\t', start);
-        tokens.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-    }
+    std::string name = line.substr(0, line.find('\t'));
     Args args;
-    for (size_t i = 1; i < tokens.size(); ++i) {
-        size_t equals = tokens[i].find('=');
+    for (size_t tab = line.find('\t'); tab != std::string::npos;) {
+        size_t next = line.find('\t', tab + 1);
+        std::string token = line.substr(tab + 1, next == std::string::npos ? next : next - tab - 1);
+        size_t equals = token.find('=');
         if (equals != std::string::npos)
-            args[tokens[i].substr(0, equals)] = PercentDecode(tokens[i].substr(equals + 1));
+            args[token.substr(0, equals)] = PercentDecode(token.substr(equals + 1));
+        tab = next;
     }
     for (const auto& command : kCommands)
-        if (tokens[0] == command.name) return command.run(args);
-    return Fail("unknown command " + tokens[0]);
-}
-
-void Emit(const std::string& line) {
-    std::string out = line + "\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), (DWORD)out.size(), &written, nullptr);
+        if (name == command.name) return command.run(args);
+    return Fail("unknown command " + name);
 }
 
 }  // namespace
 
 int wmain() {
-    Emit("{\"ok\":true,\"ready\":true}");
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    printf("{\"ok\":true,\"ready\":true}\n");
+    fflush(stdout);
     std::string line;
-    char c;
-    DWORD got = 0;
-    while (ReadFile(input, &c, 1, &got, nullptr) && got == 1) {
+    for (int c; (c = getchar()) != EOF;) {
         if (c != '\n') {
-            if (c != '\r') line += c;
+            line += (char)c;
             continue;
         }
         if (line == "exit") break;
-        if (!line.empty()) Emit(RunLine(line));
+        if (!line.empty()) printf("%s\n", RunLine(line).c_str());
+        fflush(stdout);
         line.clear();
     }
     for (HANDLE mutex : g_mutexes) CloseHandle(mutex);

@@ -1,20 +1,11 @@
-// Shows one of the updater's message boxes, through the updater's own code,
-// under a main window like the start-up window, for the bench to inspect and
-// answer.
-//
-// boxes.exe MODE [nomain]
-//
-//   retry   ErrorRetryBox with a file name argument (0x5C second bytes in it)
-//   error   ErrorBox with a string and an integer argument
-//   ask     AskYesNo with a string argument
-//   alloc   AllocOrAbort of more than a 32-bit process can ever hold
-//   long    ErrorBox whose formatted text runs past the box's buffer, the cut
-//           falling inside a double-byte character
-//
-// "nomain" leaves the main window unrecorded, as before the start-up window
-// exists. Exit code: 3 when ErrorRetryBox returned, 4 when ErrorBox returned,
-// 1 / 0 for AskYesNo true / false, 5 when AllocOrAbort returned, 2 for bad
-// arguments or no main window. The same outcome is printed as one line.
+// boxes.exe MODE [nomain]: one of the updater's message boxes, through its own
+// code, under a main window like the start-up window ("nomain": none recorded
+// yet), for the bench to inspect and answer. MODE: retry (ErrorRetryBox, a file
+// name with 0x5C second bytes), error (ErrorBox, a string and an integer), ask
+// (AskYesNo), alloc (AllocOrAbort of more than a 32-bit process can hold), long
+// (ErrorBox whose text runs past the box's buffer, the cut inside a double-byte
+// character). Exit code and printed line say what came back: 3 ErrorRetryBox,
+// 4 ErrorBox, 1 / 0 AskYesNo, 5 AllocOrAbort, 2 bad arguments.
 #include <windows.h>
 #include <shellapi.h>
 

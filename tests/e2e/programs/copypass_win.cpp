@@ -1,18 +1,11 @@
-// Runs the copy pass of an updater's payload into a folder under the real copy
-// progress window, for the bench to watch. The walk, the window and the file
-// writing are the updater's own code; only the payload comes from the updater
-// file named on the command line instead of from this program.
-//
-// copypass.exe UPDATER.exe DESTINATION
-//
-// The copy holds still at every step: when a file's name and range are in
-// place, after each block, and once more after the window has closed. At each
-// hold it prints "hold" and keeps the window alive until the bench posts WM_APP
-// to its thread, so that the bench reads every step whole however slow the
-// machine is. Prints "opened SIZE", "hold"s, "closed" and "done" (or why it
-// stopped); exit code 0 after a complete copy, 2 for bad arguments, 3 when the
-// updater cannot be read, 4 when its archive is refused, 5 without a window,
-// 6 when the walk failed.
+// copypass.exe UPDATER.exe DESTINATION: the updater's own copy pass of the
+// payload of UPDATER into DESTINATION under the real progress window, for the
+// bench to watch. It holds still at every step (a file's name and range in
+// place, each block, and once after the window has closed): it prints "hold"
+// and keeps the window alive until the bench posts WM_APP to its thread, so
+// that every step is read whole however slow the machine. Prints "opened SIZE",
+// "hold"s, "closed", "done" or why it stopped; exit code 0 after a complete
+// copy, 2 to 6 for a refusal on the way.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -64,28 +57,24 @@ LRESULT CALLBACK TotalBarProc(HWND window, UINT message, WPARAM wparam, LPARAM l
     return result;
 }
 
+int Stop(const char* why, const ArchiveFault& fault, int code) {
+    printf("%s at %ld: %s\n", why, (long)fault.offset, fault.reason);
+    return code;
+}
+
 int Run(const wchar_t* updater, const wchar_t* destination_wide) {
     char destination[kPathCapacity];
-    if (!WideToCp932(destination_wide, destination, sizeof destination)) {
-        printf("destination has no code page 932 form\n");
-        return 2;
-    }
+    ArchiveFault fault = {"", 0, ""};
+    if (!WideToCp932(destination_wide, destination, sizeof destination))
+        return Stop("destination not in code page 932", fault, 2);
     FILE* stream = _wfopen(updater, L"rb");
     PayloadArchive archive;
-    if (!stream || LocateArchive(stream, &archive) != 0) {
-        printf("cannot read the updater's archive\n");
-        return 3;
-    }
-    ArchiveFault fault = {"", 0, ""};
-    if (CheckArchive(&archive, strlen(destination), &fault) != 0) {
-        printf("archive refused at %ld: %s\n", (long)fault.offset, fault.reason);
-        return 4;
-    }
+    if (!stream || LocateArchive(stream, &archive) != 0)
+        return Stop("cannot read the updater's archive", fault, 3);
+    if (CheckArchive(&archive, strlen(destination), &fault) != 0)
+        return Stop("archive refused", fault, 4);
     HWND window = (HWND)OpenCopyProgress(archive.size);
-    if (!window) {
-        printf("no window\n");
-        return 5;
-    }
+    if (!window) return Stop("no window", fault, 5);
     printf("opened %ld\n", (long)archive.size);
     g_file_bar_proc = (WNDPROC)SetWindowLongPtrW(GetDlgItem(window, IDC_COPY_FILE_BAR),
                                                  GWLP_WNDPROC, (LONG_PTR)FileBarProc);
@@ -96,10 +85,7 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide) {
     CloseCopyProgress();
     printf("closed\n");
     Hold();
-    if (walked != 0) {
-        printf("walk failed at %ld: %s\n", (long)fault.offset, fault.reason);
-        return 6;
-    }
+    if (walked != 0) return Stop("walk failed", fault, 6);
     printf("done\n");
     return 0;
 }
