@@ -40,9 +40,13 @@ else
 fi
 
 # The Windows programs first: the native vnpack embeds dist/vnupdate.exe.
-build win32 && win32_ok=1 || win32_ok=0
+build win32 && bench_ok=1 || bench_ok=0
 build native -DVN_STUB_EXE="$root/dist/vnupdate.exe" && native_ok=1 || native_ok=0
 build fuzz && fuzz_ok=1 || fuzz_ok=0
+. scripts/wine_bench.sh
+if [ "$VN_WINE_ARCH" = win64 ]; then
+  build win64 || bench_ok=0
+fi
 
 if [ "$native_ok" = 1 ]; then
   build/native/tests/unit/unit_tests --gtest_output=json:"$reports/unit.json" \
@@ -78,7 +82,8 @@ if [ "$fuzz_ok" = 1 ]; then
   count fuzz "$fuzz_passed" "$fuzz_failed"
 fi
 
-if [ "$win32_ok" = 1 ] && [ -f tests/e2e/run.py ]; then
+if [ "$bench_ok" = 1 ]; then
+  echo "== e2e on the $VN_WINE_ARCH builds"
   python3 tests/e2e/run.py 2>&1 | tee "$reports/e2e.log"
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$reports/e2e.log" | tail -1)
   if [ -n "$line" ]; then

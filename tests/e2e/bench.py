@@ -1,108 +1,94 @@
-"""The Wine bench: a virtual display, a prepared 32-bit Wine prefix, and per
-test a copy of that prefix with its own wineserver and a UI driver inside it.
-
-One suite run starts one Xvfb and boots one prefix (build/e2e/prefix-base).
-Every test gets its own copy of the prefix (the large, never-written binaries
-hard-linked, everything else copied), so tests cannot see each other's files,
-registry or mutexes, and a copy costs well under a second.
-
-Tests subclass BenchTest and use self.wine (a WineSession). Screenshots land in
-build/e2e-artifacts/<test name>/, at named steps and on every failure.
-"""
+"""The Wine bench: one Xvfb and one prepared 32-bit prefix per process, and per
+test a copy of that prefix (binaries hard-linked) with its own wineserver and a
+UI driver inside it, so that tests cannot see each other's files, registry or
+mutexes. Tests subclass BenchTest and use self.wine (a WineSession)."""
+import atexit
+import contextlib
 import functools
 import json
 import os
-import pwd
 import queue
 import re
 import select
 import shutil
 import signal
-import struct
 import subprocess
+import sys
 import threading
 import time
+import traceback
 import unittest
 import urllib.parse
-import zlib
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "unit"))
+import payload_writer as payload  # noqa: E402  the reference writer and reader
+
 WORK = REPO / "build" / "e2e"
 ARTIFACTS = REPO / "build" / "e2e-artifacts"
-
-
-class Config:
-    """Filled in by run.py from its arguments."""
-    updater = REPO / "dist" / "vnupdate.exe"
-    build = REPO / "build" / "win32"
-    keep_prefixes = False
-    # "win64" on a host that cannot execute 32-bit code: the programs are then
-    # the 64-bit builds of the same sources, run by Wine's 64-bit loader.
-    arch = os.environ.get("VN_WINE_ARCH", "win32")
-    # Written as standin.fault beside the program under test (the stand-in
-    # reads it; the real updater ignores it).
-    standin_faults = ()
-
-    @classmethod
-    def driver(cls):
-        return Path(cls.build) / "tests" / "e2e" / "uidriver.exe"
-
-
-config = Config
+UPDATER = Path(os.environ.get("VN_UPDATER", REPO / "dist" / "vnupdate.exe")).resolve()
+PROGRAMS = Path(os.environ.get("VN_BUILD", REPO / "build" / "win32")).resolve() / "tests" / "e2e"
+KEEP_PREFIXES = os.environ.get("VN_KEEP") == "1"
+# "win64" on a host that cannot execute 32-bit code: the programs under test
+# are then the 64-bit builds of the same sources, run by Wine's 64-bit loader.
+WINE_ARCH = os.environ.get("VN_WINE_ARCH", "win32")
+# The executable as it ships, for the checks that only read the file.
+SHIPPED = REPO / "dist" / "vnupdate.exe"
+WM_QUIT, WM_APP = 0x12, 0x8000
+IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
+TEXT_ID, ICON_ID = -1, 1088  # of a message box's text and icon
+EXIT_FAILURE = 0xFFFFFFFF  # -1 as the process reports it
+DAMAGED_PAYLOAD = "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。"
 
 
 class BenchError(Exception):
     """The bench itself failed (not the program under test)."""
 
 
-# Fonts with Japanese glyphs in place of the ones dialogs and message boxes ask for.
-# The dialog templates name the Japanese fonts by their Japanese names.
+# Fonts with Japanese glyphs in place of the ones dialogs and message boxes ask
+# for; the dialog templates name the Japanese fonts by their Japanese names.
 FONT_REPLACEMENTS = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "MS UI Gothic",
                      "MS Gothic", "MS PGothic", "ＭＳ ゴシック", "ＭＳ Ｐゴシック"]
+PREFIX_REG = ("Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n" +
+              "".join('"%s"="IPAPGothic"\r\n' % name for name in FONT_REPLACEMENTS) +
+              "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n"
+              "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"
+              "\"ShowCrashDialog\"=dword:00000000\r\n")
 
-PREFIX_REG = "Windows Registry Editor Version 5.00\r\n\r\n" \
-    "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n" + \
-    "".join('"%s"="IPAPGothic"\r\n' % name for name in FONT_REPLACEMENTS) + \
-    "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n" \
-    "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n"
-
-# Hard-linked into each copy: Wine reads these and never writes them. Anything
-# else (registry files, win.ini, system.ini) is copied, because Wine rewrites
-# some of them in place.
-LINKED_SUFFIXES = {".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb",
-                   ".ax", ".ds", ".nls", ".ttf", ".ttc", ".fon", ".msstyles", ".mui",
-                   ".dll16", ".exe16", ".vxd", ".msi", ".sdb", ".cat"}
+# Hard-linked into each copy: Wine reads these and never writes them. The rest
+# (registry files, win.ini) is copied, because Wine rewrites some in place.
+LINKED_SUFFIXES = {".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb", ".ax", ".ds",
+                   ".nls", ".ttf", ".ttc", ".fon", ".msstyles", ".mui", ".dll16", ".exe16",
+                   ".vxd", ".msi", ".sdb", ".cat"}
 
 
-def _loader_shims():
+def loader_shims():
     """A folder whose "wine" and "wineboot" run Wine's 64-bit loader: Debian's
     own scripts always pick the 32-bit one when it is installed."""
     folder = WORK / "wine64-bin"
     folder.mkdir(parents=True, exist_ok=True)
     for name, command in (("wine", ""), ("wineboot", " wineboot.exe")):
-        shim = folder / name
-        shim.write_text('#!/bin/sh\nexec /usr/lib/wine/wine64%s "$@"\n' % command)
-        shim.chmod(0o755)
+        (folder / name).write_text('#!/bin/sh\nexec /usr/lib/wine/wine64%s "$@"\n' % command)
+        (folder / name).chmod(0o755)
     return folder
 
 
-def _wine_env(prefix, display):
-    env = dict(os.environ)
-    env.update(WINEPREFIX=str(prefix), WINEARCH=config.arch, WINEDEBUG="-all",
-               DISPLAY=display, WINEDLLOVERRIDES="mscoree,mshtml=")
-    if config.arch == "win64":
+def wine_env(prefix, display):
+    env = {k: v for k, v in os.environ.items() if k not in ("LANG", "LC_ALL")}
+    # No Japanese locale: the updater must not depend on one, and Wine keeps
+    # code page 1252. Unix file names as UTF-8, so that the files the tests
+    # make under Japanese or Korean names are the ones Wine shows.
+    env.update(WINEPREFIX=str(prefix), WINEARCH=WINE_ARCH, WINEDEBUG="-all", DISPLAY=display,
+               WINEDLLOVERRIDES="mscoree,mshtml=", LC_CTYPE="C.UTF-8")
+    if WINE_ARCH == "win64":
         env.update(WINELOADER="/usr/lib/wine/wine64",
-                   PATH=str(_loader_shims()) + os.pathsep + env["PATH"])
-    for name in ("LANG", "LC_ALL", "LC_CTYPE"):
-        env.pop(name, None)  # the updater must not depend on a Japanese locale
-    # Unix file names as UTF-8, so that files the tests make under Japanese or
-    # Korean names are the ones Wine shows. The code page stays 1252.
-    env["LC_CTYPE"] = "C.UTF-8"
+                   PATH=str(loader_shims()) + os.pathsep + env["PATH"])
     return env
 
 
-def _run_quiet(args, env, log, timeout=120):
+def run_quiet(args, env, log, timeout=120):
     # Never a pipe: a wineserver started on demand would inherit it and keep
     # the reader waiting for ever.
     with open(log, "ab") as out:
@@ -110,205 +96,127 @@ def _run_quiet(args, env, log, timeout=120):
                               stderr=subprocess.STDOUT, timeout=timeout).returncode
 
 
+def wait_for(condition, timeout, what):
+    """Polls condition until it holds; BenchError after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise BenchError("%s within %.0f s" % (what, timeout))
+        time.sleep(0.02)
+
+
 class Suite:
-    """Xvfb and the prepared prefix, shared by every test of one run."""
+    """Xvfb and the prepared prefix, shared by every test of one process."""
 
     def __init__(self):
-        self.xvfb = None
-        self.display = None
+        self.xvfb, self.display, self.error, self.removals, self.sessions = None, None, None, [], []
         self.base = WORK / "prefix-base"
-        self.sessions = []
-        self.removals = []
 
     def start(self):
         WORK.mkdir(parents=True, exist_ok=True)
         shutil.rmtree(WORK / "trash", ignore_errors=True)
-        self._start_xvfb()
-        self._prepare_prefix()
-
-    def _start_xvfb(self):
         # Xvfb picks a free display itself and writes its number to the pipe.
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",
+             "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=open(WORK / "xvfb.log", "wb"), start_new_session=True)
         os.close(write_end)
-        data = b""
-        deadline = time.monotonic() + 20
-        while not data.endswith(b"\n") and time.monotonic() < deadline:
-            ready, _, _ = select.select([read_end], [], [], 0.5)
-            if ready:
-                chunk = os.read(read_end, 64)
-                if not chunk:
-                    break
-                data += chunk
+        number = b""
+        while not number.endswith(b"\n") and select.select([read_end], [], [], 20)[0]:
+            chunk = os.read(read_end, 64)
+            if not chunk:
+                break
+            number += chunk
         os.close(read_end)
-        if not data.strip().isdigit():
+        if not number.strip().isdigit():
             raise BenchError("Xvfb did not report a display (see %s)" % (WORK / "xvfb.log"))
-        self.display = ":" + data.strip().decode()
+        self.display = ":" + number.strip().decode()
 
-    def _prepare_prefix(self):
-        if self.base.exists():
-            shutil.rmtree(self.base)
-        env = _wine_env(self.base, self.display)
-        log = WORK / "prefix-base.log"
+        shutil.rmtree(self.base, ignore_errors=True)
+        env, log = wine_env(self.base, self.display), WORK / "prefix-base.log"
         log.unlink(missing_ok=True)
-        _run_quiet(["wineboot", "-i"], env, log, timeout=300)
-        reg = WORK / "prefix.reg"
-        reg.write_text(PREFIX_REG, encoding="utf-16")
-        _run_quiet(["wine", "regedit", "/S", str(reg)], env, log)
-        # Waiting for the server to end also writes the registry to disk
-        # before the prefix is copied.
-        _run_quiet(["wineserver", "-w"], env, log, timeout=120)
-        if "IPAPGothic" not in (self.base / "user.reg").read_text(errors="replace"):
-            raise BenchError("font replacements missing from the prepared prefix (%s)" % log)
+        run_quiet(["wineboot", "-i"], env, log, timeout=300)
+        (WORK / "prefix.reg").write_text(PREFIX_REG, encoding="utf-16")
+        run_quiet(["wine", "regedit", "/S", str(WORK / "prefix.reg")], env, log)
+        # Waiting for the server to end also writes the registry to disk.
+        run_quiet(["wineserver", "-w"], env, log)
+        user = self.base / "user.reg"
+        if not user.is_file() or "IPAPGothic" not in user.read_text(errors="replace"):
+            last = log.read_text(errors="replace").strip().splitlines()[-1:] or ["(empty)"]
+            raise BenchError("no prepared prefix; %s ends: %s" % (log, last[0]))
 
     def copy_prefix(self, target):
-        if target.exists():
-            shutil.rmtree(target)
         for folder, dirs, files in os.walk(self.base):
             relative = Path(folder).relative_to(self.base)
             (target / relative).mkdir(parents=True, exist_ok=True)
             for name in dirs + files:
-                source = Path(folder) / name
-                destination = target / relative / name
+                source, destination = Path(folder) / name, target / relative / name
                 if source.is_symlink():
                     os.symlink(os.readlink(source), destination)
                 elif name in files:
-                    if source.suffix.lower() in LINKED_SUFFIXES:
-                        os.link(source, destination)
-                    else:
-                        shutil.copy2(source, destination)
+                    link = source.suffix.lower() in LINKED_SUFFIXES
+                    (os.link if link else shutil.copy2)(source, destination)
             dirs[:] = [d for d in dirs if not (Path(folder) / d).is_symlink()]
 
     def discard(self, folder):
         """Removes a finished test's folder in the background: thousands of
-        small folders take seconds to delete and nothing waits for them."""
-        trash = WORK / "trash"
-        trash.mkdir(exist_ok=True)
-        target = trash / ("%s-%d" % (folder.name, time.monotonic_ns()))
+        small files take seconds to delete and nothing waits for them."""
+        (WORK / "trash").mkdir(exist_ok=True)
+        target = WORK / "trash" / ("%s-%d" % (folder.name, time.monotonic_ns()))
         folder.rename(target)
-        self.removals.append(subprocess.Popen(["nice", "rm", "-rf", str(target)],
-                                              stdin=subprocess.DEVNULL))
-
-    def screenshot(self, path):
-        if not self.display:
-            return None
-        path.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run(["import", "-display", self.display, "-window", "root", str(path)],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
-        return path
+        self.removals.append(subprocess.Popen(["nice", "rm", "-rf", str(target)]))
 
     def stop(self):
         for session in list(self.sessions):
             session.close(keep=True)
         if self.xvfb and self.xvfb.poll() is None:
             os.killpg(self.xvfb.pid, signal.SIGTERM)
-            try:
-                self.xvfb.wait(10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.xvfb.pid, signal.SIGKILL)
-        self.xvfb = None
+            self.xvfb.wait(10)
         for removal in self.removals:
             removal.wait()
-        self.removals = []
 
 
 _suite = None
 
 
+def interrupt(signum, frame):
+    raise KeyboardInterrupt  # so that a killed run still takes Xvfb down at exit
+
+
 def suite():
-    """The running suite, started on first use."""
+    """The running suite, started on first use. A bench that did not start
+    fails every test with the same reason, without trying again."""
     global _suite
     if _suite is None:
         _suite = Suite()
+        atexit.register(_suite.stop)
+        signal.signal(signal.SIGTERM, interrupt)
         try:
             _suite.start()
-        except BaseException:
-            _suite.stop()
-            raise
+        except Exception as error:
+            _suite.error = "the bench did not start: %s" % error
+    if _suite.error:
+        raise BenchError(_suite.error)
     return _suite
 
 
-def shutdown():
-    global _suite
-    if _suite is not None:
-        _suite.stop()
-        _suite = None
-
-
-def quote(value):
-    return urllib.parse.quote(str(value), safe="")
-
-
-class Driver:
-    """The persistent uidriver.exe, talking JSON lines over its pipes. The
-    wineserver of the session is running before it starts, so the pipes belong
-    to the driver alone."""
-
-    def __init__(self, session):
-        self.session = session
-        self.log = open(session.dir / "driver.stderr", "wb")
-        self.process = subprocess.Popen(
-            ["wine", str(config.driver())], env=session.env, stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE, stderr=self.log, start_new_session=True)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._reader, daemon=True).start()
-        hello = self._receive(60)
-        if not hello.get("ready"):
-            raise BenchError("driver did not start: %r" % hello)
-
-    def _reader(self):
-        for line in self.process.stdout:
-            self.lines.put(line)
-        self.lines.put(None)
-
-    def _receive(self, timeout):
-        try:
-            line = self.lines.get(timeout=timeout)
-        except queue.Empty:
-            raise BenchError("driver gave no answer within %.0f s" % timeout)
-        if line is None:
-            raise BenchError("driver ended (see %s)" % self.log.name)
-        return json.loads(line.decode("utf-8"))
-
-    def call(self, command, **args):
-        """Runs one command; returns the answer (a dict with "ok")."""
-        fields = [command] + ["%s=%s" % (k, quote(v)) for k, v in args.items() if v is not None]
-        self.process.stdin.write(("\t".join(fields) + "\n").encode("utf-8"))
-        self.process.stdin.flush()
-        timeout = int(args.get("timeout", 0)) / 1000 + 30
-        return self._receive(timeout)
-
-    def close(self):
-        if self.process.poll() is None:
-            try:
-                self.process.stdin.write(b"exit\n")
-                self.process.stdin.flush()
-                self.process.wait(10)
-            except (OSError, subprocess.TimeoutExpired):
-                self.process.kill()
-        self.log.close()
-
-
 class Program:
-    """A program under test started inside a session."""
+    """A program started inside a session by the driver."""
 
-    def __init__(self, session, pid, tid, windows_path, wine_process=None):
-        self.session, self.pid, self.tid = session, pid, tid
-        self.windows_path = windows_path
-        self.wine_process = wine_process
+    def __init__(self, session, pid, tid, out):
+        self.session, self.pid, self.tid, self.out = session, pid, tid, out
 
-    def wait_exit(self, timeout=10.0):
+    def wait_exit(self, timeout=15.0):
         """The full 32-bit exit code, or None while it still runs."""
         answer = self.session.call("waitexit", pid=self.pid, timeout=int(timeout * 1000))
         return answer["code"] if answer.get("exited") else None
 
     def kill(self):
-        self.session.driver.call("kill", pid=self.pid, code=1)
+        self.session.expect("kill", pid=self.pid)
+
+    def output(self):
+        return self.out.read_text(errors="replace") if self.out.exists() else ""
 
 
 class WineSession:
@@ -316,49 +224,59 @@ class WineSession:
 
     def __init__(self, name):
         self.suite = suite()
-        self.name = name
-        self.dir = WORK / "tests" / name
-        self.artifacts = ARTIFACTS / name
-        if self.artifacts.exists():
-            shutil.rmtree(self.artifacts)
+        self.dir, self.artifacts = WORK / "tests" / name, ARTIFACTS / name
+        shutil.rmtree(self.artifacts, ignore_errors=True)
         self.artifacts.mkdir(parents=True)
         if self.dir.exists():
             self.suite.discard(self.dir)
-        self.prefix = self.dir / "prefix"
+        self.prefix, self.shots, self.started = self.dir / "prefix", 0, 0
         self.suite.copy_prefix(self.prefix)
-        self.env = _wine_env(self.prefix, self.suite.display)
-        self.shots = 0
-        self.driver = None
         self.suite.sessions.append(self)
-        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-        self.driver = Driver(self)
+        self.env, self.driver = wine_env(self.prefix, self.suite.display), None
+        # The persistent uidriver.exe, talking JSON lines over its pipes. The
+        # wineserver runs before it starts, so that the pipes are its alone.
+        run_quiet(["wineserver", "-p"], self.env, os.devnull, timeout=30)
+        self.log = open(self.dir / "driver.stderr", "wb")
+        self.driver = subprocess.Popen(["wine", str(PROGRAMS / "uidriver.exe")], env=self.env,
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       stderr=self.log, start_new_session=True)
+        self.answers = queue.Queue()
+        threading.Thread(target=self.read_answers, daemon=True).start()
+        if not self.receive(60).get("ready"):
+            raise BenchError("the driver did not start")
         self.drive_c = self.prefix / "drive_c"
         self.bench_dir = self.drive_c / "bench"
         self.bench_dir.mkdir(exist_ok=True)
-
-    # ------------------------------------------------------------ paths
-
-    @property
-    def temp_dir(self):
-        """The user's temporary folder of this prefix, as a Linux path."""
-        users = self.drive_c / "users"
-        own = users / pwd.getpwuid(os.getuid()).pw_name / "Temp"
-        if own.is_dir():
-            return own
-        found = [p / "Temp" for p in users.iterdir() if p.name != "Public" and (p / "Temp").is_dir()]
-        if len(found) != 1:
-            raise BenchError("cannot tell the user's Temp folder among %s" % found)
-        return found[0]
+        temps = list(self.drive_c.glob("users/*/Temp"))
+        if len(temps) != 1:
+            raise BenchError("cannot tell the user's Temp folder among %s" % temps)
+        self.temp_dir = temps[0]  # the updater's work folders land here
 
     def to_windows(self, path):
         relative = Path(path).resolve().relative_to(self.drive_c.resolve())
         return "C:\\" + str(relative).replace("/", "\\").lstrip(".")
 
-    # ------------------------------------------------------------ driver
+    def read_answers(self):
+        for line in self.driver.stdout:
+            self.answers.put(line)
+        self.answers.put(None)
+
+    def receive(self, timeout):
+        try:
+            line = self.answers.get(timeout=timeout)
+        except queue.Empty:
+            raise BenchError("the driver gave no answer within %.0f s" % timeout)
+        if line is None:
+            raise BenchError("the driver ended (see %s)" % self.log.name)
+        return json.loads(line.decode("utf-8"))
 
     def call(self, command, **args):
-        return self.driver.call(command, **args)
+        """Runs one driver command; returns the answer (a dict with "ok")."""
+        fields = [command] + ["%s=%s" % (k, urllib.parse.quote(str(v), safe=""))
+                              for k, v in args.items() if v is not None]
+        self.driver.stdin.write(("\t".join(fields) + "\n").encode("utf-8"))
+        self.driver.stdin.flush()
+        return self.receive(int(args.get("timeout", 0)) / 1000 + 30)
 
     def expect(self, command, **args):
         answer = self.call(command, **args)
@@ -369,224 +287,194 @@ class WineSession:
     def clock(self):
         return self.expect("clock")["ms"]
 
-    def windows(self, **filters):
+    def windows(self, **filters):  # top-level windows matching pid/cls/title/visible
         return self.expect("windows", **filters)["windows"]
 
-    def wait_window(self, timeout=10.0, **filters):
-        """The first visible top-level window matching cls/title/text/pid/exe,
-        or None after timeout seconds."""
+    def wait_window(self, timeout=20.0, **filters):
+        """The first visible window matching the filters, or None after timeout s."""
         answer = self.call("wait", timeout=int(timeout * 1000), **filters)
         return answer["window"] if answer.get("ok") else None
 
     def controls(self, hwnd):
-        return self.expect("controls", hwnd=hwnd)
+        """The window's controls by id, or None when the window is gone."""
+        answer = self.call("controls", hwnd=hwnd)
+        return {c["id"]: c for c in answer["controls"]} if answer.get("ok") else None
 
     def click(self, hwnd, control_id=None):
         return self.expect("click", hwnd=hwnd, id=control_id)
 
     def clipboard(self):
+        """The formats, CF_TEXT's bytes and CF_UNICODETEXT's text (None when absent)."""
         answer = self.expect("clipboard")
-        raw = answer.get("text_hex")
-        answer["text_bytes"] = bytes.fromhex(raw) if raw is not None else None
+        text, wide = answer["text_hex"], answer["unicode_hex"]
+        answer["text_bytes"] = bytes.fromhex(text) if text is not None else None
+        answer["unicode"] = bytes.fromhex(wide).decode("utf-16-le") if wide is not None else None
         return answer
 
     def set_clipboard(self, text=None):
         return self.expect("clipset", text=text)
 
-    def registry(self, key, value, root="HKCU"):
-        """(exists, data) of a registry value, read inside the prefix."""
-        answer = self.expect("regget", root=root, key=key, value=value)
-        return answer.get("exists", False), answer.get("data", answer.get("hex"))
-
     def message_box(self, pid, timeout=20.0):
         """The first message box of a process and its controls by id, or
         (None, {}) when none appears in time."""
         box = self.wait_window(pid=pid, cls="#32770", timeout=timeout)
-        if box is None:
-            return None, {}
-        return box, {c["id"]: c for c in self.controls(box["hwnd"])["controls"]}
+        return (box, self.controls(box["hwnd"]) or {}) if box else (None, {})
 
     def grab(self, rect):
         """Raw RGB bytes of a screen rectangle (a driver rect), from the X display."""
         width, height = rect["right"] - rect["left"], rect["bottom"] - rect["top"]
         crop = "%dx%d+%d+%d" % (width, height, rect["left"], rect["top"])
         done = subprocess.run(["import", "-display", self.suite.display, "-window", "root",
-                               "-crop", crop, "-depth", "8", "rgb:-"],
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, timeout=30)
+                               "-crop", crop, "-depth", "8", "rgb:-"], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=30)
         if done.returncode != 0 or len(done.stdout) != width * height * 3:
             raise BenchError("cannot grab %s from the display" % crop)
         return done.stdout
 
-    # ------------------------------------------------------------ programs
-
-    def install_program(self, source, name=None):
-        """Copies an executable to C:\\bench and returns its Windows path."""
-        source = Path(source)
-        if not source.is_file():
-            raise BenchError("program not found: %s" % source)
-        target = self.bench_dir / (name or source.name)
+    def install(self, source, name=None):
+        """Copies a file to C:\\bench\\name (may hold a folder); its Windows path."""
+        target = self.bench_dir / (name or Path(source).name)
         shutil.copy2(source, target)
-        if config.standin_faults:
-            (self.bench_dir / "standin.fault").write_text("\n".join(config.standin_faults) + "\n")
         return self.to_windows(target)
 
-    def start(self, source, name=None, args=None, cwd=None, via_wine=False):
-        """Starts a program under test. Through the driver by default (full
-        exit code); via_wine runs `wine PROGRAM` with its output in files."""
-        path = self.install_program(source, name)
-        cwd = cwd or self.to_windows(self.bench_dir)
-        if via_wine:
-            out = open(self.dir / ("%s.out" % Path(path.replace("\\", "/")).name), "ab")
-            process = subprocess.Popen(["wine", path] + list(args or []), env=self.env,
-                                       stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                                       start_new_session=True)
-            exe = path.rsplit("\\", 1)[1].lower()
-            deadline = time.monotonic() + 20
-            while time.monotonic() < deadline:
-                pids = self.expect("pids", exe=exe)["pids"]
-                if pids:
-                    return Program(self, pids[0], None, path, process)
-                time.sleep(0.1)
-            raise BenchError("%s did not appear" % path)
-        output = self.to_windows(self.bench_dir) + "\\program.out"
-        answer = self.expect("start", exe=path, args=" ".join(args or []) or None,
-                             cwd=cwd, out=output)
-        return Program(self, answer["pid"], answer["tid"], path)
+    def start(self, program, name=None, args=()):
+        """Starts a program: a Linux path is installed first, a Windows path
+        (from install) runs where it is. Its output goes to a file of its own."""
+        path = program if isinstance(program, str) else self.install(program, name)
+        self.started += 1
+        out = self.bench_dir / ("out-%d.txt" % self.started)
+        answer = self.expect("start", exe=path, args=" ".join(args), out=self.to_windows(out),
+                             cwd=self.to_windows(self.bench_dir))
+        return Program(self, answer["pid"], answer["tid"], out)
 
-    # ------------------------------------------------------------ evidence
+    def copy_steps(self, program, window):
+        """Walks copypass.exe through its holds: yields the progress window's
+        controls by id at each one, and returns at the hold after the window
+        has closed (the caller lets that one go)."""
+        holds = 0
+        while True:
+            holds += 1
+            wait_for(lambda: program.output().split().count("hold") >= holds, 60,
+                     "copypass did not reach hold %d" % holds)
+            # Nothing changes while it holds, so a second read agrees.
+            if "closed" in program.output().split():
+                return
+            controls = self.controls(window["hwnd"])
+            if controls is None:
+                raise BenchError("the progress window went away during a hold")
+            yield controls
+            self.expect("post", tid=program.tid, msg=WM_APP)
 
     def screenshot(self, step):
         self.shots += 1
-        safe = re.sub(r"[^A-Za-z0-9_.-]+", "-", step)
-        return self.suite.screenshot(self.artifacts / ("%02d-%s.png" % (self.shots, safe)))
+        path = self.artifacts / ("%02d-%s.png" % (self.shots, re.sub(r"[^\w.-]+", "-", step)))
+        subprocess.run(["import", "-display", self.suite.display, "-window", "root", str(path)],
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+        return path
 
     def close(self, keep=False):
-        if self in self.suite.sessions:
-            self.suite.sessions.remove(self)
+        self.suite.sessions.remove(self)
         if self.driver:
-            self.driver.close()
-            self.driver = None
-        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-        subprocess.run(["wineserver", "-w"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-        if not keep and not config.keep_prefixes:
+            with contextlib.suppress(OSError, subprocess.TimeoutExpired):
+                self.driver.stdin.write(b"exit\n")
+                self.driver.stdin.close()
+                self.driver.wait(10)
+            self.driver.kill()
+            self.log.close()
+        run_quiet(["wineserver", "-k"], self.env, os.devnull, timeout=30)
+        run_quiet(["wineserver", "-w"], self.env, os.devnull, timeout=30)
+        if not keep and not KEEP_PREFIXES:
             self.suite.discard(self.dir)
 
 
 # ---------------------------------------------------------------- updaters
 
-WORK_FOLDER = re.compile(r"^TempGPInstallFolder_")
-
-
 def work_folders(temp_dir):
-    """The updater's work folders in a temporary folder, by name."""
-    return sorted(p for p in Path(temp_dir).iterdir() if WORK_FOLDER.match(p.name))
+    """The updater's work folders in a temporary folder."""
+    return sorted(p for p in Path(temp_dir).iterdir() if p.name.startswith("TempGPInstallFolder_"))
 
 
 def vnpack(*args):
     """Runs dist/vnpack; returns the finished process (text output)."""
-    program = REPO / "dist" / "vnpack"
-    if not program.is_file():
-        raise BenchError("dist/vnpack is missing: build the native preset")
-    return subprocess.run([str(program)] + [str(a) for a in args], stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True, timeout=120)
+    return subprocess.run([str(REPO / "dist" / "vnpack")] + [str(a) for a in args],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
 
 
 def build_updater(folder, output):
-    """vnpack build of folder around the updater under test; returns output."""
-    done = vnpack("build", folder, "-o", output, "--stub", config.updater)
+    done = vnpack("build", folder, "-o", output, "--stub", UPDATER)
     if done.returncode != 0:
         raise BenchError("vnpack build %s failed: %s" % (folder, done.stderr.strip()))
     return Path(output)
 
 
-# The payload layout written by hand, apart from vnpack, for payloads that
-# vnpack refuses to build (no install.env, bad sections, unsafe names).
-FOLDER_MARK = 0xFFFFFFFF
-FILETIME_OF_1970 = 116444736000000000
-
-
-def filetime(ns):
-    """A Windows FILETIME from nanoseconds since 1970."""
-    return ns // 100 + FILETIME_OF_1970
-
-
-def archive_bytes(entries):
-    """entries: (name, data, time) with name as str (code page 932) or bytes,
-    data None for a folder. Ends with the end marker and its two zero bytes."""
-    out = bytearray()
-    for name, data, time_value in entries:
-        raw = name.encode("cp932") if isinstance(name, str) else name
-        field = raw + b"\0"
-        out += struct.pack("<H", len(field)) + field
-        if data is None:
-            out += struct.pack("<II", FOLDER_MARK, 0)
-        else:
-            packed = zlib.compress(data, 9)
-            out += struct.pack("<IIQ", len(data), len(packed), time_value) + packed
-    return bytes(out + b"\0\0\0\0")
-
-
-def write_updater(output, entries, stub=None):
-    """The updater under test (or stub) with an archive of entries appended."""
-    image = Path(stub or config.updater).read_bytes()
-    Path(output).write_bytes(image + archive_bytes(entries) + struct.pack("<I", len(image)))
+def write_updater(output, entries):
+    """The updater under test with an archive written by the reference writer,
+    for payloads vnpack rightly refuses to build; entries as in
+    payload.archive_bytes."""
+    Path(output).write_bytes(payload.with_trailer(UPDATER.read_bytes(),
+                                                  payload.archive_bytes(entries)))
     return Path(output)
 
 
-def read_archive(data):
-    """The entries of an updater's archive: dicts of offset, name (bytes),
-    folder, size, compressed, time, data (offset of the stream)."""
-    position = struct.unpack_from("<I", data, len(data) - 4)[0]
-    entries = []
-    while True:
-        length = struct.unpack_from("<H", data, position)[0]
-        if length == 0:
-            return entries
-        name = data[position + 2:position + 2 + length - 1]
-        size, compressed = struct.unpack_from("<II", data, position + 2 + length)
-        entry = dict(offset=position, name=name, folder=size == FOLDER_MARK, size=size,
-                     compressed=compressed)
-        position += 2 + length + 8
-        if not entry["folder"]:
-            entry["time"] = struct.unpack_from("<Q", data, position)[0]
-            entry["data"] = position + 8
-            position += 8 + compressed
-        entries.append(entry)
-
-
 class BenchTest(unittest.TestCase):
-    """A test with its own Wine session in self.wine. A failing test leaves a
-    screenshot and its prefix (build/e2e/tests/<name>) behind."""
+    """A test with its own Wine session in self.wine."""
 
     def run(self, result=None):
-        # Wrapped here, before unittest looks the method up, so that the
-        # screenshot is taken while the program's windows are still up.
-        name = self._testMethodName
-        original = getattr(self, name)
+        # Wrapped before unittest looks the method up, so that the evidence is
+        # taken while the program's windows are still up.
+        method = getattr(self, self._testMethodName)
 
-        @functools.wraps(original)
+        @functools.wraps(method)
         def guarded():
-            try:
-                return original()
-            except unittest.SkipTest:
-                raise
-            except BaseException:
-                self._failed = True
-                if getattr(self, "wine", None):
-                    self.wine.screenshot("failure")
-                raise
-
-        setattr(self, name, guarded)
+            with self.evidence():
+                method()
+        setattr(self, self._testMethodName, guarded)
         return super().run(result)
 
+    @contextlib.contextmanager
+    def evidence(self, label=""):
+        try:
+            yield
+        except unittest.SkipTest:
+            raise
+        except BaseException:
+            self.failed = True
+            if self.wine:
+                self.wine.screenshot("failure" + label)
+                with open(self.wine.artifacts / "failure.txt", "a") as out:
+                    out.write("%s%s\n%s\n" % (self.id(), label, traceback.format_exc()))
+            raise
+
+    @contextlib.contextmanager
+    def subTest(self, *message, **params):
+        label = " ".join(["", *map(str, message), *("%s=%s" % p for p in params.items())])
+        with super().subTest(*message, **params), self.evidence(label):
+            yield
+
+    def check_box(self, box, controls, text, buttons, icon="error", title=None, owner=None):
+        """A message box's text, visible buttons, icon on screen, caption, owner."""
+        self.assertIsNotNone(box, "no message box")
+        self.assertEqual(controls.get(TEXT_ID, {}).get("text"), text)
+        shown = [i for i, c in controls.items() if c["class"].lower() == "button" and c["visible"]]
+        self.assertEqual(sorted(shown), sorted(buttons), "buttons")
+        seen = self.wine.expect("icon", hwnd=box["hwnd"], id=ICON_ID)
+        self.assertEqual(seen["best"], icon, "icon on screen: %s" % seen["differences"])
+        if title is not None:
+            self.assertEqual(box["title"], title, "caption")
+        if owner is not None:
+            self.assertEqual(box["owner"], owner, "owner window")
+
+    def check_clipboard(self, text):
+        """Both text forms: a paste into a Unicode or a code page 932 program."""
+        clip = self.wine.clipboard()
+        self.assertEqual(clip["unicode"], text, "CF_UNICODETEXT")
+        self.assertEqual(clip["text_bytes"], text.encode("cp932"), "CF_TEXT")
+        return clip
+
     def setUp(self):
-        self._failed = False
-        self.wine = None
-        self.wine = WineSession(self.id().replace("__main__.", ""))
+        self.failed, self.wine = False, None
+        self.wine = WineSession(self.id())
 
     def tearDown(self):
         if self.wine:
-            self.wine.close(keep=self._failed)
+            self.wine.close(keep=self.failed)

@@ -8,12 +8,12 @@ class PlatformCheckTest(bench.BenchTest):
     def test_platform_checks_pass(self):
         scratch = self.wine.drive_c / "scratch"
         scratch.mkdir()
-        program = self.wine.start(bench.config.build / "tests" / "e2e" / "platform_check.exe",
+        program = self.wine.start(bench.PROGRAMS / "platform_check.exe",
                                   args=[self.wine.to_windows(scratch)])
         code = program.wait_exit(60)
-        report = (self.wine.bench_dir / "program.out").read_text(errors="replace")
+        report = program.output()
         (self.wine.artifacts / "platform_check.txt").write_text(report)
         self.assertIsNotNone(code, "platform_check did not end within 60 s")
         failures = [line for line in report.splitlines() if line.startswith("FAILED")]
-        self.assertEqual(code, 0, "%d failure(s):\n%s" % (code, "\n".join(failures) or report))
+        self.assertEqual(code, 0, "%s failure(s):\n%s" % (code, "\n".join(failures) or report))
         self.assertIn("0 failed", report, "the checks did not run to their end")

@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
-"""An independent writer of updater payloads, for the tests and benchmarks.
+"""The reference writer and reader of updater payloads, shared by the unit
+tests (through the command line) and the Wine bench (imported). It knows the
+layout on its own (Python's zlib, the standard library only), so that the C++
+reader is never tested against the C++ writer alone.
 
-It knows the archive layout on its own (Python's zlib, the standard library
-only), so that the C++ reader is never tested against the C++ writer alone.
+The payload follows the executable image; every number is little-endian:
+  per entry  u16 length of the name field, name field (code page 932, NUL-ended),
+             u32 size (0xFFFFFFFF for a folder), u32 compressed size,
+             and for a file: u64 FILETIME, then the zlib stream
+  end        u16 0 and two zero bytes
+  trailer    u32 offset of the first entry (the size of the image)
 
-Usage: payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR]
-       (EXPECT_DIR receives the inflated bytes of file entry i as i.bin)
-       payload_writer.py --read UPDATE
-       (prints one line per entry: "folder NAME_HEX" or "file NAME_HEX SIZE TIME",
-        after checking every stream and the layout; exit 1 on any fault)
+payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR] writes an updater (EXPECT_DIR
+receives the inflated bytes of file entry i as i.bin); payload_writer.py --read
+UPDATE prints "folder NAME_HEX" or "file NAME_HEX SIZE TIME" per entry after
+checking every stream and the layout, and exits 1 on any fault.
 
 LAYOUT (JSON):
   stub        hex bytes of the executable image (default: 512 bytes "MZ" + zeros)
@@ -22,9 +28,9 @@ LAYOUT (JSON):
   end         "normal" (end marker and two zero bytes), "bare" (marker only), "none"
   cut         bytes removed from the end of the archive before the trailer
   trailer     the trailer's value instead of the archive's offset
-DATA: a list of parts, each {"zeros": n}, {"text": n}, {"random": n, "seed": s},
-      {"hex": HEX}; or {"exact": [UNCOMPRESSED, COMPRESSED]}: a stream of exactly
-      that compressed length (zeros, then stored random bytes).
+DATA: a list of parts, each {"zeros": n}, {"random": n, "seed": s}, {"hex": HEX};
+      or {"exact": [UNCOMPRESSED, COMPRESSED]}: a stream of exactly that
+      compressed length (zeros, then stored random bytes).
 """
 import json
 import random
@@ -32,181 +38,162 @@ import struct
 import sys
 import zlib
 
-CHUNK = 1 << 20
 FOLDER_MARK = 0xFFFFFFFF
-TEXT = (b"The quick brown fox jumps over the lazy dog. "
-        b"\x83\x65\x83\x4c\x83\x58\x83\x67 0123456789\r\n")
+FILETIME_OF_1970 = 116444736000000000
+END = b"\0\0\0\0"
 
 
-def parts_of(data):
-    """Yields the uncompressed bytes of a DATA list in chunks."""
-    for part in data:
+def filetime(ns):
+    """A Windows FILETIME from nanoseconds since 1970."""
+    return ns // 100 + FILETIME_OF_1970
+
+
+def entry_bytes(field, size, stream=b"", time=0, compressed=None):
+    """One entry; size FOLDER_MARK (and no stream) for a folder."""
+    out = struct.pack("<H", len(field)) + field
+    if size == FOLDER_MARK and not stream:
+        return out + struct.pack("<II", FOLDER_MARK, 0)
+    stated = len(stream) if compressed is None else compressed
+    return out + struct.pack("<IIQ", size, stated, time) + stream
+
+
+def archive_bytes(entries):
+    """entries: (name, data, time), name as str (code page 932) or bytes, data
+    None for a folder; the archive with its end marker, without a trailer."""
+    out = b""
+    for name, data, time in entries:
+        field = (name.encode("cp932") if isinstance(name, str) else name) + b"\0"
+        if data is None:
+            out += entry_bytes(field, FOLDER_MARK)
+        else:
+            out += entry_bytes(field, len(data), zlib.compress(data, 9), time)
+    return out + END
+
+
+def with_trailer(image, archive):  # the executable image, then the payload
+    return image + archive + struct.pack("<I", len(image))
+
+
+# ---------------------------------------------------------------- layouts
+
+def data_bytes(parts):
+    out = []
+    for part in parts:
         if "zeros" in part:
-            left = part["zeros"]
-            while left:
-                n = min(left, CHUNK)
-                yield bytes(n)
-                left -= n
-        elif "text" in part:
-            left = part["text"]
-            block = TEXT * (CHUNK // len(TEXT) + 1)
-            while left:
-                n = min(left, CHUNK)
-                yield block[:n]
-                left -= n
+            out.append(bytes(part["zeros"]))
         elif "random" in part:
-            rng = random.Random(part.get("seed", 1))
-            left = part["random"]
-            while left:
-                n = min(left, CHUNK)
-                yield rng.randbytes(n)
-                left -= n
+            out.append(random.Random(part.get("seed", 1)).randbytes(part["random"]))
         elif "hex" in part:
-            yield bytes.fromhex(part["hex"])
+            out.append(bytes.fromhex(part["hex"]))
         else:
             raise ValueError("unknown data part %r" % part)
-
-
-def compress_parts(data, level):
-    """Returns (uncompressed size, zlib stream) for a DATA list."""
-    compressor = zlib.compressobj(level)
-    out = []
-    size = 0
-    for chunk in parts_of(data):
-        size += len(chunk)
-        out.append(compressor.compress(chunk))
-    out.append(compressor.flush())
-    return size, b"".join(out)
+    return b"".join(out)
 
 
 def stored_blocks(data):
     """Deflate stored blocks (byte-aligned) holding data, the last one final."""
-    out = []
     pieces = [data[i:i + 65535] for i in range(0, len(data), 65535)] or [b""]
-    for index, piece in enumerate(pieces):
-        final = 1 if index == len(pieces) - 1 else 0
-        out.append(bytes([final]) + struct.pack("<HH", len(piece), len(piece) ^ 0xFFFF) + piece)
-    return b"".join(out)
+    return b"".join(bytes([i == len(pieces) - 1]) + struct.pack("<HH", len(p), len(p) ^ 0xFFFF) + p
+                    for i, p in enumerate(pieces))
 
 
 def exact_stream(uncompressed, compressed):
     """A zlib stream of exactly `compressed` bytes inflating to `uncompressed`
-    bytes: deflated zeros, flushed to a byte boundary, then stored random
-    bytes. The split is searched so that the total comes out exact."""
+    bytes: deflated zeros flushed to a byte boundary, then stored random bytes,
+    the split searched until the total comes out exact."""
     def build(stored):
-        rng = random.Random(uncompressed * 31 + compressed)
         zeros = uncompressed - stored
         head = b""
         if zeros:
             raw = zlib.compressobj(9, zlib.DEFLATED, -15)
             head = raw.compress(bytes(zeros)) + raw.flush(zlib.Z_FULL_FLUSH)
-        tail_data = rng.randbytes(stored)
-        body = head + stored_blocks(tail_data)
-        adler = zlib.adler32(tail_data, zlib.adler32(bytes(zeros)))
-        return b"\x78\x9c" + body + struct.pack(">I", adler)
+        tail = random.Random(uncompressed * 31 + compressed).randbytes(stored)
+        adler = zlib.adler32(tail, zlib.adler32(bytes(zeros)))
+        return b"\x78\x9c" + head + stored_blocks(tail) + struct.pack(">I", adler)
 
     stored = max(0, min(uncompressed, compressed - 16))
     for _ in range(200):
         stream = build(stored)
-        difference = compressed - len(stream)
-        if difference == 0:
-            assert zlib.decompress(stream) is not None
+        if len(stream) == compressed:
             return stream
-        stored = max(0, min(uncompressed, stored + difference))
+        stored = max(0, min(uncompressed, stored + compressed - len(stream)))
     raise ValueError("cannot build a stream of %d bytes for %d" % (compressed, uncompressed))
 
 
-def entry_bytes(entry, expect):
-    """The entry's bytes; a file's inflated data goes to expect(data)."""
+def layout_entry(entry, expect):
+    """The bytes of one layout entry; a file's inflated data goes to expect."""
     if "raw" in entry:
         return bytes.fromhex(entry["raw"])
     if "folder" in entry:
-        field = bytes.fromhex(entry["folder"]) + b"\0"
-        return struct.pack("<H", len(field)) + field + struct.pack("<II", FOLDER_MARK, 0)
+        return entry_bytes(bytes.fromhex(entry["folder"]) + b"\0", FOLDER_MARK)
     data = entry.get("data", [])
-    if isinstance(data, dict) and "exact" in data:
-        size, stream = data["exact"][0], exact_stream(*data["exact"])
+    if isinstance(data, dict):
+        stream = exact_stream(*data["exact"])
     else:
-        size, stream = compress_parts(data, entry.get("level", 9))
-    if expect:
-        expect(zlib.decompress(stream))
+        stream = zlib.compress(data_bytes(data), entry.get("level", 9))
+    inflated = zlib.decompress(stream)
+    expect(inflated)
     if entry.get("bad_adler"):
         stream = stream[:-1] + bytes([stream[-1] ^ 0xFF])
-    field = (bytes.fromhex(entry["name_field_hex"]) if "name_field_hex" in entry
-             else bytes.fromhex(entry["file"]) + b"\0")
-    return (struct.pack("<H", len(field)) + field +
-            struct.pack("<II", entry.get("uncompressed_size", size),
-                        entry.get("compressed_size", len(stream))) +
-            struct.pack("<Q", entry.get("time", 0)) + stream)
+    field = bytes.fromhex(entry.get("name_field_hex", entry["file"] + "00"))
+    return entry_bytes(field, entry.get("uncompressed_size", len(inflated)), stream,
+                       entry.get("time", 0), entry.get("compressed_size"))
 
 
 def write(layout, output, expect_dir=None):
     stub = bytes.fromhex(layout["stub"]) if "stub" in layout else b"MZ" + bytes(510)
+    files = []
+    archive = b"".join(layout_entry(e, files.append) for e in layout.get("entries", []))
+    archive += {"normal": END, "bare": END[:2], "none": b""}[layout.get("end", "normal")]
+    archive = archive[:len(archive) - layout.get("cut", 0)]
     with open(output, "wb") as f:
-        f.write(stub)
-        archive = bytearray()
-        files = [0]
-
-        def expect(data):
-            with open("%s/%d.bin" % (expect_dir, files[0]), "wb") as e:
-                e.write(data)
-            files[0] += 1
-
-        for entry in layout.get("entries", []):
-            archive += entry_bytes(entry, expect if expect_dir else None)
-        end = layout.get("end", "normal")
-        if end == "normal":
-            archive += bytes(4)
-        elif end == "bare":
-            archive += bytes(2)
-        cut = layout.get("cut", 0)
-        if cut:
-            del archive[len(archive) - cut:]
-        f.write(archive)
-        f.write(struct.pack("<I", layout.get("trailer", len(stub))))
+        f.write(stub + archive + struct.pack("<I", layout.get("trailer", len(stub))))
+    for number, data in enumerate(files if expect_dir else []):
+        with open("%s/%d.bin" % (expect_dir, number), "wb") as f:
+            f.write(data)
 
 
-def read(path):
-    """The reader's side, for checking what vnpack writes."""
-    with open(path, "rb") as f:
-        data = f.read()
-    offset = struct.unpack_from("<I", data, len(data) - 4)[0]
+# ---------------------------------------------------------------- reading
+
+def read_archive(data):
+    """The entries of an updater's payload, every stream inflated and checked:
+    dicts of offset, name (bytes), folder, size, compressed, time, data (offset
+    of the stream). ValueError (or struct.error) on any fault."""
+    position = struct.unpack_from("<I", data, len(data) - 4)[0]
     end = len(data) - 4
-    position = offset
-    lines = []
+    entries = []
     while True:
-        (name_length,) = struct.unpack_from("<H", data, position)
-        position += 2
-        if name_length == 0:
-            if data[position:position + 2] != b"\0\0" or position + 2 != end:
+        (length,) = struct.unpack_from("<H", data, position)
+        if length == 0:
+            if data[position + 2:position + 4] != b"\0\0" or position + 4 != end:
                 raise ValueError("bad end marker")
-            break
-        name = data[position:position + name_length]
-        if name[-1] != 0:
+            return entries
+        field = data[position + 2:position + 2 + length]
+        if len(field) != length or field[-1] != 0:
             raise ValueError("unterminated name")
-        position += name_length
-        size, compressed = struct.unpack_from("<II", data, position)
-        position += 8
-        if size == FOLDER_MARK:
-            lines.append("folder %s" % name[:-1].hex())
-            continue
-        (time,) = struct.unpack_from("<Q", data, position)
-        position += 8
-        stream = data[position:position + compressed]
-        position += compressed
-        if len(zlib.decompress(stream)) != size:
-            raise ValueError("size mismatch")
-        lines.append("file %s %d %d" % (name[:-1].hex(), size, time))
-    print("\n".join(lines))
+        size, compressed = struct.unpack_from("<II", data, position + 2 + length)
+        entry = dict(offset=position, name=field[:-1], folder=size == FOLDER_MARK, size=size,
+                     compressed=compressed)
+        position += 2 + length + 8
+        if not entry["folder"]:
+            (entry["time"],) = struct.unpack_from("<Q", data, position)
+            entry["data"] = position + 8
+            position += 8 + compressed
+            if len(zlib.decompress(data[entry["data"]:position])) != size:
+                raise ValueError("size mismatch")
+        entries.append(entry)
 
 
 def main():
     if sys.argv[1] == "--read":
-        read(sys.argv[2])
+        with open(sys.argv[2], "rb") as f:
+            for e in read_archive(f.read()):
+                print("folder %s" % e["name"].hex() if e["folder"] else
+                      "file %s %d %d" % (e["name"].hex(), e["size"], e["time"]))
         return 0
     with open(sys.argv[1]) as f:
         layout = json.load(f)
-    write(layout, sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
+    write(layout, sys.argv[2], sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] else None)
     return 0
 
 

@@ -1,30 +1,18 @@
-// Runs the copy pass of an updater's payload into a folder, under the real
-// copy progress window, for the bench to watch. The walk, the window and the
-// file writing are the updater's own code; only the payload comes from the
-// updater file named on the command line instead of from this program.
-//
-// copypass.exe UPDATER.exe DESTINATION [PAUSE_MS [LINGER_MS]]
-//
-// PAUSE_MS (default 0) holds the window still, pumping its messages, after
-// each file's start and after each block, so that every destination path and
-// every bar position stays on the screen long enough to be read. LINGER_MS
-// (default 0) keeps the process alive after the window has closed, so that
-// its disappearance can be seen apart from the end of the process.
-//
-// Prints "opened SIZE", "closed" and "done" (or the reason of a refusal);
-// exit code 0 after a complete copy, 2 for bad arguments, 3 when the updater
-// cannot be read, 4 when its archive is refused, 5 without a window, 6 when
-// the walk failed.
+// copypass.exe UPDATER.exe DESTINATION: the updater's own copy pass of the
+// payload of UPDATER into DESTINATION under the real progress window, for the
+// bench to watch. It holds still at every step (a file's name and range in
+// place, each block, and once after the window has closed): it prints "hold"
+// and keeps the window alive until the bench posts WM_APP to its thread, so
+// that every step is read whole however slow the machine. Prints "opened SIZE",
+// "hold"s, "closed", "done" or why it stopped; exit code 0 after a complete
+// copy, 2 to 6 for a refusal on the way.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <wchar.h>
 
-#include "base/pump.h"
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "payload/archive.h"
@@ -34,80 +22,71 @@
 
 namespace {
 
-DWORD g_pause = 0;
 WNDPROC g_file_bar_proc = nullptr;
 WNDPROC g_total_bar_proc = nullptr;
 
-// Pumps until the time is up, waking at once for every message: the bench
-// reads the window with messages sent from its own process, one at a time.
-void Wait(DWORD milliseconds) {
-    DWORD start = GetTickCount();
+// Dispatches everything but a quit message, which stays queued for the
+// updater's own pump to take once the copy goes on.
+void Hold() {
+    printf("hold\n");
+    fflush(stdout);
     for (;;) {
-        PumpMessages();
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= milliseconds) break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, WM_QUIT - 1, PM_REMOVE) ||
+               PeekMessageW(&message, nullptr, WM_QUIT + 1, 0xFFFFFFFF, PM_REMOVE)) {
+            if (!message.hwnd && message.message == WM_APP) return;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     }
 }
 
 // The walk sets the file bar to 0 once the label and the range of a new file
-// are in place: hold the window there.
+// are in place.
 LRESULT CALLBACK FileBarProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     LRESULT result = CallWindowProcW(g_file_bar_proc, window, message, wparam, lparam);
-    if (message == PBM_SETPOS && wparam == 0) Wait(g_pause);
+    if (message == PBM_SETPOS && wparam == 0) Hold();
     return result;
 }
 
 // The overall bar is the last control set after each block.
 LRESULT CALLBACK TotalBarProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     LRESULT result = CallWindowProcW(g_total_bar_proc, window, message, wparam, lparam);
-    if (message == PBM_SETPOS) Wait(g_pause);
+    if (message == PBM_SETPOS) Hold();
     return result;
 }
 
-void HoldAtEachStep(HWND window) {
-    HWND file_bar = GetDlgItem(window, IDC_COPY_FILE_BAR);
-    HWND total_bar = GetDlgItem(window, IDC_COPY_TOTAL_BAR);
-    g_file_bar_proc = (WNDPROC)SetWindowLongPtrW(file_bar, GWLP_WNDPROC, (LONG_PTR)FileBarProc);
-    g_total_bar_proc = (WNDPROC)SetWindowLongPtrW(total_bar, GWLP_WNDPROC, (LONG_PTR)TotalBarProc);
+int Stop(const char* why, const ArchiveFault& fault, int code) {
+    printf("%s at %ld: %s\n", why, (long)fault.offset, fault.reason);
+    return code;
 }
 
-int Run(const wchar_t* updater, const wchar_t* destination_wide, DWORD linger) {
+int Run(const wchar_t* updater, const wchar_t* destination_wide) {
     char destination[kPathCapacity];
-    if (!WideToCp932(destination_wide, destination, sizeof destination)) {
-        printf("destination has no code page 932 form\n");
-        return 2;
-    }
+    ArchiveFault fault = {"", 0, ""};
+    if (!WideToCp932(destination_wide, destination, sizeof destination))
+        return Stop("destination not in code page 932", fault, 2);
     FILE* stream = _wfopen(updater, L"rb");
     PayloadArchive archive;
-    if (!stream || LocateArchive(stream, &archive) != 0) {
-        printf("cannot read the updater's archive\n");
-        return 3;
-    }
-    ArchiveFault fault = {"", 0, ""};
-    if (CheckArchive(&archive, strlen(destination), &fault) != 0) {
-        printf("archive refused at %ld: %s\n", (long)fault.offset, fault.reason);
-        return 4;
-    }
-    CopyProgressHandle window = OpenCopyProgress(archive.size);
-    if (!window) {
-        printf("no window\n");
-        return 5;
-    }
+    if (!stream || LocateArchive(stream, &archive) != 0)
+        return Stop("cannot read the updater's archive", fault, 3);
+    if (CheckArchive(&archive, strlen(destination), &fault) != 0)
+        return Stop("archive refused", fault, 4);
+    HWND window = (HWND)OpenCopyProgress(archive.size);
+    if (!window) return Stop("no window", fault, 5);
     printf("opened %ld\n", (long)archive.size);
-    fflush(stdout);
-    if (g_pause) HoldAtEachStep((HWND)window);
-    ExtractTarget target = {destination, kCopyPass, window, nullptr};
+    g_file_bar_proc = (WNDPROC)SetWindowLongPtrW(GetDlgItem(window, IDC_COPY_FILE_BAR),
+                                                 GWLP_WNDPROC, (LONG_PTR)FileBarProc);
+    g_total_bar_proc = (WNDPROC)SetWindowLongPtrW(GetDlgItem(window, IDC_COPY_TOTAL_BAR),
+                                                  GWLP_WNDPROC, (LONG_PTR)TotalBarProc);
+    ExtractTarget target = {destination, kCopyPass, (CopyProgressHandle)window, nullptr};
     int walked = WalkArchive(&archive, &target, &fault);
     fclose(stream);
     CloseCopyProgress();
     printf("closed\n");
-    fflush(stdout);
-    Wait(linger);
-    if (walked != 0) {
-        printf("walk failed at %ld: %s\n", (long)fault.offset, fault.reason);
-        return 6;
-    }
+    Hold();
+    if (walked != 0) return Stop("walk failed", fault, 6);
     printf("done\n");
     return 0;
 }
@@ -118,14 +97,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     InitCommonControls();
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!args || count < 3 || count > 5) {
-        printf("usage: copypass UPDATER DESTINATION [PAUSE_MS [LINGER_MS]]\n");
-        return 2;
-    }
-    if (count > 3) g_pause = (DWORD)wcstoul(args[3], nullptr, 10);
-    DWORD linger = count > 4 ? (DWORD)wcstoul(args[4], nullptr, 10) : 0;
-    int result = Run(args[1], args[2], linger);
+    int result = 2;
+    if (args && count == 3)
+        result = Run(args[1], args[2]);
+    else
+        printf("usage: copypass UPDATER DESTINATION\n");
     fflush(stdout);
-    LocalFree(args);
     return result;
 }

@@ -4,21 +4,17 @@ runs it on the Wine bench, step by step, with screenshots. Prints in plain
 words what happened at each step and where the pictures are; the exit code is
 non-zero as soon as a step does not happen as expected.
 
-  demo.py [--updater dist/vnupdate.exe] [--build build/win32]
+  VN_UPDATER=dist/vnupdate.exe VN_BUILD=build/win32 scripts/demo.py
 
 Run by scripts/demo.sh after everything is built.
 """
-import argparse
 import random
 import shutil
-import signal
 import sys
 import time
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE))
-
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import bench  # noqa: E402
 
 SOURCE = bench.REPO / "examples" / "demo-update"
@@ -30,6 +26,7 @@ ALREADY_RUNNING = "[ %s ] は既に起動中です" % WINDOW_TITLE
 SETUP_FILES = ["install.env", "insttscr.rct", "readme.txt"]
 GAME_FOLDER = "C:\\Games\\星降る夜の物語"
 QUIT_BUTTON, IDOK, TEXT_ID = 1000, 1, -1
+FILE_BAR, FILE_NAME, TOTAL_BAR = 1010, 1012, 1019
 
 
 class StepFailed(Exception):
@@ -81,8 +78,8 @@ class Demo:
 
     def start_up(self):
         self.begin("start the updater: it unpacks its setup files and shows its start-up window")
-        self.path = self.wine.install_program(self.updater, "hoshifuru-update.exe")
-        self.first = self.start_installed("first.out")
+        self.path = self.wine.install(self.updater, "hoshifuru-update.exe")
+        self.first = self.wine.start(self.path)
         self.window = self.wine.wait_window(pid=self.first.pid, title=WINDOW_TITLE, timeout=30)
         if self.window is None:
             box, controls = self.wine.message_box(self.first.pid, timeout=1)
@@ -105,20 +102,17 @@ class Demo:
         say("  exactly the setup files, byte for byte as in the update folder; the game files "
             "stay packed")
         # Wine's file browser on the folder, for the picture.
-        browser = self.wine.call("start", exe="C:\\windows\\explorer.exe",
-                                 args="/root," + self.wine.to_windows(self.folder),
-                                 cwd="C:\\", out="C:\\bench\\explorer.out")
-        if browser.get("ok"):
-            shown = self.wine.wait_window(pid=browser["pid"], timeout=15)
-            time.sleep(1)
-            self.shot("work-folder", "the work folder in Wine's file browser")
-            if shown:
-                self.wine.call("close", hwnd=shown["hwnd"])
-            self.wine.call("kill", pid=browser["pid"], code=0)
+        browser = self.wine.start("C:\\windows\\explorer.exe",
+                                  args=["/root," + self.wine.to_windows(self.folder)])
+        shown = self.wine.wait_window(pid=browser.pid, timeout=15)
+        time.sleep(1)  # for the picture only: the browser fills its list a moment later
+        self.shot("work-folder", "the work folder in Wine's file browser")
+        if shown:
+            self.wine.call("close", hwnd=shown["hwnd"])
 
     def second_instance(self):
         self.begin("start the same updater a second time while the first one runs")
-        second = self.start_installed("second.out")
+        second = self.wine.start(self.path)
         box, controls = self.wine.message_box(second.pid)
         expect(box is not None, "the second instance showed no message")
         text = controls.get(TEXT_ID, {}).get("text")
@@ -152,32 +146,22 @@ class Demo:
                    "(copypass.exe, the updater's own copy code)" % GAME_FOLDER)
         target = self.wine.drive_c / "Games" / "星降る夜の物語"
         target.mkdir(parents=True)
-        program = self.wine.start(bench.config.build / "tests" / "e2e" / "copypass.exe",
-                                  args=[self.path, GAME_FOLDER, "120", "1000"])
-        window = self.wine.wait_window(pid=program.pid, title="ファイルのコピー中...", timeout=20)
+        program = self.wine.start(bench.PROGRAMS / "copypass.exe", args=[self.path, GAME_FOLDER])
+        window = self.wine.wait_window(pid=program.pid, title="ファイルのコピー中...")
         expect(window is not None, "no copy progress window")
-        shots, seen = 0, []
-        while True:
-            answer = self.wine.call("controls", hwnd=window["hwnd"])
-            if not answer.get("ok"):
-                break
-            controls = {c["id"]: c for c in answer["controls"]}
-            if 1012 not in controls or 1019 not in controls:
-                break
-            name, total = controls[1012]["text"], controls[1019]["progress"]
-            if name and (not seen or seen[-1] != name):
+        # copypass holds still at every step until the bench lets it go on.
+        seen = []
+        for controls in self.wine.copy_steps(program, window):
+            name, total = controls[FILE_NAME]["text"], controls[TOTAL_BAR]["progress"]
+            if name and seen[-1:] != [name]:
                 seen.append(name)
                 say("  copying %s (overall bar %d of %d)" % (name, total["pos"], total["high"]))
-            if name.endswith("opening.mpg") and shots < 2 and controls[1010]["progress"]["pos"] in (3, 9):
-                shots += 1
-                self.shot("copy-progress-%d" % shots, "the progress window during the copy")
-            if "closed" in (self.wine.bench_dir / "program.out").read_text(errors="replace"):
-                break
-            time.sleep(0.03)
-        code = program.wait_exit(20)
-        expect(code == 0, "copypass ended with %r: %s"
-               % (code, (self.wine.bench_dir / "program.out").read_text(errors="replace")))
+            if name.endswith("opening.mpg") and controls[FILE_BAR]["progress"]["pos"] in (3, 9):
+                self.shot("copy-progress", "the progress window during the copy")
         self.shot("after-copy", "the screen after the copy (the window has closed)")
+        self.wine.expect("post", tid=program.tid, msg=bench.WM_APP)
+        code = program.wait_exit(20)
+        expect(code == 0, "copypass ended with %r: %s" % (code, program.output()))
         copied = 0
         for path in sorted(self.source.rglob("*")):
             if path.is_file():
@@ -185,18 +169,12 @@ class Demo:
                 copy = target / relative
                 expect(copy.is_file() and copy.read_bytes() == path.read_bytes(),
                        "%s was not copied intact" % relative)
-                expect(bench.filetime(copy.stat().st_mtime_ns) ==
-                       bench.filetime(path.stat().st_mtime_ns),
+                expect(bench.payload.filetime(copy.stat().st_mtime_ns) ==
+                       bench.payload.filetime(path.stat().st_mtime_ns),
                        "%s did not get its stored time back" % relative)
                 copied += 1
         say("  the window showed %d files in turn and closed; all %d files are in the game "
             "folder, byte for byte, with their stored times" % (len(seen), copied))
-
-    def start_installed(self, output):
-        answer = self.wine.expect("start", exe=self.path,
-                                  cwd=self.wine.to_windows(self.wine.bench_dir),
-                                  out="C:\\bench\\" + output)
-        return bench.Program(self.wine, answer["pid"], answer["tid"], self.path)
 
     def run(self):
         self.build()
@@ -210,14 +188,7 @@ class Demo:
         self.copy_pass()
 
 
-def main(argv=None):
-    signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
-    parser = argparse.ArgumentParser(description="Run the vnupdate demo on the Wine bench.")
-    parser.add_argument("--updater", default=str(bench.REPO / "dist" / "vnupdate.exe"))
-    parser.add_argument("--build", default=str(bench.REPO / "build" / "win32"))
-    args = parser.parse_args(argv)
-    bench.config.updater = Path(args.updater).resolve()
-    bench.config.build = Path(args.build).resolve()
+def main():
     BUILT.mkdir(parents=True, exist_ok=True)
     demo = Demo()
     failed = None
@@ -230,7 +201,6 @@ def main(argv=None):
     finally:
         if demo.wine:
             demo.wine.close(keep=failed is not None)
-        bench.shutdown()
     say()
     if failed:
         say("DEMO FAILED at step %d: %s" % (demo.step, failed))
