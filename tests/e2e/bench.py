@@ -117,10 +117,11 @@ class Suite:
         shutil.rmtree(WORK / "trash", ignore_errors=True)
         # Xvfb picks a free display itself and writes its number to the pipe.
         read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=open(WORK / "xvfb.log", "wb"), start_new_session=True)
+        with open(WORK / "xvfb.log", "wb") as log:
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
         os.close(write_end)
         number = b""
         while not number.endswith(b"\n") and select.select([read_end], [], [], 20)[0]:
@@ -241,7 +242,8 @@ class WineSession:
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=self.log, start_new_session=True)
         self.answers = queue.Queue()
-        threading.Thread(target=self.read_answers, daemon=True).start()
+        self.reader = threading.Thread(target=self.read_answers, daemon=True)
+        self.reader.start()
         if not self.receive(60).get("ready"):
             raise BenchError("the driver did not start")
         self.drive_c = self.prefix / "drive_c"
@@ -380,9 +382,16 @@ class WineSession:
                 self.driver.stdin.close()
                 self.driver.wait(10)
             self.driver.kill()
+            self.driver.wait()
             self.log.close()
         run_quiet(["wineserver", "-k"], self.env, os.devnull, timeout=30)
         run_quiet(["wineserver", "-w"], self.env, os.devnull, timeout=30)
+        if self.driver:
+            # Programs the driver started hold its pipe too: only now that the
+            # prefix's processes are gone does the reader see the end.
+            self.reader.join(10)
+            if not self.reader.is_alive():
+                self.driver.stdout.close()
         if not keep and not KEEP_PREFIXES:
             self.suite.discard(self.dir)
 

@@ -171,11 +171,14 @@ bool Matches(HWND window, const Args& args) {
 std::string WindowJson(HWND window) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
+    RECT rect = {0, 0, 0, 0};
+    GetWindowRect(window, &rect);
     return Json()
         .Int("hwnd", (long long)(UINT_PTR)window)
         .Str("class", ClassOf(window))
         .Str("title", TextOf(window))
         .Int("owner", (long long)(UINT_PTR)GetWindow(window, GW_OWNER))
+        .Raw("rect", RectJson(rect))
         .Bool("visible", IsWindowVisible(window) != 0)
         .Int("pid", pid)
         .Text();
@@ -228,7 +231,11 @@ std::string CmdControls(const Args& args) {
     if (!IsWindow(window)) return Fail("no such window");
     std::vector<std::string> items;
     for (HWND child : Windows(window)) items.push_back(ControlJson(child));
-    return Json().Bool("ok", true).Raw("controls", Array(items)).Text();
+    // The client area on screen: where a window draws its own content.
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(window, &client);
+    MapWindowPoints(window, nullptr, (POINT*)&client, 2);
+    return Json().Bool("ok", true).Raw("client", RectJson(client)).Raw("controls", Array(items)).Text();
 }
 
 // ---------------------------------------------------------------- input
@@ -262,6 +269,15 @@ std::string CmdClose(const Args& args) {
     HWND window = GetHwnd(args);
     if (!IsWindow(window)) return Fail("no such window");
     PostMessageW(window, WM_CLOSE, 0, 0);
+    return Ok();
+}
+
+// WM_COMMAND with a bare id, as the dialog manager sends IDOK for Enter when
+// no button has the focus.
+std::string CmdCommand(const Args& args) {
+    HWND window = GetHwnd(args);
+    if (!IsWindow(window)) return Fail("no such window");
+    PostMessageW(window, WM_COMMAND, (WPARAM)GetInt(args, "id"), 0);
     return Ok();
 }
 
@@ -496,6 +512,7 @@ const struct {
     {"click", CmdClick},
     {"key", CmdKey},
     {"close", CmdClose},
+    {"command", CmdCommand},
     {"post", CmdPost},
     {"clipboard", CmdClipboard},
     {"clipset", CmdClipSet},

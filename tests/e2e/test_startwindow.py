@@ -1,0 +1,181 @@
+"""The start-up window under Wine: placed centred with its caption, the title
+picture on screen pixel for pixel, the button column from the settings, the
+keys that do nothing and the two ways out, the readme opened from the work
+folder, the DirectX launch, and a picture that is damaged, not RCT or
+missing."""
+import subprocess
+
+import bench
+from bench import EXIT_FAILURE, IDCANCEL, IDOK, IDRETRY, TEXT_ID
+
+QUIT, UPDATE_IF_NO_README, README = 1000, 1001, 1001
+TITLE = "窓 試験 アップデータ"
+PICTURE = bench.REPO / "examples" / "demo-update" / "insttscr.rct"
+FFOPEN_FAILED = "Ffopen : ファイル[insttscr.rct]の読み込みで失敗しました"
+VK_RETURN, VK_ESCAPE = 0x0D, 0x1B
+
+
+def entries(readme="-", readme_file=None, picture=None, files=()):
+    settings = "TITLEBAR\t窓|試験\r\nINSTREADME\t%s\r\n" % readme.replace(" ", "|")
+    if readme_file:
+        settings += "INSTREADMEFL\t%s\r\n" % readme_file.replace(" ", "|")
+    out = [("install.env", (settings + "[EOF]\r\n").encode("cp932"), 0)]
+    if picture is not None:
+        out.append(("insttscr.rct", picture, 0))
+    return out + [(name, b"readme\r\n", 0) for name in files]
+
+
+def decoded_picture(session):
+    """The example picture as RGB bytes, decoded by the updater's own decoder."""
+    png = session.dir / "picture.png"
+    done = bench.vnpack("png", PICTURE, png)
+    if done.returncode != 0:
+        raise bench.BenchError(done.stderr)
+    return subprocess.run(["convert", str(png), "-depth", "8", "rgb:-"], capture_output=True,
+                          check=True).stdout
+
+
+class StartWindowTest(bench.BenchTest):
+    def open(self, payload, retry_box=False):
+        self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", payload))
+        window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
+        self.assertIsNotNone(window, "no start-up window")
+        return window
+
+    def buttons(self, window):
+        controls = self.wine.controls(window["hwnd"])
+        return {i: c["text"] for i, c in controls.items() if c["class"] == "Button"}
+
+    def assert_picture_drawn(self, window):
+        """Every pixel of the picture that no button covers, on screen as the
+        updater's own decoder gives it."""
+        self.wine.screenshot("picture")
+        answer = self.wine.expect("controls", hwnd=window["hwnd"])
+        client = answer["client"]
+        # Both coordinates from the client height, as the window places it.
+        offset = (client["bottom"] - client["top"] - 256) // 2
+        left, top = client["left"] + offset, client["top"] + offset
+        covered = set()  # with the bench's fonts a button may overlap the picture
+        for control in answer["controls"]:
+            r = control["rect"]
+            if control["visible"]:
+                covered |= {(x, y) for x in range(max(r["left"] - left, 0), min(r["right"] - left, 256))
+                            for y in range(max(r["top"] - top, 0), min(r["bottom"] - top, 256))}
+        expected = decoded_picture(self.wine)
+        shown_pixels = [i for i in range(256 * 256) if (i % 256, i // 256) not in covered]
+
+        def shown():
+            grabbed = self.wine.grab({"left": left, "top": top, "right": left + 256,
+                                      "bottom": top + 256})
+            return all(grabbed[3 * i:3 * i + 3] == expected[3 * i:3 * i + 3] for i in shown_pixels)
+        # Painting goes on in the program's own time: wait for the screen to
+        # show the picture, and fail with the screenshot if it never does.
+        self.assertGreater(len(shown_pixels), 250 * 250)
+        bench.wait_for(shown, 10, "the picture on screen differs from the decoded one")
+
+    def assert_ends(self, code=0):
+        self.assertEqual(self.program.wait_exit(), code)
+        self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
+
+    def test_caption_place_picture_and_the_keys_that_do_nothing(self):
+        window = self.open(entries(picture=PICTURE.read_bytes()))
+        rect = window["rect"]  # the outer rectangle, centred on the 1024 x 768 screen
+        self.assertEqual((rect["left"], rect["top"]),
+                         ((1024 - (rect["right"] - rect["left"])) // 2,
+                          (768 - (rect["bottom"] - rect["top"])) // 2), "not centred")
+        self.assert_picture_drawn(window)
+        self.assertEqual(self.buttons(window), {QUIT: "終了", UPDATE_IF_NO_README: "アップデート"})
+        # Escape, and Enter with no button focused, are not the buttons' ids.
+        self.wine.expect("key", hwnd=window["hwnd"], vk=VK_ESCAPE)
+        self.wine.expect("command", hwnd=window["hwnd"], id=IDOK)
+        self.assertIsNone(self.program.wait_exit(1), "a key ended the window")
+        # The start-up arrows leave the focus on a button: Enter presses it.
+        # The update that does not exist yet says it did nothing.
+        self.wine.expect("key", hwnd=window["hwnd"], vk=VK_RETURN)
+        boxes = lambda: [w for w in self.wine.windows(pid=self.program.pid, cls="#32770")
+                         if w["hwnd"] != window["hwnd"] and w["visible"]]
+        bench.wait_for(boxes, 20, "no box after Enter")
+        box = boxes()[0]
+        controls = self.wine.controls(box["hwnd"])
+        self.check_box(box, controls, "アップデートを中止しました", [IDOK], title=TITLE,
+                       owner=window["hwnd"])
+        self.wine.click(box["hwnd"], IDOK)
+        self.assertIsNone(self.program.wait_exit(1), "the window ended after the update")
+        self.wine.click(window["hwnd"], QUIT)
+        self.assert_ends()
+
+    def test_close_box_ends_and_a_dash_means_no_readme(self):
+        window = self.open(entries(readme="-お読みください", picture=PICTURE.read_bytes()))
+        self.assertEqual(sorted(self.buttons(window)), [QUIT, UPDATE_IF_NO_README])
+        self.wine.expect("close", hwnd=window["hwnd"])
+        self.assert_ends()
+
+    def test_readme_opens_from_the_work_folder(self):
+        # The shell's "open" of a .txt starts our stand-in, which writes down
+        # the path it was given.
+        viewer = self.wine.install(bench.PROGRAMS / "echoargs.exe")
+        for key, value in ((r"HKCR\.txt", "txtfile"),
+                           (r"HKCR\txtfile\shell\open\command", '"%s" "%%1"' % viewer)):
+            subprocess.run(["wine", "reg", "add", key, "/ve", "/d", value, "/f"],
+                           env=self.wine.env, capture_output=True, check=True)
+        for readme_file in ("read me.txt", "説明書.txt"):
+            with self.subTest(readme_file=readme_file):
+                window = self.open(entries("お読み ください", readme_file, PICTURE.read_bytes(),
+                                           files=[readme_file]))
+                self.assertEqual(self.buttons(window),
+                                 {QUIT: "終了", README: "お読み ください", 1002: "アップデート"})
+                work = bench.work_folders(self.wine.temp_dir)[0]
+                record = self.wine.bench_dir / "echoargs.out"
+                record.unlink(missing_ok=True)
+                self.wine.click(window["hwnd"], README)
+                bench.wait_for(record.exists, 20, "the readme was not opened")
+                bench.wait_for(lambda: len(record.read_text().splitlines()) == 2, 5, "no record")
+                command, folder = record.read_text().splitlines()
+                self.assertTrue(command.endswith('"%s\\%s"' % (self.wine.to_windows(work),
+                                                               readme_file)), command)
+                self.wine.click(window["hwnd"], QUIT)
+                self.assert_ends()
+
+    def test_a_picture_that_is_damaged_or_not_rct_is_left_out(self):
+        damaged = bytearray(PICTURE.read_bytes())
+        damaged[24:] = b"\xff" * (len(damaged) - 24)  # copies from before the first pixel
+        for name, picture in (("not RCT", b"\x89PNG\r\n\x1a\n" + bytes(100)),
+                              ("damaged", bytes(damaged)), ("short", PICTURE.read_bytes()[:30])):
+            with self.subTest(name):
+                window = self.open(entries(picture=picture))
+                self.wine.screenshot(name)
+                self.wine.click(window["hwnd"], QUIT)
+                self.assert_ends()
+
+    def test_missing_picture_is_asked_for(self):
+        self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", entries()))
+        box, controls = self.wine.message_box(self.program.pid)
+        self.check_box(box, controls, FFOPEN_FAILED, [IDRETRY, IDCANCEL])
+        self.wine.click(box["hwnd"], IDCANCEL)
+        self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
+
+        # Retry after the picture was put where the window looks for it.
+        # Cancel left the first run's work folder; the new one is this run's.
+        before = bench.work_folders(self.wine.temp_dir)
+        self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", entries()))
+        box, controls = self.wine.message_box(self.program.pid)
+        self.assertEqual(controls[TEXT_ID]["text"], FFOPEN_FAILED)
+        work = set(bench.work_folders(self.wine.temp_dir)) - set(before)
+        (work.pop() / "insttscr.rct").write_bytes(PICTURE.read_bytes())
+        self.wine.click(box["hwnd"], IDRETRY)
+        window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
+        self.assert_picture_drawn(window)
+        self.wine.click(window["hwnd"], QUIT)
+        self.assertEqual(self.program.wait_exit(), 0)
+
+    def test_run_program_starts_a_path_with_spaces(self):
+        (self.wine.bench_dir / "with space").mkdir()
+        program = self.wine.install(bench.PROGRAMS / "echoargs.exe", "with space/echoargs.exe")
+        scratch = self.wine.drive_c / "scratch"
+        scratch.mkdir()
+        check = self.wine.start(bench.PROGRAMS / "platform_check.exe",
+                                args=[self.wine.to_windows(scratch), '"%s"' % program])
+        self.assertEqual(check.wait_exit(60), 0, check.output())
+        record = self.wine.bench_dir / "with space" / "echoargs.out"
+        bench.wait_for(record.exists, 20, "the program was not started")
+        self.assertEqual(record.read_text().splitlines()[0], '"%s"' % program)
