@@ -86,7 +86,22 @@ class Demo:
             raise StepFailed("no start-up window titled %r (box: %r)"
                              % (WINDOW_TITLE, controls.get(TEXT_ID, {}).get("text")))
         say("  the start-up window is open, titled %r" % self.window["title"])
-        self.shot("startup-window", "the start-up window")
+        answer = self.wine.expect("controls", hwnd=self.window["hwnd"])
+        buttons = sorted((c for c in answer["controls"] if c["class"] == "Button"),
+                         key=lambda c: c["rect"]["top"])
+        say("  its buttons, from the top: %s" % ", ".join(c["text"] for c in buttons))
+        # The title picture is painted in the window's own time: wait until
+        # its middle shows something other than the dialog's background.
+        client = answer["client"]
+        middle = (client["left"] + (client["bottom"] - client["top"]) // 2,
+                  (client["top"] + client["bottom"]) // 2)
+        pixel = {"left": middle[0], "top": middle[1], "right": middle[0] + 1,
+                 "bottom": middle[1] + 1}
+        background = self.wine.grab({"left": client["right"] - 2, "top": client["top"] + 2,
+                                     "right": client["right"] - 1, "bottom": client["top"] + 3})
+        bench.wait_for(lambda: self.wine.grab(pixel) != background, 10, "no title picture")
+        say("  the title picture (insttscr.rct, 256 x 256) is drawn on the left")
+        self.shot("startup-window", "the start-up window with the title picture")
 
     def work_folder(self):
         self.begin("look into the work folder while the window is open")
@@ -179,7 +194,7 @@ class Demo:
     def run(self):
         self.build()
         say()
-        say("Starting the Wine bench (a virtual display and a fresh 32-bit prefix)...")
+        say("Starting the Wine bench (a virtual display and a fresh %s prefix)..." % bench.WINE_ARCH)
         self.wine = bench.WineSession("demo")
         self.start_up()
         self.work_folder()

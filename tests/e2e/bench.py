@@ -1,4 +1,4 @@
-"""The Wine bench: one Xvfb and one prepared 32-bit prefix per process, and per
+"""The Wine bench: one Xvfb and one prepared Wine prefix per process, and per
 test a copy of that prefix (binaries hard-linked) with its own wineserver and a
 UI driver inside it, so that tests cannot see each other's files, registry or
 mutexes. Tests subclass BenchTest and use self.wine (a WineSession)."""
