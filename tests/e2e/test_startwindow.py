@@ -36,7 +36,7 @@ def decoded_picture(session):
 
 
 class StartWindowTest(bench.BenchTest):
-    def open(self, payload, retry_box=False):
+    def open(self, payload):
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", payload))
         window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
         self.assertIsNotNone(window, "no start-up window")
@@ -59,7 +59,8 @@ class StartWindowTest(bench.BenchTest):
         for control in answer["controls"]:
             r = control["rect"]
             if control["visible"]:
-                covered |= {(x, y) for x in range(max(r["left"] - left, 0), min(r["right"] - left, 256))
+                covered |= {(x, y)
+                            for x in range(max(r["left"] - left, 0), min(r["right"] - left, 256))
                             for y in range(max(r["top"] - top, 0), min(r["bottom"] - top, 256))}
         expected = decoded_picture(self.wine)
         shown_pixels = [i for i in range(256 * 256) if (i % 256, i // 256) not in covered]
@@ -73,8 +74,8 @@ class StartWindowTest(bench.BenchTest):
         self.assertGreater(len(shown_pixels), 250 * 250)
         bench.wait_for(shown, 10, "the picture on screen differs from the decoded one")
 
-    def assert_ends(self, code=0):
-        self.assertEqual(self.program.wait_exit(), code)
+    def assert_ends(self):
+        self.assertEqual(self.program.wait_exit(), 0)
         self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
 
     def test_caption_place_picture_and_the_keys_that_do_nothing(self):
