@@ -30,7 +30,9 @@ TEST(Archive, NameRules) {
         {"\x95\x5c.txt", false, 10, true},
         {"\x95\x5c", true, 10, false},  // a folder name that only seems to end in '\'
         {"\x95\x5c\\", true, 10, true},
-        {"\x83\x5c" "a\\b.dat", false, 10, true},
+        {"\x83\x5c"
+         "a\\b.dat",
+         false, 10, true},
         {"\\a.txt", false, 10, false},
         {"\\\\server\\share\\a", false, 10, false},
         {"C:a.txt", false, 10, false},
@@ -50,7 +52,7 @@ TEST(Archive, NameRules) {
         {"a.txt\\", false, 10, false},
         {"a\x01.txt", false, 10, false},
         {"a\x7f.txt", false, 10, false},
-        {"\x95", false, 10, false},      // a lead byte without its second byte
+        {"\x95", false, 10, false},       // a lead byte without its second byte
         {"a\xff.txt", false, 10, false},  // no such byte in code page 932
         // Lengths: destination + '\' + name must fit 259 bytes, and a file's
         // folder part must leave room for the 12-byte temporary sibling.
@@ -91,13 +93,14 @@ TEST(Archive, HeaderWalk) {
         {"no end marker", Layout({File("a", Zeros(1))}, "\"end\": \"none\""), false, "end marker"},
         {"bytes after the end marker", Layout({Raw(std::string(5, '\0'))}, "\"end\": \"none\""),
          false, "end marker"},
-        {"data cut short", Layout({File("a", Random(1000))}, "\"cut\": 500"), false, "past the end"},
+        {"data cut short", Layout({File("a", Random(1000))}, "\"cut\": 500"), false,
+         "past the end"},
         {"header cut short", Layout({File("abcdefgh", Zeros(1))}, "\"end\": \"none\", \"cut\": 30"),
          false, ""},
         {"name field without terminator",
          Layout({File("a", Zeros(1), 0, "\"name_field_hex\": \"6162\"")}), false, "name field"},
-        {"name field of 257 bytes", Layout({Raw(std::string("\x01\x01", 2) + std::string(257, 'a'))}),
-         false, "name field"},
+        {"name field of 257 bytes",
+         Layout({Raw(std::string("\x01\x01", 2) + std::string(257, 'a'))}), false, "name field"},
         {"compressed size of 2 GiB",
          Layout({File("a", Zeros(1), 0, "\"compressed_size\": 2147483648")}), false, "2 GiB"},
         {"uncompressed size of 2 GiB",
@@ -160,7 +163,7 @@ TEST(Archive, CursorStepsThroughEveryEntryWithItsTime) {
     ScratchFolder scratch;
     fs::path path = scratch.path() / "visit.exe";
     ASSERT_TRUE(WritePayload(Layout({File("a.txt", Zeros(3), 132000000000000000ull), Folder("d\\"),
-                                   File("d\\b", Random(200000), 7)}),
+                                     File("d\\b", Random(200000), 7)}),
                              path));
     OpenedArchive opened(path);
     ASSERT_TRUE(opened.located);

@@ -98,7 +98,7 @@ TEST(Settings, Accessors) {
     Load(
         "KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\n"
         "INSTFOL Maker\nREG_GLOBAL Corp\n");
-    EXPECT_STREQ(SettingText(kSettingKeyFile), "-");  // the dash means nothing special here
+    EXPECT_STREQ(SettingText(kSettingKeyFile), "-");       // the dash means nothing special here
     EXPECT_STREQ(SettingText(kSettingRegGlobal), "Corp");  // kept values are read anew
     EXPECT_EQ(SettingNumber(kSettingChkRegVer), 0);
     EXPECT_EQ(SettingNumber(kSettingChkRegVerHigh), 12);
