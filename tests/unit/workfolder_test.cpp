@@ -101,7 +101,7 @@ TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {
 // leaves the current folder as it was.
 TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
     const std::string game = root_ + "/game/";
-    for (const char* name : {"a.sav", "b.sav", "c.txt", "d.dat", "sub/x.dat", "sub/y",
+    for (const char* name : {"a.sav", "b.sav", "c.txt", "x.dat", "sub/x.dat", "sub/y",
                              "sub/deeper/z.dat", "\x95\x5c.sav"}) {
         WriteAll(game + name, "x");
     }
@@ -114,9 +114,9 @@ TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
         {"*.none", {}, {"a.sav", "c.txt", "sub/x.dat"}},
         {"*.sav", {"a.sav", "b.sav", "\x95\x5c.sav"}, {"c.txt", "sub/x.dat"}},
         // A folder part written with a slash names the subfolder, as the
-        // system's search reads it.
-        {"sub/*.dat", {"sub/x.dat"}, {"d.dat", "sub/y", "sub/deeper/z.dat"}},
-        {"sub\\*.*", {"sub/y"}, {"sub/deeper/z.dat", "c.txt", "d.dat"}},
+        // system's search reads it: x.dat one level up stays.
+        {"sub/*.dat", {"sub/x.dat"}, {"x.dat", "sub/y", "sub/deeper/z.dat"}},
+        {"sub\\*.*", {"sub/y"}, {"sub/deeper/z.dat", "c.txt", "x.dat"}},
         {"missing\\*.*", {}, {"c.txt", "sub/deeper/z.dat"}},
     };
     for (const auto& c : cases) {
