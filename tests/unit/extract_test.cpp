@@ -3,7 +3,6 @@
 #include "payload/extract.h"
 
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include "base/platform.h"
 #include "payload/progress_console.h"
@@ -12,8 +11,6 @@
 namespace {
 
 using namespace payload_test;
-
-const char kTable[] = "\x95\x5c";  // 表: its second byte is 0x5C
 
 // A file entry assembled by hand, for data the writer would not produce.
 std::string RawFile(const std::string& name, uint32_t uncompressed, const std::string& data) {
@@ -30,34 +27,28 @@ std::string RawFile(const std::string& name, uint32_t uncompressed, const std::s
     return out + data;
 }
 
-int Extract(const fs::path& archive_path, const fs::path& destination, ExtractPass pass,
-            ArchiveFault* fault = nullptr) {
+int Extract(const fs::path& archive_path, const fs::path& destination, ExtractPass pass) {
     OpenedArchive opened(archive_path);
     if (!opened.located) return -99;
-    ArchiveFault ignored;
+    ArchiveFault fault;
     ExtractTarget target = {destination.c_str(), pass, nullptr, nullptr};
-    return ExtractArchive(&opened.archive, &target, fault ? fault : &ignored);
-}
-
-uint64_t TimeOf(const fs::path& path) {
-    uint64_t time = 0;
-    OsGetFileTime(path.c_str(), &time);
-    return time;
+    return ExtractArchive(&opened.archive, &target, &fault);
 }
 
 TEST(Extract, CopyPassWritesFoldersFilesAndTimes) {
     ScratchFolder scratch;
     fs::path out = scratch.path() / "out";
-    fs::create_directories(out / "d");  // an existing folder is accepted
+    fs::create_directories(out / "d");                    // an existing folder is accepted
     WriteAll(out / "top.bin", std::string(500000, 'o'));  // longer than the new file
-    const uint64_t t = 132500000000000000ull;  // 2020-11-12
-    ASSERT_TRUE(WritePayload(Layout({File("top.bin", Random(300000, 2), t + 1), Folder("d\\"),
-                                   Folder("d\\sub\\"), File("d\\empty", Zeros(0), t + 2),
-                                   File("d\\sub\\exact", Random(131072, 3), t + 3),
-                                   File(std::string(kTable) + ".dat", Bytes("hello"), t + 4)}),
-                             scratch.path() / "u.exe", scratch.path() / "expect"));
+    const uint64_t t = 132500000000000000ull;             // 2020-11-12
+    ASSERT_TRUE(WritePayload(
+        Layout({File("top.bin", Random(300000, 2), t + 1), Folder("d\\"), Folder("d\\sub\\"),
+                File("d\\empty", Zeros(0), t + 2), File("d\\sub\\exact", Random(131072, 3), t + 3),
+                File("\x95\x5c.dat", Bytes("hello"), t + 4)}),
+        scratch.path() / "u.exe", scratch.path() / "expect"));
     ASSERT_EQ(Extract(scratch.path() / "u.exe", out, kCopyPass), 0);
 
+    // 表 (0x95 0x5C) ends in a byte that looks like a backslash.
     const char* files[] = {"top.bin", "d/empty", "d/sub/exact", "\x95\x5c.dat"};
     for (int i = 0; i < 4; ++i) {
         fs::path path = out / files[i];
@@ -76,10 +67,10 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
     // big.dat is damaged: the pass must seek over it, not inflate it.
     ASSERT_TRUE(WritePayload(
         Layout({File("install.env", Bytes("TITLEBAR=x\r\n")), File("insttscr.rct", Zeros(100)),
-              File("README.TXT", Bytes("r")), File("notes.txt.old", Bytes("n")),
-              File("big.dat", Random(300000), 0, "\"bad_adler\": true"), Folder("top\\"),
-              File("top\\inner.txt", Bytes("i")), Folder("top\\nested\\"),
-              File("top\\nested\\deep.txt", Bytes("d"))}),
+                File("README.TXT", Bytes("r")), File("notes.txt.old", Bytes("n")),
+                File("big.dat", Random(300000), 0, "\"bad_adler\": true"), Folder("top\\"),
+                File("top\\inner.txt", Bytes("i")), Folder("top\\nested\\"),
+                File("top\\nested\\deep.txt", Bytes("d"))}),
         scratch.path() / "u.exe"));
     ASSERT_EQ(Extract(scratch.path() / "u.exe", out, kSetupPass), 0);
     EXPECT_EQ(Listing(out), (std::vector<std::string>{"README.TXT", "install.env", "insttscr.rct",
@@ -94,7 +85,7 @@ TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
     ScratchFolder scratch;
     const std::string deep = "d\\" + std::string(150, 'f');
     ASSERT_TRUE(WritePayload(Layout({File("install.env", Bytes("TITLEBAR=x\r\n")), Folder("d\\"),
-                                   File(deep, Bytes("game data"))}),
+                                     File(deep, Bytes("game data"))}),
                              scratch.path() / "u.exe"));
     fs::path long_folder = scratch.path() / std::string(120, 'w');
     fs::create_directories(long_folder);
@@ -118,48 +109,37 @@ TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
     }
 }
 
-struct FailureCase {
-    const char* title;
-    std::string layout;
-    bool checked_first;  // refused by the header walk: nothing at all is written
-};
-
 TEST(Extract, FailuresLeaveNoHalfWrittenFile) {
     const std::string invalid_deflate =
         RawFile("keep.dat", 10, std::string("\x78\x9c\xff\xff\xff\xff\0\0", 8));
-    const FailureCase cases[] = {
-        {"bad Adler-32", Layout({File("first.txt", Bytes("1")),
-                               File("keep.dat", Random(400000), 0, "\"bad_adler\": true")}),
-         false},
-        {"invalid deflate data", Layout({File("first.txt", Bytes("1")), Raw(invalid_deflate)}), false},
-        {"stream shorter than its sizes say",
-         Layout({File("first.txt", Bytes("1")), File("keep.dat", Random(1000), 0,
-                                                     "\"compressed_size\": 900")}),
-         true},
-        {"destination is a folder", Layout({File("first.txt", Bytes("1")), File("blocker", Bytes("x"))}),
-         false},
-        {"missing parent folder", Layout({File("first.txt", Bytes("1")), File("nowhere\\a", Bytes("x"))}),
-         false},
-        {"truncated payload", Layout({File("first.txt", Bytes("1")), File("keep.dat", Random(5000))},
-                                   "\"cut\": 3000"),
-         true},
-        {"end marker missing", Layout({File("first.txt", Bytes("1"))}, "\"end\": \"none\""), true},
-        {"escaping name after good entries",
-         Layout({File("first.txt", Bytes("1")), Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}),
-         true},
-        {"drive in name", Layout({File("first.txt", Bytes("1")), File("C:\\keep.dat", Bytes("x"))}),
-         true},
+    const struct {
+        const char* title;
+        bool checked_first;                // refused by the header walk: nothing at all is written
+        std::vector<std::string> entries;  // after a good first.txt
+        const char* extra = "";
+    } cases[] = {
+        {"bad Adler-32", false, {File("keep.dat", Random(400000), 0, "\"bad_adler\": true")}},
+        {"invalid deflate data", false, {Raw(invalid_deflate)}},
+        {"short stream", true, {File("keep.dat", Random(1000), 0, "\"compressed_size\": 900")}},
+        {"destination is a folder", false, {File("blocker", Bytes("x"))}},
+        {"missing parent folder", false, {File("nowhere\\a", Bytes("x"))}},
+        {"truncated payload", true, {File("keep.dat", Random(5000))}, "\"cut\": 3000"},
+        {"end marker missing", true, {}, "\"end\": \"none\""},
+        {"escaping name", true, {Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}},
+        {"drive in name", true, {File("C:\\keep.dat", Bytes("x"))}},
     };
     const uint64_t old_time = 130000000000000000ull;
     int index = 0;
-    for (const FailureCase& c : cases) {
+    for (const auto& c : cases) {
         ScratchFolder scratch;
         fs::path out = scratch.path() / "out";
         fs::create_directories(out / "blocker");
         WriteAll(out / "keep.dat", "old contents");
         OsSetFileTime((out / "keep.dat").c_str(), old_time);
         fs::path archive = scratch.path() / ("f" + std::to_string(index++) + ".exe");
-        ASSERT_TRUE(WritePayload(c.layout, archive)) << c.title;
+        std::vector<std::string> entries = {File("first.txt", Bytes("1"))};
+        entries.insert(entries.end(), c.entries.begin(), c.entries.end());
+        ASSERT_TRUE(WritePayload(Layout(entries, c.extra), archive)) << c.title;
         EXPECT_EQ(Extract(archive, out, kCopyPass), -1) << c.title;
         EXPECT_EQ(ReadAll(out / "keep.dat"), "old contents") << c.title;
         EXPECT_EQ(TimeOf(out / "keep.dat"), old_time) << c.title;
@@ -198,86 +178,79 @@ void Record(ProgressCall call, int32_t value, const char* text) {
     g_recorded.push_back({call, value, text ? text : ""});
 }
 
-// Per file: the range of bar 1010 and every position it was given after the
-// start; and the last position of bar 1019.
 struct FileProgress {
     int32_t range = -1;
     std::vector<int32_t> positions;
 };
 
-// Runs the copy pass of an opened archive into destination under a recorded
-// progress window, and sorts what the window was told by file.
-std::vector<FileProgress> CopyWithProgress(OpenedArchive* opened, const fs::path& destination,
-                                           int32_t* last_total, int32_t* opened_total) {
+// What the window was told: the total it opened with; per file the range of
+// bar 1010 and every position it was given after the start; the last position
+// of bar 1019.
+struct CopyProgress {
+    int32_t opened_total = -1, last_total = -1;
+    std::vector<FileProgress> files;
+};
+
+// Runs the copy pass of the archive of layout into folder (which also takes
+// the archive) under a recorded progress window.
+CopyProgress CopyWithProgress(const std::string& layout, const fs::path& folder) {
+    CopyProgress seen;
+    EXPECT_TRUE(WritePayload(layout, folder / "u.exe"));
+    OpenedArchive opened(folder / "u.exe");
+    if (!opened.located) return seen;
     g_recorded.clear();
     SetConsoleProgressRecorder(Record);
-    ExtractTarget target = {destination.c_str(), kCopyPass, OpenCopyProgress(opened->archive.size),
+    ExtractTarget target = {folder.c_str(), kCopyPass, OpenCopyProgress(opened.archive.size),
                             nullptr};
     ArchiveFault fault;
-    EXPECT_EQ(ExtractArchive(&opened->archive, &target, &fault), 0);
+    EXPECT_EQ(ExtractArchive(&opened.archive, &target, &fault), 0);
     CloseCopyProgress();
     SetConsoleProgressRecorder(nullptr);
-    std::vector<FileProgress> files;
     for (const Recorded& r : g_recorded) {
-        if (r.call == kProgressOpen) *opened_total = r.value;
-        if (r.call == kProgressFileName) files.emplace_back();
-        if (r.call == kProgressFileRange) files.back().range = r.value;
-        if (r.call == kProgressFilePosition) files.back().positions.push_back(r.value);
-        if (r.call == kProgressTotalPosition) *last_total = r.value;
+        if (r.call == kProgressOpen) seen.opened_total = r.value;
+        if (r.call == kProgressFileName) seen.files.emplace_back();
+        if (r.call == kProgressFileRange) seen.files.back().range = r.value;
+        if (r.call == kProgressFilePosition) seen.files.back().positions.push_back(r.value);
+        if (r.call == kProgressTotalPosition) seen.last_total = r.value;
     }
-    return files;
+    return seen;
 }
 
 TEST(Extract, ProgressOfTheExamplePayload) {
     // The payload of one released updater, rebuilt with the same name lengths
     // and sizes: the last file has a 27-byte name field (a double-byte name).
-    const std::string exe_name = "\x83\x51\x81\x5b\x83\x80\x96\x7b\x91\xcc.exe" "abcdefghijkl";
+    const std::string exe_name = "\x83\x51\x81\x5b\x83\x80\x96\x7b\x91\xcc.exe_padded_name";
     ASSERT_EQ(exe_name.size() + 1, 27u);
-    ScratchFolder scratch;
     auto exact = [](int u, int c) {
         return "{\"exact\": [" + std::to_string(u) + ", " + std::to_string(c) + "]}";
     };
-    fs::path example = scratch.path() / "example.exe";
-    ASSERT_TRUE(WritePayload(Layout({File("install.env", exact(4138, 1181)),
-                                   File("insttscr.rct", exact(166021, 155270)),
-                                   File("update.arc", exact(199445, 171810)),
-                                   File("update.txt", exact(1280, 478)),
-                                   File(exe_name, exact(663552, 324325))}),
-                             example));
-    OpenedArchive opened(example);
-    ASSERT_TRUE(opened.located);
-    EXPECT_EQ(opened.archive.size, 653232);
-
-    fs::path out = scratch.path() / "out";
-    fs::create_directories(out);
-    int32_t last_total = -1, opened_total = -1;
-    std::vector<FileProgress> files = CopyWithProgress(&opened, out, &last_total, &opened_total);
-    EXPECT_EQ(opened_total, 653232);
-    ASSERT_EQ(files.size(), 5u);
+    ScratchFolder scratch;
+    CopyProgress seen = CopyWithProgress(
+        Layout({File("install.env", exact(4138, 1181)), File("insttscr.rct", exact(166021, 155270)),
+                File("update.arc", exact(199445, 171810)), File("update.txt", exact(1280, 478)),
+                File(exe_name, exact(663552, 324325))}),
+        scratch.path());
+    EXPECT_EQ(seen.opened_total, 653232);
+    ASSERT_EQ(seen.files.size(), 5u);
     const int32_t ranges[] = {0, 1, 1, 0, 5};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(files[i].range, ranges[i]) << i;
-    EXPECT_EQ(files[4].positions, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 5}));
-    EXPECT_EQ(files[0].positions, (std::vector<int32_t>{0, 0}));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(seen.files[i].range, ranges[i]) << i;
+    EXPECT_EQ(seen.files[4].positions, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 5}));
+    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0, 0}));
     // 653,228 bytes consumed: the end marker is never counted.
-    EXPECT_EQ(last_total, 4);
+    EXPECT_EQ(seen.last_total, 4);
     EXPECT_EQ(g_recorded.front().call, kProgressOpen);
     EXPECT_EQ(g_recorded.back().call, kProgressClose);
-    EXPECT_EQ(g_recorded[1].text, (out / "install.env").string().replace(out.string().size(), 1, "\\"));
+    EXPECT_EQ(g_recorded[1].text, scratch.path().string() + "\\install.env");
 }
 
 TEST(Extract, ExactBlockIsOneWrite) {
     ScratchFolder scratch;
-    ASSERT_TRUE(WritePayload(Layout({File("exact.bin", Zeros(131072)), File("one.bin", Zeros(1))}),
-                             scratch.path() / "u.exe"));
-    OpenedArchive opened(scratch.path() / "u.exe");
-    ASSERT_TRUE(opened.located);
-    int32_t last_total = -1, opened_total = -1;
-    std::vector<FileProgress> files =
-        CopyWithProgress(&opened, scratch.path(), &last_total, &opened_total);
-    ASSERT_EQ(files.size(), 2u);
+    CopyProgress seen = CopyWithProgress(
+        Layout({File("exact.bin", Zeros(131072)), File("one.bin", Zeros(1))}), scratch.path());
+    ASSERT_EQ(seen.files.size(), 2u);
     // One full block and no empty final write after it.
-    EXPECT_EQ(files[0].range, 1);
-    EXPECT_EQ(files[0].positions, (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(seen.files[0].range, 1);
+    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0, 1}));
     EXPECT_EQ(fs::file_size(scratch.path() / "exact.bin"), 131072u);
 }
 

@@ -1,22 +1,19 @@
-// Shared by the payload tests: a scratch folder, archives written by the
-// independent Python writer (payload_writer.py), and small file helpers.
+// Shared by the payload tests: archives written by the independent Python
+// writer (payload_writer.py), listings and file times.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "payload/archive.h"
+#include "scratch_folder.h"
 
 namespace payload_test {
 
-namespace fs = std::filesystem;
+// The picture tests name the file helpers through this namespace.
+using ::ReadAll;
+using ::WriteAll;
 
 inline std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -37,49 +34,24 @@ inline std::string File(const std::string& name, const std::string& data,
     return "{\"file\": \"" + Hex(name) + "\", \"data\": " + data +
            ", \"time\": " + std::to_string(time) + (extra.empty() ? "" : ", " + extra) + "}";
 }
-inline std::string Zeros(size_t n) { return "[{\"zeros\": " + std::to_string(n) + "}]"; }
+inline std::string Zeros(size_t n) {
+    return "[{\"zeros\": " + std::to_string(n) + "}]";
+}
 inline std::string Random(size_t n, int seed = 1) {
     return "[{\"random\": " + std::to_string(n) + ", \"seed\": " + std::to_string(seed) + "}]";
 }
 inline std::string Bytes(const std::string& bytes) {
     return "[{\"hex\": \"" + Hex(bytes) + "\"}]";
 }
-inline std::string Raw(const std::string& bytes) { return "{\"raw\": \"" + Hex(bytes) + "\"}"; }
+inline std::string Raw(const std::string& bytes) {
+    return "{\"raw\": \"" + Hex(bytes) + "\"}";
+}
 
 inline std::string Layout(const std::vector<std::string>& entries, const std::string& extra = "") {
     std::string out = "{\"entries\": [";
     for (size_t i = 0; i < entries.size(); ++i) out += (i ? ", " : "") + entries[i];
     return out + "]" + (extra.empty() ? "" : ", " + extra) + "}";
 }
-
-inline std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-// A fresh folder under /tmp, removed with everything in it at the end.
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        char pattern[] = "/tmp/vnpayload_XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 // Writes the archive of layout to path; the inflated bytes of file entry i go
 // to expect/i.bin when expect is given. False when the writer failed.
@@ -103,6 +75,12 @@ inline std::vector<std::string> Listing(const fs::path& root) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+inline uint64_t TimeOf(const fs::path& path) {
+    uint64_t time = 0;
+    OsGetFileTime(path.c_str(), &time);
+    return time;
 }
 
 // An archive file opened and located; closed at the end.

@@ -1,27 +1,73 @@
-// A fresh temporary folder made current for one test, removed afterwards with
-// the directory that was current before restored.
+// Scratch space for the tests: a fresh folder under /tmp, a fixture that makes
+// one current for a test, and small file helpers.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
+namespace fs = std::filesystem;
+
+// A fresh folder under /tmp, removed with everything in it at the end.
+class ScratchFolder {
+   public:
+    ScratchFolder() {
+        char pattern[] = "/tmp/vnupdate-test-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+   private:
+    fs::path path_;
+};
+
+// A scratch folder made current for one test; the folder that was current
+// before is restored before the scratch folder goes.
 class ScratchFolderTest : public ::testing::Test {
    protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vnupdate-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        ASSERT_NE(getcwd(saved_, sizeof saved_), nullptr);
-        ASSERT_EQ(chdir(root_.c_str()), 0);
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir(saved_), 0);
-        std::string command = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
-    std::string root_;
-    char saved_[4096];
+    void SetUp() override { fs::current_path(root_); }
+    void TearDown() override { fs::current_path(saved_); }
+    ScratchFolder scratch_;
+    const std::string root_ = scratch_.path().string();
+    const fs::path saved_ = fs::current_path();
 };
+
+inline std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Writes bytes to path, making the folders above it first.
+inline void WriteAll(const fs::path& path, const std::string& bytes) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A temporary stream holding content, read from its start.
+inline FILE* StreamWith(const std::string& content) {
+    FILE* stream = tmpfile();
+    fwrite(content.data(), 1, content.size(), stream);
+    rewind(stream);
+    return stream;
+}
+
+// What is left to read of stream, which is closed.
+inline std::string ReadRest(FILE* stream) {
+    if (!stream) return "(not opened)";
+    std::string text;
+    char buffer[4096];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, stream)) > 0;) text.append(buffer, got);
+    fclose(stream);
+    return text;
+}

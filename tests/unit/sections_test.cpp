@@ -11,16 +11,9 @@
 
 namespace {
 
-FILE* FileWith(const std::string& content) {
-    FILE* file = tmpfile();
-    fwrite(content.data(), 1, content.size(), file);
-    rewind(file);
-    return file;
-}
-
 int Read(const std::string& content, SectionParseResult* result) {
     ReleaseSectionLists();
-    FILE* file = FileWith(content);
+    FILE* file = StreamWith(content);
     int status = ReadSectionLists(file, result);
     fclose(file);
     return status;
@@ -34,16 +27,14 @@ std::vector<std::string> List(SectionId id) {
     return lines;
 }
 
-typedef std::vector<std::string> Strings;
-
 TEST(Sections, Lists) {
-    struct Case {
+    const std::string a511(511, 'a');  // a line this long arrives in pieces
+    const struct {
         const char* what;
         std::string content;
         SectionId id;
-        Strings expected;
-    };
-    const Case cases[] = {
+        std::vector<std::string> expected;
+    } cases[] = {
         {"sample layout",
          "TITLEBAR\tSample\n[EOF]\n[delfiles]\n-\n[delfiles_afterinst]\ninstall.env\n"
          "insttscr.rct\n-\t\t// end\n",
@@ -57,22 +48,18 @@ TEST(Sections, Lists) {
          "[delfiles_afterinst]\nfile.txt\t// old\n  lead  \t\r\n-\n",
          kSectionDelfilesAfterinst,
          {"file.txt\t// old", "  lead"}},
-        {"comments at column 1 only",
-         "[delfiles]\n//x\n;x\n  //kept\n\n   \n-\n",
-         kSectionDelfiles,
-         {"  //kept"}},
+        // Comments count at column 1 only.
+        {"comments", "[delfiles]\n//x\n;x\n  //kept\n\n   \n-\n", kSectionDelfiles, {"  //kept"}},
         {"second header empties the list", "[ini]\nA=1\n-\n[ini]\nB=2\n-\n", kSectionIni, {"B=2"}},
         {"[EOF] is an item inside", "[reg]\n[EOF]\n-\n", kSectionReg, {"[EOF]"}},
-        {"sections after [EOF] are read",
-         "[EOF]\n[reg]\n\"a\"=\"b\"\n-\n",
-         kSectionReg,
-         {"\"a\"=\"b\""}},
+        {"read after [EOF]", "[EOF]\n[reg]\n\"a\"=\"b\"\n-\n", kSectionReg, {"\"a\"=\"b\""}},
         {"EOF outside stops", "EOF\n[reg]\nx\n-\n", kSectionReg, {}},
         {"header line switches directly", "[ini]\nA=1\n[reg]\nr\n-\n", kSectionIni, {"A=1"}},
         // A double-byte line whose second byte is 0x5C keeps it.
         {"double-byte item", "[delfiles]\n\x95\x5c.txt\n-\n", kSectionDelfiles, {"\x95\x5c.txt"}},
+        {"long line", "[delfiles]\n" + a511 + "bbb\n-\n", kSectionDelfiles, {a511, "bbb"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SectionParseResult result;
         EXPECT_EQ(Read(c.content, &result), 0) << c.what;
         EXPECT_EQ(List(c.id), c.expected) << c.what;
@@ -80,31 +67,23 @@ TEST(Sections, Lists) {
 }
 
 TEST(Sections, OpenSectionAtTheEnd) {
-    struct Case {
+    const struct {
         std::string content;
         int status;
         SectionId open;
         int open_line;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"KEY value\nno sections at all\n", 0, kSectionOutside, 0},
         {"[ini]\nA=1\n-\n[reg]\nx\n", -1, kSectionReg, 4},
         {"[delfiles_afterinst]\na\nEOF\n-\n", -1, kSectionDelfilesAfterinst, 1},
         {"[ini]\n-\nEOF\n[reg]\n", 0, kSectionOutside, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SectionParseResult result;
         EXPECT_EQ(Read(c.content, &result), c.status) << c.content;
         EXPECT_EQ(result.open_section, c.open) << c.content;
         EXPECT_EQ(result.open_file_line, c.open_line) << c.content;
     }
-}
-
-TEST(Sections, LongLinesArriveInPieces) {
-    SectionParseResult result;
-    std::string item = std::string(511, 'a') + "bbb";
-    ASSERT_EQ(Read("[delfiles]\n" + item + "\n-\n", &result), 0);
-    EXPECT_EQ(List(kSectionDelfiles), (Strings{std::string(511, 'a'), "bbb"}));
 }
 
 class SectionsFile : public ScratchFolderTest {};
@@ -113,9 +92,7 @@ class SectionsFile : public ScratchFolderTest {};
 TEST_F(SectionsFile, FailuresComeBackAsResults) {
     SectionId open;
     EXPECT_EQ(LoadSectionLists("install.env", &open), kSectionsOpenFailed);
-    FILE* file = fopen("install.env", "wb");
-    fputs("[reg]\nline\n", file);
-    fclose(file);
+    WriteAll("install.env", "[reg]\nline\n");
     EXPECT_EQ(LoadSectionLists("install.env", &open), kSectionsNotTerminated);
     EXPECT_EQ(open, kSectionReg);
     ReleaseSectionLists();

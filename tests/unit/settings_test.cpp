@@ -3,29 +3,18 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
-
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>
 
 #include "base/text.h"
+#include "scratch_folder.h"
 
 namespace {
 
-// " アップデータ" in code page 932.
-const char kSuffix[] = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5b\x83\x5e";
-
-FILE* FileWith(const std::string& content) {
-    FILE* file = tmpfile();
-    fwrite(content.data(), 1, content.size(), file);
-    rewind(file);
-    return file;
-}
-
 void Load(const std::string& content) {
     ReleaseSettings();
-    FILE* file = FileWith(content);
+    FILE* file = StreamWith(content);
     ReadSettings(file);
     fclose(file);
 }
@@ -33,12 +22,6 @@ void Load(const std::string& content) {
 std::string Get(const char* key) {
     char buffer[512];
     return GetSetting(key, buffer, sizeof buffer, "<missing>");
-}
-
-std::string Lines(int count, const char* line) {
-    std::string text;
-    for (int i = 0; i < count; ++i) text += line;
-    return text;
 }
 
 TEST(Settings, LineRules) {
@@ -66,13 +49,13 @@ TEST(Settings, LineRules) {
         {"100 tabs", "INSTTO" + std::string(100, '\t') + "Game\n", "INSTTO", "<missing>"},
         {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n",
          "INSTTO", "<missing>"},
-        {"line 400 is read", Lines(399, "\n") + "INSTTO Game\n", "INSTTO", "Game"},
-        {"line 401 is not", Lines(400, "\n") + "INSTTO Game\n", "INSTTO", "<missing>"},
+        {"line 400 is read", std::string(399, '\n') + "INSTTO Game\n", "INSTTO", "Game"},
+        {"line 401 is not", std::string(400, '\n') + "INSTTO Game\n", "INSTTO", "<missing>"},
         // A line of 511 bytes or more arrives in pieces, each a line of its
         // own: a key in the second piece is read, and counted.
         {"second piece", std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "Game"},
-        {"second piece is line 401", Lines(399, "\n") + std::string(511, 'x') + "INSTTO\tGame\n",
-         "INSTTO", "<missing>"},
+        {"second piece is line 401",
+         std::string(399, '\n') + std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "<missing>"},
         // ポ (0x83 0x7C) keeps its second byte; the real bars become spaces.
         {"double-byte 0x7C", "TITLEBAR \x83\x7c|\x83\x7c|\n", "TITLEBAR", "\x83\x7c \x83\x7c "},
         {"only bars", "INSTTO ||\n", "INSTTO", "  "},
@@ -86,10 +69,6 @@ TEST(Settings, LineRules) {
 TEST(Settings, Accessors) {
     Load("");
     EXPECT_STREQ(SettingText(kSettingRegGlobal), "-");
-    // ＶＥＬＮＯＲ アプリケーション
-    EXPECT_STREQ(SettingText(kSettingTitleBar),
-                 "\x82\x75\x82\x64\x82\x6b\x82\x6d\x82\x6e\x82\x71 "
-                 "\x83\x41\x83\x76\x83\x8a\x83\x50\x81\x5b\x83\x56\x83\x87\x83\x93");
     EXPECT_EQ(SettingText(kSettingKeyFile), nullptr);
     EXPECT_EQ(SettingNumber(kSettingChkRegVerHigh), 0);
     char readme[128];
@@ -98,7 +77,7 @@ TEST(Settings, Accessors) {
     Load(
         "KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\n"
         "INSTFOL Maker\nREG_GLOBAL Corp\n");
-    EXPECT_STREQ(SettingText(kSettingKeyFile), "-");  // the dash means nothing special here
+    EXPECT_STREQ(SettingText(kSettingKeyFile), "-");       // the dash means nothing special here
     EXPECT_STREQ(SettingText(kSettingRegGlobal), "Corp");  // kept values are read anew
     EXPECT_EQ(SettingNumber(kSettingChkRegVer), 0);
     EXPECT_EQ(SettingNumber(kSettingChkRegVerHigh), 12);
@@ -125,33 +104,29 @@ TEST(Settings, LongValuesAreCutAtACharacterBoundary) {
 }
 
 TEST(Settings, WindowTitleAndSingleInstanceName) {
-    struct Case {
+    // Both end in " アップデータ".
+    const char kSuffix[] = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5b\x83\x5e";
+    const struct {
         const char* title_line;
-        std::string title;
-        std::string instance;
-    };
-    const Case cases[] = {
-        {"TITLEBAR\tSample|1.01\t// remark\n", std::string("Sample 1.01") + kSuffix,
-         std::string("Sample 1.01") + kSuffix},
+        const char* title;
+        const char* instance;
+    } cases[] = {
+        {"TITLEBAR\tSample|1.01\t// remark\n", "Sample 1.01", "Sample 1.01"},
         // A real backslash becomes ＼ (0x81 0x5F) in the mutex name only.
-        {"TITLEBAR A\\B\\\n", std::string("A\\B\\") + kSuffix,
-         std::string("A\x81\x5f"
-                     "B\x81\x5f") +
-             kSuffix},
+        {"TITLEBAR X\\Y\\\n", "X\\Y\\", "X\x81\x5fY\x81\x5f"},
         // 表 (0x95 0x5C) and ソ (0x83 0x5C) stay as they are.
-        {"TITLEBAR \x95\x5c\x83\x5c\n", std::string("\x95\x5c\x83\x5c") + kSuffix,
-         std::string("\x95\x5c\x83\x5c") + kSuffix},
+        {"TITLEBAR \x95\x5c\x83\x5c\n", "\x95\x5c\x83\x5c", "\x95\x5c\x83\x5c"},
     };
-    for (const Case& c : cases) {
+    char name[260];
+    for (const auto& c : cases) {
         Load(c.title_line);
-        EXPECT_EQ(WindowTitle(), c.title) << c.title_line;
-        char name[260];
-        EXPECT_EQ(SingleInstanceName(name, sizeof name), c.instance) << c.title_line;
+        EXPECT_EQ(WindowTitle(), c.title + std::string(kSuffix)) << c.title_line;
+        EXPECT_EQ(SingleInstanceName(name, sizeof name), c.instance + std::string(kSuffix))
+            << c.title_line;
     }
     // 127 backslashes double in length: the name is cut, never overrun, and
     // never ends in half a character.
     Load("TITLEBAR " + std::string(127, '\\') + "\n");
-    char name[260];
     SingleInstanceName(name, sizeof name);
     EXPECT_EQ(strlen(name), 259u);
     EXPECT_TRUE(IsValidCp932(name, strlen(name)));

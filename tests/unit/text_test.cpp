@@ -7,14 +7,12 @@
 
 namespace {
 
-struct SeparatorCase {
-    const char* path;
-    const char* appended;
-    const char* stripped;
-};
-
 TEST(Text, SeparatorsIgnoreSecondByte5C) {
-    const SeparatorCase cases[] = {
+    const struct {
+        const char* path;
+        const char* appended;
+        const char* stripped;
+    } cases[] = {
         {"C:\\Temp", "C:\\Temp\\", "C:\\Temp"},
         {"C:\\Temp\\", "C:\\Temp\\", "C:\\Temp"},
         {"", "\\", ""},
@@ -26,20 +24,15 @@ TEST(Text, SeparatorsIgnoreSecondByte5C) {
         // the last 0x5C here is real (0x81 0x81 is one character, then '\').
         {"\x81\x81\\", "\x81\x81\\", "\x81\x81"},
     };
-    for (const SeparatorCase& c : cases) {
+    for (const auto& c : cases) {
         char buffer[kPathCapacity];
         strcpy(buffer, c.path);
         EXPECT_STREQ(AppendSeparator(buffer), c.appended) << c.path;
         strcpy(buffer, c.path);
         EXPECT_STREQ(StripSeparator(buffer), c.stripped) << c.path;
     }
-}
-
-TEST(Text, AppendSeparatorNeverOverruns) {
-    char buffer[8];
-    strcpy(buffer, "abcdefg");  // full: 7 bytes and the terminator
-    AppendSeparator(buffer, sizeof buffer);
-    EXPECT_STREQ(buffer, "abcdefg");
+    char full[8] = "abcdefg";  // 7 bytes and the terminator: no room to append
+    EXPECT_STREQ(AppendSeparator(full, sizeof full), "abcdefg");
 }
 
 TEST(Text, SearchesStepOverDoubleByteCharacters) {
@@ -62,8 +55,8 @@ TEST(Text, LowerCaseCoversLatinGreekCyrillic) {
         {"\x82\x60\x82\x79", "\x82\x81\x82\x9a"},  // Ａ Ｚ -> ａ ｚ
         {"\x83\x9f\x83\xb6", "\x83\xbf\x83\xd6"},  // Α Ω -> α ω
         {"\x84\x40\x84\x4e\x84\x4f\x84\x60", "\x84\x70\x84\x7e\x84\x80\x84\x91"},  // А О П Я
-        {"\x83\x5c" "A", "\x83\x5c" "a"},  // ソ stays, A after it is lowered
-        {"\x82\xa0", "\x82\xa0"},        // あ has no case
+        {"\x83\x5cZ", "\x83\x5cz"},  // ソ stays, Z after it is lowered
+        {"\x82\xa0", "\x82\xa0"},    // あ has no case
     };
     for (const auto& c : cases) {
         char buffer[64];
@@ -91,10 +84,16 @@ TEST(Text, WildcardsFollowWindows) {
         const char* name;
         bool match;
     } cases[] = {
-        {"*.*", "readme", true},      {"*.*", "a.b.c", true},     {"*.txt", "A.TXT", true},
-        {"*.txt", "a.txt.bak", false}, {"?.dat", "ab.dat", false}, {"a?c", "abc", true},
-        {"*", ".", true},              {"save*.sav", "save01.sav", true},
-        {"\x95\x5c*", "\x95\x5c.txt", true}, {"*.env", "install.env", true},
+        {"*.*", "readme", true},
+        {"*.*", "a.b.c", true},
+        {"*.txt", "A.TXT", true},
+        {"*.txt", "a.txt.bak", false},
+        {"?.dat", "ab.dat", false},
+        {"a?c", "abc", true},
+        {"*", ".", true},
+        {"save*.sav", "save01.sav", true},
+        {"\x95\x5c*", "\x95\x5c.txt", true},
+        {"*.env", "install.env", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
@@ -103,8 +102,8 @@ TEST(Text, WildcardsFollowWindows) {
 
 TEST(Text, ValidatesCp932) {
     EXPECT_TRUE(IsValidCp932("abc\x95\x5c\xb1", 6));
-    EXPECT_FALSE(IsValidCp932("\x95", 1));        // lead byte at the end
-    EXPECT_FALSE(IsValidCp932("\x95\x20", 2));    // bad second byte
+    EXPECT_FALSE(IsValidCp932("\x95", 1));      // lead byte at the end
+    EXPECT_FALSE(IsValidCp932("\x95\x20", 2));  // bad second byte
     EXPECT_FALSE(IsValidCp932("\xff", 1));
 }
 
@@ -133,9 +132,9 @@ TEST(BoxText, LineBreaksBecomeCrLf) {
         const char* expected;
     } cases[] = {
         {"a\nb", 16, "a\r\nb"},
-        {"a\r\nb", 16, "a\r\nb"},     // already CR LF: unchanged
+        {"a\r\nb", 16, "a\r\nb"},  // already CR LF: unchanged
         {"\n\n", 16, "\r\n\r\n"},
-        {"ab\ncd", 4, "ab"},          // a break that does not fit is left out whole
+        {"ab\ncd", 4, "ab"},  // a break that does not fit is left out whole
         {"\x83\x5c\n", 8, "\x83\x5c\r\n"},
     };
     for (const auto& c : cases) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include "base/platform.h"
 #include "payload_fixture.h"
 
 #ifdef VN_VNPACK
@@ -18,25 +17,12 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun Vnpack(const fs::path& scratch, const std::string& args) {
-    fs::path out = scratch / "stdout.txt", err = scratch / "stderr.txt";
-    std::string command = std::string(VN_VNPACK) + " " + args + " >" + out.string() + " 2>" +
-                          err.string();
-    int status = system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
-}
-
-std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
-
-uint64_t TimeOf(const fs::path& path) {
-    uint64_t time = 0;
-    OsGetFileTime(path.c_str(), &time);
-    return time;
+std::string Quote(const fs::path& path) {
+    return "'" + path.string() + "'";
 }
 
 // A game update as the maker lays it out; times are whole 100 ns units.
 void MakeUpdateFolder(const fs::path& root) {
-    fs::create_directories(root / "data" / "sub");
     fs::create_directories(root / "empty");
     WriteAll(root / "install.env", "TITLEBAR\tgame\r\n");
     WriteAll(root / "insttscr.rct", std::string(3000, 'p'));
@@ -73,46 +59,60 @@ std::vector<std::string> Entries(const fs::path& updater) {
     return entries;
 }
 
-fs::path MakeStub(const fs::path& scratch) {
-    fs::path stub = scratch / "stub.exe";
-    WriteAll(stub, "MZ" + std::string(1022, '\0'));
-    return stub;
-}
+// A scratch folder s_ with a stub executable of 1,024 bytes.
+class Vnpack : public ::testing::Test {
+   protected:
+    Vnpack() { WriteAll(stub_, "MZ" + std::string(1022, '\0')); }
+    ToolRun Run(const std::string& args) {
+        std::string command = std::string(VN_VNPACK) + " " + args + " >" + Quote(s_ / "out.txt") +
+                              " 2>" + Quote(s_ / "err.txt");
+        int status = system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(s_ / "out.txt"),
+                ReadAll(s_ / "err.txt")};
+    }
+    ToolRun Build(const fs::path& source, const fs::path& output, const std::string& more = "") {
+        return Run("build " + Quote(source) + " --stub " + Quote(stub_) + " -o " + Quote(output) +
+                   more);
+    }
+    ScratchFolder scratch_;
+    const fs::path s_ = scratch_.path(), stub_ = s_ / "stub.exe";
+};
 
-TEST(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
-    ScratchFolder scratch;
-    fs::path source = scratch.path() / "update";
+TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
+    fs::path source = s_ / "update", built = s_ / "u.exe";
     MakeUpdateFolder(source);
-    fs::path stub = MakeStub(scratch.path());
-    fs::path built = scratch.path() / "u.exe";
-    ToolRun build = Vnpack(scratch.path(), "build " + Quote(source) + " -o " + Quote(built) +
-                                           " --stub " + Quote(stub));
+    ToolRun build = Build(source, built);
     ASSERT_EQ(build.exit_code, 0) << build.err;
     // Not on a terminal, a clean build says one line and nothing else.
     EXPECT_EQ(build.out + build.err, build.err.substr(0, build.err.find('\n') + 1));
-    EXPECT_EQ(ReadAll(built).substr(0, 1024), ReadAll(stub));
+    EXPECT_EQ(ReadAll(built).substr(0, 1024), ReadAll(stub_));
+    // The output depends only on the input: the number of threads never
+    // changes it, the compression level does.
+    for (const char* more : {" --jobs 1", " --jobs 4", " --level 1"}) {
+        ASSERT_EQ(Build(source, s_ / "again.exe", more).exit_code, 0) << more;
+        EXPECT_EQ(ReadAll(s_ / "again.exe") == ReadAll(built), more[3] == 'j') << more;
+    }
 
     // Setup files first, then the other top-level files, the folders parents
     // first, and the files inside folders.
     EXPECT_EQ(Entries(built),
-              (std::vector<std::string>{"file install.env", "file insttscr.rct", "file update.txt",
-                                        "file game.exe", "folder data\\", "folder data\\sub\\",
-                                        "folder empty\\", "file data\\big.arc",
-                                        "file data\\empty.dat",
-                                        "file data\\sub\\\x95\x5c\x83\x5c.txt"}));
+              (std::vector<std::string>{
+                  "file install.env", "file insttscr.rct", "file update.txt", "file game.exe",
+                  "folder data\\", "folder data\\sub\\", "folder empty\\", "file data\\big.arc",
+                  "file data\\empty.dat", "file data\\sub\\\x95\x5c\x83\x5c.txt"}));
 
-    ToolRun list = Vnpack(scratch.path(), "list " + Quote(built));
+    ToolRun list = Run("list " + Quote(built));
     EXPECT_EQ(list.exit_code, 0) << list.err;
-    EXPECT_NE(list.out.find("data\\sub\\\xe8\xa1\xa8\xe3\x82\xbd.txt"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("data\\sub\\\xe8\xa1\xa8\xe3\x82\xbd.txt"), std::string::npos)
+        << list.out;
     EXPECT_NE(list.out.find("archive offset 1024"), std::string::npos) << list.out;
-    ToolRun test = Vnpack(scratch.path(), "test " + Quote(built));
+    ToolRun test = Run("test " + Quote(built));
     EXPECT_EQ(test.exit_code, 0) << test.err;
 
     // あ is E3 81 82 in UTF-8: read as code page 932, its last byte would
     // swallow the backslash that follows, and files would land beside it.
-    fs::path box = scratch.path() / "box";
-    fs::path extracted = box / "\xe3\x81\x82";
-    ToolRun extract = Vnpack(scratch.path(), "extract " + Quote(built) + " " + Quote(extracted));
+    fs::path box = s_ / "box", extracted = box / "\xe3\x81\x82";
+    ToolRun extract = Run("extract " + Quote(built) + " " + Quote(extracted));
     ASSERT_EQ(extract.exit_code, 0) << extract.err;
     for (const auto& item : fs::directory_iterator(box)) EXPECT_EQ(item.path(), extracted);
     EXPECT_EQ(Listing(extracted), Listing(source));
@@ -124,93 +124,64 @@ TEST(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     }
 }
 
-TEST(Vnpack, OnlyTheOutputItselfIsLeftOutOfTheFolder) {
-    ScratchFolder scratch;
-    const fs::path s = scratch.path();
-    fs::path stub = MakeStub(s);
-    fs::create_directories(s / "update_files");
-    WriteAll(s / "update_files" / "install.env", "TITLEBAR\tgame\r\n");
-    WriteAll(s / "update_files" / "u.exe.bak", "kept");
-    struct {
-        fs::path output;
-        std::vector<std::string> entries;
-    } cases[] = {
-        // A name that begins like the folder's is no reason to leave files out.
-        {s / "update", {"file install.env", "file u.exe.bak"}},
-        {s / "update_files" / "u.exe", {"file install.env", "file u.exe.bak"}},
-    };
-    for (const auto& c : cases) {
-        ToolRun run = Vnpack(s, "build " + Quote(s / "update_files") + " --stub " + Quote(stub) +
-                                    " -o " + Quote(c.output));
-        ASSERT_EQ(run.exit_code, 0) << c.output << "\n" << run.err;
-        EXPECT_EQ(Entries(c.output), c.entries) << c.output;
+TEST_F(Vnpack, OnlyTheOutputItselfIsLeftOutOfTheFolder) {
+    WriteAll(s_ / "update_files" / "install.env", "TITLEBAR\tgame\r\n");
+    WriteAll(s_ / "update_files" / "u.exe.bak", "kept");
+    // A name that begins like the folder's is no reason to leave files out.
+    for (const fs::path& output : {s_ / "update", s_ / "update_files" / "u.exe"}) {
+        ToolRun run = Build(s_ / "update_files", output);
+        ASSERT_EQ(run.exit_code, 0) << output << "\n" << run.err;
+        EXPECT_EQ(Entries(output), (std::vector<std::string>{"file install.env", "file u.exe.bak"}))
+            << output;
     }
 }
 
-TEST(Vnpack, OutputDependsOnlyOnTheInput) {
-    ScratchFolder scratch;
-    fs::path source = scratch.path() / "update";
-    MakeUpdateFolder(source);
-    fs::path stub = MakeStub(scratch.path());
-    std::string common = "build " + Quote(source) + " --stub " + Quote(stub) + " -o ";
-    ASSERT_EQ(Vnpack(scratch.path(), common + Quote(scratch.path() / "a.exe") + " --jobs 1").exit_code, 0);
-    ASSERT_EQ(Vnpack(scratch.path(), common + Quote(scratch.path() / "b.exe") + " --jobs 4").exit_code, 0);
-    EXPECT_EQ(ReadAll(scratch.path() / "a.exe"), ReadAll(scratch.path() / "b.exe"));
-    ASSERT_EQ(Vnpack(scratch.path(), common + Quote(scratch.path() / "c.exe") + " --level 1").exit_code, 0);
-    EXPECT_NE(ReadAll(scratch.path() / "a.exe"), ReadAll(scratch.path() / "c.exe"));
-}
-
-TEST(Vnpack, BadInputGivesOneLineAndExitTwo) {
-    ScratchFolder scratch;
-    const fs::path s = scratch.path();
-    fs::path stub = MakeStub(s);
-    MakeUpdateFolder(s / "good");
-    fs::create_directories(s / "no_settings");
-    WriteAll(s / "no_settings" / "a.txt", "a");
-    MakeUpdateFolder(s / "backslash");
-    WriteAll(s / "backslash" / "a\\b.txt", "x");
-    MakeUpdateFolder(s / "emoji");
-    WriteAll(s / "emoji" / "\xf0\x9f\x98\x80.txt", "x");
-    WriteAll(s / "plain.exe", "MZ this is no updater at all");
+TEST_F(Vnpack, BadInputGivesOneLineAndExitTwo) {
+    MakeUpdateFolder(s_ / "good");
+    WriteAll(s_ / "no_settings" / "a.txt", "a");
+    MakeUpdateFolder(s_ / "backslash");
+    WriteAll(s_ / "backslash" / "a\\b.txt", "x");
+    MakeUpdateFolder(s_ / "emoji");
+    WriteAll(s_ / "emoji" / "\xf0\x9f\x98\x80.txt", "x");
+    WriteAll(s_ / "plain.exe", "MZ this is no updater at all");
     // A good build with one stream damaged in the middle of its data.
-    ASSERT_EQ(Vnpack(s, "build " + Quote(s / "good") + " --stub " + Quote(stub) + " -o " +
-                            Quote(s / "damaged.exe"))
-                  .exit_code,
-              0);
-    std::string damaged = ReadAll(s / "damaged.exe");
+    ASSERT_EQ(Build(s_ / "good", s_ / "damaged.exe").exit_code, 0);
+    std::string damaged = ReadAll(s_ / "damaged.exe");
     size_t at = damaged.find("big.arc");
     ASSERT_NE(at, std::string::npos);
     damaged[at + 200] ^= 0x55;
-    WriteAll(s / "damaged.exe", damaged);
+    WriteAll(s_ / "damaged.exe", damaged);
 
-    std::string build = "build --stub " + Quote(stub) + " -o " + Quote(s / "out.exe") + " ";
+    const fs::path out = s_ / "out.exe";
+    std::string build = "build --stub " + Quote(stub_) + " -o " + Quote(out) + " ";
     struct {
         std::string args;
         const char* problem;
     } cases[] = {
-        {build + Quote(s / "missing"), "not a readable folder"},
-        {build + Quote(s / "no_settings"), "no install.env"},
-        {build + Quote(s / "backslash"), "backslash"},
-        {build + Quote(s / "emoji"), "code page 932"},
-        {"build " + Quote(s / "good") + " -o " + Quote(s / "out.exe") + " --stub " +
-             Quote(s / "nostub.exe"),
+        {build + Quote(s_ / "missing"), "not a readable folder"},
+        {build + Quote(s_ / "no_settings"), "no install.env"},
+        {build + Quote(s_ / "backslash"), "backslash"},
+        {build + Quote(s_ / "emoji"), "code page 932"},
+        {"build " + Quote(s_ / "good") + " -o " + Quote(out) + " --stub " +
+             Quote(s_ / "nostub.exe"),
          "No such file"},
-        {"build " + Quote(s / "good") + " -o " + Quote(s / "out.exe") + " --stub " +
-             Quote(s / "plain.exe") + " --level 12",
+        {"build " + Quote(s_ / "good") + " -o " + Quote(out) + " --stub " +
+             Quote(s_ / "plain.exe") + " --level 12",
          "--level"},
-        {"list " + Quote(s / "missing.exe"), "No such file"},
-        {"list " + Quote(s / "plain.exe"), "not an updater"},
-        {"test " + Quote(s / "damaged.exe"), "big.arc"},
-        {"extract " + Quote(s / "damaged.exe") + " " + Quote(s / "x"), "big.arc"},
+        {"list " + Quote(s_ / "missing.exe"), "No such file"},
+        {"list " + Quote(s_ / "plain.exe"), "not an updater"},
+        {"test " + Quote(s_ / "damaged.exe"), "big.arc"},
+        {"extract " + Quote(s_ / "damaged.exe") + " " + Quote(s_ / "x"), "big.arc"},
     };
     for (const auto& c : cases) {
-        ToolRun run = Vnpack(s, c.args);
-        EXPECT_EQ(run.exit_code, 2) << c.args;
-        EXPECT_NE(run.err.find(c.problem), std::string::npos) << c.args << "\n" << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.args << "\n" << run.err;
-        EXPECT_FALSE(fs::exists(s / "out.exe")) << c.args;
-        EXPECT_FALSE(fs::exists(s / "out.exe.vnpack-part")) << c.args;
-        EXPECT_FALSE(fs::exists(s / "out.exe.vnpack-tmp")) << c.args;
+        SCOPED_TRACE(c.args);
+        ToolRun run = Run(c.args);
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_NE(run.err.find(c.problem), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        for (const char* suffix : {"", ".vnpack-part", ".vnpack-tmp"}) {
+            EXPECT_FALSE(fs::exists(out.string() + suffix)) << suffix;
+        }
     }
 }
 

@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "scratch_folder.h"
@@ -16,188 +14,130 @@
 namespace {
 
 uint32_t g_clock_value;
-uint32_t FixedClock() { return g_clock_value; }
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
+uint32_t FixedClock() {
+    return g_clock_value;
 }
-
-void Touch(const std::string& path) { std::ofstream(path) << "x"; }
 
 std::string CurrentFolder() {
-    char buffer[4096];
-    return getcwd(buffer, sizeof buffer) ? buffer : "";
+    return fs::current_path().string();
 }
 
-// Each test gets its own temporary folder as TMPDIR, and a folder inside it
-// as starting directory.
+// Each test gets its scratch folder as TMPDIR, and a folder inside it as
+// starting directory.
 class WorkFolderTest : public ScratchFolderTest {
    protected:
     void SetUp() override {
-        ScratchFolderTest::SetUp();
-        start_ = root_ + "/start";
-        mkdir(start_.c_str(), 0777);
-        ASSERT_EQ(chdir(start_.c_str()), 0);
-        const char* old_tmp = getenv("TMPDIR");
-        had_tmp_ = old_tmp != nullptr;
-        old_tmp_ = had_tmp_ ? old_tmp : "";
+        fs::create_directory(start_);
+        fs::current_path(start_);
         setenv("TMPDIR", root_.c_str(), 1);
         OsSetClockForTesting(FixedClock);
     }
     void TearDown() override {
         OsSetClockForTesting(nullptr);
-        if (had_tmp_) setenv("TMPDIR", old_tmp_.c_str(), 1);
-        else unsetenv("TMPDIR");
+        if (old_tmp_.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", old_tmp_.c_str(), 1);
         ScratchFolderTest::TearDown();
     }
-    std::string start_, old_tmp_;
-    bool had_tmp_ = false;
+    const std::string start_ = root_ + "/start";
+    const std::string old_tmp_ = getenv("TMPDIR") ? getenv("TMPDIR") : "";
 };
 
 TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
-    g_clock_value = 123456;
-    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
-    std::string expected = root_ + "/TempGPInstallFolder_000123456";
-    EXPECT_EQ(CurrentFolder(), expected);
-    Touch("install.env");
-    Touch("readme.txt");
-    RemoveWorkFolder();
-    EXPECT_FALSE(Exists(expected));
-    EXPECT_EQ(CurrentFolder(), start_);
-    EXPECT_STREQ(WorkFolderPath(), "");
-}
-
-TEST_F(WorkFolderTest, ClockFromTwoToThe31IsPrintedNegative) {
-    g_clock_value = 0xFFFFFFFFu;
-    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
-    EXPECT_EQ(CurrentFolder(), root_ + "/TempGPInstallFolder_-00000001");
-    RemoveWorkFolder();
-}
-
-TEST_F(WorkFolderTest, ExistingFolderIsNeverReused) {
-    g_clock_value = 500;
-    std::string planted = root_ + "/TempGPInstallFolder_000000500";
-    mkdir(planted.c_str(), 0777);
-    Touch(planted + "/install.env");
-
-    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
-    EXPECT_EQ(CurrentFolder(), root_ + "/TempGPInstallFolder_000000501");
-    RemoveWorkFolder();
-    EXPECT_TRUE(Exists(planted + "/install.env")) << "a folder we did not make was emptied";
-    EXPECT_FALSE(Exists(root_ + "/TempGPInstallFolder_000000501"));
+    struct {
+        uint32_t clock;
+        const char* name;
+        const char* planted;  // a folder of that name made by someone else
+        bool subfolder;       // some updates carry a DirectX folder
+        bool deep_start;      // a start folder too long to be recorded
+    } cases[] = {
+        {123456, "TempGPInstallFolder_000123456", nullptr, false, false},
+        {0xFFFFFFFFu, "TempGPInstallFolder_-00000001", nullptr, false, false},  // printed signed
+        {500, "TempGPInstallFolder_000000501", "TempGPInstallFolder_000000500", false, false},
+        {42, "TempGPInstallFolder_000000042", nullptr, true, false},
+        // The removal must still leave the work folder, or the system refuses
+        // to remove it: it goes to the temporary folder instead.
+        {77, "TempGPInstallFolder_000000077", nullptr, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string start = start_;
+        while (c.deep_start && start.size() < 300) start += "/deep-folder-name";
+        fs::create_directories(start);
+        fs::current_path(start);
+        g_clock_value = c.clock;
+        if (c.planted) WriteAll(root_ + "/" + c.planted + "/install.env", "x");
+        ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+        const std::string work = root_ + "/" + c.name;
+        EXPECT_EQ(CurrentFolder(), work);
+        WriteAll("install.env", "x");
+        WriteAll("insttscr.rct", "x");
+        if (c.subfolder) WriteAll("DirectX/dxsetup.exe", "x");
+        RemoveWorkFolder();
+        EXPECT_FALSE(fs::exists(work + "/install.env") || fs::exists(work + "/insttscr.rct"));
+        EXPECT_EQ(fs::exists(work), c.subfolder);
+        EXPECT_EQ(fs::exists(work + "/DirectX/dxsetup.exe"), c.subfolder);
+        EXPECT_TRUE(!c.planted || fs::exists(root_ + "/" + c.planted + "/install.env"));
+        EXPECT_EQ(CurrentFolder(), c.deep_start ? root_ : start);
+        EXPECT_STREQ(WorkFolderPath(), "");
+    }
 }
 
 TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {
     g_clock_value = 1000;
     for (int i = 0; i < 64; ++i) {
-        std::string planted = root_ + "/TempGPInstallFolder_" + std::to_string(1000001000 + i).substr(1);
-        mkdir(planted.c_str(), 0777);
-        Touch(planted + "/keep.dat");
+        std::string name = "/TempGPInstallFolder_" + std::to_string(1000001000 + i).substr(1);
+        WriteAll(root_ + name + "/keep.dat", "x");
     }
     EXPECT_EQ(CreateWorkFolder(), kWorkFolderFailed);
     EXPECT_EQ(CurrentFolder(), start_);
     RemoveWorkFolder();
-    EXPECT_TRUE(Exists(root_ + "/TempGPInstallFolder_000001000/keep.dat"));
-    EXPECT_TRUE(Exists(root_ + "/TempGPInstallFolder_000001063/keep.dat"));
+    EXPECT_TRUE(fs::exists(root_ + "/TempGPInstallFolder_000001000/keep.dat"));
+    EXPECT_TRUE(fs::exists(root_ + "/TempGPInstallFolder_000001063/keep.dat"));
 }
 
-TEST_F(WorkFolderTest, SubfolderKeepsWorkFolderAlive) {
-    g_clock_value = 42;
-    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
-    std::string work = CurrentFolder();
-    mkdir("DirectX", 0777);
-    Touch("DirectX/dxsetup.exe");
-    Touch("insttscr.rct");
-    RemoveWorkFolder();
-    EXPECT_FALSE(Exists(work + "/insttscr.rct"));
-    EXPECT_TRUE(Exists(work + "/DirectX/dxsetup.exe"));
-}
-
+// Deletion never strays outside the named folder, never takes a folder and
+// leaves the current folder as it was.
 TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
-    std::string folder = root_ + "/game";
-    mkdir(folder.c_str(), 0777);
-    mkdir((folder + "/sub").c_str(), 0777);
-    mkdir((folder + "/sub/deeper").c_str(), 0777);
-    mkdir((folder + "/sub/inner.dir").c_str(), 0777);
-    for (const char* name : {"a.sav", "b.sav", "c.txt", "sub/x.dat", "sub/y", "sub/deeper/z.dat",
-                             "\x95\x5c.sav"}) {
-        Touch(folder + "/" + name);
+    const std::string game = root_ + "/game/";
+    for (const char* name : {"a.sav", "b.sav", "c.txt", "x.dat", "sub/x.dat", "sub/y",
+                             "sub/deeper/z.dat", "\x95\x5c.sav"}) {
+        WriteAll(game + name, "x");
     }
-
+    fs::create_directory(game + "sub/inner.dir");
+    WriteAll("keep.sav", "x");  // the user's own, in the current folder
     struct {
         const char* pattern;
-        const char* deleted[3];
-        const char* kept[3];
+        std::vector<const char*> deleted, kept;
     } cases[] = {
         {"*.none", {}, {"a.sav", "c.txt", "sub/x.dat"}},
         {"*.sav", {"a.sav", "b.sav", "\x95\x5c.sav"}, {"c.txt", "sub/x.dat"}},
-        {"sub\\*.*", {"sub/x.dat", "sub/y"}, {"sub/deeper/z.dat", "c.txt"}},
+        // A folder part written with a slash names the subfolder, as the
+        // system's search reads it: x.dat one level up stays.
+        {"sub/*.dat", {"sub/x.dat"}, {"x.dat", "sub/y", "sub/deeper/z.dat"}},
+        {"sub\\*.*", {"sub/y"}, {"sub/deeper/z.dat", "c.txt", "x.dat"}},
         {"missing\\*.*", {}, {"c.txt", "sub/deeper/z.dat"}},
     };
     for (const auto& c : cases) {
-        DeleteMatchingFiles(folder.c_str(), c.pattern);
-        EXPECT_EQ(CurrentFolder(), start_) << c.pattern;
-        for (const char* name : c.deleted) {
-            if (!name) continue;
-            EXPECT_FALSE(Exists(folder + "/" + name)) << c.pattern << " " << name;
-        }
-        for (const char* name : c.kept) {
-            if (!name) continue;
-            EXPECT_TRUE(Exists(folder + "/" + name)) << c.pattern << " " << name;
-        }
+        SCOPED_TRACE(c.pattern);
+        DeleteMatchingFiles(game.c_str(), c.pattern);
+        EXPECT_EQ(CurrentFolder(), start_);
+        for (const char* name : c.deleted) EXPECT_FALSE(fs::exists(game + name)) << name;
+        for (const char* name : c.kept) EXPECT_TRUE(fs::exists(game + name)) << name;
+        EXPECT_TRUE(fs::exists(start_ + "/keep.sav"));
     }
-    EXPECT_TRUE(Exists(folder + "/sub/deeper"));
-    EXPECT_TRUE(Exists(folder + "/sub/inner.dir"));
-}
-
-// Faults that would delete files the program never meant to touch, or leave
-// the work folder behind.
-TEST_F(WorkFolderTest, DeletionNeverStraysOutsideTheNamedFolder) {
-    // The current folder holds files of the user's own.
-    Touch("keep.sav");
-    Touch("keep.txt");
-    std::string game = root_ + "/game";
-    mkdir(game.c_str(), 0777);
-    mkdir((game + "/save").c_str(), 0777);
-    Touch(game + "/x.sav");
-    Touch(game + "/save/x.sav");
-
+    EXPECT_TRUE(fs::exists(game + "sub/deeper"));
+    EXPECT_TRUE(fs::exists(game + "sub/inner.dir"));
     // A folder that cannot be entered: nothing is deleted anywhere.
     DeleteMatchingFiles((root_ + "/gone").c_str(), "*.*");
-    EXPECT_TRUE(Exists(start_ + "/keep.sav"));
-    EXPECT_TRUE(Exists(start_ + "/keep.txt"));
+    EXPECT_TRUE(fs::exists(start_ + "/keep.sav"));
     EXPECT_EQ(CurrentFolder(), start_);
-
-    // A folder part written with a slash names the subfolder, as the
-    // system's search reads it: the same name one level up stays.
-    DeleteMatchingFiles(game.c_str(), "save/*.sav");
-    EXPECT_FALSE(Exists(game + "/save/x.sav"));
-    EXPECT_TRUE(Exists(game + "/x.sav"));
-}
-
-TEST_F(WorkFolderTest, RemovedEvenWhenTheStartFolderWasNotRecorded) {
-    // A start folder too long for a path buffer cannot be saved; the removal
-    // must still leave the work folder, or the system refuses to remove it.
-    std::string deep = start_;
-    while (deep.size() < 300) {
-        deep += "/deep-folder-name";
-        mkdir(deep.c_str(), 0777);
-    }
-    ASSERT_EQ(chdir(deep.c_str()), 0);
-    g_clock_value = 77;
-    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
-    std::string work = CurrentFolder();
-    Touch("install.env");
-    RemoveWorkFolder();
-    EXPECT_FALSE(Exists(work));
-    EXPECT_EQ(CurrentFolder(), root_);
 }
 
 TEST_F(WorkFolderTest, FinderReturnsPatternFolderPart) {
-    mkdir("data", 0777);
-    mkdir("data/nested", 0777);
-    Touch("data/one.sav");
+    WriteAll("data/one.sav", "x");
+    fs::create_directory("data/nested");
     ASSERT_EQ(FileFinderBegin("data\\*.*"), 0);
     const char* path = FileFinderNext();
     ASSERT_NE(path, nullptr);
