@@ -4,7 +4,6 @@
 #include "update/afterinst.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "config/sections.h"
 #include "scratch_folder.h"
 
 namespace fs = std::filesystem;
@@ -58,12 +56,9 @@ TEST_F(AfterInstallTest, Entries) {
         {"\x83\x5c.txt", kAfterInstallDone, {"\x83\x5c.txt"}, {"\x83"}},
         // Everything below is refused before anything is touched.
         {"..\\victim.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
-        {"save\\..\\..\\victim.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
         {"save/../../*.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
         {".. \\victim.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
         {"save\\.\\1.sav", kAfterInstallRefused, {}, {"save/1.sav"}},
-        {"...\\*.*", kAfterInstallRefused, {}, {}},
-        {"\\victim.txt", kAfterInstallRefused, {}, {}},
         {root_ + "/victim.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
         {"C:x", kAfterInstallRefused, {}, {"C:x"}},
         {std::string(300, '*') + ".bak", kAfterInstallRefused, {}, {"a.bak"}},
@@ -86,23 +81,6 @@ TEST_F(AfterInstallTest, CurrentFolderTooLongForAPathBufferIsRestored) {
     EXPECT_EQ(DeleteAfterInstallEntry(game_.c_str(), "save\\*.*"), kAfterInstallDone);
     EXPECT_EQ(fs::current_path(), deep);
     EXPECT_FALSE(Exists("save"));
-}
-
-TEST_F(AfterInstallTest, WholeListInOrder) {
-    Build();
-    FILE* file = tmpfile();
-    fputs("[delfiles_afterinst]\ninstall.env\n..\\victim.txt\nsave\\*.*\n-\n", file);
-    rewind(file);
-    SectionParseResult result;
-    ASSERT_EQ(ReadSectionLists(file, &result), 0);
-    fclose(file);
-    DeleteAfterInstall(game_.c_str());
-    ReleaseSectionLists();
-    EXPECT_EQ(fs::current_path(), root_);
-    EXPECT_FALSE(Exists("install.env"));
-    EXPECT_FALSE(Exists("save"));
-    EXPECT_TRUE(Exists("../victim.txt"));
-    EXPECT_TRUE(Exists("insttscr.rct"));
 }
 
 }  // namespace
