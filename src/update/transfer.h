@@ -57,8 +57,9 @@ enum TransferResult {
     kTransferTooLong = -2,
 };
 
-// Returns the CD-ROM root ("Q:\"), or null for none. The updater passes its
-// drive search, which falls back to "E:\" itself.
+// Returns the CD-ROM root ("Q:\"), or null for none (the placeholder then
+// goes without a trace). The updater passes its drive search, which answers
+// "E:\" itself when the machine has no CD-ROM drive.
 typedef const char* (*CdromRootFinder)();
 
 // What the placeholders stand for.
