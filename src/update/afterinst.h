@@ -1,0 +1,36 @@
+// Deletion after installation: the [delfiles_afterinst] entries of install.env
+// (the updater's own setup files, files of older versions) removed from the
+// game folder once the whole payload has been unpacked into it.
+//
+// An entry is a file name or a wildcard pattern, optionally behind folder
+// names, relative to the game folder:
+//
+//   install.env     that file in the game folder
+//   *.bak           every .bak file directly in the game folder
+//   save\*.*        every file in save, then save itself if it is now empty
+//   data\old\*.*    every file in data\old, then data if empty (never while
+//                   data\old exists: only the first-level folder is removed)
+//   save\           no file; save if it is empty
+//   save            the folder itself is no file: nothing happens
+//
+// Deletion stays inside the game folder: an entry that is absolute, names a
+// drive or a stream (any ":"), begins with a separator, or has a component
+// made only of dots (and spaces, which Windows drops) is refused untouched.
+#pragma once
+
+enum AfterInstallResult {
+    kAfterInstallDone = 0,        // no folder part, or its first folder was removed
+    kAfterInstallFolderKept = 1,  // the first folder could not be removed (not empty, missing)
+    // Nothing touched: the entry leaves the game folder, it or its folder
+    // path does not fit a path buffer, or the current folder could not be
+    // recorded for its return.
+    kAfterInstallRefused = -1,
+};
+
+// Deletes the files of one entry in target, then tries to remove the entry's
+// first folder. The current directory is the same afterwards.
+AfterInstallResult DeleteAfterInstallEntry(const char* target, const char* entry);
+
+// Every entry of the [delfiles_afterinst] list in order; failures are passed
+// over silently, as nothing here is worth a message.
+void DeleteAfterInstall(const char* target);

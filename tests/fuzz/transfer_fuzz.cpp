@@ -1,0 +1,75 @@
+// Any bytes through both line parsers, both expansions and the unescaping:
+// no crash, no read or write outside a buffer, every output terminated
+// within its buffer. The input is a game folder, a line break, then the line.
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+
+#include "update/transfer.h"
+
+namespace {
+
+const char* CdromRoot() {
+    return "Q:\\";
+}
+
+void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+bool Terminated(const char* text, size_t capacity) {
+    return strnlen(text, capacity) < capacity;
+}
+
+void CheckEntry(TransferResult result, const TransferEntry& entry) {
+    Require(result == kTransferAccepted || result == kTransferMalformed ||
+            result == kTransferTooLong);
+    Require(Terminated(entry.name, sizeof entry.name) && Terminated(entry.data, sizeof entry.data));
+    if (result != kTransferAccepted) Require(!entry.name[0] && !entry.data[0]);
+}
+
+void CheckExpanded(TransferResult result, const char* expanded, const std::string& line) {
+    if (result != kTransferAccepted) {
+        Require(result == kTransferTooLong && expanded == nullptr);
+        return;
+    }
+    Require(Terminated(expanded, kTransferTextCapacity));
+    // A line without placeholders comes back as it was.
+    if (!strstr(line.c_str(), "REP_")) Require(strcmp(expanded, line.c_str()) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string input((const char*)data, size);
+    size_t split = input.find('\n');
+    std::string target = split == std::string::npos ? "" : input.substr(0, split);
+    std::string line = split == std::string::npos ? input : input.substr(split + 1);
+    // The lines and the target are C strings in the program.
+    target = target.c_str();
+    line = line.c_str();
+    if (target.size() >= 260) target.resize(259);
+    const TransferPlaces places = {target.c_str(), CdromRoot};
+
+    TransferEntry entry;
+    CheckEntry(ParseIniLine(line.c_str(), &places, &entry), entry);
+    Require(!FindChar(entry.name, '='));  // the key ends at the first "="
+
+    CheckEntry(ParseRegLine(line.c_str(), &places, &entry), entry);
+
+    const char* expanded = "unset";
+    CheckExpanded(ExpandIniPlaceholders(line.c_str(), &places, &expanded), expanded, line);
+    CheckExpanded(ExpandRegPlaceholders(line.c_str(), &places, &expanded), expanded, line);
+
+    const char* unescaped = "unset";
+    TransferResult result = UnescapeRegText(line.c_str(), &unescaped);
+    if (result == kTransferAccepted) {
+        Require(Terminated(unescaped, kUnescapeCapacity) && strlen(unescaped) <= line.size());
+        if (!strchr(line.c_str(), '\\')) Require(strcmp(unescaped, line.c_str()) == 0);
+    } else {
+        Require(result == kTransferTooLong && unescaped == nullptr && line.size() >= 520);
+    }
+    return 0;
+}

@@ -1,0 +1,86 @@
+// Deletion after installation on a real folder: the entry table, the 0x5C
+// second byte, entries that would leave the game folder, and the current
+// directory on every way out.
+#include "update/afterinst.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "scratch_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class AfterInstallTest : public ScratchFolderTest {
+   protected:
+    // A game folder beside root_/victim.txt, which no entry may reach.
+    void Build() {
+        game_ = root_ + "/game";
+        fs::remove_all(game_);
+        for (const char* folder : {"save", "part", "data/old", "empty", "\x83"}) {
+            fs::create_directories(game_ + "/" + folder);
+        }
+        for (const char* file :
+             {"install.env", "insttscr.rct", "a.bak", "b.bak", "save/1.sav", "part/x.dat",
+              "part/y.txt", "data/old/z.dat", "\x83\x5c.txt", "C:x", "../victim.txt"}) {
+            std::ofstream(game_ + "/" + file) << "x";
+        }
+    }
+    bool Exists(const std::string& name) { return fs::exists(game_ + "/" + name); }
+    std::string game_;
+};
+
+TEST_F(AfterInstallTest, Entries) {
+    typedef std::vector<std::string> Names;
+    const struct {
+        std::string entry;
+        AfterInstallResult result;
+        Names gone;
+        Names kept;
+    } cases[] = {
+        {"install.env", kAfterInstallDone, {"install.env"}, {"insttscr.rct"}},
+        {"*.bak", kAfterInstallDone, {"a.bak", "b.bak"}, {"install.env"}},
+        {"save\\*.*", kAfterInstallDone, {"save"}, {}},
+        {"part\\*.dat", kAfterInstallFolderKept, {"part/x.dat"}, {"part/y.txt"}},
+        {"data\\old\\*.*", kAfterInstallFolderKept, {"data/old/z.dat"}, {"data/old"}},
+        {"save", kAfterInstallDone, {}, {"save/1.sav"}},
+        {"empty\\", kAfterInstallDone, {"empty"}, {}},
+        {"missing\\*.*", kAfterInstallFolderKept, {}, {}},
+        // ソ (0x83 0x5C) is no separator: the empty folder "\x83" must stay.
+        {"\x83\x5c.txt", kAfterInstallDone, {"\x83\x5c.txt"}, {"\x83"}},
+        // Everything below is refused before anything is touched.
+        {"..\\victim.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
+        {"save/../../*.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
+        {".. \\victim.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
+        {"save\\.\\1.sav", kAfterInstallRefused, {}, {"save/1.sav"}},
+        {root_ + "/victim.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
+        {"C:x", kAfterInstallRefused, {}, {"C:x"}},
+        {std::string(300, '*') + ".bak", kAfterInstallRefused, {}, {"a.bak"}},
+    };
+    for (const auto& c : cases) {
+        Build();
+        EXPECT_EQ(DeleteAfterInstallEntry(game_.c_str(), c.entry.c_str()), c.result) << c.entry;
+        EXPECT_EQ(fs::current_path(), root_) << c.entry;
+        for (const std::string& name : c.gone) EXPECT_FALSE(Exists(name)) << c.entry << " " << name;
+        for (const std::string& name : c.kept) EXPECT_TRUE(Exists(name)) << c.entry << " " << name;
+    }
+}
+
+TEST_F(AfterInstallTest, CurrentFolderTooLongForAPathBufferIsRestored) {
+    Build();
+    std::string deep = root_;
+    while (deep.size() < 300) deep += "/deep-folder-name";
+    fs::create_directories(deep);
+    ASSERT_EQ(chdir(deep.c_str()), 0);
+    EXPECT_EQ(DeleteAfterInstallEntry(game_.c_str(), "save\\*.*"), kAfterInstallDone);
+    EXPECT_EQ(fs::current_path(), deep);
+    EXPECT_FALSE(Exists("save"));
+}
+
+}  // namespace
