@@ -46,8 +46,9 @@ void FillData(std::vector<unsigned char>* data, size_t size, bool random, uint32
         }
         return;
     }
-    static const char* words[] = {"scene ", "message ", "\x83\x65\x83\x4c\x83\x58\x83\x67 ",
-                                  "voice_0123 ", "bgm ", "\r\n", "character ", "wait 100 "};
+    static const char* words[] = {"scene ",      "message ", "\x83\x65\x83\x4c\x83\x58\x83\x67 ",
+                                  "voice_0123 ", "bgm ",     "\r\n",
+                                  "character ",  "wait 100 "};
     size_t i = 0;
     while (i < size) {
         const char* w = words[rng() % 8];
@@ -157,7 +158,8 @@ double ExtractInChild(const fs::path& path, const fs::path& destination, long* p
         PayloadArchive archive;
         ArchiveFault fault;
         ExtractTarget target = {destination.c_str(), kCopyPass, nullptr, nullptr};
-        if (LocateArchive(stream, &archive) != 0 || ExtractArchive(&archive, &target, &fault) != 0) {
+        if (LocateArchive(stream, &archive) != 0 ||
+            ExtractArchive(&archive, &target, &fault) != 0) {
             fprintf(stderr, "extraction failed: %s\n", fault.reason);
             _exit(1);
         }
@@ -198,15 +200,18 @@ int main(int argc, char** argv) {
     fs::remove_all(work);
 
     double mb = bytes / 1e6;
-    printf("payload %llu MiB: zlib inflate into memory %.0f MB/s, copy pass %.0f MB/s, ratio %.2f "
-           "(goal >= 0.90)\n",
-           (unsigned long long)mib, mb / baseline, mb / engine, baseline / engine);
-    printf("  plain inflate + write(2) to one file per entry in the same folder %.0f MB/s: "
-           "copy pass / that %.2f (what the engine adds on top of the file system)\n",
-           mb / plain, plain / engine);
-    printf("peak RSS: %llu MiB payload %ld KiB, %llu MiB payload %ld KiB, ratio %.2f "
-           "(must not grow with the payload)\n",
-           (unsigned long long)(small_bytes >> 20), small_peak, (unsigned long long)mib, large_peak,
-           (double)large_peak / small_peak);
+    printf(
+        "payload %llu MiB: zlib inflate into memory %.0f MB/s, copy pass %.0f MB/s, ratio %.2f "
+        "(goal >= 0.90)\n",
+        (unsigned long long)mib, mb / baseline, mb / engine, baseline / engine);
+    printf(
+        "  plain inflate + write(2) to one file per entry in the same folder %.0f MB/s: "
+        "copy pass / that %.2f (what the engine adds on top of the file system)\n",
+        mb / plain, plain / engine);
+    printf(
+        "peak RSS: %llu MiB payload %ld KiB, %llu MiB payload %ld KiB, ratio %.2f "
+        "(must not grow with the payload)\n",
+        (unsigned long long)(small_bytes >> 20), small_peak, (unsigned long long)mib, large_peak,
+        (double)large_peak / small_peak);
     return 0;
 }

@@ -9,7 +9,9 @@ namespace {
 OutOfMemoryHandler g_out_of_memory = nullptr;
 }
 
-void SetOutOfMemoryHandler(OutOfMemoryHandler handler) { g_out_of_memory = handler; }
+void SetOutOfMemoryHandler(OutOfMemoryHandler handler) {
+    g_out_of_memory = handler;
+}
 
 void* AllocOrAbort(size_t size) {
     // Sixteen bytes of slack beyond the request, as callers have always had;

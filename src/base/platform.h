@@ -44,7 +44,7 @@ int OsSetCurrentFolder(const char* path);
 // by its short 8.3 form.
 enum OsTempResult {
     kOsTempOk = 0,
-    kOsTempTooLong = -1,       // does not fit the buffer
+    kOsTempTooLong = -1,           // does not fit the buffer
     kOsTempNotRepresentable = -2,  // no code page 932 form and no short name
 };
 OsTempResult OsGetTempFolder(char* buffer, size_t capacity);

@@ -62,7 +62,9 @@ FILE* OsOpenFile(const char* path, const char* mode) {
     return file;
 }
 
-FILE* OsOpenSelf() { return fopen("/proc/self/exe", "rb"); }
+FILE* OsOpenSelf() {
+    return fopen("/proc/self/exe", "rb");
+}
 
 OsCreateResult OsCreateFolder(const char* path) {
     NativePath native = ToNative(path);
@@ -157,7 +159,9 @@ uint32_t OsMilliseconds() {
     return (uint32_t)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
 }
 
-void OsSetClockForTesting(uint32_t (*clock)()) { g_test_clock = clock; }
+void OsSetClockForTesting(uint32_t (*clock)()) {
+    g_test_clock = clock;
+}
 
 struct OsFindHandle {
     DIR* dir;
@@ -225,8 +229,12 @@ OsLock* OsCreateLock() {
     return lock;
 }
 
-void OsEnterLock(OsLock* lock) { pthread_mutex_lock(&lock->mutex); }
-void OsLeaveLock(OsLock* lock) { pthread_mutex_unlock(&lock->mutex); }
+void OsEnterLock(OsLock* lock) {
+    pthread_mutex_lock(&lock->mutex);
+}
+void OsLeaveLock(OsLock* lock) {
+    pthread_mutex_unlock(&lock->mutex);
+}
 
 void OsDeleteLock(OsLock* lock) {
     if (!lock) return;

@@ -1,4 +1,6 @@
 // Console builds have no window and no message queue.
 #include "base/pump.h"
 
-int PumpMessages() { return 0; }
+int PumpMessages() {
+    return 0;
+}

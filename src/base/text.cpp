@@ -169,7 +169,9 @@ static bool MatchFrom(const char* pattern, const char* name) {
     return *name == '\0';
 }
 
-bool WildcardMatch(const char* pattern, const char* name) { return MatchFrom(pattern, name); }
+bool WildcardMatch(const char* pattern, const char* name) {
+    return MatchFrom(pattern, name);
+}
 
 bool IsValidCp932(const char* text, size_t length) {
     const unsigned char* p = (const unsigned char*)text;

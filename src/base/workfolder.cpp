@@ -82,7 +82,9 @@ void RemoveWorkFolder() {
     g_work_folder[0] = '\0';
 }
 
-const char* WorkFolderPath() { return g_work_folder; }
+const char* WorkFolderPath() {
+    return g_work_folder;
+}
 
 void DeleteMatchingFiles(const char* folder, const char* pattern) {
     char remembered[kPathCapacity];

@@ -6,9 +6,9 @@
 
 // Result of CreateWorkFolder.
 enum WorkFolderResult {
-    kWorkFolderReady = 0,        // created by this run and made current
-    kWorkFolderFailed = -1,      // no fresh folder could be made
-    kWorkFolderBadTemp = -2,     // the temporary folder has no code page 932 form
+    kWorkFolderReady = 0,     // created by this run and made current
+    kWorkFolderFailed = -1,   // no fresh folder could be made
+    kWorkFolderBadTemp = -2,  // the temporary folder has no code page 932 form
 };
 
 // Saves the current directory, creates a new "TempGPInstallFolder_%09d" folder

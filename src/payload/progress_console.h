@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 enum ProgressCall {
-    kProgressOpen,           // value: total bytes
+    kProgressOpen,  // value: total bytes
     kProgressClose,
     kProgressFileName,       // text: the destination path
     kProgressFileRange,      // value: upper bound of bar 1010

@@ -16,9 +16,9 @@ namespace {
 
 enum Report {
     kReportNothing,
-    kReportError,     // ErrorBox: OK, owner and caption from the main window
-    kReportRetry,     // ErrorRetryBox; either answer ends the run
-    kReportRunning,   // plain box: no owner, TITLEBAR as caption, nothing copied
+    kReportError,    // ErrorBox: OK, owner and caption from the main window
+    kReportRetry,    // ErrorRetryBox; either answer ends the run
+    kReportRunning,  // plain box: no owner, TITLEBAR as caption, nothing copied
 };
 
 struct OutcomeRow {

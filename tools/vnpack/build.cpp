@@ -335,7 +335,8 @@ struct Progress {
 std::vector<unsigned char> Header(const Entry& entry) {
     uint32_t compressed = 0;
     if (!entry.is_folder)
-        compressed = (uint32_t)(entry.spill.empty() ? entry.data.size() : fs::file_size(entry.spill));
+        compressed =
+            (uint32_t)(entry.spill.empty() ? entry.data.size() : fs::file_size(entry.spill));
     std::vector<unsigned char> header(kEntryHeaderCapacity);
     // The name was checked against its field when the folder was read.
     header.resize(EncodeEntryHeader(entry.name.c_str(), entry.is_folder, entry.uncompressed,

@@ -245,8 +245,9 @@ void OnSettingLine(const SettingLine* line, void* context) {
             size_t equals = key.find('=');
             if (equals != std::string::npos && FindKnownKey(key.substr(0, equals))) {
                 lint->Add(line->file_line, kWarning,
-                          Quote(key) + " is read as one word: the updater wants the key, "
-                                       "a space or tab, then the value (no \"=\")");
+                          Quote(key) +
+                              " is read as one word: the updater wants the key, "
+                              "a space or tab, then the value (no \"=\")");
             }
             return;
         }
@@ -318,8 +319,8 @@ void OnLateSettingLine(const SettingLine* line, void* context) {
                             ": the updater does not read it");
     } else if (updater.stop == kSettingStopLimit && line->number > updater.lines) {
         late->lint->Add(line->file_line, kWarning,
-                        std::string(line->key) +
-                            " comes after the first " + std::to_string(kSettingLineLimit) +
+                        std::string(line->key) + " comes after the first " +
+                            std::to_string(kSettingLineLimit) +
                             " lines: the updater does not read it");
     }
 }

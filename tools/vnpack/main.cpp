@@ -66,7 +66,8 @@ std::string ToUtf8(const char* cp932) {
 int VnpackMain(const std::vector<std::string>& args) {
     if (args.empty()) return Usage();
     const std::string& command = args[0];
-    if (command == "build") return BuildCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (command == "build")
+        return BuildCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     if (command == "list" && args.size() == 2) return ListCommand(args[1]);
     if (command == "test" && args.size() == 2) return TestCommand(args[1]);
     if (command == "extract" && args.size() == 3) return ExtractCommand(args[1], args[2]);
