@@ -38,9 +38,10 @@ enum {
 const uint32_t kFolderMark = 0xFFFFFFFFu;
 const uint32_t kLargestSize = 0x7FFFFFFFu;  // sizes are used as signed 32-bit values
 
-// Every extracted file is first written under this sibling name (folder of the
-// destination + "~vn" + five digits + ".tmp") and moved over the destination
-// when complete, so the folder part of every file must leave room for it.
+// Every extracted file is first written under a sibling name (folder of the
+// destination + "~vn" + five digits + ".tmp", and the old file moved aside to
+// "~vb" + five digits + ".tmp") and moved over the destination when the whole
+// payload is good, so the folder part of every file must leave room for it.
 enum { kTemporaryNameLength = 12 };
 
 // An archive located in an open stream.

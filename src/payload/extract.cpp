@@ -32,22 +32,37 @@ bool BuildOutputPath(const ExtractTarget* target, const char* name, char* path) 
     return AppendText(path, kOutputPathCapacity, name);
 }
 
-// A free name of the form "~vn%05u.tmp" in the folder of path.
-bool BuildTemporaryPath(const char* path, char* temporary) {
+// A free name of the form prefix + "%05u.tmp" in the folder of path, its
+// number in *number. The staged files ("~vn") and the backups ("~vb") of one
+// run are all on disk at once, so each name is checked against the disk.
+bool BuildSiblingPath(const char* path, const char* prefix, char* sibling, unsigned* number) {
     const char* backslash = FindLastChar(path, '\\');
     const char* slash = strrchr(path, '/');  // never a second byte in either encoding
     const char* last = backslash > slash ? backslash : slash;
     size_t folder = last ? (size_t)(last - path) + 1 : 0;
     if (folder + kTemporaryNameLength + 1 > kOutputPathCapacity) return false;
-    memcpy(temporary, path, folder);
+    memcpy(sibling, path, folder);
     unsigned start = OsMilliseconds();
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        snprintf(temporary + folder, kTemporaryNameLength + 1, "~vn%05u.tmp",
-                 (start + attempt) % 100000u);
-        if (OsGetPathKind(temporary) == kOsMissing) return true;
+        *number = (start + attempt) % 100000u;
+        snprintf(sibling + folder, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, *number);
+        if (OsGetPathKind(sibling) == kOsMissing) return true;
     }
     return false;
 }
+
+// The same name again from its number.
+void RebuildSiblingPath(const char* path, const char* prefix, unsigned number, char* sibling) {
+    const char* backslash = FindLastChar(path, '\\');
+    const char* slash = strrchr(path, '/');
+    const char* last = backslash > slash ? backslash : slash;
+    size_t folder = last ? (size_t)(last - path) + 1 : 0;
+    memcpy(sibling, path, folder);
+    snprintf(sibling + folder, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, number);
+}
+
+const char kStagedPrefix[] = "~vn";
+const char kBackupPrefix[] = "~vb";
 
 struct FileSink {
     FILE* file;
@@ -136,37 +151,181 @@ int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* inpu
     return result == Z_STREAM_END ? 0 : -1;
 }
 
-// The temporary file being written, if any. A quit message taken by the pump
-// during a write ends the process at once; the handler below then removes the
-// unfinished file, so the game folder keeps its old file and no stray one.
-static FILE* g_in_flight_file = nullptr;
-static char g_in_flight_path[kOutputPathCapacity];
+namespace {
 
-static void RemoveFileInFlight() {
-    if (!g_in_flight_file) return;
-    fclose(g_in_flight_file);
-    g_in_flight_file = nullptr;
-    OsDeleteFile(g_in_flight_path);
+// What one walk has put on disk, in walk order: the folders it created and
+// the files it staged, each with its destination. Undoing it in reverse order
+// empties every created folder before its own removal is tried.
+enum StagedState {
+    kFolderCreated,  // a folder this walk made
+    kStaged,         // the new file waits under its "~vn" name
+    kMovedAside,     // the old file waits under its "~vb" name, the new one is still staged
+    kInPlace,        // the new file has the destination name (the old one, if any, is aside)
+};
+struct StagedItem {
+    StagedState state;
+    size_t path;         // offset of the destination path in the text store
+    size_t name;         // offset of the entry name, for the fault report
+    int32_t offset;      // of the entry, for the fault report
+    unsigned temporary;  // number of the "~vn" name
+    unsigned backup;     // number of the "~vb" name, when has_backup
+    bool has_backup;
+};
+struct StagedList {
+    StagedItem* items;
+    size_t count, capacity;
+    char* text;  // the zero-terminated paths and names of the items
+    size_t text_length, text_capacity;
+};
+
+// The walk's list lives here rather than on its stack because a quit message
+// taken by the pump ends the process from inside the walk; the exit handler
+// then needs it to leave the game folder as it was.
+StagedList g_staged;
+
+// Grows a heap block to hold at least needed elements of size bytes each.
+void* GrowBlock(void* block, size_t used, size_t* capacity, size_t needed, size_t size) {
+    if (needed <= *capacity) return block;
+    size_t grown = *capacity ? *capacity : 64;
+    while (grown < needed) grown *= 2;
+    void* larger = AllocOrAbort(grown * size);
+    if (used) memcpy(larger, block, used * size);
+    free(block);
+    *capacity = grown;
+    return larger;
 }
 
-static void TrackFileInFlight(FILE* file, const char* path) {
+size_t StoreText(StagedList* list, const char* text) {
+    size_t length = strlen(text) + 1;
+    list->text = (char*)GrowBlock(list->text, list->text_length, &list->text_capacity,
+                                  list->text_length + length, 1);
+    memcpy(list->text + list->text_length, text, length);
+    size_t offset = list->text_length;
+    list->text_length += length;
+    return offset;
+}
+
+StagedItem* AddStaged(StagedList* list, StagedState state, const char* path,
+                      const PayloadEntryHeader* entry) {
+    list->items = (StagedItem*)GrowBlock(list->items, list->count, &list->capacity, list->count + 1,
+                                         sizeof(StagedItem));
+    StagedItem* item = &list->items[list->count++];
+    memset(item, 0, sizeof *item);
+    item->state = state;
+    item->path = StoreText(list, path);
+    item->name = StoreText(list, entry->name);
+    item->offset = entry->offset;
+    return item;
+}
+
+void FreeStaged(StagedList* list) {
+    free(list->items);
+    free(list->text);
+    memset(list, 0, sizeof *list);
+}
+
+// Puts everything back as it was before the walk: old files return from their
+// backups, new files and staged ones go, created folders go when empty.
+void RollBackStaged(StagedList* list) {
+    char sibling[kOutputPathCapacity];
+    for (size_t i = list->count; i-- > 0;) {
+        const StagedItem* item = &list->items[i];
+        const char* path = list->text + item->path;
+        if (item->state == kFolderCreated) {
+            OsRemoveFolder(path);
+            continue;
+        }
+        if (item->state == kInPlace && !item->has_backup) OsDeleteFile(path);
+        if (item->has_backup) {
+            RebuildSiblingPath(path, kBackupPrefix, item->backup, sibling);
+            OsReplaceFile(sibling, path);
+        }
+        if (item->state != kInPlace) {
+            RebuildSiblingPath(path, kStagedPrefix, item->temporary, sibling);
+            OsDeleteFile(sibling);
+        }
+    }
+    FreeStaged(list);
+}
+
+// The commit step (counted from 1) that fails as if the system had refused
+// it; 0 for none. Tests only.
+int g_commit_fault_step = 0;
+int g_commit_step = 0;
+
+int CommitReplace(const char* from, const char* to) {
+    if (++g_commit_step == g_commit_fault_step) return -1;
+    return OsReplaceFile(from, to);
+}
+
+// Moves every staged file over its destination, each old file first aside to
+// a backup, then deletes the backups. Nothing here pumps messages, so no quit
+// can end the process halfway. 0, or the index of the item that could not be
+// moved, plus one, negated: the caller rolls back.
+long CommitStaged(StagedList* list) {
+    char staged[kOutputPathCapacity];
+    char backup[kOutputPathCapacity];
+    g_commit_step = 0;
+    for (size_t i = 0; i < list->count; ++i) {
+        StagedItem* item = &list->items[i];
+        if (item->state != kStaged) continue;
+        const char* path = list->text + item->path;
+        if (OsGetPathKind(path) == kOsFile) {
+            if (!BuildSiblingPath(path, kBackupPrefix, backup, &item->backup) ||
+                CommitReplace(path, backup) != 0)
+                return -(long)i - 1;
+            item->has_backup = true;
+            item->state = kMovedAside;
+        }
+        RebuildSiblingPath(path, kStagedPrefix, item->temporary, staged);
+        if (CommitReplace(staged, path) != 0) return -(long)i - 1;
+        item->state = kInPlace;
+    }
+    // The update is in place; a backup that cannot be deleted (held open by
+    // another program) only costs its space.
+    for (size_t i = 0; i < list->count; ++i) {
+        const StagedItem* item = &list->items[i];
+        if (!item->has_backup) continue;
+        RebuildSiblingPath(list->text + item->path, kBackupPrefix, item->backup, backup);
+        OsDeleteFile(backup);
+    }
+    return 0;
+}
+
+// The temporary file being written, if any. A quit message taken by the pump
+// during a write ends the process at once; the handler below then removes the
+// unfinished file and every file staged before it, so the game folder keeps
+// its old files and no stray one.
+FILE* g_in_flight_file = nullptr;
+char g_in_flight_path[kOutputPathCapacity];
+
+void RemoveFileInFlight() {
+    if (g_in_flight_file) {
+        fclose(g_in_flight_file);
+        g_in_flight_file = nullptr;
+        OsDeleteFile(g_in_flight_path);
+    }
+    RollBackStaged(&g_staged);
+}
+
+void TrackFileInFlight(FILE* file, const char* path) {
     static bool registered = false;
     if (!registered) registered = atexit(RemoveFileInFlight) == 0;
     if (file) CopyText(g_in_flight_path, sizeof g_in_flight_path, path);
     g_in_flight_file = file;
 }
 
-// Extracts one file entry; the stream stands at its data. The file is
-// inflated into a temporary sibling of path, given the stored time and moved
-// over path only when its stream ended cleanly; on failure the sibling is
-// deleted and an existing file at path stays as it was. consumed is the count
-// of archive bytes up to the data (for bar 1019). 0 on success, 1 on failure.
-static int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path,
-                        const ExtractBuffers* buffers, CopyProgressHandle window,
-                        int32_t consumed) {
+// Stages one file entry; the stream stands at its data. The file is inflated
+// into a temporary sibling of path and given the stored time; the game file
+// at path is not touched. Only a stream that ended cleanly is added to the
+// list; on failure the sibling is deleted. consumed is the count of archive
+// bytes up to the data (for bar 1019). 0 on success, 1 on failure.
+int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path,
+                 const ExtractBuffers* buffers, CopyProgressHandle window, int32_t consumed) {
     char temporary[kOutputPathCapacity];
+    unsigned number = 0;
     FileSink sink = {nullptr, window, 0};
-    if (!BuildTemporaryPath(path, temporary) ||
+    if (!BuildSiblingPath(path, kStagedPrefix, temporary, &number) ||
         (sink.file = OsOpenFile(temporary, "wb")) == nullptr)
         return 1;
     TrackFileInFlight(sink.file, temporary);
@@ -175,21 +334,22 @@ static int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const cha
         SetCopyProgressFileRange(window, (int32_t)(entry->uncompressed_size / kBlockSize));
         SetCopyProgressFilePosition(window, 0);
     }
-    int inflated = InflateEntryData(stream, entry->compressed_size, buffers->input,
-                                    buffers->output, WriteBlock, &sink, &consumed);
+    int inflated = InflateEntryData(stream, entry->compressed_size, buffers->input, buffers->output,
+                                    WriteBlock, &sink, &consumed);
     // fclose flushes: a full disk may show only here.
     TrackFileInFlight(nullptr, nullptr);
     bool closed = fclose(sink.file) == 0;
     if (inflated == 0 && closed) {
         OsSetFileTime(temporary, entry->filetime);
-        if (OsReplaceFile(temporary, path) == 0) return 0;
+        AddStaged(&g_staged, kStaged, path, entry)->temporary = number;
+        return 0;
     }
     OsDeleteFile(temporary);
     return 1;
 }
 
-static int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
-                       const ExtractBuffers* buffers, ArchiveFault* fault) {
+int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
+                const ExtractBuffers* buffers, ArchiveFault* fault) {
     ArchiveCursor cursor;
     ArchiveBegin(archive, &cursor);
     size_t destination_length = strlen(target->destination);
@@ -217,7 +377,8 @@ static int WalkEntries(const PayloadArchive* archive, const ExtractTarget* targe
         if (entry.is_folder) {
             // An existing folder is fine; anything else shows when a file
             // inside it cannot be created.
-            OsCreateFolder(path);
+            if (OsCreateFolder(path) == kOsCreated)
+                AddStaged(&g_staged, kFolderCreated, path, &entry);
             continue;
         }
         consumed += kEntryTimeLength;
@@ -230,6 +391,12 @@ static int WalkEntries(const PayloadArchive* archive, const ExtractTarget* targe
     return step == 0 ? 0 : -1;
 }
 
+}  // namespace
+
+void SetCommitFaultForTesting(int step) {
+    g_commit_fault_step = step;
+}
+
 int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault) {
     // Allocated once per walk instead of once per file: two fresh 128 KiB
     // mappings (and their page faults) per file dominated payloads of many
@@ -240,6 +407,18 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
     int result = WalkEntries(archive, target, &buffers, fault);
     free(buffers.input);
     free(buffers.output);
+    if (result == 0) {
+        long failed = CommitStaged(&g_staged);
+        if (failed != 0) {
+            const StagedItem* item = &g_staged.items[-failed - 1];
+            result = ReportArchiveFault(fault, "cannot replace (the file is in use or read-only)",
+                                        item->offset, g_staged.text + item->name);
+        }
+    }
+    if (result == 0)
+        FreeStaged(&g_staged);
+    else
+        RollBackStaged(&g_staged);
     return result;
 }
 

@@ -39,19 +39,38 @@ struct ExtractBuffers {
 // the setup pass the joined path length counts only for the setup files it
 // writes); then the setup pass writes the top-level setup files, the copy
 // pass everything under the progress window, which is closed again before
-// this returns. 0, or -1 for an unreadable or damaged payload: the caller
-// reports it and ends the run.
+// this returns. Either pass replaces all its files or none (WalkArchive).
+// 0, or -1 for an unreadable or damaged payload: the caller reports it and
+// ends the run.
 int ExtractPayload(const char* destination, ExtractPass pass);
 
-// CheckArchive followed by WalkArchive. 0, or -1 with *fault filled. Files
-// written before a failure stay (there is no rollback), but no file is ever
-// left half-written.
+// CheckArchive followed by WalkArchive. 0, or -1 with *fault filled; after
+// -1 the destination is as it was before.
 int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault);
 
 // The walk itself, on an archive that CheckArchive has accepted for this
 // destination. Each name is checked again before it is written, so an archive
-// that changed in between is still refused. 0, or -1 with *fault filled.
+// that changed in between is still refused. All or nothing, so that a damaged
+// stream late in the payload cannot leave a game half old and half new:
+//   1. every file is inflated into a temporary sibling ("~vn00000.tmp") with
+//      its stored time, its stream checked to the end (Adler-32 included);
+//      folders are created as met; no existing file is touched;
+//   2. only when every stream was good, each existing file is moved aside to
+//      a backup sibling ("~vb00000.tmp") and the staged file takes its name;
+//      then the backups are deleted;
+//   3. on any failure (damaged stream, write error, a move refused) the old
+//      files come back from their backups, the staged files go, and the
+//      folders this walk created are removed when empty.
+// Old and new files are on disk side by side until step 2 ends. A quit
+// message taken by the pump during step 1 ends the process; a handler run at
+// exit then deletes the staged files and created folders. Step 2 does not
+// pump, so no quit can cut it. 0, or -1 with *fault filled.
 int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault);
+
+// Tests only: the step-th move of the next commits (counting from 1, each
+// move aside to a backup and each move into place) fails as if the system
+// had refused it. 0 turns it off.
+void SetCommitFaultForTesting(int step);
 
 // True for the file entries the setup pass writes: top-level names that
 // contain "insttscr.rct", "install.env" or ".txt" in any letter case.

@@ -1,0 +1,123 @@
+// The copy pass replaces all of the game's files or none: a failure at any
+// point, while staging or while moving files into place, leaves the folder
+// exactly as it was.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "payload/extract.h"
+#include "payload_fixture.h"
+
+namespace {
+
+using namespace payload_test;
+
+// Every file and folder below root with the contents and times of the files.
+std::map<std::string, std::pair<std::string, uint64_t>> Snapshot(const fs::path& root) {
+    std::map<std::string, std::pair<std::string, uint64_t>> snapshot;
+    for (const std::string& name : Listing(root)) {
+        if (name.back() == '/')
+            snapshot[name] = {"", 0};
+        else
+            snapshot[name] = {ReadAll(root / name), TimeOf(root / name)};
+    }
+    return snapshot;
+}
+
+const uint64_t kOldTime = 130000000000000000ull;
+const uint64_t kNewTime = 132500000000000000ull;
+
+// A game folder with two old files, one in an existing folder.
+fs::path MakeGame(const fs::path& scratch) {
+    fs::path game = scratch / "game";
+    fs::create_directories(game / "d");
+    WriteAll(game / "a.dat", "old a");
+    WriteAll(game / "d" / "b.dat", "old b");
+    OsSetFileTime((game / "a.dat").c_str(), kOldTime);
+    OsSetFileTime((game / "d" / "b.dat").c_str(), kOldTime + 1);
+    return game;
+}
+
+// Replaces both old files, creates a folder, adds two files and replaces
+// a.dat a second time (undone in reverse order, a.dat must come back old).
+// The moves of the commit: 2 + 2 + 1 + 1 + 2.
+std::vector<std::string> Update(const std::string& last_extra = "") {
+    return {File("a.dat", Random(200000, 1), kNewTime),
+            Folder("d\\"),
+            File("d\\b.dat", Bytes("new b"), kNewTime + 1),
+            Folder("n\\"),
+            Folder("n\\m\\"),
+            File("n\\m\\c.dat", Zeros(10), kNewTime + 2),
+            File("z.dat", Bytes("z"), kNewTime + 3),
+            File("a.dat", Random(300000, 2), kNewTime + 4, last_extra)};
+}
+const int kCommitMoves = 8;
+
+int CopyInto(const fs::path& archive, const fs::path& game) {
+    OpenedArchive opened(archive);
+    if (!opened.located) return -99;
+    ArchiveFault fault;
+    ExtractTarget target = {game.c_str(), kCopyPass, nullptr, nullptr};
+    return ExtractArchive(&opened.archive, &target, &fault);
+}
+
+TEST(Staged, DamagedStreamAnywhereLeavesTheFolderAsItWas) {
+    const struct {
+        const char* title;
+        std::string extra;  // for the last file
+    } cases[] = {
+        {"bad Adler-32 in the last file", "\"bad_adler\": true"},
+        {"last stream cut short", "\"compressed_size\": 900"},
+    };
+    for (const auto& c : cases) {
+        ScratchFolder scratch;
+        fs::path game = MakeGame(scratch.path());
+        auto before = Snapshot(game);
+        ASSERT_TRUE(WritePayload(Layout(Update(c.extra)), scratch.path() / "u.exe")) << c.title;
+        EXPECT_EQ(CopyInto(scratch.path() / "u.exe", game), -1) << c.title;
+        EXPECT_EQ(Snapshot(game), before) << c.title;
+    }
+}
+
+TEST(Staged, RefusalAtEveryCommitMoveIsUndone) {
+    ScratchFolder scratch;
+    ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe", scratch.path() / "x"));
+    int step = 1;
+    for (;; ++step) {
+        ScratchFolder run;
+        fs::path game = MakeGame(run.path());
+        auto before = Snapshot(game);
+        SetCommitFaultForTesting(step);
+        int result = CopyInto(scratch.path() / "u.exe", game);
+        SetCommitFaultForTesting(0);
+        if (result == 0) break;  // the refusal came after the last move
+        EXPECT_EQ(result, -1) << "move " << step;
+        EXPECT_EQ(Snapshot(game), before) << "move " << step;
+        if (step > kCommitMoves) break;
+    }
+    EXPECT_EQ(step, kCommitMoves + 1);
+}
+
+TEST(Staged, GoodPayloadReplacesEverythingWithStoredTimes) {
+    ScratchFolder scratch;
+    fs::path game = MakeGame(scratch.path());
+    fs::path expect = scratch.path() / "x";
+    ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe", expect));
+    ASSERT_EQ(CopyInto(scratch.path() / "u.exe", game), 0);
+    auto expected = [&](int i, uint64_t time) {
+        return std::make_pair(ReadAll(expect / (std::to_string(i) + ".bin")), time);
+    };
+    // Folders and files only: no staged file or backup is left.
+    std::map<std::string, std::pair<std::string, uint64_t>> after = {
+        {"a.dat", expected(4, kNewTime + 4)},
+        {"d/", {"", 0}},
+        {"d/b.dat", expected(1, kNewTime + 1)},
+        {"n/", {"", 0}},
+        {"n/m/", {"", 0}},
+        {"n/m/c.dat", expected(2, kNewTime + 2)},
+        {"z.dat", expected(3, kNewTime + 3)},
+    };
+    EXPECT_EQ(Snapshot(game), after);
+}
+
+}  // namespace
