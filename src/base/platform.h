@@ -53,6 +53,10 @@ OsTempResult OsGetTempFolder(char* buffer, size_t capacity);
 enum OsPathKind { kOsMissing = 0, kOsFile = 1, kOsFolder = 2 };
 OsPathKind OsGetPathKind(const char* path);
 
+// True for an existing file marked read-only (Windows' attribute; on Linux a
+// file without its owner's write permission, whoever asks).
+bool OsIsReadOnly(const char* path);
+
 // Last-write time as a Windows FILETIME (100 ns units since 1601-01-01 UTC).
 // On Linux it is the modification time. 0 on success, -1 on failure.
 int OsSetFileTime(const char* path, uint64_t filetime);

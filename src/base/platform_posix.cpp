@@ -125,6 +125,12 @@ OsPathKind OsGetPathKind(const char* path) {
     return S_ISDIR(info.st_mode) ? kOsFolder : kOsFile;
 }
 
+bool OsIsReadOnly(const char* path) {
+    NativePath native = ToNative(path);
+    struct stat info;
+    return native.ok && stat(native.text, &info) == 0 && !(info.st_mode & S_IWUSR);
+}
+
 int OsSetFileTime(const char* path, uint64_t filetime) {
     NativePath native = ToNative(path);
     if (!native.ok) return -1;

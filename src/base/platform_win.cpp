@@ -122,6 +122,13 @@ OsPathKind OsGetPathKind(const char* path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? kOsFolder : kOsFile;
 }
 
+bool OsIsReadOnly(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return false;
+    DWORD attributes = GetFileAttributesW(wide.text);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 int OsSetFileTime(const char* path, uint64_t filetime) {
     WidePath wide = ToWidePath(path);
     if (!wide.ok) return -1;

@@ -271,7 +271,10 @@ long CommitStaged(StagedList* list) {
         if (item->state != kStaged) continue;
         const char* path = list->text + item->path;
         if (OsGetPathKind(path) == kOsFile) {
-            if (!BuildSiblingPath(path, kBackupPrefix, backup, &item->backup) ||
+            // Windows would move a read-only file aside but never delete its
+            // backup: refuse it, as a plain replace always did.
+            if (OsIsReadOnly(path) ||
+                !BuildSiblingPath(path, kBackupPrefix, backup, &item->backup) ||
                 CommitReplace(path, backup) != 0)
                 return -(long)i - 1;
             item->has_backup = true;
