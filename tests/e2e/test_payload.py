@@ -226,5 +226,27 @@ class CopyPassTest(PayloadTest):
         self.wine.expect("post", tid=program.tid, msg=bench.WM_APP)
         self.assertEqual(program.wait_exit(), 7)
         self.assertEqual((target / "big.bin").read_bytes(), old, "the old file was damaged")
-        self.assertEqual([p.name for p in target.iterdir() if p.name.endswith(".tmp")], [],
-                         "a temporary file was left in the game folder")
+        # Nothing is replaced before every stream is checked: the files staged
+        # before the quit are gone, and so is every temporary file.
+        self.assertEqual([p.name for p in target.iterdir()], ["big.bin"])
+
+    def test_damaged_last_stream_leaves_the_game_folder_as_it_was(self):
+        old = {"big.bin": b"old big\r\n", "readme.txt": b"old readme\r\n"}
+        # The updater is vnpack's, with one byte of the last stream's Adler-32
+        # flipped: the header walk cannot see it, only the inflate can.
+        updater = self.build()
+        data = bytearray(updater.read_bytes())
+        data[-9] ^= 0xFF  # the stream's last byte, before the end marker and trailer
+        updater.write_bytes(bytes(data))
+        target = self.wine.drive_c / "ゲーム"
+        target.mkdir()
+        for name, content in old.items():
+            (target / name).write_bytes(content)
+        program = self.wine.start(bench.PROGRAMS / "copypass.exe",
+                                  args=[self.wine.install(updater), DESTINATION])
+        window = self.wine.wait_window(pid=program.pid, title=COPY_TITLE)
+        for _ in self.wine.copy_steps(program, window):
+            pass
+        self.wine.expect("post", tid=program.tid, msg=bench.WM_APP)
+        self.assertEqual(program.wait_exit(), 6, program.output())
+        self.assertEqual({p.name: p.read_bytes() for p in target.iterdir()}, old)
