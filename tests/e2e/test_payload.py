@@ -3,6 +3,7 @@ at start-up, updaters saved under any folder name, damaged copies refused
 before anything is written, and the copy pass under its progress window."""
 import os
 import random
+import shutil
 import time
 
 import bench
@@ -230,23 +231,29 @@ class CopyPassTest(PayloadTest):
         # before the quit are gone, and so is every temporary file.
         self.assertEqual([p.name for p in target.iterdir()], ["big.bin"])
 
-    def test_damaged_last_stream_leaves_the_game_folder_as_it_was(self):
+    def test_a_damaged_last_stream_or_a_held_file_leaves_the_game_folder_as_it_was(self):
         old = {"big.bin": b"old big\r\n", "readme.txt": b"old readme\r\n"}
-        # The updater is vnpack's, with one byte of the last stream's Adler-32
-        # flipped: the header walk cannot see it, only the inflate can.
         updater = self.build()
-        data = bytearray(updater.read_bytes())
-        data[-9] ^= 0xFF  # the stream's last byte, before the end marker and trailer
-        updater.write_bytes(bytes(data))
-        target = self.wine.drive_c / "ゲーム"
-        target.mkdir()
-        for name, content in old.items():
-            (target / name).write_bytes(content)
-        program = self.wine.start(bench.PROGRAMS / "copypass.exe",
-                                  args=[self.wine.install(updater), DESTINATION])
-        window = self.wine.wait_window(pid=program.pid, title=COPY_TITLE)
-        for _ in self.wine.copy_steps(program, window):
-            pass
-        self.wine.expect("post", tid=program.tid, msg=bench.WM_APP)
-        self.assertEqual(program.wait_exit(), 6, program.output())
-        self.assertEqual({p.name: p.read_bytes() for p in target.iterdir()}, old)
+        damaged = bytearray(updater.read_bytes())
+        # One byte of the last stream's Adler-32: the header walk cannot see
+        # it, only the inflate can, after every earlier file was staged.
+        damaged[-9] ^= 0xFF  # before the end marker and the trailer
+        for case, data, held in (("damaged last stream", bytes(damaged), None),
+                                 ("a game file held open", updater.read_bytes(), "big.bin")):
+            with self.subTest(case):
+                target = self.wine.drive_c / "ゲーム"
+                shutil.rmtree(target, ignore_errors=True)
+                target.mkdir()
+                for name, content in old.items():
+                    (target / name).write_bytes(content)
+                if held:
+                    self.wine.expect("holdfile", path=DESTINATION + "\\" + held)
+                updater.write_bytes(data)
+                program = self.wine.start(bench.PROGRAMS / "copypass.exe",
+                                          args=[self.wine.install(updater), DESTINATION])
+                window = self.wine.wait_window(pid=program.pid, title=COPY_TITLE)
+                for _ in self.wine.copy_steps(program, window):
+                    pass
+                self.wine.expect("post", tid=program.tid, msg=bench.WM_APP)
+                self.assertEqual(program.wait_exit(), 6, program.output())
+                self.assertEqual({p.name: p.read_bytes() for p in target.iterdir()}, old)

@@ -361,7 +361,7 @@ std::string CmdClipSet(const Args& args) {
 // ---------------------------------------------------------------- processes
 
 std::map<DWORD, HANDLE> g_processes;
-std::vector<HANDLE> g_mutexes;
+std::vector<HANDLE> g_held;  // mutexes and files held until the driver ends
 
 // Started here rather than with "wine PROGRAM" from Linux: the handle keeps
 // the full 32-bit exit code, which wine's own exit status cuts to 8 bits.
@@ -411,8 +411,19 @@ std::string CmdMutex(const Args& args) {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, ToWide(GetStr(args, "name")).c_str());
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     if (!mutex) return Fail("CreateMutex failed");
-    g_mutexes.push_back(mutex);
+    g_held.push_back(mutex);
     return Json().Bool("ok", true).Bool("existed", existed).Text();
+}
+
+// Opens a file with no sharing at all and keeps it open until the driver
+// ends: the way another program (a running game, a virus scanner) can hold
+// a file that the updater means to replace.
+std::string CmdHoldFile(const Args& args) {
+    HANDLE file = CreateFileW(ToWide(GetStr(args, "path")).c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Fail("cannot open the file");
+    g_held.push_back(file);
+    return Ok();
 }
 
 std::string CmdClock(const Args&) {
@@ -519,6 +530,7 @@ const struct {
     {"start", CmdStart},
     {"waitexit", CmdWaitExit},
     {"mutex", CmdMutex},
+    {"holdfile", CmdHoldFile},
     {"kill", CmdKill},
     {"clock", CmdClock},
     {"icon", CmdIcon},
@@ -569,7 +581,7 @@ int wmain() {
         fflush(stdout);
         line.clear();
     }
-    for (HANDLE mutex : g_mutexes) CloseHandle(mutex);
+    for (HANDLE held : g_held) CloseHandle(held);
     for (auto& process : g_processes) CloseHandle(process.second);
     return 0;
 }
