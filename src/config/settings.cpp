@@ -181,7 +181,7 @@ int LoadSettings(const char* name) {
 
 #define VN_SETTING_ROW(id, key, kind, fallback, lookup, capacity) \
     {key, kind, fallback, lookup, capacity},
-const SettingSpec kSettingSpecs[kSettingKeyCount] = {VN_SETTINGS(VN_SETTING_ROW)};
+const SettingRow kSettingRows[kSettingKeyCount] = {VN_SETTINGS(VN_SETTING_ROW)};
 #undef VN_SETTING_ROW
 
 void ReleaseSettings() {
@@ -215,35 +215,35 @@ int GetSettingInt(const char* key, int fallback) {
     return (int)number;
 }
 
-const SettingSpec* FindSettingSpec(const char* key) {
-    for (const SettingSpec& spec : kSettingSpecs) {
-        if (strcmp(spec.key, key) == 0) return &spec;
+const SettingRow* FindSettingRow(const char* key) {
+    for (const SettingRow& row : kSettingRows) {
+        if (strcmp(row.key, key) == 0) return &row;
     }
     return nullptr;
 }
 
 char* SettingTextInto(SettingKey key, char* buffer, size_t size) {
-    const SettingSpec& spec = kSettingSpecs[key];
-    return GetSetting(spec.key, buffer, size, spec.fallback ? spec.fallback : "");
+    const SettingRow& row = kSettingRows[key];
+    return GetSetting(row.key, buffer, size, row.fallback ? row.fallback : "");
 }
 
 const char* SettingText(SettingKey key) {
-    const SettingSpec& spec = kSettingSpecs[key];
+    const SettingRow& row = kSettingRows[key];
     SettingValue& value = g_values[key];
-    if (spec.lookup == kLookupEachUse || !value.read) {
+    if (row.lookup == kLookupEachUse || !value.read) {
         SettingTextInto(key, value.text, sizeof value.text);
         value.read = true;
     }
     // A stored value is never empty, so an empty text means the key is missing.
-    if (spec.kind == kSettingOptional && value.text[0] == '\0') return nullptr;
+    if (row.kind == kSettingOptional && value.text[0] == '\0') return nullptr;
     return value.text;
 }
 
 int SettingNumber(SettingKey key) {
-    const SettingSpec& spec = kSettingSpecs[key];
+    const SettingRow& row = kSettingRows[key];
     SettingValue& value = g_values[key];
-    if (spec.lookup == kLookupEachUse || !value.read) {
-        value.number = GetSettingInt(spec.key, spec.fallback ? atoi(spec.fallback) : 0);
+    if (row.lookup == kLookupEachUse || !value.read) {
+        value.number = GetSettingInt(row.key, row.fallback ? atoi(row.fallback) : 0);
         value.read = true;
     }
     return value.number;

@@ -119,17 +119,17 @@ enum SettingLookup {
 enum SettingKey { VN_SETTINGS(VN_SETTING_ID) kSettingKeyCount };
 #undef VN_SETTING_ID
 
-struct SettingSpec {
+struct SettingRow {
     const char* key;
     SettingKind kind;
     const char* fallback;  // null: absent when missing
     SettingLookup lookup;
     size_t capacity;  // of the accessor's buffer (0 for numbers)
 };
-extern const SettingSpec kSettingSpecs[kSettingKeyCount];
+extern const SettingRow kSettingRows[kSettingKeyCount];
 
 // The row of key, or null for a key the program never reads.
-const SettingSpec* FindSettingSpec(const char* key);
+const SettingRow* FindSettingRow(const char* key);
 
 // The accessor of every text setting: its value in the setting's own buffer
 // (valid for the run; a setting looked up on each use rewrites it), the

@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char large[512];
     char name[260];
     for (int key = 0; key < kSettingKeyCount; ++key) {
-        const SettingSpec& spec = kSettingSpecs[key];
-        if (spec.kind == kSettingNumber) {
+        const SettingRow& row = kSettingRows[key];
+        if (row.kind == kSettingNumber) {
             SettingNumber((SettingKey)key);
         } else if (const char* text = SettingText((SettingKey)key)) {
             if (strlen(text) >= kSettingValueCapacity) __builtin_trap();

@@ -27,14 +27,6 @@ std::string RawFile(const std::string& name, uint32_t uncompressed, const std::s
     return out + data;
 }
 
-int Extract(const fs::path& archive_path, const fs::path& destination, ExtractPass pass) {
-    OpenedArchive opened(archive_path);
-    if (!opened.located) return -99;
-    ArchiveFault fault;
-    ExtractTarget target = {destination.c_str(), pass, nullptr, nullptr};
-    return ExtractArchive(&opened.archive, &target, &fault);
-}
-
 TEST(Extract, CopyPassWritesFoldersFilesAndTimes) {
     ScratchFolder scratch;
     fs::path out = scratch.path() / "out";

@@ -7,6 +7,7 @@
 
 #include "base/platform.h"
 #include "payload/archive.h"
+#include "payload/extract.h"
 #include "scratch_folder.h"
 
 namespace payload_test {
@@ -96,5 +97,16 @@ struct OpenedArchive {
     PayloadArchive archive = {};
     bool located = false;
 };
+
+// Checks and unpacks the archive at archive_path into destination; -99 when
+// no archive is found.
+inline int Extract(const fs::path& archive_path, const fs::path& destination,
+                   ExtractPass pass = kCopyPass) {
+    OpenedArchive opened(archive_path);
+    if (!opened.located) return -99;
+    ArchiveFault fault;
+    ExtractTarget target = {destination.c_str(), pass, nullptr, nullptr};
+    return ExtractArchive(&opened.archive, &target, &fault);
+}
 
 }  // namespace payload_test

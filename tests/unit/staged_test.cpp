@@ -53,14 +53,6 @@ std::vector<std::string> Update(const std::string& last_extra = "") {
 }
 const int kCommitMoves = 8;
 
-int CopyInto(const fs::path& archive, const fs::path& game) {
-    OpenedArchive opened(archive);
-    if (!opened.located) return -99;
-    ArchiveFault fault;
-    ExtractTarget target = {game.c_str(), kCopyPass, nullptr, nullptr};
-    return ExtractArchive(&opened.archive, &target, &fault);
-}
-
 TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
     const struct {
         const char* title;
@@ -79,7 +71,7 @@ TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
             fs::permissions(game / "d" / "b.dat", fs::perms::owner_write, fs::perm_options::remove);
         auto before = Snapshot(game);
         ASSERT_TRUE(WritePayload(Layout(Update(c.extra)), scratch.path() / "u.exe")) << c.title;
-        EXPECT_EQ(CopyInto(scratch.path() / "u.exe", game), -1) << c.title;
+        EXPECT_EQ(Extract(scratch.path() / "u.exe", game), -1) << c.title;
         EXPECT_EQ(Snapshot(game), before) << c.title;
     }
 }
@@ -93,7 +85,7 @@ TEST(Staged, RefusalAtEveryCommitMoveIsUndone) {
         fs::path game = MakeGame(run.path());
         auto before = Snapshot(game);
         SetCommitFaultForTesting(step);
-        int result = CopyInto(scratch.path() / "u.exe", game);
+        int result = Extract(scratch.path() / "u.exe", game);
         SetCommitFaultForTesting(0);
         if (result == 0) break;  // the refusal came after the last move
         EXPECT_EQ(result, -1) << "move " << step;
@@ -108,7 +100,7 @@ TEST(Staged, GoodPayloadReplacesEverythingWithStoredTimes) {
     fs::path game = MakeGame(scratch.path());
     fs::path expect = scratch.path() / "x";
     ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe", expect));
-    ASSERT_EQ(CopyInto(scratch.path() / "u.exe", game), 0);
+    ASSERT_EQ(Extract(scratch.path() / "u.exe", game), 0);
     auto expected = [&](int i, uint64_t time) {
         return std::make_pair(ReadAll(expect / (std::to_string(i) + ".bin")), time);
     };

@@ -28,8 +28,8 @@ struct Finding {
     std::string message;  // UTF-8
 };
 
-const SettingSpec* FindKnownKey(const std::string& key) {
-    return FindSettingSpec(key.c_str());
+const SettingRow* FindKnownKey(const std::string& key) {
+    return FindSettingRow(key.c_str());
 }
 
 std::string UpperAscii(std::string text) {
@@ -60,7 +60,7 @@ const char* NearestKey(const std::string& key) {
     const char* best = nullptr;
     size_t best_distance = 0;
     std::string upper = UpperAscii(key);
-    for (const SettingSpec& known : kSettingSpecs) {
+    for (const SettingRow& known : kSettingRows) {
         size_t distance = EditDistance(upper, known.key);
         if (!best || distance < best_distance) {
             best = known.key;
@@ -229,7 +229,7 @@ void OnSettingLine(const SettingLine* line, void* context) {
         return;
     }
     std::string key = line->key;
-    const SettingSpec* known = FindKnownKey(key);
+    const SettingRow* known = FindKnownKey(key);
     if (!known) {
         if (lint->IsSectionMaterial(line->file_line)) return;
         if (FindKnownKey(UpperAscii(key))) {
@@ -404,7 +404,7 @@ bool ReadRawLines(const char* path, Lint* lint) {
     return true;
 }
 
-std::string EffectiveValue(const Lint& lint, const SettingSpec& known, std::string* source) {
+std::string EffectiveValue(const Lint& lint, const SettingRow& known, std::string* source) {
     auto found = lint.settings.find(known.key);
     if (found != lint.settings.end()) {
         char value[kSettingValueCapacity];
@@ -435,7 +435,7 @@ void PrintSummary(const Lint& lint, FILE* out) {
     }
     fprintf(out, "):\n");
     std::string title;
-    for (const SettingSpec& known : kSettingSpecs) {
+    for (const SettingRow& known : kSettingRows) {
         if (known.kind == kSettingIgnored) continue;
         std::string source;
         std::string value = EffectiveValue(lint, known, &source);
