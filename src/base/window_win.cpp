@@ -21,6 +21,11 @@ HWND GetMainWindow() {
     return g_main_window;
 }
 
+HINSTANCE GetMainWindowInstance() {
+    if (!g_main_window) return GetModuleHandleW(nullptr);
+    return (HINSTANCE)GetWindowLongPtrW(g_main_window, GWLP_HINSTANCE);
+}
+
 const char* GetMainWindowText() {
     g_main_window_text[0] = '\0';
     if (!g_main_window) return g_main_window_text;

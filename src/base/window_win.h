@@ -13,6 +13,10 @@ void SetMainWindow(HWND window);
 // The stored main window, or null before the start-up window exists.
 HWND GetMainWindow();
 
+// The module of the main window, whose resources its dialogs are made from;
+// the program's own before the main window exists.
+HINSTANCE GetMainWindowInstance();
+
 // The main window's current title as code page 932 in a process-wide 260-byte
 // buffer (valid until the next call); empty when there is no main window.
 const char* GetMainWindowText();

@@ -23,3 +23,11 @@
 #define IDC_COPY_FILE_NAME 1012
 #define IDC_COPY_TOTAL_BAR 1019
 #define IDC_COPY_ANIMATION 1020
+
+// "SETUP": the folder prompt. "次へ" is IDOK (1), "ｷｬﾝｾﾙ" IDCANCEL (2).
+#define IDC_SETUP_FOLDER 1000
+#define IDC_SETUP_BROWSE 1021
+
+// "ENDINSTALL" and "ENDINSTALL_SHORT": the end of the update. OK is IDOK (1);
+// the short one has no check box.
+#define IDC_END_README 1007

@@ -12,8 +12,8 @@
 #include "resources/resource.h"
 #include "texts.h"
 #include "ui/launch_win.h"
-#include "ui/msgbox.h"
 #include "ui/startup.h"
+#include "update/apply_win.h"
 
 namespace {
 
@@ -41,13 +41,6 @@ void SetTitle(HWND window, const char* title) {
     wchar_t wide[kPathCapacity];
     Cp932ToWideForDisplay(title, wide, kPathCapacity);
     SetWindowTextW(window, wide);
-}
-
-// Stands in for the update procedure until it exists: tells the user that
-// nothing was done, and the window stays open.
-int ApplyUpdate() {
-    ErrorBox(kTextUpdateCancelled);
-    return -1;
 }
 
 void EndStartupWindow(HWND window) {
