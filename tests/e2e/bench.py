@@ -223,7 +223,7 @@ class Program:
 class WineSession:
     """One test's own prefix, wineserver and driver."""
 
-    def __init__(self, name):
+    def __init__(self, name, dll_overrides=""):
         self.suite = suite()
         self.dir, self.artifacts = WORK / "tests" / name, ARTIFACTS / name
         shutil.rmtree(self.artifacts, ignore_errors=True)
@@ -234,6 +234,8 @@ class WineSession:
         self.suite.copy_prefix(self.prefix)
         self.suite.sessions.append(self)
         self.env, self.driver = wine_env(self.prefix, self.suite.display), None
+        if dll_overrides:  # inherited by every program the driver starts
+            self.env["WINEDLLOVERRIDES"] += ";" + dll_overrides
         # The persistent uidriver.exe, talking JSON lines over its pipes. The
         # wineserver runs before it starts, so that the pipes are its alone.
         run_quiet(["wineserver", "-p"], self.env, os.devnull, timeout=30)
@@ -428,6 +430,8 @@ def write_updater(output, entries):
 class BenchTest(unittest.TestCase):
     """A test with its own Wine session in self.wine."""
 
+    dll_overrides = ""  # appended to WINEDLLOVERRIDES for the whole session
+
     def run(self, result=None):
         # Wrapped before unittest looks the method up, so that the evidence is
         # taken while the program's windows are still up.
@@ -482,7 +486,7 @@ class BenchTest(unittest.TestCase):
 
     def setUp(self):
         self.failed, self.wine = False, None
-        self.wine = WineSession(self.id())
+        self.wine = WineSession(self.id(), self.dll_overrides)
 
     def tearDown(self):
         if self.wine:

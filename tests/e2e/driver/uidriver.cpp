@@ -5,7 +5,6 @@
 // stay alive between commands.
 #include <windows.h>
 #include <commctrl.h>
-#include <mmsystem.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -427,7 +426,7 @@ std::string CmdHoldFile(const Args& args) {
 }
 
 std::string CmdClock(const Args&) {
-    return Json().Bool("ok", true).Int("ms", timeGetTime()).Text();
+    return Json().Bool("ok", true).Int("ms", GetTickCount()).Text();
 }
 
 // ---------------------------------------------------------------- pixels
