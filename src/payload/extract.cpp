@@ -9,6 +9,7 @@
 #include "base/platform.h"
 #include "base/pump.h"
 #include "base/text.h"
+#include "base/workfolder.h"
 
 namespace {
 
@@ -305,6 +306,9 @@ long CommitStaged(StagedList* list) {
 // unfinished file and every file staged before it, so the game folder keeps
 // its old files and no stray one.
 FILE* g_in_flight_file = nullptr;
+
+// Told of each file a walk has put in place, once the whole walk succeeded.
+void (*g_placed)(const char* path) = nullptr;
 char g_in_flight_path[kOutputPathCapacity];
 
 void RemoveFileInFlight() {
@@ -424,10 +428,15 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
                                         item->offset, g_staged.text + item->name);
         }
     }
-    if (result == 0)
+    if (result == 0) {
+        for (size_t i = 0; g_placed && i < g_staged.count; ++i) {
+            if (g_staged.items[i].state == kInPlace)
+                g_placed(g_staged.text + g_staged.items[i].path);
+        }
         FreeStaged(&g_staged);
-    else
+    } else {
         RollBackStaged(&g_staged);
+    }
     return result;
 }
 
@@ -443,12 +452,15 @@ int ExtractPayload(const char* destination, ExtractPass pass) {
     FILE* stream = OpenPayloadArchive(&archive);
     if (!stream) return -1;
     ExtractTarget target = {destination, pass, nullptr, nullptr};
+    // The setup files are the work folder's, removed with it at the end.
+    g_placed = pass == kSetupPass ? NoteWorkFile : nullptr;
     int result = CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr);
     if (result == 0) {
         if (pass == kCopyPass) target.window = OpenCopyProgress(archive.size);
         result = WalkArchive(&archive, &target, nullptr);
         CloseCopyProgress();
     }
+    g_placed = nullptr;
     fclose(stream);
     return result;
 }

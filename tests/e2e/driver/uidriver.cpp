@@ -239,7 +239,11 @@ std::string CmdControls(const Args& args) {
     RECT client = {0, 0, 0, 0};
     GetClientRect(window, &client);
     MapWindowPoints(window, nullptr, (POINT*)&client, 2);
-    return Json().Bool("ok", true).Raw("client", RectJson(client)).Raw("controls", Array(items)).Text();
+    return Json()
+        .Bool("ok", true)
+        .Raw("client", RectJson(client))
+        .Raw("controls", Array(items))
+        .Text();
 }
 
 // ---------------------------------------------------------------- input
@@ -430,6 +434,13 @@ std::string CmdHoldFile(const Args& args) {
     return Ok();
 }
 
+// Renames a file or folder, as another program of the user might try.
+std::string CmdMove(const Args& args) {
+    if (!MoveFileW(ToWide(GetStr(args, "from")).c_str(), ToWide(GetStr(args, "to")).c_str()))
+        return Fail("refused");
+    return Ok();
+}
+
 std::string CmdClock(const Args&) {
     return Json().Bool("ok", true).Int("ms", GetTickCount()).Text();
 }
@@ -535,6 +546,7 @@ const struct {
     {"waitexit", CmdWaitExit},
     {"mutex", CmdMutex},
     {"holdfile", CmdHoldFile},
+    {"move", CmdMove},
     {"kill", CmdKill},
     {"clock", CmdClock},
     {"icon", CmdIcon},
