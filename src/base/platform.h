@@ -66,6 +66,15 @@ OsTempResult OsGetTempFolder(char* buffer, size_t capacity);
 enum OsPathKind { kOsMissing = 0, kOsFile = 1, kOsFolder = 2 };
 OsPathKind OsGetPathKind(const char* path);
 
+// True when path itself is a link (a reparse point on Windows: a junction or
+// a symbolic link), whatever it points to.
+bool OsIsLink(const char* path);
+
+// Creates a new file for binary writing; null when anything of that name is
+// there already (a link included), so nothing is ever written through a name
+// someone else made.
+FILE* OsCreateNewFile(const char* path);
+
 // True for an existing file marked read-only (Windows' attribute; on Linux a
 // file without its owner's write permission, whoever asks).
 bool OsIsReadOnly(const char* path);

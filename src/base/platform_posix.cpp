@@ -64,6 +64,22 @@ FILE* OsOpenFile(const char* path, const char* mode) {
     return file;
 }
 
+bool OsIsLink(const char* path) {
+    NativePath native = ToNative(path);
+    struct stat info;
+    return native.ok && lstat(native.text, &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+FILE* OsCreateNewFile(const char* path) {
+    NativePath native = ToNative(path);
+    int descriptor =
+        native.ok ? open(native.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666) : -1;
+    if (descriptor < 0) return nullptr;
+    FILE* file = fdopen(descriptor, "wb");
+    if (!file) close(descriptor);
+    return file;
+}
+
 FILE* OsOpenSelf() {
     return fopen("/proc/self/exe", "rb");
 }

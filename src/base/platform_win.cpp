@@ -7,6 +7,8 @@
 #include <ntsecapi.h>
 #include <sddl.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -49,6 +51,30 @@ FILE* OsOpenFile(const char* path, const char* mode) {
     wchar_t wide_mode[16];
     if (!wide.ok || !WidenMode(mode, wide_mode, 16)) return nullptr;
     return _wfopen(wide.text, wide_mode);
+}
+
+bool OsIsLink(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return false;
+    DWORD attributes = GetFileAttributesW(wide.text);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+FILE* OsCreateNewFile(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return nullptr;
+    // CREATE_NEW fails on any existing name, a link to elsewhere included.
+    HANDLE handle = CreateFileW(wide.text, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    int descriptor = _open_osfhandle((intptr_t)handle, _O_WRONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, "wb");
+    if (!file) _close(descriptor);
+    return file;
 }
 
 FILE* OsOpenSelf() {

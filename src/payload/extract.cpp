@@ -33,6 +33,23 @@ bool BuildOutputPath(const ExtractTarget* target, const char* name, char* path) 
     return AppendText(path, kOutputPathCapacity, name);
 }
 
+// True when a folder of the entry's name (every part before a backslash)
+// already exists under the destination as a link: writing through it would
+// put files wherever it points, outside the game's folder.
+bool CrossesLink(const ExtractTarget* target, const char* name) {
+    char prefix[kNameFieldCapacity];
+    char path[kOutputPathCapacity];
+    for (const char* p = name; *p; p += CharLength(p)) {
+        if (*p != '\\') continue;
+        size_t length = (size_t)(p - name);
+        if (length >= sizeof prefix) return true;
+        memcpy(prefix, name, length);
+        prefix[length] = '\0';
+        if (!BuildOutputPath(target, prefix, path) || OsIsLink(path)) return true;
+    }
+    return false;
+}
+
 // A free name of the form prefix + "%05u.tmp" in the folder of path, its
 // number in *number. The staged files ("~vn") and the backups ("~vb") of one
 // run are all on disk at once, so each name is checked against the disk.
@@ -338,7 +355,7 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path
     unsigned number = 0;
     FileSink sink = {nullptr, window, 0};
     if (!BuildSiblingPath(path, kStagedPrefix, temporary, &number) ||
-        (sink.file = OsOpenFile(temporary, "wb")) == nullptr)
+        (sink.file = OsCreateNewFile(temporary)) == nullptr)
         return 1;
     TrackFileInFlight(sink.file, temporary);
     if (window) {
@@ -387,6 +404,9 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
         if (!BuildOutputPath(target, entry.name, path))
             return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
                                       entry.name);
+        if (CrossesLink(target, entry.name))
+            return ReportArchiveFault(fault, "a folder of the name is a link in the destination",
+                                      entry.offset, entry.name);
         if (entry.is_folder) {
             // An existing folder is fine; anything else shows when a file
             // inside it cannot be created.
