@@ -88,8 +88,16 @@ struct FileSink {
     int64_t written;
 };
 
+// Tests only: bytes the walks may still write before the disk counts as
+// full; negative: no limit.
+int64_t g_space_for_testing = -1;
+
 int WriteBlock(void* context, const unsigned char* data, size_t length, int32_t consumed) {
     FileSink* sink = (FileSink*)context;
+    if (g_space_for_testing >= 0) {
+        if ((int64_t)length > g_space_for_testing) return -1;
+        g_space_for_testing -= (int64_t)length;
+    }
     if (fwrite(data, 1, length, sink->file) != length) return -1;
     sink->written += (int64_t)length;
     if (sink->window) {
@@ -428,6 +436,10 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
 
 void SetCommitFaultForTesting(int step) {
     g_commit_fault_step = step;
+}
+
+void SetDiskSpaceForTesting(int64_t bytes) {
+    g_space_for_testing = bytes;
 }
 
 int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault) {

@@ -30,12 +30,16 @@ class UpdateTest(bench.BenchTest):
         (folder / "game.exe").write_bytes(b"new")
         return folder
 
-    def update(self, updater, ends=(("インストール終了", IDOK),), exit_code=0, new=b"new"):
+    def update(self, updater, ends=(("インストール終了", IDOK),), exit_code=0, new=b"new",
+               meanwhile=None):
         """Runs the updater through start-up, the question, the copy and the
-        windows of ends; the game file is new afterwards."""
+        windows of ends (meanwhile is called once the start-up window shows);
+        the game file holds new afterwards."""
         program = self.wine.start(updater)
         window = self.wine.wait_window(pid=program.pid, title=TITLE + " アップデータ")
         self.assertIsNotNone(window, "no start-up window")
+        if meanwhile:
+            meanwhile()
         update = [i for i, c in self.wine.controls(window["hwnd"]).items()
                   if c["text"] == "アップデート"]
         self.wine.click(window["hwnd"], update[0])
@@ -79,6 +83,26 @@ class LinkInGameFolderTest(UpdateTest):
         self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()],
                          [("x.dat", b"someone else's")])
         self.assertEqual(sorted(p.name for p in self.game.iterdir()), ["data", "game.exe"])
+
+
+class FaultTest(UpdateTest):
+    """Each ends in the updater's own message with the game folder as it was."""
+
+    def test_read_only_game_file_and_updater_changed_after_start_up(self):
+        built = bench.build_updater(self.make_update(), self.wine.dir / "u.exe")
+        before = (self.game / "game.exe").stat()
+
+        def grow():  # the copy checks the file again before it stages anything
+            with open(self.wine.bench_dir / "changed.exe", "ab") as updater:
+                updater.write(bytes(1000))
+        for name, read_only, meanwhile in (("read-only.exe", True, None),
+                                           ("changed.exe", False, grow)):
+            with self.subTest(name):
+                (self.game / "game.exe").chmod(0o444 if read_only else 0o644)
+                self.update(self.wine.install(built, name), ((DAMAGED_PAYLOAD, IDOK),),
+                            EXIT_FAILURE, b"old", meanwhile)
+                self.assertEqual([p.name for p in self.game.iterdir()], ["game.exe"])
+                self.assertEqual((self.game / "game.exe").stat().st_mtime_ns, before.st_mtime_ns)
 
 
 class SignedUpdaterTest(UpdateTest):
