@@ -12,6 +12,8 @@ import subprocess
 import sys
 import time
 
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
 WORDS = [b"scene ", b"message ", b"voice_0123 ", b"bgm ", b"\r\n", b"character ", b"wait 100 "]
 
 
@@ -20,7 +22,8 @@ def make_folder(root, mib):
     rng = random.Random(7)
     os.makedirs(os.path.join(root, "data", "sub"))
     with open(os.path.join(root, "install.env"), "wb") as f:
-        f.write(b"TITLEBAR=bench\r\n")
+        f.write(b"TITLEBAR\tbench\r\n")
+    shutil.copy(os.path.join(REPO, "examples", "demo-update", "insttscr.rct"), root)
     target, written, index = mib << 20, 0, 0
     while written < target:
         size = rng.randint(4096, 256 * 1024) if written < target * 7 // 10 else min(32 << 20, target - written)
@@ -38,7 +41,7 @@ def make_folder(root, mib):
 
 def timed(command):
     start = time.monotonic()
-    subprocess.run(command, check=True, stderr=subprocess.DEVNULL)
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return time.monotonic() - start
 
 

@@ -28,7 +28,7 @@ def update_files():
     rng = random.Random(7)
     return {
         "install.env": INSTALL_ENV,
-        "insttscr.rct": bytes(rng.randrange(256) for _ in range(3000)),
+        "insttscr.rct": (bench.REPO / "examples" / "demo-update" / "insttscr.rct").read_bytes(),
         "readme.txt": "お読みください\r\n".encode("cp932"),
         "big.bin": rng.randbytes(BIG_FILE_SIZE),
         "data/表示.dat": b"\x95\x5c" * 1000,

@@ -1,6 +1,8 @@
 // vnpack lint: each small install.env must produce its findings, and must
 // not produce findings for what the updater reads as intended.
 #include "../../tools/vnpack/lint.h"
+#include "../../tools/vnpack/env_text.h"
+#include "../../tools/vnpack/rct_encode.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +13,21 @@
 
 namespace {
 
+// A scratch folder that holds a good title picture and readme.txt.
 class Lint : public ScratchFolderTest {
    protected:
-    static int Run(const std::string& path, std::string* output) {
+    void SetUp() override {
+        ScratchFolderTest::SetUp();
+        const unsigned char pixels[2 * 3] = {1, 2, 3, 4, 5, 6};
+        std::vector<unsigned char> rct = EncodeRctFile(pixels, 2, 1, nullptr);
+        WriteAll("insttscr.rct", std::string(rct.begin(), rct.end()));
+        WriteAll("readme.txt", "readme");
+    }
+    static int Run(const std::string& path, std::string* output, bool strict = false) {
         FILE* out = tmpfile();
-        int status = LintInstallEnv(path.c_str(), out);
+        LintOptions options;
+        options.strict = strict;
+        int status = LintInstallEnv(path.c_str(), out, out, options);
         rewind(out);
         *output = ReadRest(out);
         return status;
@@ -30,6 +42,7 @@ TEST_F(Lint, Findings) {
         const char* present;      // texts the output holds, one a line
         const char* absent = "";  // texts it must not hold
         int status = 0;
+        bool strict = false;
     } cases[] = {
         {"clean", "TITLEBAR\tSample|1.01\nINI_FILE a.ini\n" + kTerminated,
          "\"Sample 1.01\"  [line 1]\nPath=REP_INSTALL\n0 errors, 0 warnings",
@@ -38,7 +51,7 @@ TEST_F(Lint, Findings) {
          ":1: warning: unknown key \"INSTREADMFL\" (did you mean INSTREADMEFL?)"},
         {"far from any key", "ZZZ 1\n", "unknown key \"ZZZ\": the updater never reads it",
          "did you mean"},
-        {"known but unused", "INST_GROUP grp\n", "", ": warning:"},
+        {"known but unused", "TITLEBAR a\nINST_GROUP grp\n", "", ": warning:"},
         {"written as in an INI file", "TITLEBAR=Sample\n",
          ":1: warning: \"TITLEBAR=Sample\" is read as one word"},
         {"lower case", "titlebar Sample\n",
@@ -77,8 +90,33 @@ TEST_F(Lint, Findings) {
          ":5: warning: section [ini] given again\n    6  B=2", "    3  A=1"},
         {"ini with no file", "[EOF]\n[ini]\nA=1\n-\n",
          ":2: warning: [ini] has lines but INI_FILE is not set"},
-        {"saved as UTF-8", "TITLEBAR \xe3\x82\xb5\xe3\x83\xb3\n",
-         ":1: warning: text looks like UTF-8", "not valid"},
+        // UTF-8 is read as the updater will read its code page 932 form, and
+        // said once for the file.
+        {"saved as UTF-8", "TITLEBAR \xe3\x82\xb5\xe3\x83\xb3\nINSTTO \xe3\x82\xb5\n",
+         "install.env: note: saved as UTF-8: vnpack build converts\n\"\xe3\x82\xb5\xe3\x83\xb3\"  "
+         "[line 1]",
+         "not valid\n:1: note\n:2: note"},
+        {"UTF-8 with a byte-order mark", "\xef\xbb\xbfTITLEBAR \xe3\x82\xb5\n",
+         "note: saved as UTF-8 with a byte-order mark\n\"\xe3\x82\xb5\"  [line 1]", "unknown key"},
+        {"UTF-8 without a code page 932 form", "TITLEBAR a\n// x\nINSTTO \xf0\x9f\x98\x80\n",
+         ":3: error: saved as UTF-8, and line 3 holds \"\xf0\x9f\x98\x80\" (U+1F600)\nsave the "
+         "file as Shift-JIS",
+         "", 1},
+        {"empty", "", "install.env: error: no settings and no sections", "", 1},
+        {"comments only", "// a\n\n", "error: no settings and no sections", "", 1},
+        {"no title", "INSTTO A\n", "install.env: warning: TITLEBAR is not set"},
+        {"version range empty", "TITLEBAR a\nCHKREG V\nCHKREGVER 300\nCHKREGVERHIGH 100\n",
+         ":4: error: the version range CHKREGVER 300 to CHKREGVERHIGH 100 is empty", "", 1},
+        {"version range open above", "TITLEBAR a\nCHKREG V\nCHKREGVER 3\n",
+         ":2: warning: CHKREG is set but CHKREGVERHIGH is not"},
+        {"version range of one", "TITLEBAR a\nCHKREG V\nCHKREGVER 3\nCHKREGVERHIGH 3\n", "",
+         ": warning:\n: error:"},
+        {"readme missing", "TITLEBAR a\nINSTREADME r\nINSTREADMEFL gone.txt\n",
+         ":3: error: the readme \"gone.txt\" is not in the folder", "", 1},
+        {"readme by default", "TITLEBAR a\nINSTREADME r\n", "", ": warning:\n: error:"},
+        {"readme out of reach", "TITLEBAR a\nINSTREADMEFL doc\\a.txt\n",
+         ":2: warning: the readme \"doc\\a.txt\" is not a .txt file at the top level"},
+        {"strict", "TITLEBAR a b\n", ":1: error: text after the value", "", 1, true},
         {"not code page 932", "INSTTO A\xa0\x81\n",
          ":1: warning: not valid code page 932 (Shift-JIS) text: \"INSTTO A\\xA0\\x81\""},
         {"Shift-JIS is not taken for UTF-8", "TITLEBAR \x83\x54\x83\x93\x83\x76\n", "",
@@ -96,7 +134,7 @@ TEST_F(Lint, Findings) {
         SCOPED_TRACE(c.what);
         WriteAll("install.env", c.content);
         std::string output;
-        EXPECT_EQ(Run("install.env", &output), c.status) << output;
+        EXPECT_EQ(Run("install.env", &output, c.strict), c.status) << output;
         std::istringstream present(c.present), absent(c.absent);
         for (std::string text; std::getline(present, text);) {
             EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
@@ -115,12 +153,65 @@ TEST_F(Lint, ExampleAndPaths) {
     EXPECT_EQ(Run(VN_SOURCE_DIR "/examples/demo-update/install.env", &output), 0) << output;
     EXPECT_EQ(output.find(": warning:"), std::string::npos) << output;
     const std::string folder = root_ + "/\xe6\x9b\xb4\xe6\x96\xb0";  // 更新
-    WriteAll(folder + "/install.env", "ZZZ 1\n");
+    WriteAll(folder + "/install.env", "TITLEBAR a\nZZZ 1\n");
+    fs::copy(root_ + "/insttscr.rct", folder + "/insttscr.rct");
     EXPECT_EQ(Run(folder + "/install.env", &output), 0);
-    EXPECT_NE(output.find(folder + "/install.env:1: warning"), std::string::npos) << output;
+    EXPECT_NE(output.find(folder + "/install.env:2: warning"), std::string::npos) << output;
     EXPECT_EQ(Run(folder + "/missing.env", &output), 2);
-    EXPECT_EQ(output, folder + "/missing.env: cannot be read\n");
+    EXPECT_EQ(output, "vnpack: " + folder + "/missing.env: cannot be read\n");
     EXPECT_EQ(Run(folder, &output), 2);  // a folder
+}
+
+// The title picture must be there, at the top level, and decode.
+TEST_F(Lint, TitlePicture) {
+    WriteAll("install.env", "TITLEBAR a\n");
+    fs::remove("insttscr.rct");
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* finding;  // empty: none
+    } cases[] = {
+        {"", "", "install.env: error: no title picture"},
+        {"sub/insttscr.rct", "x", "install.env: error: no title picture"},
+        {"INSTTSCR.RCT", "not a picture", "install.env: error: insttscr.rct: not an RCT picture"},
+        {"insttscr.png", "\x89PNG\r\n\x1a\n cut", "install.env: error: insttscr.png: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (*c.name) WriteAll(c.name, c.bytes);
+        std::string output;
+        EXPECT_EQ(Run("install.env", &output), 1) << output;
+        EXPECT_NE(output.find(c.finding), std::string::npos) << output;
+        if (*c.name) fs::remove(c.name);
+    }
+}
+
+// What the encoding check makes of the bytes an editor saved.
+TEST(EnvText, DetectsAndConverts) {
+    const struct {
+        std::string bytes;
+        EnvEncoding encoding;
+        std::string cp932;  // empty with bad_line
+        int bad_line = 0;
+        std::string bad_character = "";
+    } cases[] = {
+        {"TITLEBAR a\r\n", kEnvCp932, "TITLEBAR a\r\n"},
+        {"T \x83\x54\x83\x93\r\n", kEnvCp932, "T \x83\x54\x83\x93\r\n"},  // サン in Shift-JIS
+        {"T \xbb\xdd\n", kEnvCp932, "T \xbb\xdd\n"},                      // ｻﾝ, half-width
+        {"T \xe3\x82\xb5\xe3\x83\xb3\r\n", kEnvUtf8, "T \x83\x54\x83\x93\r\n"},
+        {"\xef\xbb\xbfT \xef\xbd\x9e\n", kEnvUtf8WithMark, "T \x81\x60\n"},  // full-width tilde
+        {"\xef\xbb\xbf", kEnvUtf8WithMark, ""},
+        {"a\n\xce\xb1\nb \xe2\x82\xac\xf0\x9f\x98\x80\n", kEnvUtf8, "", 3, "\xe2\x82\xac"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        EnvText text;
+        EXPECT_EQ(DecodeEnvText(c.bytes, &text), c.bad_line == 0);
+        EXPECT_EQ(text.encoding, c.encoding);
+        EXPECT_EQ(text.cp932, c.cp932);
+        EXPECT_EQ(text.bad_line, c.bad_line);
+        EXPECT_EQ(text.bad_character, c.bad_character);
+    }
 }
 
 }  // namespace

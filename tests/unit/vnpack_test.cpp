@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include "../../tools/vnpack/rct_encode.h"
 #include "payload_fixture.h"
 
 #ifdef VN_VNPACK
@@ -21,11 +22,19 @@ std::string Quote(const fs::path& path) {
     return "'" + path.string() + "'";
 }
 
+// The least an update folder needs: install.env and a title picture.
+void MakeSetupFiles(const fs::path& root, const std::string& settings = "TITLEBAR\tgame\r\n") {
+    std::vector<unsigned char> pixels(3 * 40 * 25);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = (unsigned char)(i * i / 7);
+    std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 40, 25, nullptr);
+    WriteAll(root / "insttscr.rct", std::string(rct.begin(), rct.end()));
+    WriteAll(root / "install.env", settings);
+}
+
 // A game update as the maker lays it out; times are whole 100 ns units.
 void MakeUpdateFolder(const fs::path& root) {
     fs::create_directories(root / "empty");
-    WriteAll(root / "install.env", "TITLEBAR\tgame\r\n");
-    WriteAll(root / "insttscr.rct", std::string(3000, 'p'));
+    MakeSetupFiles(root);
     WriteAll(root / "update.txt", "readme");
     WriteAll(root / "game.exe", std::string(131072, 'x'));
     WriteAll(root / "data" / "empty.dat", "");
@@ -84,7 +93,8 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     ToolRun build = Build(source, built);
     ASSERT_EQ(build.exit_code, 0) << build.err;
     // Not on a terminal, a clean build says one line and nothing else.
-    EXPECT_EQ(build.out + build.err, build.err.substr(0, build.err.find('\n') + 1));
+    EXPECT_EQ(build.err, "");
+    EXPECT_EQ(std::count(build.out.begin(), build.out.end(), '\n'), 1) << build.out;
     EXPECT_EQ(ReadAll(built).substr(0, 1024), ReadAll(stub_));
     // A signature appended later needs no padding of its own.
     EXPECT_EQ(fs::file_size(built) % 8, 0u);
@@ -116,6 +126,7 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     fs::path box = s_ / "box", extracted = box / "\xe3\x81\x82";
     ToolRun extract = Run("extract " + Quote(built) + " " + Quote(extracted));
     ASSERT_EQ(extract.exit_code, 0) << extract.err;
+    EXPECT_EQ(extract.out.find("extracted 7 files"), 0u) << extract.out;
     for (const auto& item : fs::directory_iterator(box)) EXPECT_EQ(item.path(), extracted);
     EXPECT_EQ(Listing(extracted), Listing(source));
     for (const auto& item : fs::recursive_directory_iterator(source)) {
@@ -126,19 +137,44 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     }
 }
 
-TEST_F(Vnpack, OnlyTheOutputItselfIsLeftOutOfTheFolder) {
-    WriteAll(s_ / "update_files" / "install.env", "TITLEBAR\tgame\r\n");
-    WriteAll(s_ / "update_files" / "u.exe.bak", "kept");
+// Left out: the output itself and, unless --include-all, system junk.
+TEST_F(Vnpack, WhatIsLeftOutOfTheFolder) {
+    const fs::path folder = s_ / "update_files";
+    MakeSetupFiles(folder);
+    WriteAll(folder / "u.exe.old", "kept");
+    for (const char* junk : {"Thumbs.db", "desktop.ini", ".DS_Store", "a.bak", "b.txt~",
+                             ".git/config", "sub/THUMBS.DB", "sub/keep.txt"})
+        WriteAll(folder / junk, "x");
+    const std::vector<std::string> packed = {"file install.env", "file insttscr.rct",
+                                             "file u.exe.old", "folder sub\\",
+                                             "file sub\\keep.txt"};
     // A name that begins like the folder's is no reason to leave files out.
-    for (const fs::path& output : {s_ / "update", s_ / "update_files" / "u.exe"}) {
-        ToolRun run = Build(s_ / "update_files", output);
+    for (const fs::path& output : {s_ / "update", folder / "u.exe"}) {
+        ToolRun run = Build(folder, output);
         ASSERT_EQ(run.exit_code, 0) << output << "\n" << run.err;
-        EXPECT_EQ(Entries(output), (std::vector<std::string>{"file install.env", "file u.exe.bak"}))
-            << output;
+        EXPECT_EQ(Entries(output), packed) << output;
+        EXPECT_NE(run.err.find("left out 7 system files"), std::string::npos) << run.err;
     }
+    for (const char* made : {"u.exe", "u.exe.layout"}) fs::remove(folder / made);
+    ToolRun all = Build(folder, s_ / "all.exe", " --include-all");
+    ASSERT_EQ(all.exit_code, 0) << all.err;
+    EXPECT_EQ(Entries(s_ / "all.exe").size(), packed.size() + 8);  // .git\ as well
 }
 
-TEST_F(Vnpack, BadInputGivesOneLineAndExitTwo) {
+// A UTF-8 install.env goes into the archive as code page 932, said in one line.
+TEST_F(Vnpack, Utf8SettingsAreConverted) {
+    MakeSetupFiles(s_ / "u", "\xef\xbb\xbfTITLEBAR \xe3\x82\xb5\r\nINSTTO \xe3\x82\xb5\r\n");
+    ToolRun build = Build(s_ / "u", s_ / "u.exe");
+    ASSERT_EQ(build.exit_code, 0) << build.err;
+    EXPECT_EQ(std::count(build.err.begin(), build.err.end(), '\n'), 1) << build.err;
+    EXPECT_NE(build.err.find("saved as UTF-8 with a byte-order mark"), std::string::npos);
+    ASSERT_EQ(Run("extract " + Quote(s_ / "u.exe") + " " + Quote(s_ / "x")).exit_code, 0);
+    EXPECT_EQ(ReadAll(s_ / "x" / "install.env"), "TITLEBAR \x83\x54\r\nINSTTO \x83\x54\r\n");
+}
+
+// Each refusal is one line on stderr with its exit code: 1 for a finding or
+// damage, 2 for a usage mistake or what cannot be read or written.
+TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     MakeUpdateFolder(s_ / "good");
     WriteAll(s_ / "no_settings" / "a.txt", "a");
     MakeUpdateFolder(s_ / "backslash");
@@ -149,6 +185,23 @@ TEST_F(Vnpack, BadInputGivesOneLineAndExitTwo) {
     WriteAll(s_ / "case" / "DATA" / "Big.arc", "x");
     MakeUpdateFolder(s_ / "device");
     WriteAll(s_ / "device" / "aux.txt", "x");
+    MakeUpdateFolder(s_ / "link");
+    fs::create_symlink("/etc/passwd", s_ / "link" / "data" / "passwd");
+    MakeSetupFiles(s_ / "strict", "TITLEBAR a b\n");
+    MakeSetupFiles(s_ / "emoji_env", "TITLEBAR a\nINSTTO \xf0\x9f\x98\x80\n");
+    fs::create_directories(s_ / "full");
+    WriteAll(s_ / "full" / "old.txt", "x");
+    // The real updater program: bare, cut short, and with a payload cut short.
+    const fs::path program = VN_SOURCE_DIR "/dist/vnupdate.exe";
+    const std::string bare = ReadAll(program);
+    ASSERT_GT(bare.size(), 4096u);
+    WriteAll(s_ / "half.exe", bare.substr(0, bare.size() - 1000));
+    ASSERT_EQ(Run("build " + Quote(s_ / "good") + " -o " + Quote(s_ / "real.exe") + " --stub " +
+                  Quote(program))
+                  .exit_code,
+              0);
+    std::string real = ReadAll(s_ / "real.exe");
+    WriteAll(s_ / "cut.exe", real.substr(0, real.size() - 5000));
     WriteAll(s_ / "plain.exe", "MZ this is no updater at all");
     // A good build with one stream damaged in the middle of its data.
     ASSERT_EQ(Build(s_ / "good", s_ / "damaged.exe").exit_code, 0);
@@ -161,36 +214,84 @@ TEST_F(Vnpack, BadInputGivesOneLineAndExitTwo) {
     const fs::path out = s_ / "out.exe";
     std::string build = "build --stub " + Quote(stub_) + " -o " + Quote(out) + " ";
     struct {
-        std::string args;
-        const char* problem;
+        std::string args, problem;
+        int status;
     } cases[] = {
-        {build + Quote(s_ / "missing"), "not a readable folder"},
-        {build + Quote(s_ / "no_settings"), "no install.env"},
-        {build + Quote(s_ / "backslash"), "backslash"},
-        {build + Quote(s_ / "emoji"), "code page 932"},
-        {build + Quote(s_ / "case"), "same name on Windows"},
-        {build + Quote(s_ / "device"), "device name"},
+        {build + Quote(s_ / "missing"), "not a readable folder", 2},
+        {build + Quote(s_ / "no_settings"), "no install.env", 1},
+        {build + Quote(s_ / "backslash"), "backslash", 1},
+        {build + Quote(s_ / "emoji"), "code page 932", 1},
+        {build + Quote(s_ / "case"), "same name on Windows", 1},
+        {build + Quote(s_ / "device"), "device name", 1},
+        {build + Quote(s_ / "link"), "passwd: is a symbolic link", 1},
+        {build + Quote(s_ / "strict") + " --strict", "configuration has errors", 1},
+        {build + Quote(s_ / "emoji_env"), "configuration has errors", 1},
+        {"build " + Quote(s_ / "good") + " -o " + Quote(s_ / "nosuchdir" / "out.exe"),
+         "the output folder", 2},
         {"build " + Quote(s_ / "good") + " -o " + Quote(out) + " --stub " +
              Quote(s_ / "nostub.exe"),
-         "No such file"},
+         "No such file", 2},
         {"build " + Quote(s_ / "good") + " -o " + Quote(out) + " --stub " +
              Quote(s_ / "plain.exe") + " --level 12",
-         "--level"},
-        {"list " + Quote(s_ / "missing.exe"), "No such file"},
-        {"list " + Quote(s_ / "plain.exe"), "not an updater"},
-        {"test " + Quote(s_ / "damaged.exe"), "big.arc"},
-        {"extract " + Quote(s_ / "damaged.exe") + " " + Quote(s_ / "x"), "big.arc"},
+         "--level", 2},
+        {"build " + Quote(s_ / "good") + " --bogus", "unknown option --bogus", 2},
+        {"build -o " + Quote(out), "needs DIR", 2},
+        {"frobnicate", "unknown command \"frobnicate\"", 2},
+        {"lint " + Quote(s_ / "nosuch.env"), "vnpack: " + s_.string() + "/nosuch.env: cannot", 2},
+        {"list " + Quote(s_ / "missing.exe"), "No such file", 2},
+        {"list " + Quote(s_ / "plain.exe"), "not an updater (not a Windows program)", 1},
+        {"list " + Quote(program), "a bare updater program without a payload", 1},
+        {"list " + Quote(s_ / "half.exe"), "truncated: 1000 bytes of the program are missing", 1},
+        {"test " + Quote(s_ / "cut.exe"), "truncated or damaged", 1},
+        {"test " + Quote(s_ / "damaged.exe"), "big.arc", 1},
+        {"extract " + Quote(s_ / "damaged.exe") + " " + Quote(s_ / "x"), "big.arc", 1},
+        {"extract " + Quote(s_ / "real.exe") + " " + Quote(s_ / "full"), "is not empty", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         ToolRun run = Run(c.args);
-        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_EQ(run.exit_code, c.status);
+        EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(c.problem), std::string::npos) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        // One line of its own, after the findings in install.env if any.
+        std::istringstream lines(run.err);
+        int own = 0;
+        for (std::string line; std::getline(lines, line);)
+            own += line.find(": error: ") == std::string::npos;
+        EXPECT_EQ(own, 1) << run.err;
         for (const char* suffix : {"", ".vnpack-part", ".vnpack-tmp"}) {
             EXPECT_FALSE(fs::exists(out.string() + suffix)) << suffix;
         }
     }
+}
+
+// Help and version go to stdout with exit 0; every option shows its meaning
+// and its default.
+TEST_F(Vnpack, HelpAndVersion) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"--help", "  extract  UPDATE.exe DIR"},
+        {"build --help", "  --level 0-9      zlib compression level (default: 9)"},
+        {"extract x y --help", "  --force "},
+        {"lint -h", "  --strict "},
+        {"--version", "vnpack "},
+    };
+    for (const auto& c : cases) {
+        ToolRun run = Run(c.first);
+        EXPECT_EQ(run.exit_code, 0) << c.first;
+        EXPECT_EQ(run.err, "") << c.first;
+        EXPECT_NE(run.out.find(c.second), std::string::npos) << run.out;
+    }
+    ToolRun none = Run("");
+    EXPECT_EQ(none.exit_code, 2);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("usage: vnpack"), std::string::npos);
+    // --force writes into a folder that is not empty.
+    MakeUpdateFolder(s_ / "u");
+    ASSERT_EQ(Build(s_ / "u", s_ / "u.exe").exit_code, 0);
+    WriteAll(s_ / "x" / "old.txt", "x");
+    EXPECT_EQ(Run("extract " + Quote(s_ / "u.exe") + " " + Quote(s_ / "x") + " --force").exit_code,
+              0);
+    EXPECT_EQ(ReadAll(s_ / "x" / "update.txt"), "readme");
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ struct Options {
     std::string stub_text;
     int level = 9;
     int jobs = 0;
+    bool strict = false;
+    bool include_all = false;
 };
 
 struct Work {
@@ -78,36 +80,46 @@ bool ParseNumber(const std::string& text, int low, int high, int* value) {
     return true;
 }
 
-int ParseOptions(const std::vector<std::string>& args, Options* options) {
-    bool have_folder = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        bool has_value = i + 1 < args.size();
-        if (arg == "-o" && has_value) {
-            options->output_text = args[++i];
-        } else if (arg == "--stub" && has_value) {
-            options->stub_text = args[++i];
-        } else if (arg == "--level" && has_value) {
-            if (!ParseNumber(args[++i], 0, 9, &options->level))
-                return Complain(args[i], "--level takes 0 to 9");
-        } else if (arg == "--jobs" && has_value) {
-            if (!ParseNumber(args[++i], 1, 256, &options->jobs))
-                return Complain(args[i], "--jobs takes 1 to 256");
-        } else if (!have_folder && !arg.empty() && arg[0] != '-') {
-            options->folder_text = arg;
-            have_folder = true;
-        } else {
-            return Complain(arg,
-                            "unexpected argument (vnpack build DIR -o OUT.exe [--stub EXE] "
-                            "[--level 0-9] [--jobs N])");
-        }
-    }
-    if (!have_folder || options->output_text.empty())
-        return Complain("build", "needs DIR and -o OUT.exe");
+int ParseOptions(const Arguments& args, Options* options) {
+    options->folder_text = args.operands[0];
+    options->output_text = args.Get("-o");
+    options->stub_text = args.Get("--stub");
+    if (args.Has("--level") && !ParseNumber(args.Get("--level"), 0, 9, &options->level))
+        return Complain(args.Get("--level"), "--level takes 0 to 9");
+    if (args.Has("--jobs") && !ParseNumber(args.Get("--jobs"), 1, 256, &options->jobs))
+        return Complain(args.Get("--jobs"), "--jobs takes 1 to 256");
+    options->strict = args.Has("--strict");
+    options->include_all = args.Has("--include-all");
     options->folder = PathFromUtf8(options->folder_text);
     options->output = PathFromUtf8(options->output_text);
     if (options->jobs == 0) options->jobs = ProcessorCount();
+    // Said before anything is read, and of the folder rather than of the
+    // temporary files made in it.
+    std::error_code error;
+    fs::path parent = fs::absolute(options->output, error).parent_path();
+    if (!fs::is_directory(parent, error))
+        return Complain(
+            options->output_text,
+            "the output folder " + PathToUtf8(options->output.parent_path()) + " does not exist");
+    if (fs::is_directory(options->output, error))
+        return Complain(options->output_text, "is a folder: give the updater's file name");
     return 0;
+}
+
+// System files that file managers and editors leave behind and that no game
+// wants: left out unless --include-all. Matched in any letter case.
+bool IsSystemJunk(const std::string& name, bool is_folder) {
+    std::string lower = name;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+    }
+    if (is_folder) return lower == ".git";
+    auto ends_with = [&](const char* tail) {
+        size_t length = strlen(tail);
+        return lower.size() >= length && lower.compare(lower.size() - length, length, tail) == 0;
+    };
+    return lower == "thumbs.db" || lower == "desktop.ini" || lower == ".ds_store" ||
+           ends_with(".bak") || ends_with("~");
 }
 
 // The updater is written under a temporary name, with the compressed files
@@ -136,7 +148,8 @@ int TopLevelRank(const std::string& name) {
 // files first), then every folder (parents before children), then the files
 // inside folders. With all folders ahead of the nested files, the setup pass
 // ends before it meets a file inside a folder.
-int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* entries) {
+int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* entries,
+                   std::vector<std::string>* left_out) {
     std::error_code error;
     if (!fs::is_directory(options.folder, error))
         return Complain(options.folder_text, "not a readable folder");
@@ -158,17 +171,25 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
         }
         std::string relative = PathToUtf8(path.lexically_relative(options.folder));
         std::string shown = PathToUtf8(path);
+        // A link could bring in anything on the maker's machine: never followed.
+        if (walk->is_symlink(error))
+            return Refuse(shown, "is a symbolic link: put the file itself in the folder");
         bool is_folder = walk->is_directory(error);
+        if (!options.include_all && IsSystemJunk(PathToUtf8(path.filename()), is_folder)) {
+            left_out->push_back(relative + (is_folder ? "/" : ""));
+            if (is_folder) walk.disable_recursion_pending();
+            continue;
+        }
         if (!is_folder && !walk->is_regular_file(error))
-            return Complain(shown, "neither a file nor a folder");
+            return Refuse(shown, "neither a file nor a folder");
         std::string name;
         for (const fs::path& part : PathFromUtf8(relative)) {
             std::string piece;
             std::string text = PathToUtf8(part);
             if (text.find('\\') != std::string::npos)
-                return Complain(shown, "name contains a backslash");
+                return Refuse(shown, "name contains a backslash");
             if (!ToCp932(text, &piece))
-                return Complain(shown, "name cannot be written in code page 932");
+                return Refuse(shown, "name cannot be written in code page 932");
             if (!name.empty()) name += '\\';
             name += piece;
         }
@@ -177,7 +198,7 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
         const char* reason = nullptr;
         if (name.size() + 1 > kNameFieldCapacity ||
             !IsSafeEntryName(name.c_str(), is_folder, 0, &reason))
-            return Complain(shown, std::string("unusable name: ") + (reason ? reason : "too long"));
+            return Refuse(shown, std::string("unusable name: ") + (reason ? reason : "too long"));
         auto entry = std::make_unique<Entry>();
         entry->source = path;
         entry->name = name;
@@ -186,7 +207,7 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
             entry->size = walk->file_size(error);
             if (error || !SourceFileTime(path, &entry->filetime))
                 return Complain(shown, "cannot read its size or time");
-            if (entry->size > kLargestSize) return Complain(shown, "file of 2 GiB or more");
+            if (entry->size > kLargestSize) return Refuse(shown, "file of 2 GiB or more");
         }
         entries->push_back(std::move(entry));
     }
@@ -208,19 +229,36 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
     ArchiveFault clash = {};
     int clashed = FindNameClash(&names, &clash);
     FreeNameClashCheck(&names);
-    if (clashed != 0) return Complain(PathToUtf8((*entries)[clash.offset]->source), clash.reason);
+    if (clashed != 0) return Refuse(PathToUtf8((*entries)[clash.offset]->source), clash.reason);
     bool has_settings =
         !entries->empty() && !(*entries)[0]->is_folder && TopLevelRank((*entries)[0]->name) == 0;
-    if (!has_settings) return Complain(options.folder_text, "no install.env at the top level");
+    if (!has_settings) return Refuse(options.folder_text, "no install.env at the top level");
     return 0;
 }
 
-int LintSettings(const Options& options, const Entry& settings) {
+// Checks install.env as the lint command does. A file saved as UTF-8 is
+// packed in its code page 932 form, written into the scratch folder.
+int LintSettings(const Options& options, const fs::path& scratch_folder, Entry* settings) {
     std::string path;
-    if (int result = CorePath(PathToUtf8(settings.source), &path)) return result;
-    int result = LintInstallEnv(path.c_str(), stderr, kLintProblemsOnly);
-    if (result == 1) return Complain(PathToUtf8(settings.source), "configuration has errors");
-    if (result == 2) return Complain(PathToUtf8(settings.source), "cannot be read");
+    if (int result = CorePath(PathToUtf8(settings->source), &path)) return result;
+    LintOptions lint;
+    lint.detail = kLintProblemsOnly;
+    lint.strict = options.strict;
+    LintOutcome outcome;
+    int result = LintInstallEnv(path.c_str(), stderr, nullptr, lint, &outcome);
+    if (result == 1) return Refuse(PathToUtf8(settings->source), "configuration has errors");
+    if (result != 0) return result;
+    if (!outcome.converted) return 0;
+    fprintf(stderr, "vnpack: %s: %s\n", PathToUtf8(settings->source).c_str(),
+            outcome.encoding_note.c_str());
+    fs::path converted = scratch_folder / "install.env";
+    FILE* out = OpenPath(converted, "wb");
+    bool ok =
+        out && fwrite(outcome.cp932.data(), 1, outcome.cp932.size(), out) == outcome.cp932.size();
+    if (out && fclose(out) != 0) ok = false;
+    if (!ok) return Complain(PathToUtf8(converted), "cannot write the converted install.env");
+    settings->source = converted;
+    settings->size = outcome.cp932.size();
     return 0;
 }
 
@@ -447,14 +485,35 @@ int WriteUpdater(const Options& options, const std::vector<std::unique_ptr<Entry
 
 }  // namespace
 
-int BuildCommand(const std::vector<std::string>& args) {
+int BuildCommand(const Arguments& args) {
     Options options;
     if (int result = ParseOptions(args, &options)) return result;
     std::vector<unsigned char> stub;
     if (int result = LoadStub(options, &stub)) return result;
     std::vector<std::unique_ptr<Entry>> entries;
-    if (int result = CollectEntries(options, &entries)) return result;
-    if (int result = LintSettings(options, *entries[0])) return result;
+    std::vector<std::string> left_out;
+    if (int result = CollectEntries(options, &entries, &left_out)) return result;
+    if (!left_out.empty()) {
+        std::string names;
+        for (size_t i = 0; i < left_out.size() && i < 3; ++i)
+            names += (i ? ", " : "") + left_out[i];
+        if (left_out.size() > 3) names += ", ...";
+        fprintf(stderr, "vnpack: left out %zu system file%s (%s); --include-all packs them\n",
+                left_out.size(), left_out.size() == 1 ? "" : "s", names.c_str());
+    }
+
+    // The output and the temporary files are made beside OUT and renamed or
+    // removed at the end, so that a failed build leaves nothing half-written.
+    std::error_code error;
+    fs::path part = PartPath(options.output);
+    fs::path spill_folder = SpillFolder(options.output);
+    fs::remove_all(spill_folder, error);
+    if (!fs::create_directory(spill_folder, error))
+        return Complain(PathToUtf8(spill_folder), "cannot create a temporary folder");
+    if (int result = LintSettings(options, spill_folder, entries[0].get())) {
+        fs::remove_all(spill_folder, error);
+        return result;
+    }
 
     Work work;
     work.level = options.level;
@@ -468,15 +527,7 @@ int BuildCommand(const std::vector<std::string>& args) {
         progress.total_bytes += entry->size;
     }
     progress.total_files = work.files.size();
-
-    // The output and the temporary files are made beside OUT and renamed or
-    // removed at the end, so that a failed build leaves nothing half-written.
-    std::error_code error;
-    fs::path part = PartPath(options.output);
-    work.spill_folder = SpillFolder(options.output);
-    fs::remove_all(work.spill_folder, error);
-    if (!fs::create_directory(work.spill_folder, error))
-        return Complain(PathToUtf8(work.spill_folder), "cannot create a temporary folder");
+    work.spill_folder = spill_folder;
     FILE* out = OpenPath(part, "wb");
     int result = 0;
     uint64_t archive_bytes = 0;
@@ -507,11 +558,9 @@ int BuildCommand(const std::vector<std::string>& args) {
     }
     if (result != 0) return result;
     double seconds = SecondsNow() - progress.start;
-    fprintf(
-        stderr,
-        "vnpack: wrote %s: %zu entries, %llu bytes into an archive of %llu (%.1f%%) in %.1f s\n",
-        options.output_text.c_str(), entries.size(), (unsigned long long)progress.total_bytes,
-        (unsigned long long)archive_bytes,
-        progress.total_bytes ? 100.0 * archive_bytes / progress.total_bytes : 100.0, seconds);
+    printf("wrote %s: %zu entries, %llu bytes into an archive of %llu (%.1f%%) in %.1f s\n",
+           options.output_text.c_str(), entries.size(), (unsigned long long)progress.total_bytes,
+           (unsigned long long)archive_bytes,
+           progress.total_bytes ? 100.0 * archive_bytes / progress.total_bytes : 100.0, seconds);
     return 0;
 }

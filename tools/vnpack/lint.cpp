@@ -6,8 +6,16 @@
 
 #include <stdlib.h>
 #include <string.h>
+#ifdef _WIN32
+// For the converted text's temporary file (see ConvertedStream).
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,7 +24,13 @@
 #include "base/text.h"
 #include "config/sections.h"
 #include "config/settings.h"
+#include "payload/extract.h"
+#include "env_text.h"
+#include "image/rct.h"
+#include "png.h"
 #include "texts.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -325,48 +339,11 @@ void OnLateSettingLine(const SettingLine* line, void* context) {
     }
 }
 
-// True for text with bytes above 0x7F that are all well-formed UTF-8. Shift-JIS
-// text almost never is: its lead bytes 0x81..0x9F are UTF-8 continuation
-// bytes, and a line of UTF-8 Japanese often passes as valid code page 932.
-bool LooksLikeUtf8(const std::string& text) {
-    bool multibyte = false;
-    const unsigned char* p = (const unsigned char*)text.data();
-    size_t size = text.size();
-    for (size_t i = 0; i < size;) {
-        unsigned char c = p[i];
-        size_t follow = 0;
-        if (c < 0x80) {
-            i += 1;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            follow = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            follow = 2;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            follow = 3;
-        } else {
-            return false;
-        }
-        if (follow >= size - i) return false;
-        for (size_t k = 1; k <= follow; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-        }
-        multibyte = true;
-        i += follow + 1;
-    }
-    return multibyte;
-}
-
 void CheckRawLines(Lint* lint) {
     for (size_t i = 0; i < lint->raw_lines.size(); ++i) {
         const std::string& text = lint->raw_lines[i];
         int number = (int)i + 1;
-        if (LooksLikeUtf8(text)) {
-            lint->Add(number, kWarning,
-                      "text looks like UTF-8: the updater reads code page 932 (Shift-JIS) "
-                      "and would show it garbled");
-        } else if (!IsValidCp932(text.data(), text.size())) {
+        if (!IsValidCp932(text.data(), text.size())) {
             lint->Add(number, kWarning, "not valid code page 932 (Shift-JIS) text: " + Quote(text));
         }
         // End markers that the settings reader does not take for one.
@@ -382,16 +359,18 @@ void CheckRawLines(Lint* lint) {
     }
 }
 
-bool ReadRawLines(const char* path, Lint* lint) {
+bool ReadWholeFile(const char* path, std::string* content) {
     FILE* file = OsOpenFile(path, "rb");
     if (!file) return false;
-    std::string content;
     char buffer[4096];
     size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, got);
     bool failed = ferror(file) != 0;
     fclose(file);
-    if (failed) return false;
+    return !failed;
+}
+
+void SplitRawLines(const std::string& content, Lint* lint) {
     size_t start = 0;
     while (start < content.size()) {
         size_t end = content.find('\n', start);
@@ -401,7 +380,35 @@ bool ReadRawLines(const char* path, Lint* lint) {
         lint->raw_lines.push_back(line);
         start = end + 1;
     }
-    return true;
+}
+
+// A stream of the converted text for the two readers, in text mode as the
+// updater opens the file. Removed when closed.
+FILE* ConvertedStream(const std::string& cp932) {
+#ifdef _WIN32
+    // tmpfile() of the system's C runtime creates its file in the root of the
+    // drive, where a user may not write.
+    static int counter = 0;
+    FILE* stream = nullptr;
+    for (int attempt = 0; attempt < 100 && !stream; ++attempt) {
+        std::error_code error;
+        fs::path name = fs::temp_directory_path(error) / ("vnpack-" + std::to_string(_getpid()) +
+                                                          "-" + std::to_string(++counter) + ".env");
+        int fd = _wopen(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
+                        _S_IREAD | _S_IWRITE);
+        if (fd >= 0) stream = _fdopen(fd, "w+b");
+    }
+    if (!stream) return nullptr;
+    fwrite(cp932.data(), 1, cp932.size(), stream);
+    fflush(stream);
+    _setmode(_fileno(stream), _O_TEXT);
+#else
+    FILE* stream = tmpfile();
+    if (!stream) return nullptr;
+    fwrite(cp932.data(), 1, cp932.size(), stream);
+#endif
+    rewind(stream);
+    return stream;
 }
 
 std::string EffectiveValue(const Lint& lint, const SettingRow& known, std::string* source) {
@@ -482,18 +489,170 @@ void CheckAcrossReaders(Lint* lint) {
     }
 }
 
+const SettingSeen* FindSetting(const Lint& lint, const char* key) {
+    auto found = lint.settings.find(key);
+    return found == lint.settings.end() ? nullptr : &found->second;
+}
+
+// Settings that are legal one by one but make an updater no player can use.
+void CheckSettingsThatMatter(Lint* lint) {
+    // Content is any line the settings reader does not skip, a comment
+    // there and in the sections ("/" or ";" first) excepted.
+    bool content = false;
+    for (const std::string& line : lint->raw_lines) {
+        unsigned char first = line.empty() ? 0 : (unsigned char)line[0];
+        content |= first > 0x20 && first != '/' && first != ';';
+    }
+    if (!content) {
+        lint->Add(0, kError,
+                  "no settings and no sections (an empty or comment-only file): the updater "
+                  "would run on defaults alone");
+        return;
+    }
+    if (!FindSetting(*lint, "TITLEBAR")) {
+        char title[256];
+        snprintf(title, sizeof title, kTextUpdaterSuffix, kTextDefaultTitle);
+        lint->Add(0, kWarning, "TITLEBAR is not set: every window is titled " + Quote(title));
+    }
+    const SettingSeen* check = FindSetting(*lint, "CHKREG");
+    if (!check) return;
+    const SettingSeen* low = FindSetting(*lint, "CHKREGVER");
+    const SettingSeen* high = FindSetting(*lint, "CHKREGVERHIGH");
+    if (!high) {
+        lint->Add(check->line, kWarning,
+                  "CHKREG is set but CHKREGVERHIGH is not (0): every installed version above 0 "
+                  "counts as already updated");
+        return;
+    }
+    long from = low ? strtol(low->value.c_str(), nullptr, 10) : 0;
+    long to = strtol(high->value.c_str(), nullptr, 10);
+    if (from > to) {
+        lint->Add(high->line, kError,
+                  "the version range CHKREGVER " + std::to_string(from) + " to CHKREGVERHIGH " +
+                      std::to_string(to) + " is empty: no player could ever update");
+    }
+}
+
+// A code page 932 name as the file system below the tool spells it.
+std::string SystemName(const std::string& cp932) {
+#ifdef _WIN32
+    return cp932;
+#else
+    std::vector<char> utf8(cp932.size() * 3 + 1);
+    return OsCp932ToUtf8(cp932.c_str(), utf8.data(), utf8.size()) ? utf8.data() : cp932;
+#endif
+}
+
+std::string Lowered(std::string text) {
+    if (!text.empty()) LowerCaseCp932(&text[0]);
+    return text;
+}
+
+// The files at the top level of the folder that holds install.env, by their
+// names in lower case (Windows finds them in any case).
+std::map<std::string, std::string> TopLevelFiles(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    OsFindData data;
+    OsFindHandle* search = OsFindFirst((folder + "\\*").c_str(), &data);
+    for (bool more = search != nullptr; more; more = OsFindNext(search, &data)) {
+        if (!data.is_folder) files[Lowered(data.name)] = folder + "\\" + data.name;
+    }
+    if (search) OsFindClose(search);
+    return files;
+}
+
+// Empty when the title picture decodes as the updater (or vnpack build's
+// conversion) will decode it; otherwise why not.
+std::string TitlePictureProblem(const std::string& path, bool is_png) {
+    std::string bytes;
+    if (!ReadWholeFile(path.c_str(), &bytes)) return "cannot be read";
+    const unsigned char* data = (const unsigned char*)bytes.data();
+    if (is_png) {
+        std::vector<unsigned char> pixels;
+        int32_t width = 0, height = 0;
+        std::string problem;
+        if (!DecodePng(data, bytes.size(), &pixels, &width, &height, &problem)) return problem;
+        return "";
+    }
+    RctHeader header;
+    const unsigned char* stream = nullptr;
+    if (bytes.size() < kRctHeaderLength || ReadRctHeader(data, &header) == kRctNotRct)
+        return "not an RCT picture";
+    if (LocateRctStream(data, bytes.size(), &header, &stream) != 0)
+        return "damaged (bad size, or the file is cut short)";
+    if ((uint64_t)header.width * (uint64_t)header.height > kLargestPicturePixels)
+        return "too large";
+    std::vector<unsigned char> pixels(RctPictureSize(header));
+    if (DecodeRctPixels(stream, header.data_size, header.width, header.height, pixels.data(),
+                        ImageStride(header.width, 0)) != 0)
+        return "damaged (the pixel commands run outside the picture or the data)";
+    return "";
+}
+
+// The files the settings name that only the update itself can bring: they
+// must lie at the top level of the folder beside install.env.
+void CheckFolder(const char* path, Lint* lint) {
+    std::string text = path;
+    const char* slash = FindLastChar(path, '\\');
+    size_t cut = slash ? (size_t)(slash - path) : std::string::npos;
+    size_t forward = text.rfind('/');
+    if (forward != std::string::npos && (cut == std::string::npos || forward > cut)) cut = forward;
+    std::string folder = cut == std::string::npos ? "." : text.substr(0, cut ? cut : 1);
+    std::map<std::string, std::string> files = TopLevelFiles(folder);
+
+    auto rct = files.find("insttscr.rct"), png = files.find("insttscr.png");
+    if (rct == files.end() && png == files.end()) {
+        lint->Add(0, kError,
+                  "no title picture: put insttscr.rct (or insttscr.png, which vnpack build "
+                  "converts) beside install.env");
+    } else {
+        bool is_png = rct == files.end();
+        std::string problem = TitlePictureProblem((is_png ? png : rct)->second, is_png);
+        if (!problem.empty())
+            lint->Add(0, kError,
+                      std::string(is_png ? "insttscr.png" : "insttscr.rct") + ": " + problem);
+    }
+
+    const SettingSeen* readme = FindSetting(*lint, "INSTREADME");
+    const SettingSeen* readme_file = FindSetting(*lint, "INSTREADMEFL");
+    if ((!readme || readme->value[0] == '-') && !readme_file) return;
+    std::string name = readme_file ? readme_file->value : "readme.txt";
+    int line = readme_file ? readme_file->line : readme->line;
+    if (!IsSetupFile(name.c_str())) {
+        lint->Add(line, kWarning,
+                  "the readme " + Quote(name) +
+                      " is not a .txt file at the top level: the start-up window's button "
+                      "cannot open it");
+    } else if (!files.count(Lowered(SystemName(name)))) {
+        lint->Add(line, kError,
+                  "the readme " + Quote(name) + " is not in the folder beside install.env");
+    }
+}
+
 }  // namespace
 
-int LintInstallEnv(const char* path, FILE* out, LintDetail detail) {
+int LintInstallEnv(const char* path, FILE* diagnostics, FILE* summary, const LintOptions& options,
+                   LintOutcome* outcome) {
     Lint lint;
-    if (!ReadRawLines(path, &lint)) {
-        fprintf(out, "%s: cannot be read\n", DisplayPath(path).c_str());
+    std::string shown_path = DisplayPath(path);
+    std::string content;
+    EnvText text;
+    if (!ReadWholeFile(path, &content)) {
+        fprintf(diagnostics, "vnpack: %s: cannot be read\n", shown_path.c_str());
         return 2;
     }
-    // Text mode, as the updater reads it.
-    FILE* file = OsOpenFile(path, "rt");
+    if (!DecodeEnvText(content, &text)) {
+        fprintf(diagnostics, "%s:%d: error: %s\n", shown_path.c_str(), text.bad_line,
+                DescribeEnvEncoding(text).c_str());
+        return 1;
+    }
+    SplitRawLines(text.cp932, &lint);
+    // The file itself in text mode, as the updater reads it; converted text
+    // through a stream of its own.
+    bool converted = text.encoding != kEnvCp932;
+    FILE* file = converted ? ConvertedStream(text.cp932) : OsOpenFile(path, "rt");
     if (!file) {
-        fprintf(out, "%s: cannot be read\n", DisplayPath(path).c_str());
+        fprintf(diagnostics, "vnpack: %s: cannot be read\n", shown_path.c_str());
         return 2;
     }
     ParseSections(file, OnSectionLine, &lint, &lint.sections);
@@ -507,33 +666,41 @@ int LintInstallEnv(const char* path, FILE* out, LintDetail detail) {
     bool failed = ferror(file) != 0;
     fclose(file);
     if (failed) {
-        fprintf(out, "%s: cannot be read\n", DisplayPath(path).c_str());
+        fprintf(diagnostics, "vnpack: %s: cannot be read\n", shown_path.c_str());
         return 2;
     }
     CheckSectionLines(&lint);
     CheckAcrossReaders(&lint);
     CheckRawLines(&lint);
+    CheckSettingsThatMatter(&lint);
+    CheckFolder(path, &lint);
+    // Once per file, not once per line: the whole file is one or the other.
+    if (converted) lint.Add(0, kNote, DescribeEnvEncoding(text));
 
     std::stable_sort(lint.findings.begin(), lint.findings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });
     static const char* const kSeverityNames[] = {"note", "warning", "error"};
     int errors = 0;
     int warnings = 0;
-    std::string shown_path = DisplayPath(path);
-    for (const Finding& finding : lint.findings) {
+    for (Finding& finding : lint.findings) {
+        if (options.strict && finding.severity == kWarning) finding.severity = kError;
         if (finding.severity == kError) ++errors;
         if (finding.severity == kWarning) ++warnings;
-        if (detail == kLintProblemsOnly && finding.severity != kError &&
-            finding.severity != kWarning) {
-            continue;
-        }
-        fprintf(out, "%s:%d: %s: %s\n", shown_path.c_str(), finding.line,
-                kSeverityNames[finding.severity], finding.message.c_str());
+        if (options.detail == kLintProblemsOnly && finding.severity == kNote) continue;
+        std::string where = shown_path;
+        if (finding.line > 0) where += ":" + std::to_string(finding.line);
+        fprintf(diagnostics, "%s: %s: %s\n", where.c_str(), kSeverityNames[finding.severity],
+                finding.message.c_str());
     }
-    if (detail == kLintFull) PrintSummary(lint, out);
-    if (detail == kLintFull || errors + warnings > 0) {
-        fprintf(out, "%d error%s, %d warning%s\n", errors, errors == 1 ? "" : "s", warnings,
+    if (options.detail == kLintFull && summary) PrintSummary(lint, summary);
+    if (options.detail == kLintFull) {
+        fprintf(diagnostics, "%d error%s, %d warning%s\n", errors, errors == 1 ? "" : "s", warnings,
                 warnings == 1 ? "" : "s");
+    }
+    if (outcome) {
+        outcome->converted = converted;
+        outcome->encoding_note = converted ? DescribeEnvEncoding(text) : "";
+        outcome->cp932 = errors > 0 ? "" : text.cp932;
     }
     return errors > 0 ? 1 : 0;
 }

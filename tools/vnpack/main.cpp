@@ -1,33 +1,164 @@
 // vnpack: builds an updater from a folder, and lists, tests and unpacks one;
-// converts title pictures between PNG and RCT.
+// checks install.env; converts title pictures between PNG and RCT. Here: the
+// command table, its help, and the argument reader every command shares.
 #include <stdio.h>
+#include <string.h>
 
 #include "base/platform.h"
 #include "system.h"
 #include "vnpack.h"
 
+extern const size_t kEmbeddedStubSize;
+
 namespace {
 
-const char kUsage[] =
-    "usage:\n"
-    "  vnpack build DIR -o OUT.exe [--stub vnupdate.exe] [--level 0-9] [--jobs N]\n"
-    "  vnpack list UPDATE.exe\n"
-    "  vnpack test UPDATE.exe\n"
-    "  vnpack extract UPDATE.exe DIR\n"
-    "  vnpack lint install.env\n"
-    "  vnpack rct IN.png OUT.rct [--name TEXT]\n"
-    "  vnpack png IN.rct OUT.png\n";
+const char kVersion[] = "1.1";
 
-int Usage() {
-    fputs(kUsage, stderr);
+struct OptionSpec {
+    const char* name;
+    const char* value;  // the value's placeholder; null for a switch
+    const char* meaning;
+    const char* fallback;  // the default as help shows it; null when none
+};
+
+struct CommandSpec {
+    const char* name;
+    const char* operands;
+    size_t operand_count;
+    const char* summary;
+    int (*run)(const Arguments& args);
+    OptionSpec options[6];
+};
+
+const CommandSpec kCommands[] = {
+    {"build",
+     "DIR -o OUT.exe",
+     1,
+     "builds an updater from the update folder DIR",
+     BuildCommand,
+     {{"-o", "OUT.exe", "the updater to write (its folder must exist)", nullptr},
+      {"--stub", "EXE", "the updater program to put the archive behind",
+       "the one built into this vnpack"},
+      {"--level", "0-9", "zlib compression level", "9"},
+      {"--jobs", "N", "compressing threads", "the number of processors"},
+      {"--strict", nullptr, "refuse install.env warnings as well as errors", "off"},
+      {"--include-all", nullptr,
+       "also pack system files (Thumbs.db, desktop.ini, .DS_Store, *.bak, *~, .git)", "off"}}},
+    {"list", "UPDATE.exe", 1, "lists the entries of an updater", ListCommand, {}},
+    {"test", "UPDATE.exe", 1, "inflates every entry of an updater and checks it", TestCommand, {}},
+    {"extract",
+     "UPDATE.exe DIR",
+     2,
+     "unpacks an updater's files into DIR",
+     ExtractCommand,
+     {{"--force", nullptr, "write into a folder that is not empty", "off"}}},
+    {"lint",
+     "install.env",
+     1,
+     "checks install.env and the folder beside it, and shows what the updater will read",
+     LintCommand,
+     {{"--strict", nullptr, "count warnings as errors", "off"}}},
+    {"rct",
+     "IN.png OUT.rct",
+     2,
+     "converts a PNG picture into an RCT title picture",
+     RctCommand,
+     {{"--name", "TEXT", "a name stored in the picture's header", "none"}}},
+    {"png", "IN.rct OUT.png", 2, "decodes an RCT title picture into PNG", PngCommand, {}},
+};
+
+const char kExitCodes[] =
+    "exit codes: 0 done (warnings allowed), 1 findings or a damaged file,\n"
+    "            2 a usage mistake or a file that cannot be read or written\n";
+
+void PrintCommandUsage(const CommandSpec& command, FILE* out) {
+    fprintf(out, "usage: vnpack %s %s%s\n  %s\n", command.name, command.operands,
+            command.options[0].name ? " [options]" : "", command.summary);
+    if (!command.options[0].name) return;
+    fprintf(out, "options:\n");
+    for (const OptionSpec& option : command.options) {
+        if (!option.name) break;
+        std::string left = option.name;
+        if (option.value) left += std::string(" ") + option.value;
+        fprintf(out, "  %-16s %s", left.c_str(), option.meaning);
+        if (option.fallback) fprintf(out, " (default: %s)", option.fallback);
+        fputc('\n', out);
+    }
+}
+
+void PrintUsage(FILE* out) {
+    fprintf(out,
+            "usage: vnpack COMMAND ARGUMENTS [options]\n       vnpack COMMAND --help\n"
+            "       vnpack --help | --version\ncommands:\n");
+    for (const CommandSpec& command : kCommands)
+        fprintf(out, "  %-8s %-15s %s\n", command.name, command.operands, command.summary);
+    fputs(kExitCodes, out);
+}
+
+const OptionSpec* FindOption(const CommandSpec& command, const std::string& name) {
+    for (const OptionSpec& option : command.options) {
+        if (option.name && name == option.name) return &option;
+    }
+    return nullptr;
+}
+
+int UsageMistake(const CommandSpec& command, const std::string& problem) {
+    fprintf(stderr, "vnpack %s: %s (see vnpack %s --help)\n", command.name, problem.c_str(),
+            command.name);
     return 2;
+}
+
+int RunCommand(const CommandSpec& command, const std::vector<std::string>& words) {
+    Arguments args;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "--help" || word == "-h") {
+            PrintCommandUsage(command, stdout);
+            fputs(kExitCodes, stdout);
+            return 0;
+        }
+        if (word.size() > 1 && word[0] == '-') {
+            const OptionSpec* option = FindOption(command, word);
+            if (!option) return UsageMistake(command, "unknown option " + word);
+            if (!option->value) {
+                args.options[word] = "";
+            } else if (i + 1 < words.size()) {
+                args.options[word] = words[++i];
+            } else {
+                return UsageMistake(command, word + " needs " + option->value);
+            }
+        } else {
+            args.operands.push_back(word);
+        }
+    }
+    if (args.operands.size() != command.operand_count)
+        return UsageMistake(command, std::string("needs ") + command.operands);
+    for (const OptionSpec& option : command.options) {
+        if (option.name && option.value && !option.fallback && !args.Has(option.name))
+            return UsageMistake(command, std::string("needs ") + option.name + " " + option.value);
+    }
+    return command.run(args);
 }
 
 }  // namespace
 
+bool Arguments::Has(const std::string& name) const {
+    return options.count(name) != 0;
+}
+
+std::string Arguments::Get(const std::string& name) const {
+    auto found = options.find(name);
+    return found == options.end() ? std::string() : found->second;
+}
+
 int Complain(const std::string& subject, const std::string& problem) {
     fprintf(stderr, "vnpack: %s: %s\n", subject.c_str(), problem.c_str());
     return 2;
+}
+
+int Refuse(const std::string& subject, const std::string& problem) {
+    Complain(subject, problem);
+    return 1;
 }
 
 bool ToCp932(const std::string& utf8, std::string* cp932) {
@@ -64,15 +195,27 @@ std::string ToUtf8(const char* cp932) {
 }
 
 int VnpackMain(const std::vector<std::string>& args) {
-    if (args.empty()) return Usage();
-    const std::string& command = args[0];
-    if (command == "build")
-        return BuildCommand(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (command == "list" && args.size() == 2) return ListCommand(args[1]);
-    if (command == "test" && args.size() == 2) return TestCommand(args[1]);
-    if (command == "extract" && args.size() == 3) return ExtractCommand(args[1], args[2]);
-    if (command == "lint" && args.size() == 2) return LintCommand(args[1]);
-    if (command == "rct") return RctCommand(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (command == "png" && args.size() == 3) return PngCommand(args[1], args[2]);
-    return Usage();
+    if (args.empty()) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    const std::string& name = args[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        printf("vnpack %s (%s)\n", kVersion,
+               kEmbeddedStubSize ? "updater built in" : "no updater built in: build needs --stub");
+        return 0;
+    }
+    for (const CommandSpec& command : kCommands) {
+        if (name == command.name)
+            return RunCommand(command, std::vector<std::string>(args.begin() + 1, args.end()));
+    }
+    fprintf(stderr,
+            "vnpack: unknown command \"%s\" (commands: build, list, test, extract, lint, "
+            "rct, png; see vnpack --help)\n",
+            name.c_str());
+    return 2;
 }

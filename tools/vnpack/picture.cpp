@@ -67,36 +67,28 @@ std::string WriteWholeFile(const fs::path& path, const std::vector<unsigned char
 }
 
 // PNG file to RCT file bytes. Empty string, or the problem.
+// *damaged (when given) is set when the file was read but is no good PNG.
 std::string ConvertPngToRct(const fs::path& png, const std::string* name,
-                            std::vector<unsigned char>* rct) {
+                            std::vector<unsigned char>* rct, bool* damaged = nullptr) {
     std::vector<unsigned char> bytes;
     std::string problem = ReadWholeFile(png, &bytes);
     if (!problem.empty()) return problem;
     std::vector<unsigned char> pixels;
     int32_t width = 0, height = 0;
-    if (!DecodePng(bytes.data(), bytes.size(), &pixels, &width, &height, &problem)) return problem;
+    if (!DecodePng(bytes.data(), bytes.size(), &pixels, &width, &height, &problem)) {
+        if (damaged) *damaged = true;
+        return problem;
+    }
     *rct = EncodeRctFile(pixels.data(), width, height, name);
     return "";
 }
 
 }  // namespace
 
-int RctCommand(const std::vector<std::string>& args) {
-    std::vector<std::string> files;
-    bool named = false;
-    std::string name_utf8;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--name" && i + 1 < args.size()) {
-            named = true;
-            name_utf8 = args[++i];
-        } else if (files.size() < 2 && !(args[i].size() > 1 && args[i][0] == '-')) {
-            files.push_back(args[i]);
-        } else {
-            return Complain(args[i],
-                            "unexpected argument (vnpack rct IN.png OUT.rct [--name TEXT])");
-        }
-    }
-    if (files.size() != 2) return Complain("rct", "needs IN.png and OUT.rct");
+int RctCommand(const Arguments& args) {
+    const std::vector<std::string>& files = args.operands;
+    bool named = args.Has("--name");
+    std::string name_utf8 = args.Get("--name");
     std::string name;
     if (named) {
         // Code page 932 never takes more bytes than UTF-8 for the same text.
@@ -107,23 +99,27 @@ int RctCommand(const std::vector<std::string>& args) {
         if (name.size() > 0xFFFF) return Complain("--name", "name longer than 65,535 bytes");
     }
     std::vector<unsigned char> rct;
-    std::string problem = ConvertPngToRct(PathFromUtf8(files[0]), named ? &name : nullptr, &rct);
-    if (!problem.empty()) return Complain(files[0], problem);
+    bool damaged = false;
+    std::string problem =
+        ConvertPngToRct(PathFromUtf8(files[0]), named ? &name : nullptr, &rct, &damaged);
+    if (!problem.empty()) return damaged ? Refuse(files[0], problem) : Complain(files[0], problem);
     problem = WriteWholeFile(PathFromUtf8(files[1]), rct);
     if (!problem.empty()) return Complain(files[1], problem);
     return 0;
 }
 
-int PngCommand(const std::string& input, const std::string& output) {
+int PngCommand(const Arguments& args) {
+    const std::string& input = args.operands[0];
+    const std::string& output = args.operands[1];
     std::vector<unsigned char> bytes;
     std::string problem = ReadWholeFile(PathFromUtf8(input), &bytes);
     if (!problem.empty()) return Complain(input, problem);
     RctHeader header;
     const unsigned char* stream = nullptr;
     if (bytes.size() < kRctHeaderLength || ReadRctHeader(bytes.data(), &header) == kRctNotRct)
-        return Complain(input, "not an RCT picture");
+        return Refuse(input, "not an RCT picture");
     if (LocateRctStream(bytes.data(), bytes.size(), &header, &stream) != 0)
-        return Complain(input, "damaged RCT picture (bad size, or the file is cut short)");
+        return Refuse(input, "damaged RCT picture (bad size, or the file is cut short)");
     if ((uint64_t)header.width * (uint64_t)header.height > kLargestPicturePixels)
         return Complain(input, "picture too large: " + std::to_string(header.width) + " x " +
                                    std::to_string(header.height) + " (at most " +
@@ -132,9 +128,9 @@ int PngCommand(const std::string& input, const std::string& output) {
     std::vector<unsigned char> pixels(RctPictureSize(header));
     if (DecodeRctPixels(stream, header.data_size, header.width, header.height, pixels.data(),
                         stride) != 0)
-        return Complain(input,
-                        "damaged RCT picture (the pixel commands run outside the picture "
-                        "or the data)");
+        return Refuse(input,
+                      "damaged RCT picture (the pixel commands run outside the picture "
+                      "or the data)");
     std::vector<unsigned char> png;
     if (!EncodePng(pixels.data(), header.width, header.height, stride, &png))
         return Complain(output, "cannot encode the PNG picture");
@@ -148,7 +144,7 @@ int TitlePictureName(const fs::path& folder, const std::string& shown, std::stri
     std::error_code error;
     for (const auto& item : fs::directory_iterator(folder, error)) {
         if (Lower(PathToUtf8(item.path().filename())) == kTitlePictureName)
-            return Complain(shown, "insttscr.rct is there too: keep one of the two");
+            return Refuse(shown, "insttscr.rct is there too: keep one of the two");
     }
     *name = kTitlePictureName;
     return 0;
