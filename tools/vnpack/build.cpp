@@ -414,7 +414,8 @@ int LoadStub(const Options& options, std::vector<unsigned char>* stub) {
     if (options.stub_text.empty()) {
         if (kEmbeddedStubSize == 0)
             return Complain("build",
-                            "this vnpack carries no updater stub: give --stub vnupdate.exe");
+                            "this vnpack carries no updater: give --stub vnupdate.exe, or build "
+                            "the win32 preset and then configure and build the native one again");
         stub->assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
         return 0;
     }

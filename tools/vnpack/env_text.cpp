@@ -99,7 +99,6 @@ std::string DescribeEnvEncoding(const EnvText& text) {
                ": vnpack build converts it to code page 932 (Shift-JIS), which the "
                "updater reads";
     char code[16] = "";
-    std::vector<char> wide(8);
     // The code point, so that an invisible or look-alike character can be found.
     unsigned long point = 0;
     const unsigned char* p = (const unsigned char*)text.bad_character.data();
