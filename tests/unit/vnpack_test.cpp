@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 
 #include "../../tools/vnpack/rct_encode.h"
+#include "config/sections.h"
 #include "payload_fixture.h"
+#include "update/afterinst.h"
 
 #ifdef VN_VNPACK
 
@@ -246,6 +248,10 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         {"test " + Quote(s_ / "damaged.exe"), "big.arc", 1},
         {"extract " + Quote(s_ / "damaged.exe") + " " + Quote(s_ / "x"), "big.arc", 1},
         {"extract " + Quote(s_ / "real.exe") + " " + Quote(s_ / "full"), "is not empty", 2},
+        {"diff " + Quote(s_ / "good") + " " + Quote(s_ / "good") + " -o " + Quote(s_ / "full"),
+         "exists and is not an empty folder", 2},
+        {"diff " + Quote(s_ / "good") + " " + Quote(s_ / "link") + " -o " + Quote(s_ / "d"),
+         "passwd: is a symbolic link", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -262,6 +268,64 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         for (const char* suffix : {"", ".vnpack-part", ".vnpack-tmp"}) {
             EXPECT_FALSE(fs::exists(out.string() + suffix)) << suffix;
         }
+    }
+}
+
+// An update made by diff, applied to the old version as the updater applies
+// it (the engine's copy, then the deletions after installation), gives the
+// new version: a changed file, a renamed one, a deleted folder, double-byte
+// names, a nested new folder.
+TEST_F(Vnpack, DiffRoundTrip) {
+    const fs::path old_game = s_ / "v1", new_game = s_ / "v2", update = s_ / "update";
+    for (const auto& [name, bytes] :
+         std::vector<std::pair<std::string, std::string>>{{"game.exe", "v1"},
+                                                          {"same.dat", "same"},
+                                                          {"old_name.txt", "moved"},
+                                                          {"gone/a.dat", "a"},
+                                                          {"gone/b.dat", "b"},
+                                                          {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"},
+                                                          {"data/keep.dat", "k"},
+                                                          {"data/drop.dat", "d"}})
+        WriteAll(old_game / name, bytes);
+    for (const auto& [name, bytes] :
+         std::vector<std::pair<std::string, std::string>>{{"game.exe", "v2"},
+                                                          {"same.dat", "same"},
+                                                          {"new_name.txt", "moved"},
+                                                          {"\xe6\x96\xb0/\xe8\xa1\xa8.txt", "new"},
+                                                          {"data/keep.dat", "k"}})
+        WriteAll(new_game / name, bytes);
+    MakeSetupFiles(s_ / "template",
+                   "TITLEBAR\tgame\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.log\r\n-\r\n");
+    ToolRun diff = Run("diff " + Quote(old_game) + " " + Quote(new_game) + " -o " + Quote(update) +
+                       " --env " + Quote(s_ / "template" / "install.env"));
+    ASSERT_EQ(diff.exit_code, 0) << diff.err;
+    EXPECT_EQ(diff.err, "");
+    EXPECT_NE(diff.out.find("2 new files (8 bytes), 1 changed (2 bytes), 2 unchanged left out; "
+                            "install.env deletes 5 files"),
+              std::string::npos)
+        << diff.out;
+    EXPECT_NE(ReadAll(update / "install.env").find("[delfiles_afterinst]\r\n*.log\r\ninstall.env"),
+              std::string::npos);
+    ASSERT_EQ(Build(update, s_ / "u.exe").exit_code, 0);
+    ASSERT_EQ(Run("extract " + Quote(s_ / "u.exe") + " " + Quote(old_game) + " --force").exit_code,
+              0);
+    FILE* settings = fopen((update / "install.env").c_str(), "rt");
+    SectionParseResult result;
+    ASSERT_EQ(ReadSectionLists(settings, &result), 0);
+    fclose(settings);
+    // Linux names are UTF-8; the list holds code page 932.
+    for (const SectionLine* line = GetSectionList(kSectionDelfilesAfterinst); line;
+         line = line->next) {
+        char entry[1024];
+        ASSERT_TRUE(OsCp932ToUtf8(line->text, entry, sizeof entry));
+        DeleteAfterInstallEntry(old_game.c_str(), entry);
+    }
+    ReleaseSectionLists();
+    EXPECT_EQ(Listing(old_game), Listing(new_game));
+    for (const auto& item : fs::recursive_directory_iterator(new_game)) {
+        if (item.is_regular_file())
+            EXPECT_EQ(ReadAll(old_game / fs::relative(item.path(), new_game)),
+                      ReadAll(item.path()));
     }
 }
 

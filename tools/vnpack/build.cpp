@@ -106,22 +106,6 @@ int ParseOptions(const Arguments& args, Options* options) {
     return 0;
 }
 
-// System files that file managers and editors leave behind and that no game
-// wants: left out unless --include-all. Matched in any letter case.
-bool IsSystemJunk(const std::string& name, bool is_folder) {
-    std::string lower = name;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
-    }
-    if (is_folder) return lower == ".git";
-    auto ends_with = [&](const char* tail) {
-        size_t length = strlen(tail);
-        return lower.size() >= length && lower.compare(lower.size() - length, length, tail) == 0;
-    };
-    return lower == "thumbs.db" || lower == "desktop.ini" || lower == ".ds_store" ||
-           ends_with(".bak") || ends_with("~");
-}
-
 // The updater is written under a temporary name, with the compressed files
 // that do not fit in memory in a folder beside it, and renamed at the end.
 fs::path WithSuffix(fs::path path, const char* suffix) {
@@ -485,6 +469,20 @@ int WriteUpdater(const Options& options, const std::vector<std::unique_ptr<Entry
 }
 
 }  // namespace
+
+bool IsSystemJunk(const std::string& name, bool is_folder) {
+    std::string lower = name;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+    }
+    if (is_folder) return lower == ".git";
+    auto ends_with = [&](const char* tail) {
+        size_t length = strlen(tail);
+        return lower.size() >= length && lower.compare(lower.size() - length, length, tail) == 0;
+    };
+    return lower == "thumbs.db" || lower == "desktop.ini" || lower == ".ds_store" ||
+           ends_with(".bak") || ends_with("~");
+}
 
 int BuildCommand(const Arguments& args) {
     Options options;

@@ -65,6 +65,14 @@ const CommandSpec kCommands[] = {
      RctCommand,
      {{"--name", "TEXT", "a name stored in the picture's header", "none"}}},
     {"png", "IN.rct OUT.png", 2, "decodes an RCT title picture into PNG", PngCommand, {}},
+    {"diff",
+     "OLD NEW -o DIR",
+     2,
+     "writes an update folder from two game versions: new and changed files, and an "
+     "install.env that deletes what NEW no longer has",
+     DiffCommand,
+     {{"-o", "DIR", "the update folder to write (new or empty)", nullptr},
+      {"--env", "FILE", "an install.env whose settings and deletions are kept", "a title only"}}},
 };
 
 const char kExitCodes[] =
@@ -215,7 +223,7 @@ int VnpackMain(const std::vector<std::string>& args) {
     }
     fprintf(stderr,
             "vnpack: unknown command \"%s\" (commands: build, list, test, extract, lint, "
-            "rct, png; see vnpack --help)\n",
+            "rct, png, diff; see vnpack --help)\n",
             name.c_str());
     return 2;
 }

@@ -1,0 +1,253 @@
+// vnpack diff: an update folder made from two versions of a game. Files that
+// are new or changed (by content) are copied; files the new version no longer
+// has go into the [delfiles_afterinst] section of the install.env written
+// beside them, with the setup files, after a template's settings when given.
+#include <errno.h>
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+
+#include "base/text.h"
+#include "env_text.h"
+#include "system.h"
+#include "vnpack.h"
+
+namespace {
+
+const char kAfterInstallHeader[] = "[delfiles_afterinst]";
+const char* const kSetupNames[] = {"install.env", "insttscr.rct"};
+
+struct GameFile {
+    std::string relative;  // UTF-8, "/" separators
+    fs::path path;
+    uint64_t size = 0;
+};
+
+// The regular files under root, sorted; system junk left out. Links are
+// refused (never followed), as build refuses them.
+int ListGameFiles(const fs::path& root, const std::string& shown, std::vector<GameFile>* files) {
+    std::error_code error;
+    if (!fs::is_directory(root, error)) return Complain(shown, "not a readable folder");
+    fs::recursive_directory_iterator walk(root, error), end;
+    for (; !error && walk != end; walk.increment(error)) {
+        std::string name = PathToUtf8(walk->path().filename());
+        if (walk->is_symlink(error))
+            return Refuse(PathToUtf8(walk->path()), "is a symbolic link: vnpack follows none");
+        bool is_folder = walk->is_directory(error);
+        if (IsSystemJunk(name, is_folder)) {
+            if (is_folder) walk.disable_recursion_pending();
+            continue;
+        }
+        if (is_folder) continue;
+        GameFile file;
+        file.path = walk->path();
+        file.relative = PathToUtf8(walk->path().lexically_relative(root));
+#ifdef _WIN32
+        std::replace(file.relative.begin(), file.relative.end(), '\\', '/');
+#endif
+        file.size = walk->file_size(error);
+        files->push_back(file);
+    }
+    if (error) return Complain(shown, error.message());
+    std::sort(files->begin(), files->end(),
+              [](const GameFile& a, const GameFile& b) { return a.relative < b.relative; });
+    return 0;
+}
+
+// True when both files hold the same bytes. *failed on a read error.
+bool SameContent(const fs::path& a, const fs::path& b, bool* failed) {
+    FILE* first = OpenPath(a, "rb");
+    FILE* second = OpenPath(b, "rb");
+    bool same = first && second;
+    std::vector<char> one(65536), two(65536);
+    while (same) {
+        size_t got = fread(one.data(), 1, one.size(), first);
+        same = fread(two.data(), 1, two.size(), second) == got &&
+               memcmp(one.data(), two.data(), got) == 0;
+        if (got < one.size()) break;
+    }
+    *failed = !first || !second || ferror(first) || ferror(second);
+    if (first) fclose(first);
+    if (second) fclose(second);
+    return same;
+}
+
+// The line of [delfiles_afterinst] for a relative path: code page 932 with
+// backslashes. Empty when the section reader would take the line for
+// something else, or a wildcard would reach further.
+std::string DeletionLine(const std::string& relative) {
+    std::string line;
+    if (!ToCp932(relative, &line)) return "";
+    for (char* p = &line[0]; *p; p += CharLength(p)) {
+        if (*p == '/') *p = '\\';
+    }
+    bool misread = line[0] == '-' || line[0] == ';' || line[0] == '[' ||
+                   line.compare(0, 2, "//") == 0 || line.compare(0, 3, "EOF") == 0 ||
+                   (unsigned char)line.back() <= 0x20 || (unsigned char)line[0] <= 0x20 ||
+                   FindChar(line.c_str(), '*') || FindChar(line.c_str(), '?');
+    return misread ? "" : line;
+}
+
+std::string Lower(std::string text) {
+    if (!text.empty()) LowerCaseCp932(&text[0]);
+    return text;
+}
+
+// The template's lines without its [delfiles_afterinst] section, whose
+// entries go to *entries. Line breaks as the template has them.
+std::string SplitTemplate(const std::string& cp932, std::vector<std::string>* entries) {
+    std::string kept;
+    bool inside = false;
+    for (size_t start = 0; start < cp932.size();) {
+        size_t end = cp932.find('\n', start);
+        end = end == std::string::npos ? cp932.size() : end + 1;
+        std::string line = cp932.substr(start, end - start);
+        start = end;
+        std::string text = line.substr(0, line.find_last_not_of(" \t\r\n") + 1);
+        if (!inside &&
+            Lower(text).compare(0, strlen(kAfterInstallHeader), kAfterInstallHeader) == 0) {
+            inside = true;
+        } else if (inside && text[0] == '-') {
+            inside = false;
+        } else if (inside) {
+            if (!text.empty() && text[0] != ';' && text.compare(0, 2, "//") != 0)
+                entries->push_back(text);
+        } else {
+            kept += line;
+        }
+    }
+    return kept;
+}
+
+bool CopyGameFile(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    fs::create_directories(to.parent_path(), error);
+    fs::copy_file(from, to, error);
+    if (!error) fs::last_write_time(to, fs::last_write_time(from, error), error);
+    return !error;
+}
+
+// The settings to start from: the template's, or a title from the folder's name.
+int StartSettings(const Arguments& args, const fs::path& new_root, std::string* settings,
+                  std::vector<std::string>* entries) {
+    if (!args.Has("--env")) {
+        std::string title;
+        if (!ToCp932(PathToUtf8(new_root.filename()), &title) || title.empty()) title = "game";
+        for (char* p = &title[0]; *p; p += CharLength(p)) {
+            if (*p == ' ') *p = '|';
+        }
+        *settings = "// vnpack diff: set the keys (docs/install-env.md)\r\nTITLEBAR\t" + title +
+                    "\r\n[EOF]\r\n";
+        return 0;
+    }
+    std::string name = args.Get("--env");
+    FILE* in = OpenPath(PathFromUtf8(name), "rb");
+    if (!in) return Complain(name, strerror(errno));
+    std::string bytes;
+    char block[4096];
+    for (size_t got; (got = fread(block, 1, sizeof block, in)) > 0;) bytes.append(block, got);
+    bool failed = ferror(in) != 0;
+    fclose(in);
+    if (failed) return Complain(name, "read error");
+    EnvText text;
+    if (!DecodeEnvText(bytes, &text)) return Refuse(name, DescribeEnvEncoding(text));
+    *settings = SplitTemplate(text.cp932, entries);
+    if (!settings->empty() && settings->back() != '\n') *settings += "\r\n";
+    return 0;
+}
+
+}  // namespace
+
+int DiffCommand(const Arguments& args) {
+    const std::string &old_text = args.operands[0], &new_text = args.operands[1];
+    const std::string output_text = args.Get("-o");
+    const fs::path old_root = PathFromUtf8(old_text), new_root = PathFromUtf8(new_text);
+    const fs::path output = PathFromUtf8(output_text);
+    std::error_code error;
+    if (fs::exists(output, error) &&
+        !(fs::is_directory(output, error) && fs::is_empty(output, error)))
+        return Complain(output_text, "exists and is not an empty folder");
+    std::vector<GameFile> old_files, new_files;
+    if (int result = ListGameFiles(old_root, old_text, &old_files)) return result;
+    if (int result = ListGameFiles(new_root, new_text, &new_files)) return result;
+    std::string settings;
+    std::vector<std::string> entries;
+    if (int result = StartSettings(args, new_root, &settings, &entries)) return result;
+    fs::create_directories(output, error);
+    if (!fs::is_directory(output, error)) return Complain(output_text, "cannot create the folder");
+
+    size_t added = 0, changed = 0, unchanged = 0, deleted = 0;
+    std::set<std::string> warned;
+    uint64_t added_bytes = 0, changed_bytes = 0;
+    for (const GameFile& file : new_files) {
+        fs::path before = old_root / PathFromUtf8(file.relative);
+        bool existed = fs::is_regular_file(before, error);
+        bool failed = false;
+        if (existed && fs::file_size(before, error) == file.size &&
+            SameContent(before, file.path, &failed)) {
+            ++unchanged;
+            continue;
+        }
+        if (failed) return Complain(file.relative, "cannot be read");
+        if (!CopyGameFile(file.path, output / PathFromUtf8(file.relative)))
+            return Complain(PathToUtf8(output / PathFromUtf8(file.relative)), "cannot be written");
+        (existed ? changed : added) += 1;
+        (existed ? changed_bytes : added_bytes) += file.size;
+    }
+    // The setup files land in the game's folder too: listed first, once.
+    for (const char* name : kSetupNames) {
+        bool listed = false;
+        for (const std::string& entry : entries) listed |= Lower(entry) == name;
+        if (!listed) entries.push_back(name);
+    }
+    for (const GameFile& file : old_files) {
+        if (fs::is_regular_file(new_root / PathFromUtf8(file.relative), error)) continue;
+        std::string line = DeletionLine(file.relative);
+        if (line.empty()) {
+            Complain(file.relative, "cannot be named in [delfiles_afterinst]: delete it by hand");
+            continue;
+        }
+        // The updater removes a folder only at the first level below the
+        // game's folder, after its last listed file: a deeper one stays.
+        size_t slash = file.relative.rfind('/');
+        std::string parent = slash == std::string::npos ? "" : file.relative.substr(0, slash);
+        if (parent.find('/') != std::string::npos &&
+            !fs::exists(new_root / PathFromUtf8(parent), error) && warned.insert(parent).second)
+            Complain(parent, "the updater empties this folder but leaves it in place");
+        entries.push_back(line);
+        ++deleted;
+    }
+    settings += "\r\n";
+    settings += kAfterInstallHeader;
+    settings += "\r\n";
+    for (const std::string& entry : entries) settings += entry + "\r\n";
+    settings += "-\r\n";
+    FILE* out = OpenPath(output / "install.env", "wb");
+    bool ok = out && fwrite(settings.data(), 1, settings.size(), out) == settings.size();
+    if (out && fclose(out) != 0) ok = false;
+    if (!ok) return Complain(PathToUtf8(output / "install.env"), "cannot be written");
+
+    // The title picture comes with the template, when it has one beside it.
+    bool picture = false;
+    if (args.Has("--env")) {
+        fs::path folder = PathFromUtf8(args.Get("--env")).parent_path();
+        if (folder.empty()) folder = ".";
+        for (const auto& item : fs::directory_iterator(folder, error)) {
+            std::string name = Lower(PathToUtf8(item.path().filename()));
+            if (!picture && (name == "insttscr.rct" || name == "insttscr.png")) {
+                picture = CopyGameFile(item.path(), output / name);
+            }
+        }
+    }
+    if (!picture)
+        Complain(output_text,
+                 "no title picture: put insttscr.rct (or insttscr.png) there before "
+                 "vnpack build");
+    printf(
+        "%s: %zu new files (%llu bytes), %zu changed (%llu bytes), %zu unchanged left out; "
+        "install.env deletes %zu files\n",
+        output_text.c_str(), added, (unsigned long long)added_bytes, changed,
+        (unsigned long long)changed_bytes, unchanged, deleted);
+    return 0;
+}
