@@ -87,12 +87,15 @@ class DamagedCopyTest(PayloadTest):
 
     def test_damaged_copies_are_refused(self):
         data, stub = self.build().read_bytes(), bench.UPDATER.read_bytes()
-        first = payload.read_archive(data)[0]
+        entries = payload.read_archive(data)
+        first, last = entries[0], [e for e in entries if not e["folder"]][-1]
         sizes = first["offset"] + 2 + len(first["name"]) + 1
+        # The end marker follows the last stream; vnpack pads what follows it.
+        end_marker = last["data"] + last["compressed"]
         escape = [("install.env", INSTALL_ENV, 0), ("readme.txt", b"readme", 0)]
         copies = [
             ("cut by one byte", data[:-1]),
-            ("archive one byte short, trailer kept", data[:-5] + data[-4:]),
+            ("archive one byte short, trailer kept", data[:end_marker + 3] + data[-4:]),
             ("name length of the first entry", flip(data, first["offset"], 0x40)),
             ("compressed size of the first entry", flip(data, sizes + 7, 0x20)),
             ("a byte of install.env's stream", flip(data, first["data"] + 20, 0xFF)),
@@ -237,7 +240,8 @@ class CopyPassTest(PayloadTest):
         damaged = bytearray(updater.read_bytes())
         # One byte of the last stream's Adler-32: the header walk cannot see
         # it, only the inflate can, after every earlier file was staged.
-        damaged[-9] ^= 0xFF  # before the end marker and the trailer
+        last = [e for e in payload.read_archive(bytes(damaged)) if not e["folder"]][-1]
+        damaged[last["data"] + last["compressed"] - 1] ^= 0xFF
         for case, data, held in (("damaged last stream", bytes(damaged), None),
                                  ("a game file held open", updater.read_bytes(), "big.bin")):
             with self.subTest(case):
