@@ -14,23 +14,23 @@ namespace {
 
 const char kVersion[] = "1.1";
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     const char* value;  // the value's placeholder; null for a switch
     const char* meaning;
     const char* fallback;  // the default as help shows it; null when none
 };
 
-struct CommandSpec {
+struct CommandRow {
     const char* name;
     const char* operands;
     size_t operand_count;
     const char* summary;
     int (*run)(const Arguments& args);
-    OptionSpec options[6];
+    OptionRow options[6];
 };
 
-const CommandSpec kCommands[] = {
+const CommandRow kCommands[] = {
     {"build",
      "DIR -o OUT.exe",
      1,
@@ -79,12 +79,12 @@ const char kExitCodes[] =
     "exit codes: 0 done (warnings allowed), 1 findings or a damaged file,\n"
     "            2 a usage mistake or a file that cannot be read or written\n";
 
-void PrintCommandUsage(const CommandSpec& command, FILE* out) {
+void PrintCommandUsage(const CommandRow& command, FILE* out) {
     fprintf(out, "usage: vnpack %s %s%s\n  %s\n", command.name, command.operands,
             command.options[0].name ? " [options]" : "", command.summary);
     if (!command.options[0].name) return;
     fprintf(out, "options:\n");
-    for (const OptionSpec& option : command.options) {
+    for (const OptionRow& option : command.options) {
         if (!option.name) break;
         std::string left = option.name;
         if (option.value) left += std::string(" ") + option.value;
@@ -98,25 +98,25 @@ void PrintUsage(FILE* out) {
     fprintf(out,
             "usage: vnpack COMMAND ARGUMENTS [options]\n       vnpack COMMAND --help\n"
             "       vnpack --help | --version\ncommands:\n");
-    for (const CommandSpec& command : kCommands)
+    for (const CommandRow& command : kCommands)
         fprintf(out, "  %-8s %-15s %s\n", command.name, command.operands, command.summary);
     fputs(kExitCodes, out);
 }
 
-const OptionSpec* FindOption(const CommandSpec& command, const std::string& name) {
-    for (const OptionSpec& option : command.options) {
+const OptionRow* FindOption(const CommandRow& command, const std::string& name) {
+    for (const OptionRow& option : command.options) {
         if (option.name && name == option.name) return &option;
     }
     return nullptr;
 }
 
-int UsageMistake(const CommandSpec& command, const std::string& problem) {
+int UsageMistake(const CommandRow& command, const std::string& problem) {
     fprintf(stderr, "vnpack %s: %s (see vnpack %s --help)\n", command.name, problem.c_str(),
             command.name);
     return 2;
 }
 
-int RunCommand(const CommandSpec& command, const std::vector<std::string>& words) {
+int RunCommand(const CommandRow& command, const std::vector<std::string>& words) {
     Arguments args;
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -126,7 +126,7 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& words
             return 0;
         }
         if (word.size() > 1 && word[0] == '-') {
-            const OptionSpec* option = FindOption(command, word);
+            const OptionRow* option = FindOption(command, word);
             if (!option) return UsageMistake(command, "unknown option " + word);
             if (!option->value) {
                 args.options[word] = "";
@@ -141,7 +141,7 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& words
     }
     if (args.operands.size() != command.operand_count)
         return UsageMistake(command, std::string("needs ") + command.operands);
-    for (const OptionSpec& option : command.options) {
+    for (const OptionRow& option : command.options) {
         if (option.name && option.value && !option.fallback && !args.Has(option.name))
             return UsageMistake(command, std::string("needs ") + option.name + " " + option.value);
     }
@@ -217,7 +217,7 @@ int VnpackMain(const std::vector<std::string>& args) {
                kEmbeddedStubSize ? "updater built in" : "no updater built in: build needs --stub");
         return 0;
     }
-    for (const CommandSpec& command : kCommands) {
+    for (const CommandRow& command : kCommands) {
         if (name == command.name)
             return RunCommand(command, std::vector<std::string>(args.begin() + 1, args.end()));
     }
