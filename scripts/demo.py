@@ -1,40 +1,51 @@
 #!/usr/bin/python3
-"""The demo: builds an updater from examples/demo-update/ with dist/vnpack and
-runs it on the Wine bench, step by step, with screenshots. Prints in plain
-words what happened at each step and where the pictures are; the exit code is
-non-zero as soon as a step does not happen as expected.
-
-  VN_UPDATER=dist/vnupdate.exe VN_BUILD=build/win32 scripts/demo.py
-
-Run by scripts/demo.sh after everything is built.
-"""
+"""The demo: a whole update on the Wine bench with the real updater. A fresh
+prefix gets an installed game (registry entries and an older copy of its
+folder); the updater that dist/vnpack builds from examples/demo-update/ is
+then driven as a player would: start-up window, アップデート, Yes, the copy, the
+end dialog with the readme ticked, the readme. Prints each step with its
+screenshot and a summary of what changed; exits non-zero as soon as a step
+does not happen as expected. Run by scripts/demo.sh after everything is built,
+as root (the copy is held for its picture through fanotify)."""
+import contextlib
+import ctypes
+import os
+import pty
 import random
+import re
+import select
 import shutil
+import struct
+import subprocess
 import sys
-import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import bench  # noqa: E402
+from bench import IDNO, IDOK, IDYES, TEXT_ID  # noqa: E402
 
-SOURCE = bench.REPO / "examples" / "demo-update"
-OUTPUT = bench.ARTIFACTS / "demo"  # the session empties it when it starts
-BUILT = bench.WORK / "demo-build"
-WINDOW_TITLE = "星降る夜の物語 Ver1.02 アップデータ"
-TITLE = "星降る夜の物語 Ver1.02"
-ALREADY_RUNNING = "[ %s ] は既に起動中です" % WINDOW_TITLE
-SETUP_FILES = ["install.env", "insttscr.rct", "readme.txt"]
-GAME_FOLDER = "C:\\Games\\星降る夜の物語"
-QUIT_BUTTON, IDOK, TEXT_ID = 1000, 1, -1
-FILE_BAR, FILE_NAME, TOTAL_BAR = 1010, 1012, 1019
+SOURCE, BUILT = bench.REPO / "examples" / "demo-update", bench.WORK / "demo-build"
+WINDOW_TITLE, COPY_TITLE = "星降る夜の物語 Ver1.02 アップデータ", "ファイルのコピー中..."
+GAME, KEY = "C:\\Games\\星降る夜の物語", "Software\\HoshifuruSoft\\HoshifuruYoru"
+README_CAPTION, README_BOX = "お読みください", 1007
+# The installed Ver1.01: older copies of two files, a leftover the update
+# deletes ([delfiles_afterinst] data\scenario\*.bak) and a save it must keep.
+OLD_GAME = {"hoshifuru.exe": b"MZ" + bytes(3070),
+            "data/scenario/chapter3.scn": "第三章 (Ver1.01)\r\n".encode("cp932") * 150,
+            "data/scenario/chapter3.bak": "第三章 (Ver1.00)\r\n".encode("cp932") * 150,
+            "save/save01.dat": bytes(range(256)) * 4}
+DELETED_AFTER = {"install.env", "insttscr.rct", "data/scenario/chapter3.bak"}
+MOVIE, MOVIE_SIZE = "data/movie/opening.mpg", 12 << 20  # added to a copy, see build()
+EXPECTED_REG = {"InstallDir": GAME, "SaveDir": GAME + "\\save", "Version": "102"}
+EXPECTED_INI = {"Path": GAME, "Save": GAME + "\\save", "Disc": "E:\\"}  # no CD-ROM drive
 
 
 class StepFailed(Exception):
-    pass
+    """A step did not happen as expected."""
 
 
-def say(text=""):
-    print(text, flush=True)
+def say(text="", end="\n"):
+    print(text, end=end, flush=True)
 
 
 def expect(condition, problem):
@@ -42,186 +53,246 @@ def expect(condition, problem):
         raise StepFailed(problem)
 
 
+def files_under(folder):
+    return {p.relative_to(folder).as_posix(): p for p in sorted(folder.rglob("*")) if p.is_file()}
+
+
+class ReadHold:
+    """Holds reads of a file through fanotify permission events: while the
+    updater's read of its payload is held the copy cannot move on, so its
+    progress window stays on the screen for a picture however fast it runs."""
+
+    def __init__(self, path):
+        libc, self.held = ctypes.CDLL(None, use_errno=True), []
+        self.fd = libc.fanotify_init(0x5, os.O_RDONLY)  # FAN_CLASS_CONTENT | FAN_CLOEXEC
+        # FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD
+        if self.fd < 0 or libc.fanotify_mark(self.fd, 1, ctypes.c_uint64(0x20000), -100,
+                                             bytes(path)) != 0:
+            raise StepFailed("fanotify: %s (run as root)" % os.strerror(ctypes.get_errno()))
+
+    def next(self):
+        """Lets the held reads go on and holds the next one."""
+        self.release()
+        expect(select.select([self.fd], [], [], 60)[0], "the updater read nothing more")
+        events = os.read(self.fd, 4096)
+        while events:  # struct fanotify_event_metadata
+            length, _, _, _, _, fd, _ = struct.unpack_from("IBBHQii", events)
+            self.held.append(fd)
+            events = events[length:]
+
+    def release(self):
+        for fd in self.held:
+            os.write(self.fd, struct.pack("iI", fd, 1))  # FAN_ALLOW
+            os.close(fd)
+        self.held.clear()
+
+
 class Demo:
     def __init__(self):
-        self.step = 0
-        self.wine = None
+        self.step, self.wine = 0, None
 
     def begin(self, title):
         self.step += 1
-        say()
-        say("Step %d: %s" % (self.step, title))
+        say("\nStep %d: %s" % (self.step, title))
 
     def shot(self, name, what):
-        path = self.wine.screenshot(name)
-        say("  screenshot of %s: %s" % (what, path.relative_to(bench.REPO)))
+        say("  screenshot of %s: %s" % (what, self.wine.screenshot(name).relative_to(bench.REPO)))
+
+    def run_wine(self, *args):
+        """A Wine console program's output, read through a terminal: written
+        to a file or a pipe, its Japanese text would turn into "?"."""
+        main, terminal = pty.openpty()
+        process = subprocess.Popen(["wine", *args], env=self.wine.env, stdin=subprocess.DEVNULL,
+                                   stdout=terminal, stderr=terminal)
+        os.close(terminal)
+        output = b""
+        with contextlib.suppress(OSError), open(main, "rb", buffering=0) as reader:
+            while chunk := reader.read(4096):  # EIO once the other end is closed
+                output += chunk
+        expect(process.wait(60) == 0, "wine %s failed: %r" % (" ".join(args), output))
+        return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", output.decode("utf-8", "replace"))
 
     def build(self):
-        self.begin("build the updater from %s" % SOURCE.relative_to(bench.REPO))
-        # The example folder holds small files only; a larger movie file is
-        # added to a copy so that the progress bars have something to show.
-        source = BUILT / "update-source"
-        shutil.rmtree(source, ignore_errors=True)
-        shutil.copytree(SOURCE, source)
-        movie = source / "data" / "movie" / "opening.mpg"
-        movie.parent.mkdir(parents=True)
-        movie.write_bytes(random.Random(1).randbytes(1536 * 1024))
-        self.updater = bench.build_updater(source, BUILT / "hoshifuru-update.exe")
-        self.source = source
-        listing = bench.vnpack("list", self.updater)
-        expect(listing.returncode == 0, "vnpack list failed: %s" % listing.stderr)
-        say("  built %s (%d bytes), with a 1.5 MiB movie file added to a copy of the folder"
-            % (self.updater.relative_to(bench.REPO), self.updater.stat().st_size))
-        say("  vnpack list shows what the updater carries:")
-        for line in listing.stdout.splitlines():
-            say("    " + line)
+        self.begin("build the updater with dist/vnpack from %s" % SOURCE.relative_to(bench.REPO))
+        # The example holds small files only: a 12 MiB movie added to a copy
+        # gives the progress bars something to show.
+        self.source = BUILT / "update-source"
+        shutil.rmtree(self.source, ignore_errors=True)
+        shutil.copytree(SOURCE, self.source)
+        (self.source / MOVIE).parent.mkdir(parents=True)
+        (self.source / MOVIE).write_bytes(random.Random(1).randbytes(MOVIE_SIZE))
+        self.updater = bench.build_updater(self.source, BUILT / "hoshifuru-update.exe")
+        say("  %s: %d bytes, %d files (a 12 MiB movie added to a copy of the folder)"
+            % (self.updater.relative_to(bench.REPO), self.updater.stat().st_size,
+               len(files_under(self.source))))
+
+    def install_game(self):
+        self.begin("a fresh %s prefix with Ver1.01 installed in %s" % (bench.WINE_ARCH, GAME))
+        self.wine = bench.WineSession("demo")
+        self.game = self.wine.drive_c / "Games" / "星降る夜の物語"
+        for name, data in OLD_GAME.items():
+            (self.game / name).parent.mkdir(parents=True, exist_ok=True)
+            (self.game / name).write_bytes(data)
+            say("  %-28s %6d bytes" % (name, len(data)))
+        self.before = {n: p.read_bytes() for n, p in files_under(self.game).items()}
+        # Windows opens .txt files with Notepad; Wine's registry has the
+        # txtfile class but does not tie .txt to it.
+        for key, name, data, view in (("HKLM\\" + KEY, "IsInst", "1", ["/reg:32"]),
+                                      ("HKLM\\" + KEY, "InstTo", GAME, ["/reg:32"]),
+                                      ("HKCU\\" + KEY, "Version", "101", []),
+                                      ("HKCR\\.txt", None, "txtfile", [])):
+            self.run_wine("reg", "add", key, *(["/v", name] if name else ["/ve"]), "/d", data,
+                          "/f", *view)
+            say("  %s %s = %s%s" % (key, name or "(default)", data, " (32-bit view)" * bool(view)))
 
     def start_up(self):
-        self.begin("start the updater: it unpacks its setup files and shows its start-up window")
-        self.path = self.wine.install(self.updater, "hoshifuru-update.exe")
-        self.first = self.wine.start(self.path)
-        self.window = self.wine.wait_window(pid=self.first.pid, title=WINDOW_TITLE, timeout=30)
-        if self.window is None:
-            box, controls = self.wine.message_box(self.first.pid, timeout=1)
-            raise StepFailed("no start-up window titled %r (box: %r)"
-                             % (WINDOW_TITLE, controls.get(TEXT_ID, {}).get("text")))
-        say("  the start-up window is open, titled %r" % self.window["title"])
+        self.begin("start the updater: its start-up window with the title picture")
+        self.program = self.wine.start(self.wine.install(self.updater))
+        self.window = self.wine.wait_window(pid=self.program.pid, title=WINDOW_TITLE, timeout=30)
+        expect(self.window is not None, "no start-up window titled %r" % WINDOW_TITLE)
         answer = self.wine.expect("controls", hwnd=self.window["hwnd"])
-        buttons = sorted((c for c in answer["controls"] if c["class"] == "Button"),
-                         key=lambda c: c["rect"]["top"])
-        say("  its buttons, from the top: %s" % ", ".join(c["text"] for c in buttons))
-        # The title picture is painted in the window's own time: wait until
-        # its middle shows something other than the dialog's background.
-        client = answer["client"]
-        middle = (client["left"] + (client["bottom"] - client["top"]) // 2,
-                  (client["top"] + client["bottom"]) // 2)
-        pixel = {"left": middle[0], "top": middle[1], "right": middle[0] + 1,
-                 "bottom": middle[1] + 1}
-        background = self.wine.grab({"left": client["right"] - 2, "top": client["top"] + 2,
-                                     "right": client["right"] - 1, "bottom": client["top"] + 3})
-        bench.wait_for(lambda: self.wine.grab(pixel) != background, 10, "no title picture")
-        say("  the title picture (insttscr.rct, 256 x 256) is drawn on the left")
-        self.shot("startup-window", "the start-up window with the title picture")
+        buttons = {c["text"]: c["id"] for c in answer["controls"] if c["class"] == "Button"}
+        say("  the window %r shows the buttons %s" % (WINDOW_TITLE, ", ".join(buttons)))
+        self.update_button = buttons.get("アップデート")
+        expect(self.update_button, "no アップデート button")
+        # The picture is painted in the window's own time: wait until the
+        # middle of its square differs from the dialog's background.
+        c = answer["client"]
+        x, y = c["left"] + (c["bottom"] - c["top"]) // 2, (c["top"] + c["bottom"]) // 2
+        background = self.wine.grab({"left": c["right"] - 2, "top": c["top"] + 2,
+                                     "right": c["right"] - 1, "bottom": c["top"] + 3})
+        middle = {"left": x, "top": y, "right": x + 1, "bottom": y + 1}
+        bench.wait_for(lambda: self.wine.grab(middle) != background, 10, "no title picture")
+        self.shot("startup-window", "the start-up window")
 
-    def work_folder(self):
-        self.begin("look into the work folder while the window is open")
-        folders = bench.work_folders(self.wine.temp_dir)
-        expect(len(folders) == 1, "expected one work folder, found %s" % folders)
-        self.folder = folders[0]
-        names = sorted(p.name for p in self.folder.iterdir())
-        say("  %s holds: %s" % (self.wine.to_windows(self.folder), ", ".join(names)))
-        expect(names == SETUP_FILES, "the work folder should hold exactly %s" % SETUP_FILES)
-        for name in names:
-            same = (self.folder / name).read_bytes() == (self.source / name).read_bytes()
-            expect(same, "%s in the work folder differs from the source" % name)
-        say("  exactly the setup files, byte for byte as in the update folder; the game files "
-            "stay packed")
-        # Wine's file browser on the folder, for the picture.
-        browser = self.wine.start("C:\\windows\\explorer.exe",
-                                  args=["/root," + self.wine.to_windows(self.folder)])
-        shown = self.wine.wait_window(pid=browser.pid, timeout=15)
-        time.sleep(1)  # for the picture only: the browser fills its list a moment later
-        self.shot("work-folder", "the work folder in Wine's file browser")
-        if shown:
-            self.wine.call("close", hwnd=shown["hwnd"])
-
-    def second_instance(self):
-        self.begin("start the same updater a second time while the first one runs")
-        second = self.wine.start(self.path)
-        box, controls = self.wine.message_box(second.pid)
-        expect(box is not None, "the second instance showed no message")
+    def confirm(self):
+        self.begin("click アップデート: the updater finds the game through the registry and asks")
+        self.wine.click(self.window["hwnd"], self.update_button)
+        boxes = lambda: [b for b in self.wine.windows(pid=self.program.pid, cls="#32770", visible=1)
+                         if b["hwnd"] != self.window["hwnd"]]  # the window is a dialog too
+        bench.wait_for(boxes, 30, "no question from the updater")
+        self.question = boxes()[0]
+        controls = self.wine.controls(self.question["hwnd"]) or {}
         text = controls.get(TEXT_ID, {}).get("text")
-        say("  the second instance says %r (caption %r)" % (text, box["title"]))
-        self.shot("second-instance", "the second instance's message")
-        expect(text == ALREADY_RUNNING, "expected the message %r" % ALREADY_RUNNING)
-        expect(box["title"] == TITLE, "expected the caption %r" % TITLE)
-        self.wine.click(box["hwnd"], IDOK)
-        code = second.wait_exit(15)
-        expect(code == 0, "the second instance should end with 0, not %r" % code)
-        expect(bench.work_folders(self.wine.temp_dir) == [self.folder],
-               "the second instance should remove its own work folder and keep the first's")
-        still = self.wine.wait_window(pid=self.first.pid, title=WINDOW_TITLE, timeout=2)
-        expect(still is not None and self.first.wait_exit(0.1) is None,
-               "the first instance should be undisturbed")
-        say("  after OK it ended with exit code 0 and removed its own work folder; the first "
-            "instance is still open")
+        shown = sorted(i for i, c in controls.items() if c["class"] == "Button" and c["visible"])
+        say("  the box: %r %s, captioned %r" % (text, shown, self.question["title"]))
+        expect((text, shown) == ("[%s]をアップデートします" % GAME, [IDYES, IDNO]),
+               "expected the question whether to update %s, with Yes and No" % GAME)
+        expect((self.question["title"], self.question["owner"]) == (WINDOW_TITLE,
+               self.window["hwnd"]), "the question should be captioned and owned by the window")
+        self.shot("confirm-question", "the question")
 
-    def quit(self):
-        self.begin("click 終了 (quit) in the start-up window")
-        self.wine.click(self.window["hwnd"], QUIT_BUTTON)
-        code = self.first.wait_exit(15)
+    def copy(self):
+        self.begin("answer Yes: the copy under its progress window")
+        movie = self.game / Path(MOVIE).parent
+
+        def staged():  # bytes of the movie's ~vnNNNNN.tmp so far
+            with contextlib.suppress(OSError):
+                return sum(p.stat().st_size for p in movie.glob("~vn*.tmp"))
+            return 0
+        hold = ReadHold(self.wine.bench_dir / self.updater.name)
+        try:
+            self.wine.click(self.question["hwnd"], IDYES)
+            while staged() < MOVIE_SIZE // 2:
+                hold.next()
+            # While held the driver would wait on the updater: X is asked.
+            tree = subprocess.run(["xwininfo", "-root", "-tree", "-display",
+                                   self.wine.suite.display], capture_output=True, text=True)
+            expect('"%s"' % COPY_TITLE in tree.stdout, "no %r window on the screen" % COPY_TITLE)
+            say("  %r is on the screen, the copy held with %s half unpacked" % (COPY_TITLE, MOVIE))
+            self.shot("copy-progress", "the progress window")
+        finally:
+            hold.release()
+            os.close(hold.fd)
+
+    def end_dialog(self):
+        self.begin("the end dialog: tick %r and press OK" % README_CAPTION)
+        dialog = self.wine.wait_window(pid=self.program.pid, title="インストール終了", timeout=120)
+        expect(dialog is not None, "no end dialog")
+        expect(dialog["owner"] == self.window["hwnd"], "the end dialog is not owned by the window")
+        tick = lambda: (self.wine.controls(dialog["hwnd"]) or {}).get(README_BOX, {})
+        expect((tick().get("text"), tick().get("checked")) == (README_CAPTION, 0),
+               "check box 1007 should read %r, unticked: %r" % (README_CAPTION, tick()))
+        self.wine.click(dialog["hwnd"], README_BOX)
+        bench.wait_for(lambda: tick().get("checked") == 1, 10, "the check box did not tick")
+        self.shot("end-dialog", "the end dialog with the readme ticked")
+        self.wine.click(dialog["hwnd"], IDOK)
+
+    def readme(self):
+        self.begin("the readme opens from the game folder")
+        notepad = self.wine.wait_window(cls="Notepad", timeout=30)
+        expect(notepad is not None, "no Notepad window")
+        # Which file it shows: its command line, among this prefix's processes.
+        mine, opened = ("WINEPREFIX=%s" % self.wine.prefix).encode(), []
+        for proc in Path("/proc").iterdir():
+            with contextlib.suppress(OSError, ValueError):
+                if mine in (proc / "environ").read_bytes().split(b"\0"):
+                    opened.append((proc / "cmdline").read_bytes().replace(b"\0", b" ").decode())
+        opened = [line.strip() for line in opened if "notepad" in line.lower()]
+        say("  %r, started as %s" % (notepad["title"], opened))
+        expect(any(line.endswith(GAME + "\\readme.txt") for line in opened),
+               "Notepad does not show the game folder's readme.txt")
+        self.shot("readme", "the readme (Wine's code page is 1252: the Japanese shows garbled)")
+        self.wine.call("close", hwnd=notepad["hwnd"])
+        bench.wait_for(lambda: not self.wine.windows(pid=notepad["pid"], visible=1), 15,
+                       "Notepad did not close")
+        code = self.program.wait_exit(15)
         expect(code == 0, "the updater should end with 0, not %r" % code)
-        left = bench.work_folders(self.wine.temp_dir)
-        expect(left == [], "the work folder should be gone, found %s" % left)
-        say("  the updater ended with exit code 0 and removed its work folder")
-        self.shot("after-quit", "the screen after quitting")
+        expect(bench.work_folders(self.wine.temp_dir) == [], "the work folder was left behind")
+        say("  Notepad closed; the updater ended with exit code 0 and removed its work folder")
 
-    def copy_pass(self):
-        self.begin("run the copy pass into %s under the progress window "
-                   "(copypass.exe, the updater's own copy code)" % GAME_FOLDER)
-        target = self.wine.drive_c / "Games" / "星降る夜の物語"
-        target.mkdir(parents=True)
-        program = self.wine.start(bench.PROGRAMS / "copypass.exe", args=[self.path, GAME_FOLDER])
-        window = self.wine.wait_window(pid=program.pid, title="ファイルのコピー中...")
-        expect(window is not None, "no copy progress window")
-        # copypass holds still at every step until the bench lets it go on.
-        seen = []
-        for controls in self.wine.copy_steps(program, window):
-            name, total = controls[FILE_NAME]["text"], controls[TOTAL_BAR]["progress"]
-            if name and seen[-1:] != [name]:
-                seen.append(name)
-                say("  copying %s (overall bar %d of %d)" % (name, total["pos"], total["high"]))
-            if name.endswith("opening.mpg") and controls[FILE_BAR]["progress"]["pos"] in (3, 9):
-                self.shot("copy-progress", "the progress window during the copy")
-        self.shot("after-copy", "the screen after the copy (the window has closed)")
-        self.wine.expect("post", tid=program.tid, msg=bench.WM_APP)
-        code = program.wait_exit(20)
-        expect(code == 0, "copypass ended with %r: %s" % (code, program.output()))
-        copied = 0
-        for path in sorted(self.source.rglob("*")):
-            if path.is_file():
-                relative = path.relative_to(self.source)
-                copy = target / relative
-                expect(copy.is_file() and copy.read_bytes() == path.read_bytes(),
-                       "%s was not copied intact" % relative)
-                expect(bench.payload.filetime(copy.stat().st_mtime_ns) ==
-                       bench.payload.filetime(path.stat().st_mtime_ns),
-                       "%s did not get its stored time back" % relative)
-                copied += 1
-        say("  the window showed %d files in turn and closed; all %d files are in the game "
-            "folder, byte for byte, with their stored times" % (len(seen), copied))
-
-    def run(self):
-        self.build()
-        say()
-        say("Starting the Wine bench (a virtual display and a fresh %s prefix)..." % bench.WINE_ARCH)
-        self.wine = bench.WineSession("demo")
-        self.start_up()
-        self.work_folder()
-        self.second_instance()
-        self.quit()
-        self.copy_pass()
+    def summary(self):
+        self.begin("summary: what the update changed")
+        new, now = files_under(self.source), files_under(self.game)
+        for name in sorted(set(new) - DELETED_AFTER):
+            copy, old, size = now.get(name), self.before.get(name), new[name].stat().st_size
+            expect(copy is not None and copy.read_bytes() == new[name].read_bytes() and
+                   copy.stat().st_mtime_ns // 100 == new[name].stat().st_mtime_ns // 100,
+                   "%s was not copied intact with its time" % name)
+            say("  %s %-28s %9d bytes%s" % ("updated" if old else "added  ", name, size,
+                                             " (was %d)" % len(old) if old else ""))
+        for name in sorted(DELETED_AFTER):
+            expect(name not in now, "%s should have been deleted" % name)
+            say("  deleted %-28s %s" % (name, "(was installed)" if name in self.before else
+                                        "(unpacked with the update, then deleted)"))
+        kept = sorted(set(now) - set(new))
+        expect(kept == sorted(set(self.before) - set(new) - DELETED_AFTER) and all(
+            now[n].read_bytes() == self.before[n] for n in kept), "unexpected files: %s" % kept)
+        for name in kept:
+            say("  kept    %-28s %9d bytes, untouched" % (name, len(self.before[name])))
+        query = self.run_wine("reg", "query", "HKCU\\" + KEY)
+        values = dict(re.findall(r"^\s+(\S+)\s+REG_SZ\s+(.*?)\s*$", query, re.M))
+        say("  registry values (wine reg query HKCU\\%s):" % KEY)
+        say("".join("    %s = %s\n" % item for item in values.items()), end="")
+        expect(values == EXPECTED_REG, "the registry should hold %s" % EXPECTED_REG)
+        raw = (self.wine.drive_c / "windows" / "hoshifuru.ini").read_bytes()
+        text = raw.decode("utf-16") if raw[:2] == b"\xff\xfe" else raw.decode("cp932", "replace")
+        say("  INI entries (C:\\windows\\hoshifuru.ini):")
+        say("".join("    %s\n" % line for line in text.splitlines()), end="")
+        entries = dict(re.findall(r"^(\w+)=(.*?)\r?$", text, re.M))
+        expect(text.startswith("[Setup]") and entries == EXPECTED_INI,
+               "the INI file should hold [Setup] %s" % EXPECTED_INI)
 
 
 def main():
     BUILT.mkdir(parents=True, exist_ok=True)
-    demo = Demo()
-    failed = None
+    demo, failed = Demo(), None
     try:
-        demo.run()
-    except (StepFailed, bench.BenchError) as error:
+        for step in (demo.build, demo.install_game, demo.start_up, demo.confirm, demo.copy,
+                     demo.end_dialog, demo.readme, demo.summary):
+            step()
+    except (StepFailed, bench.BenchError, OSError) as error:
         failed = error
         if demo.wine:
             demo.shot("failure", "the screen at the failure")
     finally:
         if demo.wine:
             demo.wine.close(keep=failed is not None)
-    say()
     if failed:
-        say("DEMO FAILED at step %d: %s" % (demo.step, failed))
+        say("\nDEMO FAILED at step %d: %s" % (demo.step, failed))
         return 1
-    say("Demo complete: every step happened as expected. Screenshots are in %s."
-        % OUTPUT.relative_to(bench.REPO))
+    say("\nDemo complete: every step happened as expected. Screenshots are in %s."
+        % (bench.ARTIFACTS / "demo").relative_to(bench.REPO))
     return 0
 
 

@@ -8,6 +8,7 @@
 
 #include <stdlib.h>
 
+#include "base/systemdll_win.h"
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "base/workfolder.h"
@@ -45,6 +46,7 @@ void EnsureSingleInstance() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    LoadDllsFromSystemFolderOnly();
     InstallShellHandlers();
     CopyText(g_settings_name, sizeof g_settings_name, kSettingsFileName);
 

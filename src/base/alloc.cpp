@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 namespace {
 OutOfMemoryHandler g_out_of_memory = nullptr;
@@ -21,4 +22,15 @@ void* AllocOrAbort(size_t size) {
     if (g_out_of_memory) g_out_of_memory();
     fputs("malloc: out of memory\n", stderr);
     abort();
+}
+
+void* GrowBlock(void* block, size_t used, size_t* capacity, size_t needed, size_t size) {
+    if (needed <= *capacity) return block;
+    size_t grown = *capacity ? *capacity : 64;
+    while (grown < needed) grown *= 2;
+    void* larger = AllocOrAbort(grown * size);
+    if (used) memcpy(larger, block, used * size);
+    free(block);
+    *capacity = grown;
+    return larger;
 }

@@ -12,3 +12,8 @@ void* AllocOrAbort(size_t size);
 // Installed once by the Win32 shell. Must not return.
 typedef void (*OutOfMemoryHandler)();
 void SetOutOfMemoryHandler(OutOfMemoryHandler handler);
+
+// Grows a heap block of elements of size bytes each, used of them in use, to
+// hold at least needed; *capacity is updated. Returns the block (moved when it
+// grew); the growth doubles, so appending one at a time stays linear.
+void* GrowBlock(void* block, size_t used, size_t* capacity, size_t needed, size_t size);

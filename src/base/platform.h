@@ -62,7 +62,7 @@ bool OsIsReadOnly(const char* path);
 int OsSetFileTime(const char* path, uint64_t filetime);
 int OsGetFileTime(const char* path, uint64_t* filetime);
 
-// Milliseconds since the system started (timeGetTime on Windows). Tests may
+// Milliseconds since the system started (GetTickCount on Windows). Tests may
 // replace the clock; passing null restores the system clock.
 uint32_t OsMilliseconds();
 void OsSetClockForTesting(uint32_t (*clock)());

@@ -4,7 +4,6 @@
 #include "base/platform.h"
 
 #include <windows.h>
-#include <mmsystem.h>
 
 #include <stdlib.h>
 #include <string.h>
@@ -156,7 +155,7 @@ int OsGetFileTime(const char* path, uint64_t* filetime) {
 
 uint32_t OsMilliseconds() {
     if (g_test_clock) return g_test_clock();
-    return timeGetTime();
+    return GetTickCount();
 }
 
 void OsSetClockForTesting(uint32_t (*clock)()) {

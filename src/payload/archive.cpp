@@ -1,8 +1,12 @@
 // Locating the payload archive, stepping over its headers, and writing them.
 #include "payload/archive.h"
 
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
+#include "base/alloc.h"
 #include "base/platform.h"
 #include "base/text.h"
 
@@ -39,6 +43,42 @@ bool IsDotsAndSpaces(const char* begin, const char* end) {
         if (*p != '.' && *p != ' ') return false;
     }
     return true;
+}
+
+// Device names that Windows opens instead of a file, in any folder, with
+// any extension and in any letter case: CON, PRN, AUX, NUL, COM1..9, LPT1..9.
+bool IsDeviceName(const char* begin, const char* end) {
+    // The part before the first dot, without the spaces Windows drops there.
+    const char* stem_end = begin;
+    while (stem_end < end && *stem_end != '.') ++stem_end;
+    while (stem_end > begin && stem_end[-1] == ' ') --stem_end;
+    size_t length = (size_t)(stem_end - begin);
+    char stem[5] = "";
+    if (length < 3 || length > 4) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = begin[i];
+        stem[i] = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+    }
+    if (length == 3) {
+        return strcmp(stem, "CON") == 0 || strcmp(stem, "PRN") == 0 || strcmp(stem, "AUX") == 0 ||
+               strcmp(stem, "NUL") == 0;
+    }
+    return (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+// Why Windows cannot hold a component as it is written, or null. A trailing
+// dot or space would be dropped, so "readme.txt." would replace "readme.txt".
+const char* ComponentProblem(const char* begin, const char* end) {
+    if (IsDotsAndSpaces(begin, end)) return "'.' or '..' component";
+    if (end[-1] == '.' || end[-1] == ' ') return "name component ends in a dot or a space";
+    if (IsDeviceName(begin, end)) return "device name (CON, NUL, COM1...) as a name component";
+    // '|' (0x7C) can be the second byte of a double-byte character; the
+    // others cannot.
+    for (const char* p = begin; p < end; p += CharLength(p)) {
+        if (CharLength(p) == 1 && strchr("<>\"|?*", *p)) return "name has one of < > \" | ? *";
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -165,8 +205,8 @@ bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length
                 // end right after the folder's closing backslash.
                 bool folder_end = *p == '\0' && is_folder && p != name;
                 if (!folder_end) why = p == name ? "absolute name" : "empty path component";
-            } else if (IsDotsAndSpaces(component, p)) {
-                why = "'.' or '..' component";
+            } else {
+                why = ComponentProblem(component, p);
             }
             if (*p == '\0') break;
             last_separator = p;
@@ -190,17 +230,113 @@ bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length
     return why == nullptr;
 }
 
+// One name a file or a folder of an entry takes on Windows: the entry's
+// whole name, and each of its folders.
+struct NameClashKey {
+    size_t folded;    // offset of the folded name in the check's text
+    size_t length;    // of the part that is this key
+    size_t original;  // offset of the entry's name as given
+    int32_t offset;   // of the entry
+    bool is_file;
+};
+
+namespace {
+
+size_t StoreClashText(NameClashCheck* check, const char* text, size_t length) {
+    check->text = (char*)GrowBlock(check->text, check->text_length, &check->text_capacity,
+                                   check->text_length + length + 1, 1);
+    size_t at = check->text_length;
+    memcpy(check->text + at, text, length);
+    check->text[at + length] = '\0';
+    check->text_length += length + 1;
+    return at;
+}
+
+void AddClashKey(NameClashCheck* check, const NameClashKey& key) {
+    check->keys = (NameClashKey*)GrowBlock(check->keys, check->count, &check->capacity,
+                                           check->count + 1, sizeof(NameClashKey));
+    check->keys[check->count++] = key;
+}
+
+}  // namespace
+
+void AddNameForClash(NameClashCheck* check, const char* name, bool is_folder, int32_t offset) {
+    char folded[kNameFieldCapacity];
+    if (!CopyText(folded, sizeof folded, name)) return;  // never for a header's name
+    LowerCaseCp932(folded);
+    size_t length = strlen(folded);
+    if (is_folder && length > 0) --length;  // the closing backslash
+    NameClashKey key = {StoreClashText(check, folded, length), length, 0, offset, !is_folder};
+    key.original = StoreClashText(check, name, strlen(name));
+    AddClashKey(check, key);
+    const char* text = check->text + key.folded;
+    for (const char* p = text; *p; p += CharLength(p)) {
+        if (*p != '\\') continue;
+        NameClashKey folder = key;
+        folder.length = (size_t)(p - text);
+        folder.is_file = false;
+        AddClashKey(check, folder);
+    }
+}
+
+int FindNameClash(NameClashCheck* check, ArchiveFault* fault) {
+    const char* text = check->text;
+    auto compare = [text](const NameClashKey& a, const NameClashKey& b) {
+        int order = memcmp(text + a.folded, text + b.folded, std::min(a.length, b.length));
+        if (order != 0) return order;
+        return a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
+    };
+    std::sort(check->keys, check->keys + check->count,
+              [&](const NameClashKey& a, const NameClashKey& b) {
+                  int order = compare(a, b);
+                  if (order != 0) return order < 0;
+                  if (a.is_file != b.is_file) return b.is_file;  // folders first
+                  return a.offset < b.offset;
+              });
+    // Within one name: folders only is fine (a folder and what it holds);
+    // any file beside another file or beside a folder is a clash.
+    for (size_t begin = 0, end; begin < check->count; begin = end) {
+        size_t files = 0;
+        const NameClashKey* later = nullptr;
+        for (end = begin; end < check->count && compare(check->keys[begin], check->keys[end]) == 0;
+             ++end) {
+            const NameClashKey& key = check->keys[end];
+            files += key.is_file;
+            if (!later || key.offset > later->offset) later = &key;
+        }
+        if (files > 1 || (files == 1 && end - begin > 1)) {
+            return ReportArchiveFault(fault,
+                                      "another entry has the same name on Windows (letter case, "
+                                      "or a file and a folder of one name)",
+                                      later->offset, text + later->original);
+        }
+    }
+    return 0;
+}
+
+void FreeNameClashCheck(NameClashCheck* check) {
+    free(check->text);
+    free(check->keys);
+    memset(check, 0, sizeof *check);
+}
+
 int CheckArchive(const PayloadArchive* archive, size_t destination_length, ArchiveFault* fault) {
     ArchiveCursor cursor;
     ArchiveBegin(archive, &cursor);
     PayloadEntryHeader entry;
+    NameClashCheck names = {};
     int step;
     while ((step = ArchiveNextEntry(&cursor, &entry, fault)) == 1) {
         const char* reason = nullptr;
-        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
+        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason)) {
+            FreeNameClashCheck(&names);
             return ReportArchiveFault(fault, reason, entry.offset, entry.name);
+        }
+        AddNameForClash(&names, entry.name, entry.is_folder, entry.offset);
     }
-    if (step != 0) return -1;
+    int clash = step == 0 ? FindNameClash(&names, fault) : -1;
+    FreeNameClashCheck(&names);
+    if (clash != 0) return -1;
     if (fseek(archive->stream, archive->offset, SEEK_SET) != 0)
         return ReportArchiveFault(fault, "cannot seek", archive->offset, "");
     return 0;

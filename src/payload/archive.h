@@ -109,9 +109,28 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
 bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length,
                      const char** reason);
 
-// The whole archive through the cursor, every name checked as well, before
-// anything is written. Leaves the stream on the first entry. 0, or -1 with
-// *fault filled.
+// Names that Windows would take for one and the same file: equal once letters
+// are folded as Windows folds them for file names (ASCII and the double-byte
+// Latin, Greek and Cyrillic capitals of code page 932), or a file whose name
+// is a folder of another entry ("data" beside "data\" or "DATA\x.bin").
+// Either way the copy would stop half-way or one file would replace another.
+struct NameClashKey;
+struct NameClashCheck {
+    char* text;  // each name twice: folded (folders without the backslash), then as given
+    size_t text_length, text_capacity;
+    NameClashKey* keys;
+    size_t count, capacity;
+};
+// Adds a safe name (IsSafeEntryName) of the entry at offset.
+void AddNameForClash(NameClashCheck* check, const char* name, bool is_folder, int32_t offset);
+// 0, or -1 with *fault naming the later entry of the first clash found.
+int FindNameClash(NameClashCheck* check, ArchiveFault* fault);
+// Frees the check's blocks and empties it.
+void FreeNameClashCheck(NameClashCheck* check);
+
+// The whole archive through the cursor, every name checked as well (alone and
+// against the others), before anything is written. Leaves the stream on the first entry. 0, or -1
+// with *fault filled.
 int CheckArchive(const PayloadArchive* archive, size_t destination_length, ArchiveFault* fault);
 
 // The writer. An entry header in out (kEntryHeaderCapacity bytes): the name

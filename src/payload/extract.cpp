@@ -113,14 +113,17 @@ bool NameMatches(const char* name, const char* pattern) {
     return FindText(lower_name, lower_pattern) != nullptr;
 }
 
-int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* input,
-                     unsigned char* output, BlockSink sink, void* context, int32_t* consumed) {
+InflateResult InflateEntryData(FILE* stream, uint32_t compressed_size, uint32_t stated_size,
+                               unsigned char* input, unsigned char* output, BlockSink sink,
+                               void* context, int32_t* consumed) {
     z_stream z;
     memset(&z, 0, sizeof z);
-    if (inflateInit_(&z, kZlibVersion, (int)sizeof(z_stream)) != Z_OK) return -1;
+    if (inflateInit_(&z, kZlibVersion, (int)sizeof(z_stream)) != Z_OK) return kInflateDamaged;
     z.next_out = output;
     z.avail_out = kBlockSize;
     uint32_t remaining = compressed_size;
+    uint32_t sent = 0;  // bytes handed to the sink
+    InflateResult outcome = kInflateOk;
     int result;
     for (;;) {
         if (z.avail_in == 0 && remaining > 0) {
@@ -131,24 +134,38 @@ int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* inpu
             z.avail_in = (uInt)fread(input, 1, request, stream);
         }
         result = inflate(&z, Z_NO_FLUSH);
+        uint32_t pending = kBlockSize - z.avail_out;
+        if (pending > stated_size - sent) {
+            outcome = kInflateWrongSize;
+            break;
+        }
         if (result == Z_STREAM_END) break;
         // Also the end of a cut-off stream: with no input left inflate
         // reports that it cannot go on.
-        if (result != Z_OK) break;
-        if (z.avail_out > 0) continue;
-        if (sink(context, output, kBlockSize, *consumed) != 0) {
-            result = Z_ERRNO;
+        if (result != Z_OK) {
+            outcome = kInflateDamaged;
             break;
         }
+        if (z.avail_out > 0) continue;
+        if (sink(context, output, kBlockSize, *consumed) != 0) {
+            outcome = kInflateDamaged;
+            break;
+        }
+        sent += kBlockSize;
         z.next_out = output;
         z.avail_out = kBlockSize;
     }
-    if (result == Z_STREAM_END) {
-        size_t last = kBlockSize - z.avail_out;
-        if (last > 0 && sink(context, output, last, *consumed) != 0) result = Z_ERRNO;
+    if (outcome == kInflateOk) {
+        uint32_t last = kBlockSize - z.avail_out;
+        // The stated size exactly, and nothing of the stream's bytes left.
+        if (sent + last != stated_size || z.avail_in != 0 || remaining != 0) {
+            outcome = kInflateWrongSize;
+        } else if (last > 0 && sink(context, output, last, *consumed) != 0) {
+            outcome = kInflateDamaged;
+        }
     }
-    if (inflateEnd(&z) != Z_OK) return -1;
-    return result == Z_STREAM_END ? 0 : -1;
+    if (inflateEnd(&z) != Z_OK && outcome == kInflateOk) outcome = kInflateDamaged;
+    return outcome;
 }
 
 namespace {
@@ -182,18 +199,6 @@ struct StagedList {
 // taken by the pump ends the process from inside the walk; the exit handler
 // then needs it to leave the game folder as it was.
 StagedList g_staged;
-
-// Grows a heap block to hold at least needed elements of size bytes each.
-void* GrowBlock(void* block, size_t used, size_t* capacity, size_t needed, size_t size) {
-    if (needed <= *capacity) return block;
-    size_t grown = *capacity ? *capacity : 64;
-    while (grown < needed) grown *= 2;
-    void* larger = AllocOrAbort(grown * size);
-    if (used) memcpy(larger, block, used * size);
-    free(block);
-    *capacity = grown;
-    return larger;
-}
 
 size_t StoreText(StagedList* list, const char* text) {
     size_t length = strlen(text) + 1;
@@ -337,12 +342,13 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path
         SetCopyProgressFileRange(window, (int32_t)(entry->uncompressed_size / kBlockSize));
         SetCopyProgressFilePosition(window, 0);
     }
-    int inflated = InflateEntryData(stream, entry->compressed_size, buffers->input, buffers->output,
-                                    WriteBlock, &sink, &consumed);
+    InflateResult inflated =
+        InflateEntryData(stream, entry->compressed_size, entry->uncompressed_size, buffers->input,
+                         buffers->output, WriteBlock, &sink, &consumed);
     // fclose flushes: a full disk may show only here.
     TrackFileInFlight(nullptr, nullptr);
     bool closed = fclose(sink.file) == 0;
-    if (inflated == 0 && closed) {
+    if (inflated == kInflateOk && closed) {
         OsSetFileTime(temporary, entry->filetime);
         AddStaged(&g_staged, kStaged, path, entry)->temporary = number;
         return 0;

@@ -84,9 +84,18 @@ bool NameMatches(const char* name, const char* pattern);
 // partial one. consumed counts the archive bytes requested so far. 0 to go on.
 typedef int (*BlockSink)(void* context, const unsigned char* data, size_t length, int32_t consumed);
 
+// How one stream inflated.
+enum InflateResult {
+    kInflateOk = 0,
+    kInflateDamaged = -1,    // not a zlib stream, a bad checksum, cut short
+    kInflateWrongSize = -2,  // more or fewer bytes than stated, or input left after its end
+};
+
 // Inflates the compressed_size bytes of one zlib stream at the stream's
 // position in blocks of 131,072 bytes, through two caller buffers of that
-// size. Adds the bytes it requests to *consumed. 0 when the stream ended
-// cleanly (Adler-32 included), -1 otherwise.
-int InflateEntryData(FILE* stream, uint32_t compressed_size, unsigned char* input,
-                     unsigned char* output, BlockSink sink, void* context, int32_t* consumed);
+// size, into exactly stated_size bytes. Adds the bytes it requests to
+// *consumed. A stream that produces more than stated_size stops as soon as it
+// does, before the excess reaches the sink.
+InflateResult InflateEntryData(FILE* stream, uint32_t compressed_size, uint32_t stated_size,
+                               unsigned char* input, unsigned char* output, BlockSink sink,
+                               void* context, int32_t* consumed);

@@ -22,6 +22,7 @@
 #include "ui/launch_win.h"
 #include "ui/msgbox.h"
 #include "update/afterinst.h"
+#include "update/profile.h"
 #include "update/transfer.h"
 
 namespace {
@@ -41,30 +42,38 @@ bool IsSwitchedOff(const char* value) {
     return value[0] == '-';
 }
 
-// One profile entry through the W call; a name without a code page 932 form
-// is skipped like a malformed line.
-void WriteIniEntry(const char* section, const char* key, const char* value, const char* file) {
-    wchar_t wide_section[kLineCapacity], wide_key[kLineCapacity], wide_value[kLineCapacity];
-    WidePath wide_file = ToWidePath(file);
-    if (!wide_file.ok || !Cp932ToWide(section, wide_section, kLineCapacity) ||
-        !Cp932ToWide(key, wide_key, kLineCapacity) ||
-        !Cp932ToWide(value, wide_value, kLineCapacity)) {
-        return;
+// Where the system's profile calls keep a file: a full path as it is, any
+// other name in the Windows directory. False when it does not fit.
+bool ProfilePath(const char* file, char* path, size_t capacity) {
+    bool full =
+        (file[0] && file[1] == ':' && file[2] == '\\') || (file[0] == '\\' && file[1] == '\\');
+    if (full) return CopyText(path, capacity, file);
+    wchar_t windows[kWidePathCapacity];
+    UINT length = GetWindowsDirectoryW(windows, kWidePathCapacity);
+    char folder[kPathCapacity];
+    if (length == 0 || length >= kWidePathCapacity ||
+        !WideToCp932(windows, folder, sizeof folder)) {
+        return false;
     }
-    WritePrivateProfileStringW(wide_section, wide_key, wide_value, wide_file.text);
+    return CopyText(path, capacity, folder) && AppendText(path, capacity, "\\") &&
+           AppendText(path, capacity, file);
 }
 
 // The [ini] entries into INI_FILE under INI_SECTION, the names as the
-// settings hold them. Off when either setting is "-" (not used), as the
-// registry pass is with REG_GLOBAL: no stray profile named "-".
+// settings hold them, the file in code page 932 whatever the system's. Off
+// when either setting is "-" (not used), as the registry pass is with
+// REG_GLOBAL: no stray profile named "-".
 void TransferIniLines(const TransferPlaces& places) {
     const char* file = SettingText(kSettingIniFile);
     const char* section = SettingText(kSettingIniSection);
-    if (IsSwitchedOff(file) || IsSwitchedOff(section)) return;
+    char path[kPathCapacity];
+    if (IsSwitchedOff(file) || IsSwitchedOff(section) || !ProfilePath(file, path, sizeof path)) {
+        return;
+    }
     for (const SectionLine* line = GetSectionList(kSectionIni); line; line = line->next) {
         TransferEntry entry;
         if (ParseIniLine(line->text, &places, &entry) == kTransferAccepted) {
-            WriteIniEntry(section, entry.name, entry.data, file);
+            WriteProfileEntry(path, section, entry.name, entry.data);
         }
     }
 }

@@ -223,7 +223,7 @@ class Program:
 class WineSession:
     """One test's own prefix, wineserver and driver."""
 
-    def __init__(self, name, prepare=None):
+    def __init__(self, name, dll_overrides="", prepare=None):
         """prepare(prefix), when given, runs on the copied prefix before Wine
         starts in it: for what Wine reads only at start-up."""
         self.suite = suite()
@@ -238,6 +238,8 @@ class WineSession:
             prepare(self.prefix)
         self.suite.sessions.append(self)
         self.env, self.driver = wine_env(self.prefix, self.suite.display), None
+        if dll_overrides:  # inherited by every program the driver starts
+            self.env["WINEDLLOVERRIDES"] += ";" + dll_overrides
         # The persistent uidriver.exe, talking JSON lines over its pipes. The
         # wineserver runs before it starts, so that the pipes are its alone.
         run_quiet(["wineserver", "-p"], self.env, os.devnull, timeout=30)
@@ -435,6 +437,7 @@ def write_updater(output, entries, bad_adler=False):
 class BenchTest(unittest.TestCase):
     """A test with its own Wine session in self.wine."""
 
+    dll_overrides = ""  # appended to WINEDLLOVERRIDES for the whole session
     prepare_prefix = None  # a class's prepare(prefix) for its sessions
 
     def run(self, result=None):
@@ -491,7 +494,7 @@ class BenchTest(unittest.TestCase):
 
     def setUp(self):
         self.failed, self.wine = False, None
-        self.wine = WineSession(self.id(), self.prepare_prefix)
+        self.wine = WineSession(self.id(), self.dll_overrides, self.prepare_prefix)
 
     def tearDown(self):
         if self.wine:

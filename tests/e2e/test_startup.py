@@ -143,11 +143,11 @@ def read_pe(data):
                 manifests=manifests)
 
 
-# DLLs that every Windows since XP ships; anything else (a MinGW runtime, a
-# zlib DLL) would stop the updater on a user's machine.
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll",
-               "ole32.dll", "advapi32.dll", "winmm.dll", "msvcrt.dll", "comdlg32.dll",
-               "shlwapi.dll", "oleaut32.dll", "version.dll"}
+# What the executable may load before its first statement: the system DLLs
+# that Windows always maps from the system folder. Everything else is loaded
+# later, from there only; a DLL found beside the executable in a download
+# folder would run with administrator rights.
+STARTUP_DLLS = {"kernel32.dll", "msvcrt.dll"}
 
 
 class ExecutableFileTest(unittest.TestCase):
@@ -160,10 +160,10 @@ class ExecutableFileTest(unittest.TestCase):
         self.assertEqual((self.image["magic"], self.image["machine"], self.image["subsystem"]),
                          (0x10B, 0x14C, 2), "PE32, i386, GUI subsystem")
 
-    def test_imports_only_system_dlls(self):
+    def test_imports_only_dlls_always_taken_from_the_system_folder(self):
         dlls = [d.lower() for d in self.image["dlls"]]
         self.assertIn("kernel32.dll", dlls)
-        self.assertEqual([d for d in dlls if d not in SYSTEM_DLLS], [], "DLLs Windows lacks")
+        self.assertEqual([d for d in dlls if d not in STARTUP_DLLS], [], "DLLs loaded at start")
 
     def test_manifest_requests_administrator_and_common_controls_6(self):
         manifests = self.image["manifests"]

@@ -39,7 +39,7 @@ SECTIONS = ('[ini]\r\nPath=REP_INSTALL\r\nCD=REP_CDROMDRIVE\r\n-\r\n'
             '[delfiles_afterinst]\r\ninstall.env\r\ninsttscr.rct\r\n..\\beside.txt\r\n-\r\n')
 DELETED = ("install.env", "insttscr.rct")
 OLD_FILES = {"game.exe": b"old game\r\n", "data/表示.dat": b"old data", "save.dat": b"a save"}
-OLD_INI = "[Other]\r\nKeep=1\r\n[Setup]\r\nOld=old\r\n"
+OLD_INI = "[その他]\r\nKeep=表示\r\n[Setup]\r\nOld=old\r\n"  # 表: a 0x5C second byte
 
 
 def confirm(folder):
@@ -73,7 +73,7 @@ def digest(data):  # keeps a failure's diff readable with big files in it
 def parse_ini(data):
     parser = configparser.ConfigParser(interpolation=None)
     parser.optionxform = str
-    parser.read_string(data.decode("utf-16"))
+    parser.read_string(data.decode("cp932"))
     return {section: dict(parser[section]) for section in parser.sections()}
 
 
@@ -167,8 +167,8 @@ class UpdateTest(bench.BenchTest):
         for name, data in user:
             self.reg("add", USER_KEY, "/v", name, "/d", data, "/f")
         self.ini = self.wine.drive_c / "windows" / "hoshi.ini"
-        if not self.ini.exists():  # UTF-16, which Wine keeps: entries stay Japanese
-            self.ini.write_text(OLD_INI, encoding="utf-16")
+        if not self.ini.exists():
+            self.ini.write_bytes(OLD_INI.encode("cp932"))
 
         self.work_before = bench.work_folders(self.wine.temp_dir)
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "update.exe",
@@ -233,8 +233,9 @@ class UpdateTest(bench.BenchTest):
         end = self.next_window()
         self.assertEqual((end["title"], end["owner"]), (END_TITLE, self.window["hwnd"]))
         controls, caption = self.wine.controls(end["hwnd"]), self.settings["INSTREADME"]
-        self.assertEqual(controls.get(README_BOX, {}).get("text"),
-                         None if caption.startswith("-") else caption, "readme box")
+        box = controls.get(README_BOX, {})
+        self.assertEqual((box.get("text"), box.get("checked")),
+                         (None, None) if caption.startswith("-") else (caption, 0), "readme box")
         if tick:
             self.wine.click(end["hwnd"], README_BOX)
         if how == "escape":

@@ -26,6 +26,20 @@ TEST(Archive, NameRules) {
         ExpectSafe(name, false, 10, true);
     }
     for (const char* name : {"dir\\", "dir\\sub\\", "\x95\x5c\\"}) ExpectSafe(name, true, 10, true);
+    // Names Windows cannot hold, or would silently make into another name:
+    // devices in any component, case and extension, the reserved characters
+    // ('|' as a character of its own: ポ, 0x83 0x7C, is one character and fine),
+    // a trailing dot or space.
+    for (const char* name :
+         {"CONSOLE.txt", "com0", "COM10.dat", "lptx", "aux_\\x", "\x83\x7c.txt", "a.b c"}) {
+        ExpectSafe(name, false, 10, true);
+    }
+    for (const char* name : {"CON", "con.txt", "Nul.tar.gz", "dir\\aux\\x", "COM1", "lpt9.log",
+                             "AUX .txt", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "\x83\x7c|",
+                             "readme.txt.", "readme.txt ", "dir.\\a", "dir \\a", "nul.\\x"}) {
+        ExpectSafe(name, false, 10, false);
+    }
+    ExpectSafe("con\\", true, 10, false);
     for (const char* name : {"\x95\x5c", "..\\", "dir"}) ExpectSafe(name, true, 10, false);
     // 0x95 alone is a lead byte without its second byte; 0xFF is no byte of
     // code page 932.
@@ -87,6 +101,24 @@ TEST(Archive, HeaderWalk) {
          Layout({File("good.txt", Zeros(5)), Folder("d\\"), File("d\\..\\..\\evil.dll", Zeros(5))}),
          "'.' or '..'"},
         {"absolute name", Layout({File("\\evil.dll", Zeros(5))}), "absolute"},
+        // One file on Windows: letter case (Ａ and ａ are 0x82 0x60 and
+        // 0x82 0x81), a file named like a folder, the same name twice.
+        {"names differing in case",
+         Layout({File("Readme.TXT", Zeros(1)), File("readme.txt", Zeros(1))}), "same name"},
+        {"full-width letters differing in case",
+         Layout({File("\x82\x60.txt", Zeros(1)), File("\x82\x81.txt", Zeros(1))}), "same name"},
+        {"file and folder of one name", Layout({File("data", Zeros(1)), Folder("DATA\\")}),
+         "same name"},
+        {"file and the folder of another",
+         Layout({File("data", Zeros(1)), File("Data\\x", Zeros(1))}), "same name"},
+        {"one name twice", Layout({File("a", Zeros(1)), File("a", Zeros(1))}), "same name"},
+        {"a folder and what it holds",
+         Layout(
+             {Folder("d\\"), Folder("D\\e\\"), File("d\\E\\f", Zeros(1)), File("d\\g", Zeros(1))}),
+         nullptr},
+        // ソ ends in 0x5C but is no folder of "ソ\x".
+        {"double-byte 0x5C is no separator",
+         Layout({File("\x83\x5c", Zeros(1)), File("\x83\x5c\x83\x5c", Zeros(1))}), nullptr},
     };
     ScratchFolder scratch;
     int index = 0;

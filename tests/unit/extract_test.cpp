@@ -112,6 +112,9 @@ TEST(Extract, FailuresLeaveTheFolderAsItWas) {
         {"bad Adler-32", {File("keep.dat", Random(400000), 0, "\"bad_adler\": true")}},
         {"invalid deflate data", {Raw(invalid_deflate)}},
         {"short stream", {File("keep.dat", Random(1000), 0, "\"compressed_size\": 900")}},
+        {"more than stated", {File("keep.dat", Random(1000), 0, "\"uncompressed_size\": 999")}},
+        {"bytes after the stream",
+         {File("keep.dat", Random(1000), 0, "\"after_stream_hex\": \"0000\"")}},
         {"destination is a folder", {File("blocker", Bytes("x"))}},
         {"missing parent folder", {File("nowhere\\a", Bytes("x"))}},
         {"truncated payload", {File("keep.dat", Random(5000))}, "\"cut\": 3000"},
@@ -136,6 +139,53 @@ TEST(Extract, FailuresLeaveTheFolderAsItWas) {
         EXPECT_EQ(TimeOf(out / "keep.dat"), old_time) << c.title;
         // Not even the good first.txt, and no temporary file.
         EXPECT_EQ(Listing(out), (std::vector<std::string>{"blocker/", "keep.dat"})) << c.title;
+    }
+}
+
+// What a stream hands on, against what its header states: never more than
+// stated (a stream of 64 MiB under a header that says 0 stops at once), never
+// less, and no bytes after the stream's end.
+TEST(Extract, StreamsInflateToExactlyTheirStatedSize) {
+    const struct {
+        const char* title;
+        std::string entry;
+        InflateResult result;
+        uint64_t most_handed_on;
+    } cases[] = {
+        {"as stated", File("a", Random(300000)), kInflateOk, 300000},
+        {"64 MiB stated as 0", File("a", Zeros(64 << 20), 0, "\"uncompressed_size\": 0"),
+         kInflateWrongSize, 0},
+        {"one block more than stated",
+         File("a", Zeros(3 * 131072), 0, "\"uncompressed_size\": 262144"), kInflateWrongSize,
+         262144},
+        {"one byte fewer", File("a", Random(1000), 0, "\"uncompressed_size\": 1001"),
+         kInflateWrongSize, 1000},
+        {"a byte after the end", File("a", Random(1000), 0, "\"after_stream_hex\": \"00\""),
+         kInflateWrongSize, 1000},
+        {"bad Adler-32", File("a", Random(1000), 0, "\"bad_adler\": true"), kInflateDamaged, 1000},
+    };
+    ScratchFolder scratch;
+    std::vector<unsigned char> input(kBlockSize), output(kBlockSize);
+    for (const auto& c : cases) {
+        fs::path path = scratch.path() / "sizes.exe";
+        ASSERT_TRUE(WritePayload(Layout({c.entry}), path)) << c.title;
+        OpenedArchive opened(path);
+        ArchiveCursor cursor;
+        ArchiveBegin(&opened.archive, &cursor);
+        PayloadEntryHeader entry;
+        ASSERT_EQ(ArchiveNextEntry(&cursor, &entry, nullptr), 1) << c.title;
+        fseek(opened.stream, entry.data_offset, SEEK_SET);
+        uint64_t handed_on = 0;
+        int32_t consumed = 0;
+        auto count = [](void* total, const unsigned char*, size_t length, int32_t) {
+            *(uint64_t*)total += length;
+            return 0;
+        };
+        EXPECT_EQ(InflateEntryData(opened.stream, entry.compressed_size, entry.uncompressed_size,
+                                   input.data(), output.data(), count, &handed_on, &consumed),
+                  c.result)
+            << c.title;
+        EXPECT_LE(handed_on, c.most_handed_on) << c.title;
     }
 }
 

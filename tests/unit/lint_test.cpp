@@ -112,7 +112,7 @@ TEST_F(Lint, Findings) {
 // as code page 932. What cannot be read exits 2.
 TEST_F(Lint, ExampleAndPaths) {
     std::string output;
-    EXPECT_EQ(Run(VN_SOURCE_DIR "/examples/install.env", &output), 0) << output;
+    EXPECT_EQ(Run(VN_SOURCE_DIR "/examples/demo-update/install.env", &output), 0) << output;
     EXPECT_EQ(output.find(": warning:"), std::string::npos) << output;
     const std::string folder = root_ + "/\xe6\x9b\xb4\xe6\x96\xb0";  // 更新
     WriteAll(folder + "/install.env", "ZZZ 1\n");

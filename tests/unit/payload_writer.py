@@ -135,6 +135,7 @@ def layout_entry(entry, expect):
     expect(inflated)
     if entry.get("bad_adler"):
         stream = stream[:-1] + bytes([stream[-1] ^ 0xFF])
+    stream += bytes.fromhex(entry.get("after_stream_hex", ""))
     field = bytes.fromhex(entry.get("name_field_hex", entry["file"] + "00"))
     return entry_bytes(field, entry.get("uncompressed_size", len(inflated)), stream,
                        entry.get("time", 0), entry.get("compressed_size"))

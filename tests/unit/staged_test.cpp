@@ -38,9 +38,8 @@ fs::path MakeGame(const fs::path& scratch) {
     return game;
 }
 
-// Replaces both old files, creates a folder, adds two files and replaces
-// a.dat a second time (undone in reverse order, a.dat must come back old).
-// The moves of the commit: 2 + 2 + 1 + 1 + 2.
+// Replaces both old files, creates a folder and adds three files, the last
+// one at the top level. The moves of the commit: 2 + 2 + 1 + 1 + 1.
 std::vector<std::string> Update(const std::string& last_extra = "") {
     return {File("a.dat", Random(200000, 1), kNewTime),
             Folder("d\\"),
@@ -49,9 +48,9 @@ std::vector<std::string> Update(const std::string& last_extra = "") {
             Folder("n\\m\\"),
             File("n\\m\\c.dat", Zeros(10), kNewTime + 2),
             File("z.dat", Bytes("z"), kNewTime + 3),
-            File("a.dat", Random(300000, 2), kNewTime + 4, last_extra)};
+            File("y.dat", Random(300000, 2), kNewTime + 4, last_extra)};
 }
-const int kCommitMoves = 8;
+const int kCommitMoves = 7;
 
 TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
     const struct {
@@ -106,12 +105,13 @@ TEST(Staged, GoodPayloadReplacesEverythingWithStoredTimes) {
     };
     // Folders and files only: no staged file or backup is left.
     std::map<std::string, std::pair<std::string, uint64_t>> after = {
-        {"a.dat", expected(4, kNewTime + 4)},
+        {"a.dat", expected(0, kNewTime)},
         {"d/", {"", 0}},
         {"d/b.dat", expected(1, kNewTime + 1)},
         {"n/", {"", 0}},
         {"n/m/", {"", 0}},
         {"n/m/c.dat", expected(2, kNewTime + 2)},
+        {"y.dat", expected(4, kNewTime + 4)},
         {"z.dat", expected(3, kNewTime + 3)},
     };
     EXPECT_EQ(Snapshot(game), after);

@@ -143,6 +143,10 @@ TEST_F(Vnpack, BadInputGivesOneLineAndExitTwo) {
     WriteAll(s_ / "backslash" / "a\\b.txt", "x");
     MakeUpdateFolder(s_ / "emoji");
     WriteAll(s_ / "emoji" / "\xf0\x9f\x98\x80.txt", "x");
+    MakeUpdateFolder(s_ / "case");
+    WriteAll(s_ / "case" / "DATA" / "Big.arc", "x");
+    MakeUpdateFolder(s_ / "device");
+    WriteAll(s_ / "device" / "aux.txt", "x");
     WriteAll(s_ / "plain.exe", "MZ this is no updater at all");
     // A good build with one stream damaged in the middle of its data.
     ASSERT_EQ(Build(s_ / "good", s_ / "damaged.exe").exit_code, 0);
@@ -162,6 +166,8 @@ TEST_F(Vnpack, BadInputGivesOneLineAndExitTwo) {
         {build + Quote(s_ / "no_settings"), "no install.env"},
         {build + Quote(s_ / "backslash"), "backslash"},
         {build + Quote(s_ / "emoji"), "code page 932"},
+        {build + Quote(s_ / "case"), "same name on Windows"},
+        {build + Quote(s_ / "device"), "device name"},
         {"build " + Quote(s_ / "good") + " -o " + Quote(out) + " --stub " +
              Quote(s_ / "nostub.exe"),
          "No such file"},

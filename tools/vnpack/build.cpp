@@ -200,6 +200,15 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
         if (ga != gb) return ga < gb;
         return a->name < b->name;  // bytes: a parent is a prefix of its children
     });
+    // Names that only differ in letter case (distinct files here, one on
+    // Windows), and a file named like a folder.
+    NameClashCheck names = {};
+    for (size_t i = 0; i < entries->size(); ++i)
+        AddNameForClash(&names, (*entries)[i]->name.c_str(), (*entries)[i]->is_folder, (int32_t)i);
+    ArchiveFault clash = {};
+    int clashed = FindNameClash(&names, &clash);
+    FreeNameClashCheck(&names);
+    if (clashed != 0) return Complain(PathToUtf8((*entries)[clash.offset]->source), clash.reason);
     bool has_settings =
         !entries->empty() && !(*entries)[0]->is_folder && TopLevelRank((*entries)[0]->name) == 0;
     if (!has_settings) return Complain(options.folder_text, "no install.env at the top level");

@@ -5,7 +5,6 @@
 // stay alive between commands.
 #include <windows.h>
 #include <commctrl.h>
-#include <mmsystem.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -212,6 +211,11 @@ std::string ControlJson(HWND control) {
         .Raw("rect", RectJson(rect))
         .Bool("enabled", IsWindowEnabled(control) != 0)
         .Bool("visible", IsWindowVisible(control) != 0);
+    if (lstrcmpiA(cls.c_str(), "Button") == 0) {
+        DWORD_PTR state = 0;  // BST_CHECKED (1) for a ticked check box
+        SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+        c.Int("checked", (int)state);
+    }
     if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0) {
         // With a null range pointer the message answers one limit, so nothing
         // is marshalled. Three messages agree only while the program holds
@@ -453,7 +457,7 @@ std::string SuspendOrResume(const Args& args, bool suspend) {
 }
 
 std::string CmdClock(const Args&) {
-    return Json().Bool("ok", true).Int("ms", timeGetTime()).Text();
+    return Json().Bool("ok", true).Int("ms", GetTickCount()).Text();
 }
 
 // ---------------------------------------------------------------- pixels

@@ -6,7 +6,6 @@
 // behaviour it is about: caption, owner, icon, text, exitcode, leftover, reuse,
 // ansiclipboard.
 #include <windows.h>
-#include <mmsystem.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -25,7 +24,7 @@ bool Fault(const char* word) {
 void CreateWorkFolder() {
     wchar_t temp[MAX_PATH];
     if (!GetTempPathW(MAX_PATH, temp)) return;
-    DWORD clock = timeGetTime();
+    DWORD clock = GetTickCount();
     for (int attempt = 0; attempt < 100000; ++attempt) {
         swprintf(g_work_folder, MAX_PATH, L"%lsTempGPInstallFolder_%09d", temp,
                  (int)(clock + attempt));
