@@ -11,6 +11,7 @@ packages=(
   wine wine32:i386 wine64
   xvfb x11-utils imagemagick fonts-ipafont-gothic fonts-wine
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  osslsigncode openssl
 )
 
 sudo_cmd=()

@@ -81,6 +81,31 @@ const char* ComponentProblem(const char* begin, const char* end) {
     return nullptr;
 }
 
+// Where the archive's trailer ends: the file's length, or for a signed
+// updater the start of the certificate table, when the image's security
+// directory (a file offset, unlike the other directories) places the table
+// exactly at the end of the file. Anything else leaves the length.
+long ArchiveEnd(FILE* stream, long length) {
+    unsigned char dos[64];
+    if (fseek(stream, 0, SEEK_SET) != 0 || !ReadExactly(stream, dos, sizeof dos) || dos[0] != 'M' ||
+        dos[1] != 'Z')
+        return length;
+    uint32_t pe = ReadU32(dos + 0x3C);
+    // Signature, file header (20 bytes), optional header up to the security
+    // directory: 128 bytes into a PE32 header, 144 into a PE32+ one.
+    unsigned char header[24 + 152];
+    if (pe > (uint32_t)length || fseek(stream, (long)pe, SEEK_SET) != 0 ||
+        !ReadExactly(stream, header, sizeof header) || memcmp(header, "PE\0\0", 4) != 0)
+        return length;
+    uint16_t magic = ReadU16(header + 24);
+    size_t directories = magic == 0x10B ? 24 + 92 : magic == 0x20B ? 24 + 108 : 0;
+    if (directories == 0 || ReadU32(header + directories) <= 4) return length;
+    const unsigned char* security = header + directories + 4 + 8 * 4;
+    uint32_t offset = ReadU32(security), size = ReadU32(security + 4);
+    if (size == 0 || offset > (uint32_t)length || (uint32_t)length - offset != size) return length;
+    return (long)offset;
+}
+
 }  // namespace
 
 int ReportArchiveFault(ArchiveFault* fault, const char* reason, int32_t offset, const char* name) {
@@ -96,9 +121,11 @@ int LocateArchive(FILE* stream, PayloadArchive* archive) {
     memset(archive, 0, sizeof *archive);
     if (!stream || fseek(stream, 0, SEEK_END) != 0) return -1;
     long length = ftell(stream);
+    if (length < 0 || (unsigned long)length > 0x7FFFFFFFul) return -1;
+    length = ArchiveEnd(stream, length);
     // Positions are signed 32-bit values; the smallest archive is the end
     // marker with its padding, followed by the trailer.
-    if (length < 8 || (unsigned long)length > 0x7FFFFFFFul) return -1;
+    if (length < 8) return -1;
     unsigned char trailer[kTrailerLength];
     if (fseek(stream, length - kTrailerLength, SEEK_SET) != 0 ||
         !ReadExactly(stream, trailer, sizeof trailer))
@@ -142,7 +169,12 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
         return ReportArchiveFault(fault, "end marker missing", position, "");
     entry->name_length = ReadU16(field);
     if (entry->name_length == 0) {
-        if (end - position != 4 || !ReadExactly(stream, field, 2) || field[0] || field[1])
+        // Two zero bytes, or up to seven more of the writer's padding.
+        int32_t rest = end - position - 2;
+        unsigned char padding[9];
+        bool zeros = rest >= 2 && rest <= 9 && ReadExactly(stream, padding, (size_t)rest);
+        for (int32_t i = 0; zeros && i < rest; ++i) zeros = padding[i] == 0;
+        if (!zeros)
             return ReportArchiveFault(
                 fault, "end marker not followed by two zero bytes and the trailer", position, "");
         return 0;
@@ -355,6 +387,9 @@ size_t EncodeEntryHeader(const char* name, bool is_folder, uint32_t uncompressed
     return (size_t)(p - out);
 }
 
-void EncodeArchiveEnd(uint32_t archive_offset, unsigned char* out) {
-    PutU32(PutU32(out, 0), archive_offset);
+size_t EncodeArchiveEnd(uint32_t archive_offset, uint64_t written_so_far, unsigned char* out) {
+    size_t padding = (size_t)((8 - (written_so_far + kArchiveEndLength) % 8) % 8);
+    memset(out, 0, 4 + padding);
+    PutU32(out + 4 + padding, archive_offset);
+    return kArchiveEndLength + padding;
 }

@@ -6,10 +6,16 @@
 // File layout (all integers little-endian, offsets absolute):
 //
 //   0 .. A-1     the executable image
-//   A .. L-5     entries, then the end marker (u16 0) and two more zero bytes
+//   A .. L-5     entries, then the end marker (u16 0) and two more zero bytes,
+//                or up to nine: vnpack pads the file to a multiple of 8 bytes
 //   L-4 .. L-1   trailer: u32 A, the offset of the first entry
+//   L ..         a signed updater's certificate table (Authenticode), which
+//                the image's security directory places at the very end;
+//                unsigned, L is the file's length
 //
 // ArchiveSize S = (L - 4) - A: everything from the first entry up to the trailer.
+// Signing tools start the certificate table at a multiple of 8; with the
+// padding they add no bytes of their own between the trailer and the table.
 //
 // Entry:
 //   u16   name length, terminator included (1 .. 256; 0 is the end marker)
@@ -47,7 +53,7 @@ enum { kTemporaryNameLength = 12 };
 // An archive located in an open stream.
 struct PayloadArchive {
     FILE* stream;
-    int32_t file_length;  // L
+    int32_t file_length;  // L: the file's length, or where its certificate table begins
     int32_t offset;       // A
     int32_t size;         // S
 };
@@ -142,6 +148,11 @@ size_t EncodeEntryHeader(const char* name, bool is_folder, uint32_t uncompressed
                          uint32_t compressed_size, uint64_t filetime, unsigned char* out);
 
 // The end marker, its two zero bytes and the trailer naming the offset of the
-// first entry: the last kArchiveEndLength bytes of every updater.
-enum { kArchiveEndLength = 4 + kTrailerLength };
-void EncodeArchiveEnd(uint32_t archive_offset, unsigned char* out);
+// first entry, with the zero bytes that make a file of written_so_far bytes
+// end on a multiple of 8. out holds kArchiveEndCapacity bytes; returns the
+// length written.
+enum {
+    kArchiveEndLength = 4 + kTrailerLength,  // without padding
+    kArchiveEndCapacity = kArchiveEndLength + 7,
+};
+size_t EncodeArchiveEnd(uint32_t archive_offset, uint64_t written_so_far, unsigned char* out);

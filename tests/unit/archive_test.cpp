@@ -83,7 +83,11 @@ TEST(Archive, HeaderWalk) {
         {"255-byte name", Layout({File(name256, Zeros(1))}), nullptr},
         {"no padding", Layout({File("a", Zeros(1))}, "\"end\": \"bare\""), "end marker"},
         {"no end marker", Layout({File("a", Zeros(1))}, "\"end\": \"none\""), "end marker"},
-        {"bytes after the end", Layout({Raw(std::string(5, '\0'))}, "\"end\": \"none\""),
+        {"bytes after the end", Layout({Raw(std::string(5, '\0') + "\x01")}, "\"end\": \"none\""),
+         "end marker"},
+        {"padded to 8",
+         Layout({File("a", Zeros(1)), Raw(std::string(11, '\0'))}, "\"end\": \"none\""), nullptr},
+        {"more than 7 bytes of padding", Layout({Raw(std::string(12, '\0'))}, "\"end\": \"none\""),
          "end marker"},
         {"data cut short", Layout({File("a", Random(1000))}, "\"cut\": 500"), "past the end"},
         {"header cut", Layout({File("abcdefgh", Zeros(1))}, "\"end\": \"none\", \"cut\": 30"), ""},
@@ -165,6 +169,45 @@ TEST(Archive, LocatorChecksTheTrailer) {
     fs::path tiny = scratch.path() / "tiny.exe";
     WriteAll(tiny, std::string("\0\0\0\0\0\0", 6));
     EXPECT_FALSE(OpenedArchive(tiny).located);
+}
+
+// A signed updater: the certificate table follows the trailer, and the
+// image's security directory says where it starts.
+TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
+    ScratchFolder scratch;
+    fs::path path = scratch.path() / "signed.exe";
+    ASSERT_TRUE(WritePayload(Layout({File("a.txt", Random(100))}), path));
+    std::string unsigned_file = ReadAll(path);
+    const std::string table(24, 'c');
+    // A PE32+ header at 0x40: 16 directories, the fifth (security) 0x40 +
+    // 24 + 112 + 32 bytes in.
+    auto sign = [&](uint32_t magic, uint32_t offset, uint32_t size) {
+        std::string file = unsigned_file + table;
+        auto put = [&file](size_t at, uint32_t value, int bytes) {
+            for (int i = 0; i < bytes; ++i) file[at + i] = (char)(value >> (8 * i));
+        };
+        put(0x3C, 0x40, 4);
+        file.replace(0x40, 4, std::string("PE\0\0", 4));
+        put(0x40 + 24, magic, 2);
+        size_t directories = magic == 0x20B ? 0x40 + 24 + 108 : 0x40 + 24 + 92;
+        put(directories, 16, 4);
+        put(directories + 4 + 32, offset, 4);
+        put(directories + 4 + 36, size, 4);
+        WriteAll(path, file);
+        return OpenedArchive(path);
+    };
+    const uint32_t at = (uint32_t)unsigned_file.size();
+    for (uint32_t magic : {0x10B, 0x20B}) {
+        OpenedArchive signed_file = sign(magic, at, (uint32_t)table.size());
+        ASSERT_TRUE(signed_file.located) << magic;
+        EXPECT_EQ(signed_file.archive.offset, 512);
+        EXPECT_EQ(signed_file.archive.file_length, (int32_t)at);
+        ArchiveFault fault = {};
+        EXPECT_EQ(CheckArchive(&signed_file.archive, 3, &fault), 0) << fault.reason;
+    }
+    // A table that does not end the file is no certificate table of ours:
+    // the trailer is then looked for at the end, and not found.
+    EXPECT_FALSE(sign(0x20B, at, (uint32_t)table.size() - 1).located);
 }
 
 TEST(Archive, CursorStepsThroughEveryEntryWithItsTime) {

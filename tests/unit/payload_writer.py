@@ -166,7 +166,8 @@ def read_archive(data):
     while True:
         (length,) = struct.unpack_from("<H", data, position)
         if length == 0:
-            if data[position + 2:position + 4] != b"\0\0" or position + 4 != end:
+            # Two zero bytes, or up to nine with vnpack's padding to 8.
+            if not 4 <= end - position <= 11 or data[position + 2:end].strip(b"\0"):
                 raise ValueError("bad end marker")
             return entries
         field = data[position + 2:position + 2 + length]

@@ -431,13 +431,15 @@ int WriteUpdater(const Options& options, const std::vector<std::unique_ptr<Entry
         }
         if (!ok) return Complain(options.output_text, "write error");
         // The updater reads positions as signed 32-bit values.
-        if (written + kArchiveEndLength > kLargestSize)
+        if (written + kArchiveEndCapacity > kLargestSize)
             return Complain(options.output_text, "updater of 2 GiB or more");
         progress->Draw(*work, files_done, false);
     }
-    unsigned char tail[kArchiveEndLength];
-    EncodeArchiveEnd((uint32_t)stub.size(), tail);
-    if (!WriteBytes(out, tail, sizeof tail, &written))
+    // Padded to a multiple of 8, so that a signature appended later follows
+    // the trailer at once.
+    unsigned char tail[kArchiveEndCapacity];
+    size_t tail_length = EncodeArchiveEnd((uint32_t)stub.size(), written, tail);
+    if (!WriteBytes(out, tail, tail_length, &written))
         return Complain(options.output_text, "write error");
     *archive_bytes = written - stub.size() - kTrailerLength;
     return 0;
