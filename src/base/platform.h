@@ -24,6 +24,19 @@ enum OsCreateResult {
 };
 OsCreateResult OsCreateFolder(const char* path);
 
+// Creates a folder for this process alone: on Windows, when the process runs
+// elevated, with a protected access list that admits SYSTEM and the
+// Administrators only (so that no unelevated program of the same user can
+// change what is in it); on Linux with mode 0700.
+OsCreateResult OsCreatePrivateFolder(const char* path);
+
+// Holds an existing folder open so that it cannot be renamed, deleted or
+// replaced by a link while held. Null when it is missing, not a folder, or a
+// link (a reparse point on Windows).
+struct OsFolderHold;
+OsFolderHold* OsHoldFolder(const char* path);
+void OsReleaseFolder(OsFolderHold* hold);
+
 // Removes an empty folder. 0 on success, -1 on failure.
 int OsRemoveFolder(const char* path);
 
@@ -53,6 +66,15 @@ OsTempResult OsGetTempFolder(char* buffer, size_t capacity);
 enum OsPathKind { kOsMissing = 0, kOsFile = 1, kOsFolder = 2 };
 OsPathKind OsGetPathKind(const char* path);
 
+// True when path itself is a link (a reparse point on Windows: a junction or
+// a symbolic link), whatever it points to.
+bool OsIsLink(const char* path);
+
+// Creates a new file for binary writing; null when anything of that name is
+// there already (a link included), so nothing is ever written through a name
+// someone else made.
+FILE* OsCreateNewFile(const char* path);
+
 // True for an existing file marked read-only (Windows' attribute; on Linux a
 // file without its owner's write permission, whoever asks).
 bool OsIsReadOnly(const char* path);
@@ -66,6 +88,11 @@ int OsGetFileTime(const char* path, uint64_t* filetime);
 // replace the clock; passing null restores the system clock.
 uint32_t OsMilliseconds();
 void OsSetClockForTesting(uint32_t (*clock)());
+
+// A number from the system's random source (RtlGenRandom on Windows,
+// getrandom on Linux). Tests may replace it; passing null restores it.
+uint32_t OsRandomNumber();
+void OsSetRandomForTesting(uint32_t (*random)());
 
 // Directory search with the wildcard rules of Windows (see WildcardMatch).
 // The pattern may carry a folder part; it is searched relative to the current

@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,6 +35,7 @@ NativePath ToNative(const char* path) {
 }
 
 uint32_t (*g_test_clock)() = nullptr;
+uint32_t (*g_test_random)() = nullptr;
 
 // Seconds between 1601-01-01 and 1970-01-01.
 const uint64_t kUnixEpochAsFiletime = 116444736000000000ull;
@@ -62,6 +64,22 @@ FILE* OsOpenFile(const char* path, const char* mode) {
     return file;
 }
 
+bool OsIsLink(const char* path) {
+    NativePath native = ToNative(path);
+    struct stat info;
+    return native.ok && lstat(native.text, &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+FILE* OsCreateNewFile(const char* path) {
+    NativePath native = ToNative(path);
+    int descriptor =
+        native.ok ? open(native.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666) : -1;
+    if (descriptor < 0) return nullptr;
+    FILE* file = fdopen(descriptor, "wb");
+    if (!file) close(descriptor);
+    return file;
+}
+
 FILE* OsOpenSelf() {
     return fopen("/proc/self/exe", "rb");
 }
@@ -71,6 +89,36 @@ OsCreateResult OsCreateFolder(const char* path) {
     if (!native.ok) return kOsCreateFailed;
     if (mkdir(native.text, 0777) == 0) return kOsCreated;
     return errno == EEXIST ? kOsAlreadyExists : kOsCreateFailed;
+}
+
+OsCreateResult OsCreatePrivateFolder(const char* path) {
+    NativePath native = ToNative(path);
+    if (!native.ok) return kOsCreateFailed;
+    if (mkdir(native.text, 0700) == 0) return kOsCreated;
+    return errno == EEXIST ? kOsAlreadyExists : kOsCreateFailed;
+}
+
+struct OsFolderHold {
+    int descriptor;
+};
+
+OsFolderHold* OsHoldFolder(const char* path) {
+    NativePath native = ToNative(path);
+    int descriptor = native.ok ? open(native.text, O_RDONLY | O_DIRECTORY | O_NOFOLLOW) : -1;
+    if (descriptor < 0) return nullptr;
+    OsFolderHold* hold = (OsFolderHold*)malloc(sizeof(OsFolderHold));
+    if (!hold) {
+        close(descriptor);
+        return nullptr;
+    }
+    hold->descriptor = descriptor;
+    return hold;
+}
+
+void OsReleaseFolder(OsFolderHold* hold) {
+    if (!hold) return;
+    close(hold->descriptor);
+    free(hold);
 }
 
 int OsRemoveFolder(const char* path) {
@@ -167,6 +215,18 @@ uint32_t OsMilliseconds() {
 
 void OsSetClockForTesting(uint32_t (*clock)()) {
     g_test_clock = clock;
+}
+
+uint32_t OsRandomNumber() {
+    if (g_test_random) return g_test_random();
+    uint32_t value = 0;
+    while (getrandom(&value, sizeof value, 0) != (ssize_t)sizeof value) {
+    }
+    return value;
+}
+
+void OsSetRandomForTesting(uint32_t (*random)()) {
+    g_test_random = random;
 }
 
 struct OsFindHandle {

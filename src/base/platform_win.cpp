@@ -4,7 +4,11 @@
 #include "base/platform.h"
 
 #include <windows.h>
+#include <ntsecapi.h>
+#include <sddl.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -15,6 +19,19 @@
 namespace {
 
 uint32_t (*g_test_clock)() = nullptr;
+uint32_t (*g_test_random)() = nullptr;
+
+bool IsElevated() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    bool elevated =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+        elevation.TokenIsElevated;
+    CloseHandle(token);
+    return elevated;
+}
 
 // Standard I/O modes are plain ASCII: widen them byte by byte.
 bool WidenMode(const char* mode, wchar_t* wide, size_t capacity) {
@@ -36,6 +53,30 @@ FILE* OsOpenFile(const char* path, const char* mode) {
     return _wfopen(wide.text, wide_mode);
 }
 
+bool OsIsLink(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return false;
+    DWORD attributes = GetFileAttributesW(wide.text);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+FILE* OsCreateNewFile(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return nullptr;
+    // CREATE_NEW fails on any existing name, a link to elsewhere included.
+    HANDLE handle = CreateFileW(wide.text, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    int descriptor = _open_osfhandle((intptr_t)handle, _O_WRONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, "wb");
+    if (!file) _close(descriptor);
+    return file;
+}
+
 FILE* OsOpenSelf() {
     // Kept wide from start to end: the folder the user saved the updater in
     // may have a name that code page 932 cannot write.
@@ -50,6 +91,61 @@ OsCreateResult OsCreateFolder(const char* path) {
     if (!wide.ok) return kOsCreateFailed;
     if (CreateDirectoryW(wide.text, nullptr)) return kOsCreated;
     return GetLastError() == ERROR_ALREADY_EXISTS ? kOsAlreadyExists : kOsCreateFailed;
+}
+
+OsCreateResult OsCreatePrivateFolder(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return kOsCreateFailed;
+    // Protected (no access inherited from the user's Temp folder): full
+    // access for SYSTEM and the Administrators, for the folder and all that
+    // is made in it. Unelevated, the user's own Temp folder is private enough.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (IsElevated() &&
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+        return kOsCreateFailed;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    BOOL created = CreateDirectoryW(wide.text, descriptor ? &attributes : nullptr);
+    DWORD error = GetLastError();
+    if (descriptor) LocalFree(descriptor);
+    if (created) return kOsCreated;
+    return error == ERROR_ALREADY_EXISTS ? kOsAlreadyExists : kOsCreateFailed;
+}
+
+struct OsFolderHold {
+    HANDLE handle;
+};
+
+OsFolderHold* OsHoldFolder(const char* path) {
+    WidePath wide = ToWidePath(path);
+    if (!wide.ok) return nullptr;
+    // Without FILE_SHARE_DELETE nobody can rename or delete the folder while
+    // it is held; the link itself is opened, never what it points to.
+    HANDLE handle = CreateFileW(wide.text, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information) ||
+        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    OsFolderHold* hold = (OsFolderHold*)malloc(sizeof(OsFolderHold));
+    if (!hold) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    hold->handle = handle;
+    return hold;
+}
+
+void OsReleaseFolder(OsFolderHold* hold) {
+    if (!hold) return;
+    CloseHandle(hold->handle);
+    free(hold);
 }
 
 int OsRemoveFolder(const char* path) {
@@ -160,6 +256,20 @@ uint32_t OsMilliseconds() {
 
 void OsSetClockForTesting(uint32_t (*clock)()) {
     g_test_clock = clock;
+}
+
+uint32_t OsRandomNumber() {
+    if (g_test_random) return g_test_random();
+    uint32_t value = 0;
+    // The system's generator (advapi32's SystemFunction036). Should it ever
+    // fail, the clock and the process id still make a name hard to guess.
+    if (!RtlGenRandom(&value, sizeof value))
+        value = GetTickCount() * 2654435761u ^ GetCurrentProcessId();
+    return value;
+}
+
+void OsSetRandomForTesting(uint32_t (*random)()) {
+    g_test_random = random;
 }
 
 struct OsFindHandle {

@@ -2,8 +2,10 @@
 #include "base/workfolder.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include "base/alloc.h"
 #include "base/platform.h"
 #include "base/text.h"
 
@@ -16,10 +18,18 @@ char g_work_folder[kPathCapacity];
 // code page 932 cannot write), since a folder that is current cannot be removed.
 char g_parent_folder[kPathCapacity];
 
-// How many clock values CreateWorkFolder tries before it gives up. Each
-// collision means a folder of that name exists already, which a normal system
-// never has more than a few of.
+// How many numbers CreateWorkFolder draws before it gives up. Each collision
+// means a folder of that name exists already, which a normal system never
+// has more than a few of.
 const int kWorkFolderAttempts = 64;
+
+// Held from creation to removal: the folder cannot be renamed, deleted or
+// swapped for a link meanwhile.
+OsFolderHold* g_hold = nullptr;
+
+// The files this run put into the work folder, the only ones removed with it.
+char** g_work_files = nullptr;
+size_t g_work_file_count = 0, g_work_file_capacity = 0;
 
 // The single directory search behind DeleteMatchingFiles.
 struct FileFinderState {
@@ -52,17 +62,23 @@ WorkFolderResult CreateWorkFolder() {
 
     // Only a folder that this call made is ours: an existing folder of the
     // same name could hold files planted by another program, which this
-    // (elevated) process would then open and start.
-    uint32_t clock = OsMilliseconds();
-    for (int attempt = 0; attempt < kWorkFolderAttempts; ++attempt, ++clock) {
+    // (elevated) process would then open and start. A name drawn at random
+    // cannot be prepared for in advance, as a clock value could.
+    for (int attempt = 0; attempt < kWorkFolderAttempts; ++attempt) {
         char name[32];
-        snprintf(name, sizeof name, "TempGPInstallFolder_%09d", (int32_t)clock);
+        snprintf(name, sizeof name, "TempGPInstallFolder_%09u",
+                 (unsigned)(OsRandomNumber() % 1000000000u));
         char path[kPathCapacity];
         CopyText(path, sizeof path, temp);
         if (!AppendText(path, sizeof path, name)) return kWorkFolderFailed;
-        OsCreateResult created = OsCreateFolder(path);
+        OsCreateResult created = OsCreatePrivateFolder(path);
         if (created == kOsAlreadyExists) continue;
         if (created != kOsCreated) return kWorkFolderFailed;
+        g_hold = OsHoldFolder(path);
+        if (!g_hold) {
+            OsRemoveFolder(path);
+            return kWorkFolderFailed;
+        }
         CopyText(g_work_folder, sizeof g_work_folder, path);
         OsSetCurrentFolder(g_work_folder);
         return kWorkFolderReady;
@@ -77,9 +93,26 @@ void RemoveWorkFolder() {
     // Without a folder of our own there is nothing to remove; above all, the
     // files of a folder that someone else made are never deleted.
     if (!g_work_folder[0]) return;
-    DeleteMatchingFiles(g_work_folder, "*.*");
+    for (size_t i = 0; i < g_work_file_count; ++i) {
+        OsDeleteFile(g_work_files[i]);
+        free(g_work_files[i]);
+    }
+    free(g_work_files);
+    g_work_files = nullptr;
+    g_work_file_count = g_work_file_capacity = 0;
+    OsReleaseFolder(g_hold);
+    g_hold = nullptr;
     OsRemoveFolder(g_work_folder);
     g_work_folder[0] = '\0';
+}
+
+void NoteWorkFile(const char* path) {
+    size_t length = strlen(path) + 1;
+    char* copy = (char*)AllocOrAbort(length);
+    memcpy(copy, path, length);
+    g_work_files = (char**)GrowBlock(g_work_files, g_work_file_count, &g_work_file_capacity,
+                                     g_work_file_count + 1, sizeof(char*));
+    g_work_files[g_work_file_count++] = copy;
 }
 
 const char* WorkFolderPath() {

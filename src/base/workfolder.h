@@ -12,12 +12,19 @@ enum WorkFolderResult {
 };
 
 // Saves the current directory, creates a new "TempGPInstallFolder_%09d" folder
-// under the temporary folder and makes it current. A folder of that name that
-// exists already is never used: the next clock value is tried instead.
+// under the temporary folder, the number from the system's random source, and
+// makes it current. The folder is private to this process's kind of user
+// (OsCreatePrivateFolder) and held (OsHoldFolder) until it is removed. A
+// folder of that name that exists already is never used: another number is
+// drawn instead.
 WorkFolderResult CreateWorkFolder();
 
-// Leaves the work folder, deletes its files and removes it. Does nothing when
-// no work folder was created. Safe on every exit path; reports nothing.
+// Records a file this run put into the work folder (the setup files).
+void NoteWorkFile(const char* path);
+
+// Leaves the work folder, deletes the files recorded by NoteWorkFile and
+// removes the folder when that has emptied it. Does nothing when no work
+// folder was created. Safe on every exit path; reports nothing.
 void RemoveWorkFolder();
 
 // The work folder's path (empty before CreateWorkFolder succeeded).

@@ -9,6 +9,7 @@
 #include "base/platform.h"
 #include "base/pump.h"
 #include "base/text.h"
+#include "base/workfolder.h"
 
 namespace {
 
@@ -30,6 +31,23 @@ bool BuildOutputPath(const ExtractTarget* target, const char* name, char* path) 
     if (!CopyText(path, kOutputPathCapacity, target->destination)) return false;
     if (*path) AppendSeparator(path, kOutputPathCapacity);
     return AppendText(path, kOutputPathCapacity, name);
+}
+
+// True when a folder of the entry's name (every part before a backslash)
+// already exists under the destination as a link: writing through it would
+// put files wherever it points, outside the game's folder.
+bool CrossesLink(const ExtractTarget* target, const char* name) {
+    char prefix[kNameFieldCapacity];
+    char path[kOutputPathCapacity];
+    for (const char* p = name; *p; p += CharLength(p)) {
+        if (*p != '\\') continue;
+        size_t length = (size_t)(p - name);
+        if (length >= sizeof prefix) return true;
+        memcpy(prefix, name, length);
+        prefix[length] = '\0';
+        if (!BuildOutputPath(target, prefix, path) || OsIsLink(path)) return true;
+    }
+    return false;
 }
 
 // A free name of the form prefix + "%05u.tmp" in the folder of path, its
@@ -70,8 +88,16 @@ struct FileSink {
     int64_t written;
 };
 
+// Tests only: bytes the walks may still write before the disk counts as
+// full; negative: no limit.
+int64_t g_space_for_testing = -1;
+
 int WriteBlock(void* context, const unsigned char* data, size_t length, int32_t consumed) {
     FileSink* sink = (FileSink*)context;
+    if (g_space_for_testing >= 0) {
+        if ((int64_t)length > g_space_for_testing) return -1;
+        g_space_for_testing -= (int64_t)length;
+    }
     if (fwrite(data, 1, length, sink->file) != length) return -1;
     sink->written += (int64_t)length;
     if (sink->window) {
@@ -305,6 +331,9 @@ long CommitStaged(StagedList* list) {
 // unfinished file and every file staged before it, so the game folder keeps
 // its old files and no stray one.
 FILE* g_in_flight_file = nullptr;
+
+// Told of each file a walk has put in place, once the whole walk succeeded.
+void (*g_placed)(const char* path) = nullptr;
 char g_in_flight_path[kOutputPathCapacity];
 
 void RemoveFileInFlight() {
@@ -334,7 +363,7 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path
     unsigned number = 0;
     FileSink sink = {nullptr, window, 0};
     if (!BuildSiblingPath(path, kStagedPrefix, temporary, &number) ||
-        (sink.file = OsOpenFile(temporary, "wb")) == nullptr)
+        (sink.file = OsCreateNewFile(temporary)) == nullptr)
         return 1;
     TrackFileInFlight(sink.file, temporary);
     if (window) {
@@ -383,6 +412,9 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
         if (!BuildOutputPath(target, entry.name, path))
             return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
                                       entry.name);
+        if (CrossesLink(target, entry.name))
+            return ReportArchiveFault(fault, "a folder of the name is a link in the destination",
+                                      entry.offset, entry.name);
         if (entry.is_folder) {
             // An existing folder is fine; anything else shows when a file
             // inside it cannot be created.
@@ -406,6 +438,10 @@ void SetCommitFaultForTesting(int step) {
     g_commit_fault_step = step;
 }
 
+void SetDiskSpaceForTesting(int64_t bytes) {
+    g_space_for_testing = bytes;
+}
+
 int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault) {
     // Allocated once per walk instead of once per file: two fresh 128 KiB
     // mappings (and their page faults) per file dominated payloads of many
@@ -424,10 +460,15 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
                                         item->offset, g_staged.text + item->name);
         }
     }
-    if (result == 0)
+    if (result == 0) {
+        for (size_t i = 0; g_placed && i < g_staged.count; ++i) {
+            if (g_staged.items[i].state == kInPlace)
+                g_placed(g_staged.text + g_staged.items[i].path);
+        }
         FreeStaged(&g_staged);
-    else
+    } else {
         RollBackStaged(&g_staged);
+    }
     return result;
 }
 
@@ -443,12 +484,15 @@ int ExtractPayload(const char* destination, ExtractPass pass) {
     FILE* stream = OpenPayloadArchive(&archive);
     if (!stream) return -1;
     ExtractTarget target = {destination, pass, nullptr, nullptr};
+    // The setup files are the work folder's, removed with it at the end.
+    g_placed = pass == kSetupPass ? NoteWorkFile : nullptr;
     int result = CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr);
     if (result == 0) {
         if (pass == kCopyPass) target.window = OpenCopyProgress(archive.size);
         result = WalkArchive(&archive, &target, nullptr);
         CloseCopyProgress();
     }
+    g_placed = nullptr;
     fclose(stream);
     return result;
 }

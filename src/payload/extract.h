@@ -72,6 +72,10 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
 // had refused it. 0 turns it off.
 void SetCommitFaultForTesting(int step);
 
+// Tests only: the disk is full once the walks have written this many more
+// bytes (a write then fails as it would); negative turns it off.
+void SetDiskSpaceForTesting(int64_t bytes);
+
 // True for the file entries the setup pass writes: top-level names that
 // contain "insttscr.rct", "install.env" or ".txt" in any letter case.
 bool IsSetupFile(const char* name);

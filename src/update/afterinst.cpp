@@ -52,13 +52,31 @@ const char* FindFirstSeparator(const char* entry) {
     return nullptr;
 }
 
+// True when a folder named in entry (every part before a separator) is a
+// link under target: deleting "save\\*.*" through a link named save would
+// delete the files wherever it points.
+bool CrossesLink(const char* target, const char* entry) {
+    char path[kPathCapacity];
+    for (const char* p = entry; *p; p += CharLength(p)) {
+        if (!IsSeparator(*p)) continue;
+        if (!CopyText(path, sizeof path, target)) return true;
+        AppendSeparator(path, sizeof path);
+        size_t length = strlen(path), part = (size_t)(p - entry);
+        if (length + part + 1 > sizeof path) return true;
+        memcpy(path + length, entry, part);
+        path[length + part] = '\0';
+        if (OsIsLink(path)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 AfterInstallResult DeleteAfterInstallEntry(const char* target, const char* entry) {
     // An empty target would make "\save" of "save\*.*", a folder at the root.
     if (!target[0] || strnlen(target, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
     if (strnlen(entry, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
-    if (!StaysInsideFolder(entry)) return kAfterInstallRefused;
+    if (!StaysInsideFolder(entry) || CrossesLink(target, entry)) return kAfterInstallRefused;
 
     char folder[kPathCapacity] = "";
     const char* separator = FindFirstSeparator(entry);

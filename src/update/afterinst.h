@@ -15,7 +15,9 @@
 //
 // Deletion stays inside the game folder: an entry that is absolute, names a
 // drive or a stream (any ":"), begins with a separator, or has a component
-// made only of dots (and spaces, which Windows drops) is refused untouched.
+// made only of dots (and spaces, which Windows drops) is refused untouched;
+// so is one whose folders include a link (a junction or symbolic link) in the
+// game folder, which would lead the deletion elsewhere.
 #pragma once
 
 enum AfterInstallResult {

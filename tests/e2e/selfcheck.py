@@ -19,17 +19,13 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import bench  # noqa: E402
 
 BOX = "DamagedPayloadTest.test_reports_damage_and_exits_with_minus_one"
-FRESH = "FreshWorkFolderTest.test_existing_work_folders_are_left_alone"
-SKIP_TAKEN = "FreshWorkFolderTest.test_taken_names_are_skipped"
 PE_KIND = "ExecutableFileTest.test_is_a_32_bit_windows_gui_program"
-PE_IMPORTS = "ExecutableFileTest.test_imports_only_system_dlls"
+PE_IMPORTS = "ExecutableFileTest.test_imports_only_dlls_always_taken_from_the_system_folder"
 PE_MANIFEST = "ExecutableFileTest.test_manifest_requests_administrator_and_common_controls_6"
 
-# STANDIN_FAULT -> the tests that must fail, and those that may: a program
-# that reuses the name its clock gives lands on a free name once in 32 runs.
+# STANDIN_FAULT -> the tests that must fail, and those that may.
 BEHAVIOUR_FAULTS = [("", set(), set())] + [(f, {BOX}, set()) for f in (
-    "caption", "owner", "icon", "text", "ansiclipboard")] + [(f, {BOX, FRESH, SKIP_TAKEN}, set())
-    for f in ("exitcode", "leftover")] + [("reuse", {FRESH}, {SKIP_TAKEN})]
+    "caption", "owner", "icon", "text", "ansiclipboard", "exitcode", "leftover")]
 
 
 def patch(offset_of, value):
@@ -48,7 +44,7 @@ def replace(old, new):
 FILE_FAULTS = [
     ("console-subsystem", patch(24 + 68, 3), {PE_KIND}),
     ("x64-machine", patch(4, 0x8664), {PE_KIND}),
-    ("foreign-dll", replace(b"WINMM.DLL", b"ZLIB1.DLL"), {PE_IMPORTS}),
+    ("foreign-dll", replace(b"msvcrt.dll", b"zlib1.dll\0"), {PE_IMPORTS}),
     ("as-invoker", replace(b'"requireAdministrator"', b'"asInvoker"'), {PE_MANIFEST}),
     ("controls-5", replace(b'version="6.0.0.0"', b'version="5.8.0.0"'), {PE_MANIFEST}),
 ]
@@ -66,7 +62,7 @@ def failures(names):
 def main():
     pattern = sys.argv[2] if sys.argv[1:2] == ["-k"] else ""
     standin = bench.PROGRAMS / "standin.exe"
-    rounds = [("fault " + (f or "none"), standin, f, {BOX, FRESH, SKIP_TAKEN}, e, t)
+    rounds = [("fault " + (f or "none"), standin, f, {BOX}, e, t)
               for f, e, t in BEHAVIOUR_FAULTS]
     for label, damage, expected in FILE_FAULTS:
         damaged = bench.WORK / "selfcheck" / (label + ".exe")

@@ -1,10 +1,12 @@
 """The updater under an elevated start from a download folder: DLLs planted
-beside it are never loaded, and an updater signed after it was built still
-updates, its signature covering the payload."""
+beside it are never loaded, a link in the game folder is never written
+through, and an updater signed after it was built still updates, its
+signature covering the payload."""
+import os
 import subprocess
 
 import bench
-from bench import IDOK, IDYES, TEXT_ID
+from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDOK, IDYES, TEXT_ID
 
 # DLLs that the shell, the common controls and COM load on demand, and the
 # one the first updaters imported for their clock.
@@ -28,12 +30,16 @@ class UpdateTest(bench.BenchTest):
         (folder / "game.exe").write_bytes(b"new")
         return folder
 
-    def update(self, updater):
+    def update(self, updater, ends=(("インストール終了", IDOK),), exit_code=0, new=b"new",
+               meanwhile=None):
         """Runs the updater through start-up, the question, the copy and the
-        end dialog; the game file is new afterwards."""
+        windows of ends (meanwhile is called once the start-up window shows);
+        the game file holds new afterwards."""
         program = self.wine.start(updater)
         window = self.wine.wait_window(pid=program.pid, title=TITLE + " アップデータ")
         self.assertIsNotNone(window, "no start-up window")
+        if meanwhile:
+            meanwhile()
         update = [i for i, c in self.wine.controls(window["hwnd"]).items()
                   if c["text"] == "アップデート"]
         self.wine.click(window["hwnd"], update[0])
@@ -44,12 +50,11 @@ class UpdateTest(bench.BenchTest):
                 if candidate["hwnd"] != window["hwnd"] and text in (
                         candidate["title"], controls.get(TEXT_ID, {}).get("text")):
                     return candidate
-        for text, answer in (("[C:\\Program Files\\Game]をアップデートします", IDYES),
-                             ("インストール終了", IDOK)):
+        for text, answer in (("[C:\\Program Files\\Game]をアップデートします", IDYES),) + ends:
             bench.wait_for(lambda: box(text), 30, "no window saying " + text)
             self.wine.click(box(text)["hwnd"], answer)
-        self.assertEqual(program.wait_exit(), 0)
-        self.assertEqual((self.game / "game.exe").read_bytes(), b"new")
+        self.assertEqual(program.wait_exit(), exit_code)
+        self.assertEqual((self.game / "game.exe").read_bytes(), new)
 
 
 class PlantedDllTest(UpdateTest):
@@ -62,6 +67,42 @@ class PlantedDllTest(UpdateTest):
             self.wine.install(bench.PROGRAMS / "planted.dll", name + ".dll")
         self.update(bench.build_updater(self.make_update(), self.wine.dir / "u.exe"))
         self.assertEqual(sorted(p.name for p in self.wine.bench_dir.glob("*.loaded")), [])
+
+
+class LinkInGameFolderTest(UpdateTest):
+    def test_a_folder_linked_elsewhere_is_not_written_through(self):
+        folder = self.make_update()
+        (folder / "data").mkdir()
+        (folder / "data" / "x.dat").write_bytes(b"new data")
+        elsewhere = self.wine.drive_c / "elsewhere"
+        elsewhere.mkdir()
+        (elsewhere / "x.dat").write_bytes(b"someone else's")
+        os.symlink(elsewhere, self.game / "data")  # Wine shows it as a reparse point
+        self.update(bench.build_updater(folder, self.wine.dir / "u.exe"),
+                    ((DAMAGED_PAYLOAD, IDOK),), EXIT_FAILURE, b"old")
+        self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()],
+                         [("x.dat", b"someone else's")])
+        self.assertEqual(sorted(p.name for p in self.game.iterdir()), ["data", "game.exe"])
+
+
+class FaultTest(UpdateTest):
+    """Each ends in the updater's own message with the game folder as it was."""
+
+    def test_read_only_game_file_and_updater_changed_after_start_up(self):
+        built = bench.build_updater(self.make_update(), self.wine.dir / "u.exe")
+        before = (self.game / "game.exe").stat()
+
+        def grow():  # the copy checks the file again before it stages anything
+            with open(self.wine.bench_dir / "changed.exe", "ab") as updater:
+                updater.write(bytes(1000))
+        for name, read_only, meanwhile in (("read-only.exe", True, None),
+                                           ("changed.exe", False, grow)):
+            with self.subTest(name):
+                (self.game / "game.exe").chmod(0o444 if read_only else 0o644)
+                self.update(self.wine.install(built, name), ((DAMAGED_PAYLOAD, IDOK),),
+                            EXIT_FAILURE, b"old", meanwhile)
+                self.assertEqual([p.name for p in self.game.iterdir()], ["game.exe"])
+                self.assertEqual((self.game / "game.exe").stat().st_mtime_ns, before.st_mtime_ns)
 
 
 class SignedUpdaterTest(UpdateTest):

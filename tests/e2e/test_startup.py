@@ -1,17 +1,11 @@
 """Start-up of the updater without a payload, its work folder, and the
 executable file itself."""
-import os
 import struct
 import unittest
 from xml.etree import ElementTree
 
 import bench
 from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDOK
-
-
-def folder_name(clock):
-    """The work folder for a clock value: %09d of the value as a signed 32-bit."""
-    return "TempGPInstallFolder_%09d" % (clock - (1 << 32) if clock >= 1 << 31 else clock)
 
 
 class DamagedPayloadTest(bench.BenchTest):
@@ -32,66 +26,34 @@ class DamagedPayloadTest(bench.BenchTest):
         self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
 
 
-class FreshWorkFolderTest(bench.BenchTest):
-    """A folder that already carries the name the clock gives must not be
-    taken over: removing the work folder at the end would delete its files."""
+class WorkFolderTest(bench.BenchTest):
+    """The work folder's name cannot be foreseen, the folder cannot be moved
+    away while the updater runs, and at the end only what the updater put
+    there is deleted."""
 
-    # How far ahead of the clock folders are made. Starting a program under
-    # Wine takes well under a second here; the check below fails loudly if the
-    # start ever falls outside the covered span.
-    AHEAD_MS = 8000
-    MARKER = "bench-marker.txt"
-
-    def run_among_taken_names(self, free_every=0):
-        """Fills the temporary folder with work folders for the coming clock
-        values (all, or all but every free_every-th; the markers in them are
-        hard links of one file) and runs the updater. Returns the new folders
-        seen while its box showed, and the names left free."""
-        temp_dir, source = self.wine.temp_dir, self.wine.dir / self.MARKER
-        source.write_text("left here by the bench\n")
-        covered_from = self.wine.clock()
-        made, free = {}, set()
-        for clock in range(covered_from, covered_from + self.AHEAD_MS):
-            name = folder_name(clock & 0xFFFFFFFF)
-            if free_every and clock % free_every == 0:
-                free.add(name)
-                continue
-            made[name] = temp_dir / name
-            made[name].mkdir()
-            os.link(source, made[name] / self.MARKER)
-
-        started_after = self.wine.clock()
-        program = self.wine.start(bench.UPDATER, name="vnupdate.exe")
-        box = self.wine.wait_window(pid=program.pid, cls="#32770")
-        seen_before = self.wine.clock()
-        self.assertIsNotNone(box, "no message box")
-        # The program read its clock between these two readings; only inside
-        # the covered span did it certainly meet a taken name.
-        if not covered_from <= started_after < seen_before < covered_from + self.AHEAD_MS:
-            self.fail("bench too slow: the program started between %d and %d ms, outside the "
-                      "pre-created span from %d ms; nothing was proved"
-                      % (started_after, seen_before, covered_from))
-        during = set(p.name for p in temp_dir.iterdir()) - set(made)
-        self.wine.screenshot("among-taken-names")
-
-        self.wine.click(box["hwnd"], IDOK)
-        self.assertEqual(program.wait_exit(), EXIT_FAILURE)
-        lost = [name for name, folder in made.items() if not (folder / self.MARKER).is_file()]
-        self.assertEqual(lost, [], "marker files deleted in existing folders")
-        self.assertEqual(set(p.name for p in temp_dir.iterdir()) - set(made), set(),
-                         "new folders left behind")
-        return during, free
-
-    def test_existing_work_folders_are_left_alone(self):
-        # Every name taken: the program may give up, but must touch nothing.
-        during, _ = self.run_among_taken_names()
-        self.assertLessEqual(len(during), 1, "several new folders: %s" % sorted(during))
-
-    def test_taken_names_are_skipped(self):
-        # A free name every 32 ms: the program moves past the taken ones.
-        during, free = self.run_among_taken_names(free_every=32)
-        self.assertEqual(len(during), 1, "not one new work folder: %s" % sorted(during))
-        self.assertIn(during.pop(), free, "the work folder is not one of the free names")
+    def test_private_while_running_and_only_its_own_files_removed(self):
+        settings = "TITLEBAR\t作業\r\nINSTREADME\t-\r\n[EOF]\r\n".encode("cp932")
+        picture = (bench.REPO / "examples" / "demo-update" / "insttscr.rct").read_bytes()
+        updater = bench.write_updater(self.wine.dir / "u.exe", [
+            ("install.env", settings, 0), ("insttscr.rct", picture, 0), ("readme.txt", b"r", 0)])
+        names = []
+        for run in range(2):
+            program = self.wine.start(updater)
+            window = self.wine.wait_window(pid=program.pid, title="作業 アップデータ")
+            self.assertIsNotNone(window, "no start-up window")
+            [work] = bench.work_folders(self.wine.temp_dir)
+            names.append(work.name)
+            self.assertRegex(work.name, r"^TempGPInstallFolder_\d{9}$")
+            self.assertFalse(self.wine.call("move", **{"from": self.wine.to_windows(work),
+                                                        "to": self.wine.to_windows(work) + "x"})["ok"],
+                             "the work folder could be moved away while in use")
+            (work / "stray.txt").write_text("not the updater's")
+            self.wine.expect("close", hwnd=window["hwnd"])
+            self.assertEqual(program.wait_exit(), 0)
+            self.assertEqual(sorted(p.name for p in work.iterdir()), ["stray.txt"])
+            (work / "stray.txt").unlink()
+            work.rmdir()
+        self.assertNotEqual(names[0], names[1])
 
 
 def read_pe(data):

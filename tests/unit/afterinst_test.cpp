@@ -31,6 +31,11 @@ class AfterInstallTest : public ScratchFolderTest {
               "part/y.txt", "data/old/z.dat", "\x83\x5c.txt", "C:x", "../victim.txt"}) {
             std::ofstream(game_ + "/" + file) << "x";
         }
+        // Links in the game folder to a folder outside it.
+        fs::create_directories(root_ + "/elsewhere");
+        std::ofstream(root_ + "/elsewhere/e.dat") << "x";
+        fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/linked");
+        fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/data/linked");
     }
     bool Exists(const std::string& name) { return fs::exists(game_ + "/" + name); }
     std::string game_;
@@ -62,6 +67,8 @@ TEST_F(AfterInstallTest, Entries) {
         {root_ + "/victim.txt", kAfterInstallRefused, {}, {"../victim.txt"}},
         {"C:x", kAfterInstallRefused, {}, {"C:x"}},
         {std::string(300, '*') + ".bak", kAfterInstallRefused, {}, {"a.bak"}},
+        {"linked\\*.*", kAfterInstallRefused, {}, {"linked/e.dat"}},
+        {"data\\linked\\e.dat", kAfterInstallRefused, {}, {"linked/e.dat"}},
     };
     for (const auto& c : cases) {
         Build();

@@ -57,21 +57,36 @@ TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
         const char* title;
         std::string extra;  // for the last file
         bool read_only;     // d/b.dat
+        bool linked;        // d is a link to a folder outside the game
+        int64_t space;      // bytes the disk takes before it is full; -1: plenty
     } cases[] = {
-        {"bad Adler-32 in the last file", "\"bad_adler\": true", false},
-        {"last stream cut short", "\"compressed_size\": 900", false},
+        {"bad Adler-32 in the last file", "\"bad_adler\": true", false, false, -1},
+        {"last stream cut short", "\"compressed_size\": 900", false, false, -1},
         // Moved aside, a read-only file's backup could never be deleted.
-        {"a read-only game file", "", true},
+        {"a read-only game file", "", true, false, -1},
+        // Nothing is written through it, nor anywhere else.
+        {"a folder of the game is a link", "", false, true, -1},
+        {"disk full while staging the last file", "", false, false, 400000},
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
         fs::path game = MakeGame(scratch.path());
+        fs::create_directory(scratch.path() / "elsewhere");
         if (c.read_only)
             fs::permissions(game / "d" / "b.dat", fs::perms::owner_write, fs::perm_options::remove);
+        if (c.linked) {
+            fs::remove(scratch.path() / "elsewhere");
+            fs::rename(game / "d", scratch.path() / "elsewhere");
+            fs::create_directory_symlink(scratch.path() / "elsewhere", game / "d");
+        }
+        auto elsewhere = Snapshot(scratch.path() / "elsewhere");
         auto before = Snapshot(game);
         ASSERT_TRUE(WritePayload(Layout(Update(c.extra)), scratch.path() / "u.exe")) << c.title;
+        SetDiskSpaceForTesting(c.space);
         EXPECT_EQ(Extract(scratch.path() / "u.exe", game), -1) << c.title;
+        SetDiskSpaceForTesting(-1);
         EXPECT_EQ(Snapshot(game), before) << c.title;
+        EXPECT_EQ(Snapshot(scratch.path() / "elsewhere"), elsewhere) << c.title;
     }
 }
 

@@ -13,9 +13,11 @@
 
 namespace {
 
-uint32_t g_clock_value;
-uint32_t FixedClock() {
-    return g_clock_value;
+// The numbers the random source gives, in turn (the last one repeats).
+std::vector<uint32_t> g_draws;
+size_t g_drawn = 0;
+uint32_t Draw() {
+    return g_draws[std::min(g_drawn++, g_draws.size() - 1)];
 }
 
 std::string CurrentFolder() {
@@ -30,10 +32,10 @@ class WorkFolderTest : public ScratchFolderTest {
         fs::create_directory(start_);
         fs::current_path(start_);
         setenv("TMPDIR", root_.c_str(), 1);
-        OsSetClockForTesting(FixedClock);
+        OsSetRandomForTesting(Draw);
     }
     void TearDown() override {
-        OsSetClockForTesting(nullptr);
+        OsSetRandomForTesting(nullptr);
         if (old_tmp_.empty())
             unsetenv("TMPDIR");
         else
@@ -46,19 +48,17 @@ class WorkFolderTest : public ScratchFolderTest {
 
 TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
     struct {
-        uint32_t clock;
+        std::vector<uint32_t> draws;
         const char* name;
         const char* planted;  // a folder of that name made by someone else
-        bool subfolder;       // some updates carry a DirectX folder
         bool deep_start;      // a start folder too long to be recorded
     } cases[] = {
-        {123456, "TempGPInstallFolder_000123456", nullptr, false, false},
-        {0xFFFFFFFFu, "TempGPInstallFolder_-00000001", nullptr, false, false},  // printed signed
-        {500, "TempGPInstallFolder_000000501", "TempGPInstallFolder_000000500", false, false},
-        {42, "TempGPInstallFolder_000000042", nullptr, true, false},
+        {{123456}, "TempGPInstallFolder_000123456", nullptr, false},
+        {{4294967295u}, "TempGPInstallFolder_294967295", nullptr, false},  // below 10^9
+        {{500, 501}, "TempGPInstallFolder_000000501", "TempGPInstallFolder_000000500", false},
         // The removal must still leave the work folder, or the system refuses
         // to remove it: it goes to the temporary folder instead.
-        {77, "TempGPInstallFolder_000000077", nullptr, false, true},
+        {{77}, "TempGPInstallFolder_000000077", nullptr, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -66,35 +66,43 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
         while (c.deep_start && start.size() < 300) start += "/deep-folder-name";
         fs::create_directories(start);
         fs::current_path(start);
-        g_clock_value = c.clock;
+        g_draws = c.draws;
+        g_drawn = 0;
         if (c.planted) WriteAll(root_ + "/" + c.planted + "/install.env", "x");
         ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
         const std::string work = root_ + "/" + c.name;
         EXPECT_EQ(CurrentFolder(), work);
+        EXPECT_EQ(fs::status(work).permissions(), fs::perms::owner_all);
+        // Only what the run recorded goes; a file someone else put there
+        // stays, and with it the folder.
         WriteAll("install.env", "x");
-        WriteAll("insttscr.rct", "x");
-        if (c.subfolder) WriteAll("DirectX/dxsetup.exe", "x");
+        NoteWorkFile((work + "/install.env").c_str());
         RemoveWorkFolder();
-        EXPECT_FALSE(fs::exists(work + "/install.env") || fs::exists(work + "/insttscr.rct"));
-        EXPECT_EQ(fs::exists(work), c.subfolder);
-        EXPECT_EQ(fs::exists(work + "/DirectX/dxsetup.exe"), c.subfolder);
+        EXPECT_FALSE(fs::exists(work));
         EXPECT_TRUE(!c.planted || fs::exists(root_ + "/" + c.planted + "/install.env"));
         EXPECT_EQ(CurrentFolder(), c.deep_start ? root_ : start);
         EXPECT_STREQ(WorkFolderPath(), "");
     }
+    g_draws = {9};
+    g_drawn = 0;
+    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    WriteAll("install.env", "x");
+    WriteAll("stray.txt", "x");
+    NoteWorkFile((root_ + "/TempGPInstallFolder_000000009/install.env").c_str());
+    RemoveWorkFolder();
+    EXPECT_FALSE(fs::exists(root_ + "/TempGPInstallFolder_000000009/install.env"));
+    EXPECT_TRUE(fs::exists(root_ + "/TempGPInstallFolder_000000009/stray.txt"));
 }
 
 TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {
-    g_clock_value = 1000;
-    for (int i = 0; i < 64; ++i) {
-        std::string name = "/TempGPInstallFolder_" + std::to_string(1000001000 + i).substr(1);
-        WriteAll(root_ + name + "/keep.dat", "x");
-    }
+    g_draws = {1000};
+    g_drawn = 0;
+    WriteAll(root_ + "/TempGPInstallFolder_000001000/keep.dat", "x");
     EXPECT_EQ(CreateWorkFolder(), kWorkFolderFailed);
+    EXPECT_EQ(g_drawn, 64u);
     EXPECT_EQ(CurrentFolder(), start_);
     RemoveWorkFolder();
     EXPECT_TRUE(fs::exists(root_ + "/TempGPInstallFolder_000001000/keep.dat"));
-    EXPECT_TRUE(fs::exists(root_ + "/TempGPInstallFolder_000001063/keep.dat"));
 }
 
 // Deletion never strays outside the named folder, never takes a folder and

@@ -239,7 +239,11 @@ std::string CmdControls(const Args& args) {
     RECT client = {0, 0, 0, 0};
     GetClientRect(window, &client);
     MapWindowPoints(window, nullptr, (POINT*)&client, 2);
-    return Json().Bool("ok", true).Raw("client", RectJson(client)).Raw("controls", Array(items)).Text();
+    return Json()
+        .Bool("ok", true)
+        .Raw("client", RectJson(client))
+        .Raw("controls", Array(items))
+        .Text();
 }
 
 // ---------------------------------------------------------------- input
@@ -456,6 +460,13 @@ std::string SuspendOrResume(const Args& args, bool suspend) {
     return Json().Bool("ok", true).Int("count", before).Text();
 }
 
+// Renames a file or folder, as another program of the user might try.
+std::string CmdMove(const Args& args) {
+    if (!MoveFileW(ToWide(GetStr(args, "from")).c_str(), ToWide(GetStr(args, "to")).c_str()))
+        return Fail("refused");
+    return Ok();
+}
+
 std::string CmdClock(const Args&) {
     return Json().Bool("ok", true).Int("ms", GetTickCount()).Text();
 }
@@ -564,6 +575,7 @@ const struct {
     {"holdfile", CmdHoldFile},
     {"suspend", [](const Args& args) { return SuspendOrResume(args, true); }},
     {"resume", [](const Args& args) { return SuspendOrResume(args, false); }},
+    {"move", CmdMove},
     {"kill", CmdKill},
     {"clock", CmdClock},
     {"icon", CmdIcon},

@@ -3,7 +3,7 @@
 // the damaged payload in an error box (text also on the clipboard), removes the
 // folder and exits with -1. The environment variable STANDIN_FAULT names one
 // deliberate fault, so that the bench can show that each test catches the
-// behaviour it is about: caption, owner, icon, text, exitcode, leftover, reuse,
+// behaviour it is about: caption, owner, icon, text, exitcode, leftover,
 // ansiclipboard.
 #include <windows.h>
 #include <stdio.h>
@@ -28,7 +28,7 @@ void CreateWorkFolder() {
     for (int attempt = 0; attempt < 100000; ++attempt) {
         swprintf(g_work_folder, MAX_PATH, L"%lsTempGPInstallFolder_%09d", temp,
                  (int)(clock + attempt));
-        if (CreateDirectoryW(g_work_folder, nullptr) || Fault("reuse")) break;
+        if (CreateDirectoryW(g_work_folder, nullptr)) break;
     }
 }
 
