@@ -292,9 +292,6 @@ class WineSession:
             raise BenchError("%s failed: %s" % (command, answer.get("error", answer)))
         return answer
 
-    def clock(self):
-        return self.expect("clock")["ms"]
-
     def windows(self, **filters):  # top-level windows matching pid/cls/title/visible
         return self.expect("windows", **filters)["windows"]
 

@@ -467,10 +467,6 @@ std::string CmdMove(const Args& args) {
     return Ok();
 }
 
-std::string CmdClock(const Args&) {
-    return Json().Bool("ok", true).Int("ms", GetTickCount()).Text();
-}
-
 // ---------------------------------------------------------------- pixels
 
 // Runs draw on a top-down 32-bit picture of width x height that starts as
@@ -577,7 +573,6 @@ const struct {
     {"resume", [](const Args& args) { return SuspendOrResume(args, false); }},
     {"move", CmdMove},
     {"kill", CmdKill},
-    {"clock", CmdClock},
     {"icon", CmdIcon},
 };
 
