@@ -4,6 +4,7 @@
 // scripts/test.sh and scripts/fuzz.sh point TMPDIR into build/ for that.
 #pragma once
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -15,7 +16,10 @@ inline const std::filesystem::path& FuzzScratchFolder() {
         const char* temporary = getenv("TMPDIR");
         std::string pattern =
             std::string(temporary && *temporary ? temporary : "/tmp") + "/vnfuzz-XXXXXX";
-        if (!mkdtemp(&pattern[0])) abort();
+        if (!mkdtemp(&pattern[0])) {
+            fprintf(stderr, "cannot make the scratch folder %s\n", pattern.c_str());
+            abort();
+        }
         root = pattern;
         atexit([] {
             std::error_code ignored;
