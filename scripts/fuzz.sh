@@ -5,8 +5,9 @@
 # entries stay under build/fuzz/work/NAME/corpus; crashes, leaks and timeouts
 # go to build/fuzz/work/NAME/. At the end it prints, per target, executions
 # per second and any crash file. The committed corpus is left alone unless
-# --keep is given: then the new entries that add coverage are merged into
-# tests/fuzz/corpus/NAME (libFuzzer's -merge=1 keeps only those).
+# --keep is given: then the fewest new entries that reach code the committed
+# seeds do not are copied into tests/fuzz/corpus/NAME (libFuzzer's set-cover
+# merge over edges alone, hit counts aside, so that the corpus stays small).
 #
 #   scripts/fuzz.sh HOURS [--keep] [TARGET...]     e.g. scripts/fuzz.sh 8 --keep
 #                                                        scripts/fuzz.sh 0.5 archive rct
@@ -94,8 +95,8 @@ if [ "$keep" = 1 ]; then
   for name in "${names[@]}"; do
     mkdir -p "tests/fuzz/corpus/$name"
     before=$(ls "tests/fuzz/corpus/$name" | wc -l)
-    "$bin/${name}_fuzz" -merge=1 "tests/fuzz/corpus/$name" "$work/$name/corpus" \
-      >"$work/$name-merge.log" 2>&1 || failed=1
+    "$bin/${name}_fuzz" -set_cover_merge=1 -use_counters=0 "tests/fuzz/corpus/$name" \
+      "$work/$name/corpus" >"$work/$name-merge.log" 2>&1 || failed=1
     echo "$name: $(($(ls "tests/fuzz/corpus/$name" | wc -l) - before)) entries kept in tests/fuzz/corpus/$name"
   done
 fi
