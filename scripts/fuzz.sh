@@ -56,6 +56,7 @@ done
 export TMPDIR=$root/$work/tmp
 
 echo "fuzzing ${names[*]} for $seconds s; logs in $work/"
+touch "$work/started"  # findings of earlier runs stay, but are not reported again
 pids=()
 for name in "${names[@]}"; do
   mkdir -p "$work/$name/corpus"
@@ -86,7 +87,7 @@ for name in "${names[@]}"; do
   # A run that stopped on a finding prints no final stats: its last status line.
   [ -n "$rate" ] || rate=$(grep -o 'exec/s: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   added=$(sed -n 's/^stat::new_units_added: *//p' "$log" | tail -1)
-  findings=$(find "$work/$name" -maxdepth 1 -type f \
+  findings=$(find "$work/$name" -maxdepth 1 -type f -newer "$work/started" \
     \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | sort)
   printf '%-10s %10s %8s  %s\n' "$name" "${rate:-?}" "${added:--}" "$(echo $findings)"
 done
