@@ -3,12 +3,12 @@
 profile fuzzers into tests/fuzz/corpus/ with our own tools: updaters built by
 vnpack (behind a small stub of our own, signed here the way a signing tool
 places its table) and by tests/unit/payload_writer.py, the keyed and section
-lines of the sample update's install.env, and hand-written inputs.
+lines of the sample update's install.env, and hand-written inputs. It
+rewrites its own files and leaves any others (scripts/fuzz.sh --keep) alone.
 
     make_seeds.py VNPACK    (e.g. build/native/tools/vnpack/vnpack)
 """
 import os
-import shutil
 import struct
 import subprocess
 import sys
@@ -173,8 +173,6 @@ def main():
     if len(sys.argv) != 2:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    for target in ("archive", "settings", "sections", "folder", "profile"):
-        shutil.rmtree(os.path.join(CORPUS, target), ignore_errors=True)
     with tempfile.TemporaryDirectory() as work:
         archive_seeds(os.path.abspath(sys.argv[1]), work)
     text_seeds()
