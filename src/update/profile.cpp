@@ -26,14 +26,17 @@ Span Trim(Span span) {
     return span;
 }
 
-// Equal once letters are folded as the system folds profile names.
+// Equal once letters are folded as the system folds profile names and the
+// blanks around both are left out: the caller's name too, or a name given
+// with a blank would never find the line it wrote itself.
 bool SameName(Span a, const char* name) {
+    Span b = Trim({name, name + strlen(name)});
     size_t length = (size_t)(a.end - a.begin);
-    if (length != strlen(name)) return false;
+    if (length != (size_t)(b.end - b.begin)) return false;
     char left[kLineCapacity], right[kLineCapacity];
-    if (length >= sizeof left) return memcmp(a.begin, name, length) == 0;
+    if (length >= sizeof left) return memcmp(a.begin, b.begin, length) == 0;
     memcpy(left, a.begin, length);
-    memcpy(right, name, length);
+    memcpy(right, b.begin, length);
     left[length] = right[length] = '\0';
     LowerCaseCp932(left);
     LowerCaseCp932(right);
