@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds every program and runs every test suite: the native unit tests, short
-# runs of each fuzzer, and the end-to-end tests under Wine. Ends with one line
+# Builds every program and runs every test suite: the native unit tests, the
+# same under the sanitizers, short runs of each fuzzer (scripts/fuzz.sh runs
+# them for hours), and the end-to-end tests under Wine. Ends with one line
 # "N passed, N failed" over all suites and exits non-zero when anything failed.
 set -u
 cd "$(dirname "$0")/.."
@@ -60,6 +61,15 @@ print(r["tests"], r["failures"] + r.get("errors", 0))' "$reports/unit.json" 2>/d
 fi
 
 if [ "$fuzz_ok" = 1 ]; then
+  # The unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+  if build/fuzz/tests/unit/unit_tests >"$reports/unit-sanitized.log" 2>&1; then
+    count "unit (sanitized)" 1 0
+  else
+    grep -E '^\[  FAILED  \]|runtime error|ERROR: AddressSanitizer' "$reports/unit-sanitized.log" | head -20
+    count "unit (sanitized)" 0 1
+  fi
+  # Scratch folders of a fuzzer that stops on a finding stay here, not in /tmp.
+  mkdir -p build/fuzz/tmp
   fuzz_passed=0
   fuzz_failed=0
   for fuzzer in build/fuzz/tests/fuzz/*_fuzz; do
@@ -70,7 +80,7 @@ if [ "$fuzz_ok" = 1 ]; then
     mkdir -p "$work"
     seeds=()
     [ -d "$corpus" ] && seeds=("$corpus")
-    if "$fuzzer" -max_total_time="${VN_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 \
+    if TMPDIR=$root/build/fuzz/tmp "$fuzzer" -max_total_time="${VN_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 \
          -artifact_prefix="build/fuzz/$name-" "$work" "${seeds[@]}" \
          >"$reports/$name.log" 2>&1; then
       fuzz_passed=$((fuzz_passed + 1))

@@ -43,7 +43,10 @@ uint32_t ReadLe32(const unsigned char* bytes) {
 // one before and be copied without overlap.
 void CopyFromBehind(unsigned char* out, size_t distance, size_t length) {
     if (length <= kShortCopy) {
-        for (size_t i = 0; i < length; ++i) out[i] = out[i - distance];
+        // From a pointer to the source: out[i - distance] would wrap the
+        // unsigned index below 0 for the first distance bytes.
+        const unsigned char* source = out - distance;
+        for (size_t i = 0; i < length; ++i) out[i] = source[i];
         return;
     }
     size_t done = 0;

@@ -169,10 +169,14 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
         return ReportArchiveFault(fault, "end marker missing", position, "");
     entry->name_length = ReadU16(field);
     if (entry->name_length == 0) {
-        // Two zero bytes, or up to seven more of the writer's padding.
+        // Two zero bytes, or up to seven more of the writer's padding, which
+        // always ends the file on a multiple of 8: a padded archive cut short
+        // inside its last stream (the trailer kept) does not pass for whole.
         int32_t rest = end - position - 2;
+        bool padded = rest > 2 && (end + kTrailerLength) % 8 == 0;
         unsigned char padding[9];
-        bool zeros = rest >= 2 && rest <= 9 && ReadExactly(stream, padding, (size_t)rest);
+        bool zeros =
+            (rest == 2 || (padded && rest <= 9)) && ReadExactly(stream, padding, (size_t)rest);
         for (int32_t i = 0; zeros && i < rest; ++i) zeros = padding[i] == 0;
         if (!zeros)
             return ReportArchiveFault(

@@ -416,10 +416,16 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
             return ReportArchiveFault(fault, "a folder of the name is a link in the destination",
                                       entry.offset, entry.name);
         if (entry.is_folder) {
-            // An existing folder is fine; anything else shows when a file
-            // inside it cannot be created.
-            if (OsCreateFolder(path) == kOsCreated)
+            // An existing folder is fine. One that cannot be made (no parent,
+            // a file of its name) fails the walk here: an empty folder would
+            // otherwise be missing from an update that reports success.
+            OsCreateResult created = OsCreateFolder(path);
+            if (created == kOsCreated) {
                 AddStaged(&g_staged, kFolderCreated, path, &entry);
+            } else if (created != kOsAlreadyExists || OsGetPathKind(path) != kOsFolder) {
+                return ReportArchiveFault(fault, "cannot create the folder", entry.offset,
+                                          entry.name);
+            }
             continue;
         }
         consumed += kEntryTimeLength;

@@ -26,14 +26,17 @@ Span Trim(Span span) {
     return span;
 }
 
-// Equal once letters are folded as the system folds profile names.
+// Equal once letters are folded as the system folds profile names and the
+// blanks around both are left out: the caller's name too, or a name given
+// with a blank would never find the line it wrote itself.
 bool SameName(Span a, const char* name) {
+    Span b = Trim({name, name + strlen(name)});
     size_t length = (size_t)(a.end - a.begin);
-    if (length != strlen(name)) return false;
+    if (length != (size_t)(b.end - b.begin)) return false;
     char left[kLineCapacity], right[kLineCapacity];
-    if (length >= sizeof left) return memcmp(a.begin, name, length) == 0;
+    if (length >= sizeof left) return memcmp(a.begin, b.begin, length) == 0;
     memcpy(left, a.begin, length);
-    memcpy(right, name, length);
+    memcpy(right, b.begin, length);
     left[length] = right[length] = '\0';
     LowerCaseCp932(left);
     LowerCaseCp932(right);
@@ -96,19 +99,26 @@ bool WriteAll(FILE* file, const char* text, size_t length) {
 }  // namespace
 
 int WriteProfileEntry(const char* path, const char* section, const char* key, const char* value) {
-    char* data = (char*)AllocOrAbort(kProfileFileLimit + 1);
+    char* data = nullptr;
     size_t length = 0;
     if (FILE* file = OsOpenFile(path, "rb")) {
-        length = fread(data, 1, kProfileFileLimit + 1, file);
-        bool whole = !ferror(file) && length <= kProfileFileLimit;
+        // As large as the file says it is, and one byte more to see it grow.
+        long size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
+        bool whole = size >= 0 && size <= kProfileFileLimit && fseek(file, 0, SEEK_SET) == 0;
+        if (whole) {
+            data = (char*)AllocOrAbort((size_t)size + 1);
+            length = fread(data, 1, (size_t)size + 1, file);
+            whole = !ferror(file) && length == (size_t)size;
+        }
         fclose(file);
         if (!whole) {
             free(data);
             return -1;
         }
     } else if (OsGetPathKind(path) != kOsMissing) {
-        free(data);
         return -1;  // there, but not readable: never overwritten blind
+    } else {
+        data = (char*)AllocOrAbort(1);  // a new file
     }
 
     Edit edit = FindEdit(data, length, section, key);

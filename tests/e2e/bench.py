@@ -223,7 +223,9 @@ class Program:
 class WineSession:
     """One test's own prefix, wineserver and driver."""
 
-    def __init__(self, name, dll_overrides=""):
+    def __init__(self, name, dll_overrides="", prepare=None):
+        """prepare(prefix), when given, runs on the copied prefix before Wine
+        starts in it: for what Wine reads only at start-up."""
         self.suite = suite()
         self.dir, self.artifacts = WORK / "tests" / name, ARTIFACTS / name
         shutil.rmtree(self.artifacts, ignore_errors=True)
@@ -232,6 +234,8 @@ class WineSession:
             self.suite.discard(self.dir)
         self.prefix, self.shots, self.started = self.dir / "prefix", 0, 0
         self.suite.copy_prefix(self.prefix)
+        if prepare:
+            prepare(self.prefix)
         self.suite.sessions.append(self)
         self.env, self.driver = wine_env(self.prefix, self.suite.display), None
         if dll_overrides:  # inherited by every program the driver starts
@@ -287,9 +291,6 @@ class WineSession:
         if not answer.get("ok"):
             raise BenchError("%s failed: %s" % (command, answer.get("error", answer)))
         return answer
-
-    def clock(self):
-        return self.expect("clock")["ms"]
 
     def windows(self, **filters):  # top-level windows matching pid/cls/title/visible
         return self.expect("windows", **filters)["windows"]
@@ -418,12 +419,15 @@ def build_updater(folder, output):
     return Path(output)
 
 
-def write_updater(output, entries):
+def write_updater(output, entries, bad_adler=False):
     """The updater under test with an archive written by the reference writer,
     for payloads vnpack rightly refuses to build; entries as in
-    payload.archive_bytes."""
-    Path(output).write_bytes(payload.with_trailer(UPDATER.read_bytes(),
-                                                  payload.archive_bytes(entries)))
+    payload.archive_bytes. bad_adler: the last stream's Adler-32 is wrong, and
+    nothing else (the last entry must be a file)."""
+    archive = payload.archive_bytes(entries)
+    if bad_adler:  # its last byte lies just before the end marker
+        archive = archive[:-5] + bytes([archive[-5] ^ 0xFF]) + archive[-4:]
+    Path(output).write_bytes(payload.with_trailer(UPDATER.read_bytes(), archive))
     return Path(output)
 
 
@@ -431,6 +435,7 @@ class BenchTest(unittest.TestCase):
     """A test with its own Wine session in self.wine."""
 
     dll_overrides = ""  # appended to WINEDLLOVERRIDES for the whole session
+    prepare_prefix = None  # a class's prepare(prefix) for its sessions
 
     def run(self, result=None):
         # Wrapped before unittest looks the method up, so that the evidence is
@@ -486,7 +491,7 @@ class BenchTest(unittest.TestCase):
 
     def setUp(self):
         self.failed, self.wine = False, None
-        self.wine = WineSession(self.id(), self.dll_overrides)
+        self.wine = WineSession(self.id(), self.dll_overrides, self.prepare_prefix)
 
     def tearDown(self):
         if self.wine:

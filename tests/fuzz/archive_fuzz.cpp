@@ -1,59 +1,122 @@
-// Any bytes as an updater: the header walk and the copy pass into a scratch
-// folder must never crash and never write outside it.
+// Any bytes as an updater, read from memory: the locator (a signed file's
+// certificate table included), the header walk and both passes, the setup
+// pass into a work folder and the copy pass into a game folder, then the copy
+// pass again over its own files. Nothing may be written outside those
+// folders; a refused walk leaves its folder as it was; a finished copy pass
+// leaves exactly the archive's entries and no temporary sibling, and applied
+// a second time changes nothing. The folders live in the scratch folder
+// (scratch.h).
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
+#include <string>
 
+#include "base/text.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path g_root;
+void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
 
-void Setup() {
-    char pattern[] = "/tmp/vnfuzz_XXXXXX";
-    g_root = mkdtemp(pattern);
-    fs::create_directories(g_root / "box" / "out");
+// Every file (with its bytes) and folder (an empty string and a mark) under
+// folder, by relative path.
+typedef std::map<std::string, std::string> Tree;
+Tree Snapshot(const fs::path& folder) {
+    Tree tree;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        std::string name = item.path().string().substr(folder.string().size() + 1);
+        if (item.is_directory()) {
+            tree[name + "/"] = "";
+        } else {
+            FILE* file = fopen(item.path().c_str(), "rb");
+            Require(file != nullptr);
+            std::string bytes;
+            char buffer[4096];
+            for (size_t got; (got = fread(buffer, 1, sizeof buffer, file)) > 0;)
+                bytes.append(buffer, got);
+            fclose(file);
+            tree[name] = bytes;
+        }
+    }
+    return tree;
+}
+
+// The entries' names as this platform writes them ('\' to '/', stepping over
+// double-byte characters), folders with their closing slash.
+std::set<std::string> EntryNames(const PayloadArchive* archive) {
+    std::set<std::string> names;
+    ArchiveCursor cursor;
+    ArchiveBegin(archive, &cursor);
+    PayloadEntryHeader entry;
+    while (ArchiveNextEntry(&cursor, &entry, nullptr) == 1) {
+        for (char* p = entry.name; *p; p += CharLength(p)) {
+            if (*p == '\\') *p = '/';
+        }
+        names.insert(entry.name);
+    }
+    return names;
+}
+
+// One pass into folder, checked; *tree (when given) receives what the folder
+// holds afterwards.
+int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder,
+         Tree* tree = nullptr) {
+    Tree before = Snapshot(folder);
+    ExtractTarget target = {folder.c_str(), pass, nullptr, nullptr};
+    ArchiveFault fault;
+    int result = ExtractArchive(archive, &target, &fault);
+    Require(result == 0 || result == -1);
+    Tree after = Snapshot(folder);
+    if (result != 0) {
+        Require(after == before);
+    } else if (pass == kSetupPass) {
+        // Top-level setup files only, no folder.
+        for (const auto& item : after)
+            Require(item.first.back() != '/' && IsSetupFile(item.first.c_str()));
+    } else {
+        std::set<std::string> written;
+        for (const auto& item : after) written.insert(item.first);
+        Require(written == EntryNames(archive));
+    }
+    if (tree) *tree = after;
+    return result;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (g_root.empty()) Setup();
-    const fs::path box = g_root / "box";
-    const fs::path out = box / "out";
-    const fs::path input = g_root / "input.exe";
-    FILE* file = fopen(input.c_str(), "wb");
-    if (!file) abort();
-    fwrite(data, 1, size, file);
-    fclose(file);
-
-    FILE* stream = fopen(input.c_str(), "rb");
+    const fs::path& root = FuzzScratchFolder();
+    const fs::path work = root / "work";
+    const fs::path game = root / "game";
+    fs::create_directory(work);
+    fs::create_directory(game);
+    FILE* stream = size > 0 ? fmemopen((void*)data, size, "rb") : nullptr;
     PayloadArchive archive;
-    if (LocateArchive(stream, &archive) == 0) {
-        ArchiveFault fault;
-        ExtractPass pass = size > 0 && (data[0] & 1) ? kSetupPass : kCopyPass;
-        ExtractTarget target = {out.c_str(), pass, nullptr, nullptr};
-        ExtractArchive(&archive, &target, &fault);
+    if (stream && LocateArchive(stream, &archive) == 0) {
+        Require(archive.offset >= 0 && archive.size >= 4 && (size_t)archive.file_length <= size &&
+                archive.offset + archive.size + kTrailerLength == archive.file_length);
+        Pass(&archive, kSetupPass, work);
+        // Applied again over its own files, the update changes nothing.
+        Tree first, second;
+        if (Pass(&archive, kCopyPass, game, &first) == 0)
+            Require(Pass(&archive, kCopyPass, game, &second) == 0 && second == first);
     }
-    fclose(stream);
+    if (stream) fclose(stream);
 
-    // Everything written must lie inside out: box holds nothing else.
-    for (const auto& item : fs::directory_iterator(box)) {
-        if (item.path() != out) abort();
-    }
-    for (const auto& item : fs::directory_iterator(g_root)) {
-        if (item.path() != box && item.path() != input) abort();
-    }
-    std::error_code ignored;
-    fs::remove_all(out, ignored);
-    fs::create_directory(out, ignored);
+    for (const auto& item : fs::directory_iterator(root))
+        Require(item.path() == work || item.path() == game);
+    fs::remove_all(work);
+    fs::remove_all(game);
     return 0;
 }

@@ -117,6 +117,10 @@ TEST(Extract, FailuresLeaveTheFolderAsItWas) {
          {File("keep.dat", Random(1000), 0, "\"after_stream_hex\": \"0000\"")}},
         {"destination is a folder", {File("blocker", Bytes("x"))}},
         {"missing parent folder", {File("nowhere\\a", Bytes("x"))}},
+        // A folder entry that cannot become a folder would be missing from
+        // an update that reports success.
+        {"folder without its parent", {Folder("nowhere\\sub\\")}},
+        {"folder where a file is", {Folder("keep.dat\\")}},
         {"truncated payload", {File("keep.dat", Random(5000))}, "\"cut\": 3000"},
         {"end marker missing", {}, "\"end\": \"none\""},
         {"escaping name", {Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}},

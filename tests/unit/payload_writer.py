@@ -25,7 +25,8 @@ LAYOUT (JSON):
                  "uncompressed_size": n, "compressed_size": n,   (stated sizes)
                  "name_field_hex": HEX}                        (raw name field)
                 {"raw": HEX}                                   (bytes as they are)
-  end         "normal" (end marker and two zero bytes), "bare" (marker only), "none"
+  end         "normal" (end marker and two zero bytes), "bare" (marker only), "none",
+              "padded" (zero bytes added up to a file length that is a multiple of 8)
   cut         bytes removed from the end of the archive before the trailer
   trailer     the trailer's value instead of the archive's offset
 DATA: a list of parts, each {"zeros": n}, {"random": n, "seed": s}, {"hex": HEX};
@@ -145,7 +146,8 @@ def write(layout, output, expect_dir=None):
     stub = bytes.fromhex(layout["stub"]) if "stub" in layout else b"MZ" + bytes(510)
     files = []
     archive = b"".join(layout_entry(e, files.append) for e in layout.get("entries", []))
-    archive += {"normal": END, "bare": END[:2], "none": b""}[layout.get("end", "normal")]
+    archive += {"normal": END, "bare": END[:2], "none": b"",
+                "padded": END + bytes(-(len(stub) + len(archive) + 8) % 8)}[layout.get("end", "normal")]
     archive = archive[:len(archive) - layout.get("cut", 0)]
     with open(output, "wb") as f:
         f.write(stub + archive + struct.pack("<I", layout.get("trailer", len(stub))))

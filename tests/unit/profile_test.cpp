@@ -28,6 +28,10 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
          "[\x81\x5d]\r\nPath=C:\\\x90\xaf\r\n"},
         {"a key of another section is not taken", "[b]\r\nPath=1\r\n", "Setup", "Path",
          "[b]\r\nPath=1\r\n[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
+        // Names given with blanks ("|" in install.env, an indented [ini]
+        // line) find their lines, so a second update adds no second entry.
+        {"blanks around the names given", "[Setup]\r\nPath=1\r\n", "Setup ", "\tPath",
+         "[Setup]\r\n\tPath=C:\\\x90\xaf\r\n"},
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;

@@ -82,6 +82,10 @@ TEST(Rct, HandMadeStreams) {
         // (+3 - W) at the row's last pixel reaches the third pixel of row 1.
         {"index 6 at the end of a row", 6, 2,
          Cat({Px("A"), {0x04}, Px("BCDEF"), {0xA7, 1, 0, 0x98}}), Px("ABCDEFABCDEC")},
+        // Short copies (up to 16 bytes) from further back than their length:
+        // 3 and 1 pixels from straight above (index 9), 12 bytes back.
+        {"short copies from the row above", 4, 2, Cat({Px("A"), {0x02}, Px("BCD"), {0xA6, 0xA4}}),
+         Px("ABCDABCD")},
         // Damage: each must give no picture, found before any overrun.
         {"first pixel cut", 1, 1, Bytes{1, 2}, {}},
         {"command missing", 2, 1, Px("A"), {}},

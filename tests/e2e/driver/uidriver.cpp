@@ -289,6 +289,15 @@ std::string CmdCommand(const Args& args) {
     return Ok();
 }
 
+// A dialog control's text, as typing into it would leave it: the system
+// marshals WM_SETTEXT across processes.
+std::string CmdSetText(const Args& args) {
+    HWND window = GetHwnd(args);
+    if (!IsWindow(GetDlgItem(window, (int)GetInt(args, "id")))) return Fail("no such control");
+    SetDlgItemTextW(window, (int)GetInt(args, "id"), ToWide(GetStr(args, "text")).c_str());
+    return Ok();
+}
+
 // A thread message (WM_QUIT, or a test program's own) to the thread tid.
 std::string CmdPost(const Args& args) {
     if (!PostThreadMessageW((DWORD)GetInt(args, "tid"), (UINT)GetInt(args, "msg"),
@@ -434,15 +443,28 @@ std::string CmdHoldFile(const Args& args) {
     return Ok();
 }
 
+// Stops or lets go on the thread tid, so that a test can queue messages for a
+// busy program and act on what it left on disk while nothing moves.
+std::string SuspendOrResume(const Args& args, bool suspend) {
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE,
+                               (DWORD)GetInt(args, "tid"));
+    if (!thread) return Fail("cannot open the thread");
+    DWORD before = suspend ? SuspendThread(thread) : ResumeThread(thread);
+    // A suspension takes effect a moment later; reading the thread's context
+    // returns only once it has.
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (suspend && before != (DWORD)-1) GetThreadContext(thread, &context);
+    CloseHandle(thread);
+    if (before == (DWORD)-1) return Fail("the thread refused");
+    return Json().Bool("ok", true).Int("count", before).Text();
+}
+
 // Renames a file or folder, as another program of the user might try.
 std::string CmdMove(const Args& args) {
     if (!MoveFileW(ToWide(GetStr(args, "from")).c_str(), ToWide(GetStr(args, "to")).c_str()))
         return Fail("refused");
     return Ok();
-}
-
-std::string CmdClock(const Args&) {
-    return Json().Bool("ok", true).Int("ms", GetTickCount()).Text();
 }
 
 // ---------------------------------------------------------------- pixels
@@ -539,6 +561,7 @@ const struct {
     {"key", CmdKey},
     {"close", CmdClose},
     {"command", CmdCommand},
+    {"settext", CmdSetText},
     {"post", CmdPost},
     {"clipboard", CmdClipboard},
     {"clipset", CmdClipSet},
@@ -546,9 +569,10 @@ const struct {
     {"waitexit", CmdWaitExit},
     {"mutex", CmdMutex},
     {"holdfile", CmdHoldFile},
+    {"suspend", [](const Args& args) { return SuspendOrResume(args, true); }},
+    {"resume", [](const Args& args) { return SuspendOrResume(args, false); }},
     {"move", CmdMove},
     {"kill", CmdKill},
-    {"clock", CmdClock},
     {"icon", CmdIcon},
 };
 

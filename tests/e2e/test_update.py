@@ -1,0 +1,388 @@
+"""The update procedure of real updaters under Wine, from the アップデート button
+to the end: the game found through the registry, through its key file in the
+default folder or in a folder the user types (and what is refused there), the
+version gate, the copy with its [ini] and [reg] entries and the deletions after
+it, the end dialogs and the readme, the busy flag while copying, and a failed
+copy that leaves everything as it was."""
+import configparser
+import hashlib
+import re
+import shutil
+from pathlib import Path
+
+import bench
+from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDNO, IDOK, IDRETRY, IDYES, payload
+
+NAME = "更新 試験"
+TITLE = NAME + " アップデータ"
+COPY_TITLE, PROMPT_TITLE, END_TITLE = "ファイルのコピー中...", "アップデート先のフォルダの指定", "インストール終了"
+CANCELLED = "アップデートを中止しました"
+NOT_INSTALLED = "本体がインストールされていません"
+ASK_MANUAL = "[ %s ] 本体のインストール先を特定できませんでした。\nインストール先を手動で指定しますか？" % NAME
+NETWORK = "ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。"
+FOLDER_FIELD, README_BOX, VK_ESCAPE = 1000, 1007, 0x1B
+MACHINE_KEY, USER_KEY = r"HKLM\Software\TestSoft\星降る", r"HKCU\Software\TestSoft\星降る"
+INSTALLED, DEFAULT = "C:\\ゲーム\\星降る夜", "C:\\Program Files\\TestSoft\\星降る"
+PICTURE = bench.REPO / "examples" / "demo-update" / "insttscr.rct"
+# Zero-filled files: the archive stays small, but writing eight of them keeps
+# the copy going for seconds (3 to 7 s here), time to act while it runs.
+BIG, BIG_FILES = 32 << 20, 8
+# Last-write times with a 100 ns part, so that a time cut to seconds shows.
+BASE_TIME_NS = 1_300_000_000_123_456_700
+SETTINGS = {"REG_GLOBAL": "TestSoft", "REG_LOCAL": "星降る", "INSTFOL": "TestSoft",
+            "INSTTO": "星降る", "KEYFILE": "game.exe", "TITLEBAR": "更新|試験",
+            "INI_FILE": "hoshi.ini", "INI_SECTION": "Setup", "INSTREADME": "-"}
+# A dword line the registry pass skips; a deletion that would leave the folder.
+SECTIONS = ('[ini]\r\nPath=REP_INSTALL\r\nCD=REP_CDROMDRIVE\r\n-\r\n'
+            '[reg]\r\n"InstallDir"="REP_INSTALL"\r\n"CDROM"="REP_CDROM"\r\n'
+            '"Quoted"="a\\\\b \\"c\\""\r\n"Count"=dword:00000001\r\n-\r\n'
+            '[delfiles_afterinst]\r\ninstall.env\r\ninsttscr.rct\r\n..\\beside.txt\r\n-\r\n')
+DELETED = ("install.env", "insttscr.rct")
+OLD_FILES = {"game.exe": b"old game\r\n", "data/表示.dat": b"old data", "save.dat": b"a save"}
+OLD_INI = "[その他]\r\nKeep=表示\r\n[Setup]\r\nOld=old\r\n"  # 表: a 0x5C second byte
+
+
+def confirm(folder):
+    return "[%s]をアップデートします" % folder
+
+
+def written(folder):
+    """The INI entries and HKCU values an update of folder writes (Q: is the CD-ROM)."""
+    return {"Path": folder, "CD": "Q:\\"}, {"InstallDir": folder, "CDROM": "Q:\\",
+                                            "Quoted": 'a\\b "c"'}
+
+
+def entries(files):
+    """Archive entries in the dict's order, each folder before its first file."""
+    out, folders = [], set()
+    for name, (data, stamp) in files.items():
+        parts = name.split("/")
+        for depth in range(1, len(parts)):
+            folder = "\\".join(parts[:depth]) + "\\"
+            if folder not in folders:
+                folders.add(folder)
+                out.append((folder, None, 0))
+        out.append((name.replace("/", "\\"), data, payload.filetime(stamp)))
+    return out
+
+
+def digest(data):  # keeps a failure's diff readable with big files in it
+    return data if data is None or len(data) < 256 else hashlib.sha256(data).hexdigest()[:16]
+
+
+def parse_ini(data):
+    parser = configparser.ConfigParser(interpolation=None)
+    parser.optionxform = str
+    parser.read_string(data.decode("cp932"))
+    return {section: dict(parser[section]) for section in parser.sections()}
+
+
+class UpdateTest(bench.BenchTest):
+    @staticmethod
+    def prepare_prefix(prefix):
+        """A CD-ROM drive Q:, which Wine takes from its registry only as it starts."""
+        (prefix / "drive_c" / "cd").mkdir()
+        (prefix / "dosdevices" / "q:").symlink_to(prefix / "drive_c" / "cd")
+        with open(prefix / "system.reg", "a") as registry:
+            registry.write('\n[Software\\\\Wine\\\\Drives]\n"q:"="cdrom"\n')
+
+    # ------------------------------------------------------------ the bench
+
+    def path(self, windows_path):
+        return self.wine.drive_c.joinpath(*windows_path.split("\\")[1:])
+
+    def reg(self, *args):
+        if bench.run_quiet(["wine", "reg", *args], self.wine.env, self.wine.dir / "reg.log"):
+            raise bench.BenchError("reg %s failed (see reg.log)" % " ".join(args))
+
+    def user_values(self):
+        """The game's HKCU values, string values unescaped; {} without the key."""
+        export = self.wine.bench_dir / "user.reg"
+        export.unlink(missing_ok=True)
+        if bench.run_quiet(["wine", "reg", "export", USER_KEY, self.wine.to_windows(export), "/y"],
+                           self.wine.env, self.wine.dir / "reg.log"):
+            return {}
+        unescape = lambda text: re.sub(r"\\(.)", r"\1", text)
+        return {unescape(name): unescape(data[1:-1]) if data.startswith('"') else data
+                for name, data in re.findall(r'^"((?:[^"\\]|\\.)*)"=(.*?)\r?$',
+                                             export.read_text(encoding="utf-16"), re.M)}
+
+    def state(self):
+        """The game folder (files and folders), the INI file's bytes, the HKCU values."""
+        folder = {p.relative_to(self.target).as_posix(): digest(None if p.is_dir() else p.read_bytes())
+                  for p in sorted(self.target.rglob("*"))}
+        return folder, self.ini.read_bytes(), self.user_values()
+
+    def staged(self, prefix):
+        return list(self.target.rglob(prefix + "*.tmp"))
+
+    def register_viewer(self):
+        """echoargs.exe as the shell's program for .txt: it writes down how it was started."""
+        viewer = self.wine.install(bench.PROGRAMS / "echoargs.exe")
+        self.reg("add", r"HKCR\.txt", "/ve", "/d", "txtfile", "/f")
+        self.reg("add", r"HKCR\txtfile\shell\open\command", "/ve", "/d", '"%s" "%%1"' % viewer, "/f")
+
+    def viewer_started(self):
+        """Whether the viewer was started: running now, or done (looked at in
+        this order, so that one ending in between is seen)."""
+        mark = b"WINEPREFIX=" + bytes(self.wine.prefix) + b"\0"
+        for process in Path("/proc").glob("[0-9]*"):
+            try:
+                if (b"echoargs" in (process / "cmdline").read_bytes() and
+                        mark in (process / "environ").read_bytes()):
+                    return True
+            except OSError:
+                continue
+        return (self.wine.bench_dir / "echoargs.out").exists()
+
+    def start(self, folder=INSTALLED, registry=True, old=OLD_FILES, user=(("Keep", "1"),),
+              big=False, bad_adler=False, **settings):
+        """The game folder with old files (old None: an old copy of every file
+        of the payload), the game's registry as its installer left it, an INI
+        file and HKCU values of their own; then the updater, with SETTINGS and
+        settings (and the zero-filled files when big), started and its
+        start-up window up. Payload files and their times in self.files."""
+        self.folder, self.target, self.settings = folder, self.path(folder), {**SETTINGS, **settings}
+        env = "".join("%s\t%s\r\n" % (key, value.replace(" ", "|"))
+                      for key, value in self.settings.items()) + "[EOF]\r\n" + SECTIONS
+        files = {"install.env": env.encode("cp932"), "insttscr.rct": PICTURE.read_bytes(),
+                 "readme.txt": "お読みください\r\n".encode("cp932"),
+                 "data/表示.dat": b"\x95\x5c" * 1000, "data/new/empty.bin": b""}
+        zeros = bytes(BIG)
+        files.update(("big%d.bin" % n, zeros) for n in range(BIG_FILES if big else 0))
+        files["game.exe"] = b"new game\r\n" * 100  # last: the stream bad_adler damages
+        self.files = {name: (data, BASE_TIME_NS + n * 86_400_000_001_100)
+                      for n, (name, data) in enumerate(files.items())}
+
+        shutil.rmtree(self.target, ignore_errors=True)
+        self.target.mkdir(parents=True)
+        for name, data in (old if old is not None else
+                           {name: b"old " + name.encode() for name in files}).items():
+            (self.target / name).parent.mkdir(parents=True, exist_ok=True)
+            (self.target / name).write_bytes(data)
+        (self.target.parent / "beside.txt").write_bytes(b"beside the game")
+        if registry:
+            for name, data in (("IsInst", "1"), ("InstTo", folder)):
+                self.reg("add", MACHINE_KEY, "/v", name, "/d", data, "/f", "/reg:32")
+        for name, data in user:
+            self.reg("add", USER_KEY, "/v", name, "/d", data, "/f")
+        self.ini = self.wine.drive_c / "windows" / "hoshi.ini"
+        if not self.ini.exists():
+            self.ini.write_bytes(OLD_INI.encode("cp932"))
+
+        self.work_before = bench.work_folders(self.wine.temp_dir)
+        self.program = self.wine.start(bench.write_updater(self.wine.dir / "update.exe",
+                                                           entries(self.files), bad_adler))
+        self.window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
+        self.assertIsNotNone(self.window, "no start-up window")
+        controls = self.wine.controls(self.window["hwnd"])
+        self.update_button = next(i for i, c in controls.items() if c["text"] == "アップデート")
+        self.before = self.state()
+
+    # ------------------------------------------------------------ the windows
+
+    def press_update(self):
+        self.wine.click(self.window["hwnd"], self.update_button)
+
+    def next_window(self):
+        """The updater's next window but its start-up and progress windows (a
+        window on its way out reads hidden, or without a title)."""
+        found = []
+
+        def shown():
+            found[:] = [w for w in self.wine.windows(pid=self.program.pid, visible=1)
+                        if w["visible"] and w["hwnd"] != self.window["hwnd"] and
+                        w["title"] not in ("", COPY_TITLE)]
+            return found or self.program.wait_exit(0) is not None
+        bench.wait_for(shown, 60, "no window from the updater")
+        self.assertTrue(found, "the updater ended (%s)" % self.program.wait_exit(0))
+        return found[0]
+
+    def press(self, window, control_id):
+        """Presses a button and waits until its window is gone."""
+        self.wine.click(window["hwnd"], control_id)
+        bench.wait_for(lambda: self.wine.controls(window["hwnd"]) is None, 30, "window stayed")
+
+    def walk(self, *steps):
+        """Answers the next message boxes in turn: steps of (text, button)."""
+        kinds = {IDOK: ([IDOK], "error"), IDYES: ([IDYES, IDNO], "question"),
+                 IDNO: ([IDYES, IDNO], "question"), IDRETRY: ([IDRETRY, bench.IDCANCEL], "error")}
+        for text, button in steps:
+            box = self.next_window()
+            buttons, icon = kinds[button]
+            self.check_box(box, self.wine.controls(box["hwnd"]), text, buttons, icon, TITLE,
+                           self.window["hwnd"])
+            self.press(box, button)
+
+    def type_folder(self, text):
+        """Types text into the folder prompt (which shows the default folder) and goes on."""
+        prompt = self.next_window()
+        self.assertEqual((prompt["title"], prompt["owner"]), (PROMPT_TITLE, self.window["hwnd"]))
+        self.assertEqual(self.wine.controls(prompt["hwnd"])[FOLDER_FIELD]["text"], DEFAULT)
+        self.wine.expect("settext", hwnd=prompt["hwnd"], id=FOLDER_FIELD, text=text)
+        self.press(prompt, IDOK)
+
+    def copying(self):
+        self.assertIsNotNone(self.wine.wait_window(pid=self.program.pid, title=COPY_TITLE),
+                             "no progress window")
+
+    def finish(self, how=IDOK, tick=False):
+        """Closes the end dialog by how (IDOK, "escape" or "close"), with the
+        readme box ticked first when told; the updater ends with 0 and takes
+        its work folder with it."""
+        end = self.next_window()
+        self.assertEqual((end["title"], end["owner"]), (END_TITLE, self.window["hwnd"]))
+        controls, caption = self.wine.controls(end["hwnd"]), self.settings["INSTREADME"]
+        box = controls.get(README_BOX, {})
+        self.assertEqual((box.get("text"), box.get("checked")),
+                         (None, None) if caption.startswith("-") else (caption, 0), "readme box")
+        if tick:
+            self.wine.click(end["hwnd"], README_BOX)
+        if how == "escape":
+            self.wine.expect("key", hwnd=end["hwnd"], vk=VK_ESCAPE)
+        elif how == "close":
+            self.wine.expect("close", hwnd=end["hwnd"])
+        else:
+            self.wine.click(end["hwnd"], IDOK)
+        self.assertEqual(self.program.wait_exit(), 0)
+        self.assertEqual(bench.work_folders(self.wine.temp_dir), self.work_before, "work folder")
+
+    def assert_updated(self):
+        """The payload in the game folder with its stored times, less the files
+        deleted after it; the INI entries and HKCU values written beside the
+        ones that were there; the file beside the folder kept."""
+        folder, ini, user = self.state()
+        expected = dict(self.before[0])
+        for name, (data, stamp) in self.files.items():
+            parts = name.split("/")
+            expected.update(("/".join(parts[:depth]), None) for depth in range(1, len(parts)))
+            expected[name] = digest(data)
+            if name not in DELETED:
+                self.assertEqual(payload.filetime((self.target / name).stat().st_mtime_ns),
+                                 payload.filetime(stamp), "time of %s" % name)
+        for name in DELETED:
+            del expected[name]
+        self.assertEqual(folder, expected)
+        entries_written, values_written = written(self.folder)
+        expected_ini = parse_ini(self.before[1])
+        expected_ini["Setup"].update(entries_written)
+        self.assertEqual(parse_ini(ini), expected_ini)
+        self.assertEqual(user, {**self.before[2], **values_written})
+        self.assertTrue((self.target.parent / "beside.txt").exists(), "deleted outside the folder")
+
+    def update_to_the_end(self, folder=INSTALLED, how=IDOK, tick=False):
+        self.walk((confirm(folder), IDYES))
+        self.finish(how, tick)
+        self.assert_updated()
+
+    # ------------------------------------------------------------ the tests
+
+    def test_found_through_the_registry_updated_and_the_readme_opened_there(self):
+        self.register_viewer()
+        self.start(big=True, INSTREADME="お読みください")
+        self.press_update()
+        self.walk((confirm(INSTALLED), IDYES))
+        self.copying()
+        self.finish(tick=True)
+        self.assert_updated()
+        record = self.wine.bench_dir / "echoargs.out"
+        bench.wait_for(lambda: record.exists() and len(record.read_text().splitlines()) == 2, 20,
+                       "the readme was not opened")
+        command, folder = record.read_text().splitlines()
+        self.assertEqual(folder, INSTALLED, "current folder of the viewer")
+        self.assertTrue(command.endswith('"%s\\readme.txt"' % INSTALLED), command)
+
+    def test_found_through_the_key_file_in_the_default_folder(self):
+        self.start(DEFAULT, registry=False, user=())
+        self.press_update()
+        self.update_to_the_end(DEFAULT)
+
+    def test_a_typed_folder_is_checked_and_each_refusal_leaves_the_window_open(self):
+        typed = "C:\\ゲーム\\手動"
+        self.start(typed, registry=False)
+        self.press_update()
+        self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
+        not_found = ((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
+        for text, refusal in (
+                ("C:\\", ("ルートには適応できません", IDRETRY)),
+                ("\\\\server\\share", (NETWORK, IDOK)),
+                ("C:\\ゲーム\\\\手動", (NETWORK, IDOK)),
+                ("C:\\ゲーム", ("指定されたフォルダには [ %s ] 本体は発見できませんでした" % NAME, IDOK))):
+            with self.subTest(typed=text):
+                self.press_update()
+                self.walk(*not_found)
+                self.type_folder(text)
+                self.walk(refusal, (CANCELLED, IDOK))
+        self.press_update()
+        self.walk(*not_found)
+        self.type_folder("C:/ゲーム/手動/")  # made "C:\ゲーム\手動"
+        self.update_to_the_end(typed)
+
+    def test_version_gate(self):
+        self.start(CHKREG="Version", CHKREGVER="100", CHKREGVERHIGH="101")
+        for version, refusal in (("99", "アップデート元のバージョンが不適合です"),
+                                 ("102", "既にアップデート適応済みです")):
+            with self.subTest(version=version):
+                self.reg("add", USER_KEY, "/v", "Version", "/d", version, "/f")
+                self.press_update()
+                self.walk((refusal, IDOK), (CANCELLED, IDOK))
+                self.assertEqual(self.state()[:2], self.before[:2])
+        self.reg("add", USER_KEY, "/v", "Version", "/d", "101", "/f")
+        self.before = self.state()
+        self.press_update()
+        self.update_to_the_end()
+
+    def test_end_dialogs_other_than_ok_with_the_readme_open_nothing(self):
+        self.register_viewer()
+        # The box ticked, so that Escape or the close box taken for OK shows.
+        for readme, how in (("-", IDOK), ("お読みください", "escape"), ("お読みください", "close")):
+            with self.subTest(readme=readme, how=how):
+                self.start(INSTREADME=readme)
+                self.press_update()
+                self.update_to_the_end(how=how, tick=readme != "-")
+                self.assertFalse(self.viewer_started(), "the readme was opened")
+
+    def test_clicks_and_the_close_box_are_ignored_while_the_copy_runs(self):
+        self.start(big=True)
+        self.press_update()
+        self.walk((confirm(INSTALLED), IDYES))
+        self.copying()
+        bench.wait_for(lambda: self.staged("~vn"), 60, "nothing staged")
+        # Held still with files staged, the copy is under way: what is posted
+        # now arrives while it runs.
+        self.wine.expect("suspend", tid=self.program.tid)
+        self.assertTrue(self.staged("~vn"), "the copy ended before the updater was held")
+        self.wine.click(self.window["hwnd"], self.update_button)
+        self.wine.expect("close", hwnd=self.window["hwnd"])
+        self.wine.expect("resume", tid=self.program.tid)
+        self.finish()
+        self.assert_updated()
+
+    def test_a_failed_copy_leaves_folder_ini_and_registry_as_they_were(self):
+        # The held file last: the driver holds it until the test ends.
+        for case, setup in (("damaged Adler-32 of the last stream", dict(bad_adler=True)),
+                            ("quit while staging", dict(old=None, big=True)),
+                            ("a game file held open", {})):
+            with self.subTest(case):
+                self.start(**setup)
+                if case.startswith("a game file"):
+                    self.wine.expect("holdfile", path=INSTALLED + "\\data\\表示.dat")
+                self.press_update()
+                self.walk((confirm(INSTALLED), IDYES))
+                if case.startswith("quit"):
+                    self.copying()
+                    bench.wait_for(lambda: self.staged("~vn"), 60, "nothing staged")
+                    self.wine.expect("suspend", tid=self.program.tid)
+                    # Every old file is there, so the commit would have made a
+                    # backup: some files staged and none backed up is staging.
+                    staged, backups = len(self.staged("~vn")), self.staged("~vb")
+                    self.assertTrue(0 < staged < len(self.files) and not backups,
+                                    "not staging: %d staged, backups %s" % (staged, backups))
+                    self.wine.expect("post", tid=self.program.tid, msg=bench.WM_QUIT, wparam=7)
+                    self.wine.expect("resume", tid=self.program.tid)
+                    self.assertEqual(self.program.wait_exit(), 7)
+                else:
+                    self.walk((DAMAGED_PAYLOAD, IDOK))
+                    self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
+                    self.assertEqual(bench.work_folders(self.wine.temp_dir), self.work_before)
+                self.assertEqual(self.state(), self.before)

@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the archive, settings, sections, folder and
+profile fuzzers into tests/fuzz/corpus/ with our own tools: updaters built by
+vnpack (behind a small stub of our own, signed here the way a signing tool
+places its table) and by tests/unit/payload_writer.py, the keyed and section
+lines of the sample update's install.env, and hand-written inputs. It
+rewrites its own files and leaves any others (scripts/fuzz.sh --keep) alone.
+
+    make_seeds.py VNPACK    (e.g. build/native/tools/vnpack/vnpack)
+"""
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tests", "unit"))
+import payload_writer  # noqa: E402
+
+CORPUS = os.path.join(HERE, "corpus")
+PE_AT = 0x40
+
+
+def sjis(text):
+    return text.encode("cp932")
+
+
+def save(target, name, data):
+    folder = os.path.join(CORPUS, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def stub(magic):
+    """256 bytes: "MZ", a PE header at 0x40 with 16 directories, all empty."""
+    image = bytearray(256)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, PE_AT)
+    image[PE_AT:PE_AT + 4] = b"PE\0\0"
+    struct.pack_into("<H", image, PE_AT + 24, magic)
+    struct.pack_into("<I", image, directories(magic), 16)
+    return bytes(image)
+
+
+def directories(magic):  # NumberOfRvaAndSizes, then the directories
+    return PE_AT + 24 + (108 if magic == 0x20B else 92)
+
+
+def sign(updater, magic):
+    """Appends a certificate table and points the security directory at it."""
+    table = struct.pack("<IHH", 16, 0x200, 2) + b"\x30\x82\0\0" + bytes(4)
+    signed = bytearray(updater + table)
+    struct.pack_into("<II", signed, directories(magic) + 4 + 4 * 8, len(updater), len(table))
+    return bytes(signed)
+
+
+def build(vnpack, work, files, magic):
+    """files: {relative path (str): bytes}; a path ending in "/" is a folder."""
+    game = os.path.join(work, "game-%x" % magic)
+    for name, data in files.items():
+        path = os.path.join(game, name)
+        if name.endswith("/"):
+            os.makedirs(path, exist_ok=True)
+            continue
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.utime(path, (1700000000, 1700000000))
+    stub_path = os.path.join(work, "stub-%x.exe" % magic)
+    with open(stub_path, "wb") as f:
+        f.write(stub(magic))
+    out = os.path.join(work, "update-%x.exe" % magic)
+    # vnpack takes UTF-8 paths and stores code page 932 names.
+    subprocess.run([vnpack, "build", game, "-o", out, "--stub", stub_path], check=True,
+                   stdout=subprocess.DEVNULL)
+    with open(out, "rb") as f:
+        return f.read()
+
+
+def archive_seeds(vnpack, work):
+    with open(os.path.join(CORPUS, "rct", "one.rct"), "rb") as f:
+        picture = f.read()
+    files = {
+        "install.env": sjis("TITLEBAR\t星降る夜\nINSTTO\tHoshi\n[EOF]\n"),
+        "readme.txt": sjis("お読みください\r\n"),
+        "insttscr.rct": picture,
+        "data/": None,
+        "data/bgm/": None,
+        "data/bgm/表.dat": b"\x5c" * 40,
+        "おまけ/ソ.txt": sjis("おまけ\r\n"),
+    }
+    save("archive", "vnpack", build(vnpack, work, files, 0x10B))
+    save("archive", "vnpack-signed-pe32", sign(build(vnpack, work, files, 0x10B), 0x10B))
+    save("archive", "vnpack-signed-pe32plus", sign(build(vnpack, work, files, 0x20B), 0x20B))
+
+    def written(name, layout):
+        path = os.path.join(work, name)
+        payload_writer.write(layout, path)
+        with open(path, "rb") as f:
+            save("archive", name, f.read())
+
+    small_stub = (b"MZ" + bytes(62)).hex()
+    hexname = lambda text: sjis(text).hex()  # noqa: E731
+    # The setup pass stops at the first nested folder; the copy pass takes all.
+    written("setup-then-nested", {"stub": small_stub, "entries": [
+        {"file": hexname("install.env"), "data": [{"hex": sjis("INSTTO\tA\n").hex()}]},
+        {"folder": hexname("save\\")},
+        {"file": hexname("README.TXT"), "data": [{"zeros": 3}]},
+        {"folder": hexname("save\\sub\\")},
+        {"file": hexname("notes.txt"), "data": [{"zeros": 5}]}]})
+    # A damaged stream after a good file: the walk puts everything back.
+    written("damaged-after-good", {"stub": small_stub, "entries": [
+        {"file": hexname("a.bin"), "data": [{"random": 30, "seed": 2}]},
+        {"file": hexname("b.bin"), "data": [{"zeros": 30}], "bad_adler": True}]})
+    # Names Windows takes for one: refused before anything is written.
+    written("name-clash", {"stub": small_stub, "entries": [
+        {"folder": hexname("Data\\")},
+        {"file": hexname("DATA\\x.bin"), "data": [{"zeros": 1}]},
+        {"file": hexname("data"), "data": [{"zeros": 1}]}]})
+
+
+def example_lines(keyed):
+    """The sample install.env without its comments: the keyed part up to
+    [EOF] (keyed) or the sections after it."""
+    with open(os.path.join(ROOT, "examples", "demo-update", "install.env"), "rb") as f:
+        lines = f.read().splitlines(keepends=True)
+    lines = [line for line in lines if not line.startswith(b"//") and line.strip()]
+    end = next(i for i, line in enumerate(lines) if line.startswith(b"[EOF]"))
+    return b"".join(lines[:end + 1] if keyed else lines[end + 1:])
+
+
+def text_seeds():
+    save("settings", "example", example_lines(True))
+    save("settings", "bars-and-gaps",
+         sjis("TITLEBAR\tポ|ソ\\表|x  rest\r\nINSTMAKEFOL -2147483649\n KEY skipped\n"
+              "INSTTO" + " " * 100 + "far\nCHKREGVER\t99999999999\n[EOF]\nEXENAME after.exe\n"))
+    save("sections", "example", example_lines(False))
+    save("sections", "open-and-reopened",
+         sjis("[ini]\na=1\n; comment\n[ini]\nb=2\n-\n[reg]\n\"v\"=\"ソ\\\\\"\n[delfiles_user]\n"
+              "save\\*.*\n"))
+    save("sections", "eof-inside", sjis("[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n"))
+
+    # Folder: flags (1 make folders, 2 maker folder set, 4 Windows folder
+    # without a drive), capacity byte, then maker, product and the typed path.
+    def folder(name, flags, capacity, maker, product, path):
+        save("folder", name, bytes([flags, capacity]) + sjis("%s\n%s\n%s" % (maker, product, path)))
+
+    folder("plain", 0, 255, "Maker", "Title", "D:/Games/ソフト/")
+    folder("make-folders", 3, 255, "ソフト会社", "星降る夜", "D:\\Games")
+    folder("already-there", 1, 255, "", "Title", "E:Games\\Title\\save")
+    folder("no-drive", 5, 255, "", "Title", "\\Games")
+    folder("network", 0, 255, "", "T", "\\\\server\\share")
+    folder("tight", 3, 24, "Maker", "Title", "C:\\Program Files")
+
+    # Profile: section, key and value lines, then the file as it was (no
+    # third line break: no file).
+    def profile(name, section, key, value, contents=None):
+        head = sjis("%s\n%s\n%s" % (section, key, value))
+        save("profile", name, head if contents is None else head + b"\n" + contents)
+
+    profile("new-file", "Setup", "Path", "C:\\Games\\星降る夜")
+    profile("replace", "setup", "PATH", "D:\\x",
+            sjis("; 設定\r\n[Other]\r\nPath=a\r\n[ Setup ]\r\n path = old\r\nSave=s\r\n\r\n[End]\r\n"))
+    profile("add-to-section", "セーブ", "Slot", "3", sjis("[セーブ]\nA=1\n\n[x]\ny=2"))
+    # ゾ ends in the byte of "]": the header's name is the whole of it.
+    profile("double-byte-bracket", "ゾ", "k", "v", sjis("[ゾ]\r\nk=1\r\n"))
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    with tempfile.TemporaryDirectory() as work:
+        archive_seeds(os.path.abspath(sys.argv[1]), work)
+    text_seeds()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
