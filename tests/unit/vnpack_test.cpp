@@ -323,9 +323,10 @@ TEST_F(Vnpack, DiffRoundTrip) {
     ReleaseSectionLists();
     EXPECT_EQ(Listing(old_game), Listing(new_game));
     for (const auto& item : fs::recursive_directory_iterator(new_game)) {
-        if (item.is_regular_file())
+        if (item.is_regular_file()) {
             EXPECT_EQ(ReadAll(old_game / fs::relative(item.path(), new_game)),
                       ReadAll(item.path()));
+        }
     }
 }
 
