@@ -93,8 +93,8 @@ class DamagedCopyTest(PayloadTest):
         copies = [
             ("cut by one byte", data[:-1]),
             # Cut inside the last stream, by more than the 2 to 9 zero bytes
-            # behind the end marker: a shorter cut reads as a marker with less
-            # padding, and only the copy's inflate finds it.
+            # behind the end marker (a cut of exactly the padding would read
+            # as a marker without it, and only the copy's inflate finds it).
             ("last stream 16 bytes short, trailer kept", data[:marker - 16] + data[marker:]),
             ("name length of the first entry", flip(data, first["offset"], 0x40)),
             ("compressed size of the first entry", flip(data, sizes + 7, 0x20)),

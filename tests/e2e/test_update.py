@@ -2,12 +2,15 @@
 to the end: the game found through the registry, through its key file in the
 default folder or in a folder the user types (and what is refused there), the
 version gate, the copy with its [ini] and [reg] entries and the deletions after
-it, the end dialogs and the readme, the busy flag while copying, and a failed
-copy that leaves everything as it was."""
+it, the end dialogs and the readme, the busy flag while copying, a failed copy
+that leaves everything as it was, DLLs planted beside the updater, and an
+updater signed after it was built."""
 import configparser
 import hashlib
+import os
 import re
 import shutil
+import subprocess
 from pathlib import Path
 
 import bench
@@ -77,7 +80,9 @@ def parse_ini(data):
     return {section: dict(parser[section]) for section in parser.sections()}
 
 
-class UpdateTest(bench.BenchTest):
+class UpdateBench(bench.BenchTest):
+    """A game, its registry and INI file, and a real updater for it; the steps."""
+
     @staticmethod
     def prepare_prefix(prefix):
         """A CD-ROM drive Q:, which Wine takes from its registry only as it starts."""
@@ -136,12 +141,13 @@ class UpdateTest(bench.BenchTest):
         return (self.wine.bench_dir / "echoargs.out").exists()
 
     def start(self, folder=INSTALLED, registry=True, old=OLD_FILES, user=(("Keep", "1"),),
-              big=False, bad_adler=False, **settings):
+              big=False, bad_adler=False, sign=None, **settings):
         """The game folder with old files (old None: an old copy of every file
         of the payload), the game's registry as its installer left it, an INI
         file and HKCU values of their own; then the updater, with SETTINGS and
-        settings (and the zero-filled files when big), started and its
-        start-up window up. Payload files and their times in self.files."""
+        settings (and the zero-filled files when big), signed through sign
+        when given, started and its start-up window up. Payload files and
+        their times in self.files."""
         self.folder, self.target, self.settings = folder, self.path(folder), {**SETTINGS, **settings}
         env = "".join("%s\t%s\r\n" % (key, value.replace(" ", "|"))
                       for key, value in self.settings.items()) + "[EOF]\r\n" + SECTIONS
@@ -171,8 +177,9 @@ class UpdateTest(bench.BenchTest):
             self.ini.write_bytes(OLD_INI.encode("cp932"))
 
         self.work_before = bench.work_folders(self.wine.temp_dir)
-        self.program = self.wine.start(bench.write_updater(self.wine.dir / "update.exe",
-                                                           entries(self.files), bad_adler))
+        updater = bench.write_updater(self.wine.dir / "update.exe", entries(self.files),
+                                      bad_adler, padded=sign is not None)
+        self.program = self.wine.start(sign(updater) if sign else updater)
         self.window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
         self.assertIsNotNone(self.window, "no start-up window")
         controls = self.wine.controls(self.window["hwnd"])
@@ -275,8 +282,9 @@ class UpdateTest(bench.BenchTest):
         self.finish(how, tick)
         self.assert_updated()
 
-    # ------------------------------------------------------------ the tests
 
+
+class UpdateTest(UpdateBench):
     def test_found_through_the_registry_updated_and_the_readme_opened_there(self):
         self.register_viewer()
         self.start(big=True, INSTREADME="お読みください")
@@ -359,14 +367,29 @@ class UpdateTest(bench.BenchTest):
         self.assert_updated()
 
     def test_a_failed_copy_leaves_folder_ini_and_registry_as_they_were(self):
+        elsewhere = self.wine.drive_c / "elsewhere"
+        elsewhere.mkdir()
+        (elsewhere / "表示.dat").write_bytes(b"someone else's")
+
+        def link_data():  # Wine shows a link as a reparse point
+            shutil.rmtree(self.target / "data")
+            os.symlink(elsewhere, self.target / "data")
+        # The copy locates and checks its payload again before it stages.
+        changes = {"a read-only game file": lambda: (self.target / "game.exe").chmod(0o444),
+                   "a folder of the game linked elsewhere": link_data,
+                   "the updater changed after start-up": lambda: open(
+                       self.wine.bench_dir / "update.exe", "ab").write(bytes(1000)),
+                   "a game file held open": lambda: self.wine.expect(
+                       "holdfile", path=INSTALLED + "\\data\\表示.dat")}
         # The held file last: the driver holds it until the test ends.
         for case, setup in (("damaged Adler-32 of the last stream", dict(bad_adler=True)),
                             ("quit while staging", dict(old=None, big=True)),
-                            ("a game file held open", {})):
+                            *((case, {}) for case in changes)):
             with self.subTest(case):
                 self.start(**setup)
-                if case.startswith("a game file"):
-                    self.wine.expect("holdfile", path=INSTALLED + "\\data\\表示.dat")
+                if case in changes:
+                    changes[case]()
+                    self.before = self.state()
                 self.press_update()
                 self.walk((confirm(INSTALLED), IDYES))
                 if case.startswith("quit"):
@@ -386,3 +409,52 @@ class UpdateTest(bench.BenchTest):
                     self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
                     self.assertEqual(bench.work_folders(self.wine.temp_dir), self.work_before)
                 self.assertEqual(self.state(), self.before)
+                (self.target / "game.exe").chmod(0o644)
+        self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()],
+                         [("表示.dat", b"someone else's")], "written through the link")
+
+    def test_a_signed_updater_updates_and_its_signature_covers_the_payload(self):
+        key, certificate = self.wine.dir / "key.pem", self.wine.dir / "cert.pem"
+
+        def run(*args):
+            done = subprocess.run([str(a) for a in args], capture_output=True, text=True,
+                                  stdin=subprocess.DEVNULL, timeout=120)
+            return done.returncode
+        self.assertEqual(run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                             "-days", "2", "-subj", "/CN=vnupdate test maker",
+                             "-keyout", key, "-out", certificate), 0)
+
+        def sign(updater):
+            signed = updater.with_name("signed.exe")
+            self.assertEqual(run("osslsigncode", "sign", "-certs", certificate, "-key", key,
+                                 "-in", updater, "-out", signed), 0)
+            self.assertEqual(run("osslsigncode", "verify", "-CAfile", certificate, signed), 0)
+            for command in ("list", "test"):
+                self.assertEqual(bench.vnpack(command, signed).returncode, 0, command)
+            # One byte of the payload changed after signing: the signature fails.
+            damaged = bytearray(signed.read_bytes())
+            damaged[updater.stat().st_size - 100] ^= 0x01
+            updater.with_name("damaged.exe").write_bytes(bytes(damaged))
+            self.assertNotEqual(run("osslsigncode", "verify", "-CAfile", certificate,
+                                    updater.with_name("damaged.exe")), 0)
+            return signed
+        self.start(sign=sign)
+        self.press_update()
+        self.update_to_the_end()
+
+
+class PlantedDllTest(UpdateBench):
+    """DLLs that the shell, the common controls and COM load on demand, and the
+    one the first updaters imported for their clock, planted beside the
+    updater and preferred to the system's, as Windows searches."""
+    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
+               "profapi"]
+    dll_overrides = ",".join(PLANTED) + "=n,b"
+
+    def test_no_planted_dll_is_loaded_through_start_up_and_copy(self):
+        for name in self.PLANTED:
+            self.wine.install(bench.PROGRAMS / "planted.dll", name + ".dll")
+        self.start()
+        self.press_update()
+        self.update_to_the_end()
+        self.assertEqual(sorted(p.name for p in self.wine.bench_dir.glob("*.loaded")), [])
