@@ -374,11 +374,14 @@ class UpdateTest(UpdateBench):
         def link_data():  # Wine shows a link as a reparse point
             shutil.rmtree(self.target / "data")
             os.symlink(elsewhere, self.target / "data")
+
+        def grow_updater():
+            with open(self.wine.bench_dir / "update.exe", "ab") as updater:
+                updater.write(bytes(1000))
         # The copy locates and checks its payload again before it stages.
         changes = {"a read-only game file": lambda: (self.target / "game.exe").chmod(0o444),
                    "a folder of the game linked elsewhere": link_data,
-                   "the updater changed after start-up": lambda: open(
-                       self.wine.bench_dir / "update.exe", "ab").write(bytes(1000)),
+                   "the updater changed after start-up": grow_updater,
                    "a game file held open": lambda: self.wine.expect(
                        "holdfile", path=INSTALLED + "\\data\\表示.dat")}
         # The held file last: the driver holds it until the test ends.
