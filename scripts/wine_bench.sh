@@ -1,4 +1,4 @@
-# Sourced by test.sh and demo.sh (with $root set): chooses what the Wine bench
+# Sourced by test.sh and bench_build.sh (with $root set): chooses what the Wine bench
 # runs. Where the host can execute 32-bit code, the shipped 32-bit programs;
 # where it cannot (the kernel refuses i386 programs, and Wine's 32-bit loader
 # with them), the 64-bit builds of the same sources, run by Wine's 64-bit
