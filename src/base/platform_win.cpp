@@ -80,10 +80,15 @@ FILE* OsCreateNewFile(const char* path) {
 FILE* OsOpenSelf() {
     // Kept wide from start to end: the folder the user saved the updater in
     // may have a name that code page 932 cannot write.
-    static wchar_t module[32768];
-    DWORD length = GetModuleFileNameW(nullptr, module, 32768);
-    if (length == 0 || length >= 32768) return nullptr;
-    return _wfopen(module, L"rb");
+    // The longest path Windows has, allocated: as a static array its 64 KiB
+    // of zeros would be a third of the executable.
+    const DWORD capacity = 32768;
+    wchar_t* module = (wchar_t*)malloc(capacity * sizeof(wchar_t));
+    if (!module) return nullptr;
+    DWORD length = GetModuleFileNameW(nullptr, module, capacity);
+    FILE* file = length > 0 && length < capacity ? _wfopen(module, L"rb") : nullptr;
+    free(module);
+    return file;
 }
 
 OsCreateResult OsCreateFolder(const char* path) {
