@@ -319,9 +319,8 @@ long CommitStaged(StagedList* list) {
         if (OsGetPathKind(path) == kOsFile) {
             // Windows would move a read-only file aside but never delete its
             // backup: refuse it, as a plain replace always did.
-            if (OsIsReadOnly(path) ||
-                !TakeSiblingName(path, kBackupPrefix, backup, &item->backup, MoveAside,
-                                 (void*)path))
+            if (OsIsReadOnly(path) || !TakeSiblingName(path, kBackupPrefix, backup, &item->backup,
+                                                       MoveAside, (void*)path))
                 return -(long)i - 1;
             item->has_backup = true;
             item->state = kMovedAside;
