@@ -224,13 +224,16 @@ int main(int argc, char** argv) {
 
     double mb = bytes / 1e6;
     printf("payload %llu MiB: copy pass %.0f MB/s\n", (unsigned long long)mib, mb / engine);
-    printf("  against inflate + write(2) per file (the floor) %.0f MB/s: ratio %.2f "
-           "(goal >= 0.95)\n", mb / plain, plain / engine);
+    printf(
+        "  against inflate + write(2) per file (the floor) %.0f MB/s: ratio %.2f "
+        "(goal >= 0.95)\n",
+        mb / plain, plain / engine);
     printf("  against inflate into memory (the ceiling) %.0f MB/s: ratio %.2f\n", mb / baseline,
            baseline / engine);
-    printf("peak RSS (fresh process): %llu MiB payload %ld KiB, %llu MiB payload %ld KiB, "
-           "ratio %.2f (must not grow with the payload)\n",
-           (unsigned long long)(small_bytes >> 20), small_peak, (unsigned long long)mib,
-           large_peak, (double)large_peak / small_peak);
+    printf(
+        "peak RSS (fresh process): %llu MiB payload %ld KiB, %llu MiB payload %ld KiB, "
+        "ratio %.2f (must not grow with the payload)\n",
+        (unsigned long long)(small_bytes >> 20), small_peak, (unsigned long long)mib, large_peak,
+        (double)large_peak / small_peak);
     return 0;
 }
