@@ -1,12 +1,13 @@
-// The engine's copy pass against plain zlib inflate of the same streams into
-// memory, and the engine's peak memory for a small and a large payload.
+// The engine's copy pass against plain zlib inflate of the same streams with
+// each block written by write(2) (the floor of any extractor) and into memory
+// (the ceiling), and the engine's peak memory for a small and a large payload,
+// each measured in a fresh process.
 //
 // bench_extract [--mib N] [--folder DIR]   (defaults: 512 MiB in /dev/shm)
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -147,36 +148,58 @@ double InflateAll(const fs::path& path, const fs::path* destination) {
     return Now() - start;
 }
 
-// The copy pass in a child process: seconds, and the child's peak RSS in KiB.
+// The copy pass of path into destination; the exit code of the child.
+int Extract(const char* path, const char* destination) {
+    FILE* stream = fopen(path, "rb");
+    PayloadArchive archive;
+    ArchiveFault fault;
+    ExtractTarget target = {destination, kCopyPass, nullptr, nullptr};
+    if (!stream || LocateArchive(stream, &archive) != 0 ||
+        ExtractArchive(&archive, &target, &fault) != 0) {
+        fprintf(stderr, "extraction failed: %s\n", stream ? fault.reason : "cannot open");
+        return 1;
+    }
+    // The high-water mark of this program's own memory since it started:
+    // getrusage would count the pages it shared with its parent before exec.
+    char line[256];
+    FILE* status = fopen("/proc/self/status", "r");
+    while (status && fgets(line, sizeof line, status)) {
+        if (!strncmp(line, "VmHWM:", 6)) printf("%ld\n", atol(line + 6));
+    }
+    return 0;
+}
+
+// The copy pass in a fresh process (this program started again, so that
+// nothing of the parent's heap counts): seconds, and its peak RSS in KiB.
 double ExtractInChild(const fs::path& path, const fs::path& destination, long* peak_kib) {
     fs::remove_all(destination);
     fs::create_directories(destination);
+    int report[2];
+    if (pipe(report) != 0) abort();
     double start = Now();
     pid_t child = fork();
     if (child == 0) {
-        FILE* stream = fopen(path.c_str(), "rb");
-        PayloadArchive archive;
-        ArchiveFault fault;
-        ExtractTarget target = {destination.c_str(), kCopyPass, nullptr, nullptr};
-        if (LocateArchive(stream, &archive) != 0 ||
-            ExtractArchive(&archive, &target, &fault) != 0) {
-            fprintf(stderr, "extraction failed: %s\n", fault.reason);
-            _exit(1);
-        }
-        _exit(0);
+        dup2(report[1], 1);
+        execl("/proc/self/exe", "bench_extract", "--extract", path.c_str(), destination.c_str(),
+              (char*)nullptr);
+        _exit(127);
     }
+    close(report[1]);
+    char text[32] = {};
+    ssize_t got = read(report[0], text, sizeof text - 1);
+    close(report[0]);
     int status;
-    struct rusage usage;
-    wait4(child, &status, 0, &usage);
+    waitpid(child, &status, 0);
     double seconds = Now() - start;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) exit(1);
-    *peak_kib = usage.ru_maxrss;
+    if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) exit(1);
+    *peak_kib = atol(text);
     return seconds;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && !strcmp(argv[1], "--extract")) return Extract(argv[2], argv[3]);
     uint64_t mib = 512;
     fs::path folder = "/dev/shm";
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -200,17 +223,16 @@ int main(int argc, char** argv) {
     fs::remove_all(work);
 
     double mb = bytes / 1e6;
+    printf("payload %llu MiB: copy pass %.0f MB/s\n", (unsigned long long)mib, mb / engine);
     printf(
-        "payload %llu MiB: zlib inflate into memory %.0f MB/s, copy pass %.0f MB/s, ratio %.2f "
-        "(goal >= 0.90)\n",
-        (unsigned long long)mib, mb / baseline, mb / engine, baseline / engine);
-    printf(
-        "  plain inflate + write(2) to one file per entry in the same folder %.0f MB/s: "
-        "copy pass / that %.2f (what the engine adds on top of the file system)\n",
+        "  against inflate + write(2) per file (the floor) %.0f MB/s: ratio %.2f "
+        "(goal >= 0.95)\n",
         mb / plain, plain / engine);
+    printf("  against inflate into memory (the ceiling) %.0f MB/s: ratio %.2f\n", mb / baseline,
+           baseline / engine);
     printf(
-        "peak RSS: %llu MiB payload %ld KiB, %llu MiB payload %ld KiB, ratio %.2f "
-        "(must not grow with the payload)\n",
+        "peak RSS (fresh process): %llu MiB payload %ld KiB, %llu MiB payload %ld KiB, "
+        "ratio %.2f (must not grow with the payload)\n",
         (unsigned long long)(small_bytes >> 20), small_peak, (unsigned long long)mib, large_peak,
         (double)large_peak / small_peak);
     return 0;

@@ -72,8 +72,13 @@ bool OsIsLink(const char* path);
 
 // Creates a new file for binary writing; null when anything of that name is
 // there already (a link included), so nothing is ever written through a name
-// someone else made.
-FILE* OsCreateNewFile(const char* path);
+// someone else made. *result (when given) tells which: kOsCreated,
+// kOsAlreadyExists or kOsCreateFailed.
+FILE* OsCreateNewFile(const char* path, OsCreateResult* result = nullptr);
+
+// Moves a file to a name that nothing has yet: kOsAlreadyExists leaves both
+// as they were. One look-up of the new name, where a test first would be two.
+OsCreateResult OsMoveToNewName(const char* from, const char* to);
 
 // True for an existing file marked read-only (Windows' attribute; on Linux a
 // file without its owner's write permission, whoever asks).

@@ -70,14 +70,30 @@ bool OsIsLink(const char* path) {
     return native.ok && lstat(native.text, &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-FILE* OsCreateNewFile(const char* path) {
+FILE* OsCreateNewFile(const char* path, OsCreateResult* result) {
+    OsCreateResult ignored;
+    if (!result) result = &ignored;
+    *result = kOsCreateFailed;
     NativePath native = ToNative(path);
     int descriptor =
         native.ok ? open(native.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666) : -1;
-    if (descriptor < 0) return nullptr;
+    if (descriptor < 0) {
+        if (native.ok && errno == EEXIST) *result = kOsAlreadyExists;
+        return nullptr;
+    }
     FILE* file = fdopen(descriptor, "wb");
     if (!file) close(descriptor);
+    if (file) *result = kOsCreated;
     return file;
+}
+
+OsCreateResult OsMoveToNewName(const char* from, const char* to) {
+    NativePath native_from = ToNative(from);
+    NativePath native_to = ToNative(to);
+    if (!native_from.ok || !native_to.ok) return kOsCreateFailed;
+    if (renameat2(AT_FDCWD, native_from.text, AT_FDCWD, native_to.text, RENAME_NOREPLACE) == 0)
+        return kOsCreated;
+    return errno == EEXIST ? kOsAlreadyExists : kOsCreateFailed;
 }
 
 FILE* OsOpenSelf() {

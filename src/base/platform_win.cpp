@@ -60,13 +60,29 @@ bool OsIsLink(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-FILE* OsCreateNewFile(const char* path) {
+namespace {
+
+OsCreateResult FailureKind() {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? kOsAlreadyExists
+                                                                       : kOsCreateFailed;
+}
+
+}  // namespace
+
+FILE* OsCreateNewFile(const char* path, OsCreateResult* result) {
+    OsCreateResult ignored;
+    if (!result) result = &ignored;
+    *result = kOsCreateFailed;
     WidePath wide = ToWidePath(path);
     if (!wide.ok) return nullptr;
     // CREATE_NEW fails on any existing name, a link to elsewhere included.
     HANDLE handle = CreateFileW(wide.text, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+        *result = FailureKind();
+        return nullptr;
+    }
     int descriptor = _open_osfhandle((intptr_t)handle, _O_WRONLY | _O_BINARY);
     if (descriptor < 0) {
         CloseHandle(handle);
@@ -74,16 +90,30 @@ FILE* OsCreateNewFile(const char* path) {
     }
     FILE* file = _fdopen(descriptor, "wb");
     if (!file) _close(descriptor);
+    if (file) *result = kOsCreated;
     return file;
+}
+
+OsCreateResult OsMoveToNewName(const char* from, const char* to) {
+    WidePath wide_from = ToWidePath(from);
+    WidePath wide_to = ToWidePath(to);
+    if (!wide_from.ok || !wide_to.ok) return kOsCreateFailed;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails on an existing name.
+    return MoveFileExW(wide_from.text, wide_to.text, 0) ? kOsCreated : FailureKind();
 }
 
 FILE* OsOpenSelf() {
     // Kept wide from start to end: the folder the user saved the updater in
     // may have a name that code page 932 cannot write.
-    static wchar_t module[32768];
-    DWORD length = GetModuleFileNameW(nullptr, module, 32768);
-    if (length == 0 || length >= 32768) return nullptr;
-    return _wfopen(module, L"rb");
+    // The longest path Windows has, allocated: as a static array its 64 KiB
+    // of zeros would be a third of the executable.
+    const DWORD capacity = 32768;
+    wchar_t* module = (wchar_t*)malloc(capacity * sizeof(wchar_t));
+    if (!module) return nullptr;
+    DWORD length = GetModuleFileNameW(nullptr, module, capacity);
+    FILE* file = length > 0 && length < capacity ? _wfopen(module, L"rb") : nullptr;
+    free(module);
+    return file;
 }
 
 OsCreateResult OsCreateFolder(const char* path) {

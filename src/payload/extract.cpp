@@ -50,10 +50,14 @@ bool CrossesLink(const ExtractTarget* target, const char* name) {
     return false;
 }
 
-// A free name of the form prefix + "%05u.tmp" in the folder of path, its
-// number in *number. The staged files ("~vn") and the backups ("~vb") of one
-// run are all on disk at once, so each name is checked against the disk.
-bool BuildSiblingPath(const char* path, const char* prefix, char* sibling, unsigned* number) {
+// Takes a free name of the form prefix + "%05u.tmp" in the folder of path
+// for a new file: take(sibling, context) creates or moves something there
+// only when nothing has the name, and the next number is tried while it says
+// kOsAlreadyExists. The staged files ("~vn") and the backups ("~vb") of one
+// run are all on disk at once. No test before the take: under Wine each
+// look-up of a name that does not exist reads the whole folder.
+bool TakeSiblingName(const char* path, const char* prefix, char* sibling, unsigned* number,
+                     OsCreateResult (*take)(const char* sibling, void* context), void* context) {
     const char* backslash = FindLastChar(path, '\\');
     const char* slash = strrchr(path, '/');  // never a second byte in either encoding
     const char* last = backslash > slash ? backslash : slash;
@@ -64,7 +68,8 @@ bool BuildSiblingPath(const char* path, const char* prefix, char* sibling, unsig
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         *number = (start + attempt) % 100000u;
         snprintf(sibling + folder, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, *number);
-        if (OsGetPathKind(sibling) == kOsMissing) return true;
+        OsCreateResult taken = take(sibling, context);
+        if (taken != kOsAlreadyExists) return taken == kOsCreated;
     }
     return false;
 }
@@ -289,6 +294,16 @@ int CommitReplace(const char* from, const char* to) {
     return OsReplaceFile(from, to);
 }
 
+// Each try at a free backup name counts as a step of its own.
+OsCreateResult CommitMoveToNewName(const char* from, const char* to) {
+    if (++g_commit_step == g_commit_fault_step) return kOsCreateFailed;
+    return OsMoveToNewName(from, to);
+}
+
+OsCreateResult MoveAside(const char* backup, void* path) {
+    return CommitMoveToNewName((const char*)path, backup);
+}
+
 // Moves every staged file over its destination, each old file first aside to
 // a backup, then deletes the backups. Nothing here pumps messages, so no quit
 // can end the process halfway. 0, or the index of the item that could not be
@@ -304,9 +319,8 @@ long CommitStaged(StagedList* list) {
         if (OsGetPathKind(path) == kOsFile) {
             // Windows would move a read-only file aside but never delete its
             // backup: refuse it, as a plain replace always did.
-            if (OsIsReadOnly(path) ||
-                !BuildSiblingPath(path, kBackupPrefix, backup, &item->backup) ||
-                CommitReplace(path, backup) != 0)
+            if (OsIsReadOnly(path) || !TakeSiblingName(path, kBackupPrefix, backup, &item->backup,
+                                                       MoveAside, (void*)path))
                 return -(long)i - 1;
             item->has_backup = true;
             item->state = kMovedAside;
@@ -352,20 +366,31 @@ void TrackFileInFlight(FILE* file, const char* path) {
     g_in_flight_file = file;
 }
 
-// Stages one file entry; the stream stands at its data. The file is inflated
-// into a temporary sibling of path and given the stored time; the game file
-// at path is not touched. Only a stream that ended cleanly is added to the
-// list; on failure the sibling is deleted. consumed is the count of archive
-// bytes up to the data (for bar 1019). 0 on success, 1 on failure.
+OsCreateResult CreateSinkFile(const char* temporary, void* sink) {
+    OsCreateResult created;
+    ((FileSink*)sink)->file = OsCreateNewFile(temporary, &created);
+    return created;
+}
+
+// Writes one file entry; the stream stands at its data. A file the game
+// does not have yet is created under its own name: one look-up of a name
+// that does not exist, where a staged file takes two (its creation and the
+// move onto the name), and the roll-back deletes it like any file the walk
+// put in place. Otherwise the entry is inflated into a temporary sibling of
+// path and the game file is not touched until the commit. Either is given
+// the stored time. Only a stream that ended cleanly is added to the list; on
+// failure the file written is deleted. consumed is the count of archive bytes
+// up to the data (for bar 1019). 0 on success, 1 on failure.
 int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path,
                  const ExtractBuffers* buffers, CopyProgressHandle window, int32_t consumed) {
     char temporary[kOutputPathCapacity];
     unsigned number = 0;
-    FileSink sink = {nullptr, window, 0};
-    if (!BuildSiblingPath(path, kStagedPrefix, temporary, &number) ||
-        (sink.file = OsCreateNewFile(temporary)) == nullptr)
+    FileSink sink = {OsCreateNewFile(path), window, 0};
+    bool staged = sink.file == nullptr;
+    if (staged && !TakeSiblingName(path, kStagedPrefix, temporary, &number, CreateSinkFile, &sink))
         return 1;
-    TrackFileInFlight(sink.file, temporary);
+    const char* written = staged ? temporary : path;
+    TrackFileInFlight(sink.file, written);
     if (window) {
         SetCopyProgressFileName(window, path);
         SetCopyProgressFileRange(window, (int32_t)(entry->uncompressed_size / kBlockSize));
@@ -378,11 +403,11 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path
     TrackFileInFlight(nullptr, nullptr);
     bool closed = fclose(sink.file) == 0;
     if (inflated == kInflateOk && closed) {
-        OsSetFileTime(temporary, entry->filetime);
-        AddStaged(&g_staged, kStaged, path, entry)->temporary = number;
+        OsSetFileTime(written, entry->filetime);
+        AddStaged(&g_staged, staged ? kStaged : kInPlace, path, entry)->temporary = number;
         return 0;
     }
-    OsDeleteFile(temporary);
+    OsDeleteFile(written);
     return 1;
 }
 

@@ -17,7 +17,13 @@ int CloseCopyProgress();
 
 // Controls of the window, all in units of 131,072 bytes: 1012 shows the
 // destination path; 1010 is the current file's bar, 1019 the whole payload's.
+// The window shows the latest values at most about 30 times a second; the
+// end of a file whose name is on screen, and of the whole copy, always.
 void SetCopyProgressFileName(CopyProgressHandle window, const char* path);
 void SetCopyProgressFileRange(CopyProgressHandle window, int32_t upper);
 void SetCopyProgressFilePosition(CopyProgressHandle window, int32_t position);
 void SetCopyProgressTotalPosition(CopyProgressHandle window, int32_t position);
+
+// Tests only (the window of progress_win.cpp): called after each time the
+// controls were told of new values.
+void SetCopyProgressShownForTesting(void (*shown)());

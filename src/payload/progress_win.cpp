@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "base/platform.h"
 #include "base/window_win.h"
 #include "base/wide_win.h"
 #include "payload/progress.h"
@@ -13,13 +14,25 @@ namespace {
 // Every progress value counts blocks of this many bytes.
 const int32_t kProgressUnit = 131072;
 
+// The controls are told of new values at most this often. The engine sets
+// them after every block; under Wine each position drawn costs about 3 ms,
+// which made the window most of the copy's time.
+const uint32_t kShowInterval = 30;  // milliseconds
+
 HWND g_window = nullptr;
 HWND g_animation = nullptr;
 int32_t g_total = 0;
 
-HWND AsWindow(CopyProgressHandle handle) {
-    return reinterpret_cast<HWND>(handle);
-}
+// What the engine last asked for and what the controls show; the latest
+// values win.
+struct CopyDisplay {
+    int32_t file_upper, file_position, total_position;
+};
+CopyDisplay g_wanted, g_shown;
+wchar_t g_wanted_name[kWidePathCapacity];
+bool g_name_pending = false;
+uint32_t g_last_shown = 0;
+void (*g_shown_for_testing)() = nullptr;
 
 // Progress bars take 16-bit bounds in PBM_SETRANGE.
 WORD ToRangeBound(int32_t value) {
@@ -33,6 +46,25 @@ void SetBarRange(HWND window, int id, int32_t upper) {
 
 void SetBarPosition(HWND window, int id, int32_t position) {
     SendDlgItemMessageW(window, id, PBM_SETPOS, (WPARAM)position, 0);
+}
+
+// Tells the controls what has changed since they were last told, when
+// kShowInterval has passed or when forced.
+void ShowWanted(bool force) {
+    if (!g_window) return;
+    uint32_t now = OsMilliseconds();
+    if (!force && now - g_last_shown < kShowInterval) return;
+    g_last_shown = now;
+    if (g_name_pending) SetDlgItemTextW(g_window, IDC_COPY_FILE_NAME, g_wanted_name);
+    g_name_pending = false;
+    if (g_wanted.file_upper != g_shown.file_upper)
+        SetBarRange(g_window, IDC_COPY_FILE_BAR, g_wanted.file_upper);
+    if (g_wanted.file_position != g_shown.file_position)
+        SetBarPosition(g_window, IDC_COPY_FILE_BAR, g_wanted.file_position);
+    if (g_wanted.total_position != g_shown.total_position)
+        SetBarPosition(g_window, IDC_COPY_TOTAL_BAR, g_wanted.total_position);
+    g_shown = g_wanted;
+    if (g_shown_for_testing) g_shown_for_testing();
 }
 
 INT_PTR OnInitDialog(HWND window) {
@@ -81,12 +113,17 @@ CopyProgressHandle OpenCopyProgress(int32_t total) {
     int32_t blocks = g_total / kProgressUnit;
     SetBarRange(g_window, IDC_COPY_TOTAL_BAR, blocks > 1 ? blocks : 1);
     SetBarPosition(g_window, IDC_COPY_TOTAL_BAR, 0);
+    // As OnInitDialog left the controls.
+    g_wanted = g_shown = {1, 0, 0};
+    g_name_pending = false;
+    g_last_shown = OsMilliseconds();
     PumpMessages();
     return reinterpret_cast<CopyProgressHandle>(g_window);
 }
 
 int CloseCopyProgress() {
     if (!g_window) return 1;
+    ShowWanted(true);  // the whole copy's end, however soon it came
     DestroyWindow(g_window);
     g_window = nullptr;
     g_animation = nullptr;
@@ -96,19 +133,33 @@ int CloseCopyProgress() {
 
 void SetCopyProgressFileName(CopyProgressHandle handle, const char* path) {
     if (!handle) return;
-    wchar_t wide[kWidePathCapacity];
-    Cp932ToWideForDisplay(path, wide, kWidePathCapacity);
-    SetDlgItemTextW(AsWindow(handle), IDC_COPY_FILE_NAME, wide);
+    // A file whose name is on screen ends with its bar full before the next
+    // name comes: that one bar now, the rest at the next turn.
+    if (g_window && !g_name_pending && g_wanted.file_position != g_shown.file_position) {
+        SetBarPosition(g_window, IDC_COPY_FILE_BAR, g_wanted.file_position);
+        g_shown.file_position = g_wanted.file_position;
+        if (g_shown_for_testing) g_shown_for_testing();
+    }
+    Cp932ToWideForDisplay(path, g_wanted_name, kWidePathCapacity);
+    g_name_pending = true;
 }
 
 void SetCopyProgressFileRange(CopyProgressHandle handle, int32_t upper) {
-    if (handle) SetBarRange(AsWindow(handle), IDC_COPY_FILE_BAR, upper);
+    if (handle) g_wanted.file_upper = upper;
 }
 
 void SetCopyProgressFilePosition(CopyProgressHandle handle, int32_t position) {
-    if (handle) SetBarPosition(AsWindow(handle), IDC_COPY_FILE_BAR, position);
+    if (!handle) return;
+    g_wanted.file_position = position;
+    ShowWanted(false);
 }
 
 void SetCopyProgressTotalPosition(CopyProgressHandle handle, int32_t position) {
-    if (handle) SetBarPosition(AsWindow(handle), IDC_COPY_TOTAL_BAR, position);
+    if (!handle) return;
+    g_wanted.total_position = position;
+    ShowWanted(false);
+}
+
+void SetCopyProgressShownForTesting(void (*shown)()) {
+    g_shown_for_testing = shown;
 }

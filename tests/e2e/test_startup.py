@@ -112,11 +112,19 @@ def read_pe(data):
 STARTUP_DLLS = {"kernel32.dll", "msvcrt.dll"}
 
 
+# The size at which earlier updaters of this kind started their payload.
+SIZE_BUDGET = 118784
+
+
 class ExecutableFileTest(unittest.TestCase):
-    """The executable's headers, imports and manifest, read without Wine."""
+    """The executable's headers, imports, manifest and size, read without Wine."""
 
     def setUp(self):
         self.image = read_pe(bench.SHIPPED.read_bytes())
+
+    def test_fits_the_size_budget(self):
+        size = bench.SHIPPED.stat().st_size
+        self.assertLessEqual(size, SIZE_BUDGET, "%s is %d bytes" % (bench.SHIPPED, size))
 
     def test_is_a_32_bit_windows_gui_program(self):
         self.assertEqual((self.image["magic"], self.image["machine"], self.image["subsystem"]),

@@ -39,7 +39,8 @@ fs::path MakeGame(const fs::path& scratch) {
 }
 
 // Replaces both old files, creates a folder and adds three files, the last
-// one at the top level. The moves of the commit: 2 + 2 + 1 + 1 + 1.
+// one at the top level. New files are written in place; the commit moves
+// each old file aside and the new one over it: 2 + 2 steps.
 std::vector<std::string> Update(const std::string& last_extra = "") {
     return {File("a.dat", Random(200000, 1), kNewTime),
             Folder("d\\"),
@@ -50,7 +51,7 @@ std::vector<std::string> Update(const std::string& last_extra = "") {
             File("z.dat", Bytes("z"), kNewTime + 3),
             File("y.dat", Random(300000, 2), kNewTime + 4, last_extra)};
 }
-const int kCommitMoves = 7;
+const int kCommitMoves = 4;
 
 TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
     const struct {
@@ -130,6 +131,24 @@ TEST(Staged, GoodPayloadReplacesEverythingWithStoredTimes) {
         {"z.dat", expected(3, kNewTime + 3)},
     };
     EXPECT_EQ(Snapshot(game), after);
+}
+
+// Files of others under the temporary names are neither opened nor moved
+// over: the next free number is taken, for staged files and backups alike.
+TEST(Staged, TakenTemporaryNamesAreSkipped) {
+    ScratchFolder scratch;
+    fs::path game = MakeGame(scratch.path());
+    const char* const taken[] = {"~vn00007.tmp", "~vb00007.tmp", "d/~vn00007.tmp",
+                                 "d/~vb00007.tmp"};
+    for (const char* name : taken) WriteAll(game / name, "not ours");
+    ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe"));
+    OsSetClockForTesting([]() -> uint32_t { return 7; });
+    int result = Extract(scratch.path() / "u.exe", game);
+    OsSetClockForTesting(nullptr);
+    ASSERT_EQ(result, 0);
+    for (const char* name : taken) EXPECT_EQ(ReadAll(game / name), "not ours") << name;
+    EXPECT_EQ(ReadAll(game / "d" / "b.dat"), "new b");
+    EXPECT_EQ(Listing(game).size(), 8u + 4u) << "a staged file or backup was left";
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // copypass.exe UPDATER.exe DESTINATION: the updater's own copy pass of the
 // payload of UPDATER into DESTINATION under the real progress window, for the
-// bench to watch. It holds still at every step (a file's name and range in
-// place, each block, and once after the window has closed): it prints "hold"
-// and keeps the window alive until the bench posts WM_APP to its thread, so
-// that every step is read whole however slow the machine. Prints "opened SIZE",
+// bench to watch. It holds still each time the window has told its controls
+// of new values, and once after the window has closed: it prints "hold" and
+// keeps the window alive until the bench posts WM_APP to its thread, so that
+// every step is read whole however slow the machine. The window's clock moves
+// 10 ms at each reading, so that which values it shows depends on the walk
+// alone, never on how long a hold took. Prints "opened SIZE",
 // "hold"s, "closed", "done" or why it stopped; exit code 0 after a complete
 // copy, 2 to 6 for a refusal on the way.
+// copypass UPDATER DESTINATION --time: the same copy at full speed, with the
+// system clock and no holds, for the Wine benchmark; prints "copied MS".
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -13,17 +17,19 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/platform.h"
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
 #include "payload/progress.h"
-#include "resources/resource.h"
 
 namespace {
 
-WNDPROC g_file_bar_proc = nullptr;
-WNDPROC g_total_bar_proc = nullptr;
+uint32_t PacedClock() {
+    static uint32_t now = 0;
+    return now += 10;
+}
 
 // Dispatches everything but a quit message, which stays queued for the
 // updater's own pump to take once the copy goes on.
@@ -42,27 +48,12 @@ void Hold() {
     }
 }
 
-// The walk sets the file bar to 0 once the label and the range of a new file
-// are in place.
-LRESULT CALLBACK FileBarProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    LRESULT result = CallWindowProcW(g_file_bar_proc, window, message, wparam, lparam);
-    if (message == PBM_SETPOS && wparam == 0) Hold();
-    return result;
-}
-
-// The overall bar is the last control set after each block.
-LRESULT CALLBACK TotalBarProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    LRESULT result = CallWindowProcW(g_total_bar_proc, window, message, wparam, lparam);
-    if (message == PBM_SETPOS) Hold();
-    return result;
-}
-
 int Stop(const char* why, const ArchiveFault& fault, int code) {
     printf("%s at %ld: %s\n", why, (long)fault.offset, fault.reason);
     return code;
 }
 
-int Run(const wchar_t* updater, const wchar_t* destination_wide) {
+int Run(const wchar_t* updater, const wchar_t* destination_wide, bool timed) {
     char destination[kPathCapacity];
     ArchiveFault fault = {"", 0, ""};
     if (!WideToCp932(destination_wide, destination, sizeof destination))
@@ -73,19 +64,23 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide) {
         return Stop("cannot read the updater's archive", fault, 3);
     if (CheckArchive(&archive, strlen(destination), &fault) != 0)
         return Stop("archive refused", fault, 4);
+    if (!timed) {
+        OsSetClockForTesting(PacedClock);
+        SetCopyProgressShownForTesting(Hold);
+    }
+    ULONGLONG start = GetTickCount64();
     HWND window = (HWND)OpenCopyProgress(archive.size);
     if (!window) return Stop("no window", fault, 5);
     printf("opened %ld\n", (long)archive.size);
-    g_file_bar_proc = (WNDPROC)SetWindowLongPtrW(GetDlgItem(window, IDC_COPY_FILE_BAR),
-                                                 GWLP_WNDPROC, (LONG_PTR)FileBarProc);
-    g_total_bar_proc = (WNDPROC)SetWindowLongPtrW(GetDlgItem(window, IDC_COPY_TOTAL_BAR),
-                                                  GWLP_WNDPROC, (LONG_PTR)TotalBarProc);
     ExtractTarget target = {destination, kCopyPass, (CopyProgressHandle)window, nullptr};
     int walked = WalkArchive(&archive, &target, &fault);
     fclose(stream);
     CloseCopyProgress();
     printf("closed\n");
-    Hold();
+    if (timed)
+        printf("copied %lu\n", (unsigned long)(GetTickCount64() - start));
+    else
+        Hold();
     if (walked != 0) return Stop("walk failed", fault, 6);
     printf("done\n");
     return 0;
@@ -98,10 +93,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
     int result = 2;
-    if (args && count == 3)
-        result = Run(args[1], args[2]);
+    if (args && (count == 3 || (count == 4 && wcscmp(args[3], L"--time") == 0)))
+        result = Run(args[1], args[2], count == 4);
     else
-        printf("usage: copypass UPDATER DESTINATION\n");
+        printf("usage: copypass UPDATER DESTINATION [--time]\n");
     fflush(stdout);
     return result;
 }

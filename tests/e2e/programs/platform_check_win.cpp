@@ -135,6 +135,20 @@ void CheckFiles(const char* scratch) {
     Check(OsReplaceFile(other, file) == 0, "files: replace an existing file");
     Check(OsGetPathKind(other) == kOsMissing, "files: source gone after replace");
 
+    OsCreateResult created = kOsCreateFailed;
+    f = OsCreateNewFile(other, &created);
+    Check(f != nullptr && created == kOsCreated, "files: create a new file");
+    if (f) fclose(f);
+    Check(!OsCreateNewFile(other, &created) && created == kOsAlreadyExists,
+          "files: create a new file over a taken name");
+    Check(OsMoveToNewName(other, file) == kOsAlreadyExists && OsGetPathKind(other) == kOsFile,
+          "files: move to a taken name");
+    char moved[kPathCapacity];
+    snprintf(moved, sizeof moved, "%s\\moved.txt", folder);
+    Check(OsMoveToNewName(other, moved) == kOsCreated && OsGetPathKind(other) == kOsMissing,
+          "files: move to a new name");
+    OsDeleteFile(moved);
+
     // A name that code page 932 cannot write, made behind the module's back.
     wchar_t wide_folder[kWidePathCapacity];
     Cp932ToWide(folder, wide_folder, kWidePathCapacity);
