@@ -186,9 +186,11 @@ class Demo:
         self.begin("answer Yes: the copy under its progress window")
         movie = self.game / Path(MOVIE).parent
 
-        def staged():  # bytes of the movie's ~vnNNNNN.tmp so far
+        def staged():  # bytes of the movie so far: a new file is written under
+            # its own name, a replacement as ~vnNNNNN.tmp beside the old one
             with contextlib.suppress(OSError):
-                return sum(p.stat().st_size for p in movie.glob("~vn*.tmp"))
+                return sum(p.stat().st_size for p in movie.iterdir()
+                           if p.name.startswith("~vn") or p.name == Path(MOVIE).name)
             return 0
         hold = ReadHold(self.wine.bench_dir / self.updater.name)
         try:
