@@ -102,3 +102,13 @@ WidePath ToWidePath(const char* path) {
     wide.ok = Cp932ToWide(path, wide.text, kWidePathCapacity);
     return wide;
 }
+
+bool GetWindowsFolder(char* out, size_t capacity) {
+    wchar_t wide[kWidePathCapacity];
+    UINT length = GetWindowsDirectoryW(wide, kWidePathCapacity);
+    if (length == 0 || length >= kWidePathCapacity || !WideToCp932(wide, out, capacity)) {
+        if (capacity > 0) out[0] = '\0';
+        return false;
+    }
+    return true;
+}

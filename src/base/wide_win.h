@@ -38,3 +38,7 @@ struct WidePath {
     bool ok;
 };
 WidePath ToWidePath(const char* path);
+
+// The Windows directory in code page 932 into out; false, with out empty,
+// when the system gives none or code page 932 cannot write it whole.
+bool GetWindowsFolder(char* out, size_t capacity);

@@ -47,15 +47,6 @@ class CurrentFolderKeeper {
     bool kept_;
 };
 
-// The Windows directory in code page 932, or the empty text.
-void GetWindowsFolder(char* out, size_t capacity) {
-    wchar_t wide[kWidePathCapacity];
-    UINT length = GetWindowsDirectoryW(wide, kWidePathCapacity);
-    if (length == 0 || length >= kWidePathCapacity || !WideToCp932(wide, out, capacity)) {
-        out[0] = '\0';
-    }
-}
-
 const char* RegGroup() {
     return SettingText(kSettingRegGlobal);
 }

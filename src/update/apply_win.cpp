@@ -48,15 +48,9 @@ bool ProfilePath(const char* file, char* path, size_t capacity) {
     bool full =
         (file[0] && file[1] == ':' && file[2] == '\\') || (file[0] == '\\' && file[1] == '\\');
     if (full) return CopyText(path, capacity, file);
-    wchar_t windows[kWidePathCapacity];
-    UINT length = GetWindowsDirectoryW(windows, kWidePathCapacity);
     char folder[kPathCapacity];
-    if (length == 0 || length >= kWidePathCapacity ||
-        !WideToCp932(windows, folder, sizeof folder)) {
-        return false;
-    }
-    return CopyText(path, capacity, folder) && AppendText(path, capacity, "\\") &&
-           AppendText(path, capacity, file);
+    return GetWindowsFolder(folder, sizeof folder) && CopyText(path, capacity, folder) &&
+           AppendText(path, capacity, "\\") && AppendText(path, capacity, file);
 }
 
 // The [ini] entries into INI_FILE under INI_SECTION, the names as the
