@@ -87,6 +87,9 @@ bool OsIsReadOnly(const char* path);
 // Last-write time as a Windows FILETIME (100 ns units since 1601-01-01 UTC).
 // On Linux it is the modification time. 0 on success, -1 on failure.
 int OsSetFileTime(const char* path, uint64_t filetime);
+// The same through a file open for writing, after its last write: no second
+// look-up of its name. Bytes still buffered are written first.
+int OsSetFileTime(FILE* file, uint64_t filetime);
 int OsGetFileTime(const char* path, uint64_t* filetime);
 
 // Milliseconds since the system started (GetTickCount on Windows). Tests may

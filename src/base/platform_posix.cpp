@@ -195,10 +195,10 @@ bool OsIsReadOnly(const char* path) {
     return native.ok && stat(native.text, &info) == 0 && !(info.st_mode & S_IWUSR);
 }
 
-int OsSetFileTime(const char* path, uint64_t filetime) {
-    NativePath native = ToNative(path);
-    if (!native.ok) return -1;
-    struct timespec times[2];
+namespace {
+
+// Access time kept, modification time set.
+void ToTimes(uint64_t filetime, struct timespec times[2]) {
     times[0].tv_nsec = UTIME_OMIT;
     times[0].tv_sec = 0;
     int64_t since_epoch = (int64_t)(filetime - kUnixEpochAsFiletime);
@@ -210,7 +210,22 @@ int OsSetFileTime(const char* path, uint64_t filetime) {
     }
     times[1].tv_sec = (time_t)seconds;
     times[1].tv_nsec = (long)(rest * 100);
+}
+
+}  // namespace
+
+int OsSetFileTime(const char* path, uint64_t filetime) {
+    NativePath native = ToNative(path);
+    if (!native.ok) return -1;
+    struct timespec times[2];
+    ToTimes(filetime, times);
     return utimensat(AT_FDCWD, native.text, times, 0) == 0 ? 0 : -1;
+}
+
+int OsSetFileTime(FILE* file, uint64_t filetime) {
+    struct timespec times[2];
+    ToTimes(filetime, times);
+    return fflush(file) == 0 && futimens(fileno(file), times) == 0 ? 0 : -1;
 }
 
 int OsGetFileTime(const char* path, uint64_t* filetime) {

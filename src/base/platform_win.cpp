@@ -254,6 +254,17 @@ bool OsIsReadOnly(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
+namespace {
+
+BOOL SetLastWriteTime(HANDLE file, uint64_t filetime) {
+    FILETIME last_write;
+    last_write.dwLowDateTime = (DWORD)filetime;
+    last_write.dwHighDateTime = (DWORD)(filetime >> 32);
+    return SetFileTime(file, nullptr, nullptr, &last_write);
+}
+
+}  // namespace
+
 int OsSetFileTime(const char* path, uint64_t filetime) {
     WidePath wide = ToWidePath(path);
     if (!wide.ok) return -1;
@@ -262,12 +273,16 @@ int OsSetFileTime(const char* path, uint64_t filetime) {
     HANDLE file = CreateFileW(wide.text, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    FILETIME last_write;
-    last_write.dwLowDateTime = (DWORD)filetime;
-    last_write.dwHighDateTime = (DWORD)(filetime >> 32);
-    BOOL ok = SetFileTime(file, nullptr, nullptr, &last_write);
+    BOOL ok = SetLastWriteTime(file, filetime);
     CloseHandle(file);
     return ok ? 0 : -1;
+}
+
+int OsSetFileTime(FILE* file, uint64_t filetime) {
+    // A time set through the handle stays when the handle is closed.
+    if (fflush(file) != 0) return -1;
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(file));
+    return handle != INVALID_HANDLE_VALUE && SetLastWriteTime(handle, filetime) ? 0 : -1;
 }
 
 int OsGetFileTime(const char* path, uint64_t* filetime) {

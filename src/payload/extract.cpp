@@ -35,8 +35,14 @@ bool BuildOutputPath(const ExtractTarget* target, const char* name, char* path) 
 
 // True when a folder of the entry's name (every part before a backslash)
 // already exists under the destination as a link: writing through it would
-// put files wherever it points, outside the game's folder.
-bool CrossesLink(const ExtractTarget* target, const char* name) {
+// put files wherever it points, outside the game's folder. checked holds the
+// last folder found free of links in this walk; the entries after it in the
+// same folder (most of them) need no look-up of their own.
+bool CrossesLink(const ExtractTarget* target, const char* name, char (&checked)[kNameFieldCapacity]) {
+    const char* last = FindLastChar(name, '\\');
+    if (!last) return false;
+    size_t folder = (size_t)(last - name);
+    if (strlen(checked) == folder && memcmp(checked, name, folder) == 0) return false;
     char prefix[kNameFieldCapacity];
     char path[kOutputPathCapacity];
     for (const char* p = name; *p; p += CharLength(p)) {
@@ -47,6 +53,8 @@ bool CrossesLink(const ExtractTarget* target, const char* name) {
         prefix[length] = '\0';
         if (!BuildOutputPath(target, prefix, path) || OsIsLink(path)) return true;
     }
+    memcpy(checked, name, folder);
+    checked[folder] = '\0';
     return false;
 }
 
@@ -390,6 +398,9 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path
     if (staged && !TakeSiblingName(path, kStagedPrefix, temporary, &number, CreateSinkFile, &sink))
         return 1;
     const char* written = staged ? temporary : path;
+    // Each block goes to the system in one write: a buffer would split the
+    // last one in three.
+    setvbuf(sink.file, nullptr, _IONBF, 0);
     TrackFileInFlight(sink.file, written);
     if (window) {
         SetCopyProgressFileName(window, path);
@@ -399,11 +410,12 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path
     InflateResult inflated =
         InflateEntryData(stream, entry->compressed_size, entry->uncompressed_size, buffers->input,
                          buffers->output, WriteBlock, &sink, &consumed);
-    // fclose flushes: a full disk may show only here.
+    // The stored time, through the open file: setting it by name would look
+    // the name up again.
+    if (inflated == kInflateOk) OsSetFileTime(sink.file, entry->filetime);
     TrackFileInFlight(nullptr, nullptr);
     bool closed = fclose(sink.file) == 0;
     if (inflated == kInflateOk && closed) {
-        OsSetFileTime(written, entry->filetime);
         AddStaged(&g_staged, staged ? kStaged : kInPlace, path, entry)->temporary = number;
         return 0;
     }
@@ -419,6 +431,7 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
     int32_t consumed = 0;
     PayloadEntryHeader entry;
     char path[kOutputPathCapacity];
+    char checked[kNameFieldCapacity] = "";
     int step;
     while ((step = ArchiveNextEntry(&cursor, &entry, fault)) == 1) {
         consumed += 2 + entry.name_length + kEntrySizesLength;
@@ -437,7 +450,7 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
         if (!BuildOutputPath(target, entry.name, path))
             return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
                                       entry.name);
-        if (CrossesLink(target, entry.name))
+        if (CrossesLink(target, entry.name, checked))
             return ReportArchiveFault(fault, "a folder of the name is a link in the destination",
                                       entry.offset, entry.name);
         if (entry.is_folder) {
