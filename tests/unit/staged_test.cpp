@@ -58,16 +58,17 @@ TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
         const char* title;
         std::string extra;  // for the last file
         bool read_only;     // d/b.dat
-        bool linked;        // d is a link to a folder outside the game
+        const char* linked; // a folder of the game that is a link to one outside
         int64_t space;      // bytes the disk takes before it is full; -1: plenty
     } cases[] = {
-        {"bad Adler-32 in the last file", "\"bad_adler\": true", false, false, -1},
-        {"last stream cut short", "\"compressed_size\": 900", false, false, -1},
+        {"bad Adler-32 in the last file", "\"bad_adler\": true", false, nullptr, -1},
+        {"last stream cut short", "\"compressed_size\": 900", false, nullptr, -1},
         // Moved aside, a read-only file's backup could never be deleted.
-        {"a read-only game file", "", true, false, -1},
+        {"a read-only game file", "", true, nullptr, -1},
         // Nothing is written through it, nor anywhere else.
-        {"a folder of the game is a link", "", false, true, -1},
-        {"disk full while staging the last file", "", false, false, 400000},
+        {"a folder of the game is a link", "", false, "d", -1},
+        {"a folder after one found free of links is a link", "", false, "n", -1},
+        {"disk full while staging the last file", "", false, nullptr, 400000},
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
@@ -76,9 +77,11 @@ TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
         if (c.read_only)
             fs::permissions(game / "d" / "b.dat", fs::perms::owner_write, fs::perm_options::remove);
         if (c.linked) {
-            fs::remove(scratch.path() / "elsewhere");
-            fs::rename(game / "d", scratch.path() / "elsewhere");
-            fs::create_directory_symlink(scratch.path() / "elsewhere", game / "d");
+            if (fs::exists(game / c.linked)) {
+                fs::remove(scratch.path() / "elsewhere");
+                fs::rename(game / c.linked, scratch.path() / "elsewhere");
+            }
+            fs::create_directory_symlink(scratch.path() / "elsewhere", game / c.linked);
         }
         auto elsewhere = Snapshot(scratch.path() / "elsewhere");
         auto before = Snapshot(game);
