@@ -342,6 +342,23 @@ class WineSession:
         shutil.copy2(source, target)
         return self.to_windows(target)
 
+    def register_viewer(self):
+        """echoargs.exe as the shell's program for .txt files."""
+        viewer = self.install(PROGRAMS / "echoargs.exe")
+        for key, value in ((r"HKCR\.txt", "txtfile"),
+                           (r"HKCR\txtfile\shell\open\command", '"%s" "%%1"' % viewer)):
+            if run_quiet(["wine", "reg", "add", key, "/ve", "/d", value, "/f"], self.env,
+                         self.dir / "reg.log"):
+                raise BenchError("reg add %s failed (see reg.log)" % key)
+
+    def echoed(self, folder=None):
+        """The command line and current folder that echoargs.exe in folder
+        (C:\\bench by default) wrote down, once both lines are whole."""
+        record = Path(folder or self.bench_dir) / "echoargs.out"
+        wait_for(lambda: record.exists() and record.read_text().count("\n") >= 2, 20,
+                 "%s was not started" % record.with_name("echoargs.exe"))
+        return record.read_text().splitlines()[:2]
+
     def start(self, program, name=None, args=()):
         """Starts a program: a Linux path is installed first, a Windows path
         (from install) runs where it is. Its output goes to a file of its own."""

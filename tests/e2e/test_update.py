@@ -121,12 +121,6 @@ class UpdateBench(bench.BenchTest):
     def staged(self, prefix):
         return list(self.target.rglob(prefix + "*.tmp"))
 
-    def register_viewer(self):
-        """echoargs.exe as the shell's program for .txt: it writes down how it was started."""
-        viewer = self.wine.install(bench.PROGRAMS / "echoargs.exe")
-        self.reg("add", r"HKCR\.txt", "/ve", "/d", "txtfile", "/f")
-        self.reg("add", r"HKCR\txtfile\shell\open\command", "/ve", "/d", '"%s" "%%1"' % viewer, "/f")
-
     def viewer_started(self):
         """Whether the viewer was started: running now, or done (looked at in
         this order, so that one ending in between is seen)."""
@@ -286,17 +280,14 @@ class UpdateBench(bench.BenchTest):
 
 class UpdateTest(UpdateBench):
     def test_found_through_the_registry_updated_and_the_readme_opened_there(self):
-        self.register_viewer()
+        self.wine.register_viewer()
         self.start(big=True, INSTREADME="お読みください")
         self.press_update()
         self.walk((confirm(INSTALLED), IDYES))
         self.copying()
         self.finish(tick=True)
         self.assert_updated()
-        record = self.wine.bench_dir / "echoargs.out"
-        bench.wait_for(lambda: record.exists() and len(record.read_text().splitlines()) == 2, 20,
-                       "the readme was not opened")
-        command, folder = record.read_text().splitlines()
+        command, folder = self.wine.echoed()
         self.assertEqual(folder, INSTALLED, "current folder of the viewer")
         self.assertTrue(command.endswith('"%s\\readme.txt"' % INSTALLED), command)
 
@@ -341,7 +332,7 @@ class UpdateTest(UpdateBench):
         self.update_to_the_end()
 
     def test_end_dialogs_other_than_ok_with_the_readme_open_nothing(self):
-        self.register_viewer()
+        self.wine.register_viewer()
         # The box ticked, so that Escape or the close box taken for OK shows.
         for readme, how in (("-", IDOK), ("お読みください", "escape"), ("お読みください", "close")):
             with self.subTest(readme=readme, how=how):
