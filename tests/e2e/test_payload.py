@@ -1,6 +1,7 @@
 """The payload of real updaters under Wine: the setup files in the work folder
-at start-up, updaters saved under any folder name, damaged copies refused
-before anything is written, and the copy pass under its progress window."""
+at start-up, updaters saved under any folder name, a bare, damaged or
+incomplete payload refused before anything is written, and the copy pass
+under its progress window."""
 import os
 import random
 import time
@@ -12,6 +13,8 @@ QUIT_BUTTON, FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = 1000, 1010, 1012, 1019,
 BLOCK = 131072
 WINDOW_TITLE = "ペイロード 試験 アップデータ"
 COPY_TITLE = "ファイルのコピー中..."
+SETUP_FILES_MISSING = ("起動に必要なファイルが不足しています。\n"
+                       "インストールの異常終了、起動するフォルダ異常、等を確認してください。")
 INSTALL_ENV = "// payload tests\r\nTITLEBAR\tペイロード|試験\r\n[EOF]\r\n".encode("cp932")
 SETUP_FILES = {"install.env", "insttscr.rct", "readme.txt"}
 BIG_FILE_SIZE = 2 * 1024 * 1024
@@ -80,45 +83,61 @@ def flip(data, position, mask):
     return data[:position] + bytes([data[position] ^ mask]) + data[position + 1:]
 
 
-class DamagedCopyTest(PayloadTest):
-    """Damaged copies are refused at start-up with the one message, and leave
-    nothing behind: no work folder, no file outside it."""
+class RefusedAtStartupTest(PayloadTest):
+    """Updaters refused at start-up, before any window: one box of their own
+    (no owner, no caption) with its text on the clipboard too, exit -1, and
+    nothing left behind: no work folder, no file outside it."""
 
-    def test_damaged_copies_are_refused(self):
+    def test_refused_updaters(self):
         data, stub = self.build().read_bytes(), bench.UPDATER.read_bytes()
         entries = payload.read_archive(data)
         first, marker = entries[0], entries[-1]["data"] + entries[-1]["compressed"]
         sizes = first["offset"] + 2 + len(first["name"]) + 1
         escape = [("install.env", INSTALL_ENV, 0), ("readme.txt", b"readme", 0)]
-        copies = [
-            ("cut by one byte", data[:-1]),
+        written = lambda entries: payload.with_trailer(stub, payload.archive_bytes(entries))  # noqa: E731
+        refused = [
+            ("the bare updater, no payload", stub, DAMAGED_PAYLOAD),
+            ("cut by one byte", data[:-1], DAMAGED_PAYLOAD),
             # Cut inside the last stream, by more than the 2 to 9 zero bytes
             # behind the end marker (a cut of exactly the padding would read
             # as a marker without it, and only the copy's inflate finds it).
-            ("last stream 16 bytes short, trailer kept", data[:marker - 16] + data[marker:]),
-            ("name length of the first entry", flip(data, first["offset"], 0x40)),
-            ("compressed size of the first entry", flip(data, sizes + 7, 0x20)),
-            ("a byte of install.env's stream", flip(data, first["data"] + 20, 0xFF)),
-            ("name leading up out of the folder", payload.with_trailer(stub, payload.archive_bytes(
-                escape + [("..\\escape.txt", b"escaped", 0)]))),
-            ("name leading up from a subfolder", payload.with_trailer(stub, payload.archive_bytes(
-                escape + [("sub\\", None, 0), ("sub\\..\\..\\escape.txt", b"escaped", 0)]))),
+            ("last stream 16 bytes short, trailer kept", data[:marker - 16] + data[marker:],
+             DAMAGED_PAYLOAD),
+            ("name length of the first entry", flip(data, first["offset"], 0x40), DAMAGED_PAYLOAD),
+            ("compressed size of the first entry", flip(data, sizes + 7, 0x20), DAMAGED_PAYLOAD),
+            ("a byte of install.env's stream", flip(data, first["data"] + 20, 0xFF),
+             DAMAGED_PAYLOAD),
+            ("name leading up out of the folder",
+             written(escape + [("..\\escape.txt", b"escaped", 0)]), DAMAGED_PAYLOAD),
+            ("name leading up from a subfolder", written(
+                escape + [("sub\\", None, 0), ("sub\\..\\..\\escape.txt", b"escaped", 0)]),
+             DAMAGED_PAYLOAD),
+            # The setup pass never reaches a nested folder.
+            ("install.env only inside a folder", written(
+                [("insttscr.rct", b"picture", 0), ("sub\\", None, 0),
+                 ("sub\\install.env", INSTALL_ENV, 0)]), SETUP_FILES_MISSING),
         ]
-        for number, (label, damaged) in enumerate(copies):
-            with self.subTest(damage=label):
-                copy = self.wine.dir / ("damaged-%d.exe" % number)
+        for number, (label, damaged, text) in enumerate(refused):
+            with self.subTest(label):
+                copy = self.wine.dir / ("refused-%d.exe" % number)
                 copy.write_bytes(damaged)
+                self.wine.set_clipboard("bench: clipboard before the run")
                 program = self.wine.start(copy)
                 try:
                     box, controls = self.wine.message_box(program.pid)
-                    self.assertIsNotNone(box, "no message box")
-                    self.wine.screenshot("damaged-%d" % number)
+                    self.wine.screenshot("refused-%d" % number)
                     escaped = [p for p in (self.wine.temp_dir, self.wine.temp_dir.parent,
                                            self.wine.bench_dir, self.wine.drive_c)
                                if (p / "escape.txt").exists()]
                     self.assertEqual(escaped, [], "a file was written outside the work folder")
-                    self.assertEqual(controls.get(TEXT_ID, {}).get("text"), DAMAGED_PAYLOAD,
-                                     "not the damaged-file message (box %r)" % box["title"])
+                    self.check_box(box, controls, text, [IDOK], "error", title="", owner=0)
+                    visible = self.wine.windows(pid=program.pid, visible=1)
+                    self.assertEqual([w["hwnd"] for w in visible], [box["hwnd"]], "other windows")
+                    if "\n" in text:  # a bare LF, which the box shows as a line break
+                        rect = controls[TEXT_ID]["rect"]
+                        self.assertGreater(rect["bottom"] - rect["top"], 20, "not two lines")
+                    # On the clipboard a break is CR LF, so that a pasted text keeps its lines.
+                    self.check_clipboard(text.replace("\n", "\r\n"))
                     self.wine.click(box["hwnd"], IDOK)
                     self.assertEqual(program.wait_exit(), EXIT_FAILURE)
                     self.assertEqual(bench.work_folders(self.wine.temp_dir), [])

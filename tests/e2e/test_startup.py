@@ -1,29 +1,10 @@
-"""Start-up of the updater without a payload, its work folder, and the
-executable file itself."""
+"""The updater's work folder at start-up, and the executable file itself. (The
+bare updater, without a payload, is refused in test_payload.py.)"""
 import struct
 import unittest
 from xml.etree import ElementTree
 
 import bench
-from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDOK
-
-
-class DamagedPayloadTest(bench.BenchTest):
-    """The bare executable has no payload: it must say so, and clean up."""
-
-    def test_reports_damage_and_exits_with_minus_one(self):
-        self.wine.set_clipboard("bench: clipboard before the run")
-        program = self.wine.start(bench.UPDATER, name="vnupdate.exe")
-        box, controls = self.wine.message_box(program.pid)
-        self.wine.screenshot("damaged-payload-box")
-        # Shown before any main window: no caption, no owner.
-        self.check_box(box, controls, DAMAGED_PAYLOAD, [IDOK], "error", title="", owner=0)
-        visible = self.wine.windows(pid=program.pid, visible=1)
-        self.assertEqual([w["hwnd"] for w in visible], [box["hwnd"]], "other windows shown")
-        self.check_clipboard(DAMAGED_PAYLOAD)
-        self.wine.click(box["hwnd"], IDOK)
-        self.assertEqual(program.wait_exit(), EXIT_FAILURE)
-        self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
 
 
 class WorkFolderTest(bench.BenchTest):
