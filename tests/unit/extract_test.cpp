@@ -109,12 +109,9 @@ TEST(Extract, FailuresLeaveTheFolderAsItWas) {
         std::vector<std::string> entries;  // after a good first.txt
         const char* extra = "";
     } cases[] = {
-        {"bad Adler-32", {File("keep.dat", Random(400000), 0, "\"bad_adler\": true")}},
+        // Streams damaged or cut short: the staged tests; every wrong size: below.
         {"invalid deflate data", {Raw(invalid_deflate)}},
-        {"short stream", {File("keep.dat", Random(1000), 0, "\"compressed_size\": 900")}},
         {"more than stated", {File("keep.dat", Random(1000), 0, "\"uncompressed_size\": 999")}},
-        {"bytes after the stream",
-         {File("keep.dat", Random(1000), 0, "\"after_stream_hex\": \"0000\"")}},
         {"destination is a folder", {File("blocker", Bytes("x"))}},
         {"missing parent folder", {File("nowhere\\a", Bytes("x"))}},
         // A folder entry that cannot become a folder would be missing from
