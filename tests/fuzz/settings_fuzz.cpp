@@ -9,12 +9,9 @@
 
 #include "base/text.h"
 #include "config/settings.h"
+#include "fuzz.h"
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 struct LineCount {
     int lines;
