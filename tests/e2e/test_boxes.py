@@ -6,14 +6,22 @@ import bench
 from bench import EXIT_FAILURE, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES
 
 VK_ESCAPE = 0x1B
-MAIN_TITLE = "表示テスト アップデータ"
-RETRY_TEXT = "Ffopen : ファイル[C:\\ゲーム\\表示.dat]の読み込みで失敗しました"
-ERROR_TEXT = "ファイル[表示.dat]の書き込みで失敗しました (5)"
-ASK_TEXT = "[表示テスト] を更新しますか？"
+MAIN_TITLE = "表示テスト アップデータ"  # 表: its 0x5C second byte must not upset the caption
 OUT_OF_MEMORY = "メモリ容量が不足しています。処理を中断します。"
-# 1204 bytes of double-byte characters; 1023 fit, and the 1023rd is the first
-# half of one, so the box can show only the 511 whole characters before it.
-LONG_TEXT = ("表示" + "テスト" * 200).encode("cp932")[:1022].decode("cp932")
+# By the name of the box: boxes.exe's mode, format and argument (5 for a
+# "%d"), and the text the box shows.
+SHOWN = {
+    "retry": ("retry", "Ffopen : ファイル[%s]の読み込みで失敗しました", "C:\\ゲーム\\表示.dat",
+              "Ffopen : ファイル[C:\\ゲーム\\表示.dat]の読み込みで失敗しました"),
+    "error": ("error", "ファイル[%s]の書き込みで失敗しました (%d)", "表示.dat",
+              "ファイル[表示.dat]の書き込みで失敗しました (5)"),
+    "ask": ("ask", "[%s] を更新しますか？", "表示テスト", "[表示テスト] を更新しますか？"),
+    # 1204 bytes of double-byte characters; 1023 fit, and the 1023rd is the
+    # first half of one, so the box can show only the 511 whole characters
+    # before it.
+    "long": ("error", "表示%s", "テスト" * 200,
+             ("表示" + "テスト" * 200).encode("cp932")[:1022].decode("cp932")),
+}
 # What boxes.exe exits with when the box returned, and the line it prints
 # ("" when the process ended inside the box).
 RETRY_RETURNED, ERROR_RETURNED, YES, NO = 3, 4, 1, 0
@@ -21,38 +29,40 @@ PRINTED = {RETRY_RETURNED: "retry returned", ERROR_RETURNED: "error returned", Y
            NO: "no", EXIT_FAILURE: ""}
 CLIPBOARD_BEFORE = "bench: on the clipboard before the box"
 
-# mode, text, buttons, icon, copied to the clipboard, an answer and its exit code
+# box, buttons, icon, copied to the clipboard, an answer and its exit code
 BOXES = [
-    ("retry", RETRY_TEXT, [IDCANCEL, IDRETRY], "error", True, IDRETRY, RETRY_RETURNED),
-    ("error", ERROR_TEXT, [IDOK], "error", True, IDOK, ERROR_RETURNED),
-    ("ask", ASK_TEXT, [IDYES, IDNO], "question", False, IDNO, NO),
-    ("long", LONG_TEXT, [IDOK], "error", True, IDOK, ERROR_RETURNED),
+    ("retry", [IDCANCEL, IDRETRY], "error", True, IDRETRY, RETRY_RETURNED),
+    ("error", [IDOK], "error", True, IDOK, ERROR_RETURNED),
+    ("ask", [IDYES, IDNO], "question", False, IDNO, NO),
+    ("long", [IDOK], "error", True, IDOK, ERROR_RETURNED),
 ]
 
 
 class BoxTest(bench.BenchTest):
 
-    def open_box(self, mode, with_main=True):
+    def open_box(self, name, with_main=True):
         """Starts boxes.exe and waits for its box; returns the program, the
         main window (None without one), the box and its controls by id."""
-        program = self.wine.start(bench.PROGRAMS / "boxes.exe",
-                                  args=[mode] if with_main else [mode, "nomain"])
+        mode, *texts = SHOWN[name][:3] if name in SHOWN else [name]
+        args = [mode] + ['"%s"' % text for text in [MAIN_TITLE if with_main else "-"] + texts]
+        program = self.wine.start(bench.PROGRAMS / "boxes.exe", args=args)
         main = None
         if with_main:
             main = self.wine.wait_window(pid=program.pid, cls="Static")
             self.assertEqual((main or {}).get("title"), MAIN_TITLE, "boxes.exe: no main window")
         box, controls = self.wine.message_box(program.pid)
-        self.assertIsNotNone(box, "boxes.exe %s: no message box" % mode)
+        self.assertIsNotNone(box, "boxes.exe %s: no message box" % name)
         return program, main, box, controls
 
     def test_each_box_with_and_without_a_main_window(self):
         for with_main in (True, False):
-            for mode, text, buttons, icon, copied, answer, code in BOXES:
-                with self.subTest(mode=mode, with_main=with_main):
+            for name, buttons, icon, copied, answer, code in BOXES:
+                with self.subTest(box=name, with_main=with_main):
                     self.wine.set_clipboard(CLIPBOARD_BEFORE)
                     before = self.wine.clipboard()
-                    program, main, box, controls = self.open_box(mode, with_main)
-                    self.wine.screenshot(mode)
+                    program, main, box, controls = self.open_box(name, with_main)
+                    self.wine.screenshot(name)
+                    text = SHOWN[name][3]
                     # Under the main window the box is its own, with its title;
                     # before one there is no owner and no caption.
                     self.check_box(box, controls, text, buttons, icon,
@@ -73,7 +83,7 @@ class BoxTest(bench.BenchTest):
         click = lambda button: lambda box: self.wine.click(box["hwnd"], button)  # noqa: E731
         escape = lambda box: self.wine.expect("key", hwnd=box["hwnd"], vk=VK_ESCAPE)  # noqa: E731
         close = lambda box: self.wine.expect("close", hwnd=box["hwnd"])  # noqa: E731
-        # mode, way and exit code of the answers BOXES does not give
+        # box, way and exit code of the answers BOXES does not give
         answers = [
             ("retry", "cancel", click(IDCANCEL), EXIT_FAILURE),
             ("retry", "escape", escape, EXIT_FAILURE),
@@ -82,9 +92,9 @@ class BoxTest(bench.BenchTest):
             ("ask", "escape", escape, NO),
             ("ask", "close", close, NO),
         ]
-        for mode, way, act, code in answers:
-            with self.subTest(mode=mode, way=way):
-                program, _, box, _ = self.open_box(mode)
+        for name, way, act, code in answers:
+            with self.subTest(box=name, way=way):
+                program, _, box, _ = self.open_box(name)
                 act(box)
                 self.assertEqual(program.wait_exit(), code)
                 self.assertEqual(program.output().strip(), PRINTED[code])
