@@ -3,8 +3,8 @@ to the end: the game found through the registry, through its key file in the
 default folder or in a folder the user types (and what is refused there), the
 version gate, the copy with its [ini] and [reg] entries and the deletions after
 it, the end dialogs and the readme, the busy flag while copying, a failed copy
-that leaves everything as it was, DLLs planted beside the updater, and an
-updater signed after it was built."""
+that leaves everything as it was, and an updater signed after it was built
+with DLLs planted beside it."""
 import configparser
 import hashlib
 import os
@@ -407,7 +407,20 @@ class UpdateTest(UpdateBench):
         self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()],
                          [("表示.dat", b"someone else's")], "written through the link")
 
-    def test_a_signed_updater_updates_and_its_signature_covers_the_payload(self):
+
+class SignedTest(UpdateBench):
+    """An updater signed after it was built, beside DLLs planted under the
+    names of those that the shell, the common controls and COM load on
+    demand, and of the one the first updaters imported for their clock,
+    preferred to the system's as Windows searches: it updates, and loads none
+    of them."""
+    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
+               "profapi"]
+    dll_overrides = ",".join(PLANTED) + "=n,b"
+
+    def test_a_signed_updater_updates_and_loads_no_planted_dll(self):
+        for name in self.PLANTED:
+            self.wine.install(bench.PROGRAMS / "planted.dll", name + ".dll")
         key, certificate = self.wine.dir / "key.pem", self.wine.dir / "cert.pem"
 
         def run(*args):
@@ -425,30 +438,8 @@ class UpdateTest(UpdateBench):
             self.assertEqual(run("osslsigncode", "verify", "-CAfile", certificate, signed), 0)
             for command in ("list", "test"):
                 self.assertEqual(bench.vnpack(command, signed).returncode, 0, command)
-            # One byte of the payload changed after signing: the signature fails.
-            damaged = bytearray(signed.read_bytes())
-            damaged[updater.stat().st_size - 100] ^= 0x01
-            updater.with_name("damaged.exe").write_bytes(bytes(damaged))
-            self.assertNotEqual(run("osslsigncode", "verify", "-CAfile", certificate,
-                                    updater.with_name("damaged.exe")), 0)
             return signed
         self.start(sign=sign)
-        self.press_update()
-        self.update_to_the_end()
-
-
-class PlantedDllTest(UpdateBench):
-    """DLLs that the shell, the common controls and COM load on demand, and the
-    one the first updaters imported for their clock, planted beside the
-    updater and preferred to the system's, as Windows searches."""
-    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
-               "profapi"]
-    dll_overrides = ",".join(PLANTED) + "=n,b"
-
-    def test_no_planted_dll_is_loaded_through_start_up_and_copy(self):
-        for name in self.PLANTED:
-            self.wine.install(bench.PROGRAMS / "planted.dll", name + ".dll")
-        self.start()
         self.press_update()
         self.update_to_the_end()
         self.assertEqual(sorted(p.name for p in self.wine.bench_dir.glob("*.loaded")), [])
