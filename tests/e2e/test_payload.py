@@ -1,5 +1,5 @@
-"""The payload of real updaters under Wine: the setup files in the work folder
-at start-up, updaters saved under any folder name, a bare, damaged or
+"""The payload of real updaters under Wine: the setup files in a private work
+folder at start-up, updaters saved under any folder name, a bare, damaged or
 incomplete payload refused before anything is written, and the copy pass
 under its progress window."""
 import os
@@ -9,7 +9,7 @@ import time
 import bench
 from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDCANCEL, IDOK, TEXT_ID, payload
 
-QUIT_BUTTON, FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = 1000, 1010, 1012, 1019, 1020
+FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = 1010, 1012, 1019, 1020
 BLOCK = 131072
 WINDOW_TITLE = "ペイロード 試験 アップデータ"
 COPY_TITLE = "ファイルのコピー中..."
@@ -48,8 +48,13 @@ class PayloadTest(bench.BenchTest):
 
 
 class SetupPassTest(PayloadTest):
-    def test_work_folder_holds_exactly_the_setup_files_under_any_folder_name(self):
-        updater = self.build()
+    """An updater saved under any folder name unpacks exactly its setup files
+    into a work folder of its own, whose name cannot be foreseen and which
+    cannot be moved away while the updater runs; at the end only what the
+    updater put there is deleted."""
+
+    def test_work_folder_under_any_folder_name(self):
+        updater, names = self.build(), []
         # Japanese with a 0x5C second byte (表); Korean and an emoji have no
         # code page 932 form at all.
         for number, folder in enumerate(["", "表示テスト", "업데이트", "update-\U0001F3AE"]):
@@ -64,13 +69,21 @@ class SetupPassTest(PayloadTest):
                     box, controls = self.wine.message_box(program.pid, timeout=1)
                     self.fail("no start-up window; box: %s" % controls.get(TEXT_ID, {}).get("text"))
                 self.wine.screenshot("saved-under-%d" % number)
-                folders = bench.work_folders(self.wine.temp_dir)
-                self.assertEqual(len(folders), 1, "one work folder while the window shows")
-                seen = {p.name: p.read_bytes() for p in folders[0].iterdir()}
+                [work] = bench.work_folders(self.wine.temp_dir)
+                names.append(work.name)
+                self.assertRegex(work.name, r"^TempGPInstallFolder_\d{9}$")
+                seen = {p.name: p.read_bytes() for p in work.iterdir()}
                 self.assertEqual(seen, {name: self.files[name] for name in SETUP_FILES})
-                self.wine.click(window["hwnd"], QUIT_BUTTON)
+                moved = self.wine.call("move", **{"from": self.wine.to_windows(work),
+                                                  "to": self.wine.to_windows(work) + "x"})
+                self.assertFalse(moved["ok"], "the work folder could be moved away while in use")
+                (work / "stray.txt").write_text("not the updater's")
+                self.wine.expect("close", hwnd=window["hwnd"])
                 self.assertEqual(program.wait_exit(), 0)
-                self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left")
+                self.assertEqual(sorted(p.name for p in work.iterdir()), ["stray.txt"])
+                (work / "stray.txt").unlink()
+                work.rmdir()
+        self.assertEqual(len(set(names)), len(names), "a work folder's name came again")
 
 
 def flip(data, position, mask):
