@@ -7,12 +7,14 @@ import random
 import time
 
 import bench
-from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDCANCEL, IDOK, TEXT_ID, payload
+from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDCANCEL, IDOK, IDRETRY, TEXT_ID, payload
 
 FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = 1010, 1012, 1019, 1020
 BLOCK = 131072
 WINDOW_TITLE = "ペイロード 試験 アップデータ"
 COPY_TITLE = "ファイルのコピー中..."
+REG_NOT_TERMINATED = "[設定.env]の[reg]が終了していません"
+OPEN_REG = "TITLEBAR\t開\r\n[EOF]\r\n[reg]\r\n\"Dir\"=\"REP_INSTALL\"\r\n[EOF]\r\n".encode("cp932")
 SETUP_FILES_MISSING = ("起動に必要なファイルが不足しています。\n"
                        "インストールの異常終了、起動するフォルダ異常、等を確認してください。")
 INSTALL_ENV = "// payload tests\r\nTITLEBAR\tペイロード|試験\r\n[EOF]\r\n".encode("cp932")
@@ -90,7 +92,7 @@ def flip(data, position, mask):
 class RefusedAtStartupTest(PayloadTest):
     """Updaters refused at start-up, before any window: one box of their own
     (no owner, no caption) with its text on the clipboard too, exit -1, and
-    nothing left behind: no work folder, no file outside it."""
+    nothing written outside the work folder, which an error takes with it."""
 
     def test_refused_updaters(self):
         data, stub = self.build().read_bytes(), bench.UPDATER.read_bytes()
@@ -120,8 +122,14 @@ class RefusedAtStartupTest(PayloadTest):
             ("install.env only inside a folder", written(
                 [("insttscr.rct", b"picture", 0), ("sub\\", None, 0),
                  ("sub\\install.env", INSTALL_ENV, 0)]), SETUP_FILES_MISSING),
+            # A section left open asks Retry or Cancel: either ends the run,
+            # and the work folder stays, as after every question.
+            *(("an open [reg] section, " + way, written([("install.env", OPEN_REG, 0)]),
+               REG_NOT_TERMINATED, answer) for way, answer in (("retry", IDRETRY),
+                                                                ("cancel", IDCANCEL))),
         ]
-        for number, (label, damaged, text) in enumerate(refused):
+        for number, (label, damaged, text, *answer) in enumerate(refused):
+            answer, before = (answer or [IDOK])[0], bench.work_folders(self.wine.temp_dir)
             with self.subTest(label):
                 copy = self.wine.dir / ("refused-%d.exe" % number)
                 copy.write_bytes(damaged)
@@ -134,7 +142,8 @@ class RefusedAtStartupTest(PayloadTest):
                                            self.wine.bench_dir, self.wine.drive_c)
                                if (p / "escape.txt").exists()]
                     self.assertEqual(escaped, [], "a file was written outside the work folder")
-                    self.check_box(box, controls, text, [IDOK], "error", title="", owner=0)
+                    self.check_box(box, controls, text, [answer] if answer == IDOK else
+                                   [IDRETRY, IDCANCEL], "error", title="", owner=0)
                     visible = self.wine.windows(pid=program.pid, visible=1)
                     self.assertEqual([w["hwnd"] for w in visible], [box["hwnd"]], "other windows")
                     if "\n" in text:  # a bare LF, which the box shows as a line break
@@ -142,9 +151,10 @@ class RefusedAtStartupTest(PayloadTest):
                         self.assertGreater(rect["bottom"] - rect["top"], 20, "not two lines")
                     # On the clipboard a break is CR LF, so that a pasted text keeps its lines.
                     self.check_clipboard(text.replace("\n", "\r\n"))
-                    self.wine.click(box["hwnd"], IDOK)
+                    self.wine.click(box["hwnd"], answer)
                     self.assertEqual(program.wait_exit(), EXIT_FAILURE)
-                    self.assertEqual(bench.work_folders(self.wine.temp_dir), [])
+                    kept = set(bench.work_folders(self.wine.temp_dir)) - set(before)
+                    self.assertEqual(len(kept), 0 if answer == IDOK else 1, "work folder")
                 finally:
                     # A copy that was not refused must not hold the next one up.
                     if program.wait_exit(0) is None:
