@@ -148,17 +148,10 @@ class Suite:
             raise BenchError("no prepared prefix; %s ends: %s" % (log, last[0]))
 
     def copy_prefix(self, target):
-        for folder, dirs, files in os.walk(self.base):
-            relative = Path(folder).relative_to(self.base)
-            (target / relative).mkdir(parents=True, exist_ok=True)
-            for name in dirs + files:
-                source, destination = Path(folder) / name, target / relative / name
-                if source.is_symlink():
-                    os.symlink(os.readlink(source), destination)
-                elif name in files:
-                    link = source.suffix.lower() in LINKED_SUFFIXES
-                    (os.link if link else shutil.copy2)(source, destination)
-            dirs[:] = [d for d in dirs if not (Path(folder) / d).is_symlink()]
+        def link_or_copy(source, destination):
+            linked = Path(source).suffix.lower() in LINKED_SUFFIXES
+            (os.link if linked else shutil.copy2)(source, destination)
+        shutil.copytree(self.base, target, symlinks=True, copy_function=link_or_copy)
 
     def discard(self, folder):
         """Removes a finished test's folder in the background: thousands of

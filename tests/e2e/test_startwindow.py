@@ -1,7 +1,7 @@
 """The start-up window under Wine: placed centred with its caption, the title
 picture on screen pixel for pixel, the button column from the settings, the
 keys that do nothing, the readme opened from the work folder, and a picture
-that is damaged, not RCT or missing."""
+that is damaged or missing."""
 import subprocess
 
 import bench
@@ -119,16 +119,15 @@ class StartWindowTest(bench.BenchTest):
                 self.wine.click(window["hwnd"], QUIT)
                 self.assert_ends()
 
-    def test_a_picture_that_is_damaged_or_not_rct_is_left_out(self):
+    def test_a_damaged_picture_is_left_out(self):
+        # What the reader refuses is the native RctFile test's; here the
+        # window copes without the picture it allocated for.
         damaged = bytearray(PICTURE.read_bytes())
         damaged[24:] = b"\xff" * (len(damaged) - 24)  # copies from before the first pixel
-        for name, picture in (("not RCT", b"\x89PNG\r\n\x1a\n" + bytes(100)),
-                              ("damaged", bytes(damaged)), ("short", PICTURE.read_bytes()[:30])):
-            with self.subTest(name):
-                window = self.open(entries(picture=picture))
-                self.wine.screenshot(name)
-                self.wine.click(window["hwnd"], QUIT)
-                self.assert_ends()
+        window = self.open(entries(picture=bytes(damaged)))
+        self.wine.screenshot("damaged")
+        self.wine.click(window["hwnd"], QUIT)
+        self.assert_ends()
 
     def test_missing_picture_is_asked_for(self):
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", entries()))
