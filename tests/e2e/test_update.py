@@ -299,14 +299,9 @@ class UpdateTest(UpdateBench):
         self.assertEqual(folder, INSTALLED, "current folder of the viewer")
         self.assertTrue(command.endswith('"%s\\readme.txt"' % INSTALLED), command)
 
-    def test_found_through_the_key_file_in_the_default_folder(self):
-        self.start(DEFAULT, registry=False, user=())
-        self.press_update()
-        self.update_to_the_end(DEFAULT)
-
     def test_a_typed_folder_is_checked_and_each_refusal_leaves_the_window_open(self):
         typed = "C:\\ゲーム\\手動"
-        self.start(typed, registry=False)
+        self.start(typed, registry=False, user=())  # the game's HKCU key made by the update
         self.press_update()
         self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
         not_found = ((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
@@ -325,8 +320,8 @@ class UpdateTest(UpdateBench):
         self.type_folder("C:/ゲーム/手動/")  # made "C:\ゲーム\手動"
         self.update_to_the_end(typed)
 
-    def test_version_gate(self):
-        self.start(CHKREG="Version", CHKREGVER="100", CHKREGVERHIGH="101")
+    def test_found_through_the_key_file_in_the_default_folder_and_the_version_gate(self):
+        self.start(DEFAULT, registry=False, CHKREG="Version", CHKREGVER="100", CHKREGVERHIGH="101")
         for version, refusal in (("99", "アップデート元のバージョンが不適合です"),
                                  ("102", "既にアップデート適応済みです")):
             with self.subTest(version=version):
@@ -337,7 +332,7 @@ class UpdateTest(UpdateBench):
         self.reg("add", USER_KEY, "/v", "Version", "/d", "101", "/f")
         self.before = self.state()
         self.press_update()
-        self.update_to_the_end()
+        self.update_to_the_end(DEFAULT)
 
     def test_end_dialogs_other_than_ok_with_the_readme_open_nothing(self):
         self.wine.register_viewer()
