@@ -90,7 +90,6 @@ TEST(Extract, FailuresLeaveTheFolderAsItWas) {
     const struct {
         const char* title;
         std::vector<std::string> entries;  // after a good first.txt
-        const char* extra = "";
     } cases[] = {
         // Streams damaged or cut short: the staged tests; every wrong size: below.
         {"invalid deflate data",
@@ -103,10 +102,9 @@ TEST(Extract, FailuresLeaveTheFolderAsItWas) {
         // an update that reports success.
         {"folder without its parent", {Folder("nowhere\\sub\\")}},
         {"folder where a file is", {Folder("keep.dat\\")}},
-        {"truncated payload", {File("keep.dat", Random(5000))}, "\"cut\": 3000"},
-        {"end marker missing", {}, "\"end\": \"none\""},
+        // What the header walk refuses (Archive.HeaderWalk) is refused before
+        // anything is written.
         {"escaping name", {Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}},
-        {"drive in name", {File("C:\\keep.dat", Bytes("x"))}},
     };
     const uint64_t old_time = 130000000000000000ull;
     int index = 0;
@@ -119,7 +117,7 @@ TEST(Extract, FailuresLeaveTheFolderAsItWas) {
         fs::path archive = scratch.path() / ("f" + std::to_string(index++) + ".exe");
         std::vector<std::string> entries = {File("first.txt", Bytes("1"))};
         entries.insert(entries.end(), c.entries.begin(), c.entries.end());
-        ASSERT_TRUE(WritePayload(Layout(entries, c.extra), archive)) << c.title;
+        ASSERT_TRUE(WritePayload(Layout(entries), archive)) << c.title;
         EXPECT_EQ(Extract(archive, out, kCopyPass), -1) << c.title;
         EXPECT_EQ(ReadAll(out / "keep.dat"), "old contents") << c.title;
         EXPECT_EQ(TimeOf(out / "keep.dat"), old_time) << c.title;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <map>
+
 #include "../../tools/vnpack/rct_encode.h"
 #include "config/sections.h"
 #include "payload_fixture.h"
@@ -276,23 +278,18 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
 // new folder.
 TEST_F(Vnpack, DiffRoundTrip) {
     const fs::path old_game = s_ / "v1", new_game = s_ / "v2", update = s_ / "update";
-    for (const auto& [name, bytes] :
-         std::vector<std::pair<std::string, std::string>>{{"game.exe", "v1"},
-                                                          {"same.dat", "same"},
-                                                          {"old_name.txt", "moved"},
-                                                          {"gone/a.dat", "a"},
-                                                          {"gone/b.dat", "b"},
-                                                          {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"},
-                                                          {"data/keep.dat", "k"},
-                                                          {"data/drop.dat", "d"}})
-        WriteAll(old_game / name, bytes);
-    for (const auto& [name, bytes] :
-         std::vector<std::pair<std::string, std::string>>{{"game.exe", "v2"},
-                                                          {"same.dat", "same"},
-                                                          {"new_name.txt", "moved"},
-                                                          {"\xe6\x96\xb0/\xe8\xa1\xa8.txt", "new"},
-                                                          {"data/keep.dat", "k"}})
-        WriteAll(new_game / name, bytes);
+    typedef std::map<std::string, std::string> Files;
+    const Files old_files = {{"game.exe", "v1"},        {"same.dat", "same"},
+                             {"old_name.txt", "moved"}, {"gone/a.dat", "a"},
+                             {"gone/b.dat", "b"},       {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"},
+                             {"data/keep.dat", "k"},    {"data/drop.dat", "d"}};
+    const Files new_files = {{"game.exe", "v2"},
+                             {"same.dat", "same"},
+                             {"new_name.txt", "moved"},
+                             {"\xe6\x96\xb0/\xe8\xa1\xa8.txt", "new"},
+                             {"data/keep.dat", "k"}};
+    for (const auto& [name, bytes] : old_files) WriteAll(old_game / name, bytes);
+    for (const auto& [name, bytes] : new_files) WriteAll(new_game / name, bytes);
     MakeSetupFiles(s_ / "template",
                    "TITLEBAR\tgame\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.log\r\n-\r\n");
     ToolRun diff = Run("diff " + Quote(old_game) + " " + Quote(new_game) + " -o " + Quote(update) +
