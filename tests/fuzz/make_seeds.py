@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the archive, settings, sections, folder and
-profile fuzzers into tests/fuzz/corpus/ with our own tools: updaters written
-by tests/unit/payload_writer.py (behind a small PE stub of our own, signed
-here the way a signing tool places its table), the keyed and section lines
-of the sample update's install.env, and hand-written inputs. It rewrites its
-own files and leaves any others (scripts/fuzz.sh --keep) alone."""
+"""Writes the seed corpora of the archive, install.env, folder and profile
+fuzzers into tests/fuzz/corpus/ with our own tools: updaters written by
+tests/unit/payload_writer.py (behind a small PE stub of our own, signed here
+the way a signing tool places its table), the sample update's install.env,
+and hand-written inputs. It rewrites its own files and leaves any others
+(scripts/fuzz.sh --keep) alone."""
 import os
 import struct
 import sys
@@ -96,26 +96,19 @@ def archive_seeds(work):
         {"file": hexname("data"), "data": [{"zeros": 1}]}]})
 
 
-def example_lines(keyed):
-    """The sample install.env without its comments: the keyed part up to
-    [EOF] (keyed) or the sections after it."""
-    with open(os.path.join(ROOT, "examples", "demo-update", "install.env"), "rb") as f:
-        lines = f.read().splitlines(keepends=True)
-    lines = [line for line in lines if not line.startswith(b"//") and line.strip()]
-    end = next(i for i, line in enumerate(lines) if line.startswith(b"[EOF]"))
-    return b"".join(lines[:end + 1] if keyed else lines[end + 1:])
-
-
 def text_seeds():
-    save("settings", "example", example_lines(True))
-    save("settings", "bars-and-gaps",
+    # The sample install.env without its comments.
+    with open(os.path.join(ROOT, "examples", "demo-update", "install.env"), "rb") as f:
+        save("install_env", "example", b"".join(
+            line for line in f.read().splitlines(keepends=True)
+            if not line.startswith(b"//") and line.strip()))
+    save("install_env", "bars-and-gaps",
          sjis("TITLEBAR\tポ|ソ\\表|x  rest\r\nINSTMAKEFOL -2147483649\n KEY skipped\n"
               "INSTTO" + " " * 100 + "far\nCHKREGVER\t99999999999\n[EOF]\nEXENAME after.exe\n"))
-    save("sections", "example", example_lines(False))
-    save("sections", "open-and-reopened",
+    save("install_env", "open-and-reopened",
          sjis("[ini]\na=1\n; comment\n[ini]\nb=2\n-\n[reg]\n\"v\"=\"ソ\\\\\"\n[delfiles_user]\n"
               "save\\*.*\n"))
-    save("sections", "eof-inside", sjis("[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n"))
+    save("install_env", "eof-inside", sjis("[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n"))
 
     # Folder: flags (1 make folders, 2 maker folder set, 4 Windows folder
     # without a drive), capacity byte, then maker, product and the typed path.
