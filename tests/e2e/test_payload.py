@@ -165,15 +165,6 @@ class CopyPassTest(PayloadTest):
     """copypass.exe runs the updater's copy pass under the real progress
     window, holding still at every step until the bench lets it go on."""
 
-    def start_copy(self):
-        updater = self.build()
-        (self.wine.drive_c / "ゲーム").mkdir()
-        program = self.wine.start(bench.PROGRAMS / "copypass.exe",
-                                  args=[self.wine.install(updater), DESTINATION])
-        window = self.wine.wait_window(pid=program.pid, title=COPY_TITLE)
-        self.assertIsNotNone(window, "no copy progress window")
-        return updater, program, window
-
     def assert_animates(self, rect):
         # A still picture changes at most once: when it is first painted.
         changes, last, deadline = 0, self.wine.grab(rect), time.monotonic() + 20
@@ -183,7 +174,12 @@ class CopyPassTest(PayloadTest):
         self.assertEqual(changes, 2, "the animation does not play")
 
     def test_progress_window(self):
-        updater, program, window = self.start_copy()
+        updater = self.build()
+        (self.wine.drive_c / "ゲーム").mkdir()
+        program = self.wine.start(bench.PROGRAMS / "copypass.exe",
+                                  args=[self.wine.install(updater), DESTINATION])
+        window = self.wine.wait_window(pid=program.pid, title=COPY_TITLE)
+        self.assertIsNotNone(window, "no copy progress window")
         data = updater.read_bytes()
         entries = payload.read_archive(data)
         archive_size = len(data) - 4 - entries[0]["offset"]

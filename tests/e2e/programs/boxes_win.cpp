@@ -1,6 +1,6 @@
 // boxes.exe MODE MAIN_TITLE [FORMAT ARGUMENT]: one of the updater's message
-// boxes, through its own code, under a main window like the start-up window
-// (MAIN_TITLE "-": none recorded yet), for the bench to inspect and answer.
+// boxes, through its own code, under a main window like the start-up window,
+// for the bench to inspect and answer.
 // MODE: retry (ErrorRetryBox), error (ErrorBox, with 5 for a "%d" after the
 // string), ask (AskYesNo) of FORMAT and ARGUMENT, both taken as code page 932,
 // or alloc (AllocOrAbort of more than a 32-bit process can hold). Exit code
@@ -63,11 +63,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return Report("usage: boxes MODE MAIN_TITLE [FORMAT ARGUMENT]", 2);
     // A plain window stands in for the start-up window: the boxes take their
     // owner and caption from the recorded main window.
-    if (wcscmp(args[2], L"-") != 0) {
-        HWND window = CreateWindowExW(0, L"STATIC", args[2], WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
-                                      100, 400, 300, nullptr, nullptr, nullptr, nullptr);
-        if (!window) return Report("no main window", 2);
-        SetMainWindow(window);
-    }
+    HWND window = CreateWindowExW(0, L"STATIC", args[2], WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
+                                  400, 300, nullptr, nullptr, nullptr, nullptr);
+    if (!window) return Report("no main window", 2);
+    SetMainWindow(window);
     return Run(args[1], format, argument);
 }
