@@ -429,15 +429,12 @@ def build_updater(folder, output):
     return Path(output)
 
 
-def write_updater(output, entries, bad_adler=False, padded=False):
+def write_updater(output, entries, padded=False):
     """The updater under test with an archive written by the reference writer,
     for payloads vnpack rightly refuses to build; entries as in
-    payload.archive_bytes. bad_adler: the last stream's Adler-32 is wrong, and
-    nothing else (the last entry must be a file). padded: the file ends on a
-    multiple of 8, as vnpack writes it for signing."""
+    payload.archive_bytes. padded: the file ends on a multiple of 8, as vnpack
+    writes it for signing."""
     archive = payload.archive_bytes(entries)
-    if bad_adler:  # its last byte lies just before the end marker
-        archive = archive[:-5] + bytes([archive[-5] ^ 0xFF]) + archive[-4:]
     if padded:
         archive += bytes(-(UPDATER.stat().st_size + len(archive) + 4) % 8)
     Path(output).write_bytes(payload.with_trailer(UPDATER.read_bytes(), archive))
