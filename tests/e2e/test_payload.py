@@ -98,19 +98,17 @@ class RefusedAtStartupTest(PayloadTest):
         data, stub = self.build().read_bytes(), bench.UPDATER.read_bytes()
         entries = payload.read_archive(data)
         first, marker = entries[0], entries[-1]["data"] + entries[-1]["compressed"]
-        sizes = first["offset"] + 2 + len(first["name"]) + 1
         escape = [("install.env", INSTALL_ENV, 0), ("readme.txt", b"readme", 0)]
         written = lambda entries: payload.with_trailer(stub, payload.archive_bytes(entries))  # noqa: E731
+        # Each way of refusing once; which damage the header walk finds is the
+        # native archive tests'.
         refused = [
             ("the bare updater, no payload", stub, DAMAGED_PAYLOAD),
-            ("cut by one byte", data[:-1], DAMAGED_PAYLOAD),
             # Cut inside the last stream, by more than the 2 to 9 zero bytes
             # behind the end marker (a cut of exactly the padding would read
             # as a marker without it, and only the copy's inflate finds it).
             ("last stream 16 bytes short, trailer kept", data[:marker - 16] + data[marker:],
              DAMAGED_PAYLOAD),
-            ("name length of the first entry", flip(data, first["offset"], 0x40), DAMAGED_PAYLOAD),
-            ("compressed size of the first entry", flip(data, sizes + 7, 0x20), DAMAGED_PAYLOAD),
             ("a byte of install.env's stream", flip(data, first["data"] + 20, 0xFF),
              DAMAGED_PAYLOAD),
             ("name leading up out of the folder",

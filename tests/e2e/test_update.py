@@ -308,7 +308,6 @@ class UpdateTest(UpdateBench):
         for text, refusal in (
                 ("C:\\", ("ルートには適応できません", IDRETRY)),
                 ("\\\\server\\share", (NETWORK, IDOK)),
-                ("C:\\ゲーム\\\\手動", (NETWORK, IDOK)),
                 ("C:\\ゲーム", ("指定されたフォルダには [ %s ] 本体は発見できませんでした" % NAME, IDOK))):
             with self.subTest(typed=text):
                 self.press_update()
