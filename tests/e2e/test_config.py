@@ -20,7 +20,7 @@ def setup_entries(titlebar=TITLEBAR):
             ("readme.txt", b"readme\r\n", 0), ("game.dat", b"\x00" * 5000, 0)]
 
 
-class ConfigTest(bench.BenchTest):
+class SingleInstanceTest(bench.BenchTest):
     def updater(self, **settings):
         return bench.write_updater(self.wine.dir / "vnupdate.exe", setup_entries(**settings))
 
@@ -43,8 +43,6 @@ class ConfigTest(bench.BenchTest):
                        title=title, owner=0)
         return box
 
-
-class SingleInstanceTest(ConfigTest):
     def test_the_mutex_named_after_the_title_refuses_a_second_start(self):
         # Held mutexes of other names let the updater start.
         for other in ("テスト アップデータ", "テスト 表示", "テスト＼表示 アップデータ"):

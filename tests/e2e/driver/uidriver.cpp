@@ -16,12 +16,12 @@ namespace {
 
 typedef std::map<std::string, std::string> Args;
 
-std::string ToUtf8(const wchar_t* text, int length = -1) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+std::string ToUtf8(const wchar_t* text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return std::string();
     std::string out(bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], bytes, nullptr, nullptr);
-    if (length < 0) out.pop_back();  // the NUL
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], bytes, nullptr, nullptr);
+    out.pop_back();  // the NUL
     return out;
 }
 
