@@ -148,17 +148,10 @@ class Suite:
             raise BenchError("no prepared prefix; %s ends: %s" % (log, last[0]))
 
     def copy_prefix(self, target):
-        for folder, dirs, files in os.walk(self.base):
-            relative = Path(folder).relative_to(self.base)
-            (target / relative).mkdir(parents=True, exist_ok=True)
-            for name in dirs + files:
-                source, destination = Path(folder) / name, target / relative / name
-                if source.is_symlink():
-                    os.symlink(os.readlink(source), destination)
-                elif name in files:
-                    link = source.suffix.lower() in LINKED_SUFFIXES
-                    (os.link if link else shutil.copy2)(source, destination)
-            dirs[:] = [d for d in dirs if not (Path(folder) / d).is_symlink()]
+        def link_or_copy(source, destination):
+            linked = Path(source).suffix.lower() in LINKED_SUFFIXES
+            (os.link if linked else shutil.copy2)(source, destination)
+        shutil.copytree(self.base, target, symlinks=True, copy_function=link_or_copy)
 
     def discard(self, folder):
         """Removes a finished test's folder in the background: thousands of
@@ -342,6 +335,23 @@ class WineSession:
         shutil.copy2(source, target)
         return self.to_windows(target)
 
+    def register_viewer(self):
+        """echoargs.exe as the shell's program for .txt files."""
+        viewer = self.install(PROGRAMS / "echoargs.exe")
+        for key, value in ((r"HKCR\.txt", "txtfile"),
+                           (r"HKCR\txtfile\shell\open\command", '"%s" "%%1"' % viewer)):
+            if run_quiet(["wine", "reg", "add", key, "/ve", "/d", value, "/f"], self.env,
+                         self.dir / "reg.log"):
+                raise BenchError("reg add %s failed (see reg.log)" % key)
+
+    def echoed(self, folder=None):
+        """The command line and current folder that echoargs.exe in folder
+        (C:\\bench by default) wrote down, once both lines are whole."""
+        record = Path(folder or self.bench_dir) / "echoargs.out"
+        wait_for(lambda: record.exists() and record.read_text().count("\n") >= 2, 20,
+                 "%s was not started" % record.with_name("echoargs.exe"))
+        return record.read_text().splitlines()[:2]
+
     def start(self, program, name=None, args=()):
         """Starts a program: a Linux path is installed first, a Windows path
         (from install) runs where it is. Its output goes to a file of its own."""
@@ -419,15 +429,12 @@ def build_updater(folder, output):
     return Path(output)
 
 
-def write_updater(output, entries, bad_adler=False, padded=False):
+def write_updater(output, entries, padded=False):
     """The updater under test with an archive written by the reference writer,
     for payloads vnpack rightly refuses to build; entries as in
-    payload.archive_bytes. bad_adler: the last stream's Adler-32 is wrong, and
-    nothing else (the last entry must be a file). padded: the file ends on a
-    multiple of 8, as vnpack writes it for signing."""
+    payload.archive_bytes. padded: the file ends on a multiple of 8, as vnpack
+    writes it for signing."""
     archive = payload.archive_bytes(entries)
-    if bad_adler:  # its last byte lies just before the end marker
-        archive = archive[:-5] + bytes([archive[-5] ^ 0xFF]) + archive[-4:]
     if padded:
         archive += bytes(-(UPDATER.stat().st_size + len(archive) + 4) % 8)
     Path(output).write_bytes(payload.with_trailer(UPDATER.read_bytes(), archive))

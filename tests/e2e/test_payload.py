@@ -1,23 +1,26 @@
-"""The payload of real updaters under Wine: the setup files in the work folder
-at start-up, updaters saved under any folder name, damaged copies refused
-before anything is written, and the copy pass under its progress window."""
+"""The payload of real updaters under Wine: the setup files in a private work
+folder at start-up, updaters saved under any folder name, a bare, damaged or
+incomplete payload refused before anything is written, and the copy pass
+under its progress window."""
 import os
 import random
 import time
 
 import bench
-from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDCANCEL, IDOK, TEXT_ID, payload
+from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDCANCEL, IDOK, IDRETRY, TEXT_ID, payload
 
-QUIT_BUTTON, FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = 1000, 1010, 1012, 1019, 1020
+FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = 1010, 1012, 1019, 1020
 BLOCK = 131072
 WINDOW_TITLE = "ペイロード 試験 アップデータ"
 COPY_TITLE = "ファイルのコピー中..."
+REG_NOT_TERMINATED = "[設定.env]の[reg]が終了していません"
+OPEN_REG = "TITLEBAR\t開\r\n[EOF]\r\n[reg]\r\n\"Dir\"=\"REP_INSTALL\"\r\n[EOF]\r\n".encode("cp932")
+SETUP_FILES_MISSING = ("起動に必要なファイルが不足しています。\n"
+                       "インストールの異常終了、起動するフォルダ異常、等を確認してください。")
 INSTALL_ENV = "// payload tests\r\nTITLEBAR\tペイロード|試験\r\n[EOF]\r\n".encode("cp932")
 SETUP_FILES = {"install.env", "insttscr.rct", "readme.txt"}
 BIG_FILE_SIZE = 2 * 1024 * 1024
 DESTINATION = "C:\\ゲーム"
-# Last-write times with a 100 ns part, so that a time cut to seconds shows.
-BASE_TIME_NS = 1_300_000_000_123_456_700
 
 
 def update_files():
@@ -38,21 +41,22 @@ def update_files():
 
 class PayloadTest(bench.BenchTest):
     def build(self):
-        """vnpack build of the update folder; self.files: path -> (bytes, mtime ns)."""
-        source, self.files = self.wine.dir / "update-source", {}
-        for number, (relative, data) in enumerate(sorted(update_files().items())):
-            path = source / relative
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_bytes(data)
-            stamp = BASE_TIME_NS + number * 86_400_000_001_100
-            os.utime(path, ns=(stamp, stamp))
-            self.files[relative] = (data, stamp)
+        """vnpack build of the update folder (self.files: path -> bytes)."""
+        source, self.files = self.wine.dir / "update-source", update_files()
+        for relative, data in self.files.items():
+            (source / relative).parent.mkdir(parents=True, exist_ok=True)
+            (source / relative).write_bytes(data)
         return bench.build_updater(source, self.wine.dir / "update.exe")
 
 
 class SetupPassTest(PayloadTest):
-    def test_work_folder_holds_exactly_the_setup_files_under_any_folder_name(self):
-        updater = self.build()
+    """An updater saved under any folder name unpacks exactly its setup files
+    into a work folder of its own, whose name cannot be foreseen and which
+    cannot be moved away while the updater runs. (That only what the updater
+    put there is deleted at the end is the native work-folder test's.)"""
+
+    def test_work_folder_under_any_folder_name(self):
+        updater, names = self.build(), []
         # Japanese with a 0x5C second byte (表); Korean and an emoji have no
         # code page 932 form at all.
         for number, folder in enumerate(["", "表示テスト", "업데이트", "update-\U0001F3AE"]):
@@ -67,61 +71,88 @@ class SetupPassTest(PayloadTest):
                     box, controls = self.wine.message_box(program.pid, timeout=1)
                     self.fail("no start-up window; box: %s" % controls.get(TEXT_ID, {}).get("text"))
                 self.wine.screenshot("saved-under-%d" % number)
-                folders = bench.work_folders(self.wine.temp_dir)
-                self.assertEqual(len(folders), 1, "one work folder while the window shows")
-                seen = {p.name: p.read_bytes() for p in folders[0].iterdir()}
-                self.assertEqual(seen, {name: self.files[name][0] for name in SETUP_FILES})
-                self.wine.click(window["hwnd"], QUIT_BUTTON)
+                [work] = bench.work_folders(self.wine.temp_dir)
+                names.append(work.name)
+                self.assertRegex(work.name, r"^TempGPInstallFolder_\d{9}$")
+                seen = {p.name: p.read_bytes() for p in work.iterdir()}
+                self.assertEqual(seen, {name: self.files[name] for name in SETUP_FILES})
+                moved = self.wine.call("move", **{"from": self.wine.to_windows(work),
+                                                  "to": self.wine.to_windows(work) + "x"})
+                self.assertFalse(moved["ok"], "the work folder could be moved away while in use")
+                self.wine.expect("close", hwnd=window["hwnd"])
                 self.assertEqual(program.wait_exit(), 0)
                 self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left")
+        self.assertEqual(len(set(names)), len(names), "a work folder's name came again")
 
 
 def flip(data, position, mask):
     return data[:position] + bytes([data[position] ^ mask]) + data[position + 1:]
 
 
-class DamagedCopyTest(PayloadTest):
-    """Damaged copies are refused at start-up with the one message, and leave
-    nothing behind: no work folder, no file outside it."""
+class RefusedAtStartupTest(PayloadTest):
+    """Updaters refused at start-up, before any window: one box of their own
+    (no owner, no caption) with its text on the clipboard too, exit -1, and
+    nothing written outside the work folder, which an error takes with it."""
 
-    def test_damaged_copies_are_refused(self):
+    def test_refused_updaters(self):
         data, stub = self.build().read_bytes(), bench.UPDATER.read_bytes()
         entries = payload.read_archive(data)
         first, marker = entries[0], entries[-1]["data"] + entries[-1]["compressed"]
-        sizes = first["offset"] + 2 + len(first["name"]) + 1
         escape = [("install.env", INSTALL_ENV, 0), ("readme.txt", b"readme", 0)]
-        copies = [
-            ("cut by one byte", data[:-1]),
+        written = lambda entries: payload.with_trailer(stub, payload.archive_bytes(entries))  # noqa: E731
+        # Each way of refusing once; which damage the header walk finds is the
+        # native archive tests'.
+        refused = [
+            ("the bare updater, no payload", stub, DAMAGED_PAYLOAD),
             # Cut inside the last stream, by more than the 2 to 9 zero bytes
             # behind the end marker (a cut of exactly the padding would read
             # as a marker without it, and only the copy's inflate finds it).
-            ("last stream 16 bytes short, trailer kept", data[:marker - 16] + data[marker:]),
-            ("name length of the first entry", flip(data, first["offset"], 0x40)),
-            ("compressed size of the first entry", flip(data, sizes + 7, 0x20)),
-            ("a byte of install.env's stream", flip(data, first["data"] + 20, 0xFF)),
-            ("name leading up out of the folder", payload.with_trailer(stub, payload.archive_bytes(
-                escape + [("..\\escape.txt", b"escaped", 0)]))),
-            ("name leading up from a subfolder", payload.with_trailer(stub, payload.archive_bytes(
-                escape + [("sub\\", None, 0), ("sub\\..\\..\\escape.txt", b"escaped", 0)]))),
+            ("last stream 16 bytes short, trailer kept", data[:marker - 16] + data[marker:],
+             DAMAGED_PAYLOAD),
+            ("a byte of install.env's stream", flip(data, first["data"] + 20, 0xFF),
+             DAMAGED_PAYLOAD),
+            ("name leading up out of the folder",
+             written(escape + [("..\\escape.txt", b"escaped", 0)]), DAMAGED_PAYLOAD),
+            ("name leading up from a subfolder", written(
+                escape + [("sub\\", None, 0), ("sub\\..\\..\\escape.txt", b"escaped", 0)]),
+             DAMAGED_PAYLOAD),
+            # The setup pass never reaches a nested folder.
+            ("install.env only inside a folder", written(
+                [("insttscr.rct", b"picture", 0), ("sub\\", None, 0),
+                 ("sub\\install.env", INSTALL_ENV, 0)]), SETUP_FILES_MISSING),
+            # A section left open asks Retry or Cancel: either ends the run,
+            # and the work folder stays, as after every question.
+            *(("an open [reg] section, " + way, written([("install.env", OPEN_REG, 0)]),
+               REG_NOT_TERMINATED, answer) for way, answer in (("retry", IDRETRY),
+                                                                ("cancel", IDCANCEL))),
         ]
-        for number, (label, damaged) in enumerate(copies):
-            with self.subTest(damage=label):
-                copy = self.wine.dir / ("damaged-%d.exe" % number)
+        for number, (label, damaged, text, *answer) in enumerate(refused):
+            answer, before = (answer or [IDOK])[0], bench.work_folders(self.wine.temp_dir)
+            with self.subTest(label):
+                copy = self.wine.dir / ("refused-%d.exe" % number)
                 copy.write_bytes(damaged)
+                self.wine.set_clipboard("bench: clipboard before the run")
                 program = self.wine.start(copy)
                 try:
                     box, controls = self.wine.message_box(program.pid)
-                    self.assertIsNotNone(box, "no message box")
-                    self.wine.screenshot("damaged-%d" % number)
+                    self.wine.screenshot("refused-%d" % number)
                     escaped = [p for p in (self.wine.temp_dir, self.wine.temp_dir.parent,
                                            self.wine.bench_dir, self.wine.drive_c)
                                if (p / "escape.txt").exists()]
                     self.assertEqual(escaped, [], "a file was written outside the work folder")
-                    self.assertEqual(controls.get(TEXT_ID, {}).get("text"), DAMAGED_PAYLOAD,
-                                     "not the damaged-file message (box %r)" % box["title"])
-                    self.wine.click(box["hwnd"], IDOK)
+                    self.check_box(box, controls, text, [answer] if answer == IDOK else
+                                   [IDRETRY, IDCANCEL], "error", title="", owner=0)
+                    visible = self.wine.windows(pid=program.pid, visible=1)
+                    self.assertEqual([w["hwnd"] for w in visible], [box["hwnd"]], "other windows")
+                    if "\n" in text:  # a bare LF, which the box shows as a line break
+                        rect = controls[TEXT_ID]["rect"]
+                        self.assertGreater(rect["bottom"] - rect["top"], 20, "not two lines")
+                    # On the clipboard a break is CR LF, so that a pasted text keeps its lines.
+                    self.check_clipboard(text.replace("\n", "\r\n"))
+                    self.wine.click(box["hwnd"], answer)
                     self.assertEqual(program.wait_exit(), EXIT_FAILURE)
-                    self.assertEqual(bench.work_folders(self.wine.temp_dir), [])
+                    kept = set(bench.work_folders(self.wine.temp_dir)) - set(before)
+                    self.assertEqual(len(kept), 0 if answer == IDOK else 1, "work folder")
                 finally:
                     # A copy that was not refused must not hold the next one up.
                     if program.wait_exit(0) is None:
@@ -132,16 +163,6 @@ class CopyPassTest(PayloadTest):
     """copypass.exe runs the updater's copy pass under the real progress
     window, holding still at every step until the bench lets it go on."""
 
-    def start_copy(self):
-        updater = self.build()
-        target = self.wine.drive_c / "ゲーム"
-        target.mkdir()
-        program = self.wine.start(bench.PROGRAMS / "copypass.exe",
-                                  args=[self.wine.install(updater), DESTINATION])
-        window = self.wine.wait_window(pid=program.pid, title=COPY_TITLE)
-        self.assertIsNotNone(window, "no copy progress window")
-        return updater, target, program, window
-
     def assert_animates(self, rect):
         # A still picture changes at most once: when it is first painted.
         changes, last, deadline = 0, self.wine.grab(rect), time.monotonic() + 20
@@ -150,8 +171,13 @@ class CopyPassTest(PayloadTest):
             changes, last = changes + (frame != last), frame
         self.assertEqual(changes, 2, "the animation does not play")
 
-    def test_progress_window_and_extracted_files(self):
-        updater, target, program, window = self.start_copy()
+    def test_progress_window(self):
+        updater = self.build()
+        (self.wine.drive_c / "ゲーム").mkdir()
+        program = self.wine.start(bench.PROGRAMS / "copypass.exe",
+                                  args=[self.wine.install(updater), DESTINATION])
+        window = self.wine.wait_window(pid=program.pid, title=COPY_TITLE)
+        self.assertIsNotNone(window, "no copy progress window")
         data = updater.read_bytes()
         entries = payload.read_archive(data)
         archive_size = len(data) - 4 - entries[0]["offset"]
@@ -204,13 +230,3 @@ class CopyPassTest(PayloadTest):
 
         with self.subTest("no cancel"):
             self.assertFalse(any(s[IDCANCEL]["enabled"] for s in samples), "Cancel enabled")
-
-        with self.subTest("extracted files"):
-            for relative, (content, stamp) in self.files.items():
-                path = target / relative
-                self.assertEqual(path.read_bytes(), content, relative)
-                self.assertEqual(payload.filetime(path.stat().st_mtime_ns),
-                                 payload.filetime(stamp), "stored time of %s" % relative)
-            left = [p.name for p in target.rglob("*")
-                    if p.is_file() and p.relative_to(target).as_posix() not in self.files]
-            self.assertEqual(left, [], "files not in the payload")

@@ -1,6 +1,7 @@
 """The Win32 self-checks of the platform module and shell (platform_check.exe),
 run inside a bench prefix: conversions, files under names that code page 932
-cannot write, the temporary folder, the pump and placement."""
+cannot write, the temporary folder, placement, and a program started from a
+folder whose name has a space."""
 import bench
 
 
@@ -8,8 +9,10 @@ class PlatformCheckTest(bench.BenchTest):
     def test_platform_checks_pass(self):
         scratch = self.wine.drive_c / "scratch"
         scratch.mkdir()
+        (self.wine.bench_dir / "with space").mkdir()
+        echo = self.wine.install(bench.PROGRAMS / "echoargs.exe", "with space/echoargs.exe")
         program = self.wine.start(bench.PROGRAMS / "platform_check.exe",
-                                  args=[self.wine.to_windows(scratch)])
+                                  args=[self.wine.to_windows(scratch), '"%s"' % echo])
         code = program.wait_exit(60)
         report = program.output()
         (self.wine.artifacts / "platform_check.txt").write_text(report)
@@ -17,3 +20,5 @@ class PlatformCheckTest(bench.BenchTest):
         failures = [line for line in report.splitlines() if line.startswith("FAILED")]
         self.assertEqual(code, 0, "%s failure(s):\n%s" % (code, "\n".join(failures) or report))
         self.assertIn("0 failed", report, "the checks did not run to their end")
+        command, _ = self.wine.echoed(self.wine.bench_dir / "with space")
+        self.assertEqual(command, '"%s"' % echo)

@@ -1,12 +1,11 @@
 """The start-up window under Wine: placed centred with its caption, the title
 picture on screen pixel for pixel, the button column from the settings, the
-keys that do nothing and the two ways out, the readme opened from the work
-folder, the DirectX launch, and a picture that is damaged, not RCT or
-missing."""
+keys that do nothing, the readme opened from the work folder, and a picture
+that is damaged or missing."""
 import subprocess
 
 import bench
-from bench import EXIT_FAILURE, IDCANCEL, IDNO, IDOK, IDRETRY, TEXT_ID
+from bench import IDCANCEL, IDOK, IDRETRY, TEXT_ID
 
 QUIT, UPDATE_IF_NO_README, README = 1000, 1001, 1001
 TITLE = "窓 試験 アップデータ"
@@ -86,45 +85,24 @@ class StartWindowTest(bench.BenchTest):
                           (768 - (rect["bottom"] - rect["top"])) // 2), "not centred")
         self.assert_picture_drawn(window)
         self.assertEqual(self.buttons(window), {QUIT: "終了", UPDATE_IF_NO_README: "アップデート"})
-        # Escape, and Enter with no button focused, are not the buttons' ids.
+        # Escape, and Enter with no button focused, are not the buttons' ids:
+        # the window is still there for the next key. The start-up arrows
+        # leave the focus on a button: Enter presses it, and the update begins
+        # with the search for the game (what follows is test_update.py's).
         self.wine.expect("key", hwnd=window["hwnd"], vk=VK_ESCAPE)
         self.wine.expect("command", hwnd=window["hwnd"], id=IDOK)
-        self.assertIsNone(self.program.wait_exit(1), "a key ended the window")
-        # The start-up arrows leave the focus on a button: Enter presses it.
-        # Nothing is installed: told so, the manual choice declined, the
-        # update abandoned.
         self.wine.expect("key", hwnd=window["hwnd"], vk=VK_RETURN)
-        def box_saying(text):
-            for box in self.wine.windows(pid=self.program.pid, cls="#32770", visible=1):
-                controls = self.wine.controls(box["hwnd"]) or {}
-                if box["hwnd"] != window["hwnd"] and controls.get(TEXT_ID, {}).get("text") == text:
-                    return box
-        for text, answer in (("本体がインストールされていません", IDOK),
-                             ("[ 窓 試験 ] 本体のインストール先を特定できませんでした。\n"
-                              "インストール先を手動で指定しますか？", IDNO),
-                             ("アップデートを中止しました", IDOK)):
-            bench.wait_for(lambda: box_saying(text), 20, "no box saying " + text)
-            box = box_saying(text)
-            self.assertEqual((box["title"], box["owner"]), (TITLE, window["hwnd"]))
-            self.wine.click(box["hwnd"], answer)
-        self.assertIsNone(self.program.wait_exit(1), "the window ended after the update")
-        self.wine.click(window["hwnd"], QUIT)
-        self.assert_ends()
 
-    def test_close_box_ends_and_a_dash_means_no_readme(self):
-        window = self.open(entries(readme="-お読みください", picture=PICTURE.read_bytes()))
-        self.assertEqual(sorted(self.buttons(window)), [QUIT, UPDATE_IF_NO_README])
-        self.wine.expect("close", hwnd=window["hwnd"])
-        self.assert_ends()
+        def told():
+            return [box for box in self.wine.windows(pid=self.program.pid, cls="#32770", visible=1)
+                    if (self.wine.controls(box["hwnd"]) or {}).get(TEXT_ID, {}).get("text")
+                    == "本体がインストールされていません"]
+        bench.wait_for(told, 20, "Enter did not start the update")
+        self.assertEqual((told()[0]["title"], told()[0]["owner"]), (TITLE, window["hwnd"]))
+        self.program.kill()
 
     def test_readme_opens_from_the_work_folder(self):
-        # The shell's "open" of a .txt starts our stand-in, which writes down
-        # the path it was given.
-        viewer = self.wine.install(bench.PROGRAMS / "echoargs.exe")
-        for key, value in ((r"HKCR\.txt", "txtfile"),
-                           (r"HKCR\txtfile\shell\open\command", '"%s" "%%1"' % viewer)):
-            subprocess.run(["wine", "reg", "add", key, "/ve", "/d", value, "/f"],
-                           env=self.wine.env, capture_output=True, check=True)
+        self.wine.register_viewer()
         for readme_file in ("read me.txt", "説明書.txt"):
             with self.subTest(readme_file=readme_file):
                 window = self.open(entries("お読み ください", readme_file, PICTURE.read_bytes(),
@@ -132,43 +110,32 @@ class StartWindowTest(bench.BenchTest):
                 self.assertEqual(self.buttons(window),
                                  {QUIT: "終了", README: "お読み ください", 1002: "アップデート"})
                 work = bench.work_folders(self.wine.temp_dir)[0]
-                record = self.wine.bench_dir / "echoargs.out"
-                record.unlink(missing_ok=True)
+                (self.wine.bench_dir / "echoargs.out").unlink(missing_ok=True)
                 self.wine.click(window["hwnd"], README)
-                bench.wait_for(record.exists, 20, "the readme was not opened")
-                bench.wait_for(lambda: len(record.read_text().splitlines()) == 2, 5, "no record")
-                command, folder = record.read_text().splitlines()
+                command, _ = self.wine.echoed()
                 self.assertTrue(command.endswith('"%s\\%s"' % (self.wine.to_windows(work),
                                                                readme_file)), command)
                 self.wine.click(window["hwnd"], QUIT)
                 self.assert_ends()
 
-    def test_a_picture_that_is_damaged_or_not_rct_is_left_out(self):
+    def test_a_damaged_picture_is_left_out(self):
+        # What the reader refuses is the native RctFile test's; here the
+        # window copes without the picture it allocated for.
         damaged = bytearray(PICTURE.read_bytes())
         damaged[24:] = b"\xff" * (len(damaged) - 24)  # copies from before the first pixel
-        for name, picture in (("not RCT", b"\x89PNG\r\n\x1a\n" + bytes(100)),
-                              ("damaged", bytes(damaged)), ("short", PICTURE.read_bytes()[:30])):
-            with self.subTest(name):
-                window = self.open(entries(picture=picture))
-                self.wine.screenshot(name)
-                self.wine.click(window["hwnd"], QUIT)
-                self.assert_ends()
+        window = self.open(entries(picture=bytes(damaged)))
+        self.wine.screenshot("damaged")
+        self.wine.click(window["hwnd"], QUIT)
+        self.assert_ends()
 
-    def test_missing_picture_is_asked_for(self):
+    def test_missing_picture_is_asked_for_again(self):
+        # Retry after the picture was put where the window looks for it.
+        # (Cancel ends the run inside the box: test_boxes.py answers it.)
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", entries()))
         box, controls = self.wine.message_box(self.program.pid)
         self.check_box(box, controls, FFOPEN_FAILED, [IDRETRY, IDCANCEL])
-        self.wine.click(box["hwnd"], IDCANCEL)
-        self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
-
-        # Retry after the picture was put where the window looks for it.
-        # Cancel left the first run's work folder; the new one is this run's.
-        before = bench.work_folders(self.wine.temp_dir)
-        self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", entries()))
-        box, controls = self.wine.message_box(self.program.pid)
-        self.assertEqual(controls[TEXT_ID]["text"], FFOPEN_FAILED)
-        work = set(bench.work_folders(self.wine.temp_dir)) - set(before)
-        (work.pop() / "insttscr.rct").write_bytes(PICTURE.read_bytes())
+        [work] = bench.work_folders(self.wine.temp_dir)
+        (work / "insttscr.rct").write_bytes(PICTURE.read_bytes())
         self.wine.click(box["hwnd"], IDRETRY)
         # The box already bears the window's title: wait until it has gone.
         bench.wait_for(lambda: box["hwnd"] not in [w["hwnd"] for w in self.wine.windows(
@@ -176,16 +143,4 @@ class StartWindowTest(bench.BenchTest):
         window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
         self.assert_picture_drawn(window)
         self.wine.click(window["hwnd"], QUIT)
-        self.assertEqual(self.program.wait_exit(), 0)
-
-    def test_run_program_starts_a_path_with_spaces(self):
-        (self.wine.bench_dir / "with space").mkdir()
-        program = self.wine.install(bench.PROGRAMS / "echoargs.exe", "with space/echoargs.exe")
-        scratch = self.wine.drive_c / "scratch"
-        scratch.mkdir()
-        check = self.wine.start(bench.PROGRAMS / "platform_check.exe",
-                                args=[self.wine.to_windows(scratch), '"%s"' % program])
-        self.assertEqual(check.wait_exit(60), 0, check.output())
-        record = self.wine.bench_dir / "with space" / "echoargs.out"
-        bench.wait_for(record.exists, 20, "the program was not started")
-        self.assertEqual(record.read_text().splitlines()[0], '"%s"' % program)
+        self.assertEqual(self.program.wait_exit(), 0)  # the picture put there is not its own

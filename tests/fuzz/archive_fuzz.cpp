@@ -5,7 +5,7 @@
 // folders; a refused walk leaves its folder as it was; a finished copy pass
 // leaves exactly the archive's entries and no temporary sibling, and applied
 // a second time changes nothing. The folders live in the scratch folder
-// (scratch.h).
+// (fuzz.h).
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -19,15 +19,11 @@
 #include "base/text.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
-#include "scratch.h"
+#include "fuzz.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 // Every file (with its bytes) and folder (an empty string and a mark) under
 // folder, by relative path.
@@ -39,14 +35,7 @@ Tree Snapshot(const fs::path& folder) {
         if (item.is_directory()) {
             tree[name + "/"] = "";
         } else {
-            FILE* file = fopen(item.path().c_str(), "rb");
-            Require(file != nullptr);
-            std::string bytes;
-            char buffer[4096];
-            for (size_t got; (got = fread(buffer, 1, sizeof buffer, file)) > 0;)
-                bytes.append(buffer, got);
-            fclose(file);
-            tree[name] = bytes;
+            tree[name] = ReadFileBytes(item.path());
         }
     }
     return tree;

@@ -15,12 +15,9 @@
 #include <string>
 
 #include "target/target.h"
+#include "fuzz.h"
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 std::string NextLine(const std::string& input, size_t* at) {
     size_t end = input.find('\n', *at);

@@ -1,16 +1,12 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the archive, settings, sections, folder and
-profile fuzzers into tests/fuzz/corpus/ with our own tools: updaters built by
-vnpack (behind a small stub of our own, signed here the way a signing tool
-places its table) and by tests/unit/payload_writer.py, the keyed and section
-lines of the sample update's install.env, and hand-written inputs. It
-rewrites its own files and leaves any others (scripts/fuzz.sh --keep) alone.
-
-    make_seeds.py VNPACK    (e.g. build/native/tools/vnpack/vnpack)
-"""
+"""Writes the seed corpora of the archive, install.env, folder and profile
+fuzzers into tests/fuzz/corpus/ with our own tools: updaters written by
+tests/unit/payload_writer.py (behind a small PE stub of our own, signed here
+the way a signing tool places its table), the sample update's install.env,
+and hand-written inputs. It rewrites its own files and leaves any others
+(scripts/fuzz.sh --keep) alone."""
 import os
 import struct
-import subprocess
 import sys
 import tempfile
 
@@ -57,53 +53,31 @@ def sign(updater, magic):
     return bytes(signed)
 
 
-def build(vnpack, work, files, magic):
-    """files: {relative path (str): bytes}; a path ending in "/" is a folder."""
-    game = os.path.join(work, "game-%x" % magic)
-    for name, data in files.items():
-        path = os.path.join(game, name)
-        if name.endswith("/"):
-            os.makedirs(path, exist_ok=True)
-            continue
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-        os.utime(path, (1700000000, 1700000000))
-    stub_path = os.path.join(work, "stub-%x.exe" % magic)
-    with open(stub_path, "wb") as f:
-        f.write(stub(magic))
-    out = os.path.join(work, "update-%x.exe" % magic)
-    # vnpack takes UTF-8 paths and stores code page 932 names.
-    subprocess.run([vnpack, "build", game, "-o", out, "--stub", stub_path], check=True,
-                   stdout=subprocess.DEVNULL)
-    with open(out, "rb") as f:
-        return f.read()
-
-
-def archive_seeds(vnpack, work):
-    with open(os.path.join(CORPUS, "rct", "one.rct"), "rb") as f:
-        picture = f.read()
-    files = {
-        "install.env": sjis("TITLEBAR\t星降る夜\nINSTTO\tHoshi\n[EOF]\n"),
-        "readme.txt": sjis("お読みください\r\n"),
-        "insttscr.rct": picture,
-        "data/": None,
-        "data/bgm/": None,
-        "data/bgm/表.dat": b"\x5c" * 40,
-        "おまけ/ソ.txt": sjis("おまけ\r\n"),
-    }
-    save("archive", "vnpack", build(vnpack, work, files, 0x10B))
-    save("archive", "vnpack-signed-pe32", sign(build(vnpack, work, files, 0x10B), 0x10B))
-    save("archive", "vnpack-signed-pe32plus", sign(build(vnpack, work, files, 0x20B), 0x20B))
-
-    def written(name, layout):
+def archive_seeds(work):
+    def written(name, layout, magic=None):
         path = os.path.join(work, name)
         payload_writer.write(layout, path)
         with open(path, "rb") as f:
-            save("archive", name, f.read())
+            data = f.read()
+        save("archive", name, sign(data, magic) if magic else data)
+
+    with open(os.path.join(CORPUS, "rct", "one.rct"), "rb") as f:
+        picture = f.read()
+    hexname = lambda text: sjis(text).hex()  # noqa: E731
+    file = lambda name, data: {"file": hexname(name), "data": [{"hex": data.hex()}],  # noqa: E731
+                               "time": 133443360000000000}
+    # As vnpack lays an update out: setup files first, then the folders,
+    # parents first, then the files in them; padded to a multiple of 8.
+    update = [file("install.env", sjis("TITLEBAR\t星降る夜\nINSTTO\tHoshi\n[EOF]\n")),
+              file("insttscr.rct", picture), file("readme.txt", sjis("お読みください\r\n")),
+              {"folder": hexname("data\\")}, {"folder": hexname("data\\bgm\\")},
+              {"folder": hexname("おまけ\\")}, file("data\\bgm\\表.dat", b"\x5c" * 40),
+              file("おまけ\\ソ.txt", sjis("おまけ\r\n"))]
+    for name, magic in (("update", None), ("signed-pe32", 0x10B), ("signed-pe32plus", 0x20B)):
+        written(name, {"stub": stub(magic or 0x10B).hex(), "entries": update, "end": "padded"},
+                magic)
 
     small_stub = (b"MZ" + bytes(62)).hex()
-    hexname = lambda text: sjis(text).hex()  # noqa: E731
     # The setup pass stops at the first nested folder; the copy pass takes all.
     written("setup-then-nested", {"stub": small_stub, "entries": [
         {"file": hexname("install.env"), "data": [{"hex": sjis("INSTTO\tA\n").hex()}]},
@@ -122,26 +96,19 @@ def archive_seeds(vnpack, work):
         {"file": hexname("data"), "data": [{"zeros": 1}]}]})
 
 
-def example_lines(keyed):
-    """The sample install.env without its comments: the keyed part up to
-    [EOF] (keyed) or the sections after it."""
-    with open(os.path.join(ROOT, "examples", "demo-update", "install.env"), "rb") as f:
-        lines = f.read().splitlines(keepends=True)
-    lines = [line for line in lines if not line.startswith(b"//") and line.strip()]
-    end = next(i for i, line in enumerate(lines) if line.startswith(b"[EOF]"))
-    return b"".join(lines[:end + 1] if keyed else lines[end + 1:])
-
-
 def text_seeds():
-    save("settings", "example", example_lines(True))
-    save("settings", "bars-and-gaps",
+    # The sample install.env without its comments.
+    with open(os.path.join(ROOT, "examples", "demo-update", "install.env"), "rb") as f:
+        save("install_env", "example", b"".join(
+            line for line in f.read().splitlines(keepends=True)
+            if not line.startswith(b"//") and line.strip()))
+    save("install_env", "bars-and-gaps",
          sjis("TITLEBAR\tポ|ソ\\表|x  rest\r\nINSTMAKEFOL -2147483649\n KEY skipped\n"
               "INSTTO" + " " * 100 + "far\nCHKREGVER\t99999999999\n[EOF]\nEXENAME after.exe\n"))
-    save("sections", "example", example_lines(False))
-    save("sections", "open-and-reopened",
+    save("install_env", "open-and-reopened",
          sjis("[ini]\na=1\n; comment\n[ini]\nb=2\n-\n[reg]\n\"v\"=\"ソ\\\\\"\n[delfiles_user]\n"
               "save\\*.*\n"))
-    save("sections", "eof-inside", sjis("[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n"))
+    save("install_env", "eof-inside", sjis("[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n"))
 
     # Folder: flags (1 make folders, 2 maker folder set, 4 Windows folder
     # without a drive), capacity byte, then maker, product and the typed path.
@@ -170,11 +137,8 @@ def text_seeds():
 
 
 def main():
-    if len(sys.argv) != 2:
-        print(__doc__.strip(), file=sys.stderr)
-        return 2
     with tempfile.TemporaryDirectory() as work:
-        archive_seeds(os.path.abspath(sys.argv[1]), work)
+        archive_seeds(work)
     text_seeds()
     return 0
 

@@ -3,7 +3,7 @@
 // the very same file when the same entry is written a second time. The input
 // is the section, the key and the value, one per line, then the file as it
 // was (no third line break: no file yet). The file lives in the scratch
-// folder (scratch.h).
+// folder (fuzz.h).
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -14,25 +14,11 @@
 
 #include "base/text.h"
 #include "update/profile.h"
-#include "scratch.h"
+#include "fuzz.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-std::string ReadFile(const fs::path& path) {
-    FILE* file = fopen(path.c_str(), "rb");
-    Require(file != nullptr);
-    std::string bytes;
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, got);
-    fclose(file);
-    return bytes;
-}
 
 // A name as a settings or [ini] line can give it, which the file's own
 // lines cannot mistake for something else: valid code page 932, one line, no
@@ -71,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     Require(WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str()) == 0);
-    const std::string written = ReadFile(path);
+    const std::string written = ReadFileBytes(path);
     Require(written.find(key + "=" + value) != std::string::npos);
     for (const auto& item : fs::directory_iterator(root)) Require(item.path() == path);
     // Values never end in a line's own bytes: install.env lines are trimmed.
@@ -79,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  (value.empty() || value.back() != '\r');
     if (plain) {
         Require(WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str()) == 0);
-        Require(ReadFile(path) == written);
+        Require(ReadFileBytes(path) == written);
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "update/transfer.h"
+#include "fuzz.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ const char* CdromRoot() {
 
 const char* NoCdrom() {
     return nullptr;
-}
-
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
 }
 
 bool Terminated(const char* text, size_t capacity) {

@@ -211,28 +211,4 @@ TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
     EXPECT_FALSE(sign(0x20B, at, (uint32_t)table.size() - 1).located);
 }
 
-TEST(Archive, CursorStepsThroughEveryEntryWithItsTime) {
-    ScratchFolder scratch;
-    fs::path path = scratch.path() / "visit.exe";
-    ASSERT_TRUE(WritePayload(Layout({File("a.txt", Zeros(3), 132000000000000000ull), Folder("d\\"),
-                                     File("d\\b", Random(200000), 7)}),
-                             path));
-    OpenedArchive opened(path);
-    ASSERT_TRUE(opened.located);
-    ArchiveCursor cursor;
-    ArchiveBegin(&opened.archive, &cursor);
-    PayloadEntryHeader entry;
-    std::vector<std::string> seen;
-    int step;
-    while ((step = ArchiveNextEntry(&cursor, &entry, nullptr)) == 1) {
-        seen.push_back(std::string(entry.name) + "@" + std::to_string(entry.filetime));
-        // A file's stream is where the cursor leaves it: its zlib header first.
-        if (!entry.is_folder) {
-            EXPECT_EQ(fgetc(opened.stream), 0x78) << entry.name;
-        }
-    }
-    EXPECT_EQ(step, 0);
-    EXPECT_EQ(seen, (std::vector<std::string>{"a.txt@132000000000000000", "d\\@0", "d\\b@7"}));
-}
-
 }  // namespace

@@ -12,21 +12,6 @@ namespace {
 
 using namespace payload_test;
 
-// A file entry assembled by hand, for data the writer would not produce.
-std::string RawFile(const std::string& name, uint32_t uncompressed, const std::string& data) {
-    std::string out;
-    auto put = [&out](uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out += (char)(value >> (8 * i));
-    };
-    put(name.size() + 1, 2);
-    out += name;
-    out += '\0';
-    put(uncompressed, 4);
-    put(data.size(), 4);
-    put(0, 8);
-    return out + data;
-}
-
 TEST(Extract, CopyPassWritesFoldersFilesAndTimes) {
     ScratchFolder scratch;
     fs::path out = scratch.path() / "out";
@@ -102,29 +87,24 @@ TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
 }
 
 TEST(Extract, FailuresLeaveTheFolderAsItWas) {
-    const std::string invalid_deflate =
-        RawFile("keep.dat", 10, std::string("\x78\x9c\xff\xff\xff\xff\0\0", 8));
     const struct {
         const char* title;
         std::vector<std::string> entries;  // after a good first.txt
-        const char* extra = "";
     } cases[] = {
-        {"bad Adler-32", {File("keep.dat", Random(400000), 0, "\"bad_adler\": true")}},
-        {"invalid deflate data", {Raw(invalid_deflate)}},
-        {"short stream", {File("keep.dat", Random(1000), 0, "\"compressed_size\": 900")}},
+        // Streams damaged or cut short: the staged tests; every wrong size: below.
+        {"invalid deflate data",
+         {File("keep.dat", Zeros(0), 0,
+               "\"uncompressed_size\": 10, \"stream_hex\": \"789cffffffff0000\"")}},
         {"more than stated", {File("keep.dat", Random(1000), 0, "\"uncompressed_size\": 999")}},
-        {"bytes after the stream",
-         {File("keep.dat", Random(1000), 0, "\"after_stream_hex\": \"0000\"")}},
         {"destination is a folder", {File("blocker", Bytes("x"))}},
         {"missing parent folder", {File("nowhere\\a", Bytes("x"))}},
         // A folder entry that cannot become a folder would be missing from
         // an update that reports success.
         {"folder without its parent", {Folder("nowhere\\sub\\")}},
         {"folder where a file is", {Folder("keep.dat\\")}},
-        {"truncated payload", {File("keep.dat", Random(5000))}, "\"cut\": 3000"},
-        {"end marker missing", {}, "\"end\": \"none\""},
+        // What the header walk refuses (Archive.HeaderWalk) is refused before
+        // anything is written.
         {"escaping name", {Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}},
-        {"drive in name", {File("C:\\keep.dat", Bytes("x"))}},
     };
     const uint64_t old_time = 130000000000000000ull;
     int index = 0;
@@ -137,7 +117,7 @@ TEST(Extract, FailuresLeaveTheFolderAsItWas) {
         fs::path archive = scratch.path() / ("f" + std::to_string(index++) + ".exe");
         std::vector<std::string> entries = {File("first.txt", Bytes("1"))};
         entries.insert(entries.end(), c.entries.begin(), c.entries.end());
-        ASSERT_TRUE(WritePayload(Layout(entries, c.extra), archive)) << c.title;
+        ASSERT_TRUE(WritePayload(Layout(entries), archive)) << c.title;
         EXPECT_EQ(Extract(archive, out, kCopyPass), -1) << c.title;
         EXPECT_EQ(ReadAll(out / "keep.dat"), "old contents") << c.title;
         EXPECT_EQ(TimeOf(out / "keep.dat"), old_time) << c.title;

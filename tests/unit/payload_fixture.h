@@ -12,10 +12,6 @@
 
 namespace payload_test {
 
-// The picture tests name the file helpers through this namespace.
-using ::ReadAll;
-using ::WriteAll;
-
 inline std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;

@@ -23,7 +23,8 @@ LAYOUT (JSON):
                 {"file": NAME_HEX, "data": DATA, "time": FILETIME,
                  "level": 0-9, "bad_adler": bool,
                  "uncompressed_size": n, "compressed_size": n,   (stated sizes)
-                 "name_field_hex": HEX}                        (raw name field)
+                 "name_field_hex": HEX,                        (raw name field)
+                 "stream_hex": HEX}                            (raw stream)
                 {"raw": HEX}                                   (bytes as they are)
   end         "normal" (end marker and two zero bytes), "bare" (marker only), "none",
               "padded" (zero bytes added up to a file length that is a multiple of 8)
@@ -128,11 +129,13 @@ def layout_entry(entry, expect):
     if "folder" in entry:
         return entry_bytes(bytes.fromhex(entry["folder"]) + b"\0", FOLDER_MARK)
     data = entry.get("data", [])
-    if isinstance(data, dict):
+    if "stream_hex" in entry:  # a stream as it stands, for one no zlib writes
+        stream = bytes.fromhex(entry["stream_hex"])
+    elif isinstance(data, dict):
         stream = exact_stream(*data["exact"])
     else:
         stream = zlib.compress(data_bytes(data), entry.get("level", 9))
-    inflated = zlib.decompress(stream)
+    inflated = b"" if "stream_hex" in entry else zlib.decompress(stream)
     expect(inflated)
     if entry.get("bad_adler"):
         stream = stream[:-1] + bytes([stream[-1] ^ 0xFF])

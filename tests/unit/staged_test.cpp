@@ -113,29 +113,6 @@ TEST(Staged, RefusalAtEveryCommitMoveIsUndone) {
     EXPECT_EQ(step, kCommitMoves + 1);
 }
 
-TEST(Staged, GoodPayloadReplacesEverythingWithStoredTimes) {
-    ScratchFolder scratch;
-    fs::path game = MakeGame(scratch.path());
-    fs::path expect = scratch.path() / "x";
-    ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe", expect));
-    ASSERT_EQ(Extract(scratch.path() / "u.exe", game), 0);
-    auto expected = [&](int i, uint64_t time) {
-        return std::make_pair(ReadAll(expect / (std::to_string(i) + ".bin")), time);
-    };
-    // Folders and files only: no staged file or backup is left.
-    std::map<std::string, std::pair<std::string, uint64_t>> after = {
-        {"a.dat", expected(0, kNewTime)},
-        {"d/", {"", 0}},
-        {"d/b.dat", expected(1, kNewTime + 1)},
-        {"n/", {"", 0}},
-        {"n/m/", {"", 0}},
-        {"n/m/c.dat", expected(2, kNewTime + 2)},
-        {"y.dat", expected(4, kNewTime + 4)},
-        {"z.dat", expected(3, kNewTime + 3)},
-    };
-    EXPECT_EQ(Snapshot(game), after);
-}
-
 // Files of others under the temporary names are neither opened nor moved
 // over: the next free number is taken, for staged files and backups alike.
 TEST(Staged, TakenTemporaryNamesAreSkipped) {

@@ -143,17 +143,4 @@ TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
     EXPECT_EQ(CurrentFolder(), start_);
 }
 
-TEST_F(WorkFolderTest, FinderReturnsPatternFolderPart) {
-    WriteAll("data/one.sav", "x");
-    fs::create_directory("data/nested");
-    ASSERT_EQ(FileFinderBegin("data\\*.*"), 0);
-    const char* path = FileFinderNext();
-    ASSERT_NE(path, nullptr);
-    EXPECT_STREQ(path, "data\\one.sav");
-    EXPECT_EQ(FileFinderNext(), nullptr);
-    EXPECT_EQ(FileFinderNext(), nullptr);  // a finished search stays finished
-    EXPECT_EQ(FileFinderBegin("data\\*.txt"), 1);
-    EXPECT_EQ(FileFinderNext(), nullptr);
-}
-
 }  // namespace

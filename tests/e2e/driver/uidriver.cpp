@@ -16,12 +16,12 @@ namespace {
 
 typedef std::map<std::string, std::string> Args;
 
-std::string ToUtf8(const wchar_t* text, int length = -1) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+std::string ToUtf8(const wchar_t* text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return std::string();
     std::string out(bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], bytes, nullptr, nullptr);
-    if (length < 0) out.pop_back();  // the NUL
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], bytes, nullptr, nullptr);
+    out.pop_back();  // the NUL
     return out;
 }
 
@@ -250,10 +250,9 @@ std::string CmdControls(const Args& args) {
 
 // Posted, never sent: a click that opens a modal box would otherwise keep the
 // driver waiting until that box is closed.
-std::string CmdClick(const Args& args) {
-    HWND button = Target(args);
-    if (!IsWindow(button)) return Fail("no such control");
-    PostMessageW(button, BM_CLICK, 0, 0);
+std::string Post(HWND window, UINT message, WPARAM wparam) {
+    if (!IsWindow(window)) return Fail("no such window");
+    PostMessageW(window, message, wparam, 0);
     return Ok();
 }
 
@@ -270,22 +269,6 @@ std::string CmdKey(const Args& args) {
     LPARAM scan = (LPARAM)MapVirtualKeyW(vk, 0) << 16;
     PostMessageW(target, WM_KEYDOWN, vk, 1 | scan);
     PostMessageW(target, WM_KEYUP, vk, 1 | scan | 0xC0000000u);
-    return Ok();
-}
-
-std::string CmdClose(const Args& args) {
-    HWND window = GetHwnd(args);
-    if (!IsWindow(window)) return Fail("no such window");
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    return Ok();
-}
-
-// WM_COMMAND with a bare id, as the dialog manager sends IDOK for Enter when
-// no button has the focus.
-std::string CmdCommand(const Args& args) {
-    HWND window = GetHwnd(args);
-    if (!IsWindow(window)) return Fail("no such window");
-    PostMessageW(window, WM_COMMAND, (WPARAM)GetInt(args, "id"), 0);
     return Ok();
 }
 
@@ -446,8 +429,8 @@ std::string CmdHoldFile(const Args& args) {
 // Stops or lets go on the thread tid, so that a test can queue messages for a
 // busy program and act on what it left on disk while nothing moves.
 std::string SuspendOrResume(const Args& args, bool suspend) {
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE,
-                               (DWORD)GetInt(args, "tid"));
+    HANDLE thread =
+        OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, (DWORD)GetInt(args, "tid"));
     if (!thread) return Fail("cannot open the thread");
     DWORD before = suspend ? SuspendThread(thread) : ResumeThread(thread);
     // A suspension takes effect a moment later; reading the thread's context
@@ -557,10 +540,13 @@ const struct {
     {"windows", [](const Args& args) { return FindWindows(args, false); }},
     {"wait", [](const Args& args) { return FindWindows(args, true); }},
     {"controls", CmdControls},
-    {"click", CmdClick},
+    {"click", [](const Args& args) { return Post(Target(args), BM_CLICK, 0); }},
     {"key", CmdKey},
-    {"close", CmdClose},
-    {"command", CmdCommand},
+    {"close", [](const Args& args) { return Post(GetHwnd(args), WM_CLOSE, 0); }},
+    // WM_COMMAND with a bare id, as the dialog manager sends IDOK for Enter
+    // when no button has the focus.
+    {"command",
+     [](const Args& args) { return Post(GetHwnd(args), WM_COMMAND, GetInt(args, "id")); }},
     {"settext", CmdSetText},
     {"post", CmdPost},
     {"clipboard", CmdClipboard},

@@ -1,6 +1,7 @@
-// The one scratch folder of a fuzzer that writes files: made under $TMPDIR
-// (or /tmp) on first use, reused by every input, and removed with all it
-// holds when the run ends. A run that stops on a finding leaves it behind;
+// What the fuzzers share: Require, which stops the run on a broken promise,
+// and for those that write files one scratch folder, made under $TMPDIR (or
+// /tmp) on first use, reused by every input, and removed with all it holds
+// when the run ends. A run that stops on a finding leaves it behind;
 // scripts/test.sh and scripts/fuzz.sh point TMPDIR into build/ for that.
 #pragma once
 
@@ -9,6 +10,10 @@
 
 #include <filesystem>
 #include <string>
+
+inline void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
 
 inline const std::filesystem::path& FuzzScratchFolder() {
     static std::filesystem::path root;
@@ -27,4 +32,15 @@ inline const std::filesystem::path& FuzzScratchFolder() {
         });
     }
     return root;
+}
+
+// The bytes of a file that must be there.
+inline std::string ReadFileBytes(const std::filesystem::path& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    Require(file != nullptr);
+    std::string bytes;
+    char buffer[4096];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, got);
+    fclose(file);
+    return bytes;
 }

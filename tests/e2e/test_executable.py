@@ -1,59 +1,9 @@
-"""Start-up of the updater without a payload, its work folder, and the
-executable file itself."""
+"""The updater's executable file itself, read without Wine."""
 import struct
 import unittest
 from xml.etree import ElementTree
 
 import bench
-from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDOK
-
-
-class DamagedPayloadTest(bench.BenchTest):
-    """The bare executable has no payload: it must say so, and clean up."""
-
-    def test_reports_damage_and_exits_with_minus_one(self):
-        self.wine.set_clipboard("bench: clipboard before the run")
-        program = self.wine.start(bench.UPDATER, name="vnupdate.exe")
-        box, controls = self.wine.message_box(program.pid)
-        self.wine.screenshot("damaged-payload-box")
-        # Shown before any main window: no caption, no owner.
-        self.check_box(box, controls, DAMAGED_PAYLOAD, [IDOK], "error", title="", owner=0)
-        visible = self.wine.windows(pid=program.pid, visible=1)
-        self.assertEqual([w["hwnd"] for w in visible], [box["hwnd"]], "other windows shown")
-        self.check_clipboard(DAMAGED_PAYLOAD)
-        self.wine.click(box["hwnd"], IDOK)
-        self.assertEqual(program.wait_exit(), EXIT_FAILURE)
-        self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
-
-
-class WorkFolderTest(bench.BenchTest):
-    """The work folder's name cannot be foreseen, the folder cannot be moved
-    away while the updater runs, and at the end only what the updater put
-    there is deleted."""
-
-    def test_private_while_running_and_only_its_own_files_removed(self):
-        settings = "TITLEBAR\t作業\r\nINSTREADME\t-\r\n[EOF]\r\n".encode("cp932")
-        picture = (bench.REPO / "examples" / "demo-update" / "insttscr.rct").read_bytes()
-        updater = bench.write_updater(self.wine.dir / "u.exe", [
-            ("install.env", settings, 0), ("insttscr.rct", picture, 0), ("readme.txt", b"r", 0)])
-        names = []
-        for run in range(2):
-            program = self.wine.start(updater)
-            window = self.wine.wait_window(pid=program.pid, title="作業 アップデータ")
-            self.assertIsNotNone(window, "no start-up window")
-            [work] = bench.work_folders(self.wine.temp_dir)
-            names.append(work.name)
-            self.assertRegex(work.name, r"^TempGPInstallFolder_\d{9}$")
-            self.assertFalse(self.wine.call("move", **{"from": self.wine.to_windows(work),
-                                                        "to": self.wine.to_windows(work) + "x"})["ok"],
-                             "the work folder could be moved away while in use")
-            (work / "stray.txt").write_text("not the updater's")
-            self.wine.expect("close", hwnd=window["hwnd"])
-            self.assertEqual(program.wait_exit(), 0)
-            self.assertEqual(sorted(p.name for p in work.iterdir()), ["stray.txt"])
-            (work / "stray.txt").unlink()
-            work.rmdir()
-        self.assertNotEqual(names[0], names[1])
 
 
 def read_pe(data):

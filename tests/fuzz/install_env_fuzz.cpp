@@ -1,20 +1,19 @@
-// Any bytes through the settings reader and every accessor, and through the
-// reader as the maker's check runs it (past "[EOF]" and the line limit): no
-// crash, no read or write outside a buffer, every line counted once in order,
-// every entry a key without blanks and a value.
+// Any bytes as install.env, through the readers of both its parts: the
+// settings reader and every accessor, the reader as the maker's check runs it
+// (past "[EOF]" and the line limit), and the section reader. No crash, no read
+// or write outside a buffer; every line counted once in order, every entry a
+// key without blanks and a value, every stored section line within 511 bytes.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "base/text.h"
+#include "config/sections.h"
 #include "config/settings.h"
+#include "fuzz.h"
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 struct LineCount {
     int lines;
@@ -42,7 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(result.stop == kSettingStopEnd && result.lines == count.lines);
     rewind(file);
     ReadSettings(file);
+    rewind(file);
+    SectionParseResult sections;
+    Require((ReadSectionLists(file, &sections) == 0) == (sections.open_section == kSectionOutside));
     fclose(file);
+    for (int id = 0; id < kSectionCount; ++id) {
+        for (const SectionLine* line = GetSectionList((SectionId)id); line; line = line->next)
+            Require(line->text[0] && strlen(line->text) <= 511);
+    }
+    ReleaseSectionLists();
     char small[128];
     char large[512];
     char name[260];
