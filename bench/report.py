@@ -53,7 +53,7 @@ def main():
 
     rows += wine_copy.rows(wine_copy.measure(16 if quick else 200,
                                              (250, 500) if quick else (1000, 2500, 5000),
-                                             1 if quick else 3))
+                                             1 if quick else 5))
 
     for line in run([sys.executable, "bench/pack_bench.py", "--vnpack", REPO / "dist" / "vnpack",
                      "--mib", 16 if quick else 256]).splitlines():

@@ -5,7 +5,7 @@ same prefix (wall times of the processes), and the time per file as the
 number of small files in one folder grows (copypass's own time of the copy)
 against the least any program pays for as many new files in one folder on
 this system (copypass.exe --create: CreateFileW, WriteFile, CloseHandle).
-Medians of the runs.
+Best of the runs, taken in turns.
 
 Usage: wine_copy.py [--mib N] [--counts 1000,2500,5000] [--runs 3] [--folder DIR]
 Run after `. scripts/wine_bench.sh` (VN_BUILD, VN_UPDATER, VN_WINE_ARCH) and
@@ -16,7 +16,6 @@ import os
 import random
 import re
 import shutil
-import statistics
 import subprocess
 import sys
 import time
@@ -49,25 +48,25 @@ def updater(folder, files, output, stub):
     return output
 
 
-def timed(env, runs, root, command):
-    """Medians over runs after one to warm up (Wine's first start of a
-    program in a prefix is much slower), each into a fresh folder: the wall time of the
-    process and its own time of the work ("copied MS" or "created MS"). command(target)
-    gives the program's arguments."""
-    walls, inside = [], []
+def timed(env, runs, root, *commands):
+    """The best of runs of each command, taken in turns after one round to
+    warm up (Wine's first start of a program in a prefix is much slower), each
+    into a fresh folder: per command the wall time of the process and its own
+    time of the work ("copied MS" or "created MS"), in seconds. A command is
+    a function of the target folder that gives the program's arguments."""
+    walls, inside = [[] for _ in commands], [[] for _ in commands]
     for run in range(runs + 1):
-        target = root / ("out%d" % run)
-        shutil.rmtree(target, ignore_errors=True)
-        target.mkdir()
-        wall, output = wine(env, *command("Z:" + str(target).replace("/", "\\")))
-        shutil.rmtree(target)
-        if not run:
-            continue
-        walls.append(wall)
-        own = re.search(r"(?:copied|created) (\d+)", output)
-        if own:
-            inside.append(int(own.group(1)) / 1000)
-    return statistics.median(walls), statistics.median(inside) if inside else None
+        for index, command in enumerate(commands):
+            target = root / "out"
+            shutil.rmtree(target, ignore_errors=True)
+            target.mkdir()
+            wall, output = wine(env, *command("Z:" + str(target).replace("/", "\\")))
+            shutil.rmtree(target)
+            own = re.search(r"(?:copied|created) (\d+)", output)
+            if run:
+                walls[index].append(wall)
+                inside[index].append(int(own.group(1)) / 1000 if own else wall)
+    return [(min(w), min(i)) for w, i in zip(walls, inside)]
 
 
 def measure(mib=64, counts=(1000, 2500, 5000), runs=3, folder="/dev/shm/vnupdate-wine-bench"):
@@ -108,16 +107,17 @@ def measure(mib=64, counts=(1000, 2500, 5000), runs=3, folder="/dev/shm/vnupdate
             files["data/f%05d.bin" % index] = (rng.randbytes(length // 3) + bytes(length))[:length]
             size, index = size + length, index + 1
         update = "Z:" + str(updater(root / "src", files, root / "mixed.exe", stub)).replace("/", "\\")
-        window, _ = timed(env, runs, root, lambda target: (copypass, update, target, "--time"))
-        plain, _ = timed(env, runs, root, lambda target: (vnpack, "extract", update, target,
-                                                          "--force"))
+        (window, _), (plain, _) = timed(
+            env, runs, root, lambda target: (copypass, update, target, "--time"),
+            lambda target: (vnpack, "extract", update, target, "--force"))
         result = {"mixed": (mib, len(files), window, plain), "counts": []}
         for count in counts:
             update = updater(root / "src", {"data/f%05d.txt" % n: b"x" * 700 for n in range(count)},
                              root / ("files%d.exe" % count), stub)
             update = "Z:" + str(update).replace("/", "\\")
-            _, copy = timed(env, runs, root, lambda target: (copypass, update, target, "--time"))
-            _, create = timed(env, runs, root, lambda target: (copypass, target, "--create", count))
+            (_, copy), (_, create) = timed(
+                env, runs, root, lambda target: (copypass, update, target, "--time"),
+                lambda target: (copypass, target, "--create", count))
             result["counts"].append((count, copy, create))
         return result
     finally:
