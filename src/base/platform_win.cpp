@@ -53,11 +53,20 @@ FILE* OsOpenFile(const char* path, const char* mode) {
     return _wfopen(wide.text, wide_mode);
 }
 
-bool OsIsLink(const char* path) {
+namespace {
+
+// True when path exists and has the attribute.
+bool HasAttribute(const char* path, DWORD attribute) {
     WidePath wide = ToWidePath(path);
     if (!wide.ok) return false;
     DWORD attributes = GetFileAttributesW(wide.text);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & attribute);
+}
+
+}  // namespace
+
+bool OsIsLink(const char* path) {
+    return HasAttribute(path, FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 namespace {
@@ -248,10 +257,7 @@ OsPathKind OsGetPathKind(const char* path) {
 }
 
 bool OsIsReadOnly(const char* path) {
-    WidePath wide = ToWidePath(path);
-    if (!wide.ok) return false;
-    DWORD attributes = GetFileAttributesW(wide.text);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    return HasAttribute(path, FILE_ATTRIBUTE_READONLY);
 }
 
 namespace {
