@@ -2,13 +2,11 @@
 // until the user leaves it. The command line and the show state are ignored.
 // Every early end goes through EndRun, which knows each one's message, its
 // work-folder rule and its exit code.
-#include <windows.h>
-#include <commctrl.h>
-#include <objbase.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include <stdlib.h>
+#include <zlib.h>
 
-#include "base/systemdll_win.h"
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "base/workfolder.h"
@@ -45,8 +43,16 @@ void EnsureSingleInstance() {
 
 }  // namespace
 
+// inflate names crc32 only for gzip streams, which inflateInit_ never accepts
+// here. Answered by the file layer's own CRC-32, zlib's crc32.o and its 8 KB
+// of tables stay out of the updater.
+extern "C" uLong crc32(uLong crc, const Bytef* data, uInt length) {
+    return FfCrc32((uint32_t)crc, data, length);
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    LoadDllsFromSystemFolderOnly();
+    // Without the system's DLLs there is no window, not even a message box.
+    if (!LoadDllsFromSystemFolderOnly()) return -1;
     InstallShellHandlers();
     CopyText(g_settings_name, sizeof g_settings_name, kSettingsFileName);
 

@@ -3,9 +3,7 @@
 // so the updater behaves the same whatever language the system is set to.
 #include "base/platform.h"
 
-#include <windows.h>
-#include <ntsecapi.h>
-#include <sddl.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include <fcntl.h>
 #include <io.h>

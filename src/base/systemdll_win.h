@@ -1,12 +1,48 @@
 // The updater runs with administrator rights from a download folder, where
 // anyone may have left a DLL under a system DLL's name. Its executable imports
-// only kernel32 and the C runtime when it starts; every other system DLL is
-// delay-loaded (see CMakeLists.txt), so that it and what it imports in turn
-// are loaded after the search has been restricted to the system folder.
+// only kernel32 and the C runtime; every function of another system DLL that
+// the shell calls (systemcalls.txt) is bound at run time from that DLL loaded
+// by its full path in the system folder. The same C++ on every architecture:
+// no import library, no linker feature, no name decoration.
+//
+// Every Windows header that declares a bound function is included here, before
+// the macros that follow: a file may include this header anywhere, and the
+// declarations are never seen again behind a macro.
 #pragma once
 
-// Restricts the DLL search of this process to the system folder, and loads
+// Before anything of libstdc++ (combaseapi.h pulls in its <stdlib.h>), which
+// switches the printf family to MinGW's own: the updater keeps the system's.
+#include <stdio.h>
+#include <wchar.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <ntsecapi.h>
+#include <objbase.h>
+#include <sddl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "systemcalls.h"
+
+enum SystemCallId {
+#define VN_SYSTEM_CALL_ID(dll, name) kCall_##name,
+    VN_SYSTEM_CALLS(VN_SYSTEM_CALL_ID)
+#undef VN_SYSTEM_CALL_ID
+    kSystemCallCount
+};
+
+// Restricts the DLL search of this process to the system folder, binds every
+// function of systemcalls.txt from its DLL loaded by full path, and loads
 // from there the DLLs that the shell and the common controls would otherwise
-// look up later, beside the executable first. The first call of the entry,
-// before any call into a delay-loaded DLL.
-void LoadDllsFromSystemFolderOnly();
+// look up later. The updater's first call; false when a DLL or a function is
+// missing, and then nothing of the shell may run. Another program binds on
+// its first bound call.
+bool LoadDllsFromSystemFolderOnly();
+
+// The bound address of one function (bound on first use).
+void* SystemCall(SystemCallId id);
+
+// Each bound function's name stands for its bound address, with the
+// function's own type: calls read as ordinary Win32 calls.
+#define VN_SYSTEM_CALL(name) (reinterpret_cast<decltype(&::name)>(SystemCall(kCall_##name)))

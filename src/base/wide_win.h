@@ -3,7 +3,8 @@
 // explicitly, so the system's ANSI code page never matters.
 #pragma once
 
-#include <windows.h>
+// Every Win32 file includes this one: the shell's system calls are bound ones.
+#include "base/systemdll_win.h"
 
 #include <stddef.h>
 

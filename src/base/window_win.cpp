@@ -22,8 +22,9 @@ HWND GetMainWindow() {
 }
 
 HINSTANCE GetMainWindowInstance() {
-    if (!g_main_window) return GetModuleHandleW(nullptr);
-    return (HINSTANCE)GetWindowLongPtrW(g_main_window, GWLP_HINSTANCE);
+    // Every window of the program comes from the executable's own templates,
+    // so its instance is the executable's, with or without a main window.
+    return GetModuleHandleW(nullptr);
 }
 
 const char* GetMainWindowText() {

@@ -2,7 +2,7 @@
 // message box and secondary dialog takes it as owner and its title as caption.
 #pragma once
 
-#include <windows.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include "base/pump.h"
 

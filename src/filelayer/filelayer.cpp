@@ -3,7 +3,6 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <zlib.h>
 
 #include "base/platform.h"
 #include "base/text.h"
@@ -205,18 +204,34 @@ bool Attempt(Lookup* lookup) {
 
 }  // namespace
 
+uint32_t FfCrc32(uint32_t crc, const void* data, size_t length) {
+    // The table is made on first use: the updater carries no precomputed one.
+    static uint32_t table[256];
+    if (table[1] == 0) {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[n] = c;
+        }
+    }
+    const unsigned char* p = (const unsigned char*)data;
+    crc = ~crc;
+    for (size_t i = 0; i < length; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
 uint32_t FfNameHash(const char* name) {
     // Lower-cased one character at a time, so that a name of any length is
     // hashed whole.
-    uLong crc = crc32(0L, Z_NULL, 0);
+    uint32_t crc = 0;
     for (const char* p = FileNamePart(name); *p;) {
         size_t length = CharLength(p);
         char character[3] = {p[0], length == 2 ? p[1] : '\0', '\0'};
         LowerCaseCp932(character);
-        crc = crc32(crc, (const Bytef*)character, (uInt)length);
+        crc = FfCrc32(crc, character, length);
         p += length;
     }
-    return (uint32_t)crc;
+    return crc;
 }
 
 bool FfIsSoundName(const char* name) {

@@ -69,6 +69,10 @@ void Ffsetdirect(int on);
 // drive are left out).
 uint32_t FfNameHash(const char* name);
 
+// The standard CRC-32 (zlib's and IEEE 802.3's) of length bytes, continuing
+// from crc (0 to start).
+uint32_t FfCrc32(uint32_t crc, const void* data, size_t length);
+
 // True for names whose extension is .wav or .ogg in any ASCII case.
 bool FfIsSoundName(const char* name);
 

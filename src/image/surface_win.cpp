@@ -1,6 +1,6 @@
 // The bitmap of an image surface on Windows: a DIB section, whose pixel
 // memory GDI allocates and StretchDIBits can draw straight from.
-#include <windows.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include <stddef.h>
 

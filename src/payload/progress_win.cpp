@@ -1,7 +1,6 @@
 // The copy progress window ("COPYINGDELUX"): a modeless dialog owned by the
 // main window, alive only while the copy pumps messages.
-#include <windows.h>
-#include <commctrl.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include "base/platform.h"
 #include "base/window_win.h"
@@ -105,9 +104,7 @@ CopyProgressHandle OpenCopyProgress(int32_t total) {
     g_total = total;
     CloseCopyProgress();
     HWND owner = GetMainWindow();
-    HINSTANCE instance =
-        owner ? (HINSTANCE)GetWindowLongPtrW(owner, GWLP_HINSTANCE) : GetModuleHandleW(nullptr);
-    g_window = CreateDialogParamW(instance, L"COPYINGDELUX", owner, CopyProgressProc, 0);
+    g_window = CreateDialogParamW(GetMainWindowInstance(), L"COPYINGDELUX", owner, CopyProgressProc, 0);
     if (!g_window) return nullptr;
     PumpMessages();
     int32_t blocks = g_total / kProgressUnit;

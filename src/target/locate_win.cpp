@@ -3,8 +3,7 @@
 // decisions themselves are target.cpp's.
 #include "target/locate_win.h"
 
-#include <windows.h>
-#include <shlobj.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include <string.h>
 

@@ -3,7 +3,7 @@
 // the system through the explicit code page 932 conversions, never an A call.
 #include "target/target.h"
 
-#include <windows.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include <string.h>
 

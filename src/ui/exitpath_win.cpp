@@ -1,7 +1,7 @@
 // The early ends of a run, one row each (see exitpath_win.h).
 #include "ui/exitpath_win.h"
 
-#include <windows.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include <stdlib.h>
 

@@ -1,7 +1,7 @@
 // The start-up window's launches: a document through the shell, a program.
 #pragma once
 
-#include <windows.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 // Opens a document with the shell's "open" verb, owned by the main window; a
 // relative name is taken from the current directory. Failures are silent.

@@ -1,7 +1,7 @@
 // Message boxes, the clipboard copy of error texts and the allocation that
 // tells the user when memory runs out. Texts are code page 932 and are shown
 // through MessageBoxW after an explicit conversion.
-#include <windows.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include <stdarg.h>
 #include <stdlib.h>

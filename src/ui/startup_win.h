@@ -2,7 +2,7 @@
 // its modal loop, the program's main loop.
 #pragma once
 
-#include <windows.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 // Dialog procedure of "MAINDIALOG". The window always ends with result 0,
 // after it has removed the work folder.

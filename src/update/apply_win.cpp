@@ -3,7 +3,7 @@
 // talks to the user, the profile files and the registry.
 #include "update/apply_win.h"
 
-#include <windows.h>
+#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include <string.h>
 

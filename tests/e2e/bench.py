@@ -35,6 +35,8 @@ KEEP_PREFIXES = os.environ.get("VN_KEEP") == "1"
 WINE_ARCH = os.environ.get("VN_WINE_ARCH", "win32")
 # The executable as it ships, for the checks that only read the file.
 SHIPPED = REPO / "dist" / "vnupdate.exe"
+# The same sources built as PE32+, read beside it.
+SHIPPED_64 = REPO / "build" / "win64" / "dist" / "vnupdate.exe"
 WM_QUIT, WM_APP = 0x12, 0x8000
 IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
 TEXT_ID, ICON_ID = -1, 1088  # of a message box's text and icon
