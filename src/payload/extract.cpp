@@ -24,6 +24,9 @@ enum { kOutputPathCapacity = 4 * kPathCapacity };
 // major version, so any zlib 1.x accepts it.
 const char kZlibVersion[] = "1.2.3";
 
+// Five digits in a sibling's name.
+const unsigned kSiblingNumbers = 100000;
+
 // destination + '\' + name, or what the target's path builder makes of them.
 bool BuildOutputPath(const ExtractTarget* target, const char* name, char* path) {
     if (target->build_path)
@@ -58,12 +61,22 @@ bool CrossesLink(const ExtractTarget* target, const char* name, char (&checked)[
     return false;
 }
 
+// The number of the next sibling name a walk takes. Each walk starts at a
+// random number and counts on, so that its own names, all on disk at once
+// until the commit ends, never stand in each other's way: only files another
+// run left behind are ever skipped.
+unsigned g_next_sibling_number = 0;
+
+void StartSiblingNumbers() {
+    g_next_sibling_number = OsRandomNumber() % kSiblingNumbers;
+}
+
 // Takes a free name of the form prefix + "%05u.tmp" in the folder of path
 // for a new file: take(sibling, context) creates or moves something there
 // only when nothing has the name, and the next number is tried while it says
-// kOsAlreadyExists. The staged files ("~vn") and the backups ("~vb") of one
-// run are all on disk at once. No test before the take: under Wine each
-// look-up of a name that does not exist reads the whole folder.
+// kOsAlreadyExists, through every number before giving up. No test before
+// the take: under Wine each look-up of a name that does not exist reads the
+// whole folder.
 bool TakeSiblingName(const char* path, const char* prefix, char* sibling, unsigned* number,
                      OsCreateResult (*take)(const char* sibling, void* context), void* context) {
     const char* backslash = FindLastChar(path, '\\');
@@ -72,9 +85,9 @@ bool TakeSiblingName(const char* path, const char* prefix, char* sibling, unsign
     size_t folder = last ? (size_t)(last - path) + 1 : 0;
     if (folder + kTemporaryNameLength + 1 > kOutputPathCapacity) return false;
     memcpy(sibling, path, folder);
-    unsigned start = OsMilliseconds();
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        *number = (start + attempt) % 100000u;
+    for (unsigned attempt = 0; attempt < kSiblingNumbers; ++attempt) {
+        *number = g_next_sibling_number;
+        g_next_sibling_number = (g_next_sibling_number + 1) % kSiblingNumbers;
         snprintf(sibling + folder, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, *number);
         OsCreateResult taken = take(sibling, context);
         if (taken != kOsAlreadyExists) return taken == kOsCreated;
@@ -491,6 +504,7 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
     // mappings (and their page faults) per file dominated payloads of many
     // small files.
     ExtractBuffers buffers;
+    StartSiblingNumbers();
     buffers.input = (unsigned char*)AllocOrAbort(kBlockSize);
     buffers.output = (unsigned char*)AllocOrAbort(kBlockSize);
     int result = WalkEntries(archive, target, &buffers, fault);

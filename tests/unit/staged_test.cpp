@@ -122,13 +122,31 @@ TEST(Staged, TakenTemporaryNamesAreSkipped) {
                                  "d/~vb00007.tmp"};
     for (const char* name : taken) WriteAll(game / name, "not ours");
     ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe"));
-    OsSetClockForTesting([]() -> uint32_t { return 7; });
+    OsSetRandomForTesting([]() -> uint32_t { return 100007; });
     int result = Extract(scratch.path() / "u.exe", game);
-    OsSetClockForTesting(nullptr);
+    OsSetRandomForTesting(nullptr);
     ASSERT_EQ(result, 0);
     for (const char* name : taken) EXPECT_EQ(ReadAll(game / name), "not ours") << name;
     EXPECT_EQ(ReadAll(game / "d" / "b.dat"), "new b");
     EXPECT_EQ(Listing(game).size(), 8u + 4u) << "a staged file or backup was left";
+}
+
+// Real updates replace thousands of files in one folder: every one of them
+// has a staged file and a backup on disk at once before the commit ends.
+TEST(Staged, FiveThousandFilesReplacedInOneFolder) {
+    ScratchFolder scratch;
+    fs::path game = scratch.path() / "game";
+    std::vector<std::string> entries = {Folder("data\\")};
+    fs::create_directories(game / "data");
+    for (int i = 0; i < 5000; ++i) {
+        std::string name = "f" + std::to_string(i) + ".dat";
+        WriteAll(game / "data" / name, "old");
+        entries.push_back(File("data\\" + name, Bytes("new " + name), kNewTime));
+    }
+    ASSERT_TRUE(WritePayload(Layout(entries), scratch.path() / "u.exe"));
+    ASSERT_EQ(Extract(scratch.path() / "u.exe", game), 0);
+    EXPECT_EQ(Listing(game).size(), 5001u) << "a staged file or backup was left";
+    EXPECT_EQ(ReadAll(game / "data" / "f4999.dat"), "new f4999.dat");
 }
 
 }  // namespace
