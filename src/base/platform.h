@@ -12,9 +12,12 @@
 // Opens a file with a standard I/O mode ("rb", "rt", "wb", ...); null on failure.
 FILE* OsOpenFile(const char* path, const char* mode);
 
-// Opens the running program's own executable for binary reading. On Windows
-// the module path stays wide, so a program saved under any folder name opens.
-FILE* OsOpenSelf();
+// The running program's own executable, open for binary reading: opened once,
+// on the first call, and held until the process ends (never closed by a
+// caller). On Windows it is opened by its wide module path, so a program
+// saved under any folder name opens, and shared for reading only, so that
+// nobody can change it or put another file in its place while it runs.
+FILE* OsSelfFile();
 
 // Result of OsCreateFolder.
 enum OsCreateResult {

@@ -96,8 +96,10 @@ OsCreateResult OsMoveToNewName(const char* from, const char* to) {
     return errno == EEXIST ? kOsAlreadyExists : kOsCreateFailed;
 }
 
-FILE* OsOpenSelf() {
-    return fopen("/proc/self/exe", "rb");
+FILE* OsSelfFile() {
+    static FILE* self = nullptr;
+    if (!self) self = fopen("/proc/self/exe", "rb");
+    return self;
 }
 
 OsCreateResult OsCreateFolder(const char* path) {

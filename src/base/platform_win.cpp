@@ -109,7 +109,12 @@ OsCreateResult OsMoveToNewName(const char* from, const char* to) {
     return MoveFileExW(wide_from.text, wide_to.text, 0) ? kOsCreated : FailureKind();
 }
 
-FILE* OsOpenSelf() {
+FILE* OsSelfFile() {
+    // Held from the first call to the end of the process: every pass reads
+    // the file that was there when the updater started, and while it runs
+    // nobody can write it or move another file into its place.
+    static FILE* self = nullptr;
+    if (self) return self;
     // Kept wide from start to end: the folder the user saved the updater in
     // may have a name that code page 932 cannot write.
     // The longest path Windows has, allocated: as a static array its 64 KiB
@@ -118,9 +123,20 @@ FILE* OsOpenSelf() {
     wchar_t* module = (wchar_t*)malloc(capacity * sizeof(wchar_t));
     if (!module) return nullptr;
     DWORD length = GetModuleFileNameW(nullptr, module, capacity);
-    FILE* file = length > 0 && length < capacity ? _wfopen(module, L"rb") : nullptr;
+    HANDLE handle = length > 0 && length < capacity
+                        ? CreateFileW(module, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : INVALID_HANDLE_VALUE;
     free(module);
-    return file;
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    int descriptor = _open_osfhandle((intptr_t)handle, _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    self = _fdopen(descriptor, "rb");
+    if (!self) _close(descriptor);
+    return self;
 }
 
 OsCreateResult OsCreateFolder(const char* path) {

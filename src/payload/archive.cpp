@@ -140,14 +140,10 @@ int LocateArchive(FILE* stream, PayloadArchive* archive) {
     return 0;
 }
 
-FILE* OpenPayloadArchive(PayloadArchive* archive) {
-    FILE* stream = OsOpenSelf();
-    if (!stream) return nullptr;
-    if (LocateArchive(stream, archive) != 0) {
-        fclose(stream);
-        return nullptr;
-    }
-    return stream;
+int OpenPayloadArchive(PayloadArchive* archive) {
+    FILE* stream = OsSelfFile();
+    if (!stream) return -1;
+    return LocateArchive(stream, archive);
 }
 
 void ArchiveBegin(const PayloadArchive* archive, ArchiveCursor* cursor) {

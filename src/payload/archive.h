@@ -86,10 +86,11 @@ int ReportArchiveFault(ArchiveFault* fault, const char* reason, int32_t offset, 
 // 2 GiB, and A must lie inside it with room for the end marker. 0 or -1.
 int LocateArchive(FILE* stream, PayloadArchive* archive);
 
-// Opens the running program's own file (OsOpenSelf), so that an updater saved
-// under any folder name opens, and locates its archive. Null when the file
-// cannot be opened or has no archive.
-FILE* OpenPayloadArchive(PayloadArchive* archive);
+// Locates the archive in the running program's own file (OsSelfFile): every
+// pass reads the file the updater started from, through the one handle held
+// since the first. 0, or -1 when the file cannot be opened or has no
+// archive. The stream stays open.
+int OpenPayloadArchive(PayloadArchive* archive);
 
 // A walk over the entry headers, in archive order.
 struct ArchiveCursor {

@@ -539,8 +539,7 @@ int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target,
 
 int ExtractPayload(const char* destination, ExtractPass pass) {
     PayloadArchive archive;
-    FILE* stream = OpenPayloadArchive(&archive);
-    if (!stream) return -1;
+    if (OpenPayloadArchive(&archive) != 0) return -1;
     ExtractTarget target = {destination, pass, nullptr, nullptr};
     // The setup files are the work folder's, removed with it at the end.
     g_placed = pass == kSetupPass ? NoteWorkFile : nullptr;
@@ -551,6 +550,5 @@ int ExtractPayload(const char* destination, ExtractPass pass) {
         CloseCopyProgress();
     }
     g_placed = nullptr;
-    fclose(stream);
     return result;
 }
