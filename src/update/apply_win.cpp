@@ -67,6 +67,8 @@ void TransferIniLines(const TransferPlaces& places) {
     for (const SectionLine* line = GetSectionList(kSectionIni); line; line = line->next) {
         TransferEntry entry;
         if (ParseIniLine(line->text, &places, &entry) == kTransferAccepted) {
+            // Refused, like a failed write, when the file could not hold the
+            // names (CheckProfileEntry): the other lines still apply.
             WriteProfileEntry(path, section, entry.name, entry.data);
         }
     }

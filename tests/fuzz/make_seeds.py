@@ -134,6 +134,9 @@ def text_seeds():
     profile("add-to-section", "セーブ", "Slot", "3", sjis("[セーブ]\nA=1\n\n[x]\ny=2"))
     # ゾ ends in the byte of "]": the header's name is the whole of it.
     profile("double-byte-bracket", "ゾ", "k", "v", sjis("[ゾ]\r\nk=1\r\n"))
+    profile("old-mac-line-ends", "Setup", "New", "1", sjis("[Setup]\rA=1\r\r[x]\ry=2\r"))
+    profile("byte-order-mark", "Setup", "A", "2", b"\xef\xbb\xbf" + sjis("[Setup]\r\nA=1\r\n"))
+    profile("unfit-section", "a]b", "k", "v", sjis("[a]\r\nk=1\r\n"))
 
 
 def main():

@@ -1,9 +1,10 @@
 // Any bytes as a profile file and the entry written into it: WriteProfileEntry
-// must succeed, leave no sibling behind, write the key=value line, and give
-// the very same file when the same entry is written a second time. The input
-// is the section, the key and the value, one per line, then the file as it
-// was (no third line break: no file yet). The file lives in the scratch
-// folder (fuzz.h).
+// must write every entry whose names the file can give back (and refuse the
+// others, the file left as it was), leave no sibling behind, write the
+// key=value line, and give the very same file when the same entry is written
+// a second time. The input is the section, the key and the value, one per
+// line, then the file as it was (no third line break: no file yet). The file
+// lives in the scratch folder (fuzz.h).
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -20,18 +21,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A name as a settings or [ini] line can give it, which the file's own
-// lines cannot mistake for something else: valid code page 932, one line, no
-// "]" in a section name, no "=" in a key, no key that opens like a header.
-bool IsPlainName(const std::string& name, bool is_key) {
-    if (!IsValidCp932(name.data(), name.size()) || name.find('\r') != std::string::npos)
-        return false;
-    if (is_key) {
-        size_t first = name.find_first_not_of(" \t");
-        return name.find('=') == std::string::npos &&
-               (first == std::string::npos || name[first] != '[');
+// An entry the file's own lines give back as written, by the reader's rules
+// and not the writer's checks: a section name whose "]" is the first the
+// reader meets on a character of its own, a key with no "=" that opens no
+// header, no line break anywhere.
+bool FileCanHold(const std::string& section, const std::string& key, const std::string& value) {
+    for (const std::string* text : {&section, &key, &value}) {
+        if (text->find_first_of("\r\n") != std::string::npos) return false;
     }
-    return !FindChar(name.c_str(), ']');
+    std::string header = "[" + section + "]";
+    size_t first = key.find_first_not_of(" \t");
+    return FindChar(header.c_str(), ']') == header.c_str() + header.size() - 1 &&
+           key.find('=') == std::string::npos && (first == std::string::npos || key[first] != '[');
 }
 
 }  // namespace
@@ -49,23 +50,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string &section = fields[0], &key = fields[1], &value = fields[2];
     const fs::path& root = FuzzScratchFolder();
     const fs::path path = root / "game.ini";
+    const bool existed = at <= input.size();
+    const std::string before = existed ? input.substr(at) : "";
     fs::remove(path);
-    if (at <= input.size()) {
+    if (existed) {
         FILE* file = fopen(path.c_str(), "wb");
-        Require(file && fwrite(input.data() + at, 1, input.size() - at, file) == input.size() - at);
+        Require(file && fwrite(before.data(), 1, before.size(), file) == before.size());
         fclose(file);
     }
-
-    Require(WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str()) == 0);
+    const bool utf16 = before.rfind("\xff\xfe", 0) == 0 || before.rfind("\xfe\xff", 0) == 0;
+    int result = WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str());
+    for (const auto& item : fs::directory_iterator(root)) Require(item.path() == path);
+    if (!FileCanHold(section, key, value) || utf16) {
+        Require(result == -1 && fs::exists(path) == existed);
+        Require(!existed || ReadFileBytes(path) == before);
+        return 0;
+    }
+    Require(result == 0);
     const std::string written = ReadFileBytes(path);
     Require(written.find(key + "=" + value) != std::string::npos);
-    for (const auto& item : fs::directory_iterator(root)) Require(item.path() == path);
-    // Values never end in a line's own bytes: install.env lines are trimmed.
-    bool plain = IsPlainName(section, false) && IsPlainName(key, true) &&
-                 (value.empty() || value.back() != '\r');
-    if (plain) {
-        Require(WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str()) == 0);
-        Require(ReadFileBytes(path) == written);
-    }
+    Require(WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str()) == 0);
+    Require(ReadFileBytes(path) == written);
     return 0;
 }

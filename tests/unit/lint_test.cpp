@@ -88,6 +88,11 @@ TEST_F(Lint, Findings) {
          ":5: warning: [ini] lines name the drive\n:8: warning: [reg] lines name"},
         {"section given twice", "[EOF]\n[ini]\nA=1\n-\n[ini]\nB=2\n-\n",
          ":5: warning: section [ini] given again\n    6  B=2", "    3  A=1"},
+        {"ini entries an INI file cannot hold",
+         "INI_FILE a.ini\nINI_SECTION a]b\n[EOF]\n[ini]\n [x]=1\nv=a\rb\nok=[x]\n-\n",
+         ":2: error: INI_SECTION \"a]b\" has a \"]\"\n:5: error: [ini] line with a key beginning "
+         "with \"[\"\n:6: error: [ini] line with a line break",
+         ":7:", 1},
         {"ini with no file", "[EOF]\n[ini]\nA=1\n-\n",
          ":2: warning: [ini] has lines but INI_FILE is not set"},
         // UTF-8 is read as the updater will read its code page 932 form, and

@@ -3,26 +3,41 @@
 #include "update/profile.h"
 
 #include <gtest/gtest.h>
+#include <string.h>
+
+#include <functional>
+#include <map>
+#include <string>
 
 #include "scratch_folder.h"
 
 namespace {
 
 TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
+    // 0x90 0xAF: 星, which no single-byte code page would keep.
+    static const char kValue[] = "C:\\\x90\xaf";
     const struct {
         const char* title;
         const char* before;  // null: no file yet
         const char* section;
         const char* key;
-        const char* after;
+        const char* after;  // null: refused, the file as it was
+        const char* value = kValue;
     } cases[] = {
         {"new file", nullptr, "Setup", "Path", "[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
         {"key replaced, case and blanks aside", "[a]\r\nx=1\r\n[setup]\r\n  PATH = old\r\ny=2\r\n",
          "Setup", "Path", "[a]\r\nx=1\r\n[setup]\r\nPath=C:\\\x90\xaf\r\ny=2\r\n"},
         {"added after the section's last line", "[Setup]\r\nx=1\r\n\r\n[b]\r\n", "Setup", "Path",
          "[Setup]\r\nx=1\r\nPath=C:\\\x90\xaf\r\n\r\n[b]\r\n"},
-        {"section added, last line unbroken", "[b]\nz=9", "Setup", "Path",
-         "[b]\nz=9\r\n[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
+        {"section added, last line unbroken, the file's line end", "[b]\nz=9", "Setup", "Path",
+         "[b]\nz=9\n[Setup]\nPath=C:\\\x90\xaf\n"},
+        // Old Mac line ends: a lone CR ends a line, and new lines get one.
+        {"CR line ends", "[Setup]\rx=1\r[b]\rPath=2\r", "Setup", "Path",
+         "[Setup]\rx=1\rPath=C:\\\x90\xaf\r[b]\rPath=2\r"},
+        {"byte-order mark kept", "\xef\xbb\xbf[Setup]\r\nPath=1\r\n", "Setup", "Path",
+         "\xef\xbb\xbf[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
+        {"byte-order mark alone", "\xef\xbb\xbf", "Setup", "Path",
+         "\xef\xbb\xbf[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
         // ]: 0x81 0x5D is a double-byte character, not the header's end.
         {"double-byte ] in a section name", "[\x81\x5d]\r\nPath=1\r\n", "\x81\x5d", "Path",
          "[\x81\x5d]\r\nPath=C:\\\x90\xaf\r\n"},
@@ -32,29 +47,80 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
         // line) find their lines, so a second update adds no second entry.
         {"blanks around the names given", "[Setup]\r\nPath=1\r\n", "Setup ", "\tPath",
          "[Setup]\r\n\tPath=C:\\\x90\xaf\r\n"},
+        // What the file could not give back as it was written.
+        {"] in a section name", "[a]\r\n", "a]b", "Path", nullptr},
+        {"a section name whose last byte would take the ]", "[a]\r\n", "a\x81", "Path", nullptr},
+        {"a key that opens a section", "[a]\r\n", "a", " [b]", nullptr},
+        {"= in a key", "[a]\r\n", "a", "k=v", nullptr},
+        {"CR in a value", "[a]\r\n", "a", "Path", nullptr, "1\r[b]"},
+        {"LF in a section name", "[a]\r\n", "a\nb", "Path", nullptr},
+        {"UTF-16, which the system's calls read and this editor cannot", "\xff\xfe[", "a", "Path",
+         nullptr},
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
         fs::path path = scratch.path() / "game.ini";
         if (c.before) WriteAll(path, c.before);
-        // 0x90 0xAF: 星, which no single-byte code page would keep.
-        EXPECT_EQ(WriteProfileEntry(path.c_str(), c.section, c.key, "C:\\\x90\xaf"), 0) << c.title;
-        EXPECT_EQ(ReadAll(path), c.after) << c.title;
+        EXPECT_EQ(WriteProfileEntry(path.c_str(), c.section, c.key, c.value), c.after ? 0 : -1)
+            << c.title;
+        EXPECT_EQ(ReadAll(path), c.after ? c.after : c.before) << c.title;
         EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator()),
                   1)
             << c.title << ": a sibling was left";
     }
 }
 
-TEST(Profile, AFileTooLargeOrAFolderIsLeftAlone) {
-    ScratchFolder scratch;
-    fs::path large = scratch.path() / "large.ini";
-    WriteAll(large, std::string(kProfileFileLimit + 1, 'x'));
-    EXPECT_EQ(WriteProfileEntry(large.c_str(), "s", "k", "v"), -1);
-    EXPECT_EQ(fs::file_size(large), (uintmax_t)kProfileFileLimit + 1);
-    fs::create_directory(scratch.path() / "folder.ini");
-    EXPECT_EQ(WriteProfileEntry((scratch.path() / "folder.ini").c_str(), "s", "k", "v"), -1);
-    EXPECT_TRUE(fs::is_directory(scratch.path() / "folder.ini"));
+// Each name in the folder: a file by its bytes' digest, a link by its target.
+std::map<std::string, std::string> Listing(const fs::path& folder) {
+    std::map<std::string, std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        names[item.path().filename()] =
+            item.is_symlink()     ? "link to " + fs::read_symlink(item.path()).string()
+            : item.is_directory() ? "folder"
+                                  : std::to_string(std::hash<std::string>()(ReadAll(item.path())));
+    }
+    return names;
+}
+
+// Nothing the editor did not make itself is written through, consumed or
+// replaced: a name taken at the sibling's place is passed over, and an INI
+// that is a link, a folder or too large to be a profile is left alone.
+TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
+    const struct {
+        const char* title;
+        const char* taken;  // what lies at the name: "a.ini" a link to it, else a file's bytes
+        bool at_sibling;    // at game.ini~vn, else at game.ini itself
+        int result;
+    } cases[] = {
+        {"a file at the sibling's name", "mine", true, 0},
+        {"a link at the sibling's name", "a.ini", true, 0},
+        {"the INI a link", "a.ini", false, -1},
+        {"the INI too large", nullptr, false, -1},
+        {"the INI a folder", "", false, -1},
+    };
+    for (const auto& c : cases) {
+        ScratchFolder scratch;
+        const fs::path ini = scratch.path() / "game.ini", sibling = scratch.path() / "game.ini~vn";
+        WriteAll(scratch.path() / "a.ini", "[s]\r\nk=0\r\n");
+        if (c.at_sibling) WriteAll(ini, "[s]\r\nk=1\r\n");
+        const fs::path& taken = c.at_sibling ? sibling : ini;
+        if (!c.taken) {
+            WriteAll(taken, std::string(kProfileFileLimit + 1, '\n'));
+        } else if (!*c.taken) {
+            fs::create_directory(taken);
+        } else if (strcmp(c.taken, "a.ini") == 0) {
+            fs::create_symlink("a.ini", taken);
+        } else {
+            WriteAll(taken, c.taken);
+        }
+        auto expected = Listing(scratch.path());
+        EXPECT_EQ(WriteProfileEntry(ini.c_str(), "s", "k", "2"), c.result) << c.title;
+        if (c.result == 0) expected["game.ini"] = Listing(scratch.path())["game.ini"];
+        EXPECT_EQ(Listing(scratch.path()), expected) << c.title;
+        if (c.result == 0) {
+            EXPECT_EQ(ReadAll(ini), "[s]\r\nk=2\r\n") << c.title;
+        }
+    }
 }
 
 }  // namespace

@@ -25,6 +25,8 @@
 #include "config/sections.h"
 #include "config/settings.h"
 #include "payload/extract.h"
+#include "update/profile.h"
+#include "update/transfer.h"
 #include "env_text.h"
 #include "image/rct.h"
 #include "png.h"
@@ -191,11 +193,40 @@ void OnSectionLine(const SectionLineInfo* line, void* context) {
     }
 }
 
+// What an INI file cannot hold, as the updater's INI editor refuses it.
+std::string ProfileProblemText(ProfileProblem problem) {
+    switch (problem) {
+        case kProfileSectionBracket:
+            return "a \"]\" in the name (or a last byte that would pair with the header's \"]\")";
+        case kProfileKeyBracket:
+            return "a key beginning with \"[\", which would read as a section header";
+        case kProfileKeyEquals:
+            return "an \"=\" in the key";
+        case kProfileLineBreak:
+            return "a line break (CR or LF)";
+        default:
+            return "";
+    }
+}
+
 void CheckSectionLines(Lint* lint) {
+    // The game's folder stands in for REP_INSTALL; no path of one opens a
+    // header or breaks a line.
+    const TransferPlaces places = {"C:\\Game", nullptr};
     for (const SectionLineSeen& item : lint->lists[kSectionIni]) {
         if (!FindChar(item.text.c_str(), '=')) {
             lint->Add(item.line, kWarning,
                       "[ini] line without \"=\": the updater skips it: " + Quote(item.text));
+        }
+        TransferEntry entry;
+        if (ParseIniLine(item.text.c_str(), &places, &entry) == kTransferAccepted) {
+            ProfileProblem problem = CheckProfileEntry(entry.name, entry.data);
+            if (problem != kProfileFits) {
+                lint->Add(
+                    item.line, kError,
+                    "[ini] line with " + ProfileProblemText(problem) +
+                        ": an INI file cannot hold it, the updater skips it: " + Quote(item.text));
+            }
         }
         const char* cdrom = FindText(item.text.c_str(), "REP_CDROM");
         if (cdrom && !StartsWith(cdrom, "REP_CDROMDRIVE")) {
@@ -479,6 +510,17 @@ void CheckAcrossReaders(Lint* lint) {
         lint->Add(lint->header_lines[kSectionIni], kWarning,
                   "[ini] has lines but INI_FILE is not set: the updater writes them to a file "
                   "named \"-\"");
+    }
+    auto ini_section = lint->settings.find("INI_SECTION");
+    if (!lint->lists[kSectionIni].empty() && ini_section != lint->settings.end() &&
+        ini_section->second.value[0] != '-') {
+        ProfileProblem problem = CheckProfileSection(ini_section->second.value.c_str());
+        if (problem != kProfileFits) {
+            lint->Add(ini_section->second.line, kError,
+                      "INI_SECTION " + Quote(ini_section->second.value) + " has " +
+                          ProfileProblemText(problem) +
+                          ": an INI file cannot hold it, the updater writes no [ini] entry");
+        }
     }
     auto reg_global = lint->settings.find("REG_GLOBAL");
     bool registry_off = reg_global == lint->settings.end() || reg_global->second.value[0] == '-';

@@ -1,6 +1,7 @@
 // Stands in for the programs the updater starts (the readme's viewer, the
 // DirectX set-up): appends its command line and current folder, as UTF-8,
-// one line each, to echoargs.out beside itself.
+// one line each, to echoargs.out beside itself. While someone holds the mutex
+// "echoargs hold" it then stays, as a viewer the user has not closed yet.
 #include <windows.h>
 
 #include <wchar.h>
@@ -26,5 +27,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wchar_t folder[MAX_PATH];
     if (GetCurrentDirectoryW(MAX_PATH, folder)) Append(file, folder);
     CloseHandle(file);
+    if (HANDLE hold = OpenMutexW(SYNCHRONIZE, FALSE, L"echoargs hold")) {
+        WaitForSingleObject(hold, INFINITE);
+        CloseHandle(hold);
+    }
     return 0;
 }
