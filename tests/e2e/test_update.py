@@ -282,6 +282,11 @@ class UpdateTest(UpdateBench):
     def test_found_through_the_registry_updated_busy_and_the_readme_opened_there(self):
         self.wine.register_viewer()
         self.start(big=True, INSTREADME="お読みください")
+        # The running updater moved away and another put at its path: the
+        # copy installs what the updater started with all the same.
+        running = self.wine.bench_dir / "update.exe"
+        running.rename(running.with_name("moved.exe"))
+        bench.write_updater(running, entries({"game.exe": (b"another game", BASE_TIME_NS)}))
         self.press_update()
         self.walk((confirm(INSTALLED), IDYES))
         self.copying()
