@@ -167,7 +167,7 @@ double Extract(const char* path, const fs::path& destination) {
     FILE* stream = fopen(path, "rb");
     PayloadArchive archive;
     ArchiveFault fault;
-    ExtractTarget target = {destination.c_str(), kCopyPass, nullptr, nullptr};
+    ExtractTarget target = {destination.c_str(), kCopyPass, nullptr, nullptr, nullptr};
     if (!stream || LocateArchive(stream, &archive) != 0 ||
         ExtractArchive(&archive, &target, &fault) != 0) {
         fprintf(stderr, "extraction failed: %s\n", stream ? fault.reason : "cannot open");

@@ -33,12 +33,45 @@ OsCreateResult OsCreateFolder(const char* path);
 // change what is in it); on Linux with mode 0700.
 OsCreateResult OsCreatePrivateFolder(const char* path);
 
+// Kind of a path on disk.
+enum OsPathKind { kOsMissing = 0, kOsFile = 1, kOsFolder = 2 };
+
 // Holds an existing folder open so that it cannot be renamed, deleted or
 // replaced by a link while held. Null when it is missing, not a folder, or a
 // link (a reparse point on Windows).
 struct OsFolderHold;
 OsFolderHold* OsHoldFolder(const char* path);
 void OsReleaseFolder(OsFolderHold* hold);
+
+// Work inside a held folder, by its handle: a walk that holds each folder it
+// enters and names everything relative to it is never led elsewhere by a
+// folder renamed or swapped for a link behind its back. A name here is one
+// component in code page 932, never "." or ".."; a link at a name is taken
+// as itself, never followed.
+
+// Holds the folder name of parent (made first when create says so and it is
+// missing; *created then tells whether this call made it). Null when it is a
+// link, not a folder, or cannot be opened or made.
+OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool create,
+                                bool* created);
+// As OsCreateNewFile, inside folder.
+FILE* OsCreateNewFileIn(OsFolderHold* folder, const char* name, OsCreateResult* result);
+// As OsMoveToNewName and OsReplaceFile, both names inside folder.
+OsCreateResult OsMoveToNewNameIn(OsFolderHold* folder, const char* from, const char* to);
+int OsReplaceFileIn(OsFolderHold* folder, const char* from, const char* to);
+// Deletes a file (a link as itself). 0 or -1.
+int OsDeleteFileIn(OsFolderHold* folder, const char* name);
+// Removes an empty folder (a link as itself). 0 or -1.
+int OsRemoveFolderIn(OsFolderHold* folder, const char* name);
+// What name is (a link counts as a file); *read_only, when given, tells
+// whether it carries the read-only mark.
+OsPathKind OsGetPathKindIn(OsFolderHold* folder, const char* name, bool* read_only);
+// Calls found for every file of folder (not its folders) whose name matches
+// the wildcard pattern (WildcardMatch); found may delete that file. 0, or -1
+// when the folder cannot be read.
+int OsForEachFileIn(OsFolderHold* folder, const char* pattern,
+                    void (*found)(OsFolderHold* folder, const char* name, void* context),
+                    void* context);
 
 // Removes an empty folder. 0 on success, -1 on failure.
 int OsRemoveFolder(const char* path);
@@ -65,8 +98,6 @@ enum OsTempResult {
 };
 OsTempResult OsGetTempFolder(char* buffer, size_t capacity);
 
-// Kind of a path on disk.
-enum OsPathKind { kOsMissing = 0, kOsFile = 1, kOsFolder = 2 };
 OsPathKind OsGetPathKind(const char* path);
 
 // True when path itself is a link (a reparse point on Windows: a junction or

@@ -139,6 +139,112 @@ void OsReleaseFolder(OsFolderHold* hold) {
     free(hold);
 }
 
+namespace {
+
+// One component, never "." or "..": the walk names nothing else in a folder.
+bool IsPlainName(const char* name) {
+    return name[0] && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && !strchr(name, '/') &&
+           !FindChar(name, '\\');
+}
+
+int DescriptorOf(OsFolderHold* folder, const char* name) {
+    return folder && IsPlainName(name) ? folder->descriptor : -1;
+}
+
+}  // namespace
+
+OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool create,
+                                bool* created) {
+    if (created) *created = false;
+    int at = DescriptorOf(parent, name);
+    if (at < 0) return nullptr;
+    bool made = create && mkdirat(at, name, 0777) == 0;
+    if (create && !made && errno != EEXIST) return nullptr;
+    int descriptor = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    OsFolderHold* hold = descriptor >= 0 ? (OsFolderHold*)malloc(sizeof(OsFolderHold)) : nullptr;
+    if (!hold) {
+        if (descriptor >= 0) close(descriptor);
+        return nullptr;
+    }
+    hold->descriptor = descriptor;
+    if (created) *created = made;
+    return hold;
+}
+
+FILE* OsCreateNewFileIn(OsFolderHold* folder, const char* name, OsCreateResult* result) {
+    *result = kOsCreateFailed;
+    int at = DescriptorOf(folder, name);
+    int descriptor = at >= 0 ? openat(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666) : -1;
+    if (descriptor < 0) {
+        if (at >= 0 && errno == EEXIST) *result = kOsAlreadyExists;
+        return nullptr;
+    }
+    FILE* file = fdopen(descriptor, "wb");
+    if (!file) {
+        close(descriptor);
+        return nullptr;
+    }
+    *result = kOsCreated;
+    return file;
+}
+
+OsCreateResult OsMoveToNewNameIn(OsFolderHold* folder, const char* from, const char* to) {
+    int at = DescriptorOf(folder, from);
+    if (at < 0 || !IsPlainName(to)) return kOsCreateFailed;
+    if (renameat2(at, from, at, to, RENAME_NOREPLACE) == 0) return kOsCreated;
+    return errno == EEXIST ? kOsAlreadyExists : kOsCreateFailed;
+}
+
+int OsReplaceFileIn(OsFolderHold* folder, const char* from, const char* to) {
+    int at = DescriptorOf(folder, from);
+    if (at < 0 || !IsPlainName(to)) return -1;
+    return renameat(at, from, at, to) == 0 ? 0 : -1;
+}
+
+int OsDeleteFileIn(OsFolderHold* folder, const char* name) {
+    int at = DescriptorOf(folder, name);
+    return at >= 0 && unlinkat(at, name, 0) == 0 ? 0 : -1;
+}
+
+int OsRemoveFolderIn(OsFolderHold* folder, const char* name) {
+    int at = DescriptorOf(folder, name);
+    if (at < 0) return -1;
+    struct stat info;
+    if (fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    // A link is removed as itself: the folder it points to keeps its files.
+    return unlinkat(at, name, S_ISLNK(info.st_mode) ? 0 : AT_REMOVEDIR) == 0 ? 0 : -1;
+}
+
+OsPathKind OsGetPathKindIn(OsFolderHold* folder, const char* name, bool* read_only) {
+    if (read_only) *read_only = false;
+    int at = DescriptorOf(folder, name);
+    struct stat info;
+    if (at < 0 || fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return kOsMissing;
+    if (read_only) *read_only = !(info.st_mode & S_IWUSR);
+    return S_ISDIR(info.st_mode) ? kOsFolder : kOsFile;
+}
+
+int OsForEachFileIn(OsFolderHold* folder, const char* pattern,
+                    void (*found)(OsFolderHold* folder, const char* name, void* context),
+                    void* context) {
+    int descriptor = folder ? dup(folder->descriptor) : -1;
+    DIR* dir = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
+    if (!dir) {
+        if (descriptor >= 0) close(descriptor);
+        return -1;
+    }
+    rewinddir(dir);
+    while (struct dirent* record = readdir(dir)) {
+        struct stat info;
+        if (fstatat(folder->descriptor, record->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            S_ISDIR(info.st_mode) || !WildcardMatch(pattern, record->d_name))
+            continue;
+        found(folder, record->d_name, context);
+    }
+    closedir(dir);
+    return 0;
+}
+
 int OsRemoveFolder(const char* path) {
     NativePath native = ToNative(path);
     return native.ok && rmdir(native.text) == 0 ? 0 : -1;

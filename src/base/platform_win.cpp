@@ -201,6 +201,215 @@ void OsReleaseFolder(OsFolderHold* hold) {
     free(hold);
 }
 
+namespace {
+
+// One name of a held folder in UTF-16: a single component, never "." or
+// ".." (the system would take them literally inside a folder, not as a way
+// out, but nothing here has a use for them).
+struct WideName {
+    wchar_t text[MAX_PATH];
+    UNICODE_STRING string;
+    bool ok;
+};
+
+WideName ToWideName(const char* name) {
+    WideName wide = {};
+    wide.ok = name[0] && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 &&
+              !FindChar(name, '\\') && !strchr(name, '/') &&
+              Cp932ToWide(name, wide.text, MAX_PATH);
+    wide.string.Buffer = wide.text;
+    wide.string.Length = wide.string.MaximumLength =
+        wide.ok ? (USHORT)(wcslen(wide.text) * sizeof(wchar_t)) : 0;
+    return wide;
+}
+
+// Opens name inside folder, by the folder's handle: the folder's path is never
+// looked up again. A link at the name is opened itself, never followed.
+// STATUS_OBJECT_NAME_COLLISION when CREATE finds the name taken.
+const NTSTATUS kNameCollision = (NTSTATUS)0xC0000035L;
+NTSTATUS OpenIn(OsFolderHold* folder, const char* name, ACCESS_MASK access, ULONG share,
+                ULONG disposition, ULONG options, HANDLE* handle, bool* created = nullptr) {
+    WideName wide = ToWideName(name);
+    *handle = INVALID_HANDLE_VALUE;
+    if (!folder || !wide.ok) return (NTSTATUS)0xC0000033L;  // STATUS_OBJECT_NAME_INVALID
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &wide.string, OBJ_CASE_INSENSITIVE, folder->handle,
+                               nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE opened;
+    NTSTATUS status = NtCreateFile(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                                   FILE_ATTRIBUTE_NORMAL, share, disposition,
+                                   options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT,
+                                   nullptr, 0);
+    if (status >= 0) {
+        *handle = opened;
+        if (created) *created = io.Information == FILE_CREATED;
+    }
+    return status;
+}
+
+DWORD AttributesOf(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileInformationByHandle(handle, &information) ? information.dwFileAttributes
+                                                            : INVALID_FILE_ATTRIBUTES;
+}
+
+// Renames the file name of folder to another name of the same folder.
+int RenameIn(OsFolderHold* folder, const char* from, const char* to, bool replace,
+             bool* taken = nullptr) {
+    WideName wide_to = ToWideName(to);
+    if (!wide_to.ok) return -1;
+    HANDLE handle;
+    if (OpenIn(folder, from, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+               FILE_OPEN, FILE_NON_DIRECTORY_FILE, &handle) < 0)
+        return -1;
+    size_t length = wcslen(wide_to.text) * sizeof(wchar_t);
+    union {
+        FILE_RENAME_INFO info;
+        unsigned char bytes[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(wchar_t)];
+    } rename = {};
+    rename.info.ReplaceIfExists = replace;
+    rename.info.RootDirectory = folder->handle;
+    rename.info.FileNameLength = (DWORD)length;
+    memcpy(rename.info.FileName, wide_to.text, length);
+    bool done = SetFileInformationByHandle(handle, FileRenameInfo, &rename, sizeof rename);
+    if (!done && taken) *taken = GetLastError() == ERROR_ALREADY_EXISTS;
+    CloseHandle(handle);
+    return done ? 0 : -1;
+}
+
+}  // namespace
+
+OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool create,
+                                bool* created) {
+    if (created) *created = false;
+    HANDLE handle;
+    bool made = false;
+    if (OpenIn(parent, name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+               FILE_SHARE_READ | FILE_SHARE_WRITE, create ? FILE_OPEN_IF : FILE_OPEN,
+               FILE_DIRECTORY_FILE, &handle, &made) < 0)
+        return nullptr;
+    DWORD attributes = AttributesOf(handle);
+    OsFolderHold* hold = attributes != INVALID_FILE_ATTRIBUTES &&
+                                 (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                 !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                             ? (OsFolderHold*)malloc(sizeof(OsFolderHold))
+                             : nullptr;
+    if (!hold) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    hold->handle = handle;
+    if (created) *created = made;
+    return hold;
+}
+
+FILE* OsCreateNewFileIn(OsFolderHold* folder, const char* name, OsCreateResult* result) {
+    *result = kOsCreateFailed;
+    HANDLE handle;
+    NTSTATUS status = OpenIn(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                             FILE_CREATE, FILE_NON_DIRECTORY_FILE, &handle);
+    if (status < 0) {
+        if (status == kNameCollision) *result = kOsAlreadyExists;
+        return nullptr;
+    }
+    int descriptor = _open_osfhandle((intptr_t)handle, _O_WRONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, "wb");
+    if (!file) {
+        _close(descriptor);
+        return nullptr;
+    }
+    *result = kOsCreated;
+    return file;
+}
+
+OsCreateResult OsMoveToNewNameIn(OsFolderHold* folder, const char* from, const char* to) {
+    bool taken = false;
+    if (RenameIn(folder, from, to, false, &taken) == 0) return kOsCreated;
+    return taken ? kOsAlreadyExists : kOsCreateFailed;
+}
+
+int OsReplaceFileIn(OsFolderHold* folder, const char* from, const char* to) {
+    return RenameIn(folder, from, to, true);
+}
+
+int OsDeleteFileIn(OsFolderHold* folder, const char* name) {
+    HANDLE handle;
+    if (OpenIn(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+               FILE_OPEN, FILE_NON_DIRECTORY_FILE, &handle) < 0)
+        return -1;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    bool done = SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                           sizeof disposition);
+    CloseHandle(handle);
+    return done ? 0 : -1;
+}
+
+int OsRemoveFolderIn(OsFolderHold* folder, const char* name) {
+    HANDLE handle;
+    if (OpenIn(folder, name, DELETE | FILE_READ_ATTRIBUTES,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+               FILE_DIRECTORY_FILE, &handle) < 0)
+        return -1;
+    // A link is removed as itself: the folder it points to keeps its files.
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    bool done = SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                           sizeof disposition);
+    CloseHandle(handle);
+    return done ? 0 : -1;
+}
+
+OsPathKind OsGetPathKindIn(OsFolderHold* folder, const char* name, bool* read_only) {
+    if (read_only) *read_only = false;
+    HANDLE handle;
+    if (OpenIn(folder, name, FILE_READ_ATTRIBUTES,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, &handle) < 0)
+        return kOsMissing;
+    DWORD attributes = AttributesOf(handle);
+    CloseHandle(handle);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return kOsMissing;
+    if (read_only) *read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? kOsFolder : kOsFile;
+}
+
+int OsForEachFileIn(OsFolderHold* folder, const char* pattern,
+                    void (*found)(OsFolderHold* folder, const char* name, void* context),
+                    void* context) {
+    if (!folder) return -1;
+    // Read through the held handle: the same folder whatever its path is now.
+    alignas(8) unsigned char buffer[16384];
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder->handle, kind, buffer, sizeof buffer)) {
+        kind = FileIdBothDirectoryInfo;
+        for (size_t at = 0;;) {
+            const FILE_ID_BOTH_DIR_INFO* record = (const FILE_ID_BOTH_DIR_INFO*)(buffer + at);
+            wchar_t wide[MAX_PATH + 1];
+            size_t length = record->FileNameLength / sizeof(wchar_t);
+            char name[kPathCapacity];
+            if (!(record->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length <= MAX_PATH) {
+                memcpy(wide, record->FileName, length * sizeof(wchar_t));
+                wide[length] = L'\0';
+                // A name code page 932 cannot write goes by its short form.
+                bool named = WideToCp932(wide, name, sizeof name);
+                if (!named && record->ShortNameLength) {
+                    length = record->ShortNameLength / sizeof(wchar_t);
+                    memcpy(wide, record->ShortName, length * sizeof(wchar_t));
+                    wide[length] = L'\0';
+                    named = WideToCp932(wide, name, sizeof name);
+                }
+                if (named && WildcardMatch(pattern, name)) found(folder, name, context);
+            }
+            if (!record->NextEntryOffset) break;
+            at += record->NextEntryOffset;
+        }
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES ? 0 : -1;
+}
+
 int OsRemoveFolder(const char* path) {
     WidePath wide = ToWidePath(path);
     return wide.ok && RemoveDirectoryW(wide.text) ? 0 : -1;

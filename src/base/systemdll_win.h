@@ -22,6 +22,7 @@
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <winternl.h>
 
 #include "systemcalls.h"
 

@@ -27,38 +27,21 @@ const char kZlibVersion[] = "1.2.3";
 // Five digits in a sibling's name.
 const unsigned kSiblingNumbers = 100000;
 
-// destination + '\' + name, or what the target's path builder makes of them.
+// destination + '\' + name, or what the target's path builder makes of them:
+// the path the walk reports, and the path of the destination it holds.
 bool BuildOutputPath(const ExtractTarget* target, const char* name, char* path) {
     if (target->build_path)
         return target->build_path(target->destination, name, path, kOutputPathCapacity);
     if (!CopyText(path, kOutputPathCapacity, target->destination)) return false;
-    if (*path) AppendSeparator(path, kOutputPathCapacity);
+    if (*path && *name) AppendSeparator(path, kOutputPathCapacity);
     return AppendText(path, kOutputPathCapacity, name);
 }
 
-// True when a folder of the entry's name (every part before a backslash)
-// already exists under the destination as a link: writing through it would
-// put files wherever it points, outside the game's folder. checked holds the
-// last folder found free of links in this walk; the entries after it in the
-// same folder (most of them) need no look-up of their own.
-bool CrossesLink(const ExtractTarget* target, const char* name, char (&checked)[kNameFieldCapacity]) {
-    const char* last = FindLastChar(name, '\\');
-    if (!last) return false;
-    size_t folder = (size_t)(last - name);
-    if (strlen(checked) == folder && memcmp(checked, name, folder) == 0) return false;
-    char prefix[kNameFieldCapacity];
-    char path[kOutputPathCapacity];
-    for (const char* p = name; *p; p += CharLength(p)) {
-        if (*p != '\\') continue;
-        size_t length = (size_t)(p - name);
-        if (length >= sizeof prefix) return true;
-        memcpy(prefix, name, length);
-        prefix[length] = '\0';
-        if (!BuildOutputPath(target, prefix, path) || OsIsLink(path)) return true;
-    }
-    memcpy(checked, name, folder);
-    checked[folder] = '\0';
-    return false;
+// One component of an entry name as the platform takes it inside a held
+// folder: itself, or what the target's path builder makes of it.
+bool BuildLeafName(const ExtractTarget* target, const char* component, char* leaf) {
+    if (target->build_path) return target->build_path("", component, leaf, kOutputPathCapacity);
+    return CopyText(leaf, kOutputPathCapacity, component);
 }
 
 // The number of the next sibling name a walk takes. Each walk starts at a
@@ -71,38 +54,26 @@ void StartSiblingNumbers() {
     g_next_sibling_number = OsRandomNumber() % kSiblingNumbers;
 }
 
-// Takes a free name of the form prefix + "%05u.tmp" in the folder of path
-// for a new file: take(sibling, context) creates or moves something there
-// only when nothing has the name, and the next number is tried while it says
+void SiblingName(const char* prefix, unsigned number, char* sibling) {
+    snprintf(sibling, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, number);
+}
+
+// Takes a free name of the form prefix + "%05u.tmp" in a held folder for a
+// new file: take(sibling, context) creates or moves something there only
+// when nothing has the name, and the next number is tried while it says
 // kOsAlreadyExists, through every number before giving up. No test before
 // the take: under Wine each look-up of a name that does not exist reads the
 // whole folder.
-bool TakeSiblingName(const char* path, const char* prefix, char* sibling, unsigned* number,
+bool TakeSiblingName(const char* prefix, char* sibling, unsigned* number,
                      OsCreateResult (*take)(const char* sibling, void* context), void* context) {
-    const char* backslash = FindLastChar(path, '\\');
-    const char* slash = strrchr(path, '/');  // never a second byte in either encoding
-    const char* last = backslash > slash ? backslash : slash;
-    size_t folder = last ? (size_t)(last - path) + 1 : 0;
-    if (folder + kTemporaryNameLength + 1 > kOutputPathCapacity) return false;
-    memcpy(sibling, path, folder);
     for (unsigned attempt = 0; attempt < kSiblingNumbers; ++attempt) {
         *number = g_next_sibling_number;
         g_next_sibling_number = (g_next_sibling_number + 1) % kSiblingNumbers;
-        snprintf(sibling + folder, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, *number);
+        SiblingName(prefix, *number, sibling);
         OsCreateResult taken = take(sibling, context);
         if (taken != kOsAlreadyExists) return taken == kOsCreated;
     }
     return false;
-}
-
-// The same name again from its number.
-void RebuildSiblingPath(const char* path, const char* prefix, unsigned number, char* sibling) {
-    const char* backslash = FindLastChar(path, '\\');
-    const char* slash = strrchr(path, '/');
-    const char* last = backslash > slash ? backslash : slash;
-    size_t folder = last ? (size_t)(last - path) + 1 : 0;
-    memcpy(sibling, path, folder);
-    snprintf(sibling + folder, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, number);
 }
 
 const char kStagedPrefix[] = "~vn";
@@ -223,8 +194,9 @@ InflateResult InflateEntryData(FILE* stream, uint32_t compressed_size, uint32_t 
 namespace {
 
 // What one walk has put on disk, in walk order: the folders it created and
-// the files it staged, each with its destination. Undoing it in reverse order
-// empties every created folder before its own removal is tried.
+// the files it staged, each with its held folder and its name there. Undoing
+// it in reverse order empties every created folder before its own removal is
+// tried.
 enum StagedState {
     kFolderCreated,  // a folder this walk made
     kStaged,         // the new file waits under its "~vn" name
@@ -233,16 +205,30 @@ enum StagedState {
 };
 struct StagedItem {
     StagedState state;
-    size_t path;         // offset of the destination path in the text store
+    size_t folder;       // index of the held folder the item lies in
+    size_t leaf;         // offset of its name there in the text store
+    size_t path;         // offset of its whole path (for the report and the work folder's list)
     size_t name;         // offset of the entry name, for the fault report
+    size_t made;         // kFolderCreated: index of the held folder it is
     int32_t offset;      // of the entry, for the fault report
     unsigned temporary;  // number of the "~vn" name
     unsigned backup;     // number of the "~vb" name, when has_backup
     bool has_backup;
 };
+// The folders of one walk, each held from the first entry that enters it to
+// the end of the commit: nothing can rename one or put a link in its place,
+// and every name is looked up inside a held folder, never along a path again.
+// Index 0 is the destination itself.
+struct HeldFolder {
+    size_t path;  // offset of the folder's entry name ("" for the destination)
+    OsFolderHold* hold;
+    bool owned;  // released by the walk (the destination may be the caller's)
+};
 struct StagedList {
     StagedItem* items;
     size_t count, capacity;
+    HeldFolder* folders;
+    size_t folder_count, folder_capacity;
     char* text;  // the zero-terminated paths and names of the items
     size_t text_length, text_capacity;
 };
@@ -262,44 +248,114 @@ size_t StoreText(StagedList* list, const char* text) {
     return offset;
 }
 
-StagedItem* AddStaged(StagedList* list, StagedState state, const char* path,
-                      const PayloadEntryHeader* entry) {
+StagedItem* AddStaged(StagedList* list, StagedState state, size_t folder, const char* leaf,
+                      const char* path, const PayloadEntryHeader* entry) {
     list->items = (StagedItem*)GrowBlock(list->items, list->count, &list->capacity, list->count + 1,
                                          sizeof(StagedItem));
     StagedItem* item = &list->items[list->count++];
     memset(item, 0, sizeof *item);
     item->state = state;
+    item->folder = folder;
+    item->leaf = StoreText(list, leaf);
     item->path = StoreText(list, path);
     item->name = StoreText(list, entry->name);
     item->offset = entry->offset;
     return item;
 }
 
+size_t AddHeldFolder(StagedList* list, const char* path, OsFolderHold* hold, bool owned) {
+    list->folders = (HeldFolder*)GrowBlock(list->folders, list->folder_count,
+                                           &list->folder_capacity, list->folder_count + 1,
+                                           sizeof(HeldFolder));
+    HeldFolder* folder = &list->folders[list->folder_count];
+    folder->path = StoreText(list, path);
+    folder->hold = hold;
+    folder->owned = owned;
+    return list->folder_count++;
+}
+
+OsFolderHold* HoldOf(const StagedList* list, size_t folder) {
+    return list->folders[folder].hold;
+}
+
+void ReleaseHeld(StagedList* list, size_t folder) {
+    HeldFolder* held = &list->folders[folder];
+    if (held->owned) OsReleaseFolder(held->hold);
+    held->hold = nullptr;
+}
+
+// Releases every held folder, the deepest first.
 void FreeStaged(StagedList* list) {
+    for (size_t i = list->folder_count; i-- > 0;) ReleaseHeld(list, i);
     free(list->items);
+    free(list->folders);
     free(list->text);
     memset(list, 0, sizeof *list);
+}
+
+// The held folder of an entry's folder part (folder_length bytes of name; 0
+// for the destination), held now if no entry entered it before: each
+// component inside its parent, made when create says so. A component that is
+// a link, or not a folder, is refused. Returns its index, or -1.
+long EnterFolder(StagedList* list, const ExtractTarget* target, const char* name,
+                 size_t folder_length, bool create, const PayloadEntryHeader* entry) {
+    // Entries of one folder follow each other: the newest folders first.
+    for (size_t i = list->folder_count; i-- > 0;) {
+        const char* held = list->text + list->folders[i].path;
+        if (strlen(held) == folder_length && memcmp(held, name, folder_length) == 0) return (long)i;
+    }
+    const char* last = nullptr;
+    for (const char* p = name; p < name + folder_length; p += CharLength(p)) {
+        if (*p == '\\') last = p;
+    }
+    size_t parent_length = last ? (size_t)(last - name) : 0;
+    long parent = EnterFolder(list, target, name, parent_length, false, entry);
+    if (parent < 0) return -1;
+    char component[kNameFieldCapacity];
+    char leaf[kOutputPathCapacity];
+    char path[kNameFieldCapacity];
+    const char* begin = last ? last + 1 : name;
+    size_t length = (size_t)(name + folder_length - begin);
+    if (length >= sizeof component || folder_length >= sizeof path) return -1;
+    memcpy(component, begin, length);
+    component[length] = '\0';
+    memcpy(path, name, folder_length);
+    path[folder_length] = '\0';
+    if (!BuildLeafName(target, component, leaf)) return -1;
+    bool created = false;
+    OsFolderHold* hold = OsHoldChildFolder(HoldOf(list, (size_t)parent), leaf, create, &created);
+    if (!hold) return -1;
+    size_t index = AddHeldFolder(list, path, hold, true);
+    if (created) {
+        char whole[kOutputPathCapacity];
+        if (!BuildOutputPath(target, path, whole)) whole[0] = '\0';
+        AddStaged(list, kFolderCreated, (size_t)parent, leaf, whole, entry)->made = index;
+    }
+    return (long)index;
 }
 
 // Puts everything back as it was before the walk: old files return from their
 // backups, new files and staged ones go, created folders go when empty.
 void RollBackStaged(StagedList* list) {
-    char sibling[kOutputPathCapacity];
+    char sibling[kTemporaryNameLength + 1];
     for (size_t i = list->count; i-- > 0;) {
         const StagedItem* item = &list->items[i];
-        const char* path = list->text + item->path;
+        OsFolderHold* folder = HoldOf(list, item->folder);
+        const char* leaf = list->text + item->leaf;
         if (item->state == kFolderCreated) {
-            OsRemoveFolder(path);
+            // Its own hold goes first: held, it cannot be removed.
+            ReleaseHeld(list, item->made);
+            OsRemoveFolderIn(folder, leaf);
             continue;
         }
-        if (item->state == kInPlace && !item->has_backup) OsDeleteFile(path);
+        if (item->state == kInPlace && !item->has_backup) OsDeleteFileIn(folder, leaf);
         if (item->has_backup) {
-            RebuildSiblingPath(path, kBackupPrefix, item->backup, sibling);
-            OsReplaceFile(sibling, path);
+            SiblingName(kBackupPrefix, item->backup, sibling);
+            OsReplaceFileIn(folder, sibling, leaf);
         }
         if (item->state != kInPlace) {
-            RebuildSiblingPath(path, kStagedPrefix, item->temporary, sibling);
-            OsDeleteFile(sibling);
+            SiblingName(kStagedPrefix, item->temporary, sibling);
+            OsDeleteFileIn(folder, sibling);
         }
     }
     FreeStaged(list);
@@ -310,19 +366,21 @@ void RollBackStaged(StagedList* list) {
 int g_commit_fault_step = 0;
 int g_commit_step = 0;
 
-int CommitReplace(const char* from, const char* to) {
+int CommitReplace(OsFolderHold* folder, const char* from, const char* to) {
     if (++g_commit_step == g_commit_fault_step) return -1;
-    return OsReplaceFile(from, to);
+    return OsReplaceFileIn(folder, from, to);
 }
+
+struct MoveAsideContext {
+    OsFolderHold* folder;
+    const char* leaf;
+};
 
 // Each try at a free backup name counts as a step of its own.
-OsCreateResult CommitMoveToNewName(const char* from, const char* to) {
+OsCreateResult MoveAside(const char* backup, void* context) {
+    const MoveAsideContext* move = (const MoveAsideContext*)context;
     if (++g_commit_step == g_commit_fault_step) return kOsCreateFailed;
-    return OsMoveToNewName(from, to);
-}
-
-OsCreateResult MoveAside(const char* backup, void* path) {
-    return CommitMoveToNewName((const char*)path, backup);
+    return OsMoveToNewNameIn(move->folder, move->leaf, backup);
 }
 
 // Moves every staged file over its destination, each old file first aside to
@@ -330,24 +388,28 @@ OsCreateResult MoveAside(const char* backup, void* path) {
 // can end the process halfway. 0, or the index of the item that could not be
 // moved, plus one, negated: the caller rolls back.
 long CommitStaged(StagedList* list) {
-    char staged[kOutputPathCapacity];
-    char backup[kOutputPathCapacity];
+    char staged[kTemporaryNameLength + 1];
+    char backup[kTemporaryNameLength + 1];
     g_commit_step = 0;
     for (size_t i = 0; i < list->count; ++i) {
         StagedItem* item = &list->items[i];
         if (item->state != kStaged) continue;
-        const char* path = list->text + item->path;
-        if (OsGetPathKind(path) == kOsFile) {
+        OsFolderHold* folder = HoldOf(list, item->folder);
+        const char* leaf = list->text + item->leaf;
+        bool read_only = false;
+        OsPathKind kind = OsGetPathKindIn(folder, leaf, &read_only);
+        if (kind == kOsFolder) return -(long)i - 1;
+        if (kind == kOsFile) {
             // Windows would move a read-only file aside but never delete its
             // backup: refuse it, as a plain replace always did.
-            if (OsIsReadOnly(path) || !TakeSiblingName(path, kBackupPrefix, backup, &item->backup,
-                                                       MoveAside, (void*)path))
+            MoveAsideContext move = {folder, leaf};
+            if (read_only || !TakeSiblingName(kBackupPrefix, backup, &item->backup, MoveAside, &move))
                 return -(long)i - 1;
             item->has_backup = true;
             item->state = kMovedAside;
         }
-        RebuildSiblingPath(path, kStagedPrefix, item->temporary, staged);
-        if (CommitReplace(staged, path) != 0) return -(long)i - 1;
+        SiblingName(kStagedPrefix, item->temporary, staged);
+        if (CommitReplace(folder, staged, leaf) != 0) return -(long)i - 1;
         item->state = kInPlace;
     }
     // The update is in place; a backup that cannot be deleted (held open by
@@ -355,8 +417,8 @@ long CommitStaged(StagedList* list) {
     for (size_t i = 0; i < list->count; ++i) {
         const StagedItem* item = &list->items[i];
         if (!item->has_backup) continue;
-        RebuildSiblingPath(list->text + item->path, kBackupPrefix, item->backup, backup);
-        OsDeleteFile(backup);
+        SiblingName(kBackupPrefix, item->backup, backup);
+        OsDeleteFileIn(HoldOf(list, item->folder), backup);
     }
     return 0;
 }
@@ -366,55 +428,68 @@ long CommitStaged(StagedList* list) {
 // unfinished file and every file staged before it, so the game folder keeps
 // its old files and no stray one.
 FILE* g_in_flight_file = nullptr;
+OsFolderHold* g_in_flight_folder = nullptr;
+char g_in_flight_leaf[kOutputPathCapacity];
 
 // Told of each file a walk has put in place, once the whole walk succeeded.
 void (*g_placed)(const char* path) = nullptr;
-char g_in_flight_path[kOutputPathCapacity];
 
 void RemoveFileInFlight() {
     if (g_in_flight_file) {
         fclose(g_in_flight_file);
         g_in_flight_file = nullptr;
-        OsDeleteFile(g_in_flight_path);
+        OsDeleteFileIn(g_in_flight_folder, g_in_flight_leaf);
     }
     RollBackStaged(&g_staged);
 }
 
-void TrackFileInFlight(FILE* file, const char* path) {
+void TrackFileInFlight(FILE* file, OsFolderHold* folder, const char* leaf) {
     static bool registered = false;
     if (!registered) registered = atexit(RemoveFileInFlight) == 0;
-    if (file) CopyText(g_in_flight_path, sizeof g_in_flight_path, path);
+    if (file) CopyText(g_in_flight_leaf, sizeof g_in_flight_leaf, leaf);
+    g_in_flight_folder = folder;
     g_in_flight_file = file;
 }
 
-OsCreateResult CreateSinkFile(const char* temporary, void* sink) {
+struct SinkCreation {
+    FileSink* sink;
+    OsFolderHold* folder;
+};
+
+OsCreateResult CreateSinkFile(const char* temporary, void* context) {
+    SinkCreation* creation = (SinkCreation*)context;
     OsCreateResult created;
-    ((FileSink*)sink)->file = OsCreateNewFile(temporary, &created);
+    creation->sink->file = OsCreateNewFileIn(creation->folder, temporary, &created);
     return created;
 }
 
-// Writes one file entry; the stream stands at its data. A file the game
-// does not have yet is created under its own name: one look-up of a name
-// that does not exist, where a staged file takes two (its creation and the
-// move onto the name), and the roll-back deletes it like any file the walk
-// put in place. Otherwise the entry is inflated into a temporary sibling of
-// path and the game file is not touched until the commit. Either is given
-// the stored time. Only a stream that ended cleanly is added to the list; on
-// failure the file written is deleted. consumed is the count of archive bytes
-// up to the data (for bar 1019). 0 on success, 1 on failure.
-int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path,
-                 const ExtractBuffers* buffers, CopyProgressHandle window, int32_t consumed) {
-    char temporary[kOutputPathCapacity];
+// Writes one file entry into its held folder under leaf; the stream stands
+// at its data. A file the game does not have yet is created under its own
+// name: one look-up of a name that does not exist, where a staged file takes
+// two (its creation and the move onto the name), and the roll-back deletes it
+// like any file the walk put in place. Otherwise the entry is inflated into a
+// temporary sibling and the game file is not touched until the commit.
+// Either is given the stored time. Only a stream that ended cleanly is added
+// to the list; on failure the file written is deleted. consumed is the count
+// of archive bytes up to the data (for bar 1019). 0 on success, 1 on failure.
+int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, size_t folder, const char* leaf,
+                 const char* path, const ExtractBuffers* buffers, CopyProgressHandle window,
+                 int32_t consumed) {
+    char temporary[kTemporaryNameLength + 1];
     unsigned number = 0;
-    FileSink sink = {OsCreateNewFile(path), window, 0};
+    OsFolderHold* hold = HoldOf(&g_staged, folder);
+    OsCreateResult created;
+    FileSink sink = {OsCreateNewFileIn(hold, leaf, &created), window, 0};
     bool staged = sink.file == nullptr;
-    if (staged && !TakeSiblingName(path, kStagedPrefix, temporary, &number, CreateSinkFile, &sink))
+    SinkCreation creation = {&sink, hold};
+    if (staged && (created != kOsAlreadyExists ||
+                   !TakeSiblingName(kStagedPrefix, temporary, &number, CreateSinkFile, &creation)))
         return 1;
-    const char* written = staged ? temporary : path;
+    const char* written = staged ? temporary : leaf;
     // Each block goes to the system in one write: a buffer would split the
     // last one in three.
     setvbuf(sink.file, nullptr, _IONBF, 0);
-    TrackFileInFlight(sink.file, written);
+    TrackFileInFlight(sink.file, hold, written);
     if (window) {
         SetCopyProgressFileName(window, path);
         SetCopyProgressFileRange(window, (int32_t)(entry->uncompressed_size / kBlockSize));
@@ -426,13 +501,14 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path
     // The stored time, through the open file: setting it by name would look
     // the name up again.
     if (inflated == kInflateOk) OsSetFileTime(sink.file, entry->filetime);
-    TrackFileInFlight(nullptr, nullptr);
+    TrackFileInFlight(nullptr, nullptr, nullptr);
     bool closed = fclose(sink.file) == 0;
     if (inflated == kInflateOk && closed) {
-        AddStaged(&g_staged, staged ? kStaged : kInPlace, path, entry)->temporary = number;
+        AddStaged(&g_staged, staged ? kStaged : kInPlace, folder, leaf, path, entry)->temporary =
+            number;
         return 0;
     }
-    OsDeleteFile(written);
+    OsDeleteFileIn(hold, written);
     return 1;
 }
 
@@ -444,7 +520,7 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
     int32_t consumed = 0;
     PayloadEntryHeader entry;
     char path[kOutputPathCapacity];
-    char checked[kNameFieldCapacity] = "";
+    char leaf[kOutputPathCapacity];
     int step;
     while ((step = ArchiveNextEntry(&cursor, &entry, fault)) == 1) {
         consumed += 2 + entry.name_length + kEntrySizesLength;
@@ -463,24 +539,28 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
         if (!BuildOutputPath(target, entry.name, path))
             return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
                                       entry.name);
-        if (CrossesLink(target, entry.name, checked))
-            return ReportArchiveFault(fault, "a folder of the name is a link in the destination",
-                                      entry.offset, entry.name);
         if (entry.is_folder) {
             // An existing folder is fine. One that cannot be made (no parent,
             // a file of its name) fails the walk here: an empty folder would
             // otherwise be missing from an update that reports success.
-            OsCreateResult created = OsCreateFolder(path);
-            if (created == kOsCreated) {
-                AddStaged(&g_staged, kFolderCreated, path, &entry);
-            } else if (created != kOsAlreadyExists || OsGetPathKind(path) != kOsFolder) {
-                return ReportArchiveFault(fault, "cannot create the folder", entry.offset,
-                                          entry.name);
-            }
+            size_t length = strlen(entry.name) - 1;  // without the closing backslash
+            if (EnterFolder(&g_staged, target, entry.name, length, true, &entry) < 0)
+                return ReportArchiveFault(fault, "cannot create the folder, or it is a link",
+                                          entry.offset, entry.name);
             continue;
         }
+        const char* last = FindLastChar(entry.name, '\\');
+        size_t folder_length = last ? (size_t)(last - entry.name) : 0;
+        long folder = EnterFolder(&g_staged, target, entry.name, folder_length, false, &entry);
+        if (folder < 0)
+            return ReportArchiveFault(fault, "a folder of the name is a link in the destination",
+                                      entry.offset, entry.name);
+        if (!BuildLeafName(target, last ? last + 1 : entry.name, leaf))
+            return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
+                                      entry.name);
         consumed += kEntryTimeLength;
-        if (ExtractEntry(archive->stream, &entry, path, buffers, target->window, consumed) != 0)
+        if (ExtractEntry(archive->stream, &entry, (size_t)folder, leaf, path, buffers,
+                         target->window, consumed) != 0)
             return ReportArchiveFault(
                 fault, "cannot extract (damaged data, or the file cannot be written)", entry.offset,
                 entry.name);
@@ -500,11 +580,20 @@ void SetDiskSpaceForTesting(int64_t bytes) {
 }
 
 int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault) {
+    // The destination itself is the first held folder: the caller's, or
+    // held here for the walk. It must not be a link.
+    OsFolderHold* root = target->root;
+    if (!root) {
+        char path[kOutputPathCapacity];
+        if (!BuildOutputPath(target, "", path) || !(root = OsHoldFolder(path)))
+            return ReportArchiveFault(fault, "the destination is not a folder, or is a link", 0, "");
+    }
+    AddHeldFolder(&g_staged, "", root, !target->root);
+    StartSiblingNumbers();
     // Allocated once per walk instead of once per file: two fresh 128 KiB
     // mappings (and their page faults) per file dominated payloads of many
     // small files.
     ExtractBuffers buffers;
-    StartSiblingNumbers();
     buffers.input = (unsigned char*)AllocOrAbort(kBlockSize);
     buffers.output = (unsigned char*)AllocOrAbort(kBlockSize);
     int result = WalkEntries(archive, target, &buffers, fault);
@@ -540,7 +629,7 @@ int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target,
 int ExtractPayload(const char* destination, ExtractPass pass) {
     PayloadArchive archive;
     if (OpenPayloadArchive(&archive) != 0) return -1;
-    ExtractTarget target = {destination, pass, nullptr, nullptr};
+    ExtractTarget target = {destination, pass, nullptr, nullptr, nullptr};
     // The setup files are the work folder's, removed with it at the end.
     g_placed = pass == kSetupPass ? NoteWorkFile : nullptr;
     int result = CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr);

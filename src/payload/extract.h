@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "base/platform.h"
 #include "payload/archive.h"
 #include "payload/progress.h"
 
@@ -26,6 +27,7 @@ struct ExtractTarget {
     ExtractPass pass;             // the setup pass takes the top-level setup files only
     CopyProgressHandle window;    // null: no display
     EntryPathBuilder build_path;  // null: destination, a backslash and the name
+    OsFolderHold* root;           // the destination, held by the caller; null: held by the walk
 };
 
 // The two 131,072-byte blocks of a walk, read into and inflated into.
@@ -52,6 +54,10 @@ int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target, A
 // destination. Each name is checked again before it is written, so an archive
 // that changed in between is still refused. All or nothing, so that a damaged
 // stream late in the payload cannot leave a game half old and half new:
+// The destination and every folder the walk enters are held (OsHoldFolder)
+// until the walk ends, each opened inside its parent and refused when it is a
+// link, and every file is named inside its held folder: a folder renamed or
+// swapped for a link meanwhile cannot lead a write elsewhere.
 //   1. every file is inflated into a temporary sibling ("~vn00000.tmp") with
 //      its stored time, its stream checked to the end (Adler-32 included);
 //      folders are created as met; no existing file is touched;

@@ -225,7 +225,7 @@ CopyProgress CopyWithProgress(const std::string& layout, const fs::path& folder)
     g_recorded.clear();
     SetConsoleProgressRecorder(Record);
     ExtractTarget target = {folder.c_str(), kCopyPass, OpenCopyProgress(opened.archive.size),
-                            nullptr};
+                            nullptr, nullptr};
     ArchiveFault fault;
     EXPECT_EQ(ExtractArchive(&opened.archive, &target, &fault), 0);
     CloseCopyProgress();

@@ -101,7 +101,7 @@ inline int Extract(const fs::path& archive_path, const fs::path& destination,
     OpenedArchive opened(archive_path);
     if (!opened.located) return -99;
     ArchiveFault fault;
-    ExtractTarget target = {destination.c_str(), pass, nullptr, nullptr};
+    ExtractTarget target = {destination.c_str(), pass, nullptr, nullptr, nullptr};
     return ExtractArchive(&opened.archive, &target, &fault);
 }
 

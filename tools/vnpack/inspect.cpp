@@ -229,7 +229,7 @@ int ExtractCommand(const Arguments& args) {
     if (!fs::is_directory(destination, error)) return Complain(folder, "cannot create the folder");
     std::string engine_destination;
     if (int result = CorePath(folder, &engine_destination)) return result;
-    ExtractTarget target = {engine_destination.c_str(), kCopyPass, nullptr, nullptr};
+    ExtractTarget target = {engine_destination.c_str(), kCopyPass, nullptr, nullptr, nullptr};
 #ifndef _WIN32
     target.build_path = NativeEntryPath;
 #endif

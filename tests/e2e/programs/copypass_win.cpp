@@ -76,7 +76,7 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide, bool timed) {
     HWND window = (HWND)OpenCopyProgress(archive.size);
     if (!window) return Stop("no window", fault, 5);
     printf("opened %ld\n", (long)archive.size);
-    ExtractTarget target = {destination, kCopyPass, (CopyProgressHandle)window, nullptr};
+    ExtractTarget target = {destination, kCopyPass, (CopyProgressHandle)window, nullptr, nullptr};
     int walked = WalkArchive(&archive, &target, &fault);
     fclose(stream);
     CloseCopyProgress();
