@@ -46,25 +46,27 @@ bool IsDotsAndSpaces(const char* begin, const char* end) {
 }
 
 // Device names that Windows opens instead of a file, in any folder, with
-// any extension and in any letter case: CON, PRN, AUX, NUL, COM1..9, LPT1..9.
+// any extension and in any letter case: CON, PRN, AUX, NUL, COM0..9,
+// LPT0..9 (COM0 and LPT0 too, on newer systems) and the console's CONIN$
+// and CONOUT$.
 bool IsDeviceName(const char* begin, const char* end) {
     // The part before the first dot, without the spaces Windows drops there.
     const char* stem_end = begin;
     while (stem_end < end && *stem_end != '.') ++stem_end;
     while (stem_end > begin && stem_end[-1] == ' ') --stem_end;
     size_t length = (size_t)(stem_end - begin);
-    char stem[5] = "";
-    if (length < 3 || length > 4) return false;
+    char stem[8] = "";
+    if (length < 3 || length > 7) return false;
     for (size_t i = 0; i < length; ++i) {
         char c = begin[i];
         stem[i] = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
     }
-    if (length == 3) {
-        return strcmp(stem, "CON") == 0 || strcmp(stem, "PRN") == 0 || strcmp(stem, "AUX") == 0 ||
-               strcmp(stem, "NUL") == 0;
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices) {
+        if (strcmp(stem, device) == 0) return true;
     }
-    return (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) && stem[3] >= '1' &&
-           stem[3] <= '9';
+    return length == 4 && (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) &&
+           stem[3] >= '0' && stem[3] <= '9';
 }
 
 // Why Windows cannot hold a component as it is written, or null. A trailing
@@ -224,7 +226,7 @@ bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length
     if (length == 0) {
         why = "empty name";
     } else if (!IsValidCp932(name, length)) {
-        why = "name is not valid code page 932";
+        why = "name is not valid code page 932 (or has a code it leaves undefined)";
     } else {
         // Trail bytes lie in 0x40..0xFC, so '/', ':', '.' and control bytes
         // are always characters of their own; only 0x5C needs stepping over.
@@ -299,7 +301,7 @@ void AddClashKey(NameClashCheck* check, const NameClashKey& key) {
 void AddNameForClash(NameClashCheck* check, const char* name, bool is_folder, int32_t offset) {
     char folded[kNameFieldCapacity];
     if (!CopyText(folded, sizeof folded, name)) return;  // never for a header's name
-    LowerCaseCp932(folded);
+    FoldNameCp932(folded);
     size_t length = strlen(folded);
     if (is_folder && length > 0) --length;  // the closing backslash
     NameClashKey key = {StoreClashText(check, folded, length), length, 0, offset, !is_folder};
@@ -343,7 +345,8 @@ int FindNameClash(NameClashCheck* check, ArchiveFault* fault) {
         if (files > 1 || (files == 1 && end - begin > 1)) {
             return ReportArchiveFault(fault,
                                       "another entry has the same name on Windows (letter case, "
-                                      "or a file and a folder of one name)",
+                                      "one character under two codes, or a file and a folder "
+                                      "of one name)",
                                       later->offset, text + later->original);
         }
     }

@@ -110,15 +110,16 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
 // path buffers once joined to a destination of destination_length bytes:
 // relative, no drive, no "." or ".." component (nor one made of dots and
 // spaces only, which Windows would shorten), no empty component, no '/', ':'
-// or control byte, valid code page 932, a folder ending in a backslash and a
-// file not. On refusal *reason says why.
+// or control byte, no device name, valid code page 932 with every code one the
+// code page defines, a folder ending in a backslash and a file not. On refusal
+// *reason says why.
 bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length,
                      const char** reason);
 
-// Names that Windows would take for one and the same file: equal once letters
-// are folded as Windows folds them for file names (ASCII and the double-byte
-// Latin, Greek and Cyrillic capitals of code page 932), or a file whose name
-// is a folder of another entry ("data" beside "data\" or "DATA\x.bin").
+// Names that Windows would take for one and the same file: equal once folded
+// as NTFS compares names (FoldNameCp932: letter case, and the characters that
+// code page 932 has under two or three codes), or a file whose name is a
+// folder of another entry ("data" beside "data\" or "DATA\x.bin").
 // Either way the copy would stop half-way or one file would replace another.
 struct NameClashKey;
 struct NameClashCheck {

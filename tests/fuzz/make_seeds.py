@@ -89,10 +89,13 @@ def archive_seeds(work):
     written("damaged-after-good", {"stub": small_stub, "entries": [
         {"file": hexname("a.bin"), "data": [{"random": 30, "seed": 2}]},
         {"file": hexname("b.bin"), "data": [{"zeros": 30}], "bad_adler": True}]})
-    # Names Windows takes for one: refused before anything is written.
+    # Names Windows takes for one: refused before anything is written. Ⅰ is
+    # 0x8754 and 0xFA4A, ⅰ 0xEEEF and 0xFA40.
     written("name-clash", {"stub": small_stub, "entries": [
         {"folder": hexname("Data\\")},
         {"file": hexname("DATA\\x.bin"), "data": [{"zeros": 1}]},
+        {"file": "8754", "data": [{"zeros": 1}]},
+        {"file": "fa40", "data": [{"zeros": 1}]},
         {"file": hexname("data"), "data": [{"zeros": 1}]}]})
 
 

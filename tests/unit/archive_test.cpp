@@ -30,24 +30,41 @@ TEST(Archive, NameRules) {
     // devices in any component, case and extension, the reserved characters
     // ('|' as a character of its own: ポ, 0x83 0x7C, is one character and fine),
     // a trailing dot or space.
-    for (const char* name :
-         {"CONSOLE.txt", "com0", "COM10.dat", "lptx", "aux_\\x", "\x83\x7c.txt", "a.b c"}) {
+    for (const char* name : {"CONSOLE.txt", "COM10.dat", "lptx", "aux_\\x", "conin", "CONOUT$1",
+                             "\x83\x7c.txt", "a.b c"}) {
         ExpectSafe(name, false, 10, true);
     }
-    for (const char* name : {"CON", "con.txt", "Nul.tar.gz", "dir\\aux\\x", "COM1", "lpt9.log",
-                             "AUX .txt", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "\x83\x7c|",
-                             "readme.txt.", "readme.txt ", "dir.\\a", "dir \\a", "nul.\\x"}) {
+    for (const char* name :
+         {"CON",         "con.txt",     "Nul.tar.gz", "dir\\aux\\x", "COM1",     "lpt9.log",
+          "com0",        "LPT0.txt",    "conin$",     "CONOUT$.log", "AUX .txt", "a<b",
+          "a>b",         "a\"b",        "a|b",        "a?b",         "a*b",      "\x83\x7c|",
+          "readme.txt.", "readme.txt ", "dir.\\a",    "dir \\a",     "nul.\\x"}) {
         ExpectSafe(name, false, 10, false);
     }
     ExpectSafe("con\\", true, 10, false);
     for (const char* name : {"\x95\x5c", "..\\", "dir"}) ExpectSafe(name, true, 10, false);
     // 0x95 alone is a lead byte without its second byte; 0xFF is no byte of
-    // code page 932.
-    for (const char* name :
-         {"\\a.txt", "\\\\server\\share\\a", "C:a.txt", "C:\\Windows\\a.dll", "a.txt:stream",
-          "dir/a.txt", "/etc/passwd", "..\\a.txt", "dir\\..\\..\\a.txt", "dir\\..", "...\\a.txt",
-          ". .\\a.txt", "dir\\.\\a.txt", "dir\\\\a.txt", "a.txt\\", "a\x01.txt", "a\x7f.txt",
-          "\x95", "a\xff.txt"}) {
+    // code page 932; 0x85 0x40 has the form of a character but is none.
+    for (const char* name : {"\\a.txt",
+                             "\\\\server\\share\\a",
+                             "C:a.txt",
+                             "C:\\Windows\\a.dll",
+                             "a.txt:stream",
+                             "dir/a.txt",
+                             "/etc/passwd",
+                             "..\\a.txt",
+                             "dir\\..\\..\\a.txt",
+                             "dir\\..",
+                             "...\\a.txt",
+                             ". .\\a.txt",
+                             "dir\\.\\a.txt",
+                             "dir\\\\a.txt",
+                             "a.txt\\",
+                             "a\x01.txt",
+                             "a\x7f.txt",
+                             "\x95",
+                             "a\xff.txt",
+                             "\x85\x40.txt"}) {
         ExpectSafe(name, false, 10, false);
     }
 
@@ -107,11 +124,22 @@ TEST(Archive, HeaderWalk) {
          "'.' or '..'"},
         {"absolute name", Layout({File("\\evil.dll", Zeros(5))}), "absolute"},
         // One file on Windows: letter case (Ａ and ａ are 0x82 0x60 and
-        // 0x82 0x81), a file named like a folder, the same name twice.
+        // 0x82 0x81), one character under two codes of the NEC and IBM
+        // extensions, a file named like a folder, the same name twice.
         {"names differing in case",
          Layout({File("Readme.TXT", Zeros(1)), File("readme.txt", Zeros(1))}), "same name"},
         {"full-width letters differing in case",
          Layout({File("\x82\x60.txt", Zeros(1)), File("\x82\x81.txt", Zeros(1))}), "same name"},
+        {"I under NEC and IBM codes",
+         Layout({File("\x87\x54.dat", Zeros(1)), File("\xfa\x4a.dat", Zeros(1))}), "same name"},
+        {"small i (NEC-selected IBM) and capital I (NEC)",
+         Layout({File("\xee\xef", Zeros(1)), File("\x87\x54", Zeros(1))}), "same name"},
+        {"not-sign folder and a file in its twin (0x81CA, 0xFA54)",
+         Layout({Folder("\x81\xca\\"), File("\xfa\x54", Zeros(1))}), "same name"},
+        {"a kanji under NEC-selected and IBM codes",
+         Layout({File("\xed\x40", Zeros(1)), File("\xfa\x5c", Zeros(1))}), "same name"},
+        {"I and II are two names", Layout({File("\x87\x54", Zeros(1)), File("\xfa\x4b", Zeros(1))}),
+         nullptr},
         {"file and folder of one name", Layout({File("data", Zeros(1)), Folder("DATA\\")}),
          "same name"},
         {"file and the folder of another",

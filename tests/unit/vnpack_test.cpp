@@ -180,12 +180,17 @@ TEST_F(Vnpack, Utf8SettingsAreConverted) {
 // damage, 2 for a usage mistake or what cannot be read or written.
 TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     MakeUpdateFolder(s_ / "good");
-    // An update folder each, with a file whose name the build refuses.
-    for (const char* refused : {"backslash/a\\b.txt", "emoji/\xf0\x9f\x98\x80.txt",
-                                "case/DATA/Big.arc", "device/aux.txt"}) {
+    // An update folder each, with a file whose name the build refuses: ¥
+    // (C2 A5) is 0x5C in code page 932, and Ⅰ (E2 85 A0) is ⅰ on Windows.
+    for (const char* refused : {"backslash/a\\b.txt",
+                                "yen/data\xc2\xa5"
+                                "evil.dat",
+                                "emoji/\xf0\x9f\x98\x80.txt", "case/DATA/Big.arc",
+                                "numeral/\xe2\x85\xa0.dat", "device/CONOUT$.log"}) {
         MakeUpdateFolder(s_ / *fs::path(refused).begin());
         WriteAll(s_ / refused, "x");
     }
+    WriteAll(s_ / "numeral" / "\xe2\x85\xb0.dat", "x");
     WriteAll(s_ / "no_settings" / "a.txt", "a");
     MakeUpdateFolder(s_ / "link");
     fs::create_symlink("/etc/passwd", s_ / "link" / "data" / "passwd");
@@ -222,8 +227,10 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         {build + Quote(s_ / "missing"), "not a readable folder", 2},
         {build + Quote(s_ / "no_settings"), "no install.env", 1},
         {build + Quote(s_ / "backslash"), "backslash", 1},
+        {build + Quote(s_ / "yen"), "evil.dat: name contains a backslash", 1},
         {build + Quote(s_ / "emoji"), "code page 932", 1},
         {build + Quote(s_ / "case"), "same name on Windows", 1},
+        {build + Quote(s_ / "numeral"), "same name on Windows", 1},
         {build + Quote(s_ / "device"), "device name", 1},
         {build + Quote(s_ / "link"), "passwd: is a symbolic link", 1},
         {build + Quote(s_ / "strict") + " --strict", "configuration has errors", 1},
