@@ -200,18 +200,18 @@ TEST(Archive, LocatorChecksTheTrailer) {
     EXPECT_FALSE(OpenedArchive(tiny).located);
 }
 
-// A signed updater: the certificate table follows the trailer, and the
-// image's security directory says where it starts.
+// A signed updater: the certificate table follows the trailer, after the
+// zero bytes that start it on a multiple of 8, and the image's security
+// directory says where it starts.
 TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
     ScratchFolder scratch;
     fs::path path = scratch.path() / "signed.exe";
-    ASSERT_TRUE(WritePayload(Layout({File("a.txt", Random(100))}), path));
-    std::string unsigned_file = ReadAll(path);
     const std::string table(24, 'c');
     // A PE32+ header at 0x40: 16 directories, the fifth (security) 0x40 +
     // 24 + 112 + 32 bytes in.
-    auto sign = [&](uint32_t magic, uint32_t offset, uint32_t size) {
-        std::string file = unsigned_file + table;
+    auto sign = [&](const std::string& unsigned_file, uint32_t magic, size_t padding,
+                    uint32_t size) {
+        std::string file = unsigned_file + std::string(padding, '\0') + table;
         auto put = [&file](size_t at, uint32_t value, int bytes) {
             for (int i = 0; i < bytes; ++i) file[at + i] = (char)(value >> (8 * i));
         };
@@ -220,23 +220,35 @@ TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
         put(0x40 + 24, magic, 2);
         size_t directories = magic == 0x20B ? 0x40 + 24 + 108 : 0x40 + 24 + 92;
         put(directories, 16, 4);
-        put(directories + 4 + 32, offset, 4);
+        put(directories + 4 + 32, (uint32_t)(unsigned_file.size() + padding), 4);
         put(directories + 4 + 36, size, 4);
         WriteAll(path, file);
         return OpenedArchive(path);
     };
-    const uint32_t at = (uint32_t)unsigned_file.size();
-    for (uint32_t magic : {0x10B, 0x20B}) {
-        OpenedArchive signed_file = sign(magic, at, (uint32_t)table.size());
-        ASSERT_TRUE(signed_file.located) << magic;
-        EXPECT_EQ(signed_file.archive.offset, 512);
-        EXPECT_EQ(signed_file.archive.file_length, (int32_t)at);
-        ArchiveFault fault = {};
-        EXPECT_EQ(CheckArchive(&signed_file.archive, 3, &fault), 0) << fault.reason;
+    // The writer's archive does not end on a multiple of 8; cut by one byte,
+    // its end marker lacks a zero byte.
+    for (int cut : {0, 1}) {
+        ASSERT_TRUE(WritePayload(
+            Layout({File("a.txt", Zeros(9))}, "\"cut\": " + std::to_string(cut)), path));
+        const std::string unsigned_file = ReadAll(path);
+        const size_t at = unsigned_file.size(), padding = 7 - (at + 7) % 8;
+        ASSERT_NE(padding, 0u);
+        for (uint32_t magic : {0x10B, 0x20B}) {
+            for (size_t pad : {(size_t)0, padding}) {
+                SCOPED_TRACE(std::to_string(cut) + " " + std::to_string(magic) + " " +
+                             std::to_string(pad));
+                OpenedArchive signed_file = sign(unsigned_file, magic, pad, (uint32_t)table.size());
+                ASSERT_TRUE(signed_file.located);
+                EXPECT_EQ(signed_file.archive.offset, 512);
+                EXPECT_EQ(signed_file.archive.file_length, (int32_t)at);
+                ArchiveFault fault = {};
+                EXPECT_EQ(CheckArchive(&signed_file.archive, 3, &fault) == 0, cut == 0);
+            }
+        }
+        // A table that does not end the file is no certificate table of
+        // ours: the trailer is then looked for at the end, and not found.
+        EXPECT_FALSE(sign(unsigned_file, 0x20B, padding, (uint32_t)table.size() - 1).located);
     }
-    // A table that does not end the file is no certificate table of ours:
-    // the trailer is then looked for at the end, and not found.
-    EXPECT_FALSE(sign(0x20B, at, (uint32_t)table.size() - 1).located);
 }
 
 }  // namespace

@@ -278,6 +278,39 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     }
 }
 
+// Another writer's payload, which does not end on a multiple of 8, signed by
+// osslsigncode: zero bytes pad it up to the certificate table. The updater's
+// reader and vnpack find it all the same, and still refuse it cut short.
+TEST_F(Vnpack, SignedAfterAnotherWriter) {
+    const std::string program = ReadAll(VN_SOURCE_DIR "/dist/vnupdate.exe");
+    const std::string key = " -key " + Quote(s_ / "k.pem"), certificate = Quote(s_ / "c.pem");
+    ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Test -out " +
+                      certificate + " -keyout" + key.substr(5) + " 2>/dev/null")
+                         .c_str()),
+              0);
+    for (int cut : {0, 500}) {
+        SCOPED_TRACE(cut);
+        const fs::path plain = s_ / "plain.exe", signed_file = s_ / "signed.exe";
+        ASSERT_TRUE(WritePayload(
+            Layout({File("install.env", Random(3001))},
+                   "\"stub\": \"" + Hex(program) + "\", \"cut\": " + std::to_string(cut)),
+            plain));
+        ASSERT_NE(fs::file_size(plain) % 8, 0u);
+        fs::remove(signed_file);
+        ASSERT_EQ(system(("osslsigncode sign -certs " + certificate + key + " -in " + Quote(plain) +
+                          " -out " + Quote(signed_file) + " >/dev/null")
+                             .c_str()),
+                  0);
+        OpenedArchive opened(signed_file);
+        ArchiveFault fault = {};
+        EXPECT_EQ(opened.located && CheckArchive(&opened.archive, 3, &fault) == 0, cut == 0);
+        for (const char* command : {"list ", "test "}) {
+            ToolRun run = Run(command + Quote(signed_file));
+            EXPECT_EQ(run.exit_code, cut == 0 ? 0 : 1) << command << run.err;
+        }
+    }
+}
+
 // An update made by diff, applied to the old version as the updater applies
 // it (the engine's copy, here extract --force into the folder that is not
 // empty, then the deletions after installation), gives the new version: a
