@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "cp932_tables.h"
+
 bool IsLeadByte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
@@ -104,6 +106,44 @@ void LowerCaseCp932(char* text) {
     }
 }
 
+// A double-byte code by its position among all lead and trail byte pairs, the
+// numbering of the generated tables: 60 lead bytes of 188 trail bytes each.
+static unsigned DoubleByteIndex(unsigned char lead, unsigned char trail) {
+    unsigned row = lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + 31;
+    unsigned column = trail <= 0x7E ? trail - 0x40u : trail - 0x41u;
+    return row * 188 + column;
+}
+
+static bool IsDefinedDoubleByte(unsigned index) {
+    for (const auto& range : kCp932Unassigned) {
+        if (index < range[0]) break;
+        if (index < range[1]) return false;
+    }
+    return true;
+}
+
+void FoldNameCp932(char* text) {
+    unsigned char* p = (unsigned char*)text;
+    while (*p) {
+        if (IsLeadByte(*p) && p[1] != 0) {
+            unsigned index = DoubleByteIndex(p[0], p[1]);
+            for (const auto& run : kCp932Folds) {
+                if (index < run[0]) break;
+                if (index >= run[0] + run[2]) continue;
+                unsigned folded = run[1] + (index - run[0]);
+                unsigned row = folded / 188, column = folded % 188;
+                p[0] = (unsigned char)(row < 31 ? 0x81 + row : 0xE0 + row - 31);
+                p[1] = (unsigned char)(column < 63 ? 0x40 + column : 0x41 + column);
+                break;
+            }
+            p += 2;
+            continue;
+        }
+        if (*p >= 'a' && *p <= 'z') *p = (unsigned char)(*p - ('a' - 'A'));
+        p += 1;
+    }
+}
+
 // Copies at most room bytes of src, never splitting a double-byte character.
 static bool CopyWithin(char* dst, size_t room, const char* src) {
     size_t used = 0;
@@ -182,6 +222,7 @@ bool IsValidCp932(const char* text, size_t length) {
             if (i + 1 >= length) return false;
             unsigned char t = p[i + 1];
             if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC))) return false;
+            if (!IsDefinedDoubleByte(DoubleByteIndex(c, t))) return false;
             i += 2;
             continue;
         }

@@ -40,6 +40,14 @@ bool StartsWith(const char* text, const char* prefix);
 // Greek and Cyrillic capitals. Other characters stay as they are.
 void LowerCaseCp932(char* text);
 
+// Folds in place so that two names are equal exactly when NTFS takes them for
+// one file: as if converted to UTF-16 and upper-cased per unit by its upcase
+// table. ASCII letters become capitals; a double-byte character becomes the
+// first code of those that land on the same UTF-16 character that way: the
+// NEC and IBM extensions' duplicates (0x8754, 0xEEEF, 0xFA40 and 0xFA4A are
+// Ⅰ, ⅰ, ⅰ and Ⅰ) and the case pairs (ａ/Ａ, α/Α, я/Я).
+void FoldNameCp932(char* text);
+
 // Copies src into dst (capacity bytes, terminator included), cutting at a
 // character boundary when it does not fit. Returns false when it was cut.
 bool CopyText(char* dst, size_t capacity, const char* src);
@@ -54,8 +62,10 @@ bool WildcardMatch(const char* pattern, const char* name);
 
 // True when every character of text (length bytes) is a valid code page 932
 // character: single bytes 0x00..0x7F and 0xA1..0xDF; a lead byte plus a trail
-// byte in 0x40..0x7E or 0x80..0xFC. The unassigned 0x80, 0xA0 and 0xFD..0xFF
-// are refused, although Windows maps them to private-use characters.
+// byte in 0x40..0x7E or 0x80..0xFC that the code page defines (0x85 0x40 has
+// the form but no character, and no conversion to UTF-16 takes it). The
+// unassigned 0x80, 0xA0 and 0xFD..0xFF are refused, although Windows maps
+// them to private-use characters.
 bool IsValidCp932(const char* text, size_t length);
 
 // Formats like vsnprintf into buffer (capacity bytes), but a text that does

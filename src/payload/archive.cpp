@@ -46,25 +46,27 @@ bool IsDotsAndSpaces(const char* begin, const char* end) {
 }
 
 // Device names that Windows opens instead of a file, in any folder, with
-// any extension and in any letter case: CON, PRN, AUX, NUL, COM1..9, LPT1..9.
+// any extension and in any letter case: CON, PRN, AUX, NUL, COM0..9,
+// LPT0..9 (COM0 and LPT0 too, on newer systems) and the console's CONIN$
+// and CONOUT$.
 bool IsDeviceName(const char* begin, const char* end) {
     // The part before the first dot, without the spaces Windows drops there.
     const char* stem_end = begin;
     while (stem_end < end && *stem_end != '.') ++stem_end;
     while (stem_end > begin && stem_end[-1] == ' ') --stem_end;
     size_t length = (size_t)(stem_end - begin);
-    char stem[5] = "";
-    if (length < 3 || length > 4) return false;
+    char stem[8] = "";
+    if (length < 3 || length > 7) return false;
     for (size_t i = 0; i < length; ++i) {
         char c = begin[i];
         stem[i] = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
     }
-    if (length == 3) {
-        return strcmp(stem, "CON") == 0 || strcmp(stem, "PRN") == 0 || strcmp(stem, "AUX") == 0 ||
-               strcmp(stem, "NUL") == 0;
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices) {
+        if (strcmp(stem, device) == 0) return true;
     }
-    return (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) && stem[3] >= '1' &&
-           stem[3] <= '9';
+    return length == 4 && (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) &&
+           stem[3] >= '0' && stem[3] <= '9';
 }
 
 // Why Windows cannot hold a component as it is written, or null. A trailing
@@ -81,31 +83,6 @@ const char* ComponentProblem(const char* begin, const char* end) {
     return nullptr;
 }
 
-// Where the archive's trailer ends: the file's length, or for a signed
-// updater the start of the certificate table, when the image's security
-// directory (a file offset, unlike the other directories) places the table
-// exactly at the end of the file. Anything else leaves the length.
-long ArchiveEnd(FILE* stream, long length) {
-    unsigned char dos[64];
-    if (fseek(stream, 0, SEEK_SET) != 0 || !ReadExactly(stream, dos, sizeof dos) || dos[0] != 'M' ||
-        dos[1] != 'Z')
-        return length;
-    uint32_t pe = ReadU32(dos + 0x3C);
-    // Signature, file header (20 bytes), optional header up to the security
-    // directory: 128 bytes into a PE32 header, 144 into a PE32+ one.
-    unsigned char header[24 + 152];
-    if (pe > (uint32_t)length || fseek(stream, (long)pe, SEEK_SET) != 0 ||
-        !ReadExactly(stream, header, sizeof header) || memcmp(header, "PE\0\0", 4) != 0)
-        return length;
-    uint16_t magic = ReadU16(header + 24);
-    size_t directories = magic == 0x10B ? 24 + 92 : magic == 0x20B ? 24 + 108 : 0;
-    if (directories == 0 || ReadU32(header + directories) <= 4) return length;
-    const unsigned char* security = header + directories + 4 + 8 * 4;
-    uint32_t offset = ReadU32(security), size = ReadU32(security + 4);
-    if (size == 0 || offset > (uint32_t)length || (uint32_t)length - offset != size) return length;
-    return (long)offset;
-}
-
 }  // namespace
 
 int ReportArchiveFault(ArchiveFault* fault, const char* reason, int32_t offset, const char* name) {
@@ -117,21 +94,86 @@ int ReportArchiveFault(ArchiveFault* fault, const char* reason, int32_t offset, 
     return -1;
 }
 
+bool ReadImageLayout(FILE* stream, ImageLayout* layout) {
+    memset(layout, 0, sizeof *layout);
+    unsigned char dos[64];
+    if (fseek(stream, 0, SEEK_SET) != 0 || !ReadExactly(stream, dos, sizeof dos) || dos[0] != 'M' ||
+        dos[1] != 'Z')
+        return false;
+    uint32_t pe = ReadU32(dos + 0x3C);
+    // Signature, file header (20 bytes), optional header up to the security
+    // directory: 128 bytes into a PE32 header, 144 into a PE32+ one.
+    unsigned char header[24 + 152];
+    if (pe > 0x7FFF0000u || fseek(stream, (long)pe, SEEK_SET) != 0 ||
+        !ReadExactly(stream, header, sizeof header) || memcmp(header, "PE\0\0", 4) != 0)
+        return false;
+    uint16_t magic = ReadU16(header + 24);
+    size_t directories = magic == 0x10B ? 24 + 92 : magic == 0x20B ? 24 + 108 : 0;
+    if (directories != 0 && ReadU32(header + directories) > 4) {
+        const unsigned char* security = header + directories + 4 + 8 * 4;
+        layout->certificates = ReadU32(security);
+        layout->certificates_size = ReadU32(security + 4);
+    }
+    // The section table follows the optional header: 40 bytes a section, the
+    // size of its data at +16 and the data's file offset at +20.
+    uint32_t table = pe + 24 + ReadU16(header + 20);
+    uint32_t sections = ReadU16(header + 6);
+    layout->image_end = table + 40 * sections;
+    if (fseek(stream, (long)table, SEEK_SET) != 0) return false;
+    for (uint32_t i = 0; i < sections; ++i) {
+        unsigned char section[40];
+        if (!ReadExactly(stream, section, sizeof section)) return false;
+        uint64_t end = (uint64_t)ReadU32(section + 20) + ReadU32(section + 16);
+        layout->image_end =
+            (uint32_t)std::min<uint64_t>(std::max<uint64_t>(layout->image_end, end), 0xFFFFFFFFu);
+    }
+    return true;
+}
+
 int LocateArchive(FILE* stream, PayloadArchive* archive) {
     memset(archive, 0, sizeof *archive);
     if (!stream || fseek(stream, 0, SEEK_END) != 0) return -1;
     long length = ftell(stream);
     if (length < 0 || (unsigned long)length > 0x7FFFFFFFul) return -1;
-    length = ArchiveEnd(stream, length);
-    // Positions are signed 32-bit values; the smallest archive is the end
-    // marker with its padding, followed by the trailer.
-    if (length < 8) return -1;
-    unsigned char trailer[kTrailerLength];
-    if (fseek(stream, length - kTrailerLength, SEEK_SET) != 0 ||
-        !ReadExactly(stream, trailer, sizeof trailer))
+    // A signed updater: the image's security directory (a file offset, unlike
+    // the other directories) places the certificate table at the end of the
+    // file, and the signing tool may have put up to 7 zero bytes before it to
+    // start it on a multiple of 8.
+    ImageLayout image;
+    bool is_signed = ReadImageLayout(stream, &image) && image.certificates_size != 0 &&
+                     image.certificates <= (uint32_t)length &&
+                     (uint32_t)length - image.certificates == image.certificates_size;
+    long end = is_signed ? (long)image.certificates : length;
+    int most_padding = is_signed ? 7 : 0;
+    // The bytes before the end: the trailer and what may be padding.
+    unsigned char tail[kTrailerLength + 7];
+    long tail_length = std::min<long>(end, kTrailerLength + most_padding);
+    if (tail_length < kTrailerLength || fseek(stream, end - tail_length, SEEK_SET) != 0 ||
+        !ReadExactly(stream, tail, (size_t)tail_length))
         return -1;
-    uint32_t offset = ReadU32(trailer);
-    if (offset > (uint32_t)length - 8) return -1;
+    // Which of the zero bytes before the table are padding, the bytes cannot
+    // tell: a trailer may end in zeros too (0x1B800 is 00 B8 01 00). Each
+    // guess, from no padding up, reads a trailer; the first whose offset lies
+    // past the program and before the trailer is it. A guess too short reads
+    // the true offset shifted down by whole bytes, a 256th of it or less,
+    // which points into the program.
+    long length_found = -1;
+    uint32_t offset = 0;
+    for (int padding = 0; padding <= most_padding; ++padding) {
+        long at = tail_length - padding;  // in tail, where the trailer would end
+        if (at < kTrailerLength || (padding > 0 && tail[at] != 0)) break;
+        // Positions are signed 32-bit values; the smallest archive is the
+        // end marker with its padding, followed by the trailer.
+        long candidate = end - padding;
+        offset = ReadU32(tail + at - kTrailerLength);
+        if (candidate >= 8 && offset <= (uint32_t)candidate - 8 &&
+            (!is_signed || offset >= image.image_end)) {
+            length_found = candidate;
+            break;
+        }
+    }
+    if (length_found < 0) return -1;
+    length = length_found;
     if (fseek(stream, (long)offset, SEEK_SET) != 0) return -1;
     archive->stream = stream;
     archive->file_length = (int32_t)length;
@@ -220,7 +262,7 @@ bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length
     if (length == 0) {
         why = "empty name";
     } else if (!IsValidCp932(name, length)) {
-        why = "name is not valid code page 932";
+        why = "name is not valid code page 932 (or has a code it leaves undefined)";
     } else {
         // Trail bytes lie in 0x40..0xFC, so '/', ':', '.' and control bytes
         // are always characters of their own; only 0x5C needs stepping over.
@@ -295,7 +337,7 @@ void AddClashKey(NameClashCheck* check, const NameClashKey& key) {
 void AddNameForClash(NameClashCheck* check, const char* name, bool is_folder, int32_t offset) {
     char folded[kNameFieldCapacity];
     if (!CopyText(folded, sizeof folded, name)) return;  // never for a header's name
-    LowerCaseCp932(folded);
+    FoldNameCp932(folded);
     size_t length = strlen(folded);
     if (is_folder && length > 0) --length;  // the closing backslash
     NameClashKey key = {StoreClashText(check, folded, length), length, 0, offset, !is_folder};
@@ -339,7 +381,8 @@ int FindNameClash(NameClashCheck* check, ArchiveFault* fault) {
         if (files > 1 || (files == 1 && end - begin > 1)) {
             return ReportArchiveFault(fault,
                                       "another entry has the same name on Windows (letter case, "
-                                      "or a file and a folder of one name)",
+                                      "one character under two codes, or a file and a folder "
+                                      "of one name)",
                                       later->offset, text + later->original);
         }
     }

@@ -9,13 +9,14 @@
 //   A .. L-5     entries, then the end marker (u16 0) and two more zero bytes,
 //                or up to nine: vnpack pads the file to a multiple of 8 bytes
 //   L-4 .. L-1   trailer: u32 A, the offset of the first entry
-//   L ..         a signed updater's certificate table (Authenticode), which
+//   L .. C-1     a signed updater: up to 7 zero bytes, which the signing tool
+//                adds to start the table on a multiple of 8 (none after
+//                vnpack's padding)
+//   C ..         a signed updater's certificate table (Authenticode), which
 //                the image's security directory places at the very end;
 //                unsigned, L is the file's length
 //
 // ArchiveSize S = (L - 4) - A: everything from the first entry up to the trailer.
-// Signing tools start the certificate table at a multiple of 8; with the
-// padding they add no bytes of their own between the trailer and the table.
 //
 // Entry:
 //   u16   name length, terminator included (1 .. 256; 0 is the end marker)
@@ -53,7 +54,7 @@ enum { kTemporaryNameLength = 12 };
 // An archive located in an open stream.
 struct PayloadArchive {
     FILE* stream;
-    int32_t file_length;  // L: the file's length, or where its certificate table begins
+    int32_t file_length;  // L: where the trailer ends (the file's length when unsigned)
     int32_t offset;       // A
     int32_t size;         // S
 };
@@ -81,9 +82,21 @@ struct ArchiveFault {
 // Fills *fault (when given) and returns -1.
 int ReportArchiveFault(ArchiveFault* fault, const char* reason, int32_t offset, const char* name);
 
+// What a Windows executable's headers say of its file: where the program's
+// own bytes end (its headers and the data of its sections), and where its
+// certificate table starts and how long it is (0 and 0 when unsigned).
+struct ImageLayout {
+    uint32_t image_end;
+    uint32_t certificates;
+    uint32_t certificates_size;
+};
+// False when the file is no Windows executable.
+bool ReadImageLayout(FILE* stream, ImageLayout* layout);
+
 // Positions an open stream on the first entry by reading the trailer. Unlike
 // the first updaters, the trailer is checked: the file must be shorter than
-// 2 GiB, and A must lie inside it with room for the end marker. 0 or -1.
+// 2 GiB, and A must lie inside it with room for the end marker; in a signed
+// file, past the program as well. 0 or -1.
 int LocateArchive(FILE* stream, PayloadArchive* archive);
 
 // Locates the archive in the running program's own file (OsSelfFile): every
@@ -111,15 +124,16 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
 // path buffers once joined to a destination of destination_length bytes:
 // relative, no drive, no "." or ".." component (nor one made of dots and
 // spaces only, which Windows would shorten), no empty component, no '/', ':'
-// or control byte, valid code page 932, a folder ending in a backslash and a
-// file not. On refusal *reason says why.
+// or control byte, no device name, valid code page 932 with every code one the
+// code page defines, a folder ending in a backslash and a file not. On refusal
+// *reason says why.
 bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length,
                      const char** reason);
 
-// Names that Windows would take for one and the same file: equal once letters
-// are folded as Windows folds them for file names (ASCII and the double-byte
-// Latin, Greek and Cyrillic capitals of code page 932), or a file whose name
-// is a folder of another entry ("data" beside "data\" or "DATA\x.bin").
+// Names that Windows would take for one and the same file: equal once folded
+// as NTFS compares names (FoldNameCp932: letter case, and the characters that
+// code page 932 has under two or three codes), or a file whose name is a
+// folder of another entry ("data" beside "data\" or "DATA\x.bin").
 // Either way the copy would stop half-way or one file would replace another.
 struct NameClashKey;
 struct NameClashCheck {

@@ -46,10 +46,12 @@ def directories(magic):  # NumberOfRvaAndSizes, then the directories
 
 
 def sign(updater, magic):
-    """Appends a certificate table and points the security directory at it."""
+    """Appends a certificate table, after the zero bytes that start it on a
+    multiple of 8 as signing tools do, and points the security directory at it."""
     table = struct.pack("<IHH", 16, 0x200, 2) + b"\x30\x82\0\0" + bytes(4)
-    signed = bytearray(updater + table)
-    struct.pack_into("<II", signed, directories(magic) + 4 + 4 * 8, len(updater), len(table))
+    padded = updater + bytes(-len(updater) % 8)
+    signed = bytearray(padded + table)
+    struct.pack_into("<II", signed, directories(magic) + 4 + 4 * 8, len(padded), len(table))
     return bytes(signed)
 
 
@@ -76,6 +78,8 @@ def archive_seeds(work):
     for name, magic in (("update", None), ("signed-pe32", 0x10B), ("signed-pe32plus", 0x20B)):
         written(name, {"stub": stub(magic or 0x10B).hex(), "entries": update, "end": "padded"},
                 magic)
+    # Another writer's archive, not padded: the signing tool pads it.
+    written("signed-unpadded", {"stub": stub(0x10B).hex(), "entries": update[:3]}, 0x10B)
 
     small_stub = (b"MZ" + bytes(62)).hex()
     # The setup pass stops at the first nested folder; the copy pass takes all.
@@ -89,10 +93,13 @@ def archive_seeds(work):
     written("damaged-after-good", {"stub": small_stub, "entries": [
         {"file": hexname("a.bin"), "data": [{"random": 30, "seed": 2}]},
         {"file": hexname("b.bin"), "data": [{"zeros": 30}], "bad_adler": True}]})
-    # Names Windows takes for one: refused before anything is written.
+    # Names Windows takes for one: refused before anything is written. Ⅰ is
+    # 0x8754 and 0xFA4A, ⅰ 0xEEEF and 0xFA40.
     written("name-clash", {"stub": small_stub, "entries": [
         {"folder": hexname("Data\\")},
         {"file": hexname("DATA\\x.bin"), "data": [{"zeros": 1}]},
+        {"file": "8754", "data": [{"zeros": 1}]},
+        {"file": "fa40", "data": [{"zeros": 1}]},
         {"file": hexname("data"), "data": [{"zeros": 1}]}]})
 
 

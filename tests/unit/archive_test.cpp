@@ -30,24 +30,41 @@ TEST(Archive, NameRules) {
     // devices in any component, case and extension, the reserved characters
     // ('|' as a character of its own: ポ, 0x83 0x7C, is one character and fine),
     // a trailing dot or space.
-    for (const char* name :
-         {"CONSOLE.txt", "com0", "COM10.dat", "lptx", "aux_\\x", "\x83\x7c.txt", "a.b c"}) {
+    for (const char* name : {"CONSOLE.txt", "COM10.dat", "lptx", "aux_\\x", "conin", "CONOUT$1",
+                             "\x83\x7c.txt", "a.b c"}) {
         ExpectSafe(name, false, 10, true);
     }
-    for (const char* name : {"CON", "con.txt", "Nul.tar.gz", "dir\\aux\\x", "COM1", "lpt9.log",
-                             "AUX .txt", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "\x83\x7c|",
-                             "readme.txt.", "readme.txt ", "dir.\\a", "dir \\a", "nul.\\x"}) {
+    for (const char* name :
+         {"CON",         "con.txt",     "Nul.tar.gz", "dir\\aux\\x", "COM1",     "lpt9.log",
+          "com0",        "LPT0.txt",    "conin$",     "CONOUT$.log", "AUX .txt", "a<b",
+          "a>b",         "a\"b",        "a|b",        "a?b",         "a*b",      "\x83\x7c|",
+          "readme.txt.", "readme.txt ", "dir.\\a",    "dir \\a",     "nul.\\x"}) {
         ExpectSafe(name, false, 10, false);
     }
     ExpectSafe("con\\", true, 10, false);
     for (const char* name : {"\x95\x5c", "..\\", "dir"}) ExpectSafe(name, true, 10, false);
     // 0x95 alone is a lead byte without its second byte; 0xFF is no byte of
-    // code page 932.
-    for (const char* name :
-         {"\\a.txt", "\\\\server\\share\\a", "C:a.txt", "C:\\Windows\\a.dll", "a.txt:stream",
-          "dir/a.txt", "/etc/passwd", "..\\a.txt", "dir\\..\\..\\a.txt", "dir\\..", "...\\a.txt",
-          ". .\\a.txt", "dir\\.\\a.txt", "dir\\\\a.txt", "a.txt\\", "a\x01.txt", "a\x7f.txt",
-          "\x95", "a\xff.txt"}) {
+    // code page 932; 0x85 0x40 has the form of a character but is none.
+    for (const char* name : {"\\a.txt",
+                             "\\\\server\\share\\a",
+                             "C:a.txt",
+                             "C:\\Windows\\a.dll",
+                             "a.txt:stream",
+                             "dir/a.txt",
+                             "/etc/passwd",
+                             "..\\a.txt",
+                             "dir\\..\\..\\a.txt",
+                             "dir\\..",
+                             "...\\a.txt",
+                             ". .\\a.txt",
+                             "dir\\.\\a.txt",
+                             "dir\\\\a.txt",
+                             "a.txt\\",
+                             "a\x01.txt",
+                             "a\x7f.txt",
+                             "\x95",
+                             "a\xff.txt",
+                             "\x85\x40.txt"}) {
         ExpectSafe(name, false, 10, false);
     }
 
@@ -107,11 +124,22 @@ TEST(Archive, HeaderWalk) {
          "'.' or '..'"},
         {"absolute name", Layout({File("\\evil.dll", Zeros(5))}), "absolute"},
         // One file on Windows: letter case (Ａ and ａ are 0x82 0x60 and
-        // 0x82 0x81), a file named like a folder, the same name twice.
+        // 0x82 0x81), one character under two codes of the NEC and IBM
+        // extensions, a file named like a folder, the same name twice.
         {"names differing in case",
          Layout({File("Readme.TXT", Zeros(1)), File("readme.txt", Zeros(1))}), "same name"},
         {"full-width letters differing in case",
          Layout({File("\x82\x60.txt", Zeros(1)), File("\x82\x81.txt", Zeros(1))}), "same name"},
+        {"I under NEC and IBM codes",
+         Layout({File("\x87\x54.dat", Zeros(1)), File("\xfa\x4a.dat", Zeros(1))}), "same name"},
+        {"small i (NEC-selected IBM) and capital I (NEC)",
+         Layout({File("\xee\xef", Zeros(1)), File("\x87\x54", Zeros(1))}), "same name"},
+        {"not-sign folder and a file in its twin (0x81CA, 0xFA54)",
+         Layout({Folder("\x81\xca\\"), File("\xfa\x54", Zeros(1))}), "same name"},
+        {"a kanji under NEC-selected and IBM codes",
+         Layout({File("\xed\x40", Zeros(1)), File("\xfa\x5c", Zeros(1))}), "same name"},
+        {"I and II are two names", Layout({File("\x87\x54", Zeros(1)), File("\xfa\x4b", Zeros(1))}),
+         nullptr},
         {"file and folder of one name", Layout({File("data", Zeros(1)), Folder("DATA\\")}),
          "same name"},
         {"file and the folder of another",
@@ -172,18 +200,18 @@ TEST(Archive, LocatorChecksTheTrailer) {
     EXPECT_FALSE(OpenedArchive(tiny).located);
 }
 
-// A signed updater: the certificate table follows the trailer, and the
-// image's security directory says where it starts.
+// A signed updater: the certificate table follows the trailer, after the
+// zero bytes that start it on a multiple of 8, and the image's security
+// directory says where it starts.
 TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
     ScratchFolder scratch;
     fs::path path = scratch.path() / "signed.exe";
-    ASSERT_TRUE(WritePayload(Layout({File("a.txt", Random(100))}), path));
-    std::string unsigned_file = ReadAll(path);
     const std::string table(24, 'c');
     // A PE32+ header at 0x40: 16 directories, the fifth (security) 0x40 +
     // 24 + 112 + 32 bytes in.
-    auto sign = [&](uint32_t magic, uint32_t offset, uint32_t size) {
-        std::string file = unsigned_file + table;
+    auto sign = [&](const std::string& unsigned_file, uint32_t magic, size_t padding,
+                    uint32_t size) {
+        std::string file = unsigned_file + std::string(padding, '\0') + table;
         auto put = [&file](size_t at, uint32_t value, int bytes) {
             for (int i = 0; i < bytes; ++i) file[at + i] = (char)(value >> (8 * i));
         };
@@ -192,23 +220,35 @@ TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
         put(0x40 + 24, magic, 2);
         size_t directories = magic == 0x20B ? 0x40 + 24 + 108 : 0x40 + 24 + 92;
         put(directories, 16, 4);
-        put(directories + 4 + 32, offset, 4);
+        put(directories + 4 + 32, (uint32_t)(unsigned_file.size() + padding), 4);
         put(directories + 4 + 36, size, 4);
         WriteAll(path, file);
         return OpenedArchive(path);
     };
-    const uint32_t at = (uint32_t)unsigned_file.size();
-    for (uint32_t magic : {0x10B, 0x20B}) {
-        OpenedArchive signed_file = sign(magic, at, (uint32_t)table.size());
-        ASSERT_TRUE(signed_file.located) << magic;
-        EXPECT_EQ(signed_file.archive.offset, 512);
-        EXPECT_EQ(signed_file.archive.file_length, (int32_t)at);
-        ArchiveFault fault = {};
-        EXPECT_EQ(CheckArchive(&signed_file.archive, 3, &fault), 0) << fault.reason;
+    // The writer's archive does not end on a multiple of 8; cut by one byte,
+    // its end marker lacks a zero byte.
+    for (int cut : {0, 1}) {
+        ASSERT_TRUE(WritePayload(
+            Layout({File("a.txt", Zeros(9))}, "\"cut\": " + std::to_string(cut)), path));
+        const std::string unsigned_file = ReadAll(path);
+        const size_t at = unsigned_file.size(), padding = 7 - (at + 7) % 8;
+        ASSERT_NE(padding, 0u);
+        for (uint32_t magic : {0x10B, 0x20B}) {
+            for (size_t pad : {(size_t)0, padding}) {
+                SCOPED_TRACE(std::to_string(cut) + " " + std::to_string(magic) + " " +
+                             std::to_string(pad));
+                OpenedArchive signed_file = sign(unsigned_file, magic, pad, (uint32_t)table.size());
+                ASSERT_TRUE(signed_file.located);
+                EXPECT_EQ(signed_file.archive.offset, 512);
+                EXPECT_EQ(signed_file.archive.file_length, (int32_t)at);
+                ArchiveFault fault = {};
+                EXPECT_EQ(CheckArchive(&signed_file.archive, 3, &fault) == 0, cut == 0);
+            }
+        }
+        // A table that does not end the file is no certificate table of
+        // ours: the trailer is then looked for at the end, and not found.
+        EXPECT_FALSE(sign(unsigned_file, 0x20B, padding, (uint32_t)table.size() - 1).located);
     }
-    // A table that does not end the file is no certificate table of ours:
-    // the trailer is then looked for at the end, and not found.
-    EXPECT_FALSE(sign(0x20B, at, (uint32_t)table.size() - 1).located);
 }
 
 }  // namespace

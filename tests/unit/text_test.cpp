@@ -1,9 +1,18 @@
 // Code page 932 helpers: the 0x5C second byte, cutting at character
-// boundaries, lower-casing and the Windows wildcard rules.
+// boundaries, lower-casing, folding names as NTFS does and the Windows
+// wildcard rules.
 #include "base/text.h"
 
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <string.h>
+#include <wctype.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "base/platform.h"
 
 namespace {
 
@@ -105,6 +114,40 @@ TEST(Text, ValidatesCp932) {
     EXPECT_FALSE(IsValidCp932("\x95", 1));      // lead byte at the end
     EXPECT_FALSE(IsValidCp932("\x95\x20", 2));  // bad second byte
     EXPECT_FALSE(IsValidCp932("\xff", 1));
+}
+
+// Every double-byte code against glibc's own tables: defined exactly when its
+// iconv converts it, and two codes fold alike exactly when their characters
+// upper-case alike (towupper of C.UTF-8, a simple mapping as NTFS's).
+TEST(Text, DoubleByteCodesAgreeWithGlibc) {
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    ASSERT_NE(utf8, (locale_t)0);
+    std::map<wint_t, std::string> folded_of_upper;
+    std::set<std::string> folded_codes;
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        for (int trail = 0x40; trail <= 0xFC && IsLeadByte((unsigned char)lead); ++trail) {
+            if (trail == 0x7F) continue;
+            char code[3] = {(char)lead, (char)trail, 0}, text[8];
+            bool converts = OsCp932ToUtf8(code, text, sizeof text);
+            ASSERT_EQ(IsValidCp932(code, 2), converts) << std::hex << lead << " " << trail;
+            if (!converts) continue;
+            // Two or three bytes of UTF-8: no double-byte code is ASCII.
+            const unsigned char* u = (const unsigned char*)text;
+            wint_t character = u[0] < 0xE0
+                                   ? (u[0] & 0x1Fu) << 6 | (u[1] & 0x3Fu)
+                                   : (u[0] & 0x0Fu) << 12 | (u[1] & 0x3Fu) << 6 | (u[2] & 0x3Fu);
+            FoldNameCp932(code);
+            auto [first, fresh] = folded_of_upper.emplace(towupper_l(character, utf8), code);
+            EXPECT_EQ(first->second, code) << std::hex << lead << " " << trail;
+            if (fresh) {
+                EXPECT_TRUE(folded_codes.insert(code).second) << std::hex << lead << " " << trail;
+            }
+        }
+    }
+    freelocale(utf8);
+    char ascii[] = "Readme-Z.txt";
+    FoldNameCp932(ascii);
+    EXPECT_STREQ(ascii, "README-Z.TXT");
 }
 
 TEST(BoxText, FormattedTextIsCutAtCharacterBoundary) {

@@ -180,12 +180,17 @@ TEST_F(Vnpack, Utf8SettingsAreConverted) {
 // damage, 2 for a usage mistake or what cannot be read or written.
 TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     MakeUpdateFolder(s_ / "good");
-    // An update folder each, with a file whose name the build refuses.
-    for (const char* refused : {"backslash/a\\b.txt", "emoji/\xf0\x9f\x98\x80.txt",
-                                "case/DATA/Big.arc", "device/aux.txt"}) {
+    // An update folder each, with a file whose name the build refuses: ¥
+    // (C2 A5) is 0x5C in code page 932, and Ⅰ (E2 85 A0) is ⅰ on Windows.
+    for (const char* refused : {"backslash/a\\b.txt",
+                                "yen/data\xc2\xa5"
+                                "evil.dat",
+                                "emoji/\xf0\x9f\x98\x80.txt", "case/DATA/Big.arc",
+                                "numeral/\xe2\x85\xa0.dat", "device/CONOUT$.log"}) {
         MakeUpdateFolder(s_ / *fs::path(refused).begin());
         WriteAll(s_ / refused, "x");
     }
+    WriteAll(s_ / "numeral" / "\xe2\x85\xb0.dat", "x");
     WriteAll(s_ / "no_settings" / "a.txt", "a");
     MakeUpdateFolder(s_ / "link");
     fs::create_symlink("/etc/passwd", s_ / "link" / "data" / "passwd");
@@ -222,8 +227,10 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         {build + Quote(s_ / "missing"), "not a readable folder", 2},
         {build + Quote(s_ / "no_settings"), "no install.env", 1},
         {build + Quote(s_ / "backslash"), "backslash", 1},
+        {build + Quote(s_ / "yen"), "evil.dat: name contains a backslash", 1},
         {build + Quote(s_ / "emoji"), "code page 932", 1},
         {build + Quote(s_ / "case"), "same name on Windows", 1},
+        {build + Quote(s_ / "numeral"), "same name on Windows", 1},
         {build + Quote(s_ / "device"), "device name", 1},
         {build + Quote(s_ / "link"), "passwd: is a symbolic link", 1},
         {build + Quote(s_ / "strict") + " --strict", "configuration has errors", 1},
@@ -267,6 +274,39 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         EXPECT_EQ(own, 1) << run.err;
         for (const char* suffix : {"", ".vnpack-part", ".vnpack-tmp"}) {
             EXPECT_FALSE(fs::exists(out.string() + suffix)) << suffix;
+        }
+    }
+}
+
+// Another writer's payload, which does not end on a multiple of 8, signed by
+// osslsigncode: zero bytes pad it up to the certificate table. The updater's
+// reader and vnpack find it all the same, and still refuse it cut short.
+TEST_F(Vnpack, SignedAfterAnotherWriter) {
+    const std::string program = ReadAll(VN_SOURCE_DIR "/dist/vnupdate.exe");
+    const std::string key = " -key " + Quote(s_ / "k.pem"), certificate = Quote(s_ / "c.pem");
+    ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Test -out " +
+                      certificate + " -keyout" + key.substr(5) + " 2>/dev/null")
+                         .c_str()),
+              0);
+    for (int cut : {0, 500}) {
+        SCOPED_TRACE(cut);
+        const fs::path plain = s_ / "plain.exe", signed_file = s_ / "signed.exe";
+        ASSERT_TRUE(WritePayload(
+            Layout({File("install.env", Random(3001))},
+                   "\"stub\": \"" + Hex(program) + "\", \"cut\": " + std::to_string(cut)),
+            plain));
+        ASSERT_NE(fs::file_size(plain) % 8, 0u);
+        fs::remove(signed_file);
+        ASSERT_EQ(system(("osslsigncode sign -certs " + certificate + key + " -in " + Quote(plain) +
+                          " -out " + Quote(signed_file) + " >/dev/null")
+                             .c_str()),
+                  0);
+        OpenedArchive opened(signed_file);
+        ArchiveFault fault = {};
+        EXPECT_EQ(opened.located && CheckArchive(&opened.archive, 3, &fault) == 0, cut == 0);
+        for (const char* command : {"list ", "test "}) {
+            ToolRun run = Run(command + Quote(signed_file));
+            EXPECT_EQ(run.exit_code, cut == 0 ? 0 : 1) << command << run.err;
         }
     }
 }

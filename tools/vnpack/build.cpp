@@ -169,11 +169,12 @@ int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* 
         std::string name;
         for (const fs::path& part : PathFromUtf8(relative)) {
             std::string piece;
-            std::string text = PathToUtf8(part);
-            if (text.find('\\') != std::string::npos)
-                return Refuse(shown, "name contains a backslash");
-            if (!ToCp932(text, &piece))
+            if (!ToCp932(PathToUtf8(part), &piece))
                 return Refuse(shown, "name cannot be written in code page 932");
+            // Judged once converted: ¥ becomes 0x5C, a separator to Windows.
+            if (FindChar(piece.c_str(), '\\'))
+                return Refuse(shown,
+                              "name contains a backslash or a yen sign (0x5C in code page 932)");
             if (!name.empty()) name += '\\';
             name += piece;
         }

@@ -25,30 +25,11 @@ struct Updater {
     }
 };
 
-// Where the program part of a Windows executable ends by its own headers:
-// the furthest end of a section's data. 0 when it is not a Windows program.
-//   0x3C  u32  offset of "PE\0\0"; after it, u16 section count at +6 and u16
-//              optional header size at +20; the sections follow the optional
-//              header, 40 bytes each, raw size at +16 and raw offset at +20.
+// Where the program part of a Windows executable ends by its own headers;
+// 0 when it is not a Windows program.
 uint64_t ProgramEnd(FILE* stream) {
-    std::vector<unsigned char> head(65536);
-    if (fseek(stream, 0, SEEK_SET) != 0) return 0;
-    size_t got = fread(head.data(), 1, head.size(), stream);
-    auto u16 = [&](size_t at) -> uint32_t {
-        return at + 2 <= got ? (uint32_t)(head[at] | head[at + 1] << 8) : 0u;
-    };
-    auto u32 = [&](size_t at) -> uint32_t { return u16(at) | u16(at + 2) << 16; };
-    if (got < 64 || head[0] != 'M' || head[1] != 'Z') return 0;
-    size_t pe = u32(0x3C);
-    if (pe + 24 > got || memcmp(&head[pe], "PE\0\0", 4) != 0) return 0;
-    size_t sections = pe + 24 + u16(pe + 20);
-    uint64_t end = 0;
-    for (uint32_t i = 0; i < u16(pe + 6); ++i) {
-        size_t at = sections + 40 * i;
-        if (at + 40 > got) return 0;
-        end = std::max<uint64_t>(end, (uint64_t)u32(at + 20) + u32(at + 16));
-    }
-    return end;
+    ImageLayout image;
+    return ReadImageLayout(stream, &image) ? image.image_end : 0;
 }
 
 // Why a file whose archive cannot be read is no updater: a program with no
