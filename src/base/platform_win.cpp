@@ -263,17 +263,22 @@ int RenameIn(OsFolderHold* folder, const char* from, const char* to, bool replac
     if (OpenIn(folder, from, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                FILE_OPEN, FILE_NON_DIRECTORY_FILE, &handle) < 0)
         return -1;
+    // Through ntdll: kernel32's SetFileInformationByHandle makes the new name
+    // a full path first under Wine, and the root folder is then ignored.
     size_t length = wcslen(wide_to.text) * sizeof(wchar_t);
     union {
-        FILE_RENAME_INFO info;
-        unsigned char bytes[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(wchar_t)];
+        FILE_RENAME_INFORMATION info;
+        unsigned char bytes[sizeof(FILE_RENAME_INFORMATION) + MAX_PATH * sizeof(wchar_t)];
     } rename = {};
     rename.info.ReplaceIfExists = replace;
     rename.info.RootDirectory = folder->handle;
-    rename.info.FileNameLength = (DWORD)length;
+    rename.info.FileNameLength = (ULONG)length;
     memcpy(rename.info.FileName, wide_to.text, length);
-    bool done = SetFileInformationByHandle(handle, FileRenameInfo, &rename, sizeof rename);
-    if (!done && taken) *taken = GetLastError() == ERROR_ALREADY_EXISTS;
+    IO_STATUS_BLOCK io = {};
+    NTSTATUS status = NtSetInformationFile(handle, &io, &rename, sizeof rename,
+                                           FileRenameInformation);
+    bool done = status >= 0;
+    if (taken) *taken = status == kNameCollision;
     CloseHandle(handle);
     return done ? 0 : -1;
 }

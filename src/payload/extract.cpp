@@ -626,10 +626,10 @@ int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target,
     return WalkArchive(archive, target, fault);
 }
 
-int ExtractPayload(const char* destination, ExtractPass pass) {
+int ExtractPayload(const char* destination, ExtractPass pass, OsFolderHold* root) {
     PayloadArchive archive;
     if (OpenPayloadArchive(&archive) != 0) return -1;
-    ExtractTarget target = {destination, pass, nullptr, nullptr, nullptr};
+    ExtractTarget target = {destination, pass, nullptr, nullptr, root};
     // The setup files are the work folder's, removed with it at the end.
     g_placed = pass == kSetupPass ? NoteWorkFile : nullptr;
     int result = CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr);

@@ -44,7 +44,8 @@ struct ExtractBuffers {
 // this returns. Either pass replaces all its files or none (WalkArchive).
 // 0, or -1 for an unreadable or damaged payload: the caller reports it and
 // ends the run.
-int ExtractPayload(const char* destination, ExtractPass pass);
+// root: the destination as the caller holds it (null: held for the walk).
+int ExtractPayload(const char* destination, ExtractPass pass, OsFolderHold* root = nullptr);
 
 // CheckArchive followed by WalkArchive. 0, or -1 with *fault filled; after
 // -1 the destination is as it was before.

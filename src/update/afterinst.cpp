@@ -5,15 +5,9 @@
 
 #include "base/platform.h"
 #include "base/text.h"
-#include "base/workfolder.h"
 #include "config/sections.h"
 
 namespace {
-
-// The current folder is recorded in a buffer larger than a path buffer:
-// DeleteMatchingFiles cannot go back to a folder it could not record, so the
-// return is made here as well.
-enum { kSavedFolderCapacity = 2048 };
 
 // The system's search takes a slash for a separator as well.
 bool IsSeparator(char c) {
@@ -44,64 +38,68 @@ bool StaysInsideFolder(const char* entry) {
     }
 }
 
-// The first real separator of entry, double-byte aware, or null.
-const char* FindFirstSeparator(const char* entry) {
-    for (const char* p = entry; *p; p += CharLength(p)) {
-        if (IsSeparator(*p)) return p;
-    }
-    return nullptr;
+void DeleteFound(OsFolderHold* folder, const char* name, void*) {
+    OsDeleteFileIn(folder, name);
 }
 
-// True when a folder named in entry (every part before a separator) is a
-// link under target: deleting "save\\*.*" through a link named save would
-// delete the files wherever it points.
-bool CrossesLink(const char* target, const char* entry) {
-    char path[kPathCapacity];
-    for (const char* p = entry; *p; p += CharLength(p)) {
-        if (!IsSeparator(*p)) continue;
-        if (!CopyText(path, sizeof path, target)) return true;
-        AppendSeparator(path, sizeof path);
-        size_t length = strlen(path), part = (size_t)(p - entry);
-        if (length + part + 1 > sizeof path) return true;
-        memcpy(path + length, entry, part);
-        path[length + part] = '\0';
-        if (OsIsLink(path)) return true;
-    }
-    return false;
-}
+// Folders an entry names, deepest last; the game folder is not among them.
+enum { kMaxDepth = kPathCapacity / 2 };
 
 }  // namespace
 
-AfterInstallResult DeleteAfterInstallEntry(const char* target, const char* entry) {
-    // An empty target would make "\save" of "save\*.*", a folder at the root.
-    if (!target[0] || strnlen(target, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
-    if (strnlen(entry, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
-    if (!StaysInsideFolder(entry) || CrossesLink(target, entry)) return kAfterInstallRefused;
+AfterInstallResult DeleteAfterInstallEntry(OsFolderHold* game, const char* entry) {
+    if (!game || strnlen(entry, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
+    if (!StaysInsideFolder(entry)) return kAfterInstallRefused;
 
-    char folder[kPathCapacity] = "";
-    const char* separator = FindFirstSeparator(entry);
-    if (separator) {
-        size_t name_length = (size_t)(separator - entry);
-        CopyText(folder, sizeof folder, target);
-        AppendSeparator(folder, sizeof folder);
-        size_t length = strlen(folder);
-        if (length + name_length + 1 > sizeof folder) return kAfterInstallRefused;
-        memcpy(folder + length, entry, name_length);
-        folder[length + name_length] = '\0';
+    // Each folder of the entry is held inside its parent, from the game
+    // folder down, until its files are deleted: a folder swapped for a link
+    // meanwhile cannot lead the deletion elsewhere, and one that is a link
+    // already is refused.
+    OsFolderHold* held[kMaxDepth];
+    size_t depth = 0;
+    char first[kPathCapacity] = "";
+    char component[kPathCapacity];
+    const char* begin = entry;
+    AfterInstallResult result = kAfterInstallDone;
+    for (const char* p = entry; *p; p += CharLength(p)) {
+        if (!IsSeparator(*p)) continue;
+        size_t length = (size_t)(p - begin);
+        memcpy(component, begin, length);
+        component[length] = '\0';
+        begin = p + 1;
+        if (depth == 0) CopyText(first, sizeof first, component);
+        OsFolderHold* parent = depth ? held[depth - 1] : game;
+        OsFolderHold* folder = depth < kMaxDepth
+                                   ? OsHoldChildFolder(parent, component, false, nullptr)
+                                   : nullptr;
+        if (!folder) {
+            // Missing: nothing to delete. Anything else (a link, a file of
+            // the name) is refused untouched.
+            result = OsGetPathKindIn(parent, component, nullptr) == kOsMissing
+                         ? kAfterInstallFolderKept
+                         : kAfterInstallRefused;
+            break;
+        }
+        held[depth++] = folder;
     }
-
-    char saved[kSavedFolderCapacity];
-    if (OsGetCurrentFolder(saved, sizeof saved) != 0) return kAfterInstallRefused;
-    DeleteMatchingFiles(target, entry);
-    OsSetCurrentFolder(saved);
-
-    if (!separator) return kAfterInstallDone;
-    return OsRemoveFolder(folder) == 0 ? kAfterInstallDone : kAfterInstallFolderKept;
+    if (result == kAfterInstallDone && *begin)
+        OsForEachFileIn(depth ? held[depth - 1] : game, begin, DeleteFound, nullptr);
+    // Released deepest first: a held folder cannot be removed.
+    while (depth > 0) OsReleaseFolder(held[--depth]);
+    if (result != kAfterInstallDone || !first[0]) return result;
+    return OsRemoveFolderIn(game, first) == 0 ? kAfterInstallDone : kAfterInstallFolderKept;
 }
 
-void DeleteAfterInstall(const char* target) {
+AfterInstallResult DeleteAfterInstallEntry(const char* target, const char* entry) {
+    OsFolderHold* game = target[0] ? OsHoldFolder(target) : nullptr;
+    AfterInstallResult result = DeleteAfterInstallEntry(game, entry);
+    OsReleaseFolder(game);
+    return result;
+}
+
+void DeleteAfterInstall(OsFolderHold* game) {
     for (const SectionLine* line = GetSectionList(kSectionDelfilesAfterinst); line;
          line = line->next) {
-        DeleteAfterInstallEntry(target, line->text);
+        DeleteAfterInstallEntry(game, line->text);
     }
 }

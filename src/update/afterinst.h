@@ -17,22 +17,28 @@
 // drive or a stream (any ":"), begins with a separator, or has a component
 // made only of dots (and spaces, which Windows drops) is refused untouched;
 // so is one whose folders include a link (a junction or symbolic link) in the
-// game folder, which would lead the deletion elsewhere.
+// game folder, which would lead the deletion elsewhere. Every folder is held
+// (OsHoldFolder) from its check to the end of its deletion, and every name
+// looked up inside its held parent, so none can be swapped for a link
+// meanwhile.
 #pragma once
+
+#include "base/platform.h"
 
 enum AfterInstallResult {
     kAfterInstallDone = 0,        // no folder part, or its first folder was removed
     kAfterInstallFolderKept = 1,  // the first folder could not be removed (not empty, missing)
-    // Nothing touched: the entry leaves the game folder, it or its folder
-    // path does not fit a path buffer, or the current folder could not be
-    // recorded for its return.
+    // Nothing touched: the entry leaves the game folder, does not fit a path
+    // buffer, or a folder of it is a link (or a file).
     kAfterInstallRefused = -1,
 };
 
-// Deletes the files of one entry in target, then tries to remove the entry's
-// first folder. The current directory is the same afterwards.
+// Deletes the files of one entry in the held game folder, then tries to
+// remove the entry's first folder. The current directory is not used.
+AfterInstallResult DeleteAfterInstallEntry(OsFolderHold* game, const char* entry);
+// The same in the folder target, held for the call (refused when a link).
 AfterInstallResult DeleteAfterInstallEntry(const char* target, const char* entry);
 
 // Every entry of the [delfiles_afterinst] list in order; failures are passed
 // over silently, as nothing here is worth a message.
-void DeleteAfterInstall(const char* target);
+void DeleteAfterInstall(OsFolderHold* game);

@@ -178,14 +178,24 @@ int ApplyUpdate() {
         return -1;
     }
 
+    // Held from here to the end of the deletion: nobody can rename the game
+    // folder or put a link in its place meanwhile. A game folder that is a
+    // link is refused: writing through it would update wherever it points.
+    OsFolderHold* game = OsHoldFolder(target);
+    if (!game) {
+        ErrorBox(kTextUpdateCancelled);
+        return -1;
+    }
+
     // All or nothing: after a failure the game folder is as it was, and
     // nothing below has run.
-    if (ExtractPayload(target, kCopyPass) != 0) EndRun(kRunPayloadDamaged);
+    if (ExtractPayload(target, kCopyPass, game) != 0) EndRun(kRunPayloadDamaged);
 
     TransferPlaces places = {target, FindCdromRoot};
     TransferIniLines(places);
     TransferRegLines(places);
-    DeleteAfterInstall(target);
+    DeleteAfterInstall(game);
+    OsReleaseFolder(game);
     ShowEndDialog();
 
     // The readme's relative name is the copy just unpacked into the game.

@@ -1,10 +1,11 @@
 // Deletion after installation on a real folder: the entry table, the 0x5C
-// second byte, entries that would leave the game folder, and the current
-// directory on every way out.
+// second byte, entries that would leave the game folder, and folders swapped
+// for links while the deletion runs.
 #include "update/afterinst.h"
 
+#include "base/platform.h"
+
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -79,15 +80,26 @@ TEST_F(AfterInstallTest, Entries) {
     }
 }
 
-TEST_F(AfterInstallTest, CurrentFolderTooLongForAPathBufferIsRestored) {
+// The folder of an entry renamed and replaced by a link to a folder outside
+// the game while its files are deleted: the deletion goes on in the folder it
+// holds.
+TEST_F(AfterInstallTest, AFolderSwappedForALinkMidwayLeadsNothingOutside) {
     Build();
-    std::string deep = root_;
-    while (deep.size() < 300) deep += "/deep-folder-name";
-    fs::create_directories(deep);
-    ASSERT_EQ(chdir(deep.c_str()), 0);
-    EXPECT_EQ(DeleteAfterInstallEntry(game_.c_str(), "save\\*.*"), kAfterInstallDone);
-    EXPECT_EQ(fs::current_path(), deep);
-    EXPECT_FALSE(Exists("save"));
+    OsFolderHold* game = OsHoldFolder(game_.c_str());
+    OsFolderHold* save = OsHoldChildFolder(game, "save", false, nullptr);
+    ASSERT_TRUE(save);
+    fs::rename(game_ + "/save", game_ + "/moved");
+    fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/save");
+    EXPECT_EQ(OsForEachFileIn(save, "*.*",
+                              [](OsFolderHold* folder, const char* name, void*) {
+                                  OsDeleteFileIn(folder, name);
+                              },
+                              nullptr),
+              0);
+    OsReleaseFolder(save);
+    OsReleaseFolder(game);
+    EXPECT_TRUE(fs::exists(root_ + "/elsewhere/e.dat"));
+    EXPECT_FALSE(Exists("moved/1.sav"));
 }
 
 }  // namespace

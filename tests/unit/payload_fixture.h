@@ -101,8 +101,12 @@ inline int Extract(const fs::path& archive_path, const fs::path& destination,
     OpenedArchive opened(archive_path);
     if (!opened.located) return -99;
     ArchiveFault fault;
-    ExtractTarget target = {destination.c_str(), pass, nullptr, nullptr, nullptr};
-    return ExtractArchive(&opened.archive, &target, &fault);
+    // A window only where a test records the progress calls.
+    ExtractTarget target = {destination.c_str(), pass, OpenCopyProgress(opened.archive.size),
+                            nullptr, nullptr};
+    int result = ExtractArchive(&opened.archive, &target, &fault);
+    CloseCopyProgress();
+    return result;
 }
 
 }  // namespace payload_test

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "payload/extract.h"
+#include "payload/progress_console.h"
 #include "payload_fixture.h"
 
 namespace {
@@ -147,6 +148,40 @@ TEST(Staged, FiveThousandFilesReplacedInOneFolder) {
     ASSERT_EQ(Extract(scratch.path() / "u.exe", game), 0);
     EXPECT_EQ(Listing(game).size(), 5001u) << "a staged file or backup was left";
     EXPECT_EQ(ReadAll(game / "data" / "f4999.dat"), "new f4999.dat");
+}
+
+// A folder of the game renamed and replaced by a link to a folder outside it
+// while the copy runs: the walk goes on in the folder it holds, and nothing
+// outside the game folder is written.
+TEST(Staged, AFolderSwappedForALinkDuringTheCopyLeadsNothingOutside) {
+    ScratchFolder scratch;
+    static fs::path game, outside;
+    game = scratch.path() / "game";
+    outside = scratch.path() / "outside";
+    fs::create_directories(game / "data");
+    fs::create_directories(outside);
+    std::vector<std::string> entries = {Folder("data\\"), File("data\\a.bin", Random(1000, 3))};
+    for (int i = 0; i < 4; ++i) {
+        std::string name = "f" + std::to_string(i) + ".bin";
+        WriteAll(outside / name, "outside");
+        WriteAll(game / "data" / name, "old");
+        entries.push_back(File("data\\" + name, Bytes("new")));
+    }
+    ASSERT_TRUE(WritePayload(Layout(entries), scratch.path() / "u.exe"));
+    SetConsoleProgressRecorder([](ProgressCall call, int32_t, const char* path) {
+        if (call != kProgressFileName || !strstr(path, "f0.bin")) return;
+        fs::rename(game / "data", game / "moved");
+        fs::create_directory_symlink(outside, game / "data");
+    });
+    int result = Extract(scratch.path() / "u.exe", game);
+    SetConsoleProgressRecorder(nullptr);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Listing(outside), (std::vector<std::string>{"f0.bin", "f1.bin", "f2.bin", "f3.bin"}));
+    for (int i = 0; i < 4; ++i) {
+        std::string name = "f" + std::to_string(i) + ".bin";
+        EXPECT_EQ(ReadAll(outside / name), "outside") << name;
+        EXPECT_EQ(ReadAll(game / "moved" / name), "new") << name;
+    }
 }
 
 }  // namespace

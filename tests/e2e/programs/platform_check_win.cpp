@@ -236,6 +236,40 @@ void CheckWindowsAndLaunch(const char* program) {
     Check(RunProgram(program) != 0, "run: a path with spaces");
 }
 
+// Work inside held folders, by handle, as the copy and the deletion do.
+void CountFound(OsFolderHold*, const char* name, void* count) {
+    ++*(int*)count;
+}
+
+void CheckHeldFolders(const char* scratch) {
+    OsFolderHold* root = OsHoldFolder(scratch);
+    Check(root != nullptr, "held: hold the scratch folder");
+    bool created = false;
+    OsFolderHold* folder = OsHoldChildFolder(root, HYO, true, &created);
+    Check(folder && created, "held: make and hold a child folder");
+    OsCreateResult result;
+    FILE* file = OsCreateNewFileIn(folder, SO ".txt", &result);
+    Check(file && result == kOsCreated, "held: create a file inside");
+    if (file) fclose(file);
+    Check(!OsCreateNewFileIn(folder, SO ".txt", &result) && result == kOsAlreadyExists,
+          "held: a taken name is refused");
+    Check(OsMoveToNewNameIn(folder, SO ".txt", "b.txt") == kOsCreated, "held: move to a new name");
+    file = OsCreateNewFileIn(folder, "c.txt", &result);
+    if (file) fclose(file);
+    Check(OsMoveToNewNameIn(folder, "c.txt", "b.txt") == kOsAlreadyExists,
+          "held: a move to a taken name is refused");
+    Check(OsReplaceFileIn(folder, "c.txt", "b.txt") == 0, "held: replace");
+    bool read_only = true;
+    Check(OsGetPathKindIn(folder, "b.txt", &read_only) == kOsFile && !read_only, "held: kind");
+    int count = 0;
+    Check(OsForEachFileIn(folder, "*.*", CountFound, &count) == 0 && count == 1, "held: list");
+    Check(OsDeleteFileIn(folder, "b.txt") == 0, "held: delete");
+    Check(OsRemoveFolderIn(root, HYO) != 0, "held: a held folder cannot be removed");
+    OsReleaseFolder(folder);
+    Check(OsRemoveFolderIn(root, HYO) == 0, "held: remove the released folder");
+    OsReleaseFolder(root);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,6 +282,7 @@ int main(int argc, char** argv) {
     CheckUtf8Conversions();
     CheckFiles(argv[1]);
     CheckTempFolder(argv[1]);
+    CheckHeldFolders(argv[1]);
     CheckWindowsAndLaunch(argv[2]);
     printf("%d failed\n", g_failures);
     return g_failures;
