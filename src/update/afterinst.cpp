@@ -33,7 +33,9 @@ bool IsDotsOnly(const char* begin, const char* end) {
     return has_dot;
 }
 
-bool StaysInsideFolder(const char* entry) {
+}  // namespace
+
+bool AfterInstallEntryStaysInside(const char* entry) {
     if (IsSeparator(entry[0]) || FindChar(entry, ':')) return false;
     const char* component = entry;
     for (const char* p = entry;; p += CharLength(p)) {
@@ -43,6 +45,8 @@ bool StaysInsideFolder(const char* entry) {
         component = p + 1;
     }
 }
+
+namespace {
 
 // The first real separator of entry, double-byte aware, or null.
 const char* FindFirstSeparator(const char* entry) {
@@ -76,7 +80,7 @@ AfterInstallResult DeleteAfterInstallEntry(const char* target, const char* entry
     // An empty target would make "\save" of "save\*.*", a folder at the root.
     if (!target[0] || strnlen(target, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
     if (strnlen(entry, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
-    if (!StaysInsideFolder(entry) || CrossesLink(target, entry)) return kAfterInstallRefused;
+    if (!AfterInstallEntryStaysInside(entry) || CrossesLink(target, entry)) return kAfterInstallRefused;
 
     char folder[kPathCapacity] = "";
     const char* separator = FindFirstSeparator(entry);

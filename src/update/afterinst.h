@@ -29,6 +29,10 @@ enum AfterInstallResult {
     kAfterInstallRefused = -1,
 };
 
+// False for an entry that would leave the game folder (the rules above):
+// DeleteAfterInstallEntry refuses it untouched.
+bool AfterInstallEntryStaysInside(const char* entry);
+
 // Deletes the files of one entry in target, then tries to remove the entry's
 // first folder. The current directory is the same afterwards.
 AfterInstallResult DeleteAfterInstallEntry(const char* target, const char* entry);

@@ -18,8 +18,8 @@ class Lint : public ScratchFolderTest {
    protected:
     void SetUp() override {
         ScratchFolderTest::SetUp();
-        const unsigned char pixels[2 * 3] = {1, 2, 3, 4, 5, 6};
-        std::vector<unsigned char> rct = EncodeRctFile(pixels, 2, 1, nullptr);
+        const std::vector<unsigned char> pixels(3 * 80, 7);
+        std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 80, 1, nullptr);
         WriteAll("insttscr.rct", std::string(rct.begin(), rct.end()));
         WriteAll("readme.txt", "readme");
     }

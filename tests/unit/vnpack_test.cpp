@@ -28,9 +28,9 @@ std::string Quote(const fs::path& path) {
 
 // The least an update folder needs: install.env and a title picture.
 void MakeSetupFiles(const fs::path& root, const std::string& settings = "TITLEBAR\tgame\r\n") {
-    std::vector<unsigned char> pixels(3 * 40 * 25);
+    std::vector<unsigned char> pixels(3 * 80 * 25);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = (unsigned char)(i * i / 7);
-    std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 40, 25, nullptr);
+    std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 80, 25, nullptr);
     WriteAll(root / "insttscr.rct", std::string(rct.begin(), rct.end()));
     WriteAll(root / "install.env", settings);
 }
@@ -141,28 +141,28 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     }
 }
 
-// Left out: the output itself and, unless --include-all, system junk.
+// Left out unless --include-all: system junk, each named.
 TEST_F(Vnpack, WhatIsLeftOutOfTheFolder) {
     const fs::path folder = s_ / "update_files";
     MakeSetupFiles(folder);
     WriteAll(folder / "u.exe.old", "kept");
-    for (const char* junk : {"Thumbs.db", "desktop.ini", ".DS_Store", "a.bak", "b.txt~",
-                             ".git/config", "sub/THUMBS.DB", "sub/keep.txt"})
-        WriteAll(folder / junk, "x");
+    const char* const junk[] = {"Thumbs.db",    "desktop.ini", ".DS_Store",     "a.bak",
+                                "b.txt~",       ".git/config", "sub/THUMBS.DB", "._title.png",
+                                "__MACOSX/._a", "ehthumbs.db"};
+    for (const char* name : junk) WriteAll(folder / name, "x");
+    WriteAll(folder / "sub/keep.txt", "x");
     const std::vector<std::string> packed = {"file install.env", "file insttscr.rct",
                                              "file u.exe.old", "folder sub\\",
                                              "file sub\\keep.txt"};
-    // A name that begins like the folder's is no reason to leave files out.
-    for (const fs::path& output : {s_ / "update", folder / "u.exe"}) {
-        ToolRun run = Build(folder, output);
-        ASSERT_EQ(run.exit_code, 0) << output << "\n" << run.err;
-        EXPECT_EQ(Entries(output), packed) << output;
-        EXPECT_NE(run.err.find("left out 7 system files"), std::string::npos) << run.err;
-    }
-    for (const char* made : {"u.exe", "u.exe.layout"}) fs::remove(folder / made);
+    ToolRun run = Build(folder, s_ / "update");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Entries(s_ / "update"), packed);
+    EXPECT_NE(run.err.find("left out 10 system files ("), std::string::npos) << run.err;
+    for (const char* name : {"sub/THUMBS.DB", "__MACOSX/", ".git/", "ehthumbs.db", "._title.png"})
+        EXPECT_NE(run.err.find(name), std::string::npos) << name;
     ToolRun all = Build(folder, s_ / "all.exe", " --include-all");
     ASSERT_EQ(all.exit_code, 0) << all.err;
-    EXPECT_EQ(Entries(s_ / "all.exe").size(), packed.size() + 8);  // .git\ as well
+    EXPECT_EQ(Entries(s_ / "all.exe").size(), packed.size() + 12);  // .git\ and __MACOSX\ too
 }
 
 // A UTF-8 install.env goes into the archive as code page 932, said in one line.
@@ -230,6 +230,8 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         {build + Quote(s_ / "emoji_env"), "configuration has errors", 1},
         {"build " + Quote(s_ / "good") + " -o " + Quote(s_ / "nosuchdir" / "out.exe"),
          "the output folder", 2},
+        {"build " + Quote(s_ / "good") + " -o " + Quote(s_ / "good" / "data" / "u.exe"),
+         "lies inside the folder it packs", 2},
         {"build " + Quote(s_ / "good") + " -o " + Quote(out) + " --stub " +
              Quote(s_ / "nostub.exe"),
          "No such file", 2},
