@@ -328,6 +328,95 @@ TEST_F(Vnpack, DiffRoundTrip) {
     }
 }
 
+// What diff must never list for deletion: a file whose name changed only in
+// letter case (one file on Windows, so its deletion would take the new one),
+// a file of the new version that a template's wildcard reaches, the player's
+// saved games. The template's encoding and line ends are kept.
+TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
+    typedef std::map<std::string, std::string> Files;
+    const struct {
+        const char* what;
+        Files old_files, new_files;
+        std::string settings;  // the template
+        std::string written;   // install.env as diff writes it
+        std::vector<std::string> copied, said;
+    } cases[] = {
+        {"case-only renames and player data, Shift-JIS with CR LF",
+         {{"data/Case/File.TXT", "f"}, {"data/Keep.txt", "k"}, {"\xef\xbc\xa1.txt", "a"},
+          {"x.log", "l"}, {"save/save00.dat", "s"}, {"b.SAV", "s"}, {"gone.txt", "g"}},
+         {{"data/case/file.txt", "f"}, {"data/keep.txt", "k2"}, {"\xef\xbd\x81.txt", "a"},
+          {"x.log", "l"}},
+         "TITLEBAR\t\x83\x51\x81\x5b\x83\x80\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.LOG\r\n-\r\n",
+         "TITLEBAR\t\x83\x51\x81\x5b\x83\x80\r\n[EOF]\r\n\r\n[delfiles_afterinst]\r\n"
+         "install.env\r\ninsttscr.rct\r\ngone.txt\r\n-\r\n",
+         {"data/case/file.txt", "data/keep.txt", "\xef\xbd\x81.txt"},
+         {"*.LOG: left out of [delfiles_afterinst]: it would delete x.log",
+          "player's own data (--delete-player-data deletes them): b.SAV, save/save00.dat",
+          "3 changed (4 bytes, 3 of them renamed in letter case)"}},
+        {"UTF-8 with LF", {{"old.txt", "o"}}, {},
+         "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n[delfiles_afterinst]\n"
+         "\xe5\x8f\xa4.dat\n-\n",
+         "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n\n[delfiles_afterinst]\n"
+         "\xe5\x8f\xa4.dat\ninstall.env\ninsttscr.rct\nold.txt\n-\n",
+         {},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path old_game = s_ / "v1", new_game = s_ / "v2", update = s_ / "update";
+        for (const fs::path& folder : {old_game, new_game, update}) fs::remove_all(folder);
+        fs::create_directories(new_game);
+        for (const auto& [name, bytes] : c.old_files) WriteAll(old_game / name, bytes);
+        for (const auto& [name, bytes] : c.new_files) WriteAll(new_game / name, bytes);
+        MakeSetupFiles(s_ / "template", c.settings);
+        ToolRun diff = Run("diff " + Quote(old_game) + " " + Quote(new_game) + " -o " +
+                           Quote(update) + " --env " + Quote(s_ / "template" / "install.env"));
+        ASSERT_EQ(diff.exit_code, 0) << diff.err;
+        EXPECT_EQ(ReadAll(update / "install.env"), c.written);
+        for (const std::string& name : c.copied) EXPECT_TRUE(fs::exists(update / name)) << name;
+        for (const std::string& text : c.said)
+            EXPECT_NE((diff.err + diff.out).find(text), std::string::npos) << diff.err << diff.out;
+    }
+}
+
+// lint DIR reads the folder as build does and names every finding in one
+// run; build refuses the same folder with the same exit code.
+TEST_F(Vnpack, LintFolderNamesEveryFinding) {
+    const fs::path folder = s_ / "update";
+    MakeSetupFiles(folder,
+                   "TITLEBAR\tgame\r\nKEYFILE\tgame.exe\r\n[EOF]\r\n[delfiles_afterinst]\r\n"
+                   "..\\save\\*.*\r\nC:\\Windows\\win.ini\r\nDATA\\*.dat\r\nGAME.EXE\r\n"
+                   "save\\*.*\r\ninstall.env\r\n-\r\n");
+    const char* const bad[] = {"aux.txt", "a?b.txt", "trailing.", "data/x.dat", "data/X.DAT",
+                               "game.exe"};
+    for (const char* name : bad) WriteAll(folder / name, "x");
+    WriteAll(folder / (std::string(200, 'd') + "/" + std::string(100, 'f')), "x");
+    fs::create_symlink("/etc/passwd", folder / "passwd");
+    const char* const findings[] = {
+        "aux.txt: error: unusable name: device name",
+        "a?b.txt: error: unusable name",
+        "trailing.: error: unusable name",
+        "ffff: error: unusable name: path too long",
+        "passwd: error: is a symbolic link",
+        "x.dat: error: another entry has the same name on Windows",
+        ":5: warning: [delfiles_afterinst] line the updater skips: it leaves the game's folder",
+        ":6: warning: [delfiles_afterinst] line the updater skips",
+        ":7: error: [delfiles_afterinst] line deletes \"data\\X.DAT\", which the update itself",
+        ":8: error: [delfiles_afterinst] line deletes the KEYFILE \"game.exe\"",
+        ":9: warning: [delfiles_afterinst] line deletes the player's own data",
+        "9 errors, 3 warnings"};
+    ToolRun lint = Run("lint " + Quote(folder));
+    EXPECT_EQ(lint.exit_code, 1);
+    for (const char* text : findings) EXPECT_NE(lint.err.find(text), std::string::npos) << lint.err;
+    EXPECT_EQ(lint.err.find(":10:"), std::string::npos) << lint.err;  // a setup file goes
+    ToolRun build = Build(folder, s_ / "u.exe");
+    EXPECT_EQ(build.exit_code, 1);
+    EXPECT_NE(build.err.find("unusable name: path too long"), std::string::npos) << build.err;
+    fs::remove_all(folder);
+    WriteAll(folder / "a.txt", "x");
+    EXPECT_EQ(Run("lint " + Quote(folder)).exit_code, Build(folder, s_ / "u.exe").exit_code);
+}
+
 // Help and version go to stdout with exit 0; every option shows its meaning
 // and its default.
 TEST_F(Vnpack, HelpAndVersion) {

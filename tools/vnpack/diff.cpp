@@ -349,9 +349,9 @@ int DiffCommand(const Arguments& args) {
                  "no title picture: put insttscr.rct (or insttscr.png) there before "
                  "vnpack build");
     std::string renames =
-        renamed ? " (" + std::to_string(renamed) + " only renamed in letter case)" : "";
+        renamed ? ", " + std::to_string(renamed) + " of them renamed in letter case" : "";
     printf(
-        "%s: %zu new files (%llu bytes), %zu changed (%llu bytes)%s, %zu unchanged left out; "
+        "%s: %zu new files (%llu bytes), %zu changed (%llu bytes%s), %zu unchanged left out; "
         "install.env deletes %zu files\n",
         output_text.c_str(), added, (unsigned long long)added_bytes, changed,
         (unsigned long long)changed_bytes, renames.c_str(), unchanged, deleted);
