@@ -42,11 +42,10 @@ int LintInstallEnv(const char* path, FILE* diagnostics, FILE* summary,
 // The start-up window's space for the title picture, in pixels at 96 dpi: a
 // square at the left of the window as high as its client area (the dialog
 // template is 234 x 179 dialog units; its 9-point font makes a dialog unit
-// 1.5 pixels across and 12/8 down, so the client area is 351 x 268). The
-// picture is centred in that square whatever its size: a larger one loses
-// equal parts on every side, and the button column covers the square's
-// strip right of x 232 below y 82.
-enum { kTitleSquare = 268, kTitleButtonsLeft = 232, kTitleButtonsTop = 82 };
+// 1.5 pixels each way, so the client area is 351 x 268). The picture is
+// centred in that square whatever its size: a larger one loses equal parts
+// on every side (docs/install-env.md has the button column's place too).
+enum { kTitleSquare = 268 };
 
 // Empty when a picture of this size fits the square and fills a fair part
 // of it; otherwise a warning saying what the window will do with it.
