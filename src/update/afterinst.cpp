@@ -80,7 +80,8 @@ AfterInstallResult DeleteAfterInstallEntry(const char* target, const char* entry
     // An empty target would make "\save" of "save\*.*", a folder at the root.
     if (!target[0] || strnlen(target, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
     if (strnlen(entry, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
-    if (!AfterInstallEntryStaysInside(entry) || CrossesLink(target, entry)) return kAfterInstallRefused;
+    if (!AfterInstallEntryStaysInside(entry) || CrossesLink(target, entry))
+        return kAfterInstallRefused;
 
     char folder[kPathCapacity] = "";
     const char* separator = FindFirstSeparator(entry);

@@ -342,9 +342,16 @@ TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
         std::vector<std::string> copied, said;
     } cases[] = {
         {"case-only renames and player data, Shift-JIS with CR LF",
-         {{"data/Case/File.TXT", "f"}, {"data/Keep.txt", "k"}, {"\xef\xbc\xa1.txt", "a"},
-          {"x.log", "l"}, {"save/save00.dat", "s"}, {"b.SAV", "s"}, {"gone.txt", "g"}},
-         {{"data/case/file.txt", "f"}, {"data/keep.txt", "k2"}, {"\xef\xbd\x81.txt", "a"},
+         {{"data/Case/File.TXT", "f"},
+          {"data/Keep.txt", "k"},
+          {"\xef\xbc\xa1.txt", "a"},
+          {"x.log", "l"},
+          {"save/save00.dat", "s"},
+          {"b.SAV", "s"},
+          {"gone.txt", "g"}},
+         {{"data/case/file.txt", "f"},
+          {"data/keep.txt", "k2"},
+          {"\xef\xbd\x81.txt", "a"},
           {"x.log", "l"}},
          "TITLEBAR\t\x83\x51\x81\x5b\x83\x80\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.LOG\r\n-\r\n",
          "TITLEBAR\t\x83\x51\x81\x5b\x83\x80\r\n[EOF]\r\n\r\n[delfiles_afterinst]\r\n"
@@ -353,7 +360,9 @@ TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
          {"*.LOG: left out of [delfiles_afterinst]: it would delete x.log",
           "player's own data (--delete-player-data deletes them): b.SAV, save/save00.dat",
           "3 changed (4 bytes, 3 of them renamed in letter case)"}},
-        {"UTF-8 with LF", {{"old.txt", "o"}}, {},
+        {"UTF-8 with LF",
+         {{"old.txt", "o"}},
+         {},
          "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n[delfiles_afterinst]\n"
          "\xe5\x8f\xa4.dat\n-\n",
          "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n\n[delfiles_afterinst]\n"
@@ -387,8 +396,8 @@ TEST_F(Vnpack, LintFolderNamesEveryFinding) {
                    "TITLEBAR\tgame\r\nKEYFILE\tgame.exe\r\n[EOF]\r\n[delfiles_afterinst]\r\n"
                    "..\\save\\*.*\r\nC:\\Windows\\win.ini\r\nDATA\\*.dat\r\nGAME.EXE\r\n"
                    "save\\*.*\r\ninstall.env\r\n-\r\n");
-    const char* const bad[] = {"aux.txt", "a?b.txt", "trailing.", "data/x.dat", "data/X.DAT",
-                               "game.exe"};
+    const char* const bad[] = {"aux.txt",    "a?b.txt",    "trailing.",
+                               "data/x.dat", "data/X.DAT", "game.exe"};
     for (const char* name : bad) WriteAll(folder / name, "x");
     WriteAll(folder / (std::string(200, 'd') + "/" + std::string(100, 'f')), "x");
     fs::create_symlink("/etc/passwd", folder / "passwd");

@@ -381,8 +381,8 @@ int BuildCommand(const Arguments& args) {
     std::vector<unsigned char> stub;
     if (int result = LoadStub(options, &stub)) return result;
     FolderReading reading;
-    if (int result = ReadUpdateFolder(options.folder, options.folder_text, options.include_all,
-                                      &reading))
+    if (int result =
+            ReadUpdateFolder(options.folder, options.folder_text, options.include_all, &reading))
         return result;
     if (!reading.left_out.empty())
         fprintf(stderr, "vnpack: %s; --include-all packs them\n",
@@ -391,8 +391,8 @@ int BuildCommand(const Arguments& args) {
     for (const FolderFinding& finding : reading.findings) {
         bool error = finding.error || options.strict;
         folder_errors += error;
-        fprintf(stderr, "vnpack: %s: %s%s\n", finding.subject.c_str(), error ? "" : "warning: ",
-                finding.message.c_str());
+        fprintf(stderr, "vnpack: %s: %s%s\n", finding.subject.c_str(),
+                error ? "" : "warning: ", finding.message.c_str());
     }
     std::vector<std::unique_ptr<Entry>> entries;
     for (const FolderEntry& found : reading.entries) {

@@ -161,7 +161,7 @@ bool CopyGameFile(const fs::path& from, const fs::path& to) {
 // The settings to start from, in the template's own encoding and line ends,
 // or a title from the folder's name.
 struct Settings {
-    std::string kept;  // the template without its [delfiles_afterinst] section
+    std::string kept;                  // the template without its [delfiles_afterinst] section
     std::vector<std::string> entries;  // that section's entries, code page 932
     EnvEncoding encoding = kEnvCp932;
     const char* line_end = "\r\n";
@@ -174,8 +174,8 @@ int StartSettings(const Arguments& args, const fs::path& new_root, Settings* set
         for (char* p = &title[0]; *p; p += CharLength(p)) {
             if (*p == ' ') *p = '|';
         }
-        settings->kept = "// vnpack diff: set the keys (docs/install-env.md)\r\nTITLEBAR\t" + title +
-                         "\r\n[EOF]\r\n";
+        settings->kept = "// vnpack diff: set the keys (docs/install-env.md)\r\nTITLEBAR\t" +
+                         title + "\r\n[EOF]\r\n";
         return 0;
     }
     std::string name = args.Get("--env");
@@ -205,7 +205,8 @@ int StartSettings(const Arguments& args, const fs::path& new_root, Settings* set
     for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2))
         ++crlf;
     if (lines > 0 && crlf * 2 < lines) settings->line_end = "\n";
-    if (!settings->kept.empty() && settings->kept.back() != '\n') settings->kept += settings->line_end;
+    if (!settings->kept.empty() && settings->kept.back() != '\n')
+        settings->kept += settings->line_end;
     if (text.encoding == kEnvUtf8WithMark) settings->kept.insert(0, "\xEF\xBB\xBF");
     return 0;
 }
@@ -258,7 +259,8 @@ int DiffCommand(const Arguments& args) {
         const GameFile* before = found == old_by_key.end() ? nullptr : found->second;
         bool same_name = before && before->relative == file.relative;
         bool failed = false;
-        if (same_name && before->size == file.size && SameContent(before->path, file.path, &failed)) {
+        if (same_name && before->size == file.size &&
+            SameContent(before->path, file.path, &failed)) {
             ++unchanged;
             continue;
         }
@@ -321,8 +323,10 @@ int DiffCommand(const Arguments& args) {
         std::string names;
         for (size_t i = 0; i < kept_for_player.size(); ++i)
             names += (i ? ", " : "") + kept_for_player[i];
-        Complain(output_text, "not deleted, as the player's own data (--delete-player-data "
-                              "deletes them): " + names);
+        Complain(output_text,
+                 "not deleted, as the player's own data (--delete-player-data "
+                 "deletes them): " +
+                     names);
     }
     std::string text = settings.kept + settings.line_end + kAfterInstallHeader + settings.line_end;
     for (const std::string& entry : entries)

@@ -185,12 +185,18 @@ int ReadUpdateFolder(const fs::path& folder, const std::string& shown, bool incl
 }
 
 bool IsSystemJunk(const std::string& name, bool is_folder) {
-    static const char* const kFiles[] = {
-        "thumbs.db", "ehthumbs.db", "ehthumbs_vista.db", "desktop.ini", ".ds_store",
-        "._*",       ".directory",  "*.bak",             "*~"};
-    static const char* const kFolders[] = {".git",     ".svn",         ".hg",
-                                           "__macosx", "$recycle.bin", ".trashes",
-                                           ".spotlight-v100", ".fseventsd", ".temporaryitems"};
+    static const char* const kFiles[] = {"thumbs.db",   "ehthumbs.db", "ehthumbs_vista.db",
+                                         "desktop.ini", ".ds_store",   "._*",
+                                         ".directory",  "*.bak",       "*~"};
+    static const char* const kFolders[] = {".git",
+                                           ".svn",
+                                           ".hg",
+                                           "__macosx",
+                                           "$recycle.bin",
+                                           ".trashes",
+                                           ".spotlight-v100",
+                                           ".fseventsd",
+                                           ".temporaryitems"};
     std::string lower = name;
     for (char& c : lower) {
         if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
@@ -204,8 +210,8 @@ bool IsSystemJunk(const std::string& name, bool is_folder) {
 std::string DescribeLeftOut(const std::vector<std::string>& left_out, const fs::path& list_base) {
     // A line stays readable up to about this many names.
     const size_t kNamedInLine = 12;
-    std::string count = std::to_string(left_out.size()) + " system file" +
-                        (left_out.size() == 1 ? "" : "s");
+    std::string count =
+        std::to_string(left_out.size()) + " system file" + (left_out.size() == 1 ? "" : "s");
     std::string names;
     if (left_out.size() <= kNamedInLine || list_base.empty()) {
         for (size_t i = 0; i < left_out.size(); ++i) names += (i ? ", " : "") + left_out[i];
@@ -215,7 +221,8 @@ std::string DescribeLeftOut(const std::vector<std::string>& left_out, const fs::
     list += ".left-out.txt";
     FILE* out = OpenPath(list, "wb");
     bool ok = out != nullptr;
-    for (size_t i = 0; ok && i < left_out.size(); ++i) ok = fprintf(out, "%s\n", left_out[i].c_str()) > 0;
+    for (size_t i = 0; ok && i < left_out.size(); ++i)
+        ok = fprintf(out, "%s\n", left_out[i].c_str()) > 0;
     if (out && fclose(out) != 0) ok = false;
     if (!ok) {
         for (size_t i = 0; i < left_out.size(); ++i) names += (i ? ", " : "") + left_out[i];

@@ -702,8 +702,7 @@ void CheckDeletions(Lint* lint, const std::vector<std::string>* shipped) {
         for (const std::string& name : shipped ? *shipped : std::vector<std::string>()) {
             // The setup files land in the game's folder too, and are listed
             // here precisely so that they go again.
-            if (name.back() == '\\' || IsSetupFile(name.c_str()) ||
-                !PatternReaches(entry, name))
+            if (name.back() == '\\' || IsSetupFile(name.c_str()) || !PatternReaches(entry, name))
                 continue;
             lint->Add(item.line, kError,
                       "[delfiles_afterinst] line deletes " + Quote(name) +
@@ -805,7 +804,9 @@ std::string TitlePictureFit(int32_t width, int32_t height) {
                square + " pixels and crops the rest on every side (see docs/install-env.md)";
     // A quarter of the side either way is a postage stamp in an empty square.
     if (width < kTitleSquare / 4 && height < kTitleSquare / 4)
-        return "the picture is only " + size + ": the start-up window shows it small in the "
-               "middle of a square of " + square + " pixels";
+        return "the picture is only " + size +
+               ": the start-up window shows it small in the "
+               "middle of a square of " +
+               square + " pixels";
     return "";
 }

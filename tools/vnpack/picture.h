@@ -12,7 +12,6 @@
 // becomes "insttscr.rct". False for a folder that holds both.
 bool TitlePictureName(const fs::path& folder, std::string* name);
 
-
 // Opens an entry's source for reading. A title picture given as PNG is
 // converted first into scratch_folder (which the caller removes); on failure
 // the result is null and *problem says why, or stays empty when the plain

@@ -200,10 +200,11 @@ std::string FindWindows(const Args& args, bool wait) {
         if (!items.empty()) return Json().Bool("ok", true).Raw("window", items[0]).Text();
         // A program of ours that has ended shows no window any more: said at
         // once, with its exit code, instead of after the whole wait.
-        auto started = Has(args, "pid") ? g_processes.find((DWORD)GetInt(args, "pid"))
-                                        : g_processes.end();
+        auto started =
+            Has(args, "pid") ? g_processes.find((DWORD)GetInt(args, "pid")) : g_processes.end();
         DWORD code = 0;
-        if (started != g_processes.end() && WaitForSingleObject(started->second, 0) == WAIT_OBJECT_0 &&
+        if (started != g_processes.end() &&
+            WaitForSingleObject(started->second, 0) == WAIT_OBJECT_0 &&
             GetExitCodeProcess(started->second, &code))
             return Json().Bool("ok", false).Bool("exited", true).Int("code", code).Text();
         if (GetTickCount() - start >= (DWORD)GetInt(args, "timeout", 10000))
