@@ -7,12 +7,15 @@ OK), with a screenshot of each. Ends with what changed: the game folder,
 the INI files in the Windows folder, the user's registry.
 
   scripts/try.sh UPDATE.exe [--game DIR] [--folder WINDOWS_PATH]
-                 [--registry KEY\\NAME=VALUE]...
+                 [--registry KEY\\NAME=VALUE]... [--display :N] [--work DIR]
 
 --game DIR        the installed game, copied to --folder (default C:\\Games\\Game)
 --registry ...    a string value written before the start, e.g.
                   'HKLM\\Software\\Maker\\Title\\IsInst=1' (HKLM values land in the
                   32-bit view, where a 32-bit installer writes them)
+--display :N      an X display to show the windows on (default: an Xvfb of its own)
+--work DIR        the folder for the Wine prefix and screenshots (default: build/)
+A crash of the updater is said at once, with Wine's crash line.
 On a host that cannot execute 32-bit programs the bench runs the 64-bit
 build of the updater: the maker's payload is moved behind it unchanged.
 Exit code: the updater's, or 2 when the bench or a window misbehaved.
@@ -124,6 +127,7 @@ def try_updater(wine, updater, game=None, folder="C:\\Games\\Game", registry=(),
     wine.click(start_up["hwnd"], update[0])
     seen = set()
     while program.wait_exit(0.2) is None:
+        program.check_crash()
         for window in wine.windows(pid=program.pid, visible=1):
             if window["hwnd"] in seen or not window["title"]:
                 continue
@@ -137,7 +141,9 @@ def try_updater(wine, updater, game=None, folder="C:\\Games\\Game", registry=(),
                            if c["text"] == "終了"]
             if quit_button and seen:
                 wine.click(start_up["hwnd"], quit_button[0])
-    return program.wait_exit(), changes(before, snapshot(wine, target))
+    code = program.wait_exit()
+    program.check_crash(code)
+    return code, changes(before, snapshot(wine, target))
 
 
 def main():
@@ -146,7 +152,14 @@ def main():
     parser.add_argument("--game")
     parser.add_argument("--folder", default="C:\\Games\\Game")
     parser.add_argument("--registry", action="append", default=[])
+    parser.add_argument("--display")
+    parser.add_argument("--work")
     options = parser.parse_args()
+    if options.display:
+        bench.DISPLAY = options.display
+    if options.work:
+        bench.WORK = Path(options.work).resolve() / "e2e"
+        bench.ARTIFACTS = bench.WORK.with_name("e2e-artifacts")
     wine = bench.WineSession("try-" + Path(options.updater).stem)
     try:
         print("Trying %s; screenshots go to %s" % (options.updater, wine.artifacts))

@@ -27,7 +27,9 @@ bool IsDotsOnly(const char* begin, const char* end) {
     return has_dot;
 }
 
-bool StaysInsideFolder(const char* entry) {
+}  // namespace
+
+bool AfterInstallEntryStaysInside(const char* entry) {
     if (IsSeparator(entry[0]) || FindChar(entry, ':')) return false;
     const char* component = entry;
     for (const char* p = entry;; p += CharLength(p)) {
@@ -37,6 +39,8 @@ bool StaysInsideFolder(const char* entry) {
         component = p + 1;
     }
 }
+
+namespace {
 
 void DeleteFound(OsFolderHold* folder, const char* name, void*) {
     OsDeleteFileIn(folder, name);
@@ -49,7 +53,7 @@ enum { kMaxDepth = kPathCapacity / 2 };
 
 AfterInstallResult DeleteAfterInstallEntry(OsFolderHold* game, const char* entry) {
     if (!game || strnlen(entry, kPathCapacity) >= kPathCapacity) return kAfterInstallRefused;
-    if (!StaysInsideFolder(entry)) return kAfterInstallRefused;
+    if (!AfterInstallEntryStaysInside(entry)) return kAfterInstallRefused;
 
     // Each folder of the entry is held inside its parent, from the game
     // folder down, until its files are deleted: a folder swapped for a link

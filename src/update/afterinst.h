@@ -33,6 +33,10 @@ enum AfterInstallResult {
     kAfterInstallRefused = -1,
 };
 
+// False for an entry that would leave the game folder (the rules above):
+// DeleteAfterInstallEntry refuses it untouched.
+bool AfterInstallEntryStaysInside(const char* entry);
+
 // Deletes the files of one entry in the held game folder, then tries to
 // remove the entry's first folder. The current directory is not used.
 AfterInstallResult DeleteAfterInstallEntry(OsFolderHold* game, const char* entry);

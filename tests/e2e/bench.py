@@ -25,8 +25,11 @@ REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "unit"))
 import payload_writer as payload  # noqa: E402  the reference writer and reader
 
-WORK = REPO / "build" / "e2e"
-ARTIFACTS = REPO / "build" / "e2e-artifacts"
+# VN_WORK: the folder for prefixes and artifacts (build/ by default);
+# VN_DISPLAY: an X display to use instead of an Xvfb of the bench's own.
+WORK = Path(os.environ["VN_WORK"]) / "e2e" if os.environ.get("VN_WORK") else REPO / "build" / "e2e"
+ARTIFACTS = WORK.with_name("e2e-artifacts")
+DISPLAY = os.environ.get("VN_DISPLAY")
 UPDATER = Path(os.environ.get("VN_UPDATER", REPO / "dist" / "vnupdate.exe")).resolve()
 PROGRAMS = Path(os.environ.get("VN_BUILD", REPO / "build" / "win32")).resolve() / "tests" / "e2e"
 KEEP_PREFIXES = os.environ.get("VN_KEEP") == "1"
@@ -46,6 +49,20 @@ DAMAGED_PAYLOAD = "ファイルの読み込みに失敗しました。ファイ�
 
 class BenchError(Exception):
     """The bench itself failed (not the program under test)."""
+
+
+class ProgramCrashed(BenchError):
+    """A program under test crashed while the bench waited for it."""
+
+
+# What Wine writes on the crashing program's standard error ("wine: Unhandled
+# page fault on read access...", winedbg's "Unhandled exception: ...").
+CRASH_LINE = re.compile(r"^.*\bUnhandled\b.*$", re.MULTILINE)
+
+
+def is_crash_code(code):
+    """An exit code that is an exception's status (0xC0000005 and the like)."""
+    return code is not None and (code & 0xF0000000) == 0xC0000000
 
 
 # Fonts with Japanese glyphs in place of the ones dialogs and message boxes ask
@@ -117,6 +134,13 @@ class Suite:
     def start(self):
         WORK.mkdir(parents=True, exist_ok=True)
         shutil.rmtree(WORK / "trash", ignore_errors=True)
+        if DISPLAY:
+            self.display = DISPLAY
+        else:
+            self.start_xvfb()
+        self.prepare_prefix()
+
+    def start_xvfb(self):
         # Xvfb picks a free display itself and writes its number to the pipe.
         read_end, write_end = os.pipe()
         with open(WORK / "xvfb.log", "wb") as log:
@@ -136,6 +160,7 @@ class Suite:
             raise BenchError("Xvfb did not report a display (see %s)" % (WORK / "xvfb.log"))
         self.display = ":" + number.strip().decode()
 
+    def prepare_prefix(self):
         shutil.rmtree(self.base, ignore_errors=True)
         env, log = wine_env(self.base, self.display), WORK / "prefix-base.log"
         log.unlink(missing_ok=True)
@@ -214,6 +239,14 @@ class Program:
     def output(self):
         return self.out.read_text(errors="replace") if self.out.exists() else ""
 
+    def check_crash(self, code=None):
+        """ProgramCrashed when Wine reported a crash on its output, or code
+        (the exit code, when it ended) is an exception's."""
+        line = CRASH_LINE.search(self.output())
+        if line or is_crash_code(code):
+            raise ProgramCrashed("the program crashed: %s (its output: %s)" % (
+                line[0].strip() if line else "exit code 0x%08X" % code, self.out))
+
 
 class WineSession:
     """One test's own prefix, wineserver and driver."""
@@ -228,6 +261,7 @@ class WineSession:
         if self.dir.exists():
             self.suite.discard(self.dir)
         self.prefix, self.shots, self.started = self.dir / "prefix", 0, 0
+        self.programs = {}  # pid: Program, of the programs started here
         self.suite.copy_prefix(self.prefix)
         if prepare:
             prepare(self.prefix)
@@ -291,9 +325,23 @@ class WineSession:
         return self.expect("windows", **filters)["windows"]
 
     def wait_window(self, timeout=20.0, **filters):
-        """The first visible window matching the filters, or None after timeout s."""
-        answer = self.call("wait", timeout=int(timeout * 1000), **filters)
-        return answer["window"] if answer.get("ok") else None
+        """The first visible window matching the filters, or None after timeout
+        s. For a program started here (pid=): None at once when it has ended,
+        ProgramCrashed at once when it crashed."""
+        program = self.programs.get(filters.get("pid"))
+        deadline = time.monotonic() + timeout
+        while True:
+            left = max(0.0, deadline - time.monotonic())
+            # In steps, so that a crash line is seen while Wine's debugger
+            # still holds the crashed process.
+            step = left if program is None else min(left, 0.5)
+            answer = self.call("wait", timeout=int(step * 1000), **filters)
+            if answer.get("ok"):
+                return answer["window"]
+            if program is not None:
+                program.check_crash(answer.get("code"))
+            if answer.get("exited") or time.monotonic() >= deadline:
+                return None
 
     def controls(self, hwnd):
         """The window's controls by id, or None when the window is gone."""
@@ -362,7 +410,9 @@ class WineSession:
         out = self.bench_dir / ("out-%d.txt" % self.started)
         answer = self.expect("start", exe=path, args=" ".join(args), out=self.to_windows(out),
                              cwd=self.to_windows(self.bench_dir))
-        return Program(self, answer["pid"], answer["tid"], out)
+        program = Program(self, answer["pid"], answer["tid"], out)
+        self.programs[program.pid] = program
+        return program
 
     def copy_steps(self, program, window):
         """Walks copypass.exe through its holds: yields the progress window's

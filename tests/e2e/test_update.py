@@ -11,10 +11,14 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import bench
 from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDNO, IDOK, IDRETRY, IDYES, payload
+
+sys.path.insert(0, str(bench.REPO / "scripts"))
+import try_updater  # noqa: E402  a player who agrees to everything
 
 NAME = "更新 試験"
 TITLE = NAME + " アップデータ"
@@ -303,6 +307,36 @@ class UpdateTest(UpdateBench):
         command, folder = self.wine.echoed()
         self.assertEqual(folder, INSTALLED, "current folder of the viewer")
         self.assertTrue(command.endswith('"%s\\readme.txt"' % INSTALLED), command)
+
+    def test_an_update_made_by_diff_renames_in_letter_case_and_loses_no_file(self):
+        """Files renamed in letter case only are one file each on Windows:
+        diff packs them under their new names and deletes neither."""
+        versions = {"v1": {"game.exe": b"1", "Data/Case/File.TXT": b"f", "Keep.txt": b"k"},
+                    "v2": {"game.exe": b"1", "data/case/file.txt": b"f", "keep.txt": b"k2"}}
+        for version, files in versions.items():
+            for name, data in files.items():
+                (self.wine.dir / version / name).parent.mkdir(parents=True, exist_ok=True)
+                (self.wine.dir / version / name).write_bytes(data)
+        template = self.wine.dir / "template"
+        template.mkdir()
+        shutil.copy(PICTURE, template)
+        (template / "install.env").write_bytes("".join(
+            "%s\t%s\r\n" % (key, SETTINGS[key]) for key in
+            ("REG_GLOBAL", "REG_LOCAL", "KEYFILE", "TITLEBAR", "INSTREADME")).encode("cp932"))
+        update = self.wine.dir / "update"
+        done = bench.vnpack("diff", self.wine.dir / "v1", self.wine.dir / "v2", "-o", update,
+                            "--env", template / "install.env")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        updater = bench.build_updater(update, self.wine.dir / "case.exe")
+        code, _ = try_updater.try_updater(
+            self.wine, updater, self.wine.dir / "v1", INSTALLED,
+            [MACHINE_KEY + "\\IsInst=1", MACHINE_KEY + "\\InstTo=" + INSTALLED],
+            say=lambda text: None)
+        self.assertEqual(code, 0)
+        target = self.path(INSTALLED)
+        self.assertEqual(sorted((p.relative_to(target).as_posix().lower(), p.read_bytes())
+                                for p in target.rglob("*") if p.is_file()),
+                         [("data/case/file.txt", b"f"), ("game.exe", b"1"), ("keep.txt", b"k2")])
 
     def test_a_typed_folder_is_checked_and_each_refusal_leaves_the_window_open(self):
         typed = "C:\\ゲーム\\手動"

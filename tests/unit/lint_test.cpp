@@ -18,8 +18,8 @@ class Lint : public ScratchFolderTest {
    protected:
     void SetUp() override {
         ScratchFolderTest::SetUp();
-        const unsigned char pixels[2 * 3] = {1, 2, 3, 4, 5, 6};
-        std::vector<unsigned char> rct = EncodeRctFile(pixels, 2, 1, nullptr);
+        const std::vector<unsigned char> pixels(3 * 80, 7);
+        std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 80, 1, nullptr);
         WriteAll("insttscr.rct", std::string(rct.begin(), rct.end()));
         WriteAll("readme.txt", "readme");
     }
@@ -167,25 +167,38 @@ TEST_F(Lint, ExampleAndPaths) {
     EXPECT_EQ(Run(folder, &output), 2);  // a folder
 }
 
-// The title picture must be there, at the top level, and decode.
+// The title picture must be there, at the top level, and decode; one that
+// the start-up window crops or shows tiny is warned about.
 TEST_F(Lint, TitlePicture) {
     WriteAll("install.env", "TITLEBAR a\n");
     fs::remove("insttscr.rct");
+    auto picture = [](int32_t width, int32_t height) {
+        std::vector<unsigned char> pixels(3 * width * height, 9);
+        std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), width, height, nullptr);
+        return std::string(rct.begin(), rct.end());
+    };
     const struct {
         const char* name;
         std::string bytes;
         const char* finding;  // empty: none
+        int status = 1;
     } cases[] = {
         {"", "", "install.env: error: no title picture"},
         {"sub/insttscr.rct", "x", "install.env: error: no title picture"},
         {"INSTTSCR.RCT", "not a picture", "install.env: error: insttscr.rct: not an RCT picture"},
         {"insttscr.png", "\x89PNG\r\n\x1a\n cut", "install.env: error: insttscr.png: "},
+        {"insttscr.rct", picture(480, 320),
+         "warning: insttscr.rct: the picture is 480 x 320: the start-up window centres it in a "
+         "square of 268 x 268 pixels and crops",
+         0},
+        {"insttscr.rct", picture(1, 1), "warning: insttscr.rct: the picture is only 1 x 1", 0},
+        {"insttscr.rct", picture(268, 40), "0 warnings", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (*c.name) WriteAll(c.name, c.bytes);
         std::string output;
-        EXPECT_EQ(Run("install.env", &output), 1) << output;
+        EXPECT_EQ(Run("install.env", &output), c.status) << output;
         EXPECT_NE(output.find(c.finding), std::string::npos) << output;
         if (*c.name) fs::remove(c.name);
     }

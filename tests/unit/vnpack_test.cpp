@@ -28,9 +28,9 @@ std::string Quote(const fs::path& path) {
 
 // The least an update folder needs: install.env and a title picture.
 void MakeSetupFiles(const fs::path& root, const std::string& settings = "TITLEBAR\tgame\r\n") {
-    std::vector<unsigned char> pixels(3 * 40 * 25);
+    std::vector<unsigned char> pixels(3 * 80 * 25);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = (unsigned char)(i * i / 7);
-    std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 40, 25, nullptr);
+    std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 80, 25, nullptr);
     WriteAll(root / "insttscr.rct", std::string(rct.begin(), rct.end()));
     WriteAll(root / "install.env", settings);
 }
@@ -141,28 +141,28 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     }
 }
 
-// Left out: the output itself and, unless --include-all, system junk.
+// Left out unless --include-all: system junk, each named.
 TEST_F(Vnpack, WhatIsLeftOutOfTheFolder) {
     const fs::path folder = s_ / "update_files";
     MakeSetupFiles(folder);
     WriteAll(folder / "u.exe.old", "kept");
-    for (const char* junk : {"Thumbs.db", "desktop.ini", ".DS_Store", "a.bak", "b.txt~",
-                             ".git/config", "sub/THUMBS.DB", "sub/keep.txt"})
-        WriteAll(folder / junk, "x");
+    const char* const junk[] = {"Thumbs.db",    "desktop.ini", ".DS_Store",     "a.bak",
+                                "b.txt~",       ".git/config", "sub/THUMBS.DB", "._title.png",
+                                "__MACOSX/._a", "ehthumbs.db"};
+    for (const char* name : junk) WriteAll(folder / name, "x");
+    WriteAll(folder / "sub/keep.txt", "x");
     const std::vector<std::string> packed = {"file install.env", "file insttscr.rct",
                                              "file u.exe.old", "folder sub\\",
                                              "file sub\\keep.txt"};
-    // A name that begins like the folder's is no reason to leave files out.
-    for (const fs::path& output : {s_ / "update", folder / "u.exe"}) {
-        ToolRun run = Build(folder, output);
-        ASSERT_EQ(run.exit_code, 0) << output << "\n" << run.err;
-        EXPECT_EQ(Entries(output), packed) << output;
-        EXPECT_NE(run.err.find("left out 7 system files"), std::string::npos) << run.err;
-    }
-    for (const char* made : {"u.exe", "u.exe.layout"}) fs::remove(folder / made);
+    ToolRun run = Build(folder, s_ / "update");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Entries(s_ / "update"), packed);
+    EXPECT_NE(run.err.find("left out 10 system files ("), std::string::npos) << run.err;
+    for (const char* name : {"sub/THUMBS.DB", "__MACOSX/", ".git/", "ehthumbs.db", "._title.png"})
+        EXPECT_NE(run.err.find(name), std::string::npos) << name;
     ToolRun all = Build(folder, s_ / "all.exe", " --include-all");
     ASSERT_EQ(all.exit_code, 0) << all.err;
-    EXPECT_EQ(Entries(s_ / "all.exe").size(), packed.size() + 8);  // .git\ as well
+    EXPECT_EQ(Entries(s_ / "all.exe").size(), packed.size() + 12);  // .git\ and __MACOSX\ too
 }
 
 // A UTF-8 install.env goes into the archive as code page 932, said in one line.
@@ -237,6 +237,8 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         {build + Quote(s_ / "emoji_env"), "configuration has errors", 1},
         {"build " + Quote(s_ / "good") + " -o " + Quote(s_ / "nosuchdir" / "out.exe"),
          "the output folder", 2},
+        {"build " + Quote(s_ / "good") + " -o " + Quote(s_ / "good" / "data" / "u.exe"),
+         "lies inside the folder it packs", 2},
         {"build " + Quote(s_ / "good") + " -o " + Quote(out) + " --stub " +
              Quote(s_ / "nostub.exe"),
          "No such file", 2},
@@ -364,6 +366,104 @@ TEST_F(Vnpack, DiffRoundTrip) {
                       ReadAll(item.path()));
         }
     }
+}
+
+// What diff must never list for deletion: a file whose name changed only in
+// letter case (one file on Windows, so its deletion would take the new one),
+// a file of the new version that a template's wildcard reaches, the player's
+// saved games. The template's encoding and line ends are kept.
+TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
+    typedef std::map<std::string, std::string> Files;
+    const struct {
+        const char* what;
+        Files old_files, new_files;
+        std::string settings;  // the template
+        std::string written;   // install.env as diff writes it
+        std::vector<std::string> copied, said;
+    } cases[] = {
+        {"case-only renames and player data, Shift-JIS with CR LF",
+         {{"data/Case/File.TXT", "f"},
+          {"data/Keep.txt", "k"},
+          {"\xef\xbc\xa1.txt", "a"},
+          {"x.log", "l"},
+          {"save/save00.dat", "s"},
+          {"b.SAV", "s"},
+          {"gone.txt", "g"}},
+         {{"data/case/file.txt", "f"},
+          {"data/keep.txt", "k2"},
+          {"\xef\xbd\x81.txt", "a"},
+          {"x.log", "l"}},
+         "TITLEBAR\t\x83\x51\x81\x5b\x83\x80\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.LOG\r\n-\r\n",
+         "TITLEBAR\t\x83\x51\x81\x5b\x83\x80\r\n[EOF]\r\n\r\n[delfiles_afterinst]\r\n"
+         "install.env\r\ninsttscr.rct\r\ngone.txt\r\n-\r\n",
+         {"data/case/file.txt", "data/keep.txt", "\xef\xbd\x81.txt"},
+         {"*.LOG: left out of [delfiles_afterinst]: it would delete x.log",
+          "player's own data (--delete-player-data deletes them): b.SAV, save/save00.dat",
+          "3 changed (4 bytes, 3 of them renamed in letter case)"}},
+        {"UTF-8 with LF",
+         {{"old.txt", "o"}},
+         {},
+         "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n[delfiles_afterinst]\n"
+         "\xe5\x8f\xa4.dat\n-\n",
+         "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n\n[delfiles_afterinst]\n"
+         "\xe5\x8f\xa4.dat\ninstall.env\ninsttscr.rct\nold.txt\n-\n",
+         {},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path old_game = s_ / "v1", new_game = s_ / "v2", update = s_ / "update";
+        for (const fs::path& folder : {old_game, new_game, update}) fs::remove_all(folder);
+        fs::create_directories(new_game);
+        for (const auto& [name, bytes] : c.old_files) WriteAll(old_game / name, bytes);
+        for (const auto& [name, bytes] : c.new_files) WriteAll(new_game / name, bytes);
+        MakeSetupFiles(s_ / "template", c.settings);
+        ToolRun diff = Run("diff " + Quote(old_game) + " " + Quote(new_game) + " -o " +
+                           Quote(update) + " --env " + Quote(s_ / "template" / "install.env"));
+        ASSERT_EQ(diff.exit_code, 0) << diff.err;
+        EXPECT_EQ(ReadAll(update / "install.env"), c.written);
+        for (const std::string& name : c.copied) EXPECT_TRUE(fs::exists(update / name)) << name;
+        for (const std::string& text : c.said)
+            EXPECT_NE((diff.err + diff.out).find(text), std::string::npos) << diff.err << diff.out;
+    }
+}
+
+// lint DIR reads the folder as build does and names every finding in one
+// run; build refuses the same folder with the same exit code.
+TEST_F(Vnpack, LintFolderNamesEveryFinding) {
+    const fs::path folder = s_ / "update";
+    MakeSetupFiles(folder,
+                   "TITLEBAR\tgame\r\nKEYFILE\tgame.exe\r\n[EOF]\r\n[delfiles_afterinst]\r\n"
+                   "..\\save\\*.*\r\nC:\\Windows\\win.ini\r\nDATA\\*.dat\r\nGAME.EXE\r\n"
+                   "save\\*.*\r\ninstall.env\r\n-\r\n");
+    const char* const bad[] = {"aux.txt",    "a?b.txt",    "trailing.",
+                               "data/x.dat", "data/X.DAT", "game.exe"};
+    for (const char* name : bad) WriteAll(folder / name, "x");
+    WriteAll(folder / (std::string(200, 'd') + "/" + std::string(100, 'f')), "x");
+    fs::create_symlink("/etc/passwd", folder / "passwd");
+    const char* const findings[] = {
+        "aux.txt: error: unusable name: device name",
+        "a?b.txt: error: unusable name",
+        "trailing.: error: unusable name",
+        "ffff: error: unusable name: path too long",
+        "passwd: error: is a symbolic link",
+        "x.dat: error: another entry has the same name on Windows",
+        ":5: warning: [delfiles_afterinst] line the updater skips: it leaves the game's folder",
+        ":6: warning: [delfiles_afterinst] line the updater skips",
+        ":7: error: [delfiles_afterinst] line deletes \"data\\X.DAT\", which the update itself",
+        ":8: error: [delfiles_afterinst] line deletes the KEYFILE \"game.exe\"",
+        ":9: warning: [delfiles_afterinst] line deletes the player's own data",
+        "9 errors, 3 warnings"};
+    ToolRun lint = Run("lint " + Quote(folder));
+    EXPECT_EQ(lint.exit_code, 1);
+    for (const char* text : findings) EXPECT_NE(lint.err.find(text), std::string::npos) << lint.err;
+    EXPECT_EQ(lint.err.find(":10:"), std::string::npos) << lint.err;  // a setup file goes
+    ToolRun build = Build(folder, s_ / "u.exe");
+    EXPECT_EQ(build.exit_code, 1);
+    EXPECT_NE(build.err.find("unusable name: path too long"), std::string::npos) << build.err;
+    fs::remove_all(folder);
+    WriteAll(folder / "a.txt", "x");
+    EXPECT_EQ(Run("lint " + Quote(folder)).exit_code, Build(folder, s_ / "u.exe").exit_code);
 }
 
 // Help and version go to stdout with exit 0; every option shows its meaning

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "base/text.h"
+#include "folder.h"
 #include "lint.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
@@ -103,6 +104,10 @@ int ParseOptions(const Arguments& args, Options* options) {
             "the output folder " + PathToUtf8(options->output.parent_path()) + " does not exist");
     if (fs::is_directory(options->output, error))
         return Complain(options->output_text, "is a folder: give the updater's file name");
+    // Written into its own input, the updater would be packed into the next one.
+    if (IsInsideFolder(options->output, options->folder))
+        return Complain(options->output_text,
+                        "lies inside the folder it packs: write the updater elsewhere");
     return 0;
 }
 
@@ -118,117 +123,16 @@ fs::path SpillFolder(const fs::path& output) {
     return WithSuffix(output, ".vnpack-tmp");
 }
 
-// Rank of a top-level file: the configuration first, the picture next, then
-// the other setup files, then everything else.
-int TopLevelRank(const std::string& name) {
-    std::string lower = name;
-    LowerCaseCp932(&lower[0]);
-    if (lower == "install.env") return 0;
-    if (lower == "insttscr.rct") return 1;
-    return IsSetupFile(name.c_str()) ? 2 : 3;
-}
-
-// Reads the folder into entries in archive order: top-level files (setup
-// files first), then every folder (parents before children), then the files
-// inside folders. With all folders ahead of the nested files, the setup pass
-// ends before it meets a file inside a folder.
-int CollectEntries(const Options& options, std::vector<std::unique_ptr<Entry>>* entries,
-                   std::vector<std::string>* left_out) {
-    std::error_code error;
-    if (!fs::is_directory(options.folder, error))
-        return Complain(options.folder_text, "not a readable folder");
-    // An output inside the folder must not pack itself, nor its temporary
-    // files; every other name is packed, however it begins.
-    fs::path output = fs::absolute(options.output, error).lexically_normal();
-    const std::string own_files[] = {PathToUtf8(output), PathToUtf8(PartPath(output)),
-                                     PathToUtf8(SpillFolder(output))};
-    fs::recursive_directory_iterator walk(options.folder, error), end;
-    if (error) return Complain(options.folder_text, error.message());
-    for (; walk != end; walk.increment(error)) {
-        if (error) return Complain(options.folder_text, error.message());
-        const fs::path& path = walk->path();
-        std::string absolute = PathToUtf8(fs::absolute(path, error).lexically_normal());
-        if (std::find(std::begin(own_files), std::end(own_files), absolute) !=
-            std::end(own_files)) {
-            if (walk->is_directory(error)) walk.disable_recursion_pending();
-            continue;
-        }
-        std::string relative = PathToUtf8(path.lexically_relative(options.folder));
-        std::string shown = PathToUtf8(path);
-        // A link could bring in anything on the maker's machine: never followed.
-        if (walk->is_symlink(error))
-            return Refuse(shown, "is a symbolic link: put the file itself in the folder");
-        bool is_folder = walk->is_directory(error);
-        if (!options.include_all && IsSystemJunk(PathToUtf8(path.filename()), is_folder)) {
-            left_out->push_back(relative + (is_folder ? "/" : ""));
-            if (is_folder) walk.disable_recursion_pending();
-            continue;
-        }
-        if (!is_folder && !walk->is_regular_file(error))
-            return Refuse(shown, "neither a file nor a folder");
-        std::string name;
-        for (const fs::path& part : PathFromUtf8(relative)) {
-            std::string piece;
-            if (!ToCp932(PathToUtf8(part), &piece))
-                return Refuse(shown, "name cannot be written in code page 932");
-            // Judged once converted: ¥ becomes 0x5C, a separator to Windows.
-            if (FindChar(piece.c_str(), '\\'))
-                return Refuse(shown,
-                              "name contains a backslash or a yen sign (0x5C in code page 932)");
-            if (!name.empty()) name += '\\';
-            name += piece;
-        }
-        if (is_folder) name += '\\';
-        if (int result = TitlePictureName(options.folder, shown, &name)) return result;
-        const char* reason = nullptr;
-        if (name.size() + 1 > kNameFieldCapacity ||
-            !IsSafeEntryName(name.c_str(), is_folder, 0, &reason))
-            return Refuse(shown, std::string("unusable name: ") + (reason ? reason : "too long"));
-        auto entry = std::make_unique<Entry>();
-        entry->source = path;
-        entry->name = name;
-        entry->is_folder = is_folder;
-        if (!is_folder) {
-            entry->size = walk->file_size(error);
-            if (error || !SourceFileTime(path, &entry->filetime))
-                return Complain(shown, "cannot read its size or time");
-            if (entry->size > kLargestSize) return Refuse(shown, "file of 2 GiB or more");
-        }
-        entries->push_back(std::move(entry));
-    }
-    auto group = [](const Entry& e) {
-        if (e.is_folder) return 4;
-        if (FindChar(e.name.c_str(), '\\')) return 5;
-        return TopLevelRank(e.name);
-    };
-    std::sort(entries->begin(), entries->end(), [&](const auto& a, const auto& b) {
-        int ga = group(*a), gb = group(*b);
-        if (ga != gb) return ga < gb;
-        return a->name < b->name;  // bytes: a parent is a prefix of its children
-    });
-    // Names that only differ in letter case (distinct files here, one on
-    // Windows), and a file named like a folder.
-    NameClashCheck names = {};
-    for (size_t i = 0; i < entries->size(); ++i)
-        AddNameForClash(&names, (*entries)[i]->name.c_str(), (*entries)[i]->is_folder, (int32_t)i);
-    ArchiveFault clash = {};
-    int clashed = FindNameClash(&names, &clash);
-    FreeNameClashCheck(&names);
-    if (clashed != 0) return Refuse(PathToUtf8((*entries)[clash.offset]->source), clash.reason);
-    bool has_settings =
-        !entries->empty() && !(*entries)[0]->is_folder && TopLevelRank((*entries)[0]->name) == 0;
-    if (!has_settings) return Refuse(options.folder_text, "no install.env at the top level");
-    return 0;
-}
-
 // Checks install.env as the lint command does. A file saved as UTF-8 is
 // packed in its code page 932 form, written into the scratch folder.
-int LintSettings(const Options& options, const fs::path& scratch_folder, Entry* settings) {
+int LintSettings(const Options& options, const fs::path& scratch_folder,
+                 const std::vector<std::string>& shipped, Entry* settings) {
     std::string path;
     if (int result = CorePath(PathToUtf8(settings->source), &path)) return result;
     LintOptions lint;
     lint.detail = kLintProblemsOnly;
     lint.strict = options.strict;
+    lint.shipped = &shipped;
     LintOutcome outcome;
     int result = LintInstallEnv(path.c_str(), stderr, nullptr, lint, &outcome);
     if (result == 1) return Refuse(PathToUtf8(settings->source), "configuration has errors");
@@ -471,36 +375,36 @@ int WriteUpdater(const Options& options, const std::vector<std::unique_ptr<Entry
 
 }  // namespace
 
-bool IsSystemJunk(const std::string& name, bool is_folder) {
-    std::string lower = name;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
-    }
-    if (is_folder) return lower == ".git";
-    auto ends_with = [&](const char* tail) {
-        size_t length = strlen(tail);
-        return lower.size() >= length && lower.compare(lower.size() - length, length, tail) == 0;
-    };
-    return lower == "thumbs.db" || lower == "desktop.ini" || lower == ".ds_store" ||
-           ends_with(".bak") || ends_with("~");
-}
-
 int BuildCommand(const Arguments& args) {
     Options options;
     if (int result = ParseOptions(args, &options)) return result;
     std::vector<unsigned char> stub;
     if (int result = LoadStub(options, &stub)) return result;
-    std::vector<std::unique_ptr<Entry>> entries;
-    std::vector<std::string> left_out;
-    if (int result = CollectEntries(options, &entries, &left_out)) return result;
-    if (!left_out.empty()) {
-        std::string names;
-        for (size_t i = 0; i < left_out.size() && i < 3; ++i)
-            names += (i ? ", " : "") + left_out[i];
-        if (left_out.size() > 3) names += ", ...";
-        fprintf(stderr, "vnpack: left out %zu system file%s (%s); --include-all packs them\n",
-                left_out.size(), left_out.size() == 1 ? "" : "s", names.c_str());
+    FolderReading reading;
+    if (int result =
+            ReadUpdateFolder(options.folder, options.folder_text, options.include_all, &reading))
+        return result;
+    if (!reading.left_out.empty())
+        fprintf(stderr, "vnpack: %s; --include-all packs them\n",
+                DescribeLeftOut(reading.left_out, options.output).c_str());
+    int folder_errors = 0;
+    for (const FolderFinding& finding : reading.findings) {
+        bool error = finding.error || options.strict;
+        folder_errors += error;
+        fprintf(stderr, "vnpack: %s: %s%s\n", finding.subject.c_str(),
+                error ? "" : "warning: ", finding.message.c_str());
     }
+    std::vector<std::unique_ptr<Entry>> entries;
+    for (const FolderEntry& found : reading.entries) {
+        auto entry = std::make_unique<Entry>();
+        entry->source = found.source;
+        entry->name = found.name;
+        entry->is_folder = found.is_folder;
+        entry->filetime = found.filetime;
+        entry->size = found.size;
+        entries.push_back(std::move(entry));
+    }
+    if (!reading.Settings()) return 1;
 
     // The output and the temporary files are made beside OUT and renamed or
     // removed at the end, so that a failed build leaves nothing half-written.
@@ -510,7 +414,9 @@ int BuildCommand(const Arguments& args) {
     fs::remove_all(spill_folder, error);
     if (!fs::create_directory(spill_folder, error))
         return Complain(PathToUtf8(spill_folder), "cannot create a temporary folder");
-    if (int result = LintSettings(options, spill_folder, entries[0].get())) {
+    int result = LintSettings(options, spill_folder, reading.ShippedNames(), entries[0].get());
+    if (result == 0 && folder_errors > 0) result = 1;
+    if (result != 0) {
         fs::remove_all(spill_folder, error);
         return result;
     }
@@ -529,7 +435,6 @@ int BuildCommand(const Arguments& args) {
     progress.total_files = work.files.size();
     work.spill_folder = spill_folder;
     FILE* out = OpenPath(part, "wb");
-    int result = 0;
     uint64_t archive_bytes = 0;
     if (!out) {
         result = Complain(options.output_text, strerror(errno));

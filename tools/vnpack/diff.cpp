@@ -6,10 +6,14 @@
 #include <string.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "base/text.h"
 #include "env_text.h"
+#include "folder.h"
+#include "names.h"
+#include "payload/extract.h"
 #include "system.h"
 #include "vnpack.h"
 
@@ -120,6 +124,33 @@ std::string SplitTemplate(const std::string& cp932, std::vector<std::string>* en
     return kept;
 }
 
+// The key under which Windows finds a relative path of the game (UTF-8, "/"
+// separators): one key, one file.
+std::string WindowsKey(const std::string& relative) {
+    std::string cp932;
+    if (!ToCp932(relative, &cp932)) return relative;  // build refuses such a name anyway
+    for (char* p = cp932.empty() ? nullptr : &cp932[0]; p && *p; p += CharLength(p)) {
+        if (*p == '/') *p = '\\';
+    }
+    return FoldedName(cp932);
+}
+
+bool ParsePlayerData(const std::string& utf8, std::vector<std::string>* patterns) {
+    patterns->clear();
+    size_t start = 0;
+    while (start <= utf8.size()) {
+        size_t comma = utf8.find(',', start);
+        if (comma == std::string::npos) comma = utf8.size();
+        std::string piece = utf8.substr(start, comma - start), cp932;
+        if (!piece.empty()) {
+            if (!ToCp932(piece, &cp932)) return false;
+            patterns->push_back(cp932);
+        }
+        start = comma + 1;
+    }
+    return true;
+}
+
 bool CopyGameFile(const fs::path& from, const fs::path& to) {
     std::error_code error;
     fs::create_directories(to.parent_path(), error);
@@ -128,17 +159,24 @@ bool CopyGameFile(const fs::path& from, const fs::path& to) {
     return !error;
 }
 
-// The settings to start from: the template's, or a title from the folder's name.
-int StartSettings(const Arguments& args, const fs::path& new_root, std::string* settings,
-                  std::vector<std::string>* entries) {
+// The settings to start from, in the template's own encoding and line ends,
+// or a title from the folder's name.
+struct Settings {
+    std::string kept;                  // the template without its [delfiles_afterinst] section
+    std::vector<std::string> entries;  // that section's entries, code page 932
+    EnvEncoding encoding = kEnvCp932;
+    const char* line_end = "\r\n";
+};
+
+int StartSettings(const Arguments& args, const fs::path& new_root, Settings* settings) {
     if (!args.Has("--env")) {
         std::string title;
         if (!ToCp932(PathToUtf8(new_root.filename()), &title) || title.empty()) title = "game";
         for (char* p = &title[0]; *p; p += CharLength(p)) {
             if (*p == ' ') *p = '|';
         }
-        *settings = "// vnpack diff: set the keys (docs/install-env.md)\r\nTITLEBAR\t" + title +
-                    "\r\n[EOF]\r\n";
+        settings->kept = "// vnpack diff: set the keys (docs/install-env.md)\r\nTITLEBAR\t" +
+                         title + "\r\n[EOF]\r\n";
         return 0;
     }
     std::string name = args.Get("--env");
@@ -152,9 +190,31 @@ int StartSettings(const Arguments& args, const fs::path& new_root, std::string* 
     if (failed) return Complain(name, "read error");
     EnvText text;
     if (!DecodeEnvText(bytes, &text)) return Refuse(name, DescribeEnvEncoding(text));
-    *settings = SplitTemplate(text.cp932, entries);
-    if (!settings->empty() && settings->back() != '\n') *settings += "\r\n";
+    settings->encoding = text.encoding;
+    // Split in the template's own bytes, so that what is kept stays as the
+    // maker wrote it; the entries are compared in code page 932.
+    std::string body = text.encoding == kEnvUtf8WithMark ? bytes.substr(3) : bytes;
+    std::vector<std::string> entries;
+    settings->kept = SplitTemplate(body, &entries);
+    for (const std::string& entry : entries) {
+        std::string cp932 = entry;
+        if (text.encoding != kEnvCp932 && !ToCp932(entry, &cp932)) return Refuse(name, entry);
+        settings->entries.push_back(cp932);
+    }
+    size_t lines = std::count(bytes.begin(), bytes.end(), '\n');
+    size_t crlf = 0;
+    for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2))
+        ++crlf;
+    if (lines > 0 && crlf * 2 < lines) settings->line_end = "\n";
+    if (!settings->kept.empty() && settings->kept.back() != '\n')
+        settings->kept += settings->line_end;
+    if (text.encoding == kEnvUtf8WithMark) settings->kept.insert(0, "\xEF\xBB\xBF");
     return 0;
+}
+
+// A code page 932 line as the template's encoding writes it.
+std::string InEncoding(const std::string& cp932, EnvEncoding encoding) {
+    return encoding == kEnvCp932 ? cp932 : ToUtf8(cp932.c_str());
 }
 
 }  // namespace
@@ -164,6 +224,10 @@ int DiffCommand(const Arguments& args) {
     const std::string output_text = args.Get("-o");
     const fs::path old_root = PathFromUtf8(old_text), new_root = PathFromUtf8(new_text);
     const fs::path output = PathFromUtf8(output_text);
+    std::vector<std::string> player_data = DefaultPlayerData();
+    if (args.Has("--player-data") && !ParsePlayerData(args.Get("--player-data"), &player_data))
+        return Complain(args.Get("--player-data"), "cannot be written in code page 932");
+    const bool delete_player_data = args.Has("--delete-player-data");
     std::error_code error;
     if (fs::exists(output, error) &&
         !(fs::is_directory(output, error) && fs::is_empty(output, error)))
@@ -171,63 +235,108 @@ int DiffCommand(const Arguments& args) {
     std::vector<GameFile> old_files, new_files;
     if (int result = ListGameFiles(old_root, old_text, &old_files)) return result;
     if (int result = ListGameFiles(new_root, new_text, &new_files)) return result;
-    std::string settings;
-    std::vector<std::string> entries;
-    if (int result = StartSettings(args, new_root, &settings, &entries)) return result;
+    Settings settings;
+    if (int result = StartSettings(args, new_root, &settings)) return result;
     fs::create_directories(output, error);
     if (!fs::is_directory(output, error)) return Complain(output_text, "cannot create the folder");
 
-    size_t added = 0, changed = 0, unchanged = 0, deleted = 0;
+    // Matched as Windows matches names: a file whose name changed only in
+    // letter case is the same file there, renamed, and must not be deleted.
+    std::map<std::string, const GameFile*> old_by_key;
+    for (const GameFile& file : old_files) old_by_key[WindowsKey(file.relative)] = &file;
+    std::set<std::string> new_keys, new_folder_keys;
+    for (const GameFile& file : new_files) {
+        std::string key = WindowsKey(file.relative);
+        new_keys.insert(key);
+        for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1))
+            new_folder_keys.insert(key.substr(0, at));
+    }
+
+    size_t added = 0, changed = 0, renamed = 0, unchanged = 0, deleted = 0;
     std::set<std::string> warned;
     uint64_t added_bytes = 0, changed_bytes = 0;
     for (const GameFile& file : new_files) {
-        fs::path before = old_root / PathFromUtf8(file.relative);
-        bool existed = fs::is_regular_file(before, error);
+        auto found = old_by_key.find(WindowsKey(file.relative));
+        const GameFile* before = found == old_by_key.end() ? nullptr : found->second;
+        bool same_name = before && before->relative == file.relative;
         bool failed = false;
-        if (existed && fs::file_size(before, error) == file.size &&
-            SameContent(before, file.path, &failed)) {
+        if (same_name && before->size == file.size &&
+            SameContent(before->path, file.path, &failed)) {
             ++unchanged;
             continue;
         }
         if (failed) return Complain(file.relative, "cannot be read");
         if (!CopyGameFile(file.path, output / PathFromUtf8(file.relative)))
             return Complain(PathToUtf8(output / PathFromUtf8(file.relative)), "cannot be written");
-        (existed ? changed : added) += 1;
-        (existed ? changed_bytes : added_bytes) += file.size;
+        (before ? changed : added) += 1;
+        (before ? changed_bytes : added_bytes) += file.size;
+        renamed += before && !same_name;
+    }
+    // A template's line that would delete a file of the new version goes;
+    // the setup files, which are meant to go, excepted.
+    std::vector<std::string> entries;
+    for (const std::string& entry : settings.entries) {
+        const GameFile* reached = nullptr;
+        for (const GameFile& file : new_files) {
+            std::string name;
+            if (ToCp932(file.relative, &name) && !IsSetupFile(name.c_str()) &&
+                PatternReaches(entry, name)) {
+                reached = &file;
+                break;
+            }
+        }
+        if (reached) {
+            Complain(ToUtf8(entry.c_str()), "left out of [delfiles_afterinst]: it would delete " +
+                                                reached->relative + ", which the new version has");
+            continue;
+        }
+        entries.push_back(entry);
     }
     // The setup files land in the game's folder too: listed first, once.
     for (const char* name : kSetupNames) {
         bool listed = false;
-        for (const std::string& entry : entries) listed |= Lower(entry) == name;
+        for (const std::string& entry : entries) listed |= SameWindowsName(entry, name);
         if (!listed) entries.push_back(name);
     }
+    std::vector<std::string> kept_for_player;
     for (const GameFile& file : old_files) {
-        if (fs::is_regular_file(new_root / PathFromUtf8(file.relative), error)) continue;
+        if (new_keys.count(WindowsKey(file.relative))) continue;
         std::string line = DeletionLine(file.relative);
         if (line.empty()) {
             Complain(file.relative, "cannot be named in [delfiles_afterinst]: delete it by hand");
+            continue;
+        }
+        if (!delete_player_data && IsPlayerData(line, player_data)) {
+            kept_for_player.push_back(file.relative);
             continue;
         }
         // The updater removes a folder only at the first level below the
         // game's folder, after its last listed file: a deeper one stays.
         size_t slash = file.relative.rfind('/');
         std::string parent = slash == std::string::npos ? "" : file.relative.substr(0, slash);
-        if (parent.find('/') != std::string::npos &&
-            !fs::exists(new_root / PathFromUtf8(parent), error) && warned.insert(parent).second)
+        if (parent.find('/') != std::string::npos && !new_folder_keys.count(WindowsKey(parent)) &&
+            warned.insert(parent).second)
             Complain(parent, "the updater empties this folder but leaves it in place");
         entries.push_back(line);
         ++deleted;
     }
-    settings += "\r\n";
-    settings += kAfterInstallHeader;
-    settings += "\r\n";
-    for (const std::string& entry : entries) settings += entry + "\r\n";
-    settings += "-\r\n";
+    if (!kept_for_player.empty()) {
+        std::string names;
+        for (size_t i = 0; i < kept_for_player.size(); ++i)
+            names += (i ? ", " : "") + kept_for_player[i];
+        Complain(output_text,
+                 "not deleted, as the player's own data (--delete-player-data "
+                 "deletes them): " +
+                     names);
+    }
+    std::string text = settings.kept + settings.line_end + kAfterInstallHeader + settings.line_end;
+    for (const std::string& entry : entries)
+        text += InEncoding(entry, settings.encoding) + settings.line_end;
+    text += std::string("-") + settings.line_end;
     FILE* out = OpenPath(output / "install.env", "wb");
-    bool ok = out && fwrite(settings.data(), 1, settings.size(), out) == settings.size();
+    bool ok = out && fwrite(text.data(), 1, text.size(), out) == text.size();
     if (out && fclose(out) != 0) ok = false;
     if (!ok) return Complain(PathToUtf8(output / "install.env"), "cannot be written");
-
     // The title picture comes with the template, when it has one beside it.
     bool picture = false;
     if (args.Has("--env")) {
@@ -244,10 +353,12 @@ int DiffCommand(const Arguments& args) {
         Complain(output_text,
                  "no title picture: put insttscr.rct (or insttscr.png) there before "
                  "vnpack build");
+    std::string renames =
+        renamed ? ", " + std::to_string(renamed) + " of them renamed in letter case" : "";
     printf(
-        "%s: %zu new files (%llu bytes), %zu changed (%llu bytes), %zu unchanged left out; "
+        "%s: %zu new files (%llu bytes), %zu changed (%llu bytes%s), %zu unchanged left out; "
         "install.env deletes %zu files\n",
         output_text.c_str(), added, (unsigned long long)added_bytes, changed,
-        (unsigned long long)changed_bytes, unchanged, deleted);
+        (unsigned long long)changed_bytes, renames.c_str(), unchanged, deleted);
     return 0;
 }

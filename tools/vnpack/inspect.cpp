@@ -8,6 +8,7 @@
 
 #include "base/platform.h"
 #include "base/text.h"
+#include "folder.h"
 #include "lint.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
@@ -235,9 +236,39 @@ int ExtractCommand(const Arguments& args) {
 }
 
 int LintCommand(const Arguments& args) {
-    std::string core_path;
-    if (int result = CorePath(args.operands[0], &core_path)) return result;
+    const std::string& operand = args.operands[0];
     LintOptions options;
     options.strict = args.Has("--strict");
-    return LintInstallEnv(core_path.c_str(), stderr, stdout, options);
+    std::error_code error;
+    fs::path given = PathFromUtf8(operand);
+    std::string core_path;
+    if (!fs::is_directory(given, error)) {
+        if (int result = CorePath(operand, &core_path)) return result;
+        return LintInstallEnv(core_path.c_str(), stderr, stdout, options);
+    }
+    // The folder as build reads it: every finding there, then install.env
+    // against the files the update installs.
+    FolderReading reading;
+    if (int result = ReadUpdateFolder(given, operand, false, &reading)) return result;
+    for (const FolderFinding& finding : reading.findings) {
+        bool is_error = finding.error || options.strict;
+        (is_error ? options.prior_errors : options.prior_warnings) += 1;
+        fprintf(stderr, "%s: %s: %s\n", finding.subject.c_str(), is_error ? "error" : "warning",
+                finding.message.c_str());
+    }
+    if (!reading.left_out.empty())
+        fprintf(stderr, "%s: note: vnpack build %s\n", operand.c_str(),
+                DescribeLeftOut(reading.left_out, fs::path()).c_str());
+    const FolderEntry* settings = reading.Settings();
+    if (!settings) {
+        fprintf(stderr, "%d error%s, %d warning%s\n", options.prior_errors,
+                options.prior_errors == 1 ? "" : "s", options.prior_warnings,
+                options.prior_warnings == 1 ? "" : "s");
+        return 1;
+    }
+    if (int result = CorePath(PathToUtf8(settings->source), &core_path)) return result;
+    std::vector<std::string> shipped = reading.ShippedNames();
+    options.shipped = &shipped;
+    int result = LintInstallEnv(core_path.c_str(), stderr, stdout, options);
+    return result == 0 && options.prior_errors > 0 ? 1 : result;
 }

@@ -25,10 +25,12 @@
 #include "config/sections.h"
 #include "config/settings.h"
 #include "payload/extract.h"
+#include "update/afterinst.h"
 #include "update/profile.h"
 #include "update/transfer.h"
 #include "env_text.h"
 #include "image/rct.h"
+#include "names.h"
 #include "png.h"
 #include "texts.h"
 
@@ -605,15 +607,15 @@ std::map<std::string, std::string> TopLevelFiles(const std::string& folder) {
 
 // Empty when the title picture decodes as the updater (or vnpack build's
 // conversion) will decode it; otherwise why not.
-std::string TitlePictureProblem(const std::string& path, bool is_png) {
+std::string TitlePictureProblem(const std::string& path, bool is_png, int32_t* width,
+                                int32_t* height) {
     std::string bytes;
     if (!ReadWholeFile(path.c_str(), &bytes)) return "cannot be read";
     const unsigned char* data = (const unsigned char*)bytes.data();
     if (is_png) {
         std::vector<unsigned char> pixels;
-        int32_t width = 0, height = 0;
         std::string problem;
-        if (!DecodePng(data, bytes.size(), &pixels, &width, &height, &problem)) return problem;
+        if (!DecodePng(data, bytes.size(), &pixels, width, height, &problem)) return problem;
         return "";
     }
     RctHeader header;
@@ -628,6 +630,8 @@ std::string TitlePictureProblem(const std::string& path, bool is_png) {
     if (DecodeRctPixels(stream, header.data_size, header.width, header.height, pixels.data(),
                         ImageStride(header.width, 0)) != 0)
         return "damaged (the pixel commands run outside the picture or the data)";
+    *width = header.width;
+    *height = header.height;
     return "";
 }
 
@@ -649,10 +653,14 @@ void CheckFolder(const char* path, Lint* lint) {
                   "converts) beside install.env");
     } else {
         bool is_png = rct == files.end();
-        std::string problem = TitlePictureProblem((is_png ? png : rct)->second, is_png);
-        if (!problem.empty())
-            lint->Add(0, kError,
-                      std::string(is_png ? "insttscr.png" : "insttscr.rct") + ": " + problem);
+        int32_t width = 0, height = 0;
+        std::string problem =
+            TitlePictureProblem((is_png ? png : rct)->second, is_png, &width, &height);
+        std::string fit = problem.empty() ? TitlePictureFit(width, height) : "";
+        if (!problem.empty() || !fit.empty())
+            lint->Add(0, problem.empty() ? kWarning : kError,
+                      std::string(is_png ? "insttscr.png" : "insttscr.rct") + ": " +
+                          (problem.empty() ? fit : problem));
     }
 
     const SettingSeen* readme = FindSetting(*lint, "INSTREADME");
@@ -668,6 +676,46 @@ void CheckFolder(const char* path, Lint* lint) {
     } else if (!files.count(Lowered(SystemName(name)))) {
         lint->Add(line, kError,
                   "the readme " + Quote(name) + " is not in the folder beside install.env");
+    }
+}
+
+// [delfiles_afterinst] lines the updater skips, and lines that would delete
+// what the update has just installed, the key file every later update looks
+// for, or the player's saved games.
+void CheckDeletions(Lint* lint, const std::vector<std::string>* shipped) {
+    const SettingSeen* key_file = FindSetting(*lint, "KEYFILE");
+    const std::vector<std::string> player_data = DefaultPlayerData();
+    for (const SectionLineSeen& item : lint->lists[kSectionDelfilesAfterinst]) {
+        const std::string& entry = item.text;
+        if (entry.size() >= kPathCapacity || !AfterInstallEntryStaysInside(entry.c_str())) {
+            lint->Add(item.line, kWarning,
+                      "[delfiles_afterinst] line the updater skips: it leaves the game's folder "
+                      "(absolute, a drive, a leading \\ or a part of dots): " +
+                          Quote(entry));
+            continue;
+        }
+        if (key_file && PatternReaches(entry, key_file->value)) {
+            lint->Add(item.line, kError,
+                      "[delfiles_afterinst] line deletes the KEYFILE " + Quote(key_file->value) +
+                          ": the next update would not find the game: " + Quote(entry));
+        }
+        for (const std::string& name : shipped ? *shipped : std::vector<std::string>()) {
+            // The setup files land in the game's folder too, and are listed
+            // here precisely so that they go again.
+            if (name.back() == '\\' || IsSetupFile(name.c_str()) || !PatternReaches(entry, name))
+                continue;
+            lint->Add(item.line, kError,
+                      "[delfiles_afterinst] line deletes " + Quote(name) +
+                          ", which the update itself installs (names are compared as Windows "
+                          "does, without letter case): " +
+                          Quote(entry));
+            break;
+        }
+        if (IsPlayerData(entry, player_data)) {
+            lint->Add(item.line, kWarning,
+                      "[delfiles_afterinst] line deletes the player's own data (saved games): " +
+                          Quote(entry));
+        }
     }
 }
 
@@ -716,14 +764,15 @@ int LintInstallEnv(const char* path, FILE* diagnostics, FILE* summary, const Lin
     CheckRawLines(&lint);
     CheckSettingsThatMatter(&lint);
     CheckFolder(path, &lint);
+    CheckDeletions(&lint, options.shipped);
     // Once per file, not once per line: the whole file is one or the other.
     if (converted) lint.Add(0, kNote, DescribeEnvEncoding(text));
 
     std::stable_sort(lint.findings.begin(), lint.findings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });
     static const char* const kSeverityNames[] = {"note", "warning", "error"};
-    int errors = 0;
-    int warnings = 0;
+    int errors = options.prior_errors;
+    int warnings = options.prior_warnings;
     for (Finding& finding : lint.findings) {
         if (options.strict && finding.severity == kWarning) finding.severity = kError;
         if (finding.severity == kError) ++errors;
@@ -745,4 +794,19 @@ int LintInstallEnv(const char* path, FILE* diagnostics, FILE* summary, const Lin
         outcome->cp932 = errors > 0 ? "" : text.cp932;
     }
     return errors > 0 ? 1 : 0;
+}
+
+std::string TitlePictureFit(int32_t width, int32_t height) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    const std::string square = std::to_string(kTitleSquare) + " x " + std::to_string(kTitleSquare);
+    if (width > kTitleSquare || height > kTitleSquare)
+        return "the picture is " + size + ": the start-up window centres it in a square of " +
+               square + " pixels and crops the rest on every side (see docs/install-env.md)";
+    // A quarter of the side either way is a postage stamp in an empty square.
+    if (width < kTitleSquare / 4 && height < kTitleSquare / 4)
+        return "the picture is only " + size +
+               ": the start-up window shows it small in the "
+               "middle of a square of " +
+               square + " pixels";
+    return "";
 }

@@ -43,7 +43,9 @@ const CommandRow kCommands[] = {
       {"--jobs", "N", "compressing threads", "the number of processors"},
       {"--strict", nullptr, "refuse install.env warnings as well as errors", "off"},
       {"--include-all", nullptr,
-       "also pack system files (Thumbs.db, desktop.ini, .DS_Store, *.bak, *~, .git)", "off"}}},
+       "also pack system files (Thumbs.db, ehthumbs.db, desktop.ini, .DS_Store, ._*, *.bak, *~, "
+       ".git, __MACOSX and the like)",
+       "off"}}},
     {"list", "UPDATE.exe", 1, "lists the entries of an updater", ListCommand, {}},
     {"test", "UPDATE.exe", 1, "inflates every entry of an updater and checks it", TestCommand, {}},
     {"extract",
@@ -53,9 +55,10 @@ const CommandRow kCommands[] = {
      ExtractCommand,
      {{"--force", nullptr, "write into a folder that is not empty", "off"}}},
     {"lint",
-     "install.env",
+     "DIR|install.env",
      1,
-     "checks install.env and the folder beside it, and shows what the updater will read",
+     "checks an update folder as build and the updater will (or install.env alone), and shows "
+     "what the updater will read",
      LintCommand,
      {{"--strict", nullptr, "count warnings as errors", "off"}}},
     {"rct",
@@ -72,7 +75,14 @@ const CommandRow kCommands[] = {
      "install.env that deletes what NEW no longer has",
      DiffCommand,
      {{"-o", "DIR", "the update folder to write (new or empty)", nullptr},
-      {"--env", "FILE", "an install.env whose settings and deletions are kept", "a title only"}}},
+      {"--env", "FILE",
+       "an install.env whose settings and deletions are kept, in its own encoding and line ends",
+       "a title only"},
+      {"--player-data", "LIST",
+       "what belongs to the player and is never deleted: folder names ending in /, file "
+       "patterns, separated by commas",
+       "save/,savedata/,\xe3\x82\xbb\xe3\x83\xbc\xe3\x83\x96/,*.sav"},
+      {"--delete-player-data", nullptr, "list player data for deletion as well", "off"}}},
 };
 
 const char kExitCodes[] =

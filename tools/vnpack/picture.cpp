@@ -9,6 +9,7 @@
 #include "base/platform.h"
 #include "base/text.h"
 #include "image/rct.h"
+#include "lint.h"
 #include "png.h"
 #include "rct_encode.h"
 #include "vnpack.h"
@@ -105,6 +106,11 @@ int RctCommand(const Arguments& args) {
     if (!problem.empty()) return damaged ? Refuse(files[0], problem) : Complain(files[0], problem);
     problem = WriteWholeFile(PathFromUtf8(files[1]), rct);
     if (!problem.empty()) return Complain(files[1], problem);
+    RctHeader header;
+    ReadRctHeader(rct.data(), &header);
+    printf("wrote %s: %d x %d pixels\n", files[1].c_str(), (int)header.width, (int)header.height);
+    std::string fit = TitlePictureFit(header.width, header.height);
+    if (!fit.empty()) fprintf(stderr, "vnpack: %s: warning: %s\n", files[1].c_str(), fit.c_str());
     return 0;
 }
 
@@ -136,18 +142,18 @@ int PngCommand(const Arguments& args) {
         return Complain(output, "cannot encode the PNG picture");
     problem = WriteWholeFile(PathFromUtf8(output), png);
     if (!problem.empty()) return Complain(output, problem);
+    printf("wrote %s: %d x %d pixels\n", output.c_str(), (int)header.width, (int)header.height);
     return 0;
 }
 
-int TitlePictureName(const fs::path& folder, const std::string& shown, std::string* name) {
-    if (Lower(*name) != kTitlePictureSource) return 0;
+bool TitlePictureName(const fs::path& folder, std::string* name) {
+    if (Lower(*name) != kTitlePictureSource) return true;
     std::error_code error;
     for (const auto& item : fs::directory_iterator(folder, error)) {
-        if (Lower(PathToUtf8(item.path().filename())) == kTitlePictureName)
-            return Refuse(shown, "insttscr.rct is there too: keep one of the two");
+        if (Lower(PathToUtf8(item.path().filename())) == kTitlePictureName) return false;
     }
     *name = kTitlePictureName;
-    return 0;
+    return true;
 }
 
 FILE* OpenEntrySource(const fs::path& source, const std::string& name,

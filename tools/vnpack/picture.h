@@ -9,9 +9,8 @@
 #include "system.h"
 
 // Maps the archive name of a top-level file: insttscr.png in any letter case
-// becomes "insttscr.rct". A folder that holds both is refused (complaint,
-// result 2); 0 otherwise. shown is the path for the complaint.
-int TitlePictureName(const fs::path& folder, const std::string& shown, std::string* name);
+// becomes "insttscr.rct". False for a folder that holds both.
+bool TitlePictureName(const fs::path& folder, std::string* name);
 
 // Opens an entry's source for reading. A title picture given as PNG is
 // converted first into scratch_folder (which the caller removes); on failure

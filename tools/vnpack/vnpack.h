@@ -26,11 +26,6 @@ int RctCommand(const Arguments& args);
 int PngCommand(const Arguments& args);
 int DiffCommand(const Arguments& args);
 
-// System files that file managers and editors leave behind and that no game
-// wants (Thumbs.db, desktop.ini, .DS_Store, *.bak, *~, a .git folder), in any
-// letter case: build leaves them out unless --include-all, diff ignores them.
-bool IsSystemJunk(const std::string& name, bool is_folder);
-
 // Prints "vnpack: SUBJECT: PROBLEM" on stderr and returns 2.
 int Complain(const std::string& subject, const std::string& problem);
 // The same for a finding or damage in the input; returns 1.

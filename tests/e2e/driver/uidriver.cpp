@@ -183,6 +183,9 @@ std::string WindowJson(HWND window) {
         .Text();
 }
 
+// The programs started here ("start"), by process id.
+std::map<DWORD, HANDLE> g_processes;
+
 // windows lists every match; wait polls until a visible one (unless
 // visible=0) appears: a dialog exists, hidden, a moment before its controls
 // are filled in.
@@ -195,6 +198,15 @@ std::string FindWindows(const Args& args, bool wait) {
             if (Matches(window, filter)) items.push_back(WindowJson(window));
         if (!wait) return Json().Bool("ok", true).Raw("windows", Array(items)).Text();
         if (!items.empty()) return Json().Bool("ok", true).Raw("window", items[0]).Text();
+        // A program of ours that has ended shows no window any more: said at
+        // once, with its exit code, instead of after the whole wait.
+        auto started =
+            Has(args, "pid") ? g_processes.find((DWORD)GetInt(args, "pid")) : g_processes.end();
+        DWORD code = 0;
+        if (started != g_processes.end() &&
+            WaitForSingleObject(started->second, 0) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(started->second, &code))
+            return Json().Bool("ok", false).Bool("exited", true).Int("code", code).Text();
         if (GetTickCount() - start >= (DWORD)GetInt(args, "timeout", 10000))
             return Fail("timeout waiting for window");
     }
@@ -360,7 +372,6 @@ std::string CmdClipSet(const Args& args) {
 
 // ---------------------------------------------------------------- processes
 
-std::map<DWORD, HANDLE> g_processes;
 std::vector<HANDLE> g_held;  // mutexes and files held until the driver ends
 
 // Started here rather than with "wine PROGRAM" from Linux: the handle keeps
