@@ -101,6 +101,12 @@ FILE* OsCreateNewFile(const char* path, OsCreateResult* result) {
     return file;
 }
 
+int OsFlushFile(FILE* file) {
+    if (fflush(file) != 0) return -1;
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(file));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) ? 0 : -1;
+}
+
 OsCreateResult OsMoveToNewName(const char* from, const char* to) {
     WidePath wide_from = ToWidePath(from);
     WidePath wide_to = ToWidePath(to);

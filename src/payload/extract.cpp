@@ -10,6 +10,7 @@
 #include "base/pump.h"
 #include "base/text.h"
 #include "base/workfolder.h"
+#include "payload/journal.h"
 
 namespace {
 
@@ -112,6 +113,8 @@ struct FileSink {
     FILE* file;
     CopyProgressHandle window;
     int64_t written;
+    const char* path;        // the destination the file is staged for
+    const unsigned* number;  // of its "~vn" name
 };
 
 // Tests only: bytes the walks may still write before the disk counts as
@@ -293,7 +296,8 @@ void RollBackStaged(StagedList* list) {
             continue;
         }
         if (item->state == kInPlace && !item->has_backup) OsDeleteFile(path);
-        if (item->has_backup) {
+        // A backup is named before its move: only a file moved aside comes back.
+        if (item->has_backup && item->state != kStaged) {
             RebuildSiblingPath(path, kBackupPrefix, item->backup, sibling);
             OsReplaceFile(sibling, path);
         }
@@ -311,18 +315,30 @@ int g_commit_fault_step = 0;
 int g_commit_step = 0;
 
 int CommitReplace(const char* from, const char* to) {
+    JournalKillPoint();  // journal hook
     if (++g_commit_step == g_commit_fault_step) return -1;
     return OsReplaceFile(from, to);
 }
 
 // Each try at a free backup name counts as a step of its own.
 OsCreateResult CommitMoveToNewName(const char* from, const char* to) {
+    JournalKillPoint();  // journal hook
     if (++g_commit_step == g_commit_fault_step) return kOsCreateFailed;
     return OsMoveToNewName(from, to);
 }
 
-OsCreateResult MoveAside(const char* backup, void* path) {
-    return CommitMoveToNewName((const char*)path, backup);
+// Journal hook: the backup a retry takes is noted (and on the disk) before
+// the move.
+struct AsideMove {
+    const char* path;
+    const unsigned* number;
+    uint32_t item;
+};
+OsCreateResult MoveAside(const char* backup, void* context) {
+    const AsideMove* aside = (const AsideMove*)context;
+    if (JournalNote(kJournalBackup, aside->path, *aside->number, aside->item) != 0)
+        return kOsCreateFailed;
+    return CommitMoveToNewName(aside->path, backup);
 }
 
 // Moves every staged file over its destination, each old file first aside to
@@ -333,29 +349,49 @@ long CommitStaged(StagedList* list) {
     char staged[kOutputPathCapacity];
     char backup[kOutputPathCapacity];
     g_commit_step = 0;
+    // Journal hook: every backup's name is noted, and the journal is on the
+    // disk, before the first move.
     for (size_t i = 0; i < list->count; ++i) {
         StagedItem* item = &list->items[i];
         if (item->state != kStaged) continue;
         const char* path = list->text + item->path;
-        if (OsGetPathKind(path) == kOsFile) {
-            // Windows would move a read-only file aside but never delete its
-            // backup: refuse it, as a plain replace always did.
-            if (OsIsReadOnly(path) || !TakeSiblingName(path, kBackupPrefix, backup, &item->backup,
-                                                       MoveAside, (void*)path))
-                return -(long)i - 1;
-            item->has_backup = true;
+        if (OsGetPathKind(path) != kOsFile) continue;
+        // Windows would move a read-only file aside but never delete its
+        // backup: refuse it, as a plain replace always did.
+        if (OsIsReadOnly(path)) return -(long)i - 1;
+        item->has_backup = true;
+        item->backup = g_next_sibling_number;
+        g_next_sibling_number = (g_next_sibling_number + 1) % kSiblingNumbers;
+        if (JournalNote(kJournalBackup, path, item->backup, (uint32_t)i) != 0) return -(long)i - 1;
+    }
+    if (JournalNote(kJournalCommitting) != 0) return list->count ? -1 : 0;
+    for (size_t i = 0; i < list->count; ++i) {
+        StagedItem* item = &list->items[i];
+        if (item->state != kStaged) continue;
+        const char* path = list->text + item->path;
+        if (item->has_backup) {
+            RebuildSiblingPath(path, kBackupPrefix, item->backup, backup);
+            OsCreateResult moved = CommitMoveToNewName(path, backup);
+            // Something else has the name: another, noted first.
+            AsideMove aside = {path, &item->backup, (uint32_t)i};
+            if (moved == kOsAlreadyExists &&
+                TakeSiblingName(path, kBackupPrefix, backup, &item->backup, MoveAside, &aside))
+                moved = kOsCreated;
+            if (moved != kOsCreated) return -(long)i - 1;
             item->state = kMovedAside;
         }
         RebuildSiblingPath(path, kStagedPrefix, item->temporary, staged);
         if (CommitReplace(staged, path) != 0) return -(long)i - 1;
         item->state = kInPlace;
     }
+    if (JournalNote(kJournalCommitted) != 0) return 0;  // in place all the same
     // The update is in place; a backup that cannot be deleted (held open by
     // another program) only costs its space.
     for (size_t i = 0; i < list->count; ++i) {
         const StagedItem* item = &list->items[i];
         if (!item->has_backup) continue;
         RebuildSiblingPath(list->text + item->path, kBackupPrefix, item->backup, backup);
+        JournalKillPoint();  // journal hook
         OsDeleteFile(backup);
     }
     return 0;
@@ -378,6 +414,7 @@ void RemoveFileInFlight() {
         OsDeleteFile(g_in_flight_path);
     }
     RollBackStaged(&g_staged);
+    JournalEnd();  // journal hook
 }
 
 void TrackFileInFlight(FILE* file, const char* path) {
@@ -387,9 +424,13 @@ void TrackFileInFlight(FILE* file, const char* path) {
     g_in_flight_file = file;
 }
 
-OsCreateResult CreateSinkFile(const char* temporary, void* sink) {
+OsCreateResult CreateSinkFile(const char* temporary, void* context) {
+    FileSink* sink = (FileSink*)context;
+    // Journal hook: noted before it is made, withdrawn when the name was taken.
+    if (JournalNote(kJournalStaged, sink->path, *sink->number) != 0) return kOsCreateFailed;
     OsCreateResult created;
-    ((FileSink*)sink)->file = OsCreateNewFile(temporary, &created);
+    sink->file = OsCreateNewFile(temporary, &created);
+    if (created != kOsCreated && JournalNote(kJournalUndo) != 0) return kOsCreateFailed;
     return created;
 }
 
@@ -406,7 +447,13 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, const char* path
                  const ExtractBuffers* buffers, CopyProgressHandle window, int32_t consumed) {
     char temporary[kOutputPathCapacity];
     unsigned number = 0;
-    FileSink sink = {OsCreateNewFile(path), window, 0};
+    FileSink sink = {nullptr, window, 0, path, &number};
+    int fresh = JournalNoteNewFile(path);  // journal hook
+    if (fresh < 0) return 1;
+    if (fresh) {
+        sink.file = OsCreateNewFile(path);
+        if (!sink.file && JournalNote(kJournalUndo) != 0) return 1;  // journal hook
+    }
     bool staged = sink.file == nullptr;
     if (staged && !TakeSiblingName(path, kStagedPrefix, temporary, &number, CreateSinkFile, &sink))
         return 1;
@@ -470,7 +517,15 @@ int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
             // An existing folder is fine. One that cannot be made (no parent,
             // a file of its name) fails the walk here: an empty folder would
             // otherwise be missing from an update that reports success.
+            // Journal hook: a folder that is not there yet is noted first.
+            bool noted = OsGetPathKind(path) == kOsMissing;
+            if (noted && JournalNote(kJournalFolder, path) != 0)
+                return ReportArchiveFault(fault, "cannot write the journal", entry.offset,
+                                          entry.name);
             OsCreateResult created = OsCreateFolder(path);
+            if (noted && created != kOsCreated && JournalNote(kJournalUndo) != 0)
+                return ReportArchiveFault(fault, "cannot write the journal", entry.offset,
+                                          entry.name);
             if (created == kOsCreated) {
                 AddStaged(&g_staged, kFolderCreated, path, &entry);
             } else if (created != kOsAlreadyExists || OsGetPathKind(path) != kOsFolder) {
@@ -505,6 +560,12 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
     // small files.
     ExtractBuffers buffers;
     StartSiblingNumbers();
+    // Journal hook: a copy into the game's folder keeps a journal from its
+    // first write to its end.
+    if (target->pass == kCopyPass && JournalBegin(target->destination) != 0)
+        return ReportArchiveFault(
+            fault, "cannot write the journal (an interrupted update there is not repaired)", 0,
+            kJournalName);
     buffers.input = (unsigned char*)AllocOrAbort(kBlockSize);
     buffers.output = (unsigned char*)AllocOrAbort(kBlockSize);
     int result = WalkEntries(archive, target, &buffers, fault);
@@ -527,6 +588,7 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
     } else {
         RollBackStaged(&g_staged);
     }
+    JournalEnd();  // journal hook
     return result;
 }
 
