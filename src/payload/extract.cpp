@@ -42,7 +42,8 @@ bool BuildOutputPath(const ExtractTarget* target, const char* name, char* path) 
 // put files wherever it points, outside the game's folder. checked holds the
 // last folder found free of links in this walk; the entries after it in the
 // same folder (most of them) need no look-up of their own.
-bool CrossesLink(const ExtractTarget* target, const char* name, char (&checked)[kNameFieldCapacity]) {
+bool CrossesLink(const ExtractTarget* target, const char* name,
+                 char (&checked)[kNameFieldCapacity]) {
     const char* last = FindLastChar(name, '\\');
     if (!last) return false;
     size_t folder = (size_t)(last - name);
@@ -426,8 +427,10 @@ void TrackFileInFlight(FILE* file, const char* path) {
 
 OsCreateResult CreateSinkFile(const char* temporary, void* context) {
     FileSink* sink = (FileSink*)context;
-    // Journal hook: noted before it is made, withdrawn when the name was taken.
-    if (JournalNote(kJournalStaged, sink->path, *sink->number) != 0) return kOsCreateFailed;
+    // Journal hook: a free name is noted before it is made; withdrawn when
+    // another program took it in between.
+    int free_name = JournalNoteStaged(sink->path, temporary, *sink->number);
+    if (free_name <= 0) return free_name == 0 ? kOsAlreadyExists : kOsCreateFailed;
     OsCreateResult created;
     sink->file = OsCreateNewFile(temporary, &created);
     if (created != kOsCreated && JournalNote(kJournalUndo) != 0) return kOsCreateFailed;

@@ -127,6 +127,12 @@ int JournalNoteNewFile(const char* path) {
     return JournalNote(kJournalNewFile, path) == 0 ? 1 : -1;
 }
 
+int JournalNoteStaged(const char* path, const char* sibling, unsigned number) {
+    if (!g_journal) return 1;
+    if (OsGetPathKind(sibling) != kOsMissing) return 0;
+    return JournalNote(kJournalStaged, path, number) == 0 ? 1 : -1;
+}
+
 void JournalEnd() {
     if (!g_journal) return;
     JournalKillPoint();
@@ -150,7 +156,8 @@ int ParseJournal(const unsigned char* data, size_t size, JournalPlan* plan) {
     char last = 0;  // the type of the record before
     while ((size_t)(end - at) >= kRecordHead + kRecordCheck) {
         size_t length = GetLittleEndian(at + 9, 2);
-        if (length >= kJournalNameCapacity || (size_t)(end - at) < kRecordHead + length + kRecordCheck)
+        if (length >= kJournalNameCapacity ||
+            (size_t)(end - at) < kRecordHead + length + kRecordCheck)
             break;
         if (GetLittleEndian(at + kRecordHead + length, 4) != FfCrc32(0, at, kRecordHead + length))
             break;
@@ -184,8 +191,8 @@ int ParseJournal(const unsigned char* data, size_t size, JournalPlan* plan) {
                 }
                 break;
             case kJournalUndo:
-                if ((last == kJournalFolder || last == kJournalNewFile ||
-                     last == kJournalStaged) && plan->count > 0)
+                if ((last == kJournalFolder || last == kJournalNewFile || last == kJournalStaged) &&
+                    plan->count > 0)
                     --plan->count;
                 break;
             case kJournalCommitting:
@@ -239,8 +246,8 @@ int RepairInterruptedUpdate(const char* destination) {
             continue;
         }
         if (!SiblingPath(path, kStagedPrefix, item->number, staged, sizeof staged)) continue;
-        bool has_backup =
-            item->has_backup && SiblingPath(path, kBackupPrefix, item->backup, backup, sizeof backup);
+        bool has_backup = item->has_backup &&
+                          SiblingPath(path, kBackupPrefix, item->backup, backup, sizeof backup);
         if (plan.stage == kJournalCommitStarted) {
             // The staged file gone (moved over the name) or the name gone
             // (its old file moved aside): the old file is in the backup.

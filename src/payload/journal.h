@@ -73,6 +73,10 @@ int JournalNote(JournalRecord type, const char* path = nullptr, unsigned number 
 // when the journal cannot be written. Without a journal always 1.
 int JournalNoteNewFile(const char* path);
 
+// The same for the "~vn" sibling of path with number that a file is staged
+// in: 1 when sibling is free and noted, 0 when something has that name.
+int JournalNoteStaged(const char* path, const char* sibling, unsigned number);
+
 // The walk is over and the folder is whole (committed, or rolled back by
 // the walk itself): the journal goes.
 void JournalEnd();
