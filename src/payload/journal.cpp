@@ -65,6 +65,39 @@ bool Exists(const char* path) {
     return OsGetPathKind(path) != kOsMissing;
 }
 
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// True when name, read from a journal that anyone able to write the folder
+// could have put there, stays inside destination: relative, no drive or
+// stream, no part that leads out ("..", "...", ". ." once Windows drops
+// trailing dots and spaces), no control character, and no folder on the way
+// that is a link.
+bool StaysInside(const char* destination, const char* name) {
+    if (!name[0] || IsSeparator(name[0])) return false;
+    const char* component = name;
+    for (const char* p = name;; p += CharLength(p)) {
+        if (*p == ':' || (*p > 0 && *p < 0x20)) return false;
+        if (*p != '\0' && !IsSeparator(*p)) continue;
+        bool only_dots = p > component;
+        for (const char* q = component; q < p; ++q) {
+            if (*q != '.' && *q != ' ') only_dots = false;
+        }
+        if (only_dots || (p == component && *p != '\0')) return false;
+        if (*p == '\0') return true;
+        // The folder so far must be no link: deleting through one would
+        // delete wherever it points.
+        char prefix[4 * kPathCapacity], folder[4 * kPathCapacity];
+        size_t length = (size_t)(p - name);
+        if (length >= sizeof prefix) return false;
+        memcpy(prefix, name, length);
+        prefix[length] = '\0';
+        if (!JoinPath(destination, prefix, folder, sizeof folder) || OsIsLink(folder)) return false;
+        component = p + 1;
+    }
+}
+
 }  // namespace
 
 void SetKillStepForTesting(int step) {
@@ -235,7 +268,9 @@ int RepairInterruptedUpdate(const char* destination) {
     char path[4 * kPathCapacity], staged[4 * kPathCapacity], backup[4 * kPathCapacity];
     for (size_t i = plan.count; i-- > 0;) {
         const JournalItem* item = &plan.items[i];
-        if (!JoinPath(destination, plan.text + item->name, path, sizeof path)) continue;
+        if (!StaysInside(destination, plan.text + item->name) ||
+            !JoinPath(destination, plan.text + item->name, path, sizeof path))
+            continue;
         bool keep_new = plan.stage == kJournalCommitDone;
         if (item->type == kJournalFolder) {
             if (!keep_new) OsRemoveFolder(path);  // only when empty
