@@ -110,6 +110,10 @@ bool OsIsLink(const char* path);
 // kOsAlreadyExists or kOsCreateFailed.
 FILE* OsCreateNewFile(const char* path, OsCreateResult* result = nullptr);
 
+// Writes what the file buffers and has the system put it on the disk
+// (FlushFileBuffers, fsync) before this returns. 0 on success, -1 on failure.
+int OsFlushFile(FILE* file);
+
 // Moves a file to a name that nothing has yet: kOsAlreadyExists leaves both
 // as they were. One look-up of the new name, where a test first would be two.
 OsCreateResult OsMoveToNewName(const char* from, const char* to);

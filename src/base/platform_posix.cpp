@@ -87,6 +87,10 @@ FILE* OsCreateNewFile(const char* path, OsCreateResult* result) {
     return file;
 }
 
+int OsFlushFile(FILE* file) {
+    return fflush(file) == 0 && fsync(fileno(file)) == 0 ? 0 : -1;
+}
+
 OsCreateResult OsMoveToNewName(const char* from, const char* to) {
     NativePath native_from = ToNative(from);
     NativePath native_to = ToNative(to);

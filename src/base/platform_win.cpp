@@ -101,6 +101,12 @@ FILE* OsCreateNewFile(const char* path, OsCreateResult* result) {
     return file;
 }
 
+int OsFlushFile(FILE* file) {
+    if (fflush(file) != 0) return -1;
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(file));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) ? 0 : -1;
+}
+
 OsCreateResult OsMoveToNewName(const char* from, const char* to) {
     WidePath wide_from = ToWidePath(from);
     WidePath wide_to = ToWidePath(to);
@@ -179,10 +185,13 @@ OsFolderHold* OsHoldFolder(const char* path) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    // Wine shows a Unix symbolic link as a reparse point only by its name.
+    DWORD by_name = GetFileAttributesW(wide.text);
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(handle, &information) ||
         !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        by_name == INVALID_FILE_ATTRIBUTES || (by_name & FILE_ATTRIBUTE_REPARSE_POINT)) {
         CloseHandle(handle);
         return nullptr;
     }
@@ -295,6 +304,15 @@ OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool cre
                FILE_DIRECTORY_FILE, &handle, &made) < 0)
         return nullptr;
     DWORD attributes = AttributesOf(handle);
+    // Wine opens a Unix symbolic link's target all the same and shows the
+    // link only in the attributes of its name: both are asked.
+    WideName wide = ToWideName(name);
+    OBJECT_ATTRIBUTES by_name;
+    InitializeObjectAttributes(&by_name, &wide.string, OBJ_CASE_INSENSITIVE, parent->handle, nullptr);
+    FILE_BASIC_INFORMATION basic;
+    if (NtQueryAttributesFile(&by_name, &basic) < 0 ||
+        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        attributes = INVALID_FILE_ATTRIBUTES;
     OsFolderHold* hold = attributes != INVALID_FILE_ATTRIBUTES &&
                                  (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
                                  !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)

@@ -24,6 +24,10 @@
 #include <shlobj.h>
 #include <winternl.h>
 
+// MinGW's winternl.h lacks this one (ntdll has exported it since NT 4).
+extern "C" NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES attributes,
+                                                PFILE_BASIC_INFORMATION information);
+
 #include "systemcalls.h"
 
 enum SystemCallId {

@@ -1,5 +1,6 @@
 // Locating the payload archive, stepping over its headers, and writing them.
 #include "payload/archive.h"
+#include "payload/journal.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -254,6 +255,20 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
     return 1;
 }
 
+namespace {
+
+// True when the top-level part of name is the journal's name in any case:
+// the journal of a copy lives in the game's folder beside the payload's files.
+bool IsJournalComponent(const char* name) {
+    char first[kPathCapacity];
+    CopyText(first, sizeof first, name);
+    if (char* separator = (char*)FindChar(first, '\\')) *separator = '\0';
+    LowerCaseCp932(first);
+    return strcmp(first, kJournalName) == 0;
+}
+
+}  // namespace
+
 bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length,
                      const char** reason) {
     const char* why = nullptr;
@@ -286,6 +301,7 @@ bool IsSafeEntryName(const char* name, bool is_folder, size_t destination_length
             last_separator = p;
             component = p + 1;
         }
+        if (!why && IsJournalComponent(name)) why = "name of the update's own journal";
         if (!why) {
             bool ends_in_separator = last_separator && last_separator + 1 == name + length;
             if (is_folder && !ends_in_separator) why = "folder name without closing backslash";

@@ -10,6 +10,7 @@
 #include "base/pump.h"
 #include "base/text.h"
 #include "base/workfolder.h"
+#include "payload/journal.h"
 
 namespace {
 
@@ -321,16 +322,21 @@ long EnterFolder(StagedList* list, const ExtractTarget* target, const char* name
     component[length] = '\0';
     memcpy(path, name, folder_length);
     path[folder_length] = '\0';
-    if (!BuildLeafName(target, component, leaf)) return -1;
+    char whole[kOutputPathCapacity];
+    if (!BuildLeafName(target, component, leaf) || !BuildOutputPath(target, path, whole)) return -1;
+    // Journal hook: a folder that is not there yet is noted first.
+    OsFolderHold* parent_hold = HoldOf(list, (size_t)parent);
+    bool noted = create && OsGetPathKindIn(parent_hold, leaf, nullptr) == kOsMissing;
+    if (noted && JournalNote(kJournalFolder, whole) != 0) return -1;
     bool created = false;
-    OsFolderHold* hold = OsHoldChildFolder(HoldOf(list, (size_t)parent), leaf, create, &created);
+    OsFolderHold* hold = OsHoldChildFolder(parent_hold, leaf, create, &created);
+    if (noted && !created && JournalNote(kJournalUndo) != 0) {
+        OsReleaseFolder(hold);
+        return -1;
+    }
     if (!hold) return -1;
     size_t index = AddHeldFolder(list, path, hold, true);
-    if (created) {
-        char whole[kOutputPathCapacity];
-        if (!BuildOutputPath(target, path, whole)) whole[0] = '\0';
-        AddStaged(list, kFolderCreated, (size_t)parent, leaf, whole, entry)->made = index;
-    }
+    if (created) AddStaged(list, kFolderCreated, (size_t)parent, leaf, whole, entry)->made = index;
     return (long)index;
 }
 
@@ -349,7 +355,8 @@ void RollBackStaged(StagedList* list) {
             continue;
         }
         if (item->state == kInPlace && !item->has_backup) OsDeleteFileIn(folder, leaf);
-        if (item->has_backup) {
+        // A backup is named before its move: only a file moved aside comes back.
+        if (item->has_backup && item->state != kStaged) {
             SiblingName(kBackupPrefix, item->backup, sibling);
             OsReplaceFileIn(folder, sibling, leaf);
         }
@@ -367,20 +374,32 @@ int g_commit_fault_step = 0;
 int g_commit_step = 0;
 
 int CommitReplace(OsFolderHold* folder, const char* from, const char* to) {
+    JournalKillPoint();  // journal hook
     if (++g_commit_step == g_commit_fault_step) return -1;
     return OsReplaceFileIn(folder, from, to);
 }
 
+// Each try at a free backup name counts as a step of its own.
+OsCreateResult CommitMoveToNewName(OsFolderHold* folder, const char* from, const char* to) {
+    JournalKillPoint();  // journal hook
+    if (++g_commit_step == g_commit_fault_step) return kOsCreateFailed;
+    return OsMoveToNewNameIn(folder, from, to);
+}
+
+// Journal hook: the backup a retry takes is noted (and on the disk) before
+// the move.
 struct MoveAsideContext {
     OsFolderHold* folder;
     const char* leaf;
+    const char* path;
+    const unsigned* number;
+    uint32_t item;
 };
-
-// Each try at a free backup name counts as a step of its own.
 OsCreateResult MoveAside(const char* backup, void* context) {
     const MoveAsideContext* move = (const MoveAsideContext*)context;
-    if (++g_commit_step == g_commit_fault_step) return kOsCreateFailed;
-    return OsMoveToNewNameIn(move->folder, move->leaf, backup);
+    if (JournalNote(kJournalBackup, move->path, *move->number, move->item) != 0)
+        return kOsCreateFailed;
+    return CommitMoveToNewName(move->folder, move->leaf, backup);
 }
 
 // Moves every staged file over its destination, each old file first aside to
@@ -391,33 +410,55 @@ long CommitStaged(StagedList* list) {
     char staged[kTemporaryNameLength + 1];
     char backup[kTemporaryNameLength + 1];
     g_commit_step = 0;
+    // Journal hook: every backup's name is noted, and the journal is on the
+    // disk, before the first move.
+    for (size_t i = 0; i < list->count; ++i) {
+        StagedItem* item = &list->items[i];
+        if (item->state != kStaged) continue;
+        bool read_only = false;
+        OsPathKind kind = OsGetPathKindIn(HoldOf(list, item->folder), list->text + item->leaf,
+                                          &read_only);
+        if (kind == kOsFolder) return -(long)i - 1;
+        if (kind != kOsFile) continue;
+        // Windows would move a read-only file aside but never delete its
+        // backup: refuse it, as a plain replace always did.
+        if (read_only) return -(long)i - 1;
+        item->has_backup = true;
+        item->backup = g_next_sibling_number;
+        g_next_sibling_number = (g_next_sibling_number + 1) % kSiblingNumbers;
+        if (JournalNote(kJournalBackup, list->text + item->path, item->backup, (uint32_t)i) != 0)
+            return -(long)i - 1;
+    }
+    if (JournalNote(kJournalCommitting) != 0) return list->count ? -1 : 0;
     for (size_t i = 0; i < list->count; ++i) {
         StagedItem* item = &list->items[i];
         if (item->state != kStaged) continue;
         OsFolderHold* folder = HoldOf(list, item->folder);
         const char* leaf = list->text + item->leaf;
-        bool read_only = false;
-        OsPathKind kind = OsGetPathKindIn(folder, leaf, &read_only);
-        if (kind == kOsFolder) return -(long)i - 1;
-        if (kind == kOsFile) {
-            // Windows would move a read-only file aside but never delete its
-            // backup: refuse it, as a plain replace always did.
-            MoveAsideContext move = {folder, leaf};
-            if (read_only || !TakeSiblingName(kBackupPrefix, backup, &item->backup, MoveAside, &move))
-                return -(long)i - 1;
-            item->has_backup = true;
+        if (item->has_backup) {
+            SiblingName(kBackupPrefix, item->backup, backup);
+            OsCreateResult moved = CommitMoveToNewName(folder, leaf, backup);
+            // Something else has the name: another, noted first.
+            MoveAsideContext move = {folder, leaf, list->text + item->path, &item->backup,
+                                     (uint32_t)i};
+            if (moved == kOsAlreadyExists &&
+                TakeSiblingName(kBackupPrefix, backup, &item->backup, MoveAside, &move))
+                moved = kOsCreated;
+            if (moved != kOsCreated) return -(long)i - 1;
             item->state = kMovedAside;
         }
         SiblingName(kStagedPrefix, item->temporary, staged);
         if (CommitReplace(folder, staged, leaf) != 0) return -(long)i - 1;
         item->state = kInPlace;
     }
+    if (JournalNote(kJournalCommitted) != 0) return 0;  // in place all the same
     // The update is in place; a backup that cannot be deleted (held open by
     // another program) only costs its space.
     for (size_t i = 0; i < list->count; ++i) {
         const StagedItem* item = &list->items[i];
         if (!item->has_backup) continue;
         SiblingName(kBackupPrefix, item->backup, backup);
+        JournalKillPoint();  // journal hook
         OsDeleteFileIn(HoldOf(list, item->folder), backup);
     }
     return 0;
@@ -441,6 +482,7 @@ void RemoveFileInFlight() {
         OsDeleteFileIn(g_in_flight_folder, g_in_flight_leaf);
     }
     RollBackStaged(&g_staged);
+    JournalEnd();  // journal hook
 }
 
 void TrackFileInFlight(FILE* file, OsFolderHold* folder, const char* leaf) {
@@ -454,12 +496,27 @@ void TrackFileInFlight(FILE* file, OsFolderHold* folder, const char* leaf) {
 struct SinkCreation {
     FileSink* sink;
     OsFolderHold* folder;
+    const char* path;        // the destination the file is staged for
+    const unsigned* number;  // of its "~vn" name
 };
 
 OsCreateResult CreateSinkFile(const char* temporary, void* context) {
     SinkCreation* creation = (SinkCreation*)context;
+    // Journal hook: a free name is noted before it is made; withdrawn when
+    // another program took it in between.
+    char sibling[kOutputPathCapacity];
+    const char* last = FindLastChar(creation->path, '\\');
+    const char* slash = strrchr(creation->path, '/');
+    if (slash > last) last = slash;
+    size_t folder = last ? (size_t)(last - creation->path) + 1 : 0;
+    if (folder + strlen(temporary) >= sizeof sibling) return kOsCreateFailed;
+    memcpy(sibling, creation->path, folder);
+    strcpy(sibling + folder, temporary);
+    int free_name = JournalNoteStaged(creation->path, sibling, *creation->number);
+    if (free_name <= 0) return free_name == 0 ? kOsAlreadyExists : kOsCreateFailed;
     OsCreateResult created;
     creation->sink->file = OsCreateNewFileIn(creation->folder, temporary, &created);
+    if (created != kOsCreated && JournalNote(kJournalUndo) != 0) return kOsCreateFailed;
     return created;
 }
 
@@ -478,10 +535,16 @@ int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, size_t folder, c
     char temporary[kTemporaryNameLength + 1];
     unsigned number = 0;
     OsFolderHold* hold = HoldOf(&g_staged, folder);
-    OsCreateResult created;
-    FileSink sink = {OsCreateNewFileIn(hold, leaf, &created), window, 0};
+    OsCreateResult created = kOsAlreadyExists;
+    FileSink sink = {nullptr, window, 0};
+    int fresh = JournalNoteNewFile(path);  // journal hook
+    if (fresh < 0) return 1;
+    if (fresh) {
+        sink.file = OsCreateNewFileIn(hold, leaf, &created);
+        if (!sink.file && JournalNote(kJournalUndo) != 0) return 1;  // journal hook
+    }
     bool staged = sink.file == nullptr;
-    SinkCreation creation = {&sink, hold};
+    SinkCreation creation = {&sink, hold, path, &number};
     if (staged && (created != kOsAlreadyExists ||
                    !TakeSiblingName(kStagedPrefix, temporary, &number, CreateSinkFile, &creation)))
         return 1;
@@ -590,6 +653,14 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
     }
     AddHeldFolder(&g_staged, "", root, !target->root);
     StartSiblingNumbers();
+    // Journal hook: a copy into the game's folder keeps a journal from its
+    // first write to its end.
+    if (target->pass == kCopyPass && JournalBegin(target->destination) != 0) {
+        FreeStaged(&g_staged);
+        return ReportArchiveFault(
+            fault, "cannot write the journal (an interrupted update there is not repaired)", 0,
+            kJournalName);
+    }
     // Allocated once per walk instead of once per file: two fresh 128 KiB
     // mappings (and their page faults) per file dominated payloads of many
     // small files.
@@ -616,6 +687,7 @@ int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, Arch
     } else {
         RollBackStaged(&g_staged);
     }
+    JournalEnd();  // journal hook
     return result;
 }
 

@@ -14,6 +14,7 @@
 #include "config/sections.h"
 #include "config/settings.h"
 #include "payload/extract.h"
+#include "payload/journal.h"
 #include "resources/resource.h"
 #include "target/locate_win.h"
 #include "target/target.h"
@@ -184,6 +185,13 @@ int ApplyUpdate() {
     OsFolderHold* game = OsHoldFolder(target);
     if (!game) {
         ErrorBox(kTextUpdateCancelled);
+        return -1;
+    }
+    // A copy into this folder that a kill or a power loss cut short is
+    // undone (or finished) before anything else is done there.
+    if (RepairInterruptedUpdate(target) != 0) {
+        OsReleaseFolder(game);
+        ErrorBox(kTextInterruptedNotRepaired);
         return -1;
     }
 

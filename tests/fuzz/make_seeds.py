@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the archive, install.env, folder and profile
-fuzzers into tests/fuzz/corpus/ with our own tools: updaters written by
+"""Writes the seed corpora of the archive, install.env, folder, profile and
+journal fuzzers into tests/fuzz/corpus/ with our own tools: updaters written by
 tests/unit/payload_writer.py (behind a small PE stub of our own, signed here
 the way a signing tool places its table), the sample update's install.env,
 and hand-written inputs. It rewrites its own files and leaves any others
@@ -9,6 +9,7 @@ import os
 import struct
 import sys
 import tempfile
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -146,10 +147,32 @@ def text_seeds():
     profile("unfit-section", "a]b", "k", "v", sjis("[a]\r\nk=1\r\n"))
 
 
+def journal_seeds():
+    """Copy-pass journals (src/payload/journal.h) at each stage of a walk,
+    one that names places outside its folder, and one cut short."""
+    def record(kind, name=b"", number=0, item=0):
+        head = kind.encode() + struct.pack("<IIH", item, number, len(name)) + name
+        return head + struct.pack("<I", zlib.crc32(head))
+    magic = b"VNJ1"
+    staged = record("S", b"a.dat", 8) + record("S", b"d\\b.dat", 9)
+    backups = record("B", b"a.dat", 10, 0) + record("B", b"d\\b.dat", 11, 1)
+    save("journal", "staging", magic + record("D", b"n\\") + record("N", b"n\\c.dat") +
+         record("S", b"a.dat", 7) + record("X") + staged)
+    save("journal", "committing", magic + staged + backups + record("C") +
+         record("B", b"a.dat", 12, 0))
+    save("journal", "committed", magic + record("N", b"z.dat") + staged + backups +
+         record("C") + record("K"))
+    save("journal", "escaping", magic + record("N", b"..\\outside.dat") +
+         record("N", b"..\\beside\\kept.dat") + record("S", b"d\\..\\..\\outside.dat", 1) +
+         record("N", b"/tmp/x") + record("D", b"..\\beside\\"))
+    save("journal", "torn", (magic + staged + record("C"))[:-3])
+
+
 def main():
     with tempfile.TemporaryDirectory() as work:
         archive_seeds(work)
     text_seeds()
+    journal_seeds()
     return 0
 
 

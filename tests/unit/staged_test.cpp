@@ -6,6 +6,7 @@
 #include <map>
 
 #include "payload/extract.h"
+#include "payload/journal.h"
 #include "payload/progress_console.h"
 #include "payload_fixture.h"
 
@@ -57,10 +58,10 @@ const int kCommitMoves = 4;
 TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
     const struct {
         const char* title;
-        std::string extra;  // for the last file
-        bool read_only;     // d/b.dat
-        const char* linked; // a folder of the game that is a link to one outside
-        int64_t space;      // bytes the disk takes before it is full; -1: plenty
+        std::string extra;   // for the last file
+        bool read_only;      // d/b.dat
+        const char* linked;  // a folder of the game that is a link to one outside
+        int64_t space;       // bytes the disk takes before it is full; -1: plenty
     } cases[] = {
         {"bad Adler-32 in the last file", "\"bad_adler\": true", false, nullptr, -1},
         {"last stream cut short", "\"compressed_size\": 900", false, nullptr, -1},
@@ -130,6 +131,49 @@ TEST(Staged, TakenTemporaryNamesAreSkipped) {
     for (const char* name : taken) EXPECT_EQ(ReadAll(game / name), "not ours") << name;
     EXPECT_EQ(ReadAll(game / "d" / "b.dat"), "new b");
     EXPECT_EQ(Listing(game).size(), 8u + 4u) << "a staged file or backup was left";
+}
+
+// A kill at any step of a walk (each journal record, each move of the
+// commit, each backup deleted) leaves what the next run repairs into the old
+// version or the new one, byte for byte. Files of others under the sibling
+// names make the walk withdraw a staged name and retry both backups.
+TEST(Staged, KillAtEveryStepIsRepairedToTheOldOrTheNewVersion) {
+    ScratchFolder scratch;
+    ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe"));
+    auto make_game = [](const fs::path& parent) {
+        fs::path game = MakeGame(parent);
+        for (const char* name : {"~vn00007.tmp", "~vb00010.tmp", "d/~vb00011.tmp"}) {
+            WriteAll(game / name, "not ours");
+            OsSetFileTime((game / name).c_str(), kOldTime);
+        }
+        return game;
+    };
+    OsSetRandomForTesting([]() -> uint32_t { return 7; });
+    fs::path reference = make_game(scratch.path() / "whole");
+    auto old_version = Snapshot(reference);
+    SetKillStepForTesting(1 << 30);  // counts the steps, stops at none
+    ASSERT_EQ(Extract(scratch.path() / "u.exe", reference), 0);
+    const int steps = KillStepsPassedForTesting();
+    SetKillStepForTesting(0);
+    auto new_version = Snapshot(reference);
+    ASSERT_GT(steps, 10);
+    for (int step = 1; step <= steps; ++step) {
+        fs::path game = make_game(scratch.path() / std::to_string(step));
+        EXPECT_DEATH(
+            {
+                SetKillStepForTesting(step);
+                Extract(scratch.path() / "u.exe", game);
+            },
+            "")
+            << "step " << step;
+        ASSERT_EQ(RepairInterruptedUpdate(game.c_str()), 0) << "step " << step;
+        auto repaired = Snapshot(game);
+        EXPECT_TRUE(repaired == old_version || repaired == new_version)
+            << "step " << step << ::testing::PrintToString(Listing(game));
+        EXPECT_EQ(Extract(scratch.path() / "u.exe", game), 0) << "step " << step;
+        EXPECT_TRUE(Snapshot(game) == new_version) << "step " << step;
+    }
+    OsSetRandomForTesting(nullptr);
 }
 
 // Real updates replace thousands of files in one folder: every one of them

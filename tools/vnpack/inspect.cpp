@@ -12,6 +12,7 @@
 #include "lint.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
+#include "payload/journal.h"
 #include "system.h"
 #include "vnpack.h"
 
@@ -215,6 +216,9 @@ int ExtractCommand(const Arguments& args) {
 #ifndef _WIN32
     target.build_path = NativeEntryPath;
 #endif
+    // A copy into this folder that was cut short is undone first.
+    if (RepairInterruptedUpdate(engine_destination.c_str()) != 0)
+        return Complain(folder, "an interrupted update in the folder cannot be undone");
     ArchiveFault fault = {};
     if (ExtractArchive(&updater.archive, &target, &fault) != 0) return ComplainFault(update, fault);
     ArchiveCursor cursor;

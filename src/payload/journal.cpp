@@ -1,0 +1,301 @@
+// The copy pass's journal (see journal.h): writing it, reading it, and the
+// repair of a walk that was cut short.
+#include "payload/journal.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "base/alloc.h"
+#include "base/platform.h"
+#include "base/text.h"
+#include "filelayer/filelayer.h"
+
+const char kJournalName[] = "~vnjournal.tmp";
+
+namespace {
+
+const unsigned char kMagic[4] = {'V', 'N', 'J', '1'};
+enum { kRecordHead = 1 + 4 + 4 + 2, kRecordCheck = 4 };
+
+// The sibling prefixes and number format of extract.cpp's staged files
+// and backups.
+const char kStagedPrefix[] = "~vn";
+const char kBackupPrefix[] = "~vb";
+
+FILE* g_journal = nullptr;
+bool g_committing = false;  // every record goes to the disk at once
+char g_journal_path[4 * kPathCapacity];
+size_t g_destination_length = 0;
+
+int g_kill_step = 0;
+int g_kill_steps_passed = 0;
+
+void PutLittleEndian(unsigned char* out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out[i] = (unsigned char)(value >> (8 * i));
+}
+
+uint32_t GetLittleEndian(const unsigned char* in, int bytes) {
+    uint32_t value = 0;
+    for (int i = bytes; i-- > 0;) value = value << 8 | in[i];
+    return value;
+}
+
+// destination, a separator and name, as the walk joined them.
+bool JoinPath(const char* destination, const char* name, char* path, size_t capacity) {
+    if (!CopyText(path, capacity, destination)) return false;
+    if (*path) AppendSeparator(path, capacity);
+    return AppendText(path, capacity, name);
+}
+
+// The "~vn"/"~vb" sibling of path with number, as extract.cpp names it.
+bool SiblingPath(const char* path, const char* prefix, unsigned number, char* sibling,
+                 size_t capacity) {
+    const char* backslash = FindLastChar(path, '\\');
+    const char* slash = strrchr(path, '/');
+    const char* last = backslash > slash ? backslash : slash;
+    size_t folder = last ? (size_t)(last - path) + 1 : 0;
+    if (folder + 16 > capacity) return false;
+    memcpy(sibling, path, folder);
+    snprintf(sibling + folder, capacity - folder, "%s%05u.tmp", prefix, number % 100000u);
+    return true;
+}
+
+bool Exists(const char* path) {
+    return OsGetPathKind(path) != kOsMissing;
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// True when name, read from a journal that anyone able to write the folder
+// could have put there, stays inside destination: relative, no drive or
+// stream, no part that leads out ("..", "...", ". ." once Windows drops
+// trailing dots and spaces), no control character, and no folder on the way
+// that is a link.
+bool StaysInside(const char* destination, const char* name) {
+    if (!name[0] || IsSeparator(name[0])) return false;
+    const char* component = name;
+    for (const char* p = name;; p += CharLength(p)) {
+        if (*p == ':' || (*p > 0 && *p < 0x20)) return false;
+        if (*p != '\0' && !IsSeparator(*p)) continue;
+        bool only_dots = p > component;
+        for (const char* q = component; q < p; ++q) {
+            if (*q != '.' && *q != ' ') only_dots = false;
+        }
+        if (only_dots || (p == component && *p != '\0')) return false;
+        if (*p == '\0') return true;
+        // The folder so far must be no link: deleting through one would
+        // delete wherever it points.
+        char prefix[4 * kPathCapacity], folder[4 * kPathCapacity];
+        size_t length = (size_t)(p - name);
+        if (length >= sizeof prefix) return false;
+        memcpy(prefix, name, length);
+        prefix[length] = '\0';
+        if (!JoinPath(destination, prefix, folder, sizeof folder) || OsIsLink(folder)) return false;
+        component = p + 1;
+    }
+}
+
+}  // namespace
+
+void SetKillStepForTesting(int step) {
+    g_kill_step = step;
+    g_kill_steps_passed = 0;
+}
+
+int KillStepsPassedForTesting() {
+    return g_kill_steps_passed;
+}
+
+void JournalKillPoint() {
+    if (g_kill_step == 0) return;
+    if (++g_kill_steps_passed == g_kill_step) abort();
+}
+
+int JournalBegin(const char* destination) {
+    JournalEnd();
+    if (!JoinPath(destination, kJournalName, g_journal_path, sizeof g_journal_path)) return -1;
+    g_journal = OsCreateNewFile(g_journal_path);
+    if (!g_journal) return -1;
+    g_destination_length = strlen(destination);
+    if (fwrite(kMagic, 1, sizeof kMagic, g_journal) != sizeof kMagic || fflush(g_journal) != 0) {
+        JournalEnd();
+        return -1;
+    }
+    return 0;
+}
+
+int JournalNote(JournalRecord type, const char* path, unsigned number, uint32_t item) {
+    if (!g_journal) return 0;
+    JournalKillPoint();
+    const char* name = "";
+    if (path) {
+        // Every path of the walk lies under its destination.
+        if (strlen(path) <= g_destination_length) return -1;
+        name = path + g_destination_length;
+        if (*name == '\\' || *name == '/') ++name;
+    }
+    size_t length = strlen(name);
+    if (length >= kJournalNameCapacity) return -1;
+    unsigned char record[kRecordHead + kJournalNameCapacity + kRecordCheck];
+    record[0] = (unsigned char)type;
+    PutLittleEndian(record + 1, item, 4);
+    PutLittleEndian(record + 5, number, 4);
+    PutLittleEndian(record + 9, (uint32_t)length, 2);
+    memcpy(record + kRecordHead, name, length);
+    PutLittleEndian(record + kRecordHead + length, FfCrc32(0, record, kRecordHead + length), 4);
+    size_t size = kRecordHead + length + kRecordCheck;
+    if (fwrite(record, 1, size, g_journal) != size || fflush(g_journal) != 0) return -1;
+    if (type == kJournalCommitting) g_committing = true;
+    return g_committing ? OsFlushFile(g_journal) : 0;
+}
+
+int JournalNoteNewFile(const char* path) {
+    if (!g_journal) return 1;
+    // Noted before the creation, never after a failed one: a kill in between
+    // must not leave the journal naming the old file of that name as new.
+    if (OsGetPathKind(path) != kOsMissing) return 0;
+    return JournalNote(kJournalNewFile, path) == 0 ? 1 : -1;
+}
+
+int JournalNoteStaged(const char* path, const char* sibling, unsigned number) {
+    if (!g_journal) return 1;
+    if (OsGetPathKind(sibling) != kOsMissing) return 0;
+    return JournalNote(kJournalStaged, path, number) == 0 ? 1 : -1;
+}
+
+void JournalEnd() {
+    if (!g_journal) return;
+    JournalKillPoint();
+    g_committing = false;
+    fclose(g_journal);
+    g_journal = nullptr;
+    OsDeleteFile(g_journal_path);
+}
+
+void FreeJournalPlan(JournalPlan* plan) {
+    free(plan->items);
+    free(plan->text);
+    memset(plan, 0, sizeof *plan);
+}
+
+int ParseJournal(const unsigned char* data, size_t size, JournalPlan* plan) {
+    memset(plan, 0, sizeof *plan);
+    if (size < sizeof kMagic || memcmp(data, kMagic, sizeof kMagic) != 0) return -1;
+    const unsigned char* at = data + sizeof kMagic;
+    const unsigned char* end = data + size;
+    char last = 0;  // the type of the record before
+    while ((size_t)(end - at) >= kRecordHead + kRecordCheck) {
+        size_t length = GetLittleEndian(at + 9, 2);
+        if (length >= kJournalNameCapacity ||
+            (size_t)(end - at) < kRecordHead + length + kRecordCheck)
+            break;
+        if (GetLittleEndian(at + kRecordHead + length, 4) != FfCrc32(0, at, kRecordHead + length))
+            break;
+        char type = (char)at[0];
+        uint32_t item = GetLittleEndian(at + 1, 4);
+        unsigned number = GetLittleEndian(at + 5, 4);
+        const char* name = (const char*)at + kRecordHead;
+        at += kRecordHead + length + kRecordCheck;
+        switch (type) {
+            case kJournalFolder:
+            case kJournalNewFile:
+            case kJournalStaged: {
+                plan->items = (JournalItem*)GrowBlock(plan->items, plan->count, &plan->capacity,
+                                                      plan->count + 1, sizeof(JournalItem));
+                JournalItem* added = &plan->items[plan->count++];
+                memset(added, 0, sizeof *added);
+                added->type = type;
+                added->number = number;
+                added->name = plan->text_length;
+                plan->text = (char*)GrowBlock(plan->text, plan->text_length, &plan->text_capacity,
+                                              plan->text_length + length + 1, 1);
+                memcpy(plan->text + plan->text_length, name, length);
+                plan->text[plan->text_length + length] = '\0';
+                plan->text_length += length + 1;
+                break;
+            }
+            case kJournalBackup:
+                if (item < plan->count && plan->items[item].type == kJournalStaged) {
+                    plan->items[item].has_backup = true;
+                    plan->items[item].backup = number;
+                }
+                break;
+            case kJournalUndo:
+                if ((last == kJournalFolder || last == kJournalNewFile || last == kJournalStaged) &&
+                    plan->count > 0)
+                    --plan->count;
+                break;
+            case kJournalCommitting:
+                if (plan->stage < kJournalCommitStarted) plan->stage = kJournalCommitStarted;
+                break;
+            case kJournalCommitted:
+                plan->stage = kJournalCommitDone;
+                break;
+            default:
+                break;
+        }
+        last = type;
+    }
+    return 0;
+}
+
+int RepairInterruptedUpdate(const char* destination) {
+    char journal[4 * kPathCapacity];
+    if (!JoinPath(destination, kJournalName, journal, sizeof journal)) return 0;
+    FILE* file = OsOpenFile(journal, "rb");
+    if (!file) return 0;
+    // Read whole: a journal names at most every entry of one payload.
+    unsigned char* data = nullptr;
+    size_t size = 0, capacity = 0;
+    unsigned char block[4096];
+    for (size_t got; (got = fread(block, 1, sizeof block, file)) > 0;) {
+        data = (unsigned char*)GrowBlock(data, size, &capacity, size + got, 1);
+        memcpy(data + size, block, got);
+        size += got;
+    }
+    fclose(file);
+    JournalPlan plan;
+    int parsed = ParseJournal(data, size, &plan);
+    free(data);
+    // Not a journal of ours: a file of that name that someone else made is
+    // left alone, and so is everything it might seem to name.
+    if (parsed != 0) return -1;
+
+    int result = 0;
+    char path[4 * kPathCapacity], staged[4 * kPathCapacity], backup[4 * kPathCapacity];
+    for (size_t i = plan.count; i-- > 0;) {
+        const JournalItem* item = &plan.items[i];
+        if (!StaysInside(destination, plan.text + item->name) ||
+            !JoinPath(destination, plan.text + item->name, path, sizeof path))
+            continue;
+        bool keep_new = plan.stage == kJournalCommitDone;
+        if (item->type == kJournalFolder) {
+            if (!keep_new) OsRemoveFolder(path);  // only when empty
+            continue;
+        }
+        if (item->type == kJournalNewFile) {
+            if (!keep_new) OsDeleteFile(path);
+            continue;
+        }
+        if (!SiblingPath(path, kStagedPrefix, item->number, staged, sizeof staged)) continue;
+        bool has_backup = item->has_backup &&
+                          SiblingPath(path, kBackupPrefix, item->backup, backup, sizeof backup);
+        if (plan.stage == kJournalCommitStarted) {
+            // The staged file gone (moved over the name) or the name gone
+            // (its old file moved aside): the old file is in the backup.
+            bool moved = !Exists(staged) || !Exists(path);
+            if (has_backup && moved && Exists(backup) && OsReplaceFile(backup, path) != 0)
+                result = -1;
+            // A new file without an old one in its place.
+            if (!has_backup && !Exists(staged)) OsDeleteFile(path);
+        }
+        OsDeleteFile(staged);
+        if (plan.stage == kJournalCommitDone && has_backup) OsDeleteFile(backup);
+    }
+    FreeJournalPlan(&plan);
+    if (result == 0) OsDeleteFile(journal);
+    return result;
+}

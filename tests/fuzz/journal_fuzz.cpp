@@ -1,0 +1,43 @@
+// Any bytes as the copy pass's journal: ParseJournal keeps every item's name
+// inside its text, and the repair of a folder holding such a journal touches
+// nothing outside that folder (a file beside it and one in a folder beside
+// it, named by "..\" and absolute names in the seeds, are still there).
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include "fuzz.h"
+#include "payload/journal.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    JournalPlan plan;
+    if (ParseJournal(data, size, &plan) == 0) {
+        Require(plan.stage >= kJournalStaging && plan.stage <= kJournalCommitDone);
+        for (size_t i = 0; i < plan.count; ++i) {
+            Require(plan.items[i].name < plan.text_length);
+            Require(memchr(plan.text + plan.items[i].name, '\0',
+                           plan.text_length - plan.items[i].name) != nullptr);
+        }
+        FreeJournalPlan(&plan);
+    }
+
+    namespace fs = std::filesystem;
+    const fs::path& root = FuzzScratchFolder();
+    fs::path game = root / "game", beside = root / "beside";
+    fs::create_directories(game / "d");
+    fs::create_directories(beside);
+    for (const fs::path& keep : {root / "outside.dat", beside / "kept.dat"}) {
+        FILE* file = fopen(keep.c_str(), "wb");
+        Require(file != nullptr);
+        fclose(file);
+    }
+    FILE* journal = fopen((game / kJournalName).c_str(), "wb");
+    Require(journal != nullptr);
+    fwrite(data, 1, size, journal);
+    fclose(journal);
+    RepairInterruptedUpdate(game.c_str());
+    Require(fs::exists(root / "outside.dat") && fs::exists(beside / "kept.dat"));
+    std::error_code ignored;
+    fs::remove(game / kJournalName, ignored);
+    return 0;
+}
