@@ -221,15 +221,15 @@ struct WideName {
     bool ok;
 };
 
-WideName ToWideName(const char* name) {
-    WideName wide = {};
-    wide.ok = name[0] && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 &&
-              !FindChar(name, '\\') && !strchr(name, '/') &&
-              Cp932ToWide(name, wide.text, MAX_PATH);
-    wide.string.Buffer = wide.text;
-    wide.string.Length = wide.string.MaximumLength =
-        wide.ok ? (USHORT)(wcslen(wide.text) * sizeof(wchar_t)) : 0;
-    return wide;
+// Filled in place: the counted string points into the same record.
+bool ToWideName(const char* name, WideName* wide) {
+    wide->ok = name[0] && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 &&
+               !FindChar(name, '\\') && !strchr(name, '/') &&
+               Cp932ToWide(name, wide->text, MAX_PATH);
+    wide->string.Buffer = wide->text;
+    wide->string.Length = wide->string.MaximumLength =
+        wide->ok ? (USHORT)(wcslen(wide->text) * sizeof(wchar_t)) : 0;
+    return wide->ok;
 }
 
 // Opens name inside folder, by the folder's handle: the folder's path is never
@@ -238,9 +238,9 @@ WideName ToWideName(const char* name) {
 const NTSTATUS kNameCollision = (NTSTATUS)0xC0000035L;
 NTSTATUS OpenIn(OsFolderHold* folder, const char* name, ACCESS_MASK access, ULONG share,
                 ULONG disposition, ULONG options, HANDLE* handle, bool* created = nullptr) {
-    WideName wide = ToWideName(name);
+    WideName wide;
     *handle = INVALID_HANDLE_VALUE;
-    if (!folder || !wide.ok) return (NTSTATUS)0xC0000033L;  // STATUS_OBJECT_NAME_INVALID
+    if (!folder || !ToWideName(name, &wide)) return (NTSTATUS)0xC0000033L;  // STATUS_OBJECT_NAME_INVALID
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &wide.string, OBJ_CASE_INSENSITIVE, folder->handle,
                                nullptr);
@@ -266,8 +266,8 @@ DWORD AttributesOf(HANDLE handle) {
 // Renames the file name of folder to another name of the same folder.
 int RenameIn(OsFolderHold* folder, const char* from, const char* to, bool replace,
              bool* taken = nullptr) {
-    WideName wide_to = ToWideName(to);
-    if (!wide_to.ok) return -1;
+    WideName wide_to;
+    if (!ToWideName(to, &wide_to)) return -1;
     HANDLE handle;
     if (OpenIn(folder, from, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                FILE_OPEN, FILE_NON_DIRECTORY_FILE, &handle) < 0)
@@ -292,6 +292,32 @@ int RenameIn(OsFolderHold* folder, const char* from, const char* to, bool replac
     return done ? 0 : -1;
 }
 
+// Wine opens a Unix symbolic link's target even under FILE_OPEN_REPARSE_POINT
+// and shows the link only in its folder's listing, so the name is looked up
+// there as well: through a new handle of the parent, since a listing's name
+// mask holds only for the first query of a handle. False only when the
+// listing shows name and no reparse point.
+bool ListedAsLink(HANDLE parent, const char* name) {
+    WideName wide;
+    if (!ToWideName(name, &wide)) return true;
+    UNICODE_STRING itself = {0, 0, nullptr};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &itself, 0, parent, nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE listing;
+    if (NtCreateFile(&listing, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                     FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0) < 0)
+        return true;
+    alignas(8) unsigned char buffer[sizeof(FILE_DIRECTORY_INFORMATION) + MAX_PATH * sizeof(wchar_t)];
+    NTSTATUS status = NtQueryDirectoryFile(listing, nullptr, nullptr, nullptr, &io, buffer,
+                                           sizeof buffer, FileDirectoryInformation, TRUE,
+                                           &wide.string, TRUE);
+    CloseHandle(listing);
+    return status < 0 ||
+           (((const FILE_DIRECTORY_INFORMATION*)buffer)->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 }  // namespace
 
 OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool create,
@@ -304,15 +330,7 @@ OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool cre
                FILE_DIRECTORY_FILE, &handle, &made) < 0)
         return nullptr;
     DWORD attributes = AttributesOf(handle);
-    // Wine opens a Unix symbolic link's target all the same and shows the
-    // link only in the attributes of its name: both are asked.
-    WideName wide = ToWideName(name);
-    OBJECT_ATTRIBUTES by_name;
-    InitializeObjectAttributes(&by_name, &wide.string, OBJ_CASE_INSENSITIVE, parent->handle, nullptr);
-    FILE_BASIC_INFORMATION basic;
-    if (NtQueryAttributesFile(&by_name, &basic) < 0 ||
-        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        attributes = INVALID_FILE_ATTRIBUTES;
+    if (ListedAsLink(parent->handle, name)) attributes = INVALID_FILE_ATTRIBUTES;
     OsFolderHold* hold = attributes != INVALID_FILE_ATTRIBUTES &&
                                  (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
                                  !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)

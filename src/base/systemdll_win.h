@@ -25,8 +25,11 @@
 #include <winternl.h>
 
 // MinGW's winternl.h lacks this one (ntdll has exported it since NT 4).
-extern "C" NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES attributes,
-                                                PFILE_BASIC_INFORMATION information);
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine,
+                                               PVOID context, PIO_STATUS_BLOCK io, PVOID buffer,
+                                               ULONG length, FILE_INFORMATION_CLASS kind,
+                                               BOOLEAN single, PUNICODE_STRING mask,
+                                               BOOLEAN restart);
 
 #include "systemcalls.h"
 
