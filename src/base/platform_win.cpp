@@ -42,6 +42,19 @@ bool WidenMode(const char* mode, wchar_t* wide, size_t capacity) {
     return true;
 }
 
+// A standard I/O stream over an open handle; the handle is closed when no
+// stream can be made.
+FILE* StreamOf(HANDLE handle, int flags, const char* mode) {
+    int descriptor = _open_osfhandle((intptr_t)handle, flags | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, mode);
+    if (!file) _close(descriptor);
+    return file;
+}
+
 }  // namespace
 
 FILE* OsOpenFile(const char* path, const char* mode) {
@@ -90,13 +103,7 @@ FILE* OsCreateNewFile(const char* path, OsCreateResult* result) {
         *result = FailureKind();
         return nullptr;
     }
-    int descriptor = _open_osfhandle((intptr_t)handle, _O_WRONLY | _O_BINARY);
-    if (descriptor < 0) {
-        CloseHandle(handle);
-        return nullptr;
-    }
-    FILE* file = _fdopen(descriptor, "wb");
-    if (!file) _close(descriptor);
+    FILE* file = StreamOf(handle, _O_WRONLY, "wb");
     if (file) *result = kOsCreated;
     return file;
 }
@@ -135,13 +142,7 @@ FILE* OsSelfFile() {
                         : INVALID_HANDLE_VALUE;
     free(module);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    int descriptor = _open_osfhandle((intptr_t)handle, _O_RDONLY | _O_BINARY);
-    if (descriptor < 0) {
-        CloseHandle(handle);
-        return nullptr;
-    }
-    self = _fdopen(descriptor, "rb");
-    if (!self) _close(descriptor);
+    self = StreamOf(handle, _O_RDONLY, "rb");
     return self;
 }
 
@@ -354,17 +355,8 @@ FILE* OsCreateNewFileIn(OsFolderHold* folder, const char* name, OsCreateResult* 
         if (status == kNameCollision) *result = kOsAlreadyExists;
         return nullptr;
     }
-    int descriptor = _open_osfhandle((intptr_t)handle, _O_WRONLY | _O_BINARY);
-    if (descriptor < 0) {
-        CloseHandle(handle);
-        return nullptr;
-    }
-    FILE* file = _fdopen(descriptor, "wb");
-    if (!file) {
-        _close(descriptor);
-        return nullptr;
-    }
-    *result = kOsCreated;
+    FILE* file = StreamOf(handle, _O_WRONLY, "wb");
+    if (file) *result = kOsCreated;
     return file;
 }
 
