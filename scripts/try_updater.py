@@ -134,11 +134,12 @@ def try_updater(wine, updater, game=None, folder="C:\\Games\\Game", registry=(),
             seen.add(window["hwnd"])
             wine.screenshot(window["title"])
             answer(wine, window, start_up, say)
+        # Read once: the window may close between two looks.
+        controls = wine.controls(start_up["hwnd"])
         if not [w for w in wine.windows(pid=program.pid, visible=1)
-                if w["hwnd"] != start_up["hwnd"]] and wine.controls(start_up["hwnd"]):
+                if w["hwnd"] != start_up["hwnd"]] and controls:
             # Only the start-up window is left: the update was abandoned.
-            quit_button = [i for i, c in wine.controls(start_up["hwnd"]).items()
-                           if c["text"] == "終了"]
+            quit_button = [i for i, c in controls.items() if c["text"] == "終了"]
             if quit_button and seen:
                 wine.click(start_up["hwnd"], quit_button[0])
     code = program.wait_exit()
