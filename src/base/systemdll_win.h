@@ -16,6 +16,7 @@
 #include <wchar.h>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <commctrl.h>
 #include <ntsecapi.h>
 #include <objbase.h>
@@ -24,9 +25,14 @@
 #include <shlobj.h>
 #include <winternl.h>
 
-// MinGW's winternl.h lacks this one (ntdll has exported it since NT 4).
+// MinGW's winternl.h lacks these (ntdll has exported them since NT 4).
 extern "C" NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES attributes,
                                                 PFILE_BASIC_INFORMATION information);
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID routine,
+                                               PVOID context, PIO_STATUS_BLOCK io, PVOID buffer,
+                                               ULONG length, FILE_INFORMATION_CLASS kind,
+                                               BOOLEAN single, PUNICODE_STRING mask,
+                                               BOOLEAN restart);
 
 #include "systemcalls.h"
 
