@@ -27,12 +27,6 @@ enum OsCreateResult {
 };
 OsCreateResult OsCreateFolder(const char* path);
 
-// Creates a folder for this process alone: on Windows, when the process runs
-// elevated, with a protected access list that admits SYSTEM and the
-// Administrators only (so that no unelevated program of the same user can
-// change what is in it); on Linux with mode 0700.
-OsCreateResult OsCreatePrivateFolder(const char* path);
-
 // Kind of a path on disk.
 enum OsPathKind { kOsMissing = 0, kOsFile = 1, kOsFolder = 2 };
 
@@ -42,6 +36,9 @@ enum OsPathKind { kOsMissing = 0, kOsFile = 1, kOsFolder = 2 };
 struct OsFolderHold;
 OsFolderHold* OsHoldFolder(const char* path);
 void OsReleaseFolder(OsFolderHold* hold);
+// Opens a folder to work inside it by its handle, following a link at path:
+// for a folder that its user may place anywhere, as the temporary folder.
+OsFolderHold* OsOpenFolder(const char* path);
 
 // Work inside a held folder, by its handle: a walk that holds each folder it
 // enters and names everything relative to it is never led elsewhere by a
@@ -63,15 +60,36 @@ int OsReplaceFileIn(OsFolderHold* folder, const char* from, const char* to);
 int OsDeleteFileIn(OsFolderHold* folder, const char* name);
 // Removes an empty folder (a link as itself). 0 or -1.
 int OsRemoveFolderIn(OsFolderHold* folder, const char* name);
+
+// Creates the folder name inside parent for this process alone and holds it:
+// on Windows, when the process runs elevated, with a protected access list
+// that admits SYSTEM and the Administrators only (so that no unelevated
+// program of the same user can change what is in it); on Linux with mode
+// 0700. Made and opened in one step, then checked through that opening: a
+// folder, no link, empty, with the owner and access list (or mode) it was
+// made with; nobody can slip another folder in between. Null with *result
+// kOsAlreadyExists when the name is taken, kOsCreateFailed for anything else.
+// On Linux the hold also locks the folder (flock), the mark of a folder in use.
+OsFolderHold* OsCreatePrivateFolderIn(OsFolderHold* parent, const char* name,
+                                      OsCreateResult* result);
+// Removes the folder name of parent that a run made with
+// OsCreatePrivateFolderIn and could not remove (it was killed): only when it
+// is a folder of this user, no link, and nobody holds it. On Windows a held
+// folder is one that a handle without delete sharing keeps open, as a running
+// updater does; on Linux one that another open locks. Its files and links
+// are deleted as themselves, never what a link points to; a subfolder inside
+// is left alone, and then so is the folder. Best effort, reports nothing.
+void OsRemoveAbandonedFolder(OsFolderHold* parent, const char* name);
 // What name is (a link counts as a file); *read_only, when given, tells
 // whether it carries the read-only mark.
 OsPathKind OsGetPathKindIn(OsFolderHold* folder, const char* name, bool* read_only);
-// Calls found for every file of folder (not its folders) whose name matches
-// the wildcard pattern (WildcardMatch); found may delete that file. 0, or -1
-// when the folder cannot be read.
+// Calls found for every file of folder (not its folders; with folders, its
+// folders instead, never "." or "..") whose name matches the wildcard pattern
+// (WildcardMatch); found may delete that entry. 0, or -1 when the folder
+// cannot be read.
 int OsForEachFileIn(OsFolderHold* folder, const char* pattern,
                     void (*found)(OsFolderHold* folder, const char* name, void* context),
-                    void* context);
+                    void* context, bool folders = false);
 
 // Removes an empty folder. 0 on success, -1 on failure.
 int OsRemoveFolder(const char* path);

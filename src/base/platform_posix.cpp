@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -113,28 +114,71 @@ OsCreateResult OsCreateFolder(const char* path) {
     return errno == EEXIST ? kOsAlreadyExists : kOsCreateFailed;
 }
 
-OsCreateResult OsCreatePrivateFolder(const char* path) {
-    NativePath native = ToNative(path);
-    if (!native.ok) return kOsCreateFailed;
-    if (mkdir(native.text, 0700) == 0) return kOsCreated;
-    return errno == EEXIST ? kOsAlreadyExists : kOsCreateFailed;
-}
-
 struct OsFolderHold {
     int descriptor;
 };
 
-OsFolderHold* OsHoldFolder(const char* path) {
-    NativePath native = ToNative(path);
-    int descriptor = native.ok ? open(native.text, O_RDONLY | O_DIRECTORY | O_NOFOLLOW) : -1;
-    if (descriptor < 0) return nullptr;
-    OsFolderHold* hold = (OsFolderHold*)malloc(sizeof(OsFolderHold));
-    if (!hold) {
+namespace {
+
+// A hold of an open folder descriptor, which it then owns; null (and the
+// descriptor closed) when there is none or memory runs out.
+OsFolderHold* NewHold(int descriptor) {
+    OsFolderHold* hold = descriptor >= 0 ? (OsFolderHold*)malloc(sizeof(OsFolderHold)) : nullptr;
+    if (hold)
+        hold->descriptor = descriptor;
+    else if (descriptor >= 0)
         close(descriptor);
-        return nullptr;
-    }
-    hold->descriptor = descriptor;
     return hold;
+}
+
+OsFolderHold* OpenFolder(const char* path, int flags) {
+    NativePath native = ToNative(path);
+    return NewHold(native.ok ? open(native.text, O_RDONLY | O_DIRECTORY | flags) : -1);
+}
+
+// Calls visit for every entry of the open folder but "." and "..", until it
+// returns false. False when the folder cannot be read.
+bool EachEntry(int folder, bool (*visit)(int folder, const char* name, void* context),
+               void* context) {
+    int descriptor = dup(folder);
+    DIR* dir = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
+    if (!dir) {
+        if (descriptor >= 0) close(descriptor);
+        return false;
+    }
+    rewinddir(dir);
+    while (struct dirent* record = readdir(dir)) {
+        if (strcmp(record->d_name, ".") != 0 && strcmp(record->d_name, "..") != 0 &&
+            !visit(folder, record->d_name, context))
+            break;
+    }
+    closedir(dir);
+    return true;
+}
+
+bool Nothing(int, const char*, void* empty) {
+    *(bool*)empty = false;
+    return false;
+}
+
+// Deletes a file or a link (as itself) of an abandoned folder; a subfolder,
+// or anything that cannot be deleted, keeps the folder.
+bool DeleteUnlessFolder(int folder, const char* name, void* kept) {
+    struct stat info;
+    if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(info.st_mode) ||
+        unlinkat(folder, name, 0) != 0)
+        *(bool*)kept = true;
+    return true;
+}
+
+}  // namespace
+
+OsFolderHold* OsHoldFolder(const char* path) {
+    return OpenFolder(path, O_NOFOLLOW);
+}
+
+OsFolderHold* OsOpenFolder(const char* path) {
+    return OpenFolder(path, 0);
 }
 
 void OsReleaseFolder(OsFolderHold* hold) {
@@ -157,6 +201,46 @@ int DescriptorOf(OsFolderHold* folder, const char* name) {
 
 }  // namespace
 
+OsFolderHold* OsCreatePrivateFolderIn(OsFolderHold* parent, const char* name,
+                                      OsCreateResult* result) {
+    *result = kOsCreateFailed;
+    int at = DescriptorOf(parent, name);
+    if (at < 0) return nullptr;
+    if (mkdirat(at, name, 0700) != 0) {
+        if (errno == EEXIST) *result = kOsAlreadyExists;
+        return nullptr;
+    }
+    int descriptor = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    struct stat info;
+    bool empty = true;
+    // The lock is what tells other runs that this folder is in use.
+    if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != geteuid() || (info.st_mode & 07777) != 0700 ||
+        !EachEntry(descriptor, Nothing, &empty) || !empty ||
+        flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        if (descriptor >= 0) close(descriptor);
+        return nullptr;
+    }
+    OsFolderHold* hold = NewHold(descriptor);
+    if (hold) *result = kOsCreated;
+    return hold;
+}
+
+void OsRemoveAbandonedFolder(OsFolderHold* parent, const char* name) {
+    int at = DescriptorOf(parent, name);
+    int descriptor = at >= 0 ? openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW) : -1;
+    if (descriptor < 0) return;
+    struct stat info, now;
+    bool kept = fstat(descriptor, &info) != 0 || info.st_uid != geteuid() ||
+                flock(descriptor, LOCK_EX | LOCK_NB) != 0 ||
+                !EachEntry(descriptor, DeleteUnlessFolder, &kept);
+    // Removed by name, so only while that name is still the folder emptied.
+    if (!kept && fstatat(at, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == info.st_dev &&
+        now.st_ino == info.st_ino)
+        unlinkat(at, name, AT_REMOVEDIR);
+    close(descriptor);
+}
+
 OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool create,
                                 bool* created) {
     if (created) *created = false;
@@ -164,14 +248,8 @@ OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool cre
     if (at < 0) return nullptr;
     bool made = create && mkdirat(at, name, 0777) == 0;
     if (create && !made && errno != EEXIST) return nullptr;
-    int descriptor = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    OsFolderHold* hold = descriptor >= 0 ? (OsFolderHold*)malloc(sizeof(OsFolderHold)) : nullptr;
-    if (!hold) {
-        if (descriptor >= 0) close(descriptor);
-        return nullptr;
-    }
-    hold->descriptor = descriptor;
-    if (created) *created = made;
+    OsFolderHold* hold = NewHold(openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (hold && created) *created = made;
     return hold;
 }
 
@@ -230,23 +308,23 @@ OsPathKind OsGetPathKindIn(OsFolderHold* folder, const char* name, bool* read_on
 
 int OsForEachFileIn(OsFolderHold* folder, const char* pattern,
                     void (*found)(OsFolderHold* folder, const char* name, void* context),
-                    void* context) {
-    int descriptor = folder ? dup(folder->descriptor) : -1;
-    DIR* dir = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
-    if (!dir) {
-        if (descriptor >= 0) close(descriptor);
-        return -1;
-    }
-    rewinddir(dir);
-    while (struct dirent* record = readdir(dir)) {
-        struct stat info;
-        if (fstatat(folder->descriptor, record->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-            S_ISDIR(info.st_mode) || !WildcardMatch(pattern, record->d_name))
-            continue;
-        found(folder, record->d_name, context);
-    }
-    closedir(dir);
-    return 0;
+                    void* context, bool folders) {
+    struct Walk {
+        OsFolderHold* folder;
+        const char* pattern;
+        void (*found)(OsFolderHold* folder, const char* name, void* context);
+        void* context;
+        bool folders;
+        static bool Visit(int at, const char* name, void* walk_pointer) {
+            Walk* walk = (Walk*)walk_pointer;
+            struct stat info;
+            if (fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISDIR(info.st_mode) == walk->folders && WildcardMatch(walk->pattern, name))
+                walk->found(walk->folder, name, walk->context);
+            return true;
+        }
+    } walk = {folder, pattern, found, context, folders};
+    return folder && EachEntry(folder->descriptor, Walk::Visit, &walk) ? 0 : -1;
 }
 
 int OsRemoveFolder(const char* path) {

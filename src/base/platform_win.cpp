@@ -153,29 +153,34 @@ OsCreateResult OsCreateFolder(const char* path) {
     return GetLastError() == ERROR_ALREADY_EXISTS ? kOsAlreadyExists : kOsCreateFailed;
 }
 
-OsCreateResult OsCreatePrivateFolder(const char* path) {
-    WidePath wide = ToWidePath(path);
-    if (!wide.ok) return kOsCreateFailed;
-    // Protected (no access inherited from the user's Temp folder): full
-    // access for SYSTEM and the Administrators, for the folder and all that
-    // is made in it. Unelevated, the user's own Temp folder is private enough.
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (IsElevated() &&
-        !ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
-        return kOsCreateFailed;
-    }
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    BOOL created = CreateDirectoryW(wide.text, descriptor ? &attributes : nullptr);
-    DWORD error = GetLastError();
-    if (descriptor) LocalFree(descriptor);
-    if (created) return kOsCreated;
-    return error == ERROR_ALREADY_EXISTS ? kOsAlreadyExists : kOsCreateFailed;
-}
-
 struct OsFolderHold {
     HANDLE handle;
 };
+
+namespace {
+
+// A hold of an open folder handle, which it then owns; null (and the handle
+// closed) when memory runs out.
+OsFolderHold* NewHold(HANDLE handle) {
+    OsFolderHold* hold = (OsFolderHold*)malloc(sizeof(OsFolderHold));
+    if (hold)
+        hold->handle = handle;
+    else
+        CloseHandle(handle);
+    return hold;
+}
+
+// A folder opened as handle that is neither a reparse point nor shown as one
+// by its name: Wine opens a Unix symbolic link's target all the same and
+// shows the link only in the attributes of its name.
+bool IsPlainFolder(HANDLE handle, DWORD by_name) {
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileInformationByHandle(handle, &information) &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !((information.dwFileAttributes | by_name) & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
 
 OsFolderHold* OsHoldFolder(const char* path) {
     WidePath wide = ToWidePath(path);
@@ -186,23 +191,22 @@ OsFolderHold* OsHoldFolder(const char* path) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    // Wine shows a Unix symbolic link as a reparse point only by its name.
     DWORD by_name = GetFileAttributesW(wide.text);
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(handle, &information) ||
-        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        by_name == INVALID_FILE_ATTRIBUTES || (by_name & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (by_name == INVALID_FILE_ATTRIBUTES || !IsPlainFolder(handle, by_name)) {
         CloseHandle(handle);
         return nullptr;
     }
-    OsFolderHold* hold = (OsFolderHold*)malloc(sizeof(OsFolderHold));
-    if (!hold) {
-        CloseHandle(handle);
-        return nullptr;
-    }
-    hold->handle = handle;
-    return hold;
+    return NewHold(handle);
+}
+
+OsFolderHold* OsOpenFolder(const char* path) {
+    WidePath wide = ToWidePath(path);
+    HANDLE handle = wide.ok
+                        ? CreateFileW(wide.text, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                        : INVALID_HANDLE_VALUE;
+    return handle == INVALID_HANDLE_VALUE ? nullptr : NewHold(handle);
 }
 
 void OsReleaseFolder(OsFolderHold* hold) {
@@ -237,14 +241,12 @@ bool ToWideName(const char* name, WideName* wide) {
 // looked up again. A link at the name is opened itself, never followed.
 // STATUS_OBJECT_NAME_COLLISION when CREATE finds the name taken.
 const NTSTATUS kNameCollision = (NTSTATUS)0xC0000035L;
-NTSTATUS OpenIn(OsFolderHold* folder, const char* name, ACCESS_MASK access, ULONG share,
-                ULONG disposition, ULONG options, HANDLE* handle, bool* created = nullptr) {
-    WideName wide;
+NTSTATUS OpenAt(HANDLE folder, UNICODE_STRING* name, ACCESS_MASK access, ULONG share,
+                ULONG disposition, ULONG options, HANDLE* handle, bool* created = nullptr,
+                PSECURITY_DESCRIPTOR descriptor = nullptr) {
     *handle = INVALID_HANDLE_VALUE;
-    if (!folder || !ToWideName(name, &wide)) return (NTSTATUS)0xC0000033L;  // STATUS_OBJECT_NAME_INVALID
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &wide.string, OBJ_CASE_INSENSITIVE, folder->handle,
-                               nullptr);
+    InitializeObjectAttributes(&attributes, name, OBJ_CASE_INSENSITIVE, folder, descriptor);
     IO_STATUS_BLOCK io = {};
     HANDLE opened;
     NTSTATUS status = NtCreateFile(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr,
@@ -258,10 +260,165 @@ NTSTATUS OpenIn(OsFolderHold* folder, const char* name, ACCESS_MASK access, ULON
     return status;
 }
 
+NTSTATUS OpenIn(OsFolderHold* folder, const char* name, ACCESS_MASK access, ULONG share,
+                ULONG disposition, ULONG options, HANDLE* handle, bool* created = nullptr) {
+    WideName wide;
+    *handle = INVALID_HANDLE_VALUE;
+    if (!folder || !ToWideName(name, &wide)) return (NTSTATUS)0xC0000033L;  // STATUS_OBJECT_NAME_INVALID
+    return OpenAt(folder->handle, &wide.string, access, share, disposition, options, handle,
+                  created);
+}
+
 DWORD AttributesOf(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information;
     return GetFileInformationByHandle(handle, &information) ? information.dwFileAttributes
                                                             : INVALID_FILE_ATTRIBUTES;
+}
+
+// The attributes of name inside folder as the folder's listing shows them
+// (see IsPlainFolder; Wine's NtQueryAttributesFile ignores the root folder):
+// a reparse point when they cannot be read or name would be taken for a mask.
+DWORD AttributesByName(HANDLE folder, UNICODE_STRING* name) {
+    DWORD attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+    for (size_t i = 0; i < name->Length / sizeof(wchar_t); ++i) {
+        if (wcschr(L"*?<>\"", name->Buffer[i])) return attributes;
+    }
+    // A listing of its own: the folder's handle may be in the middle of one.
+    UNICODE_STRING itself = {0, 0, nullptr};
+    HANDLE listing;
+    if (OpenAt(folder, &itself, FILE_LIST_DIRECTORY,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+               FILE_DIRECTORY_FILE, &listing) < 0)
+        return attributes;
+    alignas(8) unsigned char buffer[sizeof(FILE_BOTH_DIR_INFORMATION) + MAX_PATH * sizeof(wchar_t)];
+    IO_STATUS_BLOCK io;
+    if (NtQueryDirectoryFile(listing, nullptr, nullptr, nullptr, &io, buffer, sizeof buffer,
+                             FileBothDirectoryInformation, TRUE, name, TRUE) >= 0)
+        attributes = ((FILE_BOTH_DIR_INFORMATION*)buffer)->FileAttributes;
+    CloseHandle(listing);
+    return attributes;
+}
+
+// Marks the file or empty folder open as handle (with delete access) for
+// deletion when it is closed.
+bool Dispose(HANDLE handle) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition);
+}
+
+// Calls visit for every entry of the folder open as handle but "." and "..",
+// until it returns false; visit may delete the entry. False when the folder
+// cannot be read to its end.
+bool EachEntry(HANDLE folder,
+               bool (*visit)(HANDLE folder, const FILE_ID_BOTH_DIR_INFO* record, void* context),
+               void* context) {
+    alignas(8) unsigned char buffer[16384];
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, kind, buffer, sizeof buffer)) {
+        kind = FileIdBothDirectoryInfo;
+        for (size_t at = 0;;) {
+            const FILE_ID_BOTH_DIR_INFO* record = (const FILE_ID_BOTH_DIR_INFO*)(buffer + at);
+            const wchar_t* name = record->FileName;
+            size_t length = record->FileNameLength / sizeof(wchar_t);
+            bool dots = name[0] == L'.' && (length == 1 || (length == 2 && name[1] == L'.'));
+            if (!dots && !visit(folder, record, context)) return true;
+            if (!record->NextEntryOffset) break;
+            at += record->NextEntryOffset;
+        }
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+bool Nothing(HANDLE, const FILE_ID_BOTH_DIR_INFO*, void* empty) {
+    *(bool*)empty = false;
+    return false;
+}
+
+// True when the entry open as handle is the one that record of folder lists.
+// Wine opens a Unix link as what it points to, even as itself, shows a link
+// to a file as that file, and deletes through such a handle what it points
+// to; the path that it gives the handle is that one's, though.
+bool IsListedEntry(HANDLE folder, HANDLE handle, const FILE_ID_BOTH_DIR_INFO* record) {
+    struct Name {
+        FILE_NAME_INFO info;
+        wchar_t rest[MAX_PATH * 2];
+    } folder_name, entry_name;
+    if (!GetFileInformationByHandleEx(folder, FileNameInfo, &folder_name, sizeof folder_name) ||
+        !GetFileInformationByHandleEx(handle, FileNameInfo, &entry_name, sizeof entry_name))
+        return false;
+    size_t at = folder_name.info.FileNameLength / sizeof(wchar_t);
+    const wchar_t* entry = entry_name.info.FileName;
+    return entry_name.info.FileNameLength ==
+               folder_name.info.FileNameLength + sizeof(wchar_t) + record->FileNameLength &&
+           memcmp(entry, folder_name.info.FileName, at * sizeof(wchar_t)) == 0 &&
+           entry[at] == L'\\' &&
+           memcmp(entry + at + 1, record->FileName, record->FileNameLength) == 0;
+}
+
+// Deletes a file or a link (as itself) of an abandoned folder; a subfolder,
+// or anything that cannot be deleted, keeps the folder.
+bool DeleteUnlessFolder(HANDLE folder, const FILE_ID_BOTH_DIR_INFO* record, void* kept) {
+    UNICODE_STRING name;
+    name.Buffer = (PWSTR)record->FileName;
+    name.Length = name.MaximumLength = (USHORT)record->FileNameLength;
+    HANDLE handle;
+    bool done =
+        OpenAt(folder, &name, DELETE | FILE_READ_ATTRIBUTES,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, &handle) >= 0;
+    if (done) {
+        // A link only when opened as itself (see IsListedEntry).
+        DWORD attributes = AttributesOf(handle);
+        done = attributes != INVALID_FILE_ATTRIBUTES &&
+               ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                !((attributes | record->FileAttributes) &
+                  (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) &&
+               IsListedEntry(folder, handle, record) && Dispose(handle);
+        CloseHandle(handle);
+    }
+    if (!done) *(bool*)kept = true;
+    return true;
+}
+
+// The owner that this process gives what it makes, and the access list of
+// made, on the folder open as handle: what a folder made with made has.
+// Always so under Wine, which enforces no access list (the Unix permissions
+// are what protect there) and shows one made up from them.
+bool HasSecurityOf(HANDLE handle, PSECURITY_DESCRIPTOR made) {
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return true;
+    PSID owner = nullptr;
+    PACL found = nullptr, wanted = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        &found, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    BOOL present = FALSE, defaulted;
+    bool same = owner && found && GetSecurityDescriptorDacl(made, &present, &wanted, &defaulted) &&
+                present && wanted && found->AceCount == wanted->AceCount;
+    // Entry by entry, each within its list: an entry inherited from the
+    // temporary folder, or one missing, and the list is not the one set.
+    for (size_t i = 0, at = sizeof(ACL); same && i < wanted->AceCount; ++i) {
+        const ACE_HEADER* a = (const ACE_HEADER*)((const BYTE*)found + at);
+        const ACE_HEADER* b = (const ACE_HEADER*)((const BYTE*)wanted + at);
+        same = at + sizeof(ACE_HEADER) <= found->AclSize &&
+               at + sizeof(ACE_HEADER) <= wanted->AclSize && a->AceSize == b->AceSize &&
+               a->AceSize >= sizeof(ACE_HEADER) && at + a->AceSize <= found->AclSize &&
+               at + a->AceSize <= wanted->AclSize && memcmp(a, b, a->AceSize) == 0;
+        at += a->AceSize;
+    }
+    HANDLE token;
+    if (same && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        alignas(8) unsigned char buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
+        DWORD size = 0;
+        same = GetTokenInformation(token, TokenOwner, buffer, sizeof buffer, &size) &&
+               EqualSid(owner, ((TOKEN_OWNER*)buffer)->Owner);
+        CloseHandle(token);
+    } else {
+        same = false;
+    }
+    LocalFree(descriptor);
+    return same;
 }
 
 // Renames the file name of folder to another name of the same folder.
@@ -293,32 +450,6 @@ int RenameIn(OsFolderHold* folder, const char* from, const char* to, bool replac
     return done ? 0 : -1;
 }
 
-// Wine opens a Unix symbolic link's target even under FILE_OPEN_REPARSE_POINT
-// and shows the link only in its folder's listing, so the name is looked up
-// there as well: through a new handle of the parent, since a listing's name
-// mask holds only for the first query of a handle. False only when the
-// listing shows name and no reparse point.
-bool ListedAsLink(HANDLE parent, const char* name) {
-    WideName wide;
-    if (!ToWideName(name, &wide)) return true;
-    UNICODE_STRING itself = {0, 0, nullptr};
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &itself, 0, parent, nullptr);
-    IO_STATUS_BLOCK io = {};
-    HANDLE listing;
-    if (NtCreateFile(&listing, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &io, nullptr, 0,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                     FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0) < 0)
-        return true;
-    alignas(8) unsigned char buffer[sizeof(FILE_DIRECTORY_INFORMATION) + MAX_PATH * sizeof(wchar_t)];
-    NTSTATUS status = NtQueryDirectoryFile(listing, nullptr, nullptr, nullptr, &io, buffer,
-                                           sizeof buffer, FileDirectoryInformation, TRUE,
-                                           &wide.string, TRUE);
-    CloseHandle(listing);
-    return status < 0 ||
-           (((const FILE_DIRECTORY_INFORMATION*)buffer)->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 }  // namespace
 
 OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool create,
@@ -330,20 +461,70 @@ OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool cre
                FILE_SHARE_READ | FILE_SHARE_WRITE, create ? FILE_OPEN_IF : FILE_OPEN,
                FILE_DIRECTORY_FILE, &handle, &made) < 0)
         return nullptr;
-    DWORD attributes = AttributesOf(handle);
-    if (ListedAsLink(parent->handle, name)) attributes = INVALID_FILE_ATTRIBUTES;
-    OsFolderHold* hold = attributes != INVALID_FILE_ATTRIBUTES &&
-                                 (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                                 !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                             ? (OsFolderHold*)malloc(sizeof(OsFolderHold))
-                             : nullptr;
-    if (!hold) {
+    WideName wide;
+    ToWideName(name, &wide);
+    if (!IsPlainFolder(handle, AttributesByName(parent->handle, &wide.string))) {
         CloseHandle(handle);
         return nullptr;
     }
-    hold->handle = handle;
-    if (created) *created = made;
+    OsFolderHold* hold = NewHold(handle);
+    if (hold && created) *created = made;
     return hold;
+}
+
+OsFolderHold* OsCreatePrivateFolderIn(OsFolderHold* parent, const char* name,
+                                      OsCreateResult* result) {
+    *result = kOsCreateFailed;
+    WideName wide;
+    ToWideName(name, &wide);
+    if (!parent || !wide.ok) return nullptr;
+    // Protected (no access inherited from the user's Temp folder): full
+    // access for SYSTEM and the Administrators, for the folder and all that
+    // is made in it. Unelevated, the user's own Temp folder is private enough.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (IsElevated() &&
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+        return nullptr;
+    }
+    // Made and opened in one step, held (no delete sharing) from then on.
+    HANDLE handle;
+    bool made = false, empty = true;
+    NTSTATUS status = OpenAt(parent->handle, &wide.string,
+                             FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE,
+                             &handle, &made, descriptor);
+    if (status == kNameCollision) *result = kOsAlreadyExists;
+    OsFolderHold* hold = nullptr;
+    if (status >= 0) {
+        if (made && IsPlainFolder(handle, AttributesByName(parent->handle, &wide.string)) &&
+            EachEntry(handle, Nothing, &empty) && empty &&
+            (!descriptor || HasSecurityOf(handle, descriptor)))
+            hold = NewHold(handle);
+        else
+            CloseHandle(handle);
+    }
+    if (descriptor) LocalFree(descriptor);
+    if (hold) *result = kOsCreated;
+    return hold;
+}
+
+void OsRemoveAbandonedFolder(OsFolderHold* parent, const char* name) {
+    WideName wide;
+    ToWideName(name, &wide);
+    HANDLE handle;
+    // Delete access without delete sharing: a sharing violation while a run
+    // holds its work folder (which it does from creation to removal), and
+    // once open, nobody renames, deletes or swaps the folder until closed.
+    if (!parent || !wide.ok ||
+        OpenAt(parent->handle, &wide.string, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+               FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_DIRECTORY_FILE, &handle) < 0)
+        return;
+    bool kept = false;
+    if (IsPlainFolder(handle, AttributesByName(parent->handle, &wide.string)) &&
+        EachEntry(handle, DeleteUnlessFolder, &kept) && !kept)
+        Dispose(handle);
+    CloseHandle(handle);
 }
 
 FILE* OsCreateNewFileIn(OsFolderHold* folder, const char* name, OsCreateResult* result) {
@@ -375,9 +556,7 @@ int OsDeleteFileIn(OsFolderHold* folder, const char* name) {
     if (OpenIn(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                FILE_OPEN, FILE_NON_DIRECTORY_FILE, &handle) < 0)
         return -1;
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    bool done = SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                           sizeof disposition);
+    bool done = Dispose(handle);
     CloseHandle(handle);
     return done ? 0 : -1;
 }
@@ -389,9 +568,7 @@ int OsRemoveFolderIn(OsFolderHold* folder, const char* name) {
                FILE_DIRECTORY_FILE, &handle) < 0)
         return -1;
     // A link is removed as itself: the folder it points to keeps its files.
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    bool done = SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                           sizeof disposition);
+    bool done = Dispose(handle);
     CloseHandle(handle);
     return done ? 0 : -1;
 }
@@ -409,38 +586,46 @@ OsPathKind OsGetPathKindIn(OsFolderHold* folder, const char* name, bool* read_on
     return attributes & FILE_ATTRIBUTE_DIRECTORY ? kOsFolder : kOsFile;
 }
 
+namespace {
+
+struct FileWalk {
+    OsFolderHold* folder;
+    const char* pattern;
+    void (*found)(OsFolderHold* folder, const char* name, void* context);
+    void* context;
+    bool folders;
+};
+
+bool FoundIfMatching(HANDLE, const FILE_ID_BOTH_DIR_INFO* record, void* walk_pointer) {
+    FileWalk* walk = (FileWalk*)walk_pointer;
+    wchar_t wide[MAX_PATH + 1];
+    size_t length = record->FileNameLength / sizeof(wchar_t);
+    char name[kPathCapacity];
+    if (((record->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != walk->folders ||
+        length > MAX_PATH)
+        return true;
+    memcpy(wide, record->FileName, length * sizeof(wchar_t));
+    wide[length] = L'\0';
+    // A name code page 932 cannot write goes by its short form.
+    bool named = WideToCp932(wide, name, sizeof name);
+    if (!named && record->ShortNameLength) {
+        length = record->ShortNameLength / sizeof(wchar_t);
+        memcpy(wide, record->ShortName, length * sizeof(wchar_t));
+        wide[length] = L'\0';
+        named = WideToCp932(wide, name, sizeof name);
+    }
+    if (named && WildcardMatch(walk->pattern, name)) walk->found(walk->folder, name, walk->context);
+    return true;
+}
+
+}  // namespace
+
 int OsForEachFileIn(OsFolderHold* folder, const char* pattern,
                     void (*found)(OsFolderHold* folder, const char* name, void* context),
-                    void* context) {
-    if (!folder) return -1;
+                    void* context, bool folders) {
     // Read through the held handle: the same folder whatever its path is now.
-    alignas(8) unsigned char buffer[16384];
-    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-    while (GetFileInformationByHandleEx(folder->handle, kind, buffer, sizeof buffer)) {
-        kind = FileIdBothDirectoryInfo;
-        for (size_t at = 0;;) {
-            const FILE_ID_BOTH_DIR_INFO* record = (const FILE_ID_BOTH_DIR_INFO*)(buffer + at);
-            wchar_t wide[MAX_PATH + 1];
-            size_t length = record->FileNameLength / sizeof(wchar_t);
-            char name[kPathCapacity];
-            if (!(record->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length <= MAX_PATH) {
-                memcpy(wide, record->FileName, length * sizeof(wchar_t));
-                wide[length] = L'\0';
-                // A name code page 932 cannot write goes by its short form.
-                bool named = WideToCp932(wide, name, sizeof name);
-                if (!named && record->ShortNameLength) {
-                    length = record->ShortNameLength / sizeof(wchar_t);
-                    memcpy(wide, record->ShortName, length * sizeof(wchar_t));
-                    wide[length] = L'\0';
-                    named = WideToCp932(wide, name, sizeof name);
-                }
-                if (named && WildcardMatch(pattern, name)) found(folder, name, context);
-            }
-            if (!record->NextEntryOffset) break;
-            at += record->NextEntryOffset;
-        }
-    }
-    return GetLastError() == ERROR_NO_MORE_FILES ? 0 : -1;
+    FileWalk walk = {folder, pattern, found, context, folders};
+    return folder && EachEntry(folder->handle, FoundIfMatching, &walk) ? 0 : -1;
 }
 
 int OsRemoveFolder(const char* path) {

@@ -16,6 +16,7 @@
 #include <wchar.h>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <commctrl.h>
 #include <ntsecapi.h>
 #include <objbase.h>
@@ -25,7 +26,7 @@
 #include <winternl.h>
 
 // MinGW's winternl.h lacks this one (ntdll has exported it since NT 4).
-extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine,
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID routine,
                                                PVOID context, PIO_STATUS_BLOCK io, PVOID buffer,
                                                ULONG length, FILE_INFORMATION_CLASS kind,
                                                BOOLEAN single, PUNICODE_STRING mask,

@@ -47,6 +47,19 @@ void CloseSearch() {
     g_finder.stage = -1;
 }
 
+const char kWorkFolderPrefix[] = "TempGPInstallFolder_";
+
+// A work folder of an earlier run (the name rule exactly, never this run's):
+// one that was killed left it behind, which nothing else would ever remove.
+void RemoveIfAbandoned(OsFolderHold* temp, const char* name, void* own) {
+    size_t prefix = sizeof kWorkFolderPrefix - 1;
+    if (strlen(name) != prefix + 9 || strcmp(name, (const char*)own) == 0) return;
+    for (size_t i = prefix; i < prefix + 9; ++i) {
+        if (name[i] < '0' || name[i] > '9') return;
+    }
+    OsRemoveAbandonedFolder(temp, name);
+}
+
 }  // namespace
 
 WorkFolderResult CreateWorkFolder() {
@@ -59,31 +72,36 @@ WorkFolderResult CreateWorkFolder() {
     if (temp_result != kOsTempOk) return kWorkFolderFailed;
     AppendSeparator(temp);
     CopyText(g_parent_folder, sizeof g_parent_folder, temp);
+    // The work folder is made inside this opening of the temporary folder:
+    // whatever its path names meanwhile, the folder made is the one checked.
+    OsFolderHold* parent = OsOpenFolder(temp);
+    if (!parent) return kWorkFolderFailed;
 
     // Only a folder that this call made is ours: an existing folder of the
     // same name could hold files planted by another program, which this
     // (elevated) process would then open and start. A name drawn at random
     // cannot be prepared for in advance, as a clock value could.
+    WorkFolderResult result = kWorkFolderFailed;
     for (int attempt = 0; attempt < kWorkFolderAttempts; ++attempt) {
         char name[32];
-        snprintf(name, sizeof name, "TempGPInstallFolder_%09u",
+        snprintf(name, sizeof name, "%s%09u", kWorkFolderPrefix,
                  (unsigned)(OsRandomNumber() % 1000000000u));
         char path[kPathCapacity];
         CopyText(path, sizeof path, temp);
-        if (!AppendText(path, sizeof path, name)) return kWorkFolderFailed;
-        OsCreateResult created = OsCreatePrivateFolder(path);
+        if (!AppendText(path, sizeof path, name)) break;
+        OsCreateResult created;
+        g_hold = OsCreatePrivateFolderIn(parent, name, &created);
         if (created == kOsAlreadyExists) continue;
-        if (created != kOsCreated) return kWorkFolderFailed;
-        g_hold = OsHoldFolder(path);
-        if (!g_hold) {
-            OsRemoveFolder(path);
-            return kWorkFolderFailed;
-        }
+        if (!g_hold) break;
         CopyText(g_work_folder, sizeof g_work_folder, path);
         OsSetCurrentFolder(g_work_folder);
-        return kWorkFolderReady;
+        // Only now: while this run looks, its own folder is already held.
+        OsForEachFileIn(parent, "TempGPInstallFolder_*", RemoveIfAbandoned, name, true);
+        result = kWorkFolderReady;
+        break;
     }
-    return kWorkFolderFailed;
+    OsReleaseFolder(parent);
+    return result;
 }
 
 void RemoveWorkFolder() {

@@ -13,10 +13,12 @@ enum WorkFolderResult {
 
 // Saves the current directory, creates a new "TempGPInstallFolder_%09d" folder
 // under the temporary folder, the number from the system's random source, and
-// makes it current. The folder is private to this process's kind of user
-// (OsCreatePrivateFolder) and held (OsHoldFolder) until it is removed. A
+// makes it current. The folder is private to this process's kind of user and
+// held from its creation until it is removed (OsCreatePrivateFolderIn). A
 // folder of that name that exists already is never used: another number is
-// drawn instead.
+// drawn instead. Then the work folders that killed runs left in the
+// temporary folder are removed (OsRemoveAbandonedFolder), silently and as far
+// as that goes.
 WorkFolderResult CreateWorkFolder();
 
 // Records a file this run put into the work folder (the setup files).

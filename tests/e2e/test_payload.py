@@ -57,6 +57,9 @@ class SetupPassTest(PayloadTest):
 
     def test_work_folder_under_any_folder_name(self):
         updater, names = self.build(), []
+        # A killed run's work folder goes at the next start: one work folder below.
+        (self.wine.temp_dir / "TempGPInstallFolder_000000001").mkdir()
+        (self.wine.temp_dir / "TempGPInstallFolder_000000001" / "install.env").write_bytes(b"x")
         # Japanese with a 0x5C second byte (表); Korean and an emoji have no
         # code page 932 form at all.
         for number, folder in enumerate(["", "表示テスト", "업데이트", "update-\U0001F3AE"]):

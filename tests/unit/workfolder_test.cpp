@@ -2,8 +2,11 @@
 // on a real temporary directory.
 #include "base/workfolder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -22,6 +25,13 @@ uint32_t Draw() {
 
 std::string CurrentFolder() {
     return fs::current_path().string();
+}
+
+// Holds folder as a running updater holds its work folder; false when another
+// open holds it already.
+bool Hold(const std::string& folder, std::vector<int>* held) {
+    held->push_back(open(folder.c_str(), O_RDONLY | O_DIRECTORY));
+    return flock(held->back(), LOCK_EX | LOCK_NB) == 0;
 }
 
 // Each test gets its scratch folder as TMPDIR, and a folder inside it as
@@ -50,7 +60,7 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
     struct {
         std::vector<uint32_t> draws;
         const char* name;
-        const char* planted;  // a folder of that name made by someone else
+        const char* planted;  // a folder of that name that another run holds
         bool deep_start;      // a start folder too long to be recorded
     } cases[] = {
         {{123456}, "TempGPInstallFolder_000123456", nullptr, false},
@@ -60,6 +70,7 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
         // to remove it: it goes to the temporary folder instead.
         {{77}, "TempGPInstallFolder_000000077", nullptr, true},
     };
+    std::vector<int> held;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string start = start_;
@@ -69,10 +80,12 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
         g_draws = c.draws;
         g_drawn = 0;
         if (c.planted) WriteAll(root_ + "/" + c.planted + "/install.env", "x");
+        if (c.planted) Hold(root_ + "/" + c.planted, &held);
         ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
         const std::string work = root_ + "/" + c.name;
         EXPECT_EQ(CurrentFolder(), work);
         EXPECT_EQ(fs::status(work).permissions(), fs::perms::owner_all);
+        EXPECT_FALSE(Hold(work, &held)) << "the work folder is not held";
         // Only what the run recorded goes; a file someone else put there
         // stays, and with it the folder.
         WriteAll("install.env", "x");
@@ -83,6 +96,7 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
         EXPECT_EQ(CurrentFolder(), c.deep_start ? root_ : start);
         EXPECT_STREQ(WorkFolderPath(), "");
     }
+    for (int descriptor : held) close(descriptor);
     g_draws = {9};
     g_drawn = 0;
     ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
@@ -92,6 +106,45 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
     RemoveWorkFolder();
     EXPECT_FALSE(fs::exists(root_ + "/TempGPInstallFolder_000000009/install.env"));
     EXPECT_TRUE(fs::exists(root_ + "/TempGPInstallFolder_000000009/stray.txt"));
+}
+
+// The work folders of killed runs go at the next start: those alone, not
+// while held, and nothing that a link inside points to.
+TEST_F(WorkFolderTest, RemovesAbandonedWorkFolders) {
+    WriteAll(root_ + "/outside/target.dat", "x");
+    const struct {
+        const char* name;
+        const char* kind;  // files: a file and a link to outside; link: a link to outside
+        bool removed;
+    } cases[] = {
+        {"TempGPInstallFolder_000000001", "files", true},
+        {"TempGPInstallFolder_000000002", "held", false},
+        {"TempGPInstallFolder_000000003", "subfolder", false},
+        {"TempGPInstallFolder_00000004", "files", false},
+        {"TempGPInstallFolder_00000000x", "files", false},
+        {"TempGPInstallFolder_000000005", "link", false},
+        {"TempGPInstallFolder_000000006", "file", false},
+    };
+    std::vector<int> held;
+    for (const auto& c : cases) {
+        const std::string path = root_ + "/" + c.name, kind = c.kind;
+        if (kind == "link") fs::create_directory_symlink(root_ + "/outside", path);
+        if (kind == "file") WriteAll(path, "x");
+        if (kind == "link" || kind == "file") continue;
+        WriteAll(path + "/install.env", "x");
+        fs::create_symlink(root_ + "/outside/target.dat", path + "/link");
+        if (kind == "subfolder") fs::create_directory(path + "/sub");
+        if (kind == "held") Hold(path, &held);
+    }
+    g_draws = {7};
+    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    for (const auto& c : cases) {
+        EXPECT_EQ(fs::exists(fs::symlink_status(root_ + "/" + c.name)), !c.removed) << c.name;
+    }
+    EXPECT_TRUE(fs::exists(root_ + "/outside/target.dat"));
+    EXPECT_TRUE(fs::exists(root_ + "/TempGPInstallFolder_000000003/sub"));
+    RemoveWorkFolder();
+    for (int descriptor : held) close(descriptor);
 }
 
 TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {

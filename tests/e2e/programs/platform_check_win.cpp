@@ -6,8 +6,9 @@
 // one line per failed check; the exit code is the number of failures.
 //
 // platform_check.exe SCRATCH_FOLDER PROGRAM_TO_START
-//   (an existing, empty, plain-ASCII folder; a program under a folder name
-//   with a space, which must be started)
+//   (an existing plain-ASCII folder, empty but for the work folders planted
+//   in its "temp"; a program under a folder name with a space, which must be
+//   started)
 #include <windows.h>
 
 #include <stdio.h>
@@ -270,6 +271,37 @@ void CheckHeldFolders(const char* scratch) {
     OsReleaseFolder(root);
 }
 
+// The work folder made and checked through one opening and held from then
+// on; a start removes what killed runs left in the temporary folder, which
+// the bench plants in SCRATCH\temp, and what it keeps is the bench's to see.
+void CheckWorkFolders(const char* scratch) {
+    OsFolderHold* root = OsHoldFolder(scratch);
+    OsCreateResult result;
+    OsFolderHold* made = OsCreatePrivateFolderIn(root, "made", &result);
+    Check(made && result == kOsCreated, "work: made, checked and held");
+    Check(!OsCreatePrivateFolderIn(root, "made", &result) && result == kOsAlreadyExists,
+          "work: a taken name is refused");
+    OsRemoveAbandonedFolder(root, "made");
+    Check(OsGetPathKindIn(root, "made", nullptr) == kOsFolder, "work: a held folder is kept");
+    OsReleaseFolder(made);
+    OsRemoveAbandonedFolder(root, "made");
+    Check(OsGetPathKindIn(root, "made", nullptr) == kOsMissing, "work: a released one goes");
+    OsReleaseFolder(root);
+
+    char temp[kPathCapacity], held[kPathCapacity];
+    snprintf(temp, sizeof temp, "%s\\temp", scratch);
+    snprintf(held, sizeof held, "%s\\TempGPInstallFolder_000000002", temp);
+    wchar_t wide_temp[kWidePathCapacity], saved[kWidePathCapacity];
+    Cp932ToWide(temp, wide_temp, kWidePathCapacity);
+    DWORD had_tmp = GetEnvironmentVariableW(L"TMP", saved, kWidePathCapacity);
+    SetEnvironmentVariableW(L"TMP", wide_temp);
+    OsFolderHold* running = OsHoldFolder(held);
+    Check(CreateWorkFolder() == kWorkFolderReady, "work: created in the planted temp folder");
+    RemoveWorkFolder();
+    OsReleaseFolder(running);
+    SetEnvironmentVariableW(L"TMP", had_tmp ? saved : nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -283,6 +315,7 @@ int main(int argc, char** argv) {
     CheckFiles(argv[1]);
     CheckTempFolder(argv[1]);
     CheckHeldFolders(argv[1]);
+    CheckWorkFolders(argv[1]);
     CheckWindowsAndLaunch(argv[2]);
     printf("%d failed\n", g_failures);
     return g_failures;
