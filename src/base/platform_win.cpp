@@ -292,6 +292,35 @@ int RenameIn(OsFolderHold* folder, const char* from, const char* to, bool replac
     return done ? 0 : -1;
 }
 
+// Whether the listing of folder shows name as a link (or not at all). Wine
+// opens a Unix symbolic link's target all the same and shows the link only
+// where the name is looked at, and its look-up of attributes by name ignores
+// the folder a name is relative to: the listing is read instead, through a
+// handle of its own opened inside the held one (a handle keeps the first name
+// it was asked about).
+bool ListedAsLink(OsFolderHold* folder, const char* name) {
+    WideName wide = ToWideName(name);
+    UNICODE_STRING itself = {};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &itself, 0, folder->handle, nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE listing;
+    if (!wide.ok ||
+        NtCreateFile(&listing, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                     FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0) < 0)
+        return true;
+    union {
+        FILE_BOTH_DIR_INFORMATION info;
+        unsigned char bytes[sizeof(FILE_BOTH_DIR_INFORMATION) + MAX_PATH * sizeof(wchar_t)];
+    } found;
+    NTSTATUS status = NtQueryDirectoryFile(listing, nullptr, nullptr, nullptr, &io, &found,
+                                           sizeof found, FileBothDirectoryInformation, TRUE,
+                                           &wide.string, TRUE);
+    CloseHandle(listing);
+    return status < 0 || (found.info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 }  // namespace
 
 OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool create,
@@ -304,15 +333,7 @@ OsFolderHold* OsHoldChildFolder(OsFolderHold* parent, const char* name, bool cre
                FILE_DIRECTORY_FILE, &handle, &made) < 0)
         return nullptr;
     DWORD attributes = AttributesOf(handle);
-    // Wine opens a Unix symbolic link's target all the same and shows the
-    // link only in the attributes of its name: both are asked.
-    WideName wide = ToWideName(name);
-    OBJECT_ATTRIBUTES by_name;
-    InitializeObjectAttributes(&by_name, &wide.string, OBJ_CASE_INSENSITIVE, parent->handle, nullptr);
-    FILE_BASIC_INFORMATION basic;
-    if (NtQueryAttributesFile(&by_name, &basic) < 0 ||
-        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        attributes = INVALID_FILE_ATTRIBUTES;
+    if (ListedAsLink(parent, name)) attributes = INVALID_FILE_ATTRIBUTES;
     OsFolderHold* hold = attributes != INVALID_FILE_ATTRIBUTES &&
                                  (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
                                  !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)

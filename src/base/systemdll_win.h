@@ -24,9 +24,12 @@
 #include <shlobj.h>
 #include <winternl.h>
 
-// MinGW's winternl.h lacks this one (ntdll has exported it since NT 4).
-extern "C" NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES attributes,
-                                                PFILE_BASIC_INFORMATION information);
+// MinGW's winternl.h lacks this one (ntdll has exported it since NT 3.1).
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID routine,
+                                               PVOID context, PIO_STATUS_BLOCK io, PVOID buffer,
+                                               ULONG length, FILE_INFORMATION_CLASS kind,
+                                               BOOLEAN single, PUNICODE_STRING name,
+                                               BOOLEAN restart);
 
 #include "systemcalls.h"
 
