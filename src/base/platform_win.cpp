@@ -421,15 +421,41 @@ bool HasSecurityOf(HANDLE handle, PSECURITY_DESCRIPTOR made) {
     return same;
 }
 
+// Whether the path the system gives for handle still leads to its file.
+// Wine moves a file by the path it was opened under, not by its handle: had a
+// program outside Wine renamed a held folder and put a link in its place, the
+// move would be made wherever the link points.
+bool StillAtItsPath(HANDLE handle) {
+    wchar_t path[kWidePathCapacity];
+    DWORD length = GetFinalPathNameByHandleW(handle, path, kWidePathCapacity, 0);
+    if (length == 0 || length >= kWidePathCapacity) return false;
+    HANDLE again = CreateFileW(path, FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (again == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION one, other;
+    bool same =
+        GetFileInformationByHandle(handle, &one) && GetFileInformationByHandle(again, &other) &&
+        one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+        one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+    CloseHandle(again);
+    return same;
+}
+
 // Renames the file name of folder to another name of the same folder.
 int RenameIn(OsFolderHold* folder, const char* from, const char* to, bool replace,
              bool* taken = nullptr) {
     WideName wide_to;
     if (!ToWideName(to, &wide_to)) return -1;
     HANDLE handle;
-    if (OpenIn(folder, from, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-               FILE_OPEN, FILE_NON_DIRECTORY_FILE, &handle) < 0)
+    if (OpenIn(folder, from, DELETE | FILE_READ_ATTRIBUTES,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+               FILE_NON_DIRECTORY_FILE, &handle) < 0)
         return -1;
+    if (!StillAtItsPath(handle)) {
+        CloseHandle(handle);
+        return -1;
+    }
     // Through ntdll: kernel32's SetFileInformationByHandle makes the new name
     // a full path first under Wine, and the root folder is then ignored.
     size_t length = wcslen(wide_to.text) * sizeof(wchar_t);

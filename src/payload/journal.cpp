@@ -119,6 +119,7 @@ int JournalBegin(const char* destination) {
     if (!JoinPath(destination, kJournalName, g_journal_path, sizeof g_journal_path)) return -1;
     g_journal = OsCreateNewFile(g_journal_path);
     if (!g_journal) return -1;
+    JournalKillPoint();  // the file there, its magic not yet
     g_destination_length = strlen(destination);
     if (fwrite(kMagic, 1, sizeof kMagic, g_journal) != sizeof kMagic || fflush(g_journal) != 0) {
         JournalEnd();
@@ -183,7 +184,10 @@ void FreeJournalPlan(JournalPlan* plan) {
 
 int ParseJournal(const unsigned char* data, size_t size, JournalPlan* plan) {
     memset(plan, 0, sizeof *plan);
-    if (size < sizeof kMagic || memcmp(data, kMagic, sizeof kMagic) != 0) return -1;
+    // A journal cut short before its magic was whole names nothing: the
+    // process was killed as it began one, before the walk's first write.
+    if (size < sizeof kMagic) return size == 0 || memcmp(data, kMagic, size) == 0 ? 0 : -1;
+    if (memcmp(data, kMagic, sizeof kMagic) != 0) return -1;
     const unsigned char* at = data + sizeof kMagic;
     const unsigned char* end = data + size;
     char last = 0;  // the type of the record before

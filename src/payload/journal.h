@@ -112,6 +112,6 @@ struct JournalPlan {
     size_t text_length, text_capacity;
 };
 // 0 and *plan filled (free it with FreeJournalPlan), or -1 when the bytes
-// are not a journal at all (no magic).
+// are not a journal at all (no magic; a part of one names nothing).
 int ParseJournal(const unsigned char* data, size_t size, JournalPlan* plan);
 void FreeJournalPlan(JournalPlan* plan);

@@ -4,6 +4,7 @@ UI driver inside it, so that tests cannot see each other's files, registry or
 mutexes. Tests subclass BenchTest and use self.wine (a WineSession)."""
 import atexit
 import contextlib
+import ctypes
 import functools
 import json
 import os
@@ -12,6 +13,7 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import threading
@@ -122,6 +124,45 @@ def wait_for(condition, timeout, what):
         if time.monotonic() > deadline:
             raise BenchError("%s within %.0f s" % (what, timeout))
         time.sleep(0.02)
+
+
+class OpenGate:
+    """Within its block, the first program to open a file in folder stops at
+    that open until the block ends (wait() returns once one has): a moment
+    inside a program's work on that folder that no timing decides. Linux's
+    fanotify, for root only; the bench opens nothing there meanwhile, or it
+    waits on itself."""
+    FAN_CLASS_CONTENT, FAN_OPEN_PERM, FAN_EVENT_ON_CHILD, AT_FDCWD = 0x4, 0x10000, 0x08000000, -100
+
+    def __init__(self, folder):
+        self.folder, self.fd, self.events = Path(folder), -1, []
+
+    def __enter__(self):
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.fanotify_mark.argtypes = [ctypes.c_int, ctypes.c_uint, ctypes.c_uint64, ctypes.c_int,
+                                       ctypes.c_char_p]
+        self.fd = libc.fanotify_init(self.FAN_CLASS_CONTENT, os.O_RDONLY)
+        if self.fd < 0 or libc.fanotify_mark(self.fd, 1, self.FAN_OPEN_PERM | self.FAN_EVENT_ON_CHILD,
+                                             self.AT_FDCWD, bytes(self.folder)):
+            error = os.strerror(ctypes.get_errno())
+            self.__exit__()
+            raise unittest.SkipTest("no fanotify gate here: %s" % error)
+        return self
+
+    def wait(self, timeout=60):
+        if not select.select([self.fd], [], [], timeout)[0]:
+            raise BenchError("nothing opened a file in %s within %d s" % (self.folder, timeout))
+        data = os.read(self.fd, 4096)
+        # struct fanotify_event_metadata: length, version, -, size, mask, fd, pid.
+        for at in range(0, len(data), 24):
+            self.events.append(struct.unpack_from("=IBBHQii", data, at)[5])
+
+    def __exit__(self, *exc):
+        # Closing the group lets every open it stopped go on.
+        for fd in self.events:
+            os.close(fd)
+        if self.fd >= 0:
+            os.close(self.fd)
 
 
 class Suite:

@@ -8,10 +8,12 @@ with DLLs planted beside it."""
 import configparser
 import hashlib
 import os
+import random
 import re
 import shutil
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import bench
@@ -39,11 +41,12 @@ BASE_TIME_NS = 1_300_000_000_123_456_700
 SETTINGS = {"REG_GLOBAL": "TestSoft", "REG_LOCAL": "星降る", "INSTFOL": "TestSoft",
             "INSTTO": "星降る", "KEYFILE": "game.exe", "TITLEBAR": "更新|試験",
             "INI_FILE": "hoshi.ini", "INI_SECTION": "Setup", "INSTREADME": "-"}
-# A dword line the registry pass skips; a deletion that would leave the folder.
+# A dword line the registry pass skips; a deletion that would leave the folder;
+# a folder's files.
 SECTIONS = ('[ini]\r\nPath=REP_INSTALL\r\nCD=REP_CDROMDRIVE\r\n-\r\n'
             '[reg]\r\n"InstallDir"="REP_INSTALL"\r\n"CDROM"="REP_CDROM"\r\n'
             '"Quoted"="a\\\\b \\"c\\""\r\n"Count"=dword:00000001\r\n-\r\n'
-            '[delfiles_afterinst]\r\ninstall.env\r\ninsttscr.rct\r\n..\\beside.txt\r\n-\r\n')
+            '[delfiles_afterinst]\r\ninstall.env\r\ninsttscr.rct\r\n..\\beside.txt\r\nsave\\*.*\r\n-\r\n')
 DELETED = ("install.env", "insttscr.rct")
 OLD_FILES = {"game.exe": b"old game\r\n", "data/表示.dat": b"old data", "save.dat": b"a save"}
 OLD_INI = "[その他]\r\nKeep=表示\r\n[Setup]\r\nOld=old\r\n"  # 表: a 0x5C second byte
@@ -139,31 +142,30 @@ class UpdateBench(bench.BenchTest):
         return (self.wine.bench_dir / "echoargs.out").exists()
 
     def start(self, folder=INSTALLED, registry=True, old=OLD_FILES, user=(("Keep", "1"),),
-              big=False, sign=None, **settings):
+              big=False, sign=None, extra=(), **settings):
         """The game folder with old files (old None: an old copy of every file
         of the payload), the game's registry as its installer left it, an INI
         file and HKCU values of their own; then the updater, with SETTINGS and
-        settings (and the zero-filled files when big), signed through sign
-        when given, started and its start-up window up. Payload files and
-        their times in self.files."""
+        settings (and the zero-filled files when big, and the files of extra),
+        signed through sign when given, started and its start-up window up.
+        Payload files and their times in self.files."""
         self.folder, self.target, self.settings = folder, self.path(folder), {**SETTINGS, **settings}
         env = "".join("%s\t%s\r\n" % (key, value.replace(" ", "|"))
                       for key, value in self.settings.items()) + "[EOF]\r\n" + SECTIONS
         files = {"install.env": env.encode("cp932"), "insttscr.rct": PICTURE.read_bytes(),
                  "readme.txt": "お読みください\r\n".encode("cp932"),
-                 "data/表示.dat": b"\x95\x5c" * 1000, "data/new/empty.bin": b""}
+                 # Data's files after its subfolder, a new one first: from
+                 # that one's creation to the commit, data is entered no more.
+                 "data/new/empty.bin": b"", "data/追加.dat": b"added",
+                 "data/表示.dat": b"\x95\x5c" * 1000, **dict(extra)}
         zeros = bytes(BIG)
         files.update(("big%d.bin" % n, zeros) for n in range(BIG_FILES if big else 0))
         files["game.exe"] = b"new game\r\n" * 100
         self.files = {name: (data, BASE_TIME_NS + n * 86_400_000_001_100)
                       for n, (name, data) in enumerate(files.items())}
 
-        shutil.rmtree(self.target, ignore_errors=True)
-        self.target.mkdir(parents=True)
-        for name, data in (old if old is not None else
-                           {name: b"old " + name.encode() for name in files}).items():
-            (self.target / name).parent.mkdir(parents=True, exist_ok=True)
-            (self.target / name).write_bytes(data)
+        self.old = old if old is not None else {name: b"old " + name.encode() for name in files}
+        self.lay_out()
         (self.target.parent / "beside.txt").write_bytes(b"beside the game")
         if registry:
             for name, data in (("IsInst", "1"), ("InstTo", folder)):
@@ -173,16 +175,28 @@ class UpdateBench(bench.BenchTest):
         self.ini = self.wine.drive_c / "windows" / "hoshi.ini"
         if not self.ini.exists():
             self.ini.write_bytes(OLD_INI.encode("cp932"))
-
-        self.work_before = bench.work_folders(self.wine.temp_dir)
         updater = bench.write_updater(self.wine.dir / "update.exe", entries(self.files),
                                       padded=sign is not None)
-        self.program = self.wine.start(sign(updater) if sign else updater)
+        self.updater = sign(updater) if sign else updater
+        self.launch()
+        self.before = self.state()
+
+    def lay_out(self):
+        """The game folder with its old files alone."""
+        shutil.rmtree(self.target, ignore_errors=True)
+        self.target.mkdir(parents=True)
+        for name, data in self.old.items():
+            (self.target / name).parent.mkdir(parents=True, exist_ok=True)
+            (self.target / name).write_bytes(data)
+
+    def launch(self):
+        """The updater started, its start-up window up."""
+        self.work_before = bench.work_folders(self.wine.temp_dir)
+        self.program = self.wine.start(self.updater)
         self.window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
         self.assertIsNotNone(self.window, "no start-up window")
         controls = self.wine.controls(self.window["hwnd"])
         self.update_button = next(i for i, c in controls.items() if c["text"] == "アップデート")
-        self.before = self.state()
 
     # ------------------------------------------------------------ the windows
 
@@ -437,6 +451,75 @@ class UpdateTest(UpdateBench):
                 (self.target / "game.exe").chmod(0o644)
         self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()],
                          [("表示.dat", b"someone else's")], "written through the link")
+
+
+    def test_a_folder_swapped_for_a_link_while_the_update_works_in_it_leads_nowhere(self):
+        """data while the copy writes in it, save while the deletion after
+        installation empties it (each caught at its first open of a file
+        there), the game folder before the update: renamed by a program that
+        Windows' sharing does not stop, and a link to a folder outside put in
+        its place. Nothing outside is touched; the copy refuses to move a file
+        whose folder moved, the deletion goes on in the folder it holds, and
+        a game folder that is a link is no game folder."""
+        outside = self.wine.drive_c / "outside"
+        saves = {"save/%03d.sav" % n: b"a save" for n in range(30)}
+        names = ["game.exe", "表示.dat", "追加.dat", *(Path(name).name for name in saves)]
+        for folder, refusal in (("data", DAMAGED_PAYLOAD), ("save", None), ("", CANCELLED)):
+            with self.subTest(folder=folder or "the game folder"):
+                shutil.rmtree(outside, ignore_errors=True)
+                outside.mkdir()
+                for name in names:
+                    (outside / name).write_bytes(b"outside")
+                self.start(old={**OLD_FILES, **saves})
+                swapped = self.target / folder
+
+                def swap():
+                    swapped.rename(swapped.with_name(swapped.name + "~"))
+                    swapped.symlink_to(outside)
+                if folder:
+                    with bench.OpenGate(swapped) as gate:
+                        self.press_update()
+                        self.walk((confirm(INSTALLED), IDYES))
+                        gate.wait()
+                        swap()
+                else:
+                    swap()
+                    self.press_update()
+                    self.walk((confirm(INSTALLED), IDYES))
+                if refusal:
+                    self.walk((refusal, IDOK))
+                    # Cancelled, the window stays for another try.
+                    self.assertEqual(self.program.wait_exit(15 if folder else 0),
+                                     EXIT_FAILURE if folder else None)
+                else:
+                    self.finish()
+                self.assertEqual({p.name: p.read_bytes() for p in outside.iterdir()},
+                                 dict.fromkeys(names, b"outside"))
+
+    def test_killed_at_random_moments_and_run_again_and_a_thousand_files_in_one_folder(self):
+        """Killed at a random moment after the confirmation, then run to the
+        end, twenty times: the new version in place and nothing left of the
+        runs. One folder takes a thousand replaced files."""
+        for folders, count, kills in ((6, 60, 20), (1, 1000, 0)):
+            files = {"d%d/%04d.dat" % (n % folders, n): b"%d" % n * 50 for n in range(count)}
+            self.start(old=None, extra=files)
+            self.press_update()
+            began = time.monotonic()
+            self.update_to_the_end()
+            lasted = time.monotonic() - began  # the moments to choose from
+            for kill in range(kills):
+                after = random.uniform(0, lasted)
+                with self.subTest(files=count, kill=kill, after="%.2f s" % after):
+                    self.lay_out()
+                    self.launch()
+                    self.press_update()
+                    self.walk((confirm(INSTALLED), IDYES))
+                    time.sleep(after)
+                    self.program.kill()
+                    self.assertIsNotNone(self.program.wait_exit())
+                    self.launch()
+                    self.press_update()
+                    self.update_to_the_end()
 
 
 class SignedTest(UpdateBench):
