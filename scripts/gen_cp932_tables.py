@@ -20,6 +20,8 @@ Usage: gen_cp932_tables.py OUTPUT.h
 """
 import sys
 
+from generated import write_if_changed
+
 LEADS = list(range(0x81, 0xA0)) + list(range(0xE0, 0xFD))
 TRAILS = list(range(0x40, 0x7F)) + list(range(0x80, 0xFD))
 
@@ -89,14 +91,7 @@ def main():
     lines += ["};", ""]
     content = "\n".join(lines)
     target = sys.argv[1]
-    try:
-        with open(target, encoding="utf-8") as f:
-            if f.read() == content:
-                return 0
-    except OSError:
-        pass
-    with open(target, "w", encoding="utf-8") as f:
-        f.write(content)
+    write_if_changed(target, content)
     return 0
 
 

@@ -9,6 +9,8 @@ Input lines:  DLL FUNCTION   (DLL without ".dll"; # starts a comment line)
 import re
 import sys
 
+from generated import write_if_changed
+
 
 def main() -> int:
     target, source = sys.argv[1:3]
@@ -33,8 +35,7 @@ def main() -> int:
     out += ['    X(L"%s.dll", %s) \\' % (dll, name) for dll, name in rows]
     out += [""]
     out += ["#define %s VN_SYSTEM_CALL(%s)" % (name, name) for _, name in rows]
-    with open(target, "w", encoding="ascii") as f:
-        f.write("\n".join(out) + "\n")
+    write_if_changed(target, "\n".join(out) + "\n")
     return 0
 
 

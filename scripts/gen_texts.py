@@ -12,6 +12,8 @@ Empty lines and lines starting with # are skipped.
 """
 import sys
 
+from generated import write_if_changed
+
 
 def escape(data: bytes) -> str:
     out = []
@@ -41,14 +43,7 @@ def main() -> int:
                 lines.append("// %s" % text)
                 lines.append('inline constexpr char %s[] = "%s";' % (name, escape(data)))
     content = "\n".join(lines) + "\n"
-    try:
-        with open(target, encoding="utf-8") as f:
-            if f.read() == content:
-                return 0
-    except OSError:
-        pass
-    with open(target, "w", encoding="utf-8") as f:
-        f.write(content)
+    write_if_changed(target, content)
     return 0
 
 
