@@ -12,6 +12,7 @@
 #include "base/wide_win.h"
 #include "base/window_win.h"
 #include "config/settings.h"
+#include "payload/journal.h"
 #include "filelayer/filelayer.h"
 #include "resources/resource.h"
 #include "target/target.h"
@@ -60,8 +61,11 @@ void WriteDefaultTarget() {
                       sizeof g_target);
 }
 
-// True when KEYFILE is set and lies in folder.
+// True when KEYFILE is set and lies in folder. An update of that folder cut
+// short by a kill is undone or finished first: it may have left the key file
+// itself moved aside.
 bool KeyFileIn(const char* folder) {
+    if (folder[0] != '\0') RepairInterruptedUpdate(folder);
     const char* key_file = SettingText(kSettingKeyFile);
     char path[kPathCapacity];
     return key_file && folder[0] != '\0' && KeyFilePath(folder, key_file, path) == 0 &&
