@@ -14,8 +14,8 @@
 #include "config/settings.h"
 #include "filelayer/filelayer.h"
 #include "payload/extract.h"
-#include "ui/exitpath_win.h"
-#include "ui/msgbox.h"
+#include "shell/exitpath_win.h"
+#include "shell/msgbox_win.h"
 #include "ui/startup_win.h"
 
 namespace {

@@ -10,14 +10,14 @@
 #include "base/platform.h"
 #include "base/text.h"
 #include "base/wide_win.h"
-#include "base/window_win.h"
+#include "shell/window_win.h"
 #include "config/settings.h"
 #include "payload/journal.h"
 #include "filelayer/filelayer.h"
 #include "resources/resource.h"
 #include "target/target.h"
 #include "texts.h"
-#include "ui/msgbox.h"
+#include "shell/msgbox_win.h"
 
 namespace {
 

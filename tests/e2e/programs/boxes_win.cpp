@@ -14,9 +14,9 @@
 #include <wchar.h>
 
 #include "base/alloc.h"
-#include "base/window_win.h"
+#include "shell/window_win.h"
 #include "base/wide_win.h"
-#include "ui/msgbox.h"
+#include "shell/msgbox_win.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "base/window_win.h"
+#include "shell/window_win.h"
 #include "base/platform.h"
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "base/workfolder.h"
-#include "ui/launch_win.h"
+#include "shell/launch_win.h"
 
 namespace {
 

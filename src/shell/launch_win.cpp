@@ -1,5 +1,5 @@
 // Document opening and program launch.
-#include "ui/launch_win.h"
+#include "shell/launch_win.h"
 
 #include <shellapi.h>
 
@@ -8,7 +8,7 @@
 
 #include "base/text.h"
 #include "base/wide_win.h"
-#include "base/window_win.h"
+#include "shell/window_win.h"
 #include "base/workfolder.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include "base/alloc.h"
 #include "base/text.h"
 #include "base/wide_win.h"
-#include "base/window_win.h"
+#include "shell/window_win.h"
 #include "filelayer/filelayer.h"
 #include "texts.h"
-#include "ui/msgbox.h"
+#include "shell/msgbox_win.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The main window record and the message pump of the one GUI thread.
-#include "base/window_win.h"
+#include "shell/window_win.h"
 
 #include <stdlib.h>
 

@@ -1,5 +1,5 @@
 // The early ends of a run, one row each (see exitpath_win.h).
-#include "ui/exitpath_win.h"
+#include "shell/exitpath_win.h"
 
 #include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
@@ -10,7 +10,7 @@
 #include "base/workfolder.h"
 #include "config/settings.h"
 #include "texts.h"
-#include "ui/msgbox.h"
+#include "shell/msgbox_win.h"
 
 namespace {
 

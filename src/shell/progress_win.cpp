@@ -3,7 +3,7 @@
 #include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
 #include "base/platform.h"
-#include "base/window_win.h"
+#include "shell/window_win.h"
 #include "base/wide_win.h"
 #include "payload/progress.h"
 #include "resources/resource.h"
