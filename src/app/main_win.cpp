@@ -1,10 +1,9 @@
 // Entry of vnupdate.exe: the fixed start-up order, then the start-up window
 // until the user leaves it. The command line and the show state are ignored.
-// Every early end goes through EndRun, which knows each one's message, its
-// work-folder rule and its exit code.
+// Every step hands its end up as a result; the run ends in one place, at the
+// bottom of wWinMain, which is also the one end of the process.
 #include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
-#include <stdlib.h>
 #include <zlib.h>
 
 #include "base/text.h"
@@ -16,29 +15,58 @@
 #include "payload/extract.h"
 #include "shell/exitpath_win.h"
 #include "shell/msgbox_win.h"
+#include "shell/window_win.h"
+#include "texts.h"
 #include "ui/startup_win.h"
 
 namespace {
 
-// The one configuration file of the payload, by the name its readers take.
-char g_settings_name[128];
+// The settings file of the payload, opened by its bare name from the work
+// folder.
+const char* const kSettingsName = kSettingsFileName;
 
-// Held, never closed, until the process ends: while it exists another start
-// with the same title learns that this one runs.
-HANDLE g_single_instance = nullptr;
-
-void ReleaseCom() {
-    CoUninitialize();
+// The work folder, the payload's setup files, the settings and the sections,
+// in this order. kRunLeft when the run goes on.
+RunEnd PrepareRun() {
+    switch (CreateWorkFolder()) {
+        case kWorkFolderReady:
+            break;
+        case kWorkFolderBadTemp:
+            // Never mangle a path the system gave: say what is wrong instead.
+            return {kRunTempFolderUnusable, nullptr, 0};
+        case kWorkFolderFailed:
+            return {kRunPayloadDamaged, nullptr, 0};
+    }
+    if (ExtractPayload(WorkFolderPath(), kSetupPass) != 0) return {kRunPayloadDamaged, nullptr, 0};
+    if (!Ffexist(kSettingsName)) return {kRunSetupFilesMissing, nullptr, 0};
+    if (LoadSettings(kSettingsName) != 0) return {kRunCancelled, nullptr, 0};
+    SectionId open_section;
+    switch (LoadSectionLists(kSettingsName, &open_section)) {
+        case kSectionsLoaded:
+            return {kRunLeft, nullptr, 0};
+        case kSectionsOpenFailed:
+            return {kRunSectionOpenFailed, kSettingsName, 0};
+        case kSectionsNotTerminated:
+            return {kRunSectionNotTerminated, SectionName(open_section), 0};
+    }
+    return {kRunSectionOpenFailed, kSettingsName, 0};
 }
 
-void EnsureSingleInstance() {
+// The mutex named after the configured title, held until the run has ended:
+// while it exists another start with the same title learns that this one
+// runs. A backslash would name a kernel namespace, so it becomes the
+// full-width one.
+RunEnd HoldSingleInstance(HANDLE* mutex) {
+    char title[kBoxTextCapacity];
+    FormatUpdaterTitle(title, sizeof title);
     char name[kBoxTextCapacity];
-    SingleInstanceName(name, sizeof name);
+    CopyReplacingBackslashes(name, sizeof name, title, kTextFullWidthBackslash);
     wchar_t wide_name[kBoxTextCapacity];
     Cp932ToWideForDisplay(name, wide_name, kBoxTextCapacity);
-    g_single_instance = CreateMutexW(nullptr, TRUE, wide_name);
-    if (!g_single_instance) EndRun(kRunNoMutex);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) EndRun(kRunAlreadyRunning);
+    *mutex = CreateMutexW(nullptr, TRUE, wide_name);
+    if (!*mutex) return {kRunNoMutex, nullptr, 0};
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return {kRunAlreadyRunning, nullptr, 0};
+    return {kRunLeft, nullptr, 0};
 }
 
 }  // namespace
@@ -50,55 +78,36 @@ extern "C" uLong crc32(uLong crc, const Bytef* data, uInt length) {
     return FfCrc32((uint32_t)crc, data, length);
 }
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Without the system's DLLs there is no window, not even a message box.
     if (!LoadDllsFromSystemFolderOnly()) return -1;
     InstallShellHandlers();
-    CopyText(g_settings_name, sizeof g_settings_name, kSettingsFileName);
-
-    // Exit handlers run in reverse order of registration: the setting store
-    // and the file layer's lock (registered later, on first use) are released
-    // before COM.
     CoInitialize(nullptr);
-    atexit(ReleaseCom);
-
     // Setup files are opened by their bare names from the work folder.
     Ffsetdirect(1);
-
     // The progress bar and animation classes of the version 6 controls.
     InitCommonControls();
 
-    switch (CreateWorkFolder()) {
-        case kWorkFolderReady:
-            break;
-        case kWorkFolderBadTemp:
-            // Never mangle a path the system gave: say what is wrong instead.
-            EndRun(kRunTempFolderUnusable);
-        case kWorkFolderFailed:
-            EndRun(kRunPayloadDamaged);
-    }
-
-    if (ExtractPayload(WorkFolderPath(), kSetupPass) != 0) EndRun(kRunPayloadDamaged);
-    if (!Ffexist(g_settings_name)) EndRun(kRunSetupFilesMissing);
-    LoadSettings(g_settings_name);
-    SectionId open_section;
-    switch (LoadSectionLists(g_settings_name, &open_section)) {
-        case kSectionsLoaded:
-            break;
-        case kSectionsOpenFailed:
-            EndRun(kRunSectionOpenFailed, g_settings_name);
-        case kSectionsNotTerminated:
-            EndRun(kRunSectionNotTerminated, SectionName(open_section));
-    }
+    StartupWindow window = {};
+    HANDLE mutex = nullptr;
+    RunEnd end = PrepareRun();
     // The settings come first: the mutex is named after the configured title.
-    EnsureSingleInstance();
-
-    for (;;) {
-        INT_PTR result = DialogBoxParamW(instance, L"MAINDIALOG", nullptr, StartupWindowProc, 0);
-        if (result == 0) break;
-        // -1: the window could not be created at all; showing it again would
-        // only fail again, for ever.
-        if (result == -1) EndRun(kRunStartupWindowFailed);
+    if (end.outcome == kRunLeft) end = HoldSingleInstance(&mutex);
+    int exit_code;
+    if (end.outcome == kRunLeft) {
+        // The window tells the run's end itself, while it still owns the boxes.
+        RunStartupWindow(&window);
+        exit_code = window.exit_code;
+    } else {
+        exit_code = EndRun(end);
     }
-    return 0;
+
+    // The one way out, in this order: the settings and the file layer's lock,
+    // COM, and last the mutex, so that a second start waits until this run
+    // has cleaned up.
+    ReleaseSettings();
+    FfReleaseLock();
+    CoUninitialize();
+    if (mutex) CloseHandle(mutex);
+    return exit_code;
 }

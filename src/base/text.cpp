@@ -171,6 +171,16 @@ bool AppendText(char* dst, size_t capacity, const char* src) {
     return CopyWithin(dst + length, capacity - 1 - length, src);
 }
 
+bool CopyReplacingBackslashes(char* dst, size_t capacity, const char* src, const char* with) {
+    if (capacity == 0) return false;
+    dst[0] = '\0';
+    for (const char* p = src; *p; p += CharLength(p)) {
+        char character[3] = {p[0], CharLength(p) == 2 ? p[1] : '\0', '\0'};
+        if (!AppendText(dst, capacity, *p == '\\' ? with : character)) return false;
+    }
+    return true;
+}
+
 static unsigned char AsciiLower(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + ('a' - 'A')) : c;
 }

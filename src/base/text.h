@@ -55,6 +55,11 @@ bool CopyText(char* dst, size_t capacity, const char* src);
 // Appends src to the text in dst under the same rule as CopyText.
 bool AppendText(char* dst, size_t capacity, const char* src);
 
+// Copies src into dst with every real backslash (not the second byte of a
+// double-byte character) replaced by with, cutting at a character boundary
+// under the rule of CopyText. Returns false when it was cut.
+bool CopyReplacingBackslashes(char* dst, size_t capacity, const char* src, const char* with);
+
 // Windows wildcard match of a bare file name against a pattern: '*' any run,
 // '?' one character, letters compared without regard to ASCII case, and a
 // pattern ending in ".*" also matching a name without a dot ("*.*" matches all).

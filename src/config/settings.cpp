@@ -20,7 +20,6 @@ struct SettingEntry {
 
 SettingEntry* g_first = nullptr;
 SettingEntry* g_last = nullptr;
-bool g_release_registered = false;
 
 char* CopyToHeap(const char* text) {
     size_t size = strlen(text) + 1;
@@ -51,10 +50,6 @@ const SettingEntry* FindEntry(const char* key) {
 
 void StoreLine(const SettingLine* line, void* context) {
     if (line->kind == kSettingEntry) AppendEntry(line->key, line->value);
-}
-
-void ReleaseAtExit() {
-    ReleaseSettings();
 }
 
 // Bar to space, stepping over double-byte characters so that a second byte
@@ -115,9 +110,6 @@ struct SettingValue {
 };
 SettingValue g_values[kSettingKeyCount];
 
-// " アップデータ" adds 13 bytes to a title of at most 127.
-char g_window_title[kSettingValueCapacity + 32];
-
 }  // namespace
 
 void ParseSettings(FILE* file, const SettingParseOptions& options, SettingLineHandler handler,
@@ -168,10 +160,6 @@ void ReadSettings(FILE* file) {
 }
 
 int LoadSettings(const char* name) {
-    if (!g_release_registered) {
-        atexit(ReleaseAtExit);
-        g_release_registered = true;
-    }
     FILE* file = Ffopen(name, "rt");
     if (!file) return -1;
     ReadSettings(file);
@@ -247,27 +235,4 @@ int SettingNumber(SettingKey key) {
         value.read = true;
     }
     return value.number;
-}
-
-const char* WindowTitle() {
-    FormatText(g_window_title, sizeof g_window_title, kTextUpdaterSuffix,
-               SettingText(kSettingTitleBar));
-    return g_window_title;
-}
-
-char* SingleInstanceName(char* out, size_t size) {
-    if (size == 0) return out;
-    out[0] = '\0';
-    const char* title = WindowTitle();
-    for (const char* p = title; *p; p += CharLength(p)) {
-        bool appended;
-        if (*p == '\\') {
-            appended = AppendText(out, size, kTextFullWidthBackslash);
-        } else {
-            char character[3] = {p[0], CharLength(p) == 2 ? p[1] : '\0', '\0'};
-            appended = AppendText(out, size, character);
-        }
-        if (!appended) break;
-    }
-    return out;
 }

@@ -67,12 +67,12 @@ void ParseSettings(FILE* file, const SettingParseOptions& options, SettingLineHa
 // AllocOrAbort).
 void ReadSettings(FILE* file);
 
-// Opens name through Ffopen in text mode and reads it into the store. The
-// first call registers the store's release at exit. 0, or -1 when Ffopen
-// gave no stream (in the updater it never does).
+// Opens name through Ffopen in text mode and reads it into the store. 0, or
+// -1 when Ffopen gave no stream (in the updater: the user chose Cancel).
 int LoadSettings(const char* name);
 
-// Frees the store and forgets the values that the accessors keep for the run.
+// Frees the store and forgets the values that the accessors keep for the run;
+// the entry calls it once the run has ended.
 void ReleaseSettings();
 
 // Copies the first value of key (or fallback when the key is missing) into
@@ -143,12 +143,3 @@ char* SettingTextInto(SettingKey key, char* buffer, size_t size);
 
 // The accessor of every number setting.
 int SettingNumber(SettingKey key);
-
-// TITLEBAR followed by " アップデータ", freshly formatted on every call.
-const char* WindowTitle();
-
-// The name of the single-instance mutex: the window title with every real
-// backslash (not the second byte of a double-byte character) turned into a
-// full-width backslash, since the system reads a backslash in a mutex name as
-// a namespace separator and refuses unknown namespaces. Returns out.
-char* SingleInstanceName(char* out, size_t size);

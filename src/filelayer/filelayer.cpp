@@ -16,18 +16,12 @@ int g_direct_open = 0;
 FfSearchEntry* g_search_list = nullptr;
 FfRetryHandler g_retry = nullptr;
 
-void DeleteLock() {
-    OsDeleteLock(g_lock);
-    g_lock = nullptr;
-}
-
 // Not guarded itself: the first call happens before any second thread could
 // use the layer.
 void EnsureLock() {
     if (g_lock_created) return;
     g_lock = OsCreateLock();
     g_lock_created = 1;
-    atexit(DeleteLock);
 }
 
 // A lock that could not be made (no memory) leaves the layer unguarded, which
@@ -294,4 +288,9 @@ void FfResetLookup() {
     g_search_list = nullptr;
     g_base_folder[0] = '\0';
     g_direct_open = 0;
+}
+
+void FfReleaseLock() {
+    OsDeleteLock(g_lock);
+    g_lock = nullptr;
 }

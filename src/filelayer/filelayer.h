@@ -44,9 +44,9 @@ struct FfSearchEntry {
 
 // Opens name with a standard I/O mode. While the lookup fails the retry
 // handler is asked whether to look again; null when there is none or it
-// declines. In the updater the handler is the Retry/Cancel box, where Cancel
-// ends the process, so Ffopen never returns null there. For an archive hit
-// the stream is the archive, positioned at the member's data.
+// declines. In the updater the handler is the Retry/Cancel box: null there
+// means the user chose Cancel. For an archive hit the stream is the archive,
+// positioned at the member's data.
 FILE* Ffopen(const char* name, const char* mode);
 
 // Asked with the name each time a lookup of Ffopen fails: true looks again.
@@ -84,3 +84,7 @@ int FfSetBaseFolder(const char* folder);
 void FfAddSearchEntry(FfSearchEntry* entry);
 // Empties the search list and the base folder and switches direct opening off.
 void FfResetLookup();
+
+// Deletes the lock that guards the lookup (made on first use); the entry
+// calls it once the run has ended. Later lookups run unguarded.
+void FfReleaseLock();

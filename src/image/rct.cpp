@@ -201,9 +201,10 @@ int ReadRctFile(FILE* file, RctHeader* header, unsigned char** data) {
 
 }  // namespace
 
-ImageSurface* LoadRctImage(const char* name) {
+ImageSurface* LoadRctImage(const char* name, bool* declined) {
     FILE* file = Ffopen(name, "rb");
-    if (!file) return nullptr;  // Ffopen asks until it opens or ends the program
+    *declined = !file;
+    if (!file) return nullptr;
     RctHeader header;
     unsigned char* data = nullptr;
     int read = ReadRctFile(file, &header, &data);

@@ -89,5 +89,6 @@ int DecodeRctPixels(const unsigned char* data, size_t size, int32_t width, int32
 // opened) and decodes it into a new 24-bit top-down surface that the caller
 // frees with FreeImageSurface. Null, with nothing left allocated, when the
 // file is not an RCT picture, is short or damaged, or memory or the bitmap
-// cannot be had: the picture is then left out.
-ImageSurface* LoadRctImage(const char* name);
+// cannot be had: the picture is then left out. Null with *declined set when
+// it could not be opened and the user chose not to look again.
+ImageSurface* LoadRctImage(const char* name, bool* declined);

@@ -3,14 +3,13 @@
 
 #include "base/systemdll_win.h"  // <windows.h> and the bound system calls
 
-#include <stdlib.h>
-
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "base/workfolder.h"
 #include "config/settings.h"
 #include "texts.h"
 #include "shell/msgbox_win.h"
+#include "shell/window_win.h"
 
 namespace {
 
@@ -30,7 +29,11 @@ struct OutcomeRow {
 
 // After a Retry/Cancel question the work folder stays, as after every
 // question the user can abandon; the run ends whichever button is pressed.
+// A quit message leaves everything where it stands.
 const OutcomeRow kOutcomes[kRunOutcomeCount] = {
+    /* kRunLeft                 */ {kReportNothing, nullptr, true, 0},
+    /* kRunCancelled            */ {kReportNothing, nullptr, false, -1},
+    /* kRunQuit                 */ {kReportNothing, nullptr, false, 0},
     /* kRunTempFolderUnusable   */ {kReportError, kTextTempFolderUnusable, true, -1},
     /* kRunPayloadDamaged       */ {kReportError, kTextPayloadDamaged, true, -1},
     /* kRunSetupFilesMissing    */ {kReportError, kTextSetupFilesMissing, true, -1},
@@ -44,8 +47,10 @@ const OutcomeRow kOutcomes[kRunOutcomeCount] = {
 // Not an error of this run, so no clipboard copy, and no owner: the start-up
 // window does not exist yet.
 void ShowAlreadyRunning() {
+    char title[kPathCapacity];
+    FormatUpdaterTitle(title, sizeof title);
     char text[kBoxTextCapacity];
-    FormatText(text, sizeof text, kTextAlreadyRunning, WindowTitle());
+    FormatText(text, sizeof text, kTextAlreadyRunning, title);
     wchar_t wide_text[kBoxTextCapacity];
     Cp932ToWideForDisplay(text, wide_text, kBoxTextCapacity);
     wchar_t wide_caption[kPathCapacity];
@@ -55,8 +60,9 @@ void ShowAlreadyRunning() {
 
 }  // namespace
 
-void EndRun(RunOutcome outcome, const char* detail) {
-    const OutcomeRow& row = kOutcomes[outcome];
+int EndRun(const RunEnd& end) {
+    const OutcomeRow& row = kOutcomes[end.outcome];
+    const char* detail = end.detail;
     switch (row.report) {
         case kReportNothing:
             break;
@@ -71,5 +77,5 @@ void EndRun(RunOutcome outcome, const char* detail) {
             break;
     }
     if (row.remove_work_folder) RemoveWorkFolder();
-    exit(row.exit_code);
+    return end.outcome == kRunQuit ? end.quit_code : row.exit_code;
 }

@@ -22,12 +22,16 @@ namespace {
 const LCID kJapaneseLocale =
     MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), SORT_DEFAULT);
 
+// Under the start-up window a box has it as owner and the updater's title as
+// caption; before the window exists it has neither.
 int ShowBox(const char* text, UINT style) {
     HWND owner = GetMainWindow();
     wchar_t wide_text[kBoxTextCapacity];
     Cp932ToWideForDisplay(text, wide_text, kBoxTextCapacity);
+    char caption[kPathCapacity] = "";
+    if (owner) FormatUpdaterTitle(caption, sizeof caption);
     wchar_t wide_caption[kPathCapacity];
-    Cp932ToWideForDisplay(GetMainWindowText(), wide_caption, kPathCapacity);
+    Cp932ToWideForDisplay(caption, wide_caption, kPathCapacity);
     return MessageBoxW(owner, wide_text, wide_caption, style);
 }
 
@@ -62,15 +66,15 @@ static int FormatAndShow(UINT style, bool copy_to_clipboard, const char* format,
     return ShowBox(text, style);
 }
 
-void ErrorRetryBox(const char* format, ...) {
+bool ErrorRetryBox(const char* format, ...) {
     va_list args;
     va_start(args, format);
     int answer = FormatAndShow(MB_RETRYCANCEL | MB_ICONERROR, true, format, args);
     va_end(args);
-    // Only Retry comes back. A box that could not be shown at all (0) must
-    // not count as Retry either: the file layer would ask again at once, for
-    // ever, with nobody able to see the question.
-    if (answer != IDRETRY) exit(-1);
+    // A box that could not be shown at all (0) does not count as Retry: the
+    // file layer would ask again at once, for ever, with nobody able to see
+    // the question.
+    return answer == IDRETRY;
 }
 
 void ErrorBox(const char* format, ...) {
@@ -117,7 +121,8 @@ int CopyToClipboard(const char* text) {
 }
 
 // The "malloc" box: no owner, since the main window may be what could not be
-// made, and a plain end, since nothing more can be allocated to clean up.
+// made, and the one end of the process outside the entry's exit path: nothing
+// more can be allocated to clean up with.
 static void ShowOutOfMemoryBox() {
     wchar_t text[128];
     wchar_t caption[16];
@@ -127,10 +132,10 @@ static void ShowOutOfMemoryBox() {
     exit(-1);
 }
 
-// Retry repeats the whole lookup; Cancel ends the process inside the box.
+// Retry repeats the whole lookup; Cancel makes the open fail, and the caller
+// ends the run (kRunCancelled).
 static bool AskRetryOpen(const char* name) {
-    ErrorRetryBox(kTextFfopenFailed, name);
-    return true;
+    return ErrorRetryBox(kTextFfopenFailed, name);
 }
 
 void InstallShellHandlers() {

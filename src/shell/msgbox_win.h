@@ -6,9 +6,9 @@
 // Capacity of the formatted text of a box, terminator included.
 enum { kBoxTextCapacity = 1024 };
 
-// Error with Retry and Cancel. Returns only when the user chose Retry; Cancel
-// ends the process with exit code -1. The text goes to the clipboard.
-void ErrorRetryBox(const char* format, ...);
+// Error with Retry and Cancel; true only for Retry. Wherever it is asked,
+// Cancel ends the run (kRunCancelled). The text goes to the clipboard.
+bool ErrorRetryBox(const char* format, ...);
 
 // Error with OK. The text goes to the clipboard.
 void ErrorBox(const char* format, ...);
@@ -19,8 +19,8 @@ bool AskYesNo(const char* format, ...);
 // Puts text on the clipboard. 0 on success, -1 when no memory block was had.
 int CopyToClipboard(const char* text);
 
-// Installs the shell's answers to the core's two questions that end a run:
-// memory running out (the "malloc" box) and a setup file that the file layer
-// cannot open (Retry and Cancel). Called first thing by every program that
-// shows the updater's windows.
+// Installs the shell's answers to the core's two questions: memory running out
+// (the "malloc" box, which ends the process) and a setup file that the file
+// layer cannot open (Retry and Cancel; after Cancel the open fails). Called
+// first thing by every program that shows the updater's windows.
 void InstallShellHandlers();

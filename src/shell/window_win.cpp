@@ -5,11 +5,14 @@
 
 #include "base/text.h"
 #include "base/wide_win.h"
+#include "config/settings.h"
+#include "texts.h"
 
 namespace {
 
+// The owner of every box and dialog: the window procedure of the start-up
+// window sets it, and the boxes deep in the procedures cannot be handed it.
 HWND g_main_window = nullptr;
-char g_main_window_text[kPathCapacity];
 
 }  // namespace
 
@@ -27,14 +30,8 @@ HINSTANCE GetMainWindowInstance() {
     return GetModuleHandleW(nullptr);
 }
 
-const char* GetMainWindowText() {
-    g_main_window_text[0] = '\0';
-    if (!g_main_window) return g_main_window_text;
-    wchar_t title[kPathCapacity];
-    if (GetWindowTextW(g_main_window, title, kPathCapacity) > 0) {
-        WideToCp932ForDisplay(title, g_main_window_text, sizeof g_main_window_text);
-    }
-    return g_main_window_text;
+void FormatUpdaterTitle(char* out, size_t capacity) {
+    FormatText(out, capacity, kTextUpdaterSuffix, SettingText(kSettingTitleBar));
 }
 
 int PumpMessages() {

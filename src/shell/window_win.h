@@ -1,8 +1,11 @@
 // The main window record: the start-up window registers itself here, and every
-// message box and secondary dialog takes it as owner and its title as caption.
+// message box and secondary dialog takes it as owner and the updater's title as
+// caption.
 #pragma once
 
 #include "base/systemdll_win.h"  // <windows.h> and the bound system calls
+
+#include <stddef.h>
 
 #include "base/pump.h"
 
@@ -17,9 +20,9 @@ HWND GetMainWindow();
 // the program's own before the main window exists.
 HINSTANCE GetMainWindowInstance();
 
-// The main window's current title as code page 932 in a process-wide 260-byte
-// buffer (valid until the next call); empty when there is no main window.
-const char* GetMainWindowText();
+// The updater's title, "<TITLEBAR> <suffix>" from the setting, into out: the
+// start-up window shows it and every box under it takes it as caption.
+void FormatUpdaterTitle(char* out, size_t capacity);
 
 // Centres the window's outer rectangle on the primary screen (not the work
 // area); a window larger than the screen gets negative coordinates.

@@ -1,6 +1,6 @@
 // Finding the installed game's folder with the user (see locate_win.h): the
-// messages, the folder prompt "SETUP" and the shell's folder browser. The
-// decisions themselves are target.cpp's.
+// registry, the key file, the messages and the confirmation. The decisions
+// themselves are target.cpp's; the folder prompt is a screen of the ui.
 #include "target/locate_win.h"
 
 #include "base/systemdll_win.h"  // <windows.h> and the bound system calls
@@ -10,28 +10,15 @@
 #include "base/platform.h"
 #include "base/text.h"
 #include "base/wide_win.h"
-#include "shell/window_win.h"
 #include "config/settings.h"
 #include "payload/journal.h"
 #include "filelayer/filelayer.h"
-#include "resources/resource.h"
 #include "target/target.h"
 #include "texts.h"
 #include "shell/msgbox_win.h"
+#include "shell/registry_win.h"
 
 namespace {
-
-// The folder being worked out: the default, the installer's InstTo, what the
-// prompt shows and hands back. Copied to the caller only on success.
-char g_target[kPathCapacity];
-
-// How the folder prompt ended.
-enum PromptResult {
-    kPromptCancelled = 0,
-    kPromptAccepted = 1,  // g_target holds the field's text
-    kPromptTooLong = 2,   // the text does not fit a path buffer
-    kPromptUnusable = 3,  // the text has characters code page 932 cannot write
-};
 
 // Puts the current directory back when the locating operation returns, by
 // whichever path.
@@ -47,18 +34,40 @@ class CurrentFolderKeeper {
     bool kept_;
 };
 
-const char* RegGroup() {
-    return SettingText(kSettingRegGlobal);
-}
-const char* RegTitle() {
-    return SettingText(kSettingRegLocal);
+// A value the game's installer left under Software\REG_GLOBAL\REG_LOCAL, read
+// as RegistryTextToInt does; fallback when it is missing or unusable.
+int ReadInstallerInt(RegistryRoot root, const char* value_name, int fallback) {
+    char text[kRegistryTextCapacity];
+    if (!ReadRegistryText(root, SettingText(kSettingRegGlobal), SettingText(kSettingRegLocal),
+                          value_name, text)) {
+        return fallback;
+    }
+    return RegistryTextToInt(text);
 }
 
-void WriteDefaultTarget() {
+// The installer's InstTo into folder (kPathCapacity bytes); false, with
+// folder untouched, when it is missing or does not fit: a folder cut to fit
+// would be another folder.
+bool ReadInstallFolder(char* folder) {
+    char text[kRegistryTextCapacity];
+    if (!ReadRegistryText(kRegistryMachine, SettingText(kSettingRegGlobal),
+                          SettingText(kSettingRegLocal), "InstTo", text) ||
+        strlen(text) >= kPathCapacity) {
+        return false;
+    }
+    memcpy(folder, text, strlen(text) + 1);
+    return true;
+}
+
+bool InstallerSaysInstalled() {
+    return ReadInstallerInt(kRegistryMachine, "IsInst", 0) != 0;
+}
+
+void WriteDefaultTarget(char* folder) {
     char windows[kPathCapacity];
     GetWindowsFolder(windows, sizeof windows);
-    DefaultTargetPath(windows, SettingText(kSettingInstFol), SettingText(kSettingInstTo), g_target,
-                      sizeof g_target);
+    DefaultTargetPath(windows, SettingText(kSettingInstFol), SettingText(kSettingInstTo), folder,
+                      kPathCapacity);
 }
 
 // True when KEYFILE is set and lies in folder. An update of that folder cut
@@ -76,7 +85,7 @@ bool KeyFileIn(const char* folder) {
 bool PassesVersionGate() {
     const char* value_name = SettingText(kSettingChkReg);
     if (!value_name) return true;
-    int installed = ReadUserRegInt(RegGroup(), RegTitle(), value_name, 0);
+    int installed = ReadInstallerInt(kRegistryUser, value_name, 0);
     switch (VersionGate(installed, SettingNumber(kSettingChkRegVer),
                         SettingNumber(kSettingChkRegVerHigh))) {
         case kVersionAccepted:
@@ -91,166 +100,90 @@ bool PassesVersionGate() {
     return false;
 }
 
-bool ConfirmTarget(char* out) {
-    if (!AskYesNo(kTextConfirmTarget, g_target)) return false;
-    memcpy(out, g_target, sizeof g_target);
+bool ConfirmTarget(const char* folder, char* out) {
+    if (!AskYesNo(kTextConfirmTarget, folder)) return false;
+    memcpy(out, folder, kPathCapacity);
     return true;
 }
 
-void ShowTargetInField(HWND dialog) {
-    wchar_t wide[kPathCapacity];
-    Cp932ToWideForDisplay(g_target, wide, kPathCapacity);
-    SetDlgItemTextW(dialog, IDC_SETUP_FOLDER, wide);
-}
-
-// The shell's folder browser; a picked file-system folder replaces g_target.
-// A folder without a code page 932 name is refused, never mangled.
-void BrowseForFolder(HWND owner) {
-    wchar_t title[128];
-    Cp932ToWideForDisplay(kTextBrowseTitle, title, 128);
-    wchar_t picked[MAX_PATH];
-    BROWSEINFOW info = {};
-    info.hwndOwner = owner;
-    info.pszDisplayName = picked;
-    info.lpszTitle = title;
-    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
-    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
-    if (!item) return;
-    if (SHGetPathFromIDListW(item, picked)) {
-        char path[kPathCapacity];
-        if (WideToCp932(picked, path, sizeof path)) {
-            memcpy(g_target, path, sizeof path);
-        } else {
-            ErrorBox(kTextFolderNameUnusable);
-        }
-    }
-    CoTaskMemFree(item);
-}
-
-// The field's text into g_target, whole or not at all.
-PromptResult TakeFieldText(HWND dialog) {
-    wchar_t wide[kWidePathCapacity];
-    GetDlgItemTextW(dialog, IDC_SETUP_FOLDER, wide, kWidePathCapacity);
-    char text[kWidePathCapacity * 2];
-    if (!WideToCp932(wide, text, sizeof text)) return kPromptUnusable;
-    if (!CopyText(g_target, sizeof g_target, text)) return kPromptTooLong;
-    return kPromptAccepted;
-}
-
-INT_PTR CALLBACK FolderPromptProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            CenterOnScreen(dialog);
-            ShowTargetInField(dialog);
-            return TRUE;  // the default focus: "次へ", the first tab stop
-        case WM_COMMAND:
-            switch (wparam) {
-                case IDOK:
-                    EndDialog(dialog, TakeFieldText(dialog));
-                    return TRUE;
-                case IDCANCEL:
-                    EndDialog(dialog, kPromptCancelled);
-                    return TRUE;
-                case IDC_SETUP_BROWSE:
-                    BrowseForFolder(dialog);
-                    ShowTargetInField(dialog);
-                    return TRUE;
-            }
-            return FALSE;
-        default:
-            return FALSE;
-    }
-}
-
-PromptResult RunFolderPrompt() {
-    HWND owner = GetMainWindow();
-    INT_PTR result = DialogBoxParamW(GetMainWindowInstance(), L"SETUP", owner, FolderPromptProc, 0);
-    // -1: the dialog could not be made, which the user can only take as a cancel.
-    return result < kPromptCancelled || result > kPromptUnusable ? kPromptCancelled
-                                                                 : (PromptResult)result;
-}
-
-// The message for a folder CleanChosenFolder refused; false after it.
-bool AcceptCleanedFolder(ChosenFolderResult result) {
+// The message for a folder CleanChosenFolder refused; kLocateFound when it
+// was accepted.
+LocateResult AcceptCleanedFolder(ChosenFolderResult result) {
     switch (result) {
         case kChosenFolderOk:
-            return true;
+            return kLocateFound;
         case kChosenFolderNetwork:
             ErrorBox(kTextNetworkFolder);
-            return false;
+            return kLocateRefused;
         case kChosenFolderRoot:
-            ErrorRetryBox(kTextRootFolder);  // Cancel ends the process there
-            return false;
+            // Retry only goes back to the start-up window; Cancel ends the run.
+            return ErrorRetryBox(kTextRootFolder) ? kLocateRefused : kLocateEndsRun;
         case kChosenFolderNoDrive:
             ErrorBox(kTextFolderNoDrive);
-            return false;
+            return kLocateRefused;
         case kChosenFolderTooLong:
             ErrorBox(kTextFolderTooLong);
-            return false;
+            return kLocateRefused;
     }
-    return false;
+    return kLocateRefused;
 }
 
 }  // namespace
 
 LocateResult LocateTarget(char* out) {
     if (!PassesVersionGate()) return kLocateRefused;
+    char folder[kPathCapacity];
     {
         CurrentFolderKeeper keeper;
-        WriteDefaultTarget();
+        WriteDefaultTarget(folder);
         // The key file in the default folder settles it without the registry.
-        if (!KeyFileIn(g_target)) {
-            if (ReadMachineRegInt(RegGroup(), RegTitle(), "IsInst", 0) == 0) {
+        if (!KeyFileIn(folder)) {
+            if (!InstallerSaysInstalled()) {
                 ErrorBox(kTextNotInstalled);
                 return kLocateNotFound;
             }
-            ReadMachineRegString(RegGroup(), RegTitle(), "InstTo", "", g_target, sizeof g_target);
-            if (g_target[0] == '\0' || (SettingText(kSettingKeyFile) && !KeyFileIn(g_target))) {
+            if (!ReadInstallFolder(folder)) folder[0] = '\0';
+            if (folder[0] == '\0' || (SettingText(kSettingKeyFile) && !KeyFileIn(folder))) {
                 ErrorBox(kTextInstallFolderUnknown);
                 return kLocateNotFound;
             }
         }
     }
-    return ConfirmTarget(out) ? kLocateFound : kLocateRefused;
+    return ConfirmTarget(folder, out) ? kLocateFound : kLocateRefused;
 }
 
-int ChooseTarget(char* out) {
+void ProposeTarget(char* out) {
+    CurrentFolderKeeper keeper;
+    WriteDefaultTarget(out);
+    if (InstallerSaysInstalled()) ReadInstallFolder(out);
+}
+
+LocateResult AcceptChosenTarget(PromptResult prompt, char* text, char* out) {
+    switch (prompt) {
+        case kPromptCancelled:
+            return kLocateRefused;
+        case kPromptTooLong:
+            ErrorBox(kTextFolderTooLong);
+            return kLocateRefused;
+        case kPromptUnusable:
+            ErrorBox(kTextFolderNameUnusable);
+            return kLocateRefused;
+        case kPromptAccepted:
+            break;
+    }
     {
         CurrentFolderKeeper keeper;
-        // The proposal: the installer's folder when it says the game is
-        // installed, the default folder otherwise.
-        WriteDefaultTarget();
-        if (ReadMachineRegInt(RegGroup(), RegTitle(), "IsInst", 0) != 0) {
-            char fallback[kPathCapacity];
-            memcpy(fallback, g_target, sizeof fallback);
-            ReadMachineRegString(RegGroup(), RegTitle(), "InstTo", fallback, g_target,
-                                 sizeof g_target);
-        }
-
-        switch (RunFolderPrompt()) {
-            case kPromptCancelled:
-                return -1;
-            case kPromptTooLong:
-                ErrorBox(kTextFolderTooLong);
-                return -1;
-            case kPromptUnusable:
-                ErrorBox(kTextFolderNameUnusable);
-                return -1;
-            case kPromptAccepted:
-                break;
-        }
-
         char windows[kPathCapacity];
         GetWindowsFolder(windows, sizeof windows);
         ChosenFolderRules rules = {SettingNumber(kSettingInstMakeFol), SettingText(kSettingInstFol),
                                    SettingText(kSettingInstTo), windows};
-        if (!AcceptCleanedFolder(CleanChosenFolder(g_target, rules, sizeof g_target))) return -1;
+        LocateResult cleaned = AcceptCleanedFolder(CleanChosenFolder(text, rules, kPathCapacity));
+        if (cleaned != kLocateFound) return cleaned;
     }
-
-    if (SettingText(kSettingKeyFile) && !KeyFileIn(g_target)) {
+    if (SettingText(kSettingKeyFile) && !KeyFileIn(text)) {
         ErrorBox(kTextGameNotInFolder, SettingText(kSettingTitleBar));
-        return -1;
+        return kLocateRefused;
     }
-    if (!PassesVersionGate()) return -1;
-    return ConfirmTarget(out) ? 0 : -1;
+    if (!PassesVersionGate()) return kLocateRefused;
+    return ConfirmTarget(text, out) ? kLocateFound : kLocateRefused;
 }

@@ -76,11 +76,6 @@ bool IsWhiteSpace(char c) {
 
 }  // namespace
 
-int RegistryKeyName(const char* group, const char* title, char* out, size_t capacity) {
-    const char* parts[] = {"Software\\", group, "\\", title};
-    return JoinWhole(out, capacity, parts, 4);
-}
-
 int RegistryTextToInt(const char* text) {
     const char* p = text;
     while (IsWhiteSpace(*p)) ++p;

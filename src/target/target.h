@@ -1,20 +1,11 @@
 // Finding the installed game's folder, decided without a window: the default
 // installation folder, the clean-up of a folder the user typed, the key-file
-// path and the version gate. The registry reads live in target_win.cpp.
+// path and the version gate. The registry itself is the shell's (registry_win.h).
 #pragma once
 
 #include <stddef.h>
 
 #include "base/text.h"
-
-// Capacity of a registry value's text, terminator included: a longer value is
-// treated as missing, never cut.
-enum { kRegistryTextCapacity = 512 };
-
-// "Software\group\title", the key under which the game's installer left its
-// values. The two names go in unchanged, "-" included. 0, or -1 with out
-// empty when it does not fit.
-int RegistryKeyName(const char* group, const char* title, char* out, size_t capacity);
 
 // The registry's decimal text as a number: leading white space, an optional
 // sign, then digits up to the first other byte; no digits give 0, so "1.01"
@@ -72,19 +63,3 @@ enum VersionVerdict {
 // first. A bound left out of install.env is 0 and is used as 0: with no
 // highest version every installed version above 0 counts as already updated.
 VersionVerdict VersionGate(int installed, int lowest, int highest);
-
-// Registry reads under "Software\group\title" (target_win.cpp; console builds
-// have none). Only REG_SZ values count; a missing key or value, another type,
-// a text of kRegistryTextCapacity bytes or more, or one that code page 932
-// cannot write gives the default.
-//
-// The version value under HKEY_CURRENT_USER, read as RegistryTextToInt does.
-int ReadUserRegInt(const char* group, const char* title, const char* value_name, int fallback);
-// The same under HKEY_LOCAL_MACHINE (the installed marker IsInst).
-int ReadMachineRegInt(const char* group, const char* title, const char* value_name, int fallback);
-// A text under HKEY_LOCAL_MACHINE (the folder InstTo) into out. 0 when the
-// value was read; -1 when out holds fallback instead, which is also the case
-// for a value that does not fit capacity. fallback may be out itself; a
-// fallback that does not fit gives the empty text.
-int ReadMachineRegString(const char* group, const char* title, const char* value_name,
-                         const char* fallback, char* out, size_t capacity);

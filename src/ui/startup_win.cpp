@@ -5,14 +5,17 @@
 #include "base/platform.h"
 #include "base/text.h"
 #include "base/wide_win.h"
-#include "shell/window_win.h"
-#include "base/workfolder.h"
 #include "config/settings.h"
 #include "image/rct.h"
 #include "resources/resource.h"
 #include "texts.h"
+#include "shell/exitpath_win.h"
 #include "shell/launch_win.h"
+#include "shell/msgbox_win.h"
+#include "shell/window_win.h"
 #include "ui/startup.h"
+#include "target/locate_win.h"
+#include "ui/updatedialogs_win.h"
 #include "update/apply_win.h"
 
 namespace {
@@ -23,19 +26,9 @@ const int kSlotIds[kSlotCount] = {
     IDC_MAIN_SLOT5, IDC_MAIN_SLOT6, IDC_MAIN_SLOT7, IDC_MAIN_SLOT8,
 };
 
-ButtonAction g_actions[kSlotCount];
-
-// Set while a button command runs: the copy pumps messages, so clicks and
-// close requests arrive in the middle of it and must be ignored.
-bool g_busy = false;
-
-// INSTREADME's caption at start, INSTREADMEFL's file name when it is opened.
-char g_readme[128];
-
-// The title picture and its top-left corner in client coordinates; without a
-// picture (not an RCT file, damaged) the window runs with an empty left side.
-ImageSurface* g_picture = nullptr;
-POINT g_picture_at;
+// The state of the one start-up window: its procedure gets it only with
+// WM_INITDIALOG.
+StartupWindow* g_window = nullptr;
 
 void SetTitle(HWND window, const char* title) {
     wchar_t wide[kPathCapacity];
@@ -43,11 +36,14 @@ void SetTitle(HWND window, const char* title) {
     SetWindowTextW(window, wide);
 }
 
-void EndStartupWindow(HWND window) {
-    FreeImageSurface(g_picture, 0);
-    g_picture = nullptr;
-    RemoveWorkFolder();
-    EndDialog(window, 0);
+// The one way the window ends: the run's end is told and the work folder
+// dealt with while the window still owns the boxes.
+void EndStartupWindow(HWND window, RunEnd end) {
+    FreeImageSurface(g_window->picture, 0);
+    g_window->picture = nullptr;
+    g_window->end = end;
+    g_window->exit_code = EndRun(end);
+    EndDialog(window, 1);
 }
 
 // Slot index of a command word, or -1 when it is not a slot's button.
@@ -71,14 +67,16 @@ void PressDownThenUp() {
 INT_PTR OnInitDialog(HWND window) {
     SetMainWindow(window);
     CenterOnScreen(window);
-    g_busy = false;
-    SetTitle(window, WindowTitle());
+    g_window->busy = false;
+    char title[kPathCapacity];
+    FormatUpdaterTitle(title, sizeof title);
+    SetTitle(window, title);
 
-    SettingTextInto(kSettingInstReadme, g_readme, sizeof g_readme);
+    SettingTextInto(kSettingInstReadme, g_window->readme, sizeof g_window->readme);
     ButtonSlot slots[kSlotCount];
-    BuildButtonColumn(OsGetPathKind("DirectX") == kOsFolder, g_readme, slots);
+    BuildButtonColumn(OsGetPathKind("DirectX") == kOsFolder, g_window->readme, slots);
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        g_actions[slot] = slots[slot].action;
+        g_window->actions[slot] = slots[slot].action;
         if (!slots[slot].text) {
             DestroyWindow(GetDlgItem(window, kSlotIds[slot]));
             continue;
@@ -89,16 +87,23 @@ INT_PTR OnInitDialog(HWND window) {
     }
     PressDownThenUp();
 
-    // A missing file is asked about (Retry/Cancel) by the file layer.
-    g_picture = LoadRctImage("insttscr.rct");
-    if (g_picture) {
+    // A missing file is asked about (Retry/Cancel) by the file layer; after
+    // Cancel the run ends.
+    bool declined = false;
+    ImageSurface* picture = LoadRctImage("insttscr.rct", &declined);
+    if (declined) {
+        EndStartupWindow(window, {kRunCancelled, nullptr, 0});
+        return FALSE;
+    }
+    g_window->picture = picture;
+    if (picture) {
         RECT client;
         GetClientRect(window, &client);
         // Both from the client height, as the first updaters placed it: the
         // picture sits in the square at the left of the window.
         LONG height = client.bottom - client.top;
-        g_picture_at.x = (height - g_picture->width) / 2;
-        g_picture_at.y = (height - g_picture->height) / 2;
+        g_window->picture_at.x = (height - picture->width) / 2;
+        g_window->picture_at.y = (height - picture->height) / 2;
     }
     // No control gets the focus.
     return FALSE;
@@ -107,29 +112,79 @@ INT_PTR OnInitDialog(HWND window) {
 INT_PTR OnPaint(HWND window) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    if (g_picture) {
-        StretchDIBits(dc, g_picture_at.x, g_picture_at.y, g_picture->width, g_picture->height, 0, 0,
-                      g_picture->width, g_picture->height, g_picture->pixels,
-                      (const BITMAPINFO*)g_picture->info, DIB_RGB_COLORS, SRCCOPY);
+    const ImageSurface* picture = g_window->picture;
+    if (picture) {
+        StretchDIBits(dc, g_window->picture_at.x, g_window->picture_at.y, picture->width,
+                      picture->height, 0, 0, picture->width, picture->height, picture->pixels,
+                      (const BITMAPINFO*)picture->info, DIB_RGB_COLORS, SRCCOPY);
     }
     EndPaint(window, &paint);
     return TRUE;
 }
 
+// The "アップデート" button: find the game (asking for its folder when it
+// cannot be found), update it, say it is done, open the readme when asked.
+// kRunLeft with the window to end after an update, or the run's end; the
+// window stays when the update stopped before anything was copied (the user
+// has been told).
+bool UpdateGame(RunEnd* end) {
+    *end = {kRunLeft, nullptr, 0};
+    char target[kPathCapacity];
+    LocateResult located = LocateTarget(target);
+    if (located == kLocateNotFound &&
+        AskYesNo(kTextAskManualTarget, SettingText(kSettingTitleBar))) {
+        char text[kPathCapacity];
+        ProposeTarget(text);
+        located = AcceptChosenTarget(RunFolderPrompt(text, text), text, target);
+    }
+    if (located == kLocateEndsRun) {
+        end->outcome = kRunCancelled;
+        return true;
+    }
+    if (located != kLocateFound) {
+        ErrorBox(kTextUpdateCancelled);
+        return false;
+    }
+    switch (InstallUpdate(target, &end->quit_code)) {
+        case kInstallRefused:
+            return false;
+        case kInstallPayloadDamaged:
+            end->outcome = kRunPayloadDamaged;
+            return true;
+        case kInstallQuit:
+            end->outcome = kRunQuit;
+            return true;
+        case kInstallDone:
+            break;
+    }
+    char caption[kLineCapacity];
+    SettingTextInto(kSettingInstReadme, caption, sizeof caption);
+    bool readme_wanted = ShowEndDialog(caption);
+    // The readme's relative name is the copy just unpacked into the game.
+    OsSetCurrentFolder(target);
+    if (readme_wanted) {
+        char readme[kLineCapacity];
+        SettingTextInto(kSettingInstReadmeFl, readme, sizeof readme);
+        ShellOpen(readme);
+    }
+    return true;
+}
+
 void RunAction(HWND window, ButtonAction action) {
+    RunEnd end = {kRunLeft, nullptr, 0};
     switch (action) {
         case kActionUpdate:
-            if (ApplyUpdate() == 0) EndStartupWindow(window);
+            if (UpdateGame(&end)) EndStartupWindow(window, end);
             break;
         case kActionDirectX:
             RunProgram("DirectX\\dxsetup.exe");
             break;
         case kActionQuit:
-            EndStartupWindow(window);
+            EndStartupWindow(window, end);
             break;
         case kActionReadme:
-            SettingTextInto(kSettingInstReadmeFl, g_readme, sizeof g_readme);
-            ShellOpen(g_readme);
+            SettingTextInto(kSettingInstReadmeFl, g_window->readme, sizeof g_window->readme);
+            ShellOpen(g_window->readme);
             break;
         case kActionNone:
             break;
@@ -137,25 +192,24 @@ void RunAction(HWND window, ButtonAction action) {
 }
 
 INT_PTR OnCommand(HWND window, WPARAM wparam) {
-    if (g_busy) return TRUE;
-    g_busy = true;
+    if (g_window->busy) return TRUE;
+    g_window->busy = true;
     // The whole command word: a notification other than a click is not a press.
     int slot = FindSlot(wparam);
-    if (slot >= 0) RunAction(window, g_actions[slot]);
-    g_busy = false;
+    if (slot >= 0) RunAction(window, g_window->actions[slot]);
+    g_window->busy = false;
     return TRUE;
 }
 
 INT_PTR OnClose(HWND window) {
-    if (!g_busy) EndStartupWindow(window);
+    if (!g_window->busy) EndStartupWindow(window, {kRunLeft, nullptr, 0});
     return TRUE;
 }
-
-}  // namespace
 
 INT_PTR CALLBACK StartupWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_INITDIALOG:
+            g_window = (StartupWindow*)lparam;
             return OnInitDialog(window);
         case WM_PAINT:
             return OnPaint(window);
@@ -166,4 +220,20 @@ INT_PTR CALLBACK StartupWindowProc(HWND window, UINT message, WPARAM wparam, LPA
         default:
             return FALSE;
     }
+}
+
+}  // namespace
+
+void RunStartupWindow(StartupWindow* window) {
+    window->end = {kRunLeft, nullptr, 0};
+    window->exit_code = 0;
+    INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), L"MAINDIALOG", nullptr,
+                                     StartupWindowProc, (LPARAM)window);
+    if (result == 1) return;  // ended through EndStartupWindow
+    // -1: the window could not be created at all. 0: its loop took a quit
+    // message, which ends the run where it stands.
+    FreeImageSurface(window->picture, 0);
+    window->picture = nullptr;
+    window->end = {result == -1 ? kRunStartupWindowFailed : kRunQuit, nullptr, 0};
+    window->exit_code = EndRun(window->end);
 }

@@ -6,7 +6,8 @@ import bench
 from bench import EXIT_FAILURE, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES
 
 VK_ESCAPE = 0x1B
-MAIN_TITLE = "表示テスト アップデータ"  # 表: its 0x5C second byte must not upset the caption
+TITLEBAR = "表示テスト"  # 表: its 0x5C second byte must not upset the caption
+MAIN_TITLE = TITLEBAR + " アップデータ"
 OUT_OF_MEMORY = "メモリ容量が不足しています。処理を中断します。"
 # By the name of the box: boxes.exe's mode, format and argument (5 for a
 # "%d"), and the text the box shows.
@@ -45,7 +46,7 @@ class BoxTest(bench.BenchTest):
         main window, the box and its controls by id."""
         mode, *texts = SHOWN[name][:3] if name in SHOWN else [name]
         program = self.wine.start(bench.PROGRAMS / "boxes.exe",
-                                  args=[mode] + ['"%s"' % text for text in [MAIN_TITLE] + texts])
+                                  args=[mode] + ['"%s"' % text for text in [TITLEBAR] + texts])
         main = self.wine.wait_window(pid=program.pid, cls="Static")
         self.assertEqual((main or {}).get("title"), MAIN_TITLE, "boxes.exe: no main window")
         box, controls = self.wine.message_box(program.pid)

@@ -64,9 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SettingTextInto(kSettingInstReadme, small, sizeof small);
     SettingTextInto(kSettingInstReadmeFl, large, sizeof large);
     GetSetting("TITLEBAR", small, 1, "x");
-    const char* title = WindowTitle();
-    Require(strlen(title) < 160);
-    SingleInstanceName(name, sizeof name);
+    CopyReplacingBackslashes(name, sizeof name, SettingText(kSettingTitleBar), "\x81\x5f");
     // A real backslash would make the mutex name a namespace path.
     Require(!FindChar(name, 0x5c));
     ReleaseSettings();

@@ -33,7 +33,8 @@ char g_name[64];  // and its name
 void CompareFileReader(const uint8_t* data, size_t size, const unsigned char* pixels,
                        int32_t stride) {
     if (ftruncate(g_file, 0) != 0 || pwrite(g_file, data, size, 0) != (ssize_t)size) abort();
-    ImageSurface* surface = LoadRctImage(g_name);
+    bool declined;
+    ImageSurface* surface = LoadRctImage(g_name, &declined);
     if ((surface != nullptr) != (pixels != nullptr)) __builtin_trap();
     if (!surface) return;
     if (surface->stride != stride) __builtin_trap();

@@ -155,7 +155,8 @@ class RctFile : public ScratchFolderTest {
     }
     ImageSurface* Load(const Bytes& file) {
         WriteAll("p.rct", std::string(file.begin(), file.end()));
-        return LoadRctImage("p.rct");
+        bool declined;
+        return LoadRctImage("p.rct", &declined);
     }
 };
 

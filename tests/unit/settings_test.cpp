@@ -103,34 +103,27 @@ TEST(Settings, LongValuesAreCutAtACharacterBoundary) {
     EXPECT_EQ(GetSetting("INSTTO", large, 1, "x")[0], '\0');
 }
 
-TEST(Settings, WindowTitleAndSingleInstanceName) {
-    // Both end in " アップデータ".
-    const char kSuffix[] = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5b\x83\x5e";
+TEST(Settings, BackslashesOfTheMutexName) {
     const struct {
-        const char* title_line;
         const char* title;
-        const char* instance;
+        const char* name;
     } cases[] = {
-        {"TITLEBAR\tSample|1.01\t// remark\n", "Sample 1.01", "Sample 1.01"},
-        // A real backslash becomes ＼ (0x81 0x5F) in the mutex name only.
-        {"TITLEBAR X\\Y\\\n", "X\\Y\\", "X\x81\x5fY\x81\x5f"},
+        // A real backslash becomes ＼ (0x81 0x5F).
+        {"X\\Y\\", "X\x81\x5fY\x81\x5f"},
         // 表 (0x95 0x5C) and ソ (0x83 0x5C) stay as they are.
-        {"TITLEBAR \x95\x5c\x83\x5c\n", "\x95\x5c\x83\x5c", "\x95\x5c\x83\x5c"},
+        {"\x95\x5c\x83\x5c", "\x95\x5c\x83\x5c"},
     };
     char name[260];
     for (const auto& c : cases) {
-        Load(c.title_line);
-        EXPECT_EQ(WindowTitle(), c.title + std::string(kSuffix)) << c.title_line;
-        EXPECT_EQ(SingleInstanceName(name, sizeof name), c.instance + std::string(kSuffix))
-            << c.title_line;
+        EXPECT_TRUE(CopyReplacingBackslashes(name, sizeof name, c.title, "\x81\x5f"));
+        EXPECT_STREQ(name, c.name);
     }
-    // 127 backslashes double in length: the name is cut, never overrun, and
+    // 200 backslashes double in length: the name is cut, never overrun, and
     // never ends in half a character.
-    Load("TITLEBAR " + std::string(127, '\\') + "\n");
-    SingleInstanceName(name, sizeof name);
-    EXPECT_EQ(strlen(name), 259u);
+    EXPECT_FALSE(CopyReplacingBackslashes(name, sizeof name, std::string(200, '\\').c_str(),
+                                          "\x81\x5f"));
+    EXPECT_EQ(strlen(name), 258u);
     EXPECT_TRUE(IsValidCp932(name, strlen(name)));
-    EXPECT_EQ(strchr(name, '\\'), nullptr);
 }
 
 }  // namespace

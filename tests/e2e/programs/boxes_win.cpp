@@ -1,6 +1,6 @@
-// boxes.exe MODE MAIN_TITLE [FORMAT ARGUMENT]: one of the updater's message
-// boxes, through its own code, under a main window like the start-up window,
-// for the bench to inspect and answer.
+// boxes.exe MODE TITLEBAR [FORMAT ARGUMENT]: one of the updater's message
+// boxes, through its own code, under a main window like the start-up window
+// of an updater with that TITLEBAR setting, for the bench to inspect and answer.
 // MODE: retry (ErrorRetryBox), error (ErrorBox, with 5 for a "%d" after the
 // string), ask (AskYesNo) of FORMAT and ARGUMENT, both taken as code page 932,
 // or alloc (AllocOrAbort of more than a 32-bit process can hold). Exit code
@@ -16,6 +16,7 @@
 #include "base/alloc.h"
 #include "shell/window_win.h"
 #include "base/wide_win.h"
+#include "config/settings.h"
 #include "shell/msgbox_win.h"
 
 namespace {
@@ -32,7 +33,7 @@ int Report(const char* outcome, int code) {
 
 int Run(const wchar_t* mode, const char* format, const char* argument) {
     if (wcscmp(mode, L"retry") == 0) {
-        ErrorRetryBox(format, argument);
+        if (!ErrorRetryBox(format, argument)) return -1;  // Cancel: nothing printed
         return Report("retry returned", 3);
     }
     if (wcscmp(mode, L"error") == 0) {
@@ -60,11 +61,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!args || (count != 3 && count != 5) ||
         (count == 5 && (!WideToCp932(args[3], format, sizeof format) ||
                         !WideToCp932(args[4], argument, sizeof argument))))
-        return Report("usage: boxes MODE MAIN_TITLE [FORMAT ARGUMENT]", 2);
-    // A plain window stands in for the start-up window: the boxes take their
-    // owner and caption from the recorded main window.
-    HWND window = CreateWindowExW(0, L"STATIC", args[2], WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
-                                  400, 300, nullptr, nullptr, nullptr, nullptr);
+        return Report("usage: boxes MODE TITLEBAR [FORMAT ARGUMENT]", 2);
+    char title[kBoxTextCapacity];
+    FILE* settings = tmpfile();
+    if (!settings || !WideToCp932(args[2], title, sizeof title)) return Report("no settings", 2);
+    fprintf(settings, "TITLEBAR %s\n", title);
+    rewind(settings);
+    ReadSettings(settings);
+    fclose(settings);
+    // A plain window stands in for the start-up window: the boxes take it as
+    // owner and the updater's title as caption.
+    FormatUpdaterTitle(title, sizeof title);
+    wchar_t wide_title[kBoxTextCapacity];
+    Cp932ToWideForDisplay(title, wide_title, kBoxTextCapacity);
+    HWND window = CreateWindowExW(0, L"STATIC", wide_title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
+                                  100, 400, 300, nullptr, nullptr, nullptr, nullptr);
     if (!window) return Report("no main window", 2);
     SetMainWindow(window);
     return Run(args[1], format, argument);
