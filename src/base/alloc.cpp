@@ -7,6 +7,8 @@
 #include <string.h>
 
 namespace {
+// Installed once by the shell: an allocation deep in the core cannot be
+// handed the box that tells the user.
 OutOfMemoryHandler g_out_of_memory = nullptr;
 }
 

@@ -28,8 +28,8 @@ const wchar_t* const kLaterDlls[] = {L"uxtheme.dll", L"dwmapi.dll",  L"cryptbase
 // Written once, by the first bind, before any bound call: what a process-wide
 // table of addresses must be.
 void* g_bound[kSystemCallCount];
-bool g_bind_tried = false;
-bool g_bind_ok = false;
+// Whether that bind has run, and how it went: it runs once, whoever asks.
+enum BindState { kBindNotTried, kBindDone, kBindFailed } g_bind = kBindNotTried;
 
 // Loads name from the system folder by its full path; null when this Windows
 // lacks it or the path does not fit.
@@ -45,8 +45,8 @@ HMODULE LoadSystemDll(const wchar_t* name) {
 }
 
 bool BindSystemCalls() {
-    if (g_bind_tried) return g_bind_ok;
-    g_bind_tried = true;
+    if (g_bind != kBindNotTried) return g_bind == kBindDone;
+    g_bind = kBindFailed;
     const wchar_t* loaded_name = nullptr;
     HMODULE loaded = nullptr;
     for (size_t i = 0; i < kSystemCallCount; ++i) {
@@ -59,7 +59,7 @@ bool BindSystemCalls() {
         g_bound[i] = (void*)GetProcAddress(loaded, kSystemCalls[i].name);
         if (!g_bound[i]) return false;
     }
-    g_bind_ok = true;
+    g_bind = kBindDone;
     return true;
 }
 
@@ -85,6 +85,6 @@ bool LoadDllsFromSystemFolderOnly() {
 void* SystemCall(SystemCallId id) {
     // A program that did not bind first (vnpack.exe, the bench's programs)
     // binds here; the updater has bound and checked before its first call.
-    if (!g_bind_tried) BindSystemCalls();
+    if (g_bind == kBindNotTried) BindSystemCalls();
     return g_bound[id];
 }

@@ -11,25 +11,28 @@
 
 namespace {
 
-char g_saved_folder[kPathCapacity];
-char g_work_folder[kPathCapacity];
-// The temporary folder that holds the work folder: where RemoveWorkFolder
-// goes when the start folder could not be recorded (too long, or a name that
-// code page 932 cannot write), since a folder that is current cannot be removed.
-char g_parent_folder[kPathCapacity];
+// The run's one work folder: made at the start, removed wherever the run ends.
+struct WorkFolder {
+    char saved[kPathCapacity];  // the current folder before, gone back to at the end
+    char path[kPathCapacity];
+    // The temporary folder that holds the work folder: where RemoveWorkFolder
+    // goes when the start folder could not be recorded (too long, or a name
+    // that code page 932 cannot write), since a folder that is current cannot
+    // be removed.
+    char parent[kPathCapacity];
+    // Held from creation to removal: the folder cannot be renamed, deleted or
+    // swapped for a link meanwhile.
+    OsFolderHold* hold;
+    // The files this run put into the work folder, the only ones removed with it.
+    char** files;
+    size_t file_count, file_capacity;
+};
+WorkFolder g_work = {};
 
 // How many numbers CreateWorkFolder draws before it gives up. Each collision
 // means a folder of that name exists already, which a normal system never
 // has more than a few of.
 const int kWorkFolderAttempts = 64;
-
-// Held from creation to removal: the folder cannot be renamed, deleted or
-// swapped for a link meanwhile.
-OsFolderHold* g_hold = nullptr;
-
-// The files this run put into the work folder, the only ones removed with it.
-char** g_work_files = nullptr;
-size_t g_work_file_count = 0, g_work_file_capacity = 0;
 
 // The single directory search behind DeleteMatchingFiles.
 struct FileFinderState {
@@ -39,6 +42,7 @@ struct FileFinderState {
     OsFindData record;
     char result[kPathCapacity];
 };
+// One search at a time, as the begin/next pair hands it out.
 FileFinderState g_finder = {nullptr, -1, "", {}, ""};
 
 void CloseSearch() {
@@ -63,15 +67,15 @@ void RemoveIfAbandoned(OsFolderHold* temp, const char* name, void* own) {
 }  // namespace
 
 WorkFolderResult CreateWorkFolder() {
-    g_work_folder[0] = '\0';
-    if (OsGetCurrentFolder(g_saved_folder, kPathCapacity - 1) != 0) g_saved_folder[0] = '\0';
+    g_work.path[0] = '\0';
+    if (OsGetCurrentFolder(g_work.saved, kPathCapacity - 1) != 0) g_work.saved[0] = '\0';
 
     char temp[kPathCapacity];
     OsTempResult temp_result = OsGetTempFolder(temp, kPathCapacity - 1);
     if (temp_result == kOsTempNotRepresentable) return kWorkFolderBadTemp;
     if (temp_result != kOsTempOk) return kWorkFolderFailed;
     AppendSeparator(temp);
-    CopyText(g_parent_folder, sizeof g_parent_folder, temp);
+    CopyText(g_work.parent, sizeof g_work.parent, temp);
     // The work folder is made inside this opening of the temporary folder:
     // whatever its path names meanwhile, the folder made is the one checked.
     OsFolderHold* parent = OsOpenFolder(temp);
@@ -90,11 +94,11 @@ WorkFolderResult CreateWorkFolder() {
         CopyText(path, sizeof path, temp);
         if (!AppendText(path, sizeof path, name)) break;
         OsCreateResult created;
-        g_hold = OsCreatePrivateFolderIn(parent, name, &created);
+        g_work.hold = OsCreatePrivateFolderIn(parent, name, &created);
         if (created == kOsAlreadyExists) continue;
-        if (!g_hold) break;
-        CopyText(g_work_folder, sizeof g_work_folder, path);
-        OsSetCurrentFolder(g_work_folder);
+        if (!g_work.hold) break;
+        CopyText(g_work.path, sizeof g_work.path, path);
+        OsSetCurrentFolder(g_work.path);
         // Only now: while this run looks, its own folder is already held.
         OsForEachFileIn(parent, "TempGPInstallFolder_*", RemoveIfAbandoned, name, true);
         result = kWorkFolderReady;
@@ -105,36 +109,36 @@ WorkFolderResult CreateWorkFolder() {
 }
 
 void RemoveWorkFolder() {
-    if (!g_saved_folder[0] || OsSetCurrentFolder(g_saved_folder) != 0) {
-        if (g_parent_folder[0]) OsSetCurrentFolder(g_parent_folder);
+    if (!g_work.saved[0] || OsSetCurrentFolder(g_work.saved) != 0) {
+        if (g_work.parent[0]) OsSetCurrentFolder(g_work.parent);
     }
     // Without a folder of our own there is nothing to remove; above all, the
     // files of a folder that someone else made are never deleted.
-    if (!g_work_folder[0]) return;
-    for (size_t i = 0; i < g_work_file_count; ++i) {
-        OsDeleteFile(g_work_files[i]);
-        free(g_work_files[i]);
+    if (!g_work.path[0]) return;
+    for (size_t i = 0; i < g_work.file_count; ++i) {
+        OsDeleteFile(g_work.files[i]);
+        free(g_work.files[i]);
     }
-    free(g_work_files);
-    g_work_files = nullptr;
-    g_work_file_count = g_work_file_capacity = 0;
-    OsReleaseFolder(g_hold);
-    g_hold = nullptr;
-    OsRemoveFolder(g_work_folder);
-    g_work_folder[0] = '\0';
+    free(g_work.files);
+    g_work.files = nullptr;
+    g_work.file_count = g_work.file_capacity = 0;
+    OsReleaseFolder(g_work.hold);
+    g_work.hold = nullptr;
+    OsRemoveFolder(g_work.path);
+    g_work.path[0] = '\0';
 }
 
 void NoteWorkFile(const char* path) {
     size_t length = strlen(path) + 1;
     char* copy = (char*)AllocOrAbort(length);
     memcpy(copy, path, length);
-    g_work_files = (char**)GrowBlock(g_work_files, g_work_file_count, &g_work_file_capacity,
-                                     g_work_file_count + 1, sizeof(char*));
-    g_work_files[g_work_file_count++] = copy;
+    g_work.files = (char**)GrowBlock(g_work.files, g_work.file_count, &g_work.file_capacity,
+                                     g_work.file_count + 1, sizeof(char*));
+    g_work.files[g_work.file_count++] = copy;
 }
 
 const char* WorkFolderPath() {
-    return g_work_folder;
+    return g_work.path;
 }
 
 void DeleteMatchingFiles(const char* folder, const char* pattern) {
