@@ -32,7 +32,7 @@ build() {  # preset, extra configure arguments...
   return 1
 }
 
-# Every file of src/ includes only its own floor and the floors below.
+# Every file of src/ and tools/ includes only its own floor and the floors below.
 if python3 scripts/check_floors.py >"$reports/floors.log" 2>&1; then
   count floors 1 0
 else
@@ -46,8 +46,18 @@ build native -DVN_STUB_EXE="$root/dist/vnupdate.exe" && native_ok=1 || native_ok
 build fuzz && fuzz_ok=1 || fuzz_ok=0
 # The 64-bit build of the same sources always: the file checks read it beside
 # the shipped one, and where 32-bit code cannot run the Wine bench runs it.
-build win64 || bench_ok=0
+build win64 && win64_ok=1 || { bench_ok=0; win64_ok=0; }
 . scripts/wine_bench.sh
+
+# The product's mutable variables of namespace scope, counted in its objects.
+if [ "$win64_ok" = 1 ] && [ "$native_ok" = 1 ]; then
+  if python3 scripts/check_globals.py build/win64 build/native >"$reports/globals.log" 2>&1; then
+    count globals 1 0
+  else
+    cat "$reports/globals.log"
+    count globals 0 1
+  fi
+fi
 
 if [ "$native_ok" = 1 ]; then
   build/native/tests/unit/unit_tests --gtest_output=json:"$reports/unit.json" \
