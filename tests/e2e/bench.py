@@ -23,6 +23,8 @@ import unittest
 import urllib.parse
 from pathlib import Path
 
+from sources import CAPTION, ID, TEXT  # noqa: F401  for the tests
+
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "unit"))
 import payload_writer as payload  # noqa: E402  the reference writer and reader
@@ -38,15 +40,13 @@ KEEP_PREFIXES = os.environ.get("VN_KEEP") == "1"
 # "win64" on a host that cannot execute 32-bit code: the programs under test
 # are then the 64-bit builds of the same sources, run by Wine's 64-bit loader.
 WINE_ARCH = os.environ.get("VN_WINE_ARCH", "win32")
-# The executable as it ships, for the checks that only read the file.
-SHIPPED = REPO / "dist" / "vnupdate.exe"
-# The same sources built as PE32+, read beside it.
-SHIPPED_64 = REPO / "build" / "win64" / "dist" / "vnupdate.exe"
-WM_QUIT, WM_APP = 0x12, 0x8000
+# The executable as it ships, and the same sources built as PE32+.
+SHIPPED, SHIPPED_64 = REPO / "dist" / "vnupdate.exe", REPO / "build" / "win64" / "dist" / "vnupdate.exe"
+PICTURE = REPO / "examples" / "demo-update" / "insttscr.rct"
+WM_QUIT, WM_APP, VK_RETURN, VK_ESCAPE = 0x12, 0x8000, 0x0D, 0x1B
 IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
 TEXT_ID, ICON_ID = -1, 1088  # of a message box's text and icon
 EXIT_FAILURE = 0xFFFFFFFF  # -1 as the process reports it
-DAMAGED_PAYLOAD = "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。"
 
 
 class BenchError(Exception):
@@ -57,55 +57,38 @@ class ProgramCrashed(BenchError):
     """A program under test crashed while the bench waited for it."""
 
 
-# What Wine writes on the crashing program's standard error ("wine: Unhandled
-# page fault on read access...", winedbg's "Unhandled exception: ...").
+# What Wine writes on a crashing program's standard error ("wine: Unhandled
+# page fault...", winedbg's "Unhandled exception: ...").
 CRASH_LINE = re.compile(r"^.*\bUnhandled\b.*$", re.MULTILINE)
-
-
-def is_crash_code(code):
-    """An exit code that is an exception's status (0xC0000005 and the like)."""
-    return code is not None and (code & 0xF0000000) == 0xC0000000
-
-
-# Fonts with Japanese glyphs in place of the ones dialogs and message boxes ask
-# for; the dialog templates name the Japanese fonts by their Japanese names.
-FONT_REPLACEMENTS = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "MS UI Gothic",
-                     "MS Gothic", "MS PGothic", "ＭＳ ゴシック", "ＭＳ Ｐゴシック"]
+# Fonts with Japanese glyphs for the ones dialogs and boxes ask for; Wine's
+# own window manager and crash dialog off.
 PREFIX_REG = ("Windows Registry Editor Version 5.00\r\n\r\n"
-              "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n" +
-              "".join('"%s"="IPAPGothic"\r\n' % name for name in FONT_REPLACEMENTS) +
+              "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n" + "".join(
+                  '"%s"="IPAPGothic"\r\n' % name for name in (
+                      "Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "MS UI Gothic", "MS Gothic",
+                      "MS PGothic", "ＭＳ ゴシック", "ＭＳ Ｐゴシック")) +
               "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n"
-              "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"
-              "\"ShowCrashDialog\"=dword:00000000\r\n")
-
+              "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n")
 # Hard-linked into each copy: Wine reads these and never writes them. The rest
 # (registry files, win.ini) is copied, because Wine rewrites some in place.
-LINKED_SUFFIXES = {".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb", ".ax", ".ds",
-                   ".nls", ".ttf", ".ttc", ".fon", ".msstyles", ".mui", ".dll16", ".exe16",
-                   ".vxd", ".msi", ".sdb", ".cat"}
-
-
-def loader_shims():
-    """A folder whose "wine" and "wineboot" run Wine's 64-bit loader: Debian's
-    own scripts always pick the 32-bit one when it is installed."""
-    folder = WORK / "wine64-bin"
-    folder.mkdir(parents=True, exist_ok=True)
-    for name, command in (("wine", ""), ("wineboot", " wineboot.exe")):
-        (folder / name).write_text('#!/bin/sh\nexec /usr/lib/wine/wine64%s "$@"\n' % command)
-        (folder / name).chmod(0o755)
-    return folder
+LINKED = re.compile(r"\.(dll|exe|drv|sys|ocx|acm|cpl|tlb|ax|ds|nls|ttf|ttc|fon|msstyles|mui|dll16|"
+                    r"exe16|vxd|msi|sdb|cat)$", re.I)
 
 
 def wine_env(prefix, display):
+    """No Japanese locale (Wine keeps code page 1252, as on a non-Japanese
+    Windows); Unix file names as UTF-8. On win64, shims so that "wine" and
+    "wineboot" run the 64-bit loader, which Debian's scripts never pick."""
     env = {k: v for k, v in os.environ.items() if k not in ("LANG", "LC_ALL")}
-    # No Japanese locale: the updater must not depend on one, and Wine keeps
-    # code page 1252. Unix file names as UTF-8, so that the files the tests
-    # make under Japanese or Korean names are the ones Wine shows.
     env.update(WINEPREFIX=str(prefix), WINEARCH=WINE_ARCH, WINEDEBUG="-all", DISPLAY=display,
                WINEDLLOVERRIDES="mscoree,mshtml=", LC_CTYPE="C.UTF-8")
     if WINE_ARCH == "win64":
-        env.update(WINELOADER="/usr/lib/wine/wine64",
-                   PATH=str(loader_shims()) + os.pathsep + env["PATH"])
+        shims = WORK / "wine64-bin"
+        shims.mkdir(parents=True, exist_ok=True)
+        for name, command in (("wine", ""), ("wineboot", " wineboot.exe")):
+            (shims / name).write_text('#!/bin/sh\nexec /usr/lib/wine/wine64%s "$@"\n' % command)
+            (shims / name).chmod(0o755)
+        env.update(WINELOADER="/usr/lib/wine/wine64", PATH=str(shims) + os.pathsep + env["PATH"])
     return env
 
 
@@ -130,9 +113,7 @@ class OpenGate:
     """Within its block, the first program to open a file in folder stops at
     that open until the block ends (wait() returns once one has): a moment
     inside a program's work on that folder that no timing decides. Linux's
-    fanotify, for root only; the bench opens nothing there meanwhile, or it
-    waits on itself."""
-    FAN_CLASS_CONTENT, FAN_OPEN_PERM, FAN_EVENT_ON_CHILD, AT_FDCWD = 0x4, 0x10000, 0x08000000, -100
+    fanotify, for root only; the bench opens nothing there meanwhile."""
 
     def __init__(self, folder):
         self.folder, self.fd, self.events = Path(folder), -1, []
@@ -141,9 +122,9 @@ class OpenGate:
         libc = ctypes.CDLL(None, use_errno=True)
         libc.fanotify_mark.argtypes = [ctypes.c_int, ctypes.c_uint, ctypes.c_uint64, ctypes.c_int,
                                        ctypes.c_char_p]
-        self.fd = libc.fanotify_init(self.FAN_CLASS_CONTENT, os.O_RDONLY)
-        if self.fd < 0 or libc.fanotify_mark(self.fd, 1, self.FAN_OPEN_PERM | self.FAN_EVENT_ON_CHILD,
-                                             self.AT_FDCWD, bytes(self.folder)):
+        self.fd = libc.fanotify_init(0x4, os.O_RDONLY)  # FAN_CLASS_CONTENT
+        # FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD
+        if self.fd < 0 or libc.fanotify_mark(self.fd, 1, 0x08010000, -100, bytes(self.folder)):
             error = os.strerror(ctypes.get_errno())
             self.__exit__()
             raise unittest.SkipTest("no fanotify gate here: %s" % error)
@@ -152,78 +133,61 @@ class OpenGate:
     def wait(self, timeout=60):
         if not select.select([self.fd], [], [], timeout)[0]:
             raise BenchError("nothing opened a file in %s within %d s" % (self.folder, timeout))
-        data = os.read(self.fd, 4096)
-        # struct fanotify_event_metadata: length, version, -, size, mask, fd, pid.
-        for at in range(0, len(data), 24):
-            self.events.append(struct.unpack_from("=IBBHQii", data, at)[5])
+        data = os.read(self.fd, 4096)  # fanotify_event_metadata: len, ver, -, size, mask, fd
+        self.events += [struct.unpack_from("=IBBHQii", data, at)[5] for at in range(0, len(data), 24)]
 
     def __exit__(self, *exc):
         # Closing the group lets every open it stopped go on.
-        for fd in self.events:
+        for fd in self.events + ([self.fd] if self.fd >= 0 else []):
             os.close(fd)
-        if self.fd >= 0:
-            os.close(self.fd)
 
 
 class Suite:
     """Xvfb and the prepared prefix, shared by every test of one process."""
 
     def __init__(self):
-        self.xvfb, self.display, self.error, self.removals, self.sessions = None, None, None, [], []
+        self.xvfb, self.display, self.error, self.removals, self.sessions = None, DISPLAY, None, [], []
         self.base = WORK / "prefix-base"
-
-    def start(self):
         WORK.mkdir(parents=True, exist_ok=True)
         shutil.rmtree(WORK / "trash", ignore_errors=True)
-        if DISPLAY:
-            self.display = DISPLAY
-        else:
-            self.start_xvfb()
-        self.prepare_prefix()
 
-    def start_xvfb(self):
-        # Xvfb picks a free display itself and writes its number to the pipe.
-        read_end, write_end = os.pipe()
-        with open(WORK / "xvfb.log", "wb") as log:
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-                stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
-        os.close(write_end)
-        number = b""
-        while not number.endswith(b"\n") and select.select([read_end], [], [], 20)[0]:
-            chunk = os.read(read_end, 64)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip().isdigit():
-            raise BenchError("Xvfb did not report a display (see %s)" % (WORK / "xvfb.log"))
-        self.display = ":" + number.strip().decode()
-
-    def prepare_prefix(self):
+    def start(self):
+        if not self.display:  # Xvfb picks a free display and writes its number to the pipe
+            read_end, write_end = os.pipe()
+            with open(WORK / "xvfb.log", "wb") as log:
+                self.xvfb = subprocess.Popen(
+                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                     "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                    stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
+            os.close(write_end)
+            number = b""
+            while not number.endswith(b"\n") and select.select([read_end], [], [], 20)[0]:
+                chunk = os.read(read_end, 64)
+                number += chunk
+                if not chunk:
+                    break
+            os.close(read_end)
+            if not number.strip().isdigit():
+                raise BenchError("Xvfb did not report a display (see %s)" % (WORK / "xvfb.log"))
+            self.display = ":" + number.strip().decode()
         shutil.rmtree(self.base, ignore_errors=True)
         env, log = wine_env(self.base, self.display), WORK / "prefix-base.log"
         log.unlink(missing_ok=True)
         run_quiet(["wineboot", "-i"], env, log, timeout=300)
         (WORK / "prefix.reg").write_text(PREFIX_REG, encoding="utf-16")
         run_quiet(["wine", "regedit", "/S", str(WORK / "prefix.reg")], env, log)
-        # Waiting for the server to end also writes the registry to disk.
-        run_quiet(["wineserver", "-w"], env, log)
+        run_quiet(["wineserver", "-w"], env, log)  # which also writes the registry to disk
         user = self.base / "user.reg"
         if not user.is_file() or "IPAPGothic" not in user.read_text(errors="replace"):
             last = log.read_text(errors="replace").strip().splitlines()[-1:] or ["(empty)"]
             raise BenchError("no prepared prefix; %s ends: %s" % (log, last[0]))
 
     def copy_prefix(self, target):
-        def link_or_copy(source, destination):
-            linked = Path(source).suffix.lower() in LINKED_SUFFIXES
-            (os.link if linked else shutil.copy2)(source, destination)
-        shutil.copytree(self.base, target, symlinks=True, copy_function=link_or_copy)
+        shutil.copytree(self.base, target, symlinks=True, copy_function=lambda s, d: (
+            os.link if LINKED.search(str(s)) else shutil.copy2)(s, d))
 
     def discard(self, folder):
-        """Removes a finished test's folder in the background: thousands of
-        small files take seconds to delete and nothing waits for them."""
+        """Removes a test's folder in the background: nothing waits for it."""
         (WORK / "trash").mkdir(exist_ok=True)
         target = WORK / "trash" / ("%s-%d" % (folder.name, time.monotonic_ns()))
         folder.rename(target)
@@ -282,27 +246,25 @@ class Program:
 
     def check_crash(self, code=None):
         """ProgramCrashed when Wine reported a crash on its output, or code
-        (the exit code, when it ended) is an exception's."""
+        (the exit code, when it ended) is an exception's (0xC0000005...)."""
         line = CRASH_LINE.search(self.output())
-        if line or is_crash_code(code):
+        if line or (code is not None and code & 0xF0000000 == 0xC0000000):
             raise ProgramCrashed("the program crashed: %s (its output: %s)" % (
                 line[0].strip() if line else "exit code 0x%08X" % code, self.out))
 
 
 class WineSession:
-    """One test's own prefix, wineserver and driver."""
+    """One test's own prefix, wineserver and driver. prepare(prefix), when
+    given, runs on the copied prefix before Wine starts in it."""
 
     def __init__(self, name, dll_overrides="", prepare=None):
-        """prepare(prefix), when given, runs on the copied prefix before Wine
-        starts in it: for what Wine reads only at start-up."""
         self.suite = suite()
         self.dir, self.artifacts = WORK / "tests" / name, ARTIFACTS / name
         shutil.rmtree(self.artifacts, ignore_errors=True)
         self.artifacts.mkdir(parents=True)
         if self.dir.exists():
             self.suite.discard(self.dir)
-        self.prefix, self.shots, self.started = self.dir / "prefix", 0, 0
-        self.programs = {}  # pid: Program, of the programs started here
+        self.prefix, self.shots, self.started, self.programs = self.dir / "prefix", 0, 0, {}
         self.suite.copy_prefix(self.prefix)
         if prepare:
             prepare(self.prefix)
@@ -310,15 +272,15 @@ class WineSession:
         self.env, self.driver = wine_env(self.prefix, self.suite.display), None
         if dll_overrides:  # inherited by every program the driver starts
             self.env["WINEDLLOVERRIDES"] += ";" + dll_overrides
-        # The persistent uidriver.exe, talking JSON lines over its pipes. The
-        # wineserver runs before it starts, so that the pipes are its alone.
+        # The wineserver runs before the driver starts, so that the pipes are its alone.
         run_quiet(["wineserver", "-p"], self.env, os.devnull, timeout=30)
         self.log = open(self.dir / "driver.stderr", "wb")
         self.driver = subprocess.Popen(["wine", str(PROGRAMS / "uidriver.exe")], env=self.env,
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=self.log, start_new_session=True)
         self.answers = queue.Queue()
-        self.reader = threading.Thread(target=self.read_answers, daemon=True)
+        self.reader = threading.Thread(target=lambda: [*map(self.answers.put, self.driver.stdout),
+                                                       self.answers.put(None)], daemon=True)
         self.reader.start()
         if not self.receive(60).get("ready"):
             raise BenchError("the driver did not start")
@@ -333,11 +295,6 @@ class WineSession:
     def to_windows(self, path):
         relative = Path(path).resolve().relative_to(self.drive_c.resolve())
         return "C:\\" + str(relative).replace("/", "\\").lstrip(".")
-
-    def read_answers(self):
-        for line in self.driver.stdout:
-            self.answers.put(line)
-        self.answers.put(None)
 
     def receive(self, timeout):
         try:
@@ -368,15 +325,13 @@ class WineSession:
     def wait_window(self, timeout=20.0, **filters):
         """The first visible window matching the filters, or None after timeout
         s. For a program started here (pid=): None at once when it has ended,
-        ProgramCrashed at once when it crashed."""
-        program = self.programs.get(filters.get("pid"))
-        deadline = time.monotonic() + timeout
+        ProgramCrashed at once when it crashed (asked in steps, so that a crash
+        line is seen while Wine's debugger still holds the process)."""
+        program, deadline = self.programs.get(filters.get("pid")), time.monotonic() + timeout
         while True:
             left = max(0.0, deadline - time.monotonic())
-            # In steps, so that a crash line is seen while Wine's debugger
-            # still holds the crashed process.
-            step = left if program is None else min(left, 0.5)
-            answer = self.call("wait", timeout=int(step * 1000), **filters)
+            answer = self.call("wait", timeout=int((left if program is None else min(left, 0.5)) * 1000),
+                               **filters)
             if answer.get("ok"):
                 return answer["window"]
             if program is not None:
@@ -399,9 +354,6 @@ class WineSession:
         answer["text_bytes"] = bytes.fromhex(text) if text is not None else None
         answer["unicode"] = bytes.fromhex(wide).decode("utf-16-le") if wide is not None else None
         return answer
-
-    def set_clipboard(self, text=None):
-        return self.expect("clipset", text=text)
 
     def message_box(self, pid, timeout=20.0):
         """The first message box of a process and its controls by id, or
@@ -426,14 +378,15 @@ class WineSession:
         shutil.copy2(source, target)
         return self.to_windows(target)
 
+    def reg(self, *args):
+        if run_quiet(["wine", "reg", *args], self.env, self.dir / "reg.log"):
+            raise BenchError("reg %s failed (see reg.log)" % " ".join(args))
+
     def register_viewer(self):
         """echoargs.exe as the shell's program for .txt files."""
         viewer = self.install(PROGRAMS / "echoargs.exe")
-        for key, value in ((r"HKCR\.txt", "txtfile"),
-                           (r"HKCR\txtfile\shell\open\command", '"%s" "%%1"' % viewer)):
-            if run_quiet(["wine", "reg", "add", key, "/ve", "/d", value, "/f"], self.env,
-                         self.dir / "reg.log"):
-                raise BenchError("reg add %s failed (see reg.log)" % key)
+        self.reg("add", r"HKCR\.txt", "/ve", "/d", "txtfile", "/f")
+        self.reg("add", r"HKCR\txtfile\shell\open\command", "/ve", "/d", '"%s" "%%1"' % viewer, "/f")
 
     def echoed(self, folder=None):
         """The command line and current folder that echoargs.exe in folder
@@ -451,27 +404,8 @@ class WineSession:
         out = self.bench_dir / ("out-%d.txt" % self.started)
         answer = self.expect("start", exe=path, args=" ".join(args), out=self.to_windows(out),
                              cwd=self.to_windows(self.bench_dir))
-        program = Program(self, answer["pid"], answer["tid"], out)
-        self.programs[program.pid] = program
+        program = self.programs[answer["pid"]] = Program(self, answer["pid"], answer["tid"], out)
         return program
-
-    def copy_steps(self, program, window):
-        """Walks copypass.exe through its holds: yields the progress window's
-        controls by id at each one, and returns at the hold after the window
-        has closed (the caller lets that one go)."""
-        holds = 0
-        while True:
-            holds += 1
-            wait_for(lambda: program.output().split().count("hold") >= holds, 60,
-                     "copypass did not reach hold %d" % holds)
-            # Nothing changes while it holds, so a second read agrees.
-            if "closed" in program.output().split():
-                return
-            controls = self.controls(window["hwnd"])
-            if controls is None:
-                raise BenchError("the progress window went away during a hold")
-            yield controls
-            self.expect("post", tid=program.tid, msg=WM_APP)
 
     def screenshot(self, step):
         self.shots += 1
@@ -502,8 +436,6 @@ class WineSession:
             self.suite.discard(self.dir)
 
 
-# ---------------------------------------------------------------- updaters
-
 def work_folders(temp_dir):
     """The updater's work folders in a temporary folder."""
     return sorted(p for p in Path(temp_dir).iterdir() if p.name.startswith("TempGPInstallFolder_"))
@@ -523,8 +455,8 @@ def build_updater(folder, output):
 
 
 def write_updater(output, entries, padded=False):
-    """The updater under test with an archive written by the reference writer,
-    for payloads vnpack rightly refuses to build; entries as in
+    """The updater under test with an archive of the reference writer, for
+    payloads vnpack rightly refuses to build; entries as in
     payload.archive_bytes. padded: the file ends on a multiple of 8, as vnpack
     writes it for signing."""
     archive = payload.archive_bytes(entries)
@@ -535,8 +467,8 @@ def write_updater(output, entries, padded=False):
 
 
 class BenchTest(unittest.TestCase):
-    """A test with its own Wine session in self.wine."""
-
+    """A test with its own Wine session in self.wine; a failure leaves a
+    screenshot and its traceback in the test's artifacts."""
     dll_overrides = ""  # appended to WINEDLLOVERRIDES for the whole session
     prepare_prefix = None  # a class's prepare(prefix) for its sessions
 

@@ -3,17 +3,15 @@ boxes.exe (tests/e2e/programs/boxes_win.cpp) under a main window: buttons,
 icon, owner, caption, text and clipboard of each box (one with a text too long for the box's
 buffer), what each answer does, and the out-of-memory box."""
 import bench
-from bench import EXIT_FAILURE, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES
+from bench import EXIT_FAILURE, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT, VK_ESCAPE
 
-VK_ESCAPE = 0x1B
-TITLEBAR = "表示テスト"  # 表: its 0x5C second byte must not upset the caption
-MAIN_TITLE = TITLEBAR + " アップデータ"
-OUT_OF_MEMORY = "メモリ容量が不足しています。処理を中断します。"
+TITLEBAR = "表示テスト"  # 表: a 0x5C second byte in the caption
+MAIN_TITLE = TEXT["kTextUpdaterSuffix"] % TITLEBAR
 # By the name of the box: boxes.exe's mode, format and argument (5 for a
 # "%d"), and the text the box shows.
 SHOWN = {
-    "retry": ("retry", "Ffopen : ファイル[%s]の読み込みで失敗しました", "C:\\ゲーム\\表示.dat",
-              "Ffopen : ファイル[C:\\ゲーム\\表示.dat]の読み込みで失敗しました"),
+    "retry": ("retry", TEXT["kTextFfopenFailed"], "C:\\ゲーム\\表示.dat",
+              TEXT["kTextFfopenFailed"] % "C:\\ゲーム\\表示.dat"),
     "error": ("error", "ファイル[%s]の書き込みで失敗しました (%d)", "表示.dat",
               "ファイル[表示.dat]の書き込みで失敗しました (5)"),
     "ask": ("ask", "[%s] を更新しますか？", "表示テスト", "[表示テスト] を更新しますか？"),
@@ -58,7 +56,7 @@ class BoxTest(bench.BenchTest):
     def test_each_box_under_a_main_window(self):
         for name, buttons, icon, copied, answer, code in BOXES:
             with self.subTest(box=name):
-                self.wine.set_clipboard(CLIPBOARD_BEFORE)
+                self.wine.expect("clipset", text=CLIPBOARD_BEFORE)
                 before = self.wine.clipboard()
                 program, main, box, controls = self.open_box(name)
                 self.wine.screenshot(name)
@@ -98,7 +96,8 @@ class BoxTest(bench.BenchTest):
     def test_out_of_memory_box_has_no_owner_and_ends_the_process(self):
         program, _, box, controls = self.open_box("alloc")
         self.wine.screenshot("out-of-memory")
-        self.check_box(box, controls, OUT_OF_MEMORY, [IDOK], "error", title="malloc", owner=0)
+        self.check_box(box, controls, TEXT["kTextOutOfMemory"], [IDOK], "error",
+                       title=TEXT["kTextMallocCaption"], owner=0)
         self.wine.click(box["hwnd"], IDOK)
         self.assertEqual(program.wait_exit(), EXIT_FAILURE)
         self.assertEqual(program.output().strip(), "", "AllocOrAbort returned")

@@ -1,16 +1,16 @@
 """The single-instance guard under Wine, named after the configured title.
 (The other refusals at start-up are test_payload.py's.)"""
 import bench
-from bench import IDOK, TEXT_ID
+from bench import ID, IDOK, TEXT, TEXT_ID
 
-QUIT_BUTTON = 1000
-ALREADY_RUNNING = "[ %s ] は既に起動中です"
+QUIT_BUTTON, ALREADY_RUNNING = ID["IDC_MAIN_SLOT0"], TEXT["kTextAlreadyRunning"]
 # 表 ends in 0x5C and the bar becomes a space: the mutex name must keep 表 whole.
-TITLEBAR, TITLE, WINDOW_TITLE = "テスト|表示", "テスト 表示", "テスト 表示 アップデータ"
+TITLEBAR, TITLE, WINDOW_TITLE = "テスト|表示", "テスト 表示", TEXT["kTextUpdaterSuffix"] % "テスト 表示"
 # A backslash in a mutex name would make it a namespace path that cannot be
 # created, and every start would end silently: the name takes the full-width
 # backslash, the title keeps the real one.
-BACKSLASH = ("C:\\Game|表", "C:\\Game 表", "C:\\Game 表 アップデータ", "C:＼Game 表 アップデータ")
+BACKSLASH = ("C:\\Game|表", "C:\\Game 表", TEXT["kTextUpdaterSuffix"] % "C:\\Game 表",
+             TEXT["kTextUpdaterSuffix"] % ("C:" + TEXT["kTextFullWidthBackslash"] + "Game 表"))
 SECTIONS = "[delfiles]\r\n-\r\n[reg]\r\n\"Dir\"=\"REP_INSTALL\"\r\n-\t\t// end\r\n"
 
 
@@ -45,7 +45,8 @@ class SingleInstanceTest(bench.BenchTest):
 
     def test_the_mutex_named_after_the_title_refuses_a_second_start(self):
         # Held mutexes of other names let the updater start.
-        for other in ("テスト アップデータ", "テスト 表示", "テスト＼表示 アップデータ"):
+        for other in (TEXT["kTextUpdaterSuffix"] % "テスト", "テスト 表示",
+                      TEXT["kTextUpdaterSuffix"] % ("テスト" + TEXT["kTextFullWidthBackslash"] + "表示")):
             self.wine.expect("mutex", name=other)
         program = self.wine.start(self.updater())
         self.wine.click(self.startup_window(program)["hwnd"], QUIT_BUTTON)

@@ -2,21 +2,20 @@
 folder at start-up, updaters saved under any folder name, a bare, damaged or
 incomplete payload refused before anything is written, and the copy pass
 under its progress window."""
+import itertools
 import os
 import random
 import time
 
 import bench
-from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDCANCEL, IDOK, IDRETRY, TEXT_ID, payload
+from bench import CAPTION, EXIT_FAILURE, ID, IDCANCEL, IDOK, IDRETRY, TEXT, TEXT_ID, payload
 
-FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = 1010, 1012, 1019, 1020
+FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = (ID["IDC_COPY_" + name] for name in
+                                             ("FILE_BAR", "FILE_NAME", "TOTAL_BAR", "ANIMATION"))
 BLOCK = 131072
-WINDOW_TITLE = "ペイロード 試験 アップデータ"
-COPY_TITLE = "ファイルのコピー中..."
-REG_NOT_TERMINATED = "[設定.env]の[reg]が終了していません"
+WINDOW_TITLE = TEXT["kTextUpdaterSuffix"] % "ペイロード 試験"
+DAMAGED_PAYLOAD, REG_NOT_TERMINATED = TEXT["kTextPayloadDamaged"], TEXT["kTextSectionNotTerminated"] % "reg"
 OPEN_REG = "TITLEBAR\t開\r\n[EOF]\r\n[reg]\r\n\"Dir\"=\"REP_INSTALL\"\r\n[EOF]\r\n".encode("cp932")
-SETUP_FILES_MISSING = ("起動に必要なファイルが不足しています。\n"
-                       "インストールの異常終了、起動するフォルダ異常、等を確認してください。")
 INSTALL_ENV = "// payload tests\r\nTITLEBAR\tペイロード|試験\r\n[EOF]\r\n".encode("cp932")
 SETUP_FILES = {"install.env", "insttscr.rct", "readme.txt"}
 BIG_FILE_SIZE = 2 * 1024 * 1024
@@ -30,7 +29,7 @@ def update_files():
     rng = random.Random(7)
     return {
         "install.env": INSTALL_ENV,
-        "insttscr.rct": (bench.REPO / "examples" / "demo-update" / "insttscr.rct").read_bytes(),
+        "insttscr.rct": bench.PICTURE.read_bytes(),
         "readme.txt": "お読みください\r\n".encode("cp932"),
         "big.bin": rng.randbytes(BIG_FILE_SIZE),
         "data/表示.dat": b"\x95\x5c" * 1000,
@@ -122,7 +121,7 @@ class RefusedAtStartupTest(PayloadTest):
             # The setup pass never reaches a nested folder.
             ("install.env only inside a folder", written(
                 [("insttscr.rct", b"picture", 0), ("sub\\", None, 0),
-                 ("sub\\install.env", INSTALL_ENV, 0)]), SETUP_FILES_MISSING),
+                 ("sub\\install.env", INSTALL_ENV, 0)]), TEXT["kTextSetupFilesMissing"]),
             # A section left open asks Retry or Cancel: either ends the run,
             # and the work folder stays, as after every question.
             *(("an open [reg] section, " + way, written([("install.env", OPEN_REG, 0)]),
@@ -134,7 +133,7 @@ class RefusedAtStartupTest(PayloadTest):
             with self.subTest(label):
                 copy = self.wine.dir / ("refused-%d.exe" % number)
                 copy.write_bytes(damaged)
-                self.wine.set_clipboard("bench: clipboard before the run")
+                self.wine.expect("clipset", text="bench: clipboard before the run")
                 program = self.wine.start(copy)
                 try:
                     box, controls = self.wine.message_box(program.pid)
@@ -166,6 +165,22 @@ class CopyPassTest(PayloadTest):
     """copypass.exe runs the updater's copy pass under the real progress
     window, holding still at every step until the bench lets it go on."""
 
+    def copy_steps(self, program, window):
+        """Walks copypass.exe through its holds: yields the progress window's
+        controls by id at each one, and returns at the hold after the window
+        has closed (the caller lets that one go)."""
+        for holds in itertools.count(1):
+            bench.wait_for(lambda: program.output().split().count("hold") >= holds, 60,
+                           "copypass did not reach hold %d" % holds)
+            # Nothing changes while it holds, so a second read agrees.
+            if "closed" in program.output().split():
+                return
+            controls = self.wine.controls(window["hwnd"])
+            if controls is None:
+                raise bench.BenchError("the progress window went away during a hold")
+            yield controls
+            self.wine.expect("post", tid=program.tid, msg=bench.WM_APP)
+
     def assert_animates(self, rect):
         # A still picture changes at most once: when it is first painted.
         changes, last, deadline = 0, self.wine.grab(rect), time.monotonic() + 20
@@ -179,13 +194,13 @@ class CopyPassTest(PayloadTest):
         (self.wine.drive_c / "ゲーム").mkdir()
         program = self.wine.start(bench.PROGRAMS / "copypass.exe",
                                   args=[self.wine.install(updater), DESTINATION])
-        window = self.wine.wait_window(pid=program.pid, title=COPY_TITLE)
+        window = self.wine.wait_window(pid=program.pid, title=CAPTION["COPYING"])
         self.assertIsNotNone(window, "no copy progress window")
         data = updater.read_bytes()
         entries = payload.read_archive(data)
         archive_size = len(data) - 4 - entries[0]["offset"]
         samples = []
-        for controls in self.wine.copy_steps(program, window):
+        for controls in self.copy_steps(program, window):
             if not samples:
                 with self.subTest("animation"):
                     self.assert_animates(controls[ANIMATION]["rect"])

@@ -6,13 +6,11 @@ missing."""
 import subprocess
 
 import bench
-from bench import IDCANCEL, IDOK, IDRETRY, TEXT_ID
+from bench import ID, IDCANCEL, IDOK, IDRETRY, PICTURE, TEXT, TEXT_ID, VK_ESCAPE, VK_RETURN
 
-QUIT, UPDATE_IF_NO_README, README = 1000, 1001, 1001
-TITLE = "窓 試験 アップデータ"
-PICTURE = bench.REPO / "examples" / "demo-update" / "insttscr.rct"
-FFOPEN_FAILED = "Ffopen : ファイル[insttscr.rct]の読み込みで失敗しました"
-VK_RETURN, VK_ESCAPE = 0x0D, 0x1B
+# The button column counts from the lowest slot up: 終了, then the readme, then アップデート.
+SLOT = [ID["IDC_MAIN_SLOT%d" % n] for n in range(3)]
+TITLE = TEXT["kTextUpdaterSuffix"] % "窓 試験"
 
 
 def entries(readme="-", readme_file=None, picture=None, files=()):
@@ -85,7 +83,7 @@ class StartWindowTest(bench.BenchTest):
                          ((1024 - (rect["right"] - rect["left"])) // 2,
                           (768 - (rect["bottom"] - rect["top"])) // 2), "not centred")
         self.assert_picture_drawn(window)
-        self.assertEqual(self.buttons(window), {QUIT: "終了", UPDATE_IF_NO_README: "アップデート"})
+        self.assertEqual(self.buttons(window), {SLOT[0]: TEXT["kTextQuit"], SLOT[1]: TEXT["kTextUpdate"]})
         # Escape, and Enter with no button focused, are not the buttons' ids:
         # the window is still there for the next key. The start-up arrows
         # leave the focus on a button: Enter presses it, and the update begins
@@ -97,7 +95,7 @@ class StartWindowTest(bench.BenchTest):
         def told():
             return [box for box in self.wine.windows(pid=self.program.pid, cls="#32770", visible=1)
                     if (self.wine.controls(box["hwnd"]) or {}).get(TEXT_ID, {}).get("text")
-                    == "本体がインストールされていません"]
+                    == TEXT["kTextNotInstalled"]]
         bench.wait_for(told, 20, "Enter did not start the update")
         self.assertEqual((told()[0]["title"], told()[0]["owner"]), (TITLE, window["hwnd"]))
         self.program.kill()
@@ -112,14 +110,15 @@ class StartWindowTest(bench.BenchTest):
                 window = self.open(entries("お読み ください", readme_file, PICTURE.read_bytes(),
                                            files=[readme_file]))
                 self.assertEqual(self.buttons(window),
-                                 {QUIT: "終了", README: "お読み ください", 1002: "アップデート"})
+                                 {SLOT[0]: TEXT["kTextQuit"], SLOT[1]: "お読み ください",
+                                  SLOT[2]: TEXT["kTextUpdate"]})
                 work = bench.work_folders(self.wine.temp_dir)[0]
                 (self.wine.bench_dir / "echoargs.out").unlink(missing_ok=True)
-                self.wine.click(window["hwnd"], README)
+                self.wine.click(window["hwnd"], SLOT[1])
                 command, _ = self.wine.echoed()
                 self.assertTrue(command.endswith('"%s\\%s"' % (self.wine.to_windows(work),
                                                                readme_file)), command)
-                self.wine.click(window["hwnd"], QUIT)
+                self.wine.click(window["hwnd"], SLOT[0])
                 self.assert_ends()
 
     def test_a_damaged_picture_is_left_out(self):
@@ -129,7 +128,7 @@ class StartWindowTest(bench.BenchTest):
         damaged[24:] = b"\xff" * (len(damaged) - 24)  # copies from before the first pixel
         window = self.open(entries(picture=bytes(damaged)))
         self.wine.screenshot("damaged")
-        self.wine.click(window["hwnd"], QUIT)
+        self.wine.click(window["hwnd"], SLOT[0])
         self.assert_ends()
 
     def test_missing_picture_is_asked_for_again(self):
@@ -137,7 +136,7 @@ class StartWindowTest(bench.BenchTest):
         # (Cancel ends the run inside the box: test_boxes.py answers it.)
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", entries()))
         box, controls = self.wine.message_box(self.program.pid)
-        self.check_box(box, controls, FFOPEN_FAILED, [IDRETRY, IDCANCEL])
+        self.check_box(box, controls, TEXT["kTextFfopenFailed"] % "insttscr.rct", [IDRETRY, IDCANCEL])
         [work] = bench.work_folders(self.wine.temp_dir)
         (work / "insttscr.rct").write_bytes(PICTURE.read_bytes())
         self.wine.click(box["hwnd"], IDRETRY)
@@ -146,5 +145,5 @@ class StartWindowTest(bench.BenchTest):
             pid=self.program.pid, visible=1)], 10, "the box stayed after Retry")
         window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
         self.assert_picture_drawn(window)
-        self.wine.click(window["hwnd"], QUIT)
+        self.wine.click(window["hwnd"], SLOT[0])
         self.assertEqual(self.program.wait_exit(), 0)  # the picture put there is not its own

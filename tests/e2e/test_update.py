@@ -17,22 +17,17 @@ import time
 from pathlib import Path
 
 import bench
-from bench import DAMAGED_PAYLOAD, EXIT_FAILURE, IDNO, IDOK, IDRETRY, IDYES, payload
+from bench import CAPTION, EXIT_FAILURE, ID, IDNO, IDOK, IDRETRY, IDYES, PICTURE, TEXT, payload
 
 sys.path.insert(0, str(bench.REPO / "scripts"))
 import try_updater  # noqa: E402  a player who agrees to everything
 
 NAME = "更新 試験"
-TITLE = NAME + " アップデータ"
-COPY_TITLE, PROMPT_TITLE, END_TITLE = "ファイルのコピー中...", "アップデート先のフォルダの指定", "インストール終了"
-CANCELLED = "アップデートを中止しました"
-NOT_INSTALLED = "本体がインストールされていません"
-ASK_MANUAL = "[ %s ] 本体のインストール先を特定できませんでした。\nインストール先を手動で指定しますか？" % NAME
-NETWORK = "ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。"
-FOLDER_FIELD, README_BOX, VK_ESCAPE = 1000, 1007, 0x1B
+TITLE = TEXT["kTextUpdaterSuffix"] % NAME
+CANCELLED, NOT_INSTALLED = TEXT["kTextUpdateCancelled"], TEXT["kTextNotInstalled"]
+ASK_MANUAL, DAMAGED = TEXT["kTextAskManualTarget"] % NAME, TEXT["kTextPayloadDamaged"]
 MACHINE_KEY, USER_KEY = r"HKLM\Software\TestSoft\星降る", r"HKCU\Software\TestSoft\星降る"
 INSTALLED, DEFAULT = "C:\\ゲーム\\星降る夜", "C:\\Program Files\\TestSoft\\星降る"
-PICTURE = bench.REPO / "examples" / "demo-update" / "insttscr.rct"
 # Zero-filled files: the archive stays small, but writing eight of them keeps
 # the copy going for seconds (3 to 7 s here), time to act while it runs.
 BIG, BIG_FILES = 32 << 20, 8
@@ -53,7 +48,7 @@ OLD_INI = "[その他]\r\nKeep=表示\r\n[Setup]\r\nOld=old\r\n"  # 表: a 0x5C 
 
 
 def confirm(folder):
-    return "[%s]をアップデートします" % folder
+    return TEXT["kTextConfirmTarget"] % folder
 
 
 def written(folder):
@@ -102,10 +97,6 @@ class UpdateBench(bench.BenchTest):
 
     def path(self, windows_path):
         return self.wine.drive_c.joinpath(*windows_path.split("\\")[1:])
-
-    def reg(self, *args):
-        if bench.run_quiet(["wine", "reg", *args], self.wine.env, self.wine.dir / "reg.log"):
-            raise bench.BenchError("reg %s failed (see reg.log)" % " ".join(args))
 
     def user_values(self):
         """The game's HKCU values, string values unescaped; {} without the key."""
@@ -169,9 +160,9 @@ class UpdateBench(bench.BenchTest):
         (self.target.parent / "beside.txt").write_bytes(b"beside the game")
         if registry:
             for name, data in (("IsInst", "1"), ("InstTo", folder)):
-                self.reg("add", MACHINE_KEY, "/v", name, "/d", data, "/f", "/reg:32")
+                self.wine.reg("add", MACHINE_KEY, "/v", name, "/d", data, "/f", "/reg:32")
         for name, data in user:
-            self.reg("add", USER_KEY, "/v", name, "/d", data, "/f")
+            self.wine.reg("add", USER_KEY, "/v", name, "/d", data, "/f")
         self.ini = self.wine.drive_c / "windows" / "hoshi.ini"
         if not self.ini.exists():
             self.ini.write_bytes(OLD_INI.encode("cp932"))
@@ -196,7 +187,7 @@ class UpdateBench(bench.BenchTest):
         self.window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
         self.assertIsNotNone(self.window, "no start-up window")
         controls = self.wine.controls(self.window["hwnd"])
-        self.update_button = next(i for i, c in controls.items() if c["text"] == "アップデート")
+        self.update_button = next(i for i, c in controls.items() if c["text"] == TEXT["kTextUpdate"])
 
     # ------------------------------------------------------------ the windows
 
@@ -211,7 +202,7 @@ class UpdateBench(bench.BenchTest):
         def shown():
             found[:] = [w for w in self.wine.windows(pid=self.program.pid, visible=1)
                         if w["visible"] and w["hwnd"] != self.window["hwnd"] and
-                        w["title"] not in ("", COPY_TITLE)]
+                        w["title"] not in ("", CAPTION["COPYING"])]
             return found or self.program.wait_exit(0) is not None
         bench.wait_for(shown, 60, "no window from the updater")
         self.assertTrue(found, "the updater ended (%s)" % self.program.wait_exit(0))
@@ -240,13 +231,13 @@ class UpdateBench(bench.BenchTest):
     def type_folder(self, text):
         """Types text into the folder prompt (which shows the default folder) and goes on."""
         prompt = self.next_window()
-        self.assertEqual((prompt["title"], prompt["owner"]), (PROMPT_TITLE, self.window["hwnd"]))
-        self.assertEqual(self.wine.controls(prompt["hwnd"])[FOLDER_FIELD]["text"], DEFAULT)
-        self.wine.expect("settext", hwnd=prompt["hwnd"], id=FOLDER_FIELD, text=text)
+        self.assertEqual((prompt["title"], prompt["owner"]), (CAPTION["SETUP"], self.window["hwnd"]))
+        self.assertEqual(self.wine.controls(prompt["hwnd"])[ID["IDC_SETUP_FOLDER"]]["text"], DEFAULT)
+        self.wine.expect("settext", hwnd=prompt["hwnd"], id=ID["IDC_SETUP_FOLDER"], text=text)
         self.press(prompt, IDOK)
 
     def copying(self):
-        self.assertIsNotNone(self.wine.wait_window(pid=self.program.pid, title=COPY_TITLE),
+        self.assertIsNotNone(self.wine.wait_window(pid=self.program.pid, title=CAPTION["COPYING"]),
                              "no progress window")
 
     def finish(self, how=IDOK, tick=False):
@@ -254,15 +245,15 @@ class UpdateBench(bench.BenchTest):
         readme box ticked first when told; the updater ends with 0 and takes
         its work folder with it."""
         end = self.next_window()
-        self.assertEqual((end["title"], end["owner"]), (END_TITLE, self.window["hwnd"]))
+        self.assertEqual((end["title"], end["owner"]), (CAPTION["ENDINSTALL"], self.window["hwnd"]))
         controls, caption = self.wine.controls(end["hwnd"]), self.settings["INSTREADME"]
-        box = controls.get(README_BOX, {})
+        box = controls.get(ID["IDC_END_README"], {})
         self.assertEqual((box.get("text"), box.get("checked")),
                          (None, None) if caption.startswith("-") else (caption, 0), "readme box")
         if tick:
-            self.wine.click(end["hwnd"], README_BOX)
+            self.wine.click(end["hwnd"], ID["IDC_END_README"])
         if how == "escape":
-            self.wine.expect("key", hwnd=end["hwnd"], vk=VK_ESCAPE)
+            self.wine.expect("key", hwnd=end["hwnd"], vk=bench.VK_ESCAPE)
         elif how == "close":
             self.wine.expect("close", hwnd=end["hwnd"])
         else:
@@ -368,9 +359,9 @@ class UpdateTest(UpdateBench):
         self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
         not_found = ((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
         for text, refusal in (
-                ("C:\\", ("ルートには適応できません", IDRETRY)),
-                ("\\\\server\\share", (NETWORK, IDOK)),
-                ("C:\\ゲーム", ("指定されたフォルダには [ %s ] 本体は発見できませんでした" % NAME, IDOK))):
+                ("C:\\", (TEXT["kTextRootFolder"], IDRETRY)),
+                ("\\\\server\\share", (TEXT["kTextNetworkFolder"], IDOK)),
+                ("C:\\ゲーム", (TEXT["kTextGameNotInFolder"] % NAME, IDOK))):
             with self.subTest(typed=text):
                 self.press_update()
                 self.walk(*not_found)
@@ -383,14 +374,14 @@ class UpdateTest(UpdateBench):
 
     def test_found_through_the_key_file_in_the_default_folder_and_the_version_gate(self):
         self.start(DEFAULT, registry=False, CHKREG="Version", CHKREGVER="100", CHKREGVERHIGH="101")
-        for version, refusal in (("99", "アップデート元のバージョンが不適合です"),
-                                 ("102", "既にアップデート適応済みです")):
+        for version, refusal in (("99", TEXT["kTextVersionTooOld"]),
+                                 ("102", TEXT["kTextAlreadyUpdated"])):
             with self.subTest(version=version):
-                self.reg("add", USER_KEY, "/v", "Version", "/d", version, "/f")
+                self.wine.reg("add", USER_KEY, "/v", "Version", "/d", version, "/f")
                 self.press_update()
                 self.walk((refusal, IDOK), (CANCELLED, IDOK))
                 self.assertEqual(self.state()[:2], self.before[:2])
-        self.reg("add", USER_KEY, "/v", "Version", "/d", "101", "/f")
+        self.wine.reg("add", USER_KEY, "/v", "Version", "/d", "101", "/f")
         self.before = self.state()
         self.press_update()
         self.update_to_the_end(DEFAULT)
@@ -448,7 +439,7 @@ class UpdateTest(UpdateBench):
                     self.wine.expect("resume", tid=self.program.tid)
                     self.assertEqual(self.program.wait_exit(), 7)
                 else:
-                    self.walk((DAMAGED_PAYLOAD, IDOK))
+                    self.walk((DAMAGED, IDOK))
                     self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
                     self.assert_no_work_folder_left()
                 self.assertEqual(self.state(), self.before)
@@ -468,7 +459,7 @@ class UpdateTest(UpdateBench):
         outside = self.wine.drive_c / "outside"
         saves = {"save/%03d.sav" % n: b"a save" for n in range(30)}
         names = ["game.exe", "表示.dat", "追加.dat", *(Path(name).name for name in saves)]
-        for folder, refusal in (("data", DAMAGED_PAYLOAD), ("save", None), ("", CANCELLED)):
+        for folder, refusal in (("data", DAMAGED), ("save", None), ("", CANCELLED)):
             with self.subTest(folder=folder or "the game folder"):
                 shutil.rmtree(outside, ignore_errors=True)
                 outside.mkdir()
