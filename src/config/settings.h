@@ -6,10 +6,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "config/setup_files.h"  // kSettingsFileName
 #include "texts.h"
-
-// The settings file as the setup pass unpacks it into the work folder.
-inline constexpr char kSettingsFileName[] = "install.env";
 
 // How the reader saw one line (a piece of at most 511 bytes of a longer line
 // counts as a line of its own).
@@ -67,12 +65,13 @@ void ParseSettings(FILE* file, const SettingParseOptions& options, SettingLineHa
 // AllocOrAbort).
 void ReadSettings(FILE* file);
 
-// Opens name through Ffopen in text mode and reads it into the store. The
-// first call registers the store's release at exit. 0, or -1 when Ffopen
-// gave no stream (in the updater it never does).
+// Opens name through Ffopen in text mode and reads it into the store. 0, or
+// -1 when Ffopen gave no stream (in the updater it never does).
 int LoadSettings(const char* name);
 
 // Frees the store and forgets the values that the accessors keep for the run.
+// The entry calls it once on its way out, after the last accessor; a store
+// loaded again afterwards starts empty.
 void ReleaseSettings();
 
 // Copies the first value of key (or fallback when the key is missing) into

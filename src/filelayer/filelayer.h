@@ -84,3 +84,8 @@ int FfSetBaseFolder(const char* folder);
 void FfAddSearchEntry(FfSearchEntry* entry);
 // Empties the search list and the base folder and switches direct opening off.
 void FfResetLookup();
+
+// Deletes the lock that guards the lookup (made by the first open). The entry
+// calls it once on its way out, when no other thread uses the layer any more;
+// a later open makes a new lock.
+void FfReleaseLock();

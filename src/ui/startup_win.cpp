@@ -90,7 +90,7 @@ INT_PTR OnInitDialog(HWND window) {
     PressDownThenUp();
 
     // A missing file is asked about (Retry/Cancel) by the file layer.
-    g_picture = LoadRctImage("insttscr.rct");
+    g_picture = LoadRctImage(kTitlePictureName);
     if (g_picture) {
         RECT client;
         GetClientRect(window, &client);
