@@ -16,6 +16,7 @@ struct SectionRow {
     const char* name;    // as messages show it
     const char* header;  // the line that opens it
 };
+// clang-format off
 const SectionRow kSections[kSectionCount] = {
     {"delfiles", "[delfiles]"},
     {"delfiles_user", "[delfiles_user]"},
@@ -23,6 +24,7 @@ const SectionRow kSections[kSectionCount] = {
     {"reg", "[reg]"},
     {"delfiles_afterinst", "[delfiles_afterinst]"},
 };
+// clang-format on
 
 // The five lists, built once at start-up and read for the rest of the run.
 struct SectionLists {

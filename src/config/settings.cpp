@@ -115,7 +115,6 @@ void ClassifyLine(const char* buffer, SettingLine* line, char* tokens, char* val
     line->rest = rest;
 }
 
-
 // " アップデータ" adds 13 bytes to a title of at most 127.
 char g_window_title[kSettingValueCapacity + 32];
 

@@ -44,7 +44,7 @@
 #include "base/text.h"
 
 // The words of the two grammars, for the updater and for the maker's check.
-inline constexpr char kIniSeparator = '=';          // key=value
+inline constexpr char kIniSeparator = '=';        // key=value
 inline constexpr char kRegSeparator[] = "\"=\"";  // "name"="data"
 inline constexpr char kPlaceholderInstall[] = "REP_INSTALL";
 inline constexpr char kPlaceholderIniDrive[] = "REP_CDROMDRIVE";

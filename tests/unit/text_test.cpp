@@ -12,9 +12,29 @@
 #include <set>
 #include <string>
 
+#include "base/bytes.h"
 #include "base/platform.h"
 
 namespace {
+
+// No read takes a byte past the cursor's end, and a failed cursor stays so.
+TEST(ByteCursor, ReadsStopAtTheEnd) {
+    const unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7};
+    const struct {
+        size_t length, size;
+        uint64_t value;
+    } cases[] = {{7, 2, 0x0201}, {4, 4, 0x04030201}, {7, 8, 0}, {1, 2, 0}, {0, 1, 0}};
+    for (const auto& c : cases) {
+        ByteCursor cursor = ByteCursorOver(bytes, c.length);
+        EXPECT_EQ(ReadLittleEndian(&cursor, c.size), c.value) << c.length << " " << c.size;
+        EXPECT_EQ(cursor.left, cursor.failed ? c.length : c.length - c.size);
+        EXPECT_EQ(cursor.failed, c.size > c.length);
+    }
+    ByteCursor cursor = ByteCursorOver(bytes, sizeof bytes);
+    EXPECT_EQ(ReadU32At(&cursor, 3), 0x07060504u);
+    EXPECT_EQ(ReadU32At(&cursor, 4), 0u);
+    EXPECT_EQ(ReadU8(&cursor), 0u);
+}
 
 TEST(Text, SeparatorsIgnoreSecondByte5C) {
     const struct {

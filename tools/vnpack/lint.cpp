@@ -625,7 +625,8 @@ void CheckFolder(const char* path, Lint* lint) {
     const SettingSeen* readme = FindSetting(*lint, kSettingInstReadme);
     const SettingSeen* readme_file = FindSetting(*lint, kSettingInstReadmeFl);
     if ((!readme || readme->value[0] == '-') && !readme_file) return;
-    std::string name = readme_file ? readme_file->value : kSettingRows[kSettingInstReadmeFl].fallback;
+    std::string name =
+        readme_file ? readme_file->value : kSettingRows[kSettingInstReadmeFl].fallback;
     int line = readme_file ? readme_file->line : readme->line;
     if (!IsSetupFile(name.c_str())) {
         lint->Add(line, kWarning,
@@ -633,8 +634,9 @@ void CheckFolder(const char* path, Lint* lint) {
                       " is not a .txt file at the top level: the start-up window's button "
                       "cannot open it");
     } else if (!files.count(Lowered(SystemName(name)))) {
-        lint->Add(line, kError,
-                  "the readme " + Quote(name) + " is not in the folder beside " + kSettingsFileName);
+        lint->Add(
+            line, kError,
+            "the readme " + Quote(name) + " is not in the folder beside " + kSettingsFileName);
     }
 }
 
