@@ -239,12 +239,6 @@ TEST(ImageSurface, StridesAndInfoBlock) {
     EXPECT_EQ(CreateImageSurface24(0, 2, 0), nullptr);
 }
 
-TEST(ImageSurface, KeptUnlessForced) {
-    ImageSurface* kept = CreateImageSurface24(1, 1, 1);
-    EXPECT_EQ(FreeImageSurface(kept, 0), 1);
-    EXPECT_EQ(FreeImageSurface(kept, 1), 0);
-}
-
 #ifdef VN_VNPACK
 
 class VnpackPicture : public ScratchFolderTest {

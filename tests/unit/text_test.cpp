@@ -23,17 +23,15 @@ TEST(ByteCursor, ReadsStopAtTheEnd) {
     const struct {
         size_t length, size;
         uint64_t value;
-    } cases[] = {{7, 2, 0x0201}, {4, 4, 0x04030201}, {7, 8, 0}, {1, 2, 0}, {0, 1, 0}};
+        uint32_t then_at_1;  // the four bytes one past the cursor after the read
+    } cases[] = {{7, 2, 0x0201, 0x07060504}, {4, 4, 0x04030201, 0}, {7, 8, 0, 0}, {1, 2, 0, 0}};
     for (const auto& c : cases) {
         ByteCursor cursor = ByteCursorOver(bytes, c.length);
         EXPECT_EQ(ReadLittleEndian(&cursor, c.size), c.value) << c.length << " " << c.size;
         EXPECT_EQ(cursor.left, cursor.failed ? c.length : c.length - c.size);
         EXPECT_EQ(cursor.failed, c.size > c.length);
+        EXPECT_EQ(ReadU32At(&cursor, 1), c.then_at_1);
     }
-    ByteCursor cursor = ByteCursorOver(bytes, sizeof bytes);
-    EXPECT_EQ(ReadU32At(&cursor, 3), 0x07060504u);
-    EXPECT_EQ(ReadU32At(&cursor, 4), 0u);
-    EXPECT_EQ(ReadU8(&cursor), 0u);
 }
 
 TEST(Text, SeparatorsIgnoreSecondByte5C) {
