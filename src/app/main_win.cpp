@@ -102,10 +102,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         exit_code = EndRun(end);
     }
 
-    // The one way out, in this order: the settings and the file layer's lock,
-    // COM, and last the mutex, so that a second start waits until this run
-    // has cleaned up.
+    // The one way out, in this order: the settings, the sections and the file
+    // layer's lock, COM, and last the mutex, so that a second start waits
+    // until this run has cleaned up.
     ReleaseSettings();
+    ReleaseSectionLists();
     FfReleaseLock();
     CoUninitialize();
     if (mutex) CloseHandle(mutex);

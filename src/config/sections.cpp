@@ -10,38 +10,51 @@
 
 namespace {
 
-// In the order the headers are tested; the table order is the SectionId order.
-const char* const kSectionNames[kSectionCount] = {
-    "delfiles", "delfiles_user", "ini", "reg", "delfiles_afterinst",
+// One row a section, in SectionId order, which is also the order in which
+// the headers are tested.
+struct SectionRow {
+    const char* name;    // as messages show it
+    const char* header;  // the line that opens it
 };
-const char* const kSectionHeaders[kSectionCount] = {
-    "[delfiles]", "[delfiles_user]", "[ini]", "[reg]", "[delfiles_afterinst]",
+// clang-format off
+const SectionRow kSections[kSectionCount] = {
+    {"delfiles", "[delfiles]"},
+    {"delfiles_user", "[delfiles_user]"},
+    {"ini", "[ini]"},
+    {"reg", "[reg]"},
+    {"delfiles_afterinst", "[delfiles_afterinst]"},
 };
+// clang-format on
 
-SectionLine* g_lists[kSectionCount];
-SectionLine** g_tails[kSectionCount];
+// The five lists, built once at start-up and read for the rest of the run.
+struct SectionLists {
+    SectionLine* first[kSectionCount];
+    SectionLine** tail[kSectionCount];  // where the next line goes; null: at first
+};
+SectionLists g_sections;
 
 void EmptyList(SectionId id) {
-    SectionLine* line = g_lists[id];
+    SectionLine* line = g_sections.first[id];
     while (line) {
         SectionLine* next = line->next;
         free(line->text);
         free(line);
         line = next;
     }
-    g_lists[id] = nullptr;
-    g_tails[id] = &g_lists[id];
+    g_sections.first[id] = nullptr;
+    g_sections.tail[id] = &g_sections.first[id];
 }
 
 void AppendLine(SectionId id, const char* text) {
-    if (!g_tails[id]) g_tails[id] = &g_lists[id];
+    SectionLine**& tail = g_sections.tail[id];
+    if (!tail) tail = &g_sections.first[id];
     SectionLine* line = (SectionLine*)AllocOrAbort(sizeof(SectionLine));
     size_t size = strlen(text) + 1;
     line->text = (char*)AllocOrAbort(size);
     memcpy(line->text, text, size);
     line->next = nullptr;
-    *g_tails[id] = line;
-    g_tails[id] = &line->next;
+    *tail = line;
+    tail = &line->next;
 }
 
 void BuildList(const SectionLineInfo* line, void* context) {
@@ -59,11 +72,11 @@ bool Begins(const char* line, const char* prefix) {
 }  // namespace
 
 const char* SectionName(SectionId id) {
-    return id >= 0 && id < kSectionCount ? kSectionNames[id] : "";
+    return id >= 0 && id < kSectionCount ? kSections[id].name : "";
 }
 
 const char* SectionHeader(SectionId id) {
-    return id >= 0 && id < kSectionCount ? kSectionHeaders[id] : "";
+    return id >= 0 && id < kSectionCount ? kSections[id].header : "";
 }
 
 int ParseSections(FILE* file, SectionLineHandler handler, void* context,
@@ -97,7 +110,7 @@ int ParseSections(FILE* file, SectionLineHandler handler, void* context,
         } else {
             line.kind = current == kSectionOutside ? kSectionIgnored : kSectionItem;
             for (int id = 0; id < kSectionCount; ++id) {
-                if (Begins(buffer, kSectionHeaders[id])) {
+                if (Begins(buffer, kSections[id].header)) {
                     line.kind = kSectionHeaderLine;
                     line.header = (SectionId)id;
                     current = (SectionId)id;
@@ -134,7 +147,7 @@ SectionLoadResult LoadSectionLists(const char* name, SectionId* open_section) {
 }
 
 const SectionLine* GetSectionList(SectionId id) {
-    return id >= 0 && id < kSectionCount ? g_lists[id] : nullptr;
+    return id >= 0 && id < kSectionCount ? g_sections.first[id] : nullptr;
 }
 
 void ReleaseSectionLists() {

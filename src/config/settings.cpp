@@ -18,8 +18,22 @@ struct SettingEntry {
     SettingEntry* next;
 };
 
-SettingEntry* g_first = nullptr;
-SettingEntry* g_last = nullptr;
+// What the accessors hand out: one buffer per setting, and whether a setting
+// looked up once has been.
+struct SettingValue {
+    bool read;
+    int number;
+    char text[kSettingValueCapacity];
+};
+
+// The store is the one configuration of the run: loaded once at start-up,
+// read by every part through the accessors, released by the entry at exit.
+struct SettingStore {
+    SettingEntry* first;  // in file order, so the first of a key is found
+    SettingEntry* last;
+    SettingValue values[kSettingKeyCount];
+};
+SettingStore g_store;
 
 char* CopyToHeap(const char* text) {
     size_t size = strlen(text) + 1;
@@ -33,16 +47,16 @@ void AppendEntry(const char* key, const char* value) {
     entry->key = CopyToHeap(key);
     entry->value = CopyToHeap(value);
     entry->next = nullptr;
-    if (g_last) {
-        g_last->next = entry;
+    if (g_store.last) {
+        g_store.last->next = entry;
     } else {
-        g_first = entry;
+        g_store.first = entry;
     }
-    g_last = entry;
+    g_store.last = entry;
 }
 
 const SettingEntry* FindEntry(const char* key) {
-    for (const SettingEntry* entry = g_first; entry; entry = entry->next) {
+    for (const SettingEntry* entry = g_store.first; entry; entry = entry->next) {
         if (strcmp(entry->key, key) == 0) return entry;
     }
     return nullptr;
@@ -101,14 +115,6 @@ void ClassifyLine(const char* buffer, SettingLine* line, char* tokens, char* val
     line->rest = rest;
 }
 
-// What the accessors hand out: one buffer per setting, and whether a setting
-// looked up once has been.
-struct SettingValue {
-    bool read;
-    int number;
-    char text[kSettingValueCapacity];
-};
-SettingValue g_values[kSettingKeyCount];
 
 }  // namespace
 
@@ -173,7 +179,7 @@ const SettingRow kSettingRows[kSettingKeyCount] = {VN_SETTINGS(VN_SETTING_ROW)};
 #undef VN_SETTING_ROW
 
 void ReleaseSettings() {
-    SettingEntry* entry = g_first;
+    SettingEntry* entry = g_store.first;
     while (entry) {
         SettingEntry* next = entry->next;
         free(entry->key);
@@ -181,9 +187,9 @@ void ReleaseSettings() {
         free(entry);
         entry = next;
     }
-    g_first = nullptr;
-    g_last = nullptr;
-    for (SettingValue& value : g_values) value.read = false;
+    g_store.first = nullptr;
+    g_store.last = nullptr;
+    for (SettingValue& value : g_store.values) value.read = false;
 }
 
 char* GetSetting(const char* key, char* buffer, size_t size, const char* fallback) {
@@ -217,7 +223,7 @@ char* SettingTextInto(SettingKey key, char* buffer, size_t size) {
 
 const char* SettingText(SettingKey key) {
     const SettingRow& row = kSettingRows[key];
-    SettingValue& value = g_values[key];
+    SettingValue& value = g_store.values[key];
     if (row.lookup == kLookupEachUse || !value.read) {
         SettingTextInto(key, value.text, sizeof value.text);
         value.read = true;
@@ -229,7 +235,7 @@ const char* SettingText(SettingKey key) {
 
 int SettingNumber(SettingKey key) {
     const SettingRow& row = kSettingRows[key];
-    SettingValue& value = g_values[key];
+    SettingValue& value = g_store.values[key];
     if (row.lookup == kLookupEachUse || !value.read) {
         value.number = GetSettingInt(row.key, row.fallback ? atoi(row.fallback) : 0);
         value.read = true;

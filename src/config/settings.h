@@ -6,10 +6,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "config/setup_files.h"  // kSettingsFileName
 #include "texts.h"
-
-// The settings file as the setup pass unpacks it into the work folder.
-inline constexpr char kSettingsFileName[] = "install.env";
 
 // How the reader saw one line (a piece of at most 511 bytes of a longer line
 // counts as a line of its own).

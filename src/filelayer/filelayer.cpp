@@ -9,28 +9,49 @@
 
 namespace {
 
-OsLock* g_lock = nullptr;
-int g_lock_created = 0;
-char g_base_folder[kPathCapacity] = "";
-int g_direct_open = 0;
-FfSearchEntry* g_search_list = nullptr;
-FfRetryHandler g_retry = nullptr;
+// The lookup state is the process's one file layer: every managed open of
+// any part goes through it, set up once by the entry.
+struct FileLayer {
+    OsLock* lock;
+    bool lock_created;
+    char base_folder[kPathCapacity];
+    int direct_open;
+    FfSearchEntry* search_list;
+    FfRetryHandler retry;
+};
+FileLayer g_layer;
+
+// The CRC-32 table for four bits at a time, made by the compiler: 64 bytes
+// in the updater rather than 1 KiB, ample for names and journal records.
+struct CrcTable {
+    uint32_t entries[16];
+};
+constexpr CrcTable MakeCrcTable() {
+    CrcTable table = {};
+    for (uint32_t n = 0; n < 16; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 4; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table.entries[n] = c;
+    }
+    return table;
+}
+constexpr CrcTable kCrcTable = MakeCrcTable();
 
 // Not guarded itself: the first call happens before any second thread could
 // use the layer.
 void EnsureLock() {
-    if (g_lock_created) return;
-    g_lock = OsCreateLock();
-    g_lock_created = 1;
+    if (g_layer.lock_created) return;
+    g_layer.lock = OsCreateLock();
+    g_layer.lock_created = true;
 }
 
 // A lock that could not be made (no memory) leaves the layer unguarded, which
 // the single-threaded updater survives; a null lock must not be entered.
 void EnterLock() {
-    if (g_lock) OsEnterLock(g_lock);
+    if (g_layer.lock) OsEnterLock(g_layer.lock);
 }
 void LeaveLock() {
-    if (g_lock) OsLeaveLock(g_lock);
+    if (g_layer.lock) OsLeaveLock(g_layer.lock);
 }
 
 // Start of the file name: after the drive ("C:") and after the last real
@@ -102,8 +123,8 @@ bool TryCandidate(Lookup* lookup, const char* folder, const char* separator) {
 // Tries the folder side: the base folder when set, else the name itself when
 // direct opening is on. Returns false also when neither applies.
 bool TryFolder(Lookup* lookup) {
-    if (g_base_folder[0] != '\0') return TryCandidate(lookup, g_base_folder, "");
-    if (g_direct_open) return TryCandidate(lookup, "", "");
+    if (g_layer.base_folder[0] != '\0') return TryCandidate(lookup, g_layer.base_folder, "");
+    if (g_layer.direct_open) return TryCandidate(lookup, "", "");
     return false;
 }
 
@@ -158,7 +179,7 @@ bool SearchArchive(Lookup* lookup, const FfSearchEntry* entry, uint32_t hash) {
 bool SearchList(Lookup* lookup) {
     bool hashed = false;
     uint32_t hash = 0;
-    for (const FfSearchEntry* entry = g_search_list; entry; entry = entry->next) {
+    for (const FfSearchEntry* entry = g_layer.search_list; entry; entry = entry->next) {
         if (entry->kind != kFfFolderTable && entry->kind != kFfArchive) continue;
         if (!hashed) {
             hash = FfNameHash(lookup->name);
@@ -199,18 +220,14 @@ bool Attempt(Lookup* lookup) {
 }  // namespace
 
 uint32_t FfCrc32(uint32_t crc, const void* data, size_t length) {
-    // The table is made on first use: the updater carries no precomputed one.
-    static uint32_t table[256];
-    if (table[1] == 0) {
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[n] = c;
-        }
-    }
+    const uint32_t* table = kCrcTable.entries;
     const unsigned char* p = (const unsigned char*)data;
     crc = ~crc;
-    for (size_t i = 0; i < length; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= p[i];
+        crc = table[crc & 15] ^ (crc >> 4);
+        crc = table[crc & 15] ^ (crc >> 4);
+    }
     return ~crc;
 }
 
@@ -241,7 +258,7 @@ FILE* Ffopen(const char* name, const char* mode) {
     lookup.resolve = false;
     // Retry repeats the whole lookup, so a file supplied meanwhile is found.
     while (!Attempt(&lookup)) {
-        if (!g_retry || !g_retry(name)) return nullptr;
+        if (!g_layer.retry || !g_layer.retry(name)) return nullptr;
     }
     return lookup.stream;
 }
@@ -263,34 +280,35 @@ int Ffexist(const char* name) {
 }
 
 void FfSetRetryHandler(FfRetryHandler handler) {
-    g_retry = handler;
+    g_layer.retry = handler;
 }
 
 void Ffsetdirect(int on) {
-    g_direct_open = on;
+    g_layer.direct_open = on;
 }
 
 int FfSetBaseFolder(const char* folder) {
     char copy[kPathCapacity];
     if (!CopyText(copy, sizeof copy, folder)) return -1;
-    memcpy(g_base_folder, copy, sizeof copy);
+    memcpy(g_layer.base_folder, copy, sizeof copy);
     return 0;
 }
 
 void FfAddSearchEntry(FfSearchEntry* entry) {
     entry->next = nullptr;
-    FfSearchEntry** tail = &g_search_list;
+    FfSearchEntry** tail = &g_layer.search_list;
     while (*tail) tail = &(*tail)->next;
     *tail = entry;
 }
 
 void FfResetLookup() {
-    g_search_list = nullptr;
-    g_base_folder[0] = '\0';
-    g_direct_open = 0;
+    g_layer.search_list = nullptr;
+    g_layer.base_folder[0] = '\0';
+    g_layer.direct_open = 0;
 }
 
 void FfReleaseLock() {
-    OsDeleteLock(g_lock);
-    g_lock = nullptr;
+    if (g_layer.lock) OsDeleteLock(g_layer.lock);
+    g_layer.lock = nullptr;
+    g_layer.lock_created = false;
 }

@@ -85,6 +85,7 @@ void FfAddSearchEntry(FfSearchEntry* entry);
 // Empties the search list and the base folder and switches direct opening off.
 void FfResetLookup();
 
-// Deletes the lock that guards the lookup (made on first use); the entry
-// calls it once the run has ended. Later lookups run unguarded.
+// Deletes the lock that guards the lookup (made by the first open). The entry
+// calls it once on its way out, when no other thread uses the layer any more;
+// a later open makes a new lock.
 void FfReleaseLock();

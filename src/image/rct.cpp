@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "base/alloc.h"
+#include "base/bytes.h"
 #include "filelayer/filelayer.h"
 
 const unsigned char kRctMagicPlain[kRctMagicLength] = {0x98, 0x5A, 0x92, 0x9A,
@@ -28,14 +29,6 @@ const size_t kPixelBytes = 3;
 const size_t kShortCopy = 16;
 // Short runs, literal or copied, are moved as one block of this size.
 const size_t kWideMove = 16;
-
-uint32_t ReadLe16(const unsigned char* bytes) {
-    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8;
-}
-
-uint32_t ReadLe32(const unsigned char* bytes) {
-    return ReadLe16(bytes) | ReadLe16(bytes + 2) << 16;
-}
 
 // Repeats what lies distance bytes back over length bytes at out, as a
 // forward byte-by-byte copy would: once the first distance bytes are written
@@ -65,9 +58,10 @@ RctKind ReadRctHeader(const unsigned char bytes[kRctHeaderLength], RctHeader* he
     header->kind = kRctNotRct;
     if (memcmp(bytes, kRctMagicPlain, kRctMagicLength) == 0) header->kind = kRctPlain;
     if (memcmp(bytes, kRctMagicNamed, kRctMagicLength) == 0) header->kind = kRctNamed;
-    header->width = (int32_t)ReadLe32(bytes + 8);
-    header->height = (int32_t)ReadLe32(bytes + 12);
-    header->data_size = ReadLe32(bytes + 16);
+    ByteCursor fields = ByteCursorOver(bytes + kRctMagicLength, kRctHeaderLength - kRctMagicLength);
+    header->width = (int32_t)ReadU32(&fields);
+    header->height = (int32_t)ReadU32(&fields);
+    header->data_size = ReadU32(&fields);
     return header->kind;
 }
 
@@ -79,19 +73,13 @@ uint32_t RctPictureSize(const RctHeader& header) {
 
 int LocateRctStream(const unsigned char* file, size_t size, RctHeader* header,
                     const unsigned char** stream) {
-    if (size < kRctHeaderLength) return -1;
-    if (ReadRctHeader(file, header) == kRctNotRct || RctPictureSize(*header) == 0) return -1;
-    size_t offset = kRctHeaderLength;
-    if (header->kind == kRctNamed) {
-        if (size - offset < kRctNameLengthField) return -1;
-        size_t name_length = ReadLe16(file + offset);
-        offset += kRctNameLengthField;
-        if (size - offset < name_length) return -1;
-        offset += name_length;
-    }
-    if (size - offset < header->data_size) return -1;
-    *stream = file + offset;
-    return 0;
+    ByteCursor in = ByteCursorOver(file, size);
+    const unsigned char* fields = TakeBytes(&in, kRctHeaderLength);
+    if (!fields || ReadRctHeader(fields, header) == kRctNotRct || RctPictureSize(*header) == 0)
+        return -1;
+    if (header->kind == kRctNamed) SkipBytes(&in, ReadU16(&in));
+    *stream = TakeBytes(&in, header->data_size);
+    return *stream ? 0 : -1;
 }
 
 int DecodeRctPixels(const unsigned char* data, size_t size, int32_t width, int32_t height,
@@ -108,42 +96,28 @@ int DecodeRctPixels(const unsigned char* data, size_t size, int32_t width, int32
         back[i] = pixels_back > 0 ? (size_t)pixels_back * kPixelBytes : 0;
     }
     const size_t end = row * (size_t)height;  // fits: the pixel memory fits 32 bits
-    if (size < kPixelBytes) return -1;
-    memcpy(pixels, data, kPixelBytes);
+    ByteCursor in = ByteCursorOver(data, size);
+    const unsigned char* first = TakeBytes(&in, kPixelBytes);
+    if (!first) return -1;
+    memcpy(pixels, first, kPixelBytes);
     size_t p = kPixelBytes;
-    size_t q = kPixelBytes;
     while (p < end) {
-        if (q >= size) return -1;
-        unsigned int command = data[q++];
-        size_t count;
+        unsigned int command = ReadU8(&in);
         if (command < 0x80) {
-            count = command + 1;
-            if (command == 0x7F) {
-                if (size - q < 2) return -1;
-                count = ReadLe16(data + q) + 128;
-                q += 2;
-            }
+            size_t count = command == 0x7F ? ReadU16(&in) + 128 : command + 1;
             size_t length = count * kPixelBytes;
-            if (length > end - p || length > size - q) return -1;
             // Short runs move a fixed block when both sides have room: the
             // bytes past the run are written again by the commands after it.
-            if (length <= kWideMove && end - p >= kWideMove && size - q >= kWideMove) {
-                memcpy(pixels + p, data + q, kWideMove);
-            } else {
-                memcpy(pixels + p, data + q, length);
-            }
-            q += length;
+            bool wide = length <= kWideMove && end - p >= kWideMove && in.left >= kWideMove;
+            const unsigned char* run = TakeBytes(&in, length);
+            if (!run || length > end - p) return -1;
+            memcpy(pixels + p, run, wide ? kWideMove : length);
             p += length;
         } else {
             size_t distance = back[(command >> 2) & 0x1F];
-            count = (command & 3) + 1;
-            if ((command & 3) == 3) {
-                if (size - q < 2) return -1;
-                count = ReadLe16(data + q) + 4;
-                q += 2;
-            }
+            size_t count = (command & 3) == 3 ? ReadU16(&in) + 4 : (command & 3) + 1;
             size_t length = count * kPixelBytes;
-            if (length > end - p || distance == 0 || distance > p) return -1;
+            if (in.failed || length > end - p || distance == 0 || distance > p) return -1;
             if (length <= kWideMove && distance >= kWideMove && end - p >= kWideMove) {
                 memcpy(pixels + p, pixels + p - distance, kWideMove);
             } else {
@@ -179,7 +153,8 @@ int ReadRctFile(FILE* file, RctHeader* header, unsigned char** data) {
     if (header->kind == kRctNamed) {
         unsigned char field[kRctNameLengthField];
         if (!ReadExactly(file, field, sizeof field)) return -1;
-        uint32_t name_length = ReadLe16(field);
+        ByteCursor length_field = ByteCursorOver(field, sizeof field);
+        uint32_t name_length = ReadU16(&length_field);
         if (name_length > 0 && fseek(file, (long)name_length, SEEK_CUR) != 0) return -1;
     }
     // A data size larger than what is left of the file is refused before a

@@ -1,11 +1,12 @@
-// The image surface record, its stride and info block, and the list of all
-// surfaces. The bitmap itself comes from the platform part.
+// The image surface record, its stride and its info block. The bitmap itself
+// comes from the platform part.
 #include "image/surface.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include "base/alloc.h"
+#include "base/bytes.h"
 
 namespace {
 
@@ -22,18 +23,6 @@ enum {
     kInfoBitCount = 14,
     kInfoColoursUsed = 32,
 };
-
-ImageSurface* g_newest = nullptr;
-
-void PutLe16(unsigned char* at, uint32_t value) {
-    at[0] = (unsigned char)value;
-    at[1] = (unsigned char)(value >> 8);
-}
-
-void PutLe32(unsigned char* at, uint32_t value) {
-    PutLe16(at, value & 0xFFFF);
-    PutLe16(at + 2, value >> 16);
-}
 
 uint64_t StrideOf(int32_t width, int paletted) {
     uint64_t row = paletted ? (uint64_t)width : 3 * (uint64_t)width;
@@ -85,9 +74,6 @@ ImageSurface* CreateImageSurface(int32_t width, int32_t height, int paletted, in
         free(surface);
         return nullptr;
     }
-    surface->older = g_newest;
-    if (g_newest) g_newest->newer = surface;
-    g_newest = surface;
     return surface;
 }
 
@@ -98,18 +84,8 @@ ImageSurface* CreateImageSurface24(int32_t width, int32_t height, int keep) {
 int FreeImageSurface(ImageSurface* surface, int force) {
     if (!surface) return 0;
     if (!force && surface->keep) return 1;
-    if (surface->newer) {
-        surface->newer->older = surface->older;
-    } else {
-        g_newest = surface->older;
-    }
-    if (surface->older) surface->older->newer = surface->newer;
     DeleteSurfaceBitmap(surface);
     free(surface->info);
     free(surface);
     return 0;
-}
-
-ImageSurface* NewestImageSurface() {
-    return g_newest;
 }

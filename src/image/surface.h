@@ -1,8 +1,7 @@
 // A picture in memory that GDI can draw directly: a DIB section whose pixels
 // the program writes itself, with the BITMAPINFO block that describes it.
-// Every live surface is entered in one list, newest first. The record, the
-// stride and the list are portable (surface.cpp); only the bitmap itself is
-// made by the platform: surface_win.cpp (CreateDIBSection) or
+// The record and the stride are portable (surface.cpp); only the bitmap itself
+// is made by the platform: surface_win.cpp (CreateDIBSection) or
 // surface_console.cpp (heap memory, for vnpack and the tests).
 #pragma once
 
@@ -22,8 +21,6 @@ struct ImageSurface {
     // Rows of stride bytes, blue green red per pixel. Owned by the bitmap.
     unsigned char* pixels;
     void* bitmap;  // HBITMAP on Windows
-    ImageSurface* newer;
-    ImageSurface* older;
 };
 
 // Creates a surface of width x |height| pixels at 24 bits (or 8 bits with a
@@ -44,9 +41,6 @@ uint32_t ImagePixelMemorySize(int32_t width, int32_t height, int paletted);
 // Releases a surface (null is fine) unless it is marked keep and force is 0.
 // 0 when released or null, 1 when refused.
 int FreeImageSurface(ImageSurface* surface, int force);
-
-// The newest live surface; walk on through older.
-ImageSurface* NewestImageSurface();
 
 // The platform part. CreateSurfaceBitmap fills bitmap and pixels from the
 // finished info block and returns false when the platform refuses;

@@ -8,29 +8,11 @@
 #include <algorithm>
 
 #include "base/alloc.h"
+#include "base/bytes.h"
 #include "base/platform.h"
 #include "base/text.h"
 
 namespace {
-
-uint16_t ReadU16(const unsigned char* bytes) {
-    return (uint16_t)(bytes[0] | bytes[1] << 8);
-}
-
-uint32_t ReadU32(const unsigned char* bytes) {
-    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |
-           (uint32_t)bytes[3] << 24;
-}
-
-unsigned char* PutU16(unsigned char* out, uint32_t value) {
-    out[0] = (unsigned char)value;
-    out[1] = (unsigned char)(value >> 8);
-    return out + 2;
-}
-
-unsigned char* PutU32(unsigned char* out, uint32_t value) {
-    return PutU16(PutU16(out, value & 0xFFFF), value >> 16);
-}
 
 bool ReadExactly(FILE* stream, void* buffer, size_t length) {
     return fread(buffer, 1, length, stream) == length;
@@ -101,30 +83,33 @@ bool ReadImageLayout(FILE* stream, ImageLayout* layout) {
     if (fseek(stream, 0, SEEK_SET) != 0 || !ReadExactly(stream, dos, sizeof dos) || dos[0] != 'M' ||
         dos[1] != 'Z')
         return false;
-    uint32_t pe = ReadU32(dos + 0x3C);
+    ByteCursor dos_fields = ByteCursorOver(dos, sizeof dos);
+    uint32_t pe = ReadU32At(&dos_fields, 0x3C);
     // Signature, file header (20 bytes), optional header up to the security
     // directory: 128 bytes into a PE32 header, 144 into a PE32+ one.
     unsigned char header[24 + 152];
     if (pe > 0x7FFF0000u || fseek(stream, (long)pe, SEEK_SET) != 0 ||
         !ReadExactly(stream, header, sizeof header) || memcmp(header, "PE\0\0", 4) != 0)
         return false;
-    uint16_t magic = ReadU16(header + 24);
+    ByteCursor fields = ByteCursorOver(header, sizeof header);
+    uint32_t magic = ReadU16At(&fields, 24);
     size_t directories = magic == 0x10B ? 24 + 92 : magic == 0x20B ? 24 + 108 : 0;
-    if (directories != 0 && ReadU32(header + directories) > 4) {
-        const unsigned char* security = header + directories + 4 + 8 * 4;
-        layout->certificates = ReadU32(security);
-        layout->certificates_size = ReadU32(security + 4);
+    if (directories != 0 && ReadU32At(&fields, directories) > 4) {
+        size_t security = directories + 4 + 8 * 4;
+        layout->certificates = ReadU32At(&fields, security);
+        layout->certificates_size = ReadU32At(&fields, security + 4);
     }
     // The section table follows the optional header: 40 bytes a section, the
     // size of its data at +16 and the data's file offset at +20.
-    uint32_t table = pe + 24 + ReadU16(header + 20);
-    uint32_t sections = ReadU16(header + 6);
+    uint32_t table = pe + 24 + ReadU16At(&fields, 20);
+    uint32_t sections = ReadU16At(&fields, 6);
     layout->image_end = table + 40 * sections;
     if (fseek(stream, (long)table, SEEK_SET) != 0) return false;
     for (uint32_t i = 0; i < sections; ++i) {
         unsigned char section[40];
         if (!ReadExactly(stream, section, sizeof section)) return false;
-        uint64_t end = (uint64_t)ReadU32(section + 20) + ReadU32(section + 16);
+        ByteCursor section_fields = ByteCursorOver(section, sizeof section);
+        uint64_t end = (uint64_t)ReadU32At(&section_fields, 20) + ReadU32At(&section_fields, 16);
         layout->image_end =
             (uint32_t)std::min<uint64_t>(std::max<uint64_t>(layout->image_end, end), 0xFFFFFFFFu);
     }
@@ -166,7 +151,8 @@ int LocateArchive(FILE* stream, PayloadArchive* archive) {
         // Positions are signed 32-bit values; the smallest archive is the
         // end marker with its padding, followed by the trailer.
         long candidate = end - padding;
-        offset = ReadU32(tail + at - kTrailerLength);
+        ByteCursor trailer = ByteCursorOver(tail + at - kTrailerLength, kTrailerLength);
+        offset = ReadU32(&trailer);
         if (candidate >= 8 && offset <= (uint32_t)candidate - 8 &&
             (!is_signed || offset >= image.image_end)) {
             length_found = candidate;
@@ -206,7 +192,8 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
     // A header that runs into the trailer is caught after each read.
     if (end - position < 2 || !ReadExactly(stream, field, 2))
         return ReportArchiveFault(fault, "end marker missing", position, "");
-    entry->name_length = ReadU16(field);
+    ByteCursor length_field = ByteCursorOver(field, 2);
+    entry->name_length = (uint16_t)ReadU16(&length_field);
     if (entry->name_length == 0) {
         // Two zero bytes, or up to seven more of the writer's padding, which
         // always ends the file on a multiple of 8: a padded archive cut short
@@ -231,8 +218,9 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
         return ReportArchiveFault(fault, "bad name field", position, "");
     if (!ReadExactly(stream, field, kEntrySizesLength))
         return ReportArchiveFault(fault, "header cut short", position, "");
-    entry->uncompressed_size = ReadU32(field);
-    entry->compressed_size = ReadU32(field + 4);
+    ByteCursor sizes = ByteCursorOver(field, kEntrySizesLength);
+    entry->uncompressed_size = ReadU32(&sizes);
+    entry->compressed_size = ReadU32(&sizes);
     entry->is_folder = entry->uncompressed_size == kFolderMark;
     int32_t next = position + 2 + entry->name_length + kEntrySizesLength;
     if (next > end)
@@ -243,7 +231,8 @@ int ArchiveNextEntry(ArchiveCursor* cursor, PayloadEntryHeader* entry, ArchiveFa
         unsigned char time[kEntryTimeLength];
         if (end - next < kEntryTimeLength || !ReadExactly(stream, time, sizeof time))
             return ReportArchiveFault(fault, "file time cut short", position, entry->name);
-        entry->filetime = ReadU32(time) | (uint64_t)ReadU32(time + 4) << 32;
+        ByteCursor time_field = ByteCursorOver(time, sizeof time);
+        entry->filetime = ReadU64(&time_field);
         next += kEntryTimeLength;
         entry->data_offset = next;
         if ((uint32_t)(end - next) < entry->compressed_size)
@@ -437,18 +426,18 @@ size_t EncodeEntryHeader(const char* name, bool is_folder, uint32_t uncompressed
                          uint32_t compressed_size, uint64_t filetime, unsigned char* out) {
     size_t field = strlen(name) + 1;
     if (field > kNameFieldCapacity) return 0;
-    unsigned char* p = PutU16(out, (uint32_t)field);
+    unsigned char* p = PutLe16(out, (uint32_t)field);
     memcpy(p, name, field);
     p += field;
-    if (is_folder) return (size_t)(PutU32(PutU32(p, kFolderMark), 0) - out);
-    p = PutU32(PutU32(p, uncompressed_size), compressed_size);
-    p = PutU32(PutU32(p, (uint32_t)filetime), (uint32_t)(filetime >> 32));
+    if (is_folder) return (size_t)(PutLe32(PutLe32(p, kFolderMark), 0) - out);
+    p = PutLe32(PutLe32(p, uncompressed_size), compressed_size);
+    p = PutLe32(PutLe32(p, (uint32_t)filetime), (uint32_t)(filetime >> 32));
     return (size_t)(p - out);
 }
 
 size_t EncodeArchiveEnd(uint32_t archive_offset, uint64_t written_so_far, unsigned char* out) {
     size_t padding = (size_t)((8 - (written_so_far + kArchiveEndLength) % 8) % 8);
     memset(out, 0, 4 + padding);
-    PutU32(out + 4 + padding, archive_offset);
+    PutLe32(out + 4 + padding, archive_offset);
     return kArchiveEndLength + padding;
 }

@@ -10,12 +10,13 @@
 #include "base/pump.h"
 #include "base/text.h"
 #include "base/workfolder.h"
+#include "config/setup_files.h"
 #include "payload/journal.h"
 
 namespace {
 
 // The files the setup pass takes into the work folder.
-const char* const kSetupPatterns[] = {"insttscr.rct", "install.env", ".txt"};
+const char* const kSetupPatterns[] = {kTitlePictureName, kSettingsFileName, kReadmePattern};
 
 // Paths handed to the platform. Without a path builder they never exceed
 // 259 bytes (CheckArchive enforces it); a builder may lengthen the names.

@@ -90,7 +90,7 @@ INT_PTR OnInitDialog(HWND window) {
     // A missing file is asked about (Retry/Cancel) by the file layer; after
     // Cancel the run ends.
     bool declined = false;
-    ImageSurface* picture = LoadRctImage("insttscr.rct", &declined);
+    ImageSurface* picture = LoadRctImage(kTitlePictureName, &declined);
     if (declined) {
         EndStartupWindow(window, {kRunCancelled, nullptr, 0});
         return FALSE;

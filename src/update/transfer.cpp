@@ -5,30 +5,22 @@
 
 namespace {
 
-char g_ini_text[kTransferTextCapacity];
-char g_reg_text[kTransferTextCapacity];
-char g_unescaped[kUnescapeCapacity];
-// The text behind a placeholder while the replacement is put in.
-char g_tail[kTransferTextCapacity];
-
-const char kRegSeparator[] = "\"=\"";
-
 // Replaces the placeholder that begins at `at` inside text (a buffer of
 // kTransferTextCapacity bytes). False when the result does not fit; text is
 // then no longer whole and must not be used.
 bool ReplaceAt(char* text, char* at, size_t placeholder_length, const char* replacement) {
-    if (!CopyText(g_tail, sizeof g_tail, at + placeholder_length)) return false;
+    char tail[kTransferTextCapacity];  // the text behind the placeholder
+    if (!CopyText(tail, sizeof tail, at + placeholder_length)) return false;
     *at = '\0';
     return AppendText(text, kTransferTextCapacity, replacement ? replacement : "") &&
-           AppendText(text, kTransferTextCapacity, g_tail);
+           AppendText(text, kTransferTextCapacity, tail);
 }
 
 // The rule both sections share: the drive first, then the game folder, each
 // only where it first occurs. The drive search runs only for a line that
 // names the drive.
 TransferResult Expand(char* buffer, const char* text, const char* drive_placeholder,
-                      const TransferPlaces* places, const char** expanded) {
-    *expanded = nullptr;
+                      const TransferPlaces* places) {
     bool fits = CopyText(buffer, kTransferTextCapacity, text);
     if (fits) {
         if (char* at = (char*)FindText(buffer, drive_placeholder)) {
@@ -37,15 +29,14 @@ TransferResult Expand(char* buffer, const char* text, const char* drive_placehol
         }
     }
     if (fits) {
-        if (char* at = (char*)FindText(buffer, "REP_INSTALL")) {
-            fits = ReplaceAt(buffer, at, strlen("REP_INSTALL"), places->install);
+        if (char* at = (char*)FindText(buffer, kPlaceholderInstall)) {
+            fits = ReplaceAt(buffer, at, strlen(kPlaceholderInstall), places->install);
         }
     }
     if (!fits) {
         buffer[0] = '\0';
         return kTransferTooLong;
     }
-    *expanded = buffer;
     return kTransferAccepted;
 }
 
@@ -66,17 +57,16 @@ TransferResult Reject(TransferEntry* entry, TransferResult result) {
 }  // namespace
 
 TransferResult ExpandIniPlaceholders(const char* text, const TransferPlaces* places,
-                                     const char** expanded) {
-    return Expand(g_ini_text, text, "REP_CDROMDRIVE", places, expanded);
+                                     char expanded[kTransferTextCapacity]) {
+    return Expand(expanded, text, kPlaceholderIniDrive, places);
 }
 
 TransferResult ExpandRegPlaceholders(const char* text, const TransferPlaces* places,
-                                     const char** expanded) {
-    return Expand(g_reg_text, text, "REP_CDROM", places, expanded);
+                                     char expanded[kTransferTextCapacity]) {
+    return Expand(expanded, text, kPlaceholderRegDrive, places);
 }
 
-TransferResult UnescapeRegText(const char* text, const char** unescaped) {
-    *unescaped = nullptr;
+TransferResult UnescapeRegText(const char* text, char unescaped[kUnescapeCapacity]) {
     size_t used = 0;
     const char* p = text;
     while (*p) {
@@ -87,27 +77,26 @@ TransferResult UnescapeRegText(const char* text, const char** unescaped) {
             if (*p == '\0') break;
         }
         size_t step = CharLength(p);
-        if (used + step >= sizeof g_unescaped) {
-            g_unescaped[0] = '\0';
+        if (used + step >= kUnescapeCapacity) {
+            unescaped[0] = '\0';
             return kTransferTooLong;
         }
-        memcpy(g_unescaped + used, p, step);
+        memcpy(unescaped + used, p, step);
         used += step;
         p += step;
     }
-    g_unescaped[used] = '\0';
-    *unescaped = g_unescaped;
+    unescaped[used] = '\0';
     return kTransferAccepted;
 }
 
 TransferResult ParseIniLine(const char* line, const TransferPlaces* places, TransferEntry* entry) {
-    if (!FindChar(line, '=')) return Reject(entry, kTransferMalformed);
-    const char* expanded;
-    TransferResult result = ExpandIniPlaceholders(line, places, &expanded);
+    if (!FindChar(line, kIniSeparator)) return Reject(entry, kTransferMalformed);
+    char expanded[kTransferTextCapacity];
+    TransferResult result = ExpandIniPlaceholders(line, places, expanded);
     if (result != kTransferAccepted) return Reject(entry, result);
     // The first "=" of the expanded text: a game folder with "=" in its name
     // that stands in the key moves the split, as it always has.
-    const char* equals = FindChar(expanded, '=');
+    const char* equals = FindChar(expanded, kIniSeparator);
     if (!equals) return Reject(entry, kTransferMalformed);
     SetField(entry->name, expanded, (size_t)(equals - expanded));
     SetField(entry->data, equals + 1, strlen(equals + 1));
@@ -116,11 +105,11 @@ TransferResult ParseIniLine(const char* line, const TransferPlaces* places, Tran
 
 TransferResult ParseRegLine(const char* line, const TransferPlaces* places, TransferEntry* entry) {
     if (!FindText(line, kRegSeparator)) return Reject(entry, kTransferMalformed);
-    const char* unescaped;
-    TransferResult result = UnescapeRegText(line, &unescaped);
+    char unescaped[kUnescapeCapacity];
+    TransferResult result = UnescapeRegText(line, unescaped);
     if (result != kTransferAccepted) return Reject(entry, result);
-    const char* expanded;
-    result = ExpandRegPlaceholders(unescaped, places, &expanded);
+    char expanded[kTransferTextCapacity];
+    result = ExpandRegPlaceholders(unescaped, places, expanded);
     if (result != kTransferAccepted) return Reject(entry, result);
     if (expanded[0] == '\0') return Reject(entry, kTransferMalformed);
 

@@ -43,6 +43,13 @@
 
 #include "base/text.h"
 
+// The words of the two grammars, for the updater and for the maker's check.
+inline constexpr char kIniSeparator = '=';        // key=value
+inline constexpr char kRegSeparator[] = "\"=\"";  // "name"="data"
+inline constexpr char kPlaceholderInstall[] = "REP_INSTALL";
+inline constexpr char kPlaceholderIniDrive[] = "REP_CDROMDRIVE";
+inline constexpr char kPlaceholderRegDrive[] = "REP_CDROM";
+
 enum {
     kTransferTextCapacity = kLineCapacity,  // expanded lines, the tail, each output field
     kUnescapeCapacity = 520,                // the unescaped [reg] line
@@ -74,19 +81,18 @@ struct TransferEntry {
     char data[kTransferTextCapacity];  // profile value, or registry data
 };
 
-// Expand the placeholders of one section's lines into a module buffer of 512
-// bytes; *expanded points to it until the next call of the same function, or
-// is null when the result is not accepted.
+// Expand the placeholders of one section's lines into the caller's buffer,
+// which is left empty when the result is not accepted.
 TransferResult ExpandIniPlaceholders(const char* text, const TransferPlaces* places,
-                                     const char** expanded);
+                                     char expanded[kTransferTextCapacity]);
 TransferResult ExpandRegPlaceholders(const char* text, const TransferPlaces* places,
-                                     const char** expanded);
+                                     char expanded[kTransferTextCapacity]);
 
-// Removes the registry export's escapes into a module buffer of 520 bytes;
-// *unescaped points to it until the next call, or is null when the result
-// does not fit. A backslash keeps the whole character after it, so an escaped
-// double-byte character stays one character.
-TransferResult UnescapeRegText(const char* text, const char** unescaped);
+// Removes the registry export's escapes into the caller's buffer, which is
+// left empty when the result does not fit. A backslash keeps the whole
+// character after it, so an escaped double-byte character stays one
+// character.
+TransferResult UnescapeRegText(const char* text, char unescaped[kUnescapeCapacity]);
 
 // Split one line of its section into *entry, with the placeholders replaced.
 TransferResult ParseIniLine(const char* line, const TransferPlaces* places, TransferEntry* entry);

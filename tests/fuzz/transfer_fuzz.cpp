@@ -35,7 +35,7 @@ void CheckEntry(TransferResult result, const TransferEntry& entry) {
 
 void CheckExpanded(TransferResult result, const char* expanded, const std::string& line) {
     if (result != kTransferAccepted) {
-        Require(result == kTransferTooLong && expanded == nullptr);
+        Require(result == kTransferTooLong && expanded[0] == '\0');
         return;
     }
     Require(Terminated(expanded, kTransferTextCapacity));
@@ -65,18 +65,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         CheckEntry(ParseRegLine(line.c_str(), &places, &entry), entry);
 
-        const char* expanded = "unset";
-        CheckExpanded(ExpandIniPlaceholders(line.c_str(), &places, &expanded), expanded, line);
-        CheckExpanded(ExpandRegPlaceholders(line.c_str(), &places, &expanded), expanded, line);
+        char expanded[kTransferTextCapacity];
+        CheckExpanded(ExpandIniPlaceholders(line.c_str(), &places, expanded), expanded, line);
+        CheckExpanded(ExpandRegPlaceholders(line.c_str(), &places, expanded), expanded, line);
     }
 
-    const char* unescaped = "unset";
-    TransferResult result = UnescapeRegText(line.c_str(), &unescaped);
+    char unescaped[kUnescapeCapacity];
+    TransferResult result = UnescapeRegText(line.c_str(), unescaped);
     if (result == kTransferAccepted) {
         Require(Terminated(unescaped, kUnescapeCapacity) && strlen(unescaped) <= line.size());
         if (!strchr(line.c_str(), '\\')) Require(strcmp(unescaped, line.c_str()) == 0);
     } else {
-        Require(result == kTransferTooLong && unescaped == nullptr && line.size() >= 520);
+        Require(result == kTransferTooLong && !unescaped[0] && line.size() >= 520);
     }
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "config/setup_files.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -20,7 +21,7 @@ class Lint : public ScratchFolderTest {
         ScratchFolderTest::SetUp();
         const std::vector<unsigned char> pixels(3 * 80, 7);
         std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 80, 1, nullptr);
-        WriteAll("insttscr.rct", std::string(rct.begin(), rct.end()));
+        WriteAll(kTitlePictureName, std::string(rct.begin(), rct.end()));
         WriteAll("readme.txt", "readme");
     }
     static int Run(const std::string& path, std::string* output, bool strict = false) {
@@ -159,7 +160,7 @@ TEST_F(Lint, ExampleAndPaths) {
     EXPECT_EQ(output.find(": warning:"), std::string::npos) << output;
     const std::string folder = root_ + "/\xe6\x9b\xb4\xe6\x96\xb0";  // 更新
     WriteAll(folder + "/install.env", "TITLEBAR a\nZZZ 1\n");
-    fs::copy(root_ + "/insttscr.rct", folder + "/insttscr.rct");
+    fs::copy(root_ + "/" + kTitlePictureName, folder + "/" + kTitlePictureName);
     EXPECT_EQ(Run(folder + "/install.env", &output), 0);
     EXPECT_NE(output.find(folder + "/install.env:2: warning"), std::string::npos) << output;
     EXPECT_EQ(Run(folder + "/missing.env", &output), 2);
@@ -171,7 +172,7 @@ TEST_F(Lint, ExampleAndPaths) {
 // the start-up window crops or shows tiny is warned about.
 TEST_F(Lint, TitlePicture) {
     WriteAll("install.env", "TITLEBAR a\n");
-    fs::remove("insttscr.rct");
+    fs::remove(kTitlePictureName);
     auto picture = [](int32_t width, int32_t height) {
         std::vector<unsigned char> pixels(3 * width * height, 9);
         std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), width, height, nullptr);

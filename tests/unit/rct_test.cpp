@@ -207,7 +207,6 @@ TEST_F(RctFile, NoPictureFromWhatIsNotAWholeRctPicture) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Load(c.second), nullptr) << c.first;
-        EXPECT_EQ(NewestImageSurface(), nullptr) << c.first;
         // The in-memory path of vnpack and the fuzzer refuses them as well.
         const unsigned char* stream = nullptr;
         RctHeader header;
@@ -239,25 +238,6 @@ TEST(ImageSurface, StridesAndInfoBlock) {
     }
     EXPECT_EQ(CreateImageSurface24(0x7FFFFFFF, 2, 0), nullptr);
     EXPECT_EQ(CreateImageSurface24(0, 2, 0), nullptr);
-}
-
-TEST(ImageSurface, ListUnlinking) {
-    ImageSurface* only = CreateImageSurface24(2, 2, 0);
-    FreeImageSurface(only, 0);
-    EXPECT_EQ(NewestImageSurface(), nullptr);
-    ImageSurface* a = CreateImageSurface24(1, 1, 0);
-    ImageSurface* b = CreateImageSurface24(1, 1, 1);
-    ImageSurface* c = CreateImageSurface24(1, 1, 0);
-    EXPECT_EQ(FreeImageSurface(b, 0), 1);  // kept
-    EXPECT_EQ(c->older, b);
-    EXPECT_EQ(FreeImageSurface(b, 1), 0);  // forced
-    EXPECT_EQ(c->older, a);
-    EXPECT_EQ(a->newer, c);
-    FreeImageSurface(c, 0);
-    EXPECT_EQ(NewestImageSurface(), a);
-    EXPECT_EQ(a->newer, nullptr);
-    FreeImageSurface(a, 0);
-    EXPECT_EQ(NewestImageSurface(), nullptr);
 }
 
 #ifdef VN_VNPACK

@@ -7,6 +7,7 @@
 
 #include "../../tools/vnpack/rct_encode.h"
 #include "config/sections.h"
+#include "config/setup_files.h"
 #include "payload_fixture.h"
 #include "update/afterinst.h"
 
@@ -31,7 +32,7 @@ void MakeSetupFiles(const fs::path& root, const std::string& settings = "TITLEBA
     std::vector<unsigned char> pixels(3 * 80 * 25);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = (unsigned char)(i * i / 7);
     std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 80, 25, nullptr);
-    WriteAll(root / "insttscr.rct", std::string(rct.begin(), rct.end()));
+    WriteAll(root / kTitlePictureName, std::string(rct.begin(), rct.end()));
     WriteAll(root / "install.env", settings);
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "base/text.h"
+#include "config/setup_files.h"
 #include "folder.h"
 #include "lint.h"
 #include "payload/archive.h"
@@ -140,7 +141,7 @@ int LintSettings(const Options& options, const fs::path& scratch_folder,
     if (!outcome.converted) return 0;
     fprintf(stderr, "vnpack: %s: %s\n", PathToUtf8(settings->source).c_str(),
             outcome.encoding_note.c_str());
-    fs::path converted = scratch_folder / "install.env";
+    fs::path converted = scratch_folder / kSettingsFileName;
     FILE* out = OpenPath(converted, "wb");
     bool ok =
         out && fwrite(outcome.cp932.data(), 1, outcome.cp932.size(), out) == outcome.cp932.size();

@@ -10,17 +10,20 @@
 #include <set>
 
 #include "base/text.h"
+#include "config/sections.h"
+#include "config/setup_files.h"
 #include "env_text.h"
 #include "folder.h"
 #include "names.h"
 #include "payload/extract.h"
+#include "picture.h"
 #include "system.h"
 #include "vnpack.h"
 
 namespace {
 
-const char kAfterInstallHeader[] = "[delfiles_afterinst]";
-const char* const kSetupNames[] = {"install.env", "insttscr.rct"};
+const char* const kAfterInstallHeader = SectionHeader(kSectionDelfilesAfterinst);
+const char* const kSetupNames[] = {kSettingsFileName, kTitlePictureName};
 
 struct GameFile {
     std::string relative;  // UTF-8, "/" separators
@@ -47,9 +50,8 @@ int ListGameFiles(const fs::path& root, const std::string& shown, std::vector<Ga
         GameFile file;
         file.path = walk->path();
         file.relative = PathToUtf8(walk->path().lexically_relative(root));
-#ifdef _WIN32
-        std::replace(file.relative.begin(), file.relative.end(), '\\', '/');
-#endif
+        if (fs::path::preferred_separator != '/')
+            std::replace(file.relative.begin(), file.relative.end(), '\\', '/');
         file.size = walk->file_size(error);
         files->push_back(file);
     }
@@ -333,10 +335,10 @@ int DiffCommand(const Arguments& args) {
     for (const std::string& entry : entries)
         text += InEncoding(entry, settings.encoding) + settings.line_end;
     text += std::string("-") + settings.line_end;
-    FILE* out = OpenPath(output / "install.env", "wb");
+    FILE* out = OpenPath(output / kSettingsFileName, "wb");
     bool ok = out && fwrite(text.data(), 1, text.size(), out) == text.size();
     if (out && fclose(out) != 0) ok = false;
-    if (!ok) return Complain(PathToUtf8(output / "install.env"), "cannot be written");
+    if (!ok) return Complain(PathToUtf8(output / kSettingsFileName), "cannot be written");
     // The title picture comes with the template, when it has one beside it.
     bool picture = false;
     if (args.Has("--env")) {
@@ -344,15 +346,14 @@ int DiffCommand(const Arguments& args) {
         if (folder.empty()) folder = ".";
         for (const auto& item : fs::directory_iterator(folder, error)) {
             std::string name = Lower(PathToUtf8(item.path().filename()));
-            if (!picture && (name == "insttscr.rct" || name == "insttscr.png")) {
+            if (!picture && (name == kTitlePictureName || name == kTitlePictureSource)) {
                 picture = CopyGameFile(item.path(), output / name);
             }
         }
     }
     if (!picture)
-        Complain(output_text,
-                 "no title picture: put insttscr.rct (or insttscr.png) there before "
-                 "vnpack build");
+        Complain(output_text, std::string("no title picture: put ") + kTitlePictureName + " (or " +
+                                  kTitlePictureSource + ") there before vnpack build");
     std::string renames =
         renamed ? ", " + std::to_string(renamed) + " of them renamed in letter case" : "";
     printf(

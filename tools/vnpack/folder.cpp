@@ -5,6 +5,7 @@
 #include <map>
 
 #include "base/text.h"
+#include "config/setup_files.h"
 #include "names.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
@@ -16,8 +17,8 @@ namespace {
 // Rank of a top-level file: the configuration first, the picture next, then
 // the other setup files, then everything else.
 int TopLevelRank(const std::string& name) {
-    if (SameWindowsName(name, "install.env")) return 0;
-    if (SameWindowsName(name, "insttscr.rct")) return 1;
+    if (SameWindowsName(name, kSettingsFileName)) return 0;
+    if (SameWindowsName(name, kTitlePictureName)) return 1;
     return IsSetupFile(name.c_str()) ? 2 : 3;
 }
 
@@ -144,7 +145,8 @@ int ReadUpdateFolder(const fs::path& folder, const std::string& shown, bool incl
             continue;
         }
         if (!TitlePictureName(folder, &name)) {
-            add(subject, "insttscr.rct is there too: keep one of the two", true);
+            add(subject, std::string(kTitlePictureName) + " is there too: keep one of the two",
+                true);
             continue;
         }
         const char* reason = nullptr;
@@ -179,7 +181,8 @@ int ReadUpdateFolder(const fs::path& folder, const std::string& shown, bool incl
                   return a.name < b.name;  // bytes: a parent is a prefix of its children
               });
     FindClashes(reading);
-    if (!reading->Settings()) add(shown, "no install.env at the top level", true);
+    if (!reading->Settings())
+        add(shown, std::string("no ") + kSettingsFileName + " at the top level", true);
     for (const FolderFinding& finding : reading->findings) reading->errors += finding.error;
     return 0;
 }

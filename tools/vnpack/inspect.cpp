@@ -84,11 +84,7 @@ std::string FormatFiletime(uint64_t filetime) {
     if (filetime < kUnixEpochAsFiletime) return "-";
     time_t seconds = (time_t)((filetime - kUnixEpochAsFiletime) / 10000000);
     struct tm parts;
-#ifdef _WIN32
-    if (gmtime_s(&parts, &seconds) != 0) return "-";
-#else
-    if (!gmtime_r(&seconds, &parts)) return "-";
-#endif
+    if (!UtcTime(seconds, &parts)) return "-";
     char text[32];
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
     return text;
@@ -128,7 +124,6 @@ const char* TestEntry(FILE* stream, const PayloadEntryHeader* entry, const Extra
     return nullptr;
 }
 
-#ifndef _WIN32
 // Entry paths as the Linux file system below the destination takes them:
 // UTF-8 with slashes. The destination is UTF-8 as well, and read as code page
 // 932 a UTF-8 character can swallow the backslash after it (あ is E3 81 82,
@@ -149,7 +144,6 @@ bool NativeEntryPath(const char* destination, const char* name, char* output, si
     memcpy(output, path.c_str(), path.size() + 1);
     return true;
 }
-#endif
 
 }  // namespace
 
@@ -213,9 +207,8 @@ int ExtractCommand(const Arguments& args) {
     std::string engine_destination;
     if (int result = CorePath(folder, &engine_destination)) return result;
     ExtractTarget target = {engine_destination.c_str(), kCopyPass, nullptr, nullptr, nullptr};
-#ifndef _WIN32
-    target.build_path = NativeEntryPath;
-#endif
+    // Where the core's paths are code page 932 its own joining is right.
+    if (!CorePathsAreCp932()) target.build_path = NativeEntryPath;
     // A copy into this folder that was cut short is undone first.
     if (RepairInterruptedUpdate(engine_destination.c_str()) != 0)
         return Complain(folder, "an interrupted update in the folder cannot be undone");

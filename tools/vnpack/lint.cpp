@@ -6,16 +6,8 @@
 
 #include <stdlib.h>
 #include <string.h>
-#ifdef _WIN32
-// For the converted text's temporary file (see ConvertedStream).
-#include <fcntl.h>
-#include <io.h>
-#include <process.h>
-#include <sys/stat.h>
-#endif
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +15,7 @@
 #include "base/platform.h"
 #include "base/text.h"
 #include "config/sections.h"
+#include "config/setup_files.h"
 #include "config/settings.h"
 #include "payload/extract.h"
 #include "update/afterinst.h"
@@ -31,10 +24,10 @@
 #include "env_text.h"
 #include "image/rct.h"
 #include "names.h"
+#include "picture.h"
 #include "png.h"
+#include "system.h"
 #include "texts.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -117,11 +110,7 @@ std::string Display(const std::string& cp932) {
 // The file's path in the system's own encoding, the way the caller opened
 // it: code page 932 on Windows, bytes that are already UTF-8 on Linux.
 std::string DisplayPath(const char* path) {
-#ifdef _WIN32
-    return Display(path);
-#else
-    return path;
-#endif
+    return CorePathsAreCp932() ? Display(path) : path;
 }
 
 std::string Quote(const std::string& cp932) {
@@ -162,6 +151,12 @@ struct Lint {
         return found->second != kSectionIgnored && found->second != kSectionBlank;
     }
 };
+
+// The value the updater keeps for a setting of the table, or null.
+const SettingSeen* FindSetting(const Lint& lint, SettingKey key) {
+    auto found = lint.settings.find(kSettingRows[key].key);
+    return found == lint.settings.end() ? nullptr : &found->second;
+}
 
 void OnSectionLine(const SectionLineInfo* line, void* context) {
     Lint* lint = (Lint*)context;
@@ -212,13 +207,14 @@ std::string ProfileProblemText(ProfileProblem problem) {
 }
 
 void CheckSectionLines(Lint* lint) {
-    // The game's folder stands in for REP_INSTALL; no path of one opens a
-    // header or breaks a line.
+    // The game's folder stands in for the game folder's placeholder; no path
+    // of one opens a header or breaks a line.
     const TransferPlaces places = {"C:\\Game", nullptr};
     for (const SectionLineSeen& item : lint->lists[kSectionIni]) {
-        if (!FindChar(item.text.c_str(), '=')) {
+        if (!FindChar(item.text.c_str(), kIniSeparator)) {
             lint->Add(item.line, kWarning,
-                      "[ini] line without \"=\": the updater skips it: " + Quote(item.text));
+                      std::string("[ini] line without \"") + kIniSeparator +
+                          "\": the updater skips it: " + Quote(item.text));
         }
         TransferEntry entry;
         if (ParseIniLine(item.text.c_str(), &places, &entry) == kTransferAccepted) {
@@ -230,23 +226,24 @@ void CheckSectionLines(Lint* lint) {
                         ": an INI file cannot hold it, the updater skips it: " + Quote(item.text));
             }
         }
-        const char* cdrom = FindText(item.text.c_str(), "REP_CDROM");
-        if (cdrom && !StartsWith(cdrom, "REP_CDROMDRIVE")) {
+        const char* cdrom = FindText(item.text.c_str(), kPlaceholderRegDrive);
+        if (cdrom && !StartsWith(cdrom, kPlaceholderIniDrive)) {
             lint->Add(item.line, kWarning,
-                      "[ini] lines name the drive REP_CDROMDRIVE; REP_CDROM stays as written");
+                      std::string("[ini] lines name the drive ") + kPlaceholderIniDrive + "; " +
+                          kPlaceholderRegDrive + " stays as written");
         }
     }
     for (const SectionLineSeen& item : lint->lists[kSectionReg]) {
-        if (!FindText(item.text.c_str(), "\"=\"")) {
+        if (!FindText(item.text.c_str(), kRegSeparator)) {
             lint->Add(item.line, kWarning,
                       "[reg] line without \"=\" between quoted name and data (not a string "
                       "value): the updater skips it: " +
                           Quote(item.text));
         }
-        if (FindText(item.text.c_str(), "REP_CDROMDRIVE")) {
+        if (FindText(item.text.c_str(), kPlaceholderIniDrive)) {
             lint->Add(item.line, kWarning,
-                      "[reg] lines name the drive REP_CDROM; REP_CDROMDRIVE becomes the drive "
-                      "followed by DRIVE");
+                      std::string("[reg] lines name the drive ") + kPlaceholderRegDrive + "; " +
+                          kPlaceholderIniDrive + " becomes the drive followed by DRIVE");
         }
     }
     const SectionParseResult& result = lint->sections;
@@ -415,35 +412,6 @@ void SplitRawLines(const std::string& content, Lint* lint) {
     }
 }
 
-// A stream of the converted text for the two readers, in text mode as the
-// updater opens the file. Removed when closed.
-FILE* ConvertedStream(const std::string& cp932) {
-#ifdef _WIN32
-    // tmpfile() of the system's C runtime creates its file in the root of the
-    // drive, where a user may not write.
-    static int counter = 0;
-    FILE* stream = nullptr;
-    for (int attempt = 0; attempt < 100 && !stream; ++attempt) {
-        std::error_code error;
-        fs::path name = fs::temp_directory_path(error) / ("vnpack-" + std::to_string(_getpid()) +
-                                                          "-" + std::to_string(++counter) + ".env");
-        int fd = _wopen(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
-                        _S_IREAD | _S_IWRITE);
-        if (fd >= 0) stream = _fdopen(fd, "w+b");
-    }
-    if (!stream) return nullptr;
-    fwrite(cp932.data(), 1, cp932.size(), stream);
-    fflush(stream);
-    _setmode(_fileno(stream), _O_TEXT);
-#else
-    FILE* stream = tmpfile();
-    if (!stream) return nullptr;
-    fwrite(cp932.data(), 1, cp932.size(), stream);
-#endif
-    rewind(stream);
-    return stream;
-}
-
 std::string EffectiveValue(const Lint& lint, const SettingRow& known, std::string* source) {
     auto found = lint.settings.find(known.key);
     if (found != lint.settings.end()) {
@@ -479,7 +447,7 @@ void PrintSummary(const Lint& lint, FILE* out) {
         if (known.kind == kSettingIgnored) continue;
         std::string source;
         std::string value = EffectiveValue(lint, known, &source);
-        if (strcmp(known.key, "TITLEBAR") == 0) title = value;
+        if (&known == &kSettingRows[kSettingTitleBar]) title = value;
         if (source == "absent") {
             fprintf(out, "  %-14s (absent)\n", known.key);
         } else {
@@ -507,35 +475,28 @@ void PrintSummary(const Lint& lint, FILE* out) {
 
 // The two passes that need both readers' results.
 void CheckAcrossReaders(Lint* lint) {
-    auto ini_file = lint->settings.find("INI_FILE");
-    if (!lint->lists[kSectionIni].empty() && ini_file == lint->settings.end()) {
+    if (!lint->lists[kSectionIni].empty() && !FindSetting(*lint, kSettingIniFile)) {
         lint->Add(lint->header_lines[kSectionIni], kWarning,
                   "[ini] has lines but INI_FILE is not set: the updater writes them to a file "
                   "named \"-\"");
     }
-    auto ini_section = lint->settings.find("INI_SECTION");
-    if (!lint->lists[kSectionIni].empty() && ini_section != lint->settings.end() &&
-        ini_section->second.value[0] != '-') {
-        ProfileProblem problem = CheckProfileSection(ini_section->second.value.c_str());
+    const SettingSeen* ini_section = FindSetting(*lint, kSettingIniSection);
+    if (!lint->lists[kSectionIni].empty() && ini_section && ini_section->value[0] != '-') {
+        ProfileProblem problem = CheckProfileSection(ini_section->value.c_str());
         if (problem != kProfileFits) {
-            lint->Add(ini_section->second.line, kError,
-                      "INI_SECTION " + Quote(ini_section->second.value) + " has " +
+            lint->Add(ini_section->line, kError,
+                      "INI_SECTION " + Quote(ini_section->value) + " has " +
                           ProfileProblemText(problem) +
                           ": an INI file cannot hold it, the updater writes no [ini] entry");
         }
     }
-    auto reg_global = lint->settings.find("REG_GLOBAL");
-    bool registry_off = reg_global == lint->settings.end() || reg_global->second.value[0] == '-';
+    const SettingSeen* reg_global = FindSetting(*lint, kSettingRegGlobal);
+    bool registry_off = !reg_global || reg_global->value[0] == '-';
     if (!lint->lists[kSectionReg].empty() && registry_off) {
         lint->Add(lint->header_lines[kSectionReg], kNote,
                   "[reg] has lines but REG_GLOBAL is missing or begins with \"-\": the updater "
                   "writes no registry value");
     }
-}
-
-const SettingSeen* FindSetting(const Lint& lint, const char* key) {
-    auto found = lint.settings.find(key);
-    return found == lint.settings.end() ? nullptr : &found->second;
 }
 
 // Settings that are legal one by one but make an updater no player can use.
@@ -553,15 +514,15 @@ void CheckSettingsThatMatter(Lint* lint) {
                   "would run on defaults alone");
         return;
     }
-    if (!FindSetting(*lint, "TITLEBAR")) {
+    if (!FindSetting(*lint, kSettingTitleBar)) {
         char title[256];
         snprintf(title, sizeof title, kTextUpdaterSuffix, kTextDefaultTitle);
         lint->Add(0, kWarning, "TITLEBAR is not set: every window is titled " + Quote(title));
     }
-    const SettingSeen* check = FindSetting(*lint, "CHKREG");
+    const SettingSeen* check = FindSetting(*lint, kSettingChkReg);
     if (!check) return;
-    const SettingSeen* low = FindSetting(*lint, "CHKREGVER");
-    const SettingSeen* high = FindSetting(*lint, "CHKREGVERHIGH");
+    const SettingSeen* low = FindSetting(*lint, kSettingChkRegVer);
+    const SettingSeen* high = FindSetting(*lint, kSettingChkRegVerHigh);
     if (!high) {
         lint->Add(check->line, kWarning,
                   "CHKREG is set but CHKREGVERHIGH is not (0): every installed version above 0 "
@@ -579,12 +540,9 @@ void CheckSettingsThatMatter(Lint* lint) {
 
 // A code page 932 name as the file system below the tool spells it.
 std::string SystemName(const std::string& cp932) {
-#ifdef _WIN32
-    return cp932;
-#else
+    if (CorePathsAreCp932()) return cp932;
     std::vector<char> utf8(cp932.size() * 3 + 1);
     return OsCp932ToUtf8(cp932.c_str(), utf8.data(), utf8.size()) ? utf8.data() : cp932;
-#endif
 }
 
 std::string Lowered(std::string text) {
@@ -646,11 +604,12 @@ void CheckFolder(const char* path, Lint* lint) {
     std::string folder = cut == std::string::npos ? "." : text.substr(0, cut ? cut : 1);
     std::map<std::string, std::string> files = TopLevelFiles(folder);
 
-    auto rct = files.find("insttscr.rct"), png = files.find("insttscr.png");
+    auto rct = files.find(kTitlePictureName), png = files.find(kTitlePictureSource);
     if (rct == files.end() && png == files.end()) {
         lint->Add(0, kError,
-                  "no title picture: put insttscr.rct (or insttscr.png, which vnpack build "
-                  "converts) beside install.env");
+                  std::string("no title picture: put ") + kTitlePictureName + " (or " +
+                      kTitlePictureSource + ", which vnpack build converts) beside " +
+                      kSettingsFileName);
     } else {
         bool is_png = rct == files.end();
         int32_t width = 0, height = 0;
@@ -659,14 +618,15 @@ void CheckFolder(const char* path, Lint* lint) {
         std::string fit = problem.empty() ? TitlePictureFit(width, height) : "";
         if (!problem.empty() || !fit.empty())
             lint->Add(0, problem.empty() ? kWarning : kError,
-                      std::string(is_png ? "insttscr.png" : "insttscr.rct") + ": " +
+                      std::string(is_png ? kTitlePictureSource : kTitlePictureName) + ": " +
                           (problem.empty() ? fit : problem));
     }
 
-    const SettingSeen* readme = FindSetting(*lint, "INSTREADME");
-    const SettingSeen* readme_file = FindSetting(*lint, "INSTREADMEFL");
+    const SettingSeen* readme = FindSetting(*lint, kSettingInstReadme);
+    const SettingSeen* readme_file = FindSetting(*lint, kSettingInstReadmeFl);
     if ((!readme || readme->value[0] == '-') && !readme_file) return;
-    std::string name = readme_file ? readme_file->value : "readme.txt";
+    std::string name =
+        readme_file ? readme_file->value : kSettingRows[kSettingInstReadmeFl].fallback;
     int line = readme_file ? readme_file->line : readme->line;
     if (!IsSetupFile(name.c_str())) {
         lint->Add(line, kWarning,
@@ -674,8 +634,9 @@ void CheckFolder(const char* path, Lint* lint) {
                       " is not a .txt file at the top level: the start-up window's button "
                       "cannot open it");
     } else if (!files.count(Lowered(SystemName(name)))) {
-        lint->Add(line, kError,
-                  "the readme " + Quote(name) + " is not in the folder beside install.env");
+        lint->Add(
+            line, kError,
+            "the readme " + Quote(name) + " is not in the folder beside " + kSettingsFileName);
     }
 }
 
@@ -683,7 +644,7 @@ void CheckFolder(const char* path, Lint* lint) {
 // what the update has just installed, the key file every later update looks
 // for, or the player's saved games.
 void CheckDeletions(Lint* lint, const std::vector<std::string>* shipped) {
-    const SettingSeen* key_file = FindSetting(*lint, "KEYFILE");
+    const SettingSeen* key_file = FindSetting(*lint, kSettingKeyFile);
     const std::vector<std::string> player_data = DefaultPlayerData();
     for (const SectionLineSeen& item : lint->lists[kSectionDelfilesAfterinst]) {
         const std::string& entry = item.text;
@@ -740,7 +701,7 @@ int LintInstallEnv(const char* path, FILE* diagnostics, FILE* summary, const Lin
     // The file itself in text mode, as the updater reads it; converted text
     // through a stream of its own.
     bool converted = text.encoding != kEnvCp932;
-    FILE* file = converted ? ConvertedStream(text.cp932) : OsOpenFile(path, "rt");
+    FILE* file = converted ? TemporaryTextStream(text.cp932) : OsOpenFile(path, "rt");
     if (!file) {
         fprintf(diagnostics, "vnpack: %s: cannot be read\n", shown_path.c_str());
         return 2;

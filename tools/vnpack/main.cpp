@@ -187,11 +187,11 @@ bool ToCp932(const std::string& utf8, std::string* cp932) {
 }
 
 int CorePath(const std::string& utf8, std::string* path) {
-#ifdef _WIN32
+    if (!CorePathsAreCp932()) {
+        *path = utf8;
+        return 0;
+    }
     if (!ToCp932(utf8, path)) return Complain(utf8, "path cannot be written in code page 932");
-#else
-    *path = utf8;
-#endif
     return 0;
 }
 

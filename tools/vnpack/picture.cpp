@@ -16,8 +16,6 @@
 
 namespace {
 
-const char kTitlePictureName[] = "insttscr.rct";
-const char kTitlePictureSource[] = "insttscr.png";
 // Input files beyond this are refused before they are read: a PNG or RCT
 // file of the largest picture vnpack converts is far smaller.
 const uint64_t kLargestInputFile = 256u * 1024 * 1024;

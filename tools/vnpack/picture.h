@@ -6,7 +6,11 @@
 
 #include <string>
 
+#include "config/setup_files.h"
 #include "system.h"
+
+// What a maker may give in place of the title picture (kTitlePictureName).
+inline constexpr char kTitlePictureSource[] = "insttscr.png";
 
 // Maps the archive name of a top-level file: insttscr.png in any letter case
 // becomes "insttscr.rct". False for a folder that holds both.

@@ -13,6 +13,7 @@
 
 #include <string.h>
 
+#include "base/bytes.h"
 #include "image/rct.h"
 
 namespace {
@@ -24,14 +25,14 @@ const uint32_t kLongestShortLiteral = 127;
 const uint32_t kLengthsTried = 8;
 const uint32_t kUnreachable = 0xFFFFFFFFu;
 
-void PutLe16(std::vector<unsigned char>* out, uint32_t value) {
-    out->push_back((unsigned char)value);
-    out->push_back((unsigned char)(value >> 8));
+void AppendLe16(std::vector<unsigned char>* out, uint32_t value) {
+    unsigned char field[2];
+    out->insert(out->end(), field, PutLe16(field, value));
 }
 
-void PutLe32(std::vector<unsigned char>* out, uint32_t value) {
-    PutLe16(out, value & 0xFFFF);
-    PutLe16(out, value >> 16);
+void AppendLe32(std::vector<unsigned char>* out, uint32_t value) {
+    unsigned char field[4];
+    out->insert(out->end(), field, PutLe32(field, value));
 }
 
 void EmitLiteral(const unsigned char* pixels, size_t first, size_t count,
@@ -43,7 +44,7 @@ void EmitLiteral(const unsigned char* pixels, size_t first, size_t count,
         if (count > 2 * kLongestShortLiteral) {
             take = count < kLongestLiteral ? count : kLongestLiteral;
             out->push_back(0x7F);
-            PutLe16(out, (uint32_t)(take - 128));
+            AppendLe16(out, (uint32_t)(take - 128));
         } else {
             take = count < kLongestShortLiteral ? count : kLongestShortLiteral;
             out->push_back((unsigned char)(take - 1));
@@ -60,7 +61,7 @@ void EmitCopy(int index, uint32_t count, std::vector<unsigned char>* out) {
         out->push_back((unsigned char)(command | (count - 1)));
     } else {
         out->push_back((unsigned char)(command | 3));
-        PutLe16(out, count - 4);
+        AppendLe16(out, count - 4);
     }
 }
 
@@ -135,11 +136,11 @@ std::vector<unsigned char> EncodeRctFile(const unsigned char* pixels, int32_t wi
     std::vector<unsigned char> stream = EncodeRctStream(pixels, width, height);
     const unsigned char* magic = name ? kRctMagicNamed : kRctMagicPlain;
     std::vector<unsigned char> file(magic, magic + kRctMagicLength);
-    PutLe32(&file, (uint32_t)width);
-    PutLe32(&file, (uint32_t)height);
-    PutLe32(&file, (uint32_t)stream.size());
+    AppendLe32(&file, (uint32_t)width);
+    AppendLe32(&file, (uint32_t)height);
+    AppendLe32(&file, (uint32_t)stream.size());
     if (name) {
-        PutLe16(&file, (uint32_t)name->size());
+        AppendLe16(&file, (uint32_t)name->size());
         file.insert(file.end(), name->begin(), name->end());
     }
     file.insert(file.end(), stream.begin(), stream.end());

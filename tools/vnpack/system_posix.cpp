@@ -70,4 +70,14 @@ bool SourceFileTime(const fs::path& path, uint64_t* filetime) {
 fs::path PathFromUtf8(const std::string& text) { return fs::path(text); }
 std::string PathToUtf8(const fs::path& path) { return path.string(); }
 
-int main(int argc, char** argv) { return VnpackMain(std::vector<std::string>(argv + 1, argv + argc)); }
+bool CorePathsAreCp932() { return false; }
+
+bool UtcTime(time_t seconds, struct tm* parts) { return gmtime_r(&seconds, parts) != nullptr; }
+
+FILE* TemporaryTextStream(const std::string& bytes) {
+    FILE* stream = tmpfile();
+    if (!stream) return nullptr;
+    fwrite(bytes.data(), 1, bytes.size(), stream);
+    rewind(stream);
+    return stream;
+}

@@ -1,7 +1,10 @@
 // The system services of vnpack on Windows: threads over CreateThread, wide
-// paths, and the wide command line turned into UTF-8.
+// paths, and temporary files.
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
+#include <process.h>
+#include <sys/stat.h>
 
 #include "system.h"
 
@@ -64,7 +67,7 @@ static std::wstring Widen(const char* text) {
     return wide;
 }
 
-static std::string Narrow(const wchar_t* text) {
+std::string WideToUtf8(const wchar_t* text) {
     int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     std::string narrow(length > 0 ? length : 1, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, -1, &narrow[0], length, nullptr, nullptr);
@@ -84,11 +87,29 @@ bool SourceFileTime(const fs::path& path, uint64_t* filetime) {
 }
 
 fs::path PathFromUtf8(const std::string& text) { return fs::path(Widen(text.c_str())); }
-std::string PathToUtf8(const fs::path& path) { return Narrow(path.c_str()); }
+std::string PathToUtf8(const fs::path& path) { return WideToUtf8(path.c_str()); }
 
-int wmain(int argc, wchar_t** argv) {
-    SetConsoleOutputCP(CP_UTF8);
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.push_back(Narrow(argv[i]));
-    return VnpackMain(args);
+bool CorePathsAreCp932() { return true; }
+
+bool UtcTime(time_t seconds, struct tm* parts) { return gmtime_s(parts, &seconds) == 0; }
+
+FILE* TemporaryTextStream(const std::string& bytes) {
+    // tmpfile() of the system's C runtime creates its file in the root of the
+    // drive, where a user may not write.
+    static int counter = 0;
+    FILE* stream = nullptr;
+    for (int attempt = 0; attempt < 100 && !stream; ++attempt) {
+        std::error_code error;
+        fs::path name = fs::temp_directory_path(error) / ("vnpack-" + std::to_string(_getpid()) +
+                                                          "-" + std::to_string(++counter) + ".env");
+        int fd = _wopen(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
+                        _S_IREAD | _S_IWRITE);
+        if (fd >= 0) stream = _fdopen(fd, "w+b");
+    }
+    if (!stream) return nullptr;
+    fwrite(bytes.data(), 1, bytes.size(), stream);
+    fflush(stream);
+    _setmode(_fileno(stream), _O_TEXT);
+    rewind(stream);
+    return stream;
 }
