@@ -16,6 +16,7 @@
 #include "payload/extract.h"
 #include "shell/exitpath_win.h"
 #include "shell/msgbox_win.h"
+#include "shell/window_win.h"
 #include "ui/startup_win.h"
 
 namespace {
@@ -39,6 +40,11 @@ void EnsureSingleInstance() {
     g_single_instance = CreateMutexW(nullptr, TRUE, wide_name);
     if (!g_single_instance) EndRun(kRunNoMutex);
     if (GetLastError() == ERROR_ALREADY_EXISTS) EndRun(kRunAlreadyRunning);
+}
+
+// The setup files are the work folder's, removed with it at the end.
+void NoteSetupFile(void* context, const char* path) {
+    NoteWorkFile(path);
 }
 
 }  // namespace
@@ -78,7 +84,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             EndRun(kRunPayloadDamaged);
     }
 
-    if (ExtractPayload(WorkFolderPath(), kSetupPass) != 0) EndRun(kRunPayloadDamaged);
+    PayloadArchive archive;
+    StagedList staged = {};
+    ExtractTarget work = {WorkFolderPath(), kSetupPass, nullptr, nullptr, nullptr};
+    ExtractEvents events = {nullptr, nullptr, nullptr, PumpWalkMessages, NoteSetupFile};
+    if (OpenPayloadArchive(&archive) != 0) EndRun(kRunPayloadDamaged);
+    ExtractResult extracted = ExtractArchive(&archive, &work, &events, &staged, nullptr);
+    if (extracted == kExtractQuit) EndRun(kRunQuit, nullptr, staged.quit_code);
+    if (extracted != kExtractDone) EndRun(kRunPayloadDamaged);
     if (!Ffexist(g_settings_name)) EndRun(kRunSetupFilesMissing);
     LoadSettings(g_settings_name);
     SectionId open_section;

@@ -62,7 +62,7 @@ void RemoveIfAbandoned(OsFolderHold* temp, const char* name, void* own) {
 
 }  // namespace
 
-WorkFolderResult CreateWorkFolder() {
+WorkFolderResult CreateWorkFolder(uint32_t (*random)()) {
     g_work_folder[0] = '\0';
     if (OsGetCurrentFolder(g_saved_folder, kPathCapacity - 1) != 0) g_saved_folder[0] = '\0';
 
@@ -85,7 +85,7 @@ WorkFolderResult CreateWorkFolder() {
     for (int attempt = 0; attempt < kWorkFolderAttempts; ++attempt) {
         char name[32];
         snprintf(name, sizeof name, "%s%09u", kWorkFolderPrefix,
-                 (unsigned)(OsRandomNumber() % 1000000000u));
+                 (unsigned)(random() % 1000000000u));
         char path[kPathCapacity];
         CopyText(path, sizeof path, temp);
         if (!AppendText(path, sizeof path, name)) break;

@@ -39,6 +39,7 @@ const OutcomeRow kOutcomes[kRunOutcomeCount] = {
     /* kRunNoMutex              */ {kReportNothing, nullptr, true, 0},
     /* kRunAlreadyRunning       */ {kReportRunning, kTextAlreadyRunning, true, 0},
     /* kRunStartupWindowFailed  */ {kReportError, kTextStartupWindowFailed, true, -1},
+    /* kRunQuit                 */ {kReportNothing, nullptr, false, 0},
 };
 
 // Not an error of this run, so no clipboard copy, and no owner: the start-up
@@ -55,7 +56,7 @@ void ShowAlreadyRunning() {
 
 }  // namespace
 
-void EndRun(RunOutcome outcome, const char* detail) {
+void EndRun(RunOutcome outcome, const char* detail, int code) {
     const OutcomeRow& row = kOutcomes[outcome];
     switch (row.report) {
         case kReportNothing:
@@ -71,5 +72,5 @@ void EndRun(RunOutcome outcome, const char* detail) {
             break;
     }
     if (row.remove_work_folder) RemoveWorkFolder();
-    exit(row.exit_code);
+    exit(outcome == kRunQuit ? code : row.exit_code);
 }

@@ -12,10 +12,11 @@ enum RunOutcome {
     kRunNoMutex,               // the single-instance mutex cannot be made
     kRunAlreadyRunning,        // another updater with the same title runs
     kRunStartupWindowFailed,   // the start-up window cannot be created
+    kRunQuit,                  // a pump took a quit message (code: its code)
     kRunOutcomeCount,
 };
 
 // Tells the user (or not), removes the work folder (or leaves it) and ends
-// the process with the outcome's exit code. detail fills the %s of the
-// messages that have one.
-[[noreturn]] void EndRun(RunOutcome outcome, const char* detail = nullptr);
+// the process with the outcome's exit code (kRunQuit: code). detail fills
+// the %s of the messages that have one.
+[[noreturn]] void EndRun(RunOutcome outcome, const char* detail = nullptr, int code = 0);

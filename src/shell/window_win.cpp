@@ -1,8 +1,6 @@
 // The main window record and the message pump of the one GUI thread.
 #include "shell/window_win.h"
 
-#include <stdlib.h>
-
 #include "base/text.h"
 #include "base/wide_win.h"
 
@@ -37,18 +35,21 @@ const char* GetMainWindowText() {
     return g_main_window_text;
 }
 
-int PumpMessages() {
-    int dispatched = 0;
+bool PumpMessages(int* quit_code) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        // The quit message ends the process where it stands: the work folder
-        // and everything else are left as they are.
-        if (message.message == WM_QUIT) exit((int)message.wParam);
+        if (message.message == WM_QUIT) {
+            *quit_code = (int)message.wParam;
+            return false;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
-        ++dispatched;
     }
-    return dispatched;
+    return true;
+}
+
+bool PumpWalkMessages(void* context, int* quit_code) {
+    return PumpMessages(quit_code);
 }
 
 void CenterOnScreen(HWND window) {

@@ -22,6 +22,7 @@
 #include "shell/exitpath_win.h"
 #include "shell/launch_win.h"
 #include "shell/msgbox_win.h"
+#include "shell/progress_win.h"
 #include "update/afterinst.h"
 #include "update/profile.h"
 #include "update/transfer.h"
@@ -195,9 +196,20 @@ int ApplyUpdate() {
         return -1;
     }
 
-    // All or nothing: after a failure the game folder is as it was, and
-    // nothing below has run.
-    if (ExtractPayload(target, kCopyPass, game) != 0) EndRun(kRunPayloadDamaged);
+    // All or nothing: after a failure or a quit the game folder is as it
+    // was, and nothing below has run.
+    PayloadArchive archive;
+    if (OpenPayloadArchive(&archive) != 0) EndRun(kRunPayloadDamaged);
+    CopyWindow copy = {};
+    OpenCopyWindow(&copy, archive.size);
+    ExtractTarget into = {target, kCopyPass, nullptr, game, nullptr};
+    ExtractEvents events = CopyWindowEvents(&copy);
+    StagedList staged = {};
+    ExtractResult copied =
+        copy.quit ? kExtractQuit : ExtractArchive(&archive, &into, &events, &staged, nullptr);
+    CloseCopyWindow(&copy);
+    if (copy.quit) EndRun(kRunQuit, nullptr, copy.quit_code);
+    if (copied != kExtractDone) EndRun(kRunPayloadDamaged);
 
     TransferPlaces places = {target, FindCdromRoot};
     TransferIniLines(places);

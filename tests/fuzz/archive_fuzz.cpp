@@ -62,10 +62,11 @@ std::set<std::string> EntryNames(const PayloadArchive* archive) {
 int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder,
          Tree* tree = nullptr) {
     Tree before = Snapshot(folder);
-    ExtractTarget target = {folder.c_str(), pass, nullptr, nullptr};
+    ExtractTarget target = {folder.c_str(), pass, nullptr, nullptr, nullptr};
+    StagedList staged = {};
     ArchiveFault fault;
-    int result = ExtractArchive(archive, &target, &fault);
-    Require(result == 0 || result == -1);
+    int result = ExtractArchive(archive, &target, nullptr, &staged, &fault);
+    Require((result == kExtractDone || result == kExtractFailed) && staged.count == 0);
     Tree after = Snapshot(folder);
     if (result != 0) {
         Require(after == before);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "base/platform.h"
-#include "payload/progress_console.h"
 #include "payload_fixture.h"
 
 namespace {
@@ -49,9 +48,19 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
                 File("top\\inner.txt", Bytes("i")), Folder("top\\nested\\"),
                 File("top\\nested\\deep.txt", Bytes("d"))}),
         scratch.path() / "u.exe"));
-    ASSERT_EQ(Extract(scratch.path() / "u.exe", out, kSetupPass), 0);
-    EXPECT_EQ(Listing(out), (std::vector<std::string>{"README.TXT", "install.env", "insttscr.rct",
-                                                      "notes.txt.old"}));
+    // As the updater runs it: pumping after each block, told of each file placed.
+    std::vector<std::string> placed;
+    ExtractEvents events = {&placed, nullptr, nullptr, [](void*, int*) { return true; },
+                            [](void* list, const char* path) {
+                                ((std::vector<std::string>*)list)->push_back(path);
+                            }};
+    ASSERT_EQ(Extract(scratch.path() / "u.exe", out, kSetupPass, &events), 0);
+    const std::vector<std::string> written = {"install.env", "insttscr.rct", "README.TXT",
+                                              "notes.txt.old"};
+    ASSERT_EQ(placed.size(), written.size());
+    for (size_t i = 0; i < written.size(); ++i)
+        EXPECT_EQ(placed[i], out.string() + "\\" + written[i]);
+    EXPECT_EQ(Listing(out).size(), written.size());
     EXPECT_EQ(ReadAll(out / "install.env"), "TITLEBAR=x\r\n");
 }
 
@@ -192,51 +201,35 @@ TEST(Extract, NameMatchesIsCaseBlindContainment) {
     for (auto& c : cases) EXPECT_EQ(NameMatches(c.name, c.pattern), c.matches) << Hex(c.name);
 }
 
-struct Recorded {
-    ProgressCall call;
-    int32_t value;
-    std::string text;
-};
-std::vector<Recorded> g_recorded;
-void Record(ProgressCall call, int32_t value, const char* text) {
-    g_recorded.push_back({call, value, text ? text : ""});
-}
-
+// What the walk told of the progress: per file its path, its size in blocks
+// and every position of its bar; the last position of the whole payload's.
 struct FileProgress {
-    int32_t range = -1;
+    std::string path;
+    int32_t blocks;
     std::vector<int32_t> positions;
 };
-
-// What the window was told: the total it opened with; per file the range of
-// bar 1010 and every position it was given after the start; the last position
-// of bar 1019.
 struct CopyProgress {
-    int32_t opened_total = -1, last_total = -1;
+    int32_t archive_size = -1, last_total = -1;
     std::vector<FileProgress> files;
 };
 
-// Runs the copy pass of the archive of layout into folder (which also takes
-// the archive) under a recorded progress window.
+// The copy pass of the archive of layout into folder (which also takes the
+// archive), its progress events recorded.
 CopyProgress CopyWithProgress(const std::string& layout, const fs::path& folder) {
     CopyProgress seen;
     EXPECT_TRUE(WritePayload(layout, folder / "u.exe"));
-    OpenedArchive opened(folder / "u.exe");
-    if (!opened.located) return seen;
-    g_recorded.clear();
-    SetConsoleProgressRecorder(Record);
-    ExtractTarget target = {folder.c_str(), kCopyPass, OpenCopyProgress(opened.archive.size),
+    seen.archive_size = OpenedArchive(folder / "u.exe").archive.size;
+    ExtractEvents events = {&seen,
+                            [](void* seen, const char* path, int32_t blocks) {
+                                ((CopyProgress*)seen)->files.push_back({path, blocks, {}});
+                            },
+                            [](void* context, int32_t file, int32_t total) {
+                                CopyProgress* seen = (CopyProgress*)context;
+                                seen->files.back().positions.push_back(file);
+                                seen->last_total = total;
+                            },
                             nullptr, nullptr};
-    ArchiveFault fault;
-    EXPECT_EQ(ExtractArchive(&opened.archive, &target, &fault), 0);
-    CloseCopyProgress();
-    SetConsoleProgressRecorder(nullptr);
-    for (const Recorded& r : g_recorded) {
-        if (r.call == kProgressOpen) seen.opened_total = r.value;
-        if (r.call == kProgressFileName) seen.files.emplace_back();
-        if (r.call == kProgressFileRange) seen.files.back().range = r.value;
-        if (r.call == kProgressFilePosition) seen.files.back().positions.push_back(r.value);
-        if (r.call == kProgressTotalPosition) seen.last_total = r.value;
-    }
+    EXPECT_EQ(Extract(folder / "u.exe", folder, kCopyPass, &events), 0);
     return seen;
 }
 
@@ -254,17 +247,15 @@ TEST(Extract, ProgressOfTheExamplePayload) {
                 File("update.arc", exact(199445, 171810)), File("update.txt", exact(1280, 478)),
                 File(exe_name, exact(663552, 324325))}),
         scratch.path());
-    EXPECT_EQ(seen.opened_total, 653232);
+    EXPECT_EQ(seen.archive_size, 653232);
     ASSERT_EQ(seen.files.size(), 5u);
-    const int32_t ranges[] = {0, 1, 1, 0, 5};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(seen.files[i].range, ranges[i]) << i;
-    EXPECT_EQ(seen.files[4].positions, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 5}));
-    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0, 0}));
+    const int32_t blocks[] = {0, 1, 1, 0, 5};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(seen.files[i].blocks, blocks[i]) << i;
+    EXPECT_EQ(seen.files[4].positions, (std::vector<int32_t>{1, 2, 3, 4, 5, 5}));
+    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0}));
     // 653,228 bytes consumed: the end marker is never counted.
     EXPECT_EQ(seen.last_total, 4);
-    EXPECT_EQ(g_recorded.front().call, kProgressOpen);
-    EXPECT_EQ(g_recorded.back().call, kProgressClose);
-    EXPECT_EQ(g_recorded[1].text, scratch.path().string() + "\\install.env");
+    EXPECT_EQ(seen.files[0].path, scratch.path().string() + "\\install.env");
 }
 
 TEST(Extract, ExactBlockIsOneWrite) {
@@ -273,8 +264,8 @@ TEST(Extract, ExactBlockIsOneWrite) {
         Layout({File("exact.bin", Zeros(131072)), File("one.bin", Zeros(1))}), scratch.path());
     ASSERT_EQ(seen.files.size(), 2u);
     // One full block and no empty final write after it.
-    EXPECT_EQ(seen.files[0].range, 1);
-    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(seen.files[0].blocks, 1);
+    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{1}));
     EXPECT_EQ(fs::file_size(scratch.path() / "exact.bin"), 131072u);
 }
 

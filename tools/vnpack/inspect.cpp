@@ -213,6 +213,7 @@ int ExtractCommand(const Arguments& args) {
     std::string engine_destination;
     if (int result = CorePath(folder, &engine_destination)) return result;
     ExtractTarget target = {engine_destination.c_str(), kCopyPass, nullptr, nullptr, nullptr};
+    StagedList staged = {};
 #ifndef _WIN32
     target.build_path = NativeEntryPath;
 #endif
@@ -220,7 +221,8 @@ int ExtractCommand(const Arguments& args) {
     if (RepairInterruptedUpdate(engine_destination.c_str()) != 0)
         return Complain(folder, "an interrupted update in the folder cannot be undone");
     ArchiveFault fault = {};
-    if (ExtractArchive(&updater.archive, &target, &fault) != 0) return ComplainFault(update, fault);
+    if (ExtractArchive(&updater.archive, &target, nullptr, &staged, &fault) != kExtractDone)
+        return ComplainFault(update, fault);
     ArchiveCursor cursor;
     ArchiveBegin(&updater.archive, &cursor);
     PayloadEntryHeader entry;

@@ -26,7 +26,7 @@
 #include "base/wide_win.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
-#include "payload/progress.h"
+#include "shell/progress_win.h"
 
 namespace {
 
@@ -68,18 +68,21 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide, bool timed) {
         return Stop("cannot read the updater's archive", fault, 3);
     if (CheckArchive(&archive, strlen(destination), &fault) != 0)
         return Stop("archive refused", fault, 4);
+    CopyWindow copy = {};
     if (!timed) {
-        OsSetClockForTesting(PacedClock);
-        SetCopyProgressShownForTesting(Hold);
+        copy.clock = PacedClock;
+        copy.shown_hook = Hold;
     }
     ULONGLONG start = GetTickCount64();
-    HWND window = (HWND)OpenCopyProgress(archive.size);
-    if (!window) return Stop("no window", fault, 5);
+    OpenCopyWindow(&copy, archive.size);
+    if (!copy.window) return Stop("no window", fault, 5);
     printf("opened %ld\n", (long)archive.size);
-    ExtractTarget target = {destination, kCopyPass, (CopyProgressHandle)window, nullptr, nullptr};
-    int walked = WalkArchive(&archive, &target, &fault);
+    ExtractTarget target = {destination, kCopyPass, nullptr, nullptr, nullptr};
+    ExtractEvents events = CopyWindowEvents(&copy);
+    StagedList staged = {};
+    int walked = ExtractArchive(&archive, &target, &events, &staged, &fault);
     fclose(stream);
-    CloseCopyProgress();
+    CloseCopyWindow(&copy);
     printf("closed\n");
     if (timed)
         printf("copied %lu\n", (unsigned long)(GetTickCount64() - start));
