@@ -99,6 +99,7 @@ OsCreateResult OsMoveToNewName(const char* from, const char* to) {
 }
 
 FILE* OsSelfFile() {
+    // Held for the process: every pass reads the file the program started from.
     static FILE* self = nullptr;
     if (!self) self = fopen("/proc/self/exe", "rb");
     return self;

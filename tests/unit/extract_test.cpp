@@ -95,46 +95,6 @@ TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
     }
 }
 
-TEST(Extract, FailuresLeaveTheFolderAsItWas) {
-    const struct {
-        const char* title;
-        std::vector<std::string> entries;  // after a good first.txt
-    } cases[] = {
-        // Streams damaged or cut short: the staged tests; every wrong size: below.
-        {"invalid deflate data",
-         {File("keep.dat", Zeros(0), 0,
-               "\"uncompressed_size\": 10, \"stream_hex\": \"789cffffffff0000\"")}},
-        {"more than stated", {File("keep.dat", Random(1000), 0, "\"uncompressed_size\": 999")}},
-        {"destination is a folder", {File("blocker", Bytes("x"))}},
-        {"missing parent folder", {File("nowhere\\a", Bytes("x"))}},
-        // A folder entry that cannot become a folder would be missing from
-        // an update that reports success.
-        {"folder without its parent", {Folder("nowhere\\sub\\")}},
-        {"folder where a file is", {Folder("keep.dat\\")}},
-        // What the header walk refuses (Archive.HeaderWalk) is refused before
-        // anything is written.
-        {"escaping name", {Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}},
-    };
-    const uint64_t old_time = 130000000000000000ull;
-    int index = 0;
-    for (const auto& c : cases) {
-        ScratchFolder scratch;
-        fs::path out = scratch.path() / "out";
-        fs::create_directories(out / "blocker");
-        WriteAll(out / "keep.dat", "old contents");
-        OsSetFileTime((out / "keep.dat").c_str(), old_time);
-        fs::path archive = scratch.path() / ("f" + std::to_string(index++) + ".exe");
-        std::vector<std::string> entries = {File("first.txt", Bytes("1"))};
-        entries.insert(entries.end(), c.entries.begin(), c.entries.end());
-        ASSERT_TRUE(WritePayload(Layout(entries), archive)) << c.title;
-        EXPECT_EQ(Extract(archive, out, kCopyPass), -1) << c.title;
-        EXPECT_EQ(ReadAll(out / "keep.dat"), "old contents") << c.title;
-        EXPECT_EQ(TimeOf(out / "keep.dat"), old_time) << c.title;
-        // Not even the good first.txt, and no temporary file.
-        EXPECT_EQ(Listing(out), (std::vector<std::string>{"blocker/", "keep.dat"})) << c.title;
-    }
-}
-
 // What a stream hands on, against what its header states: never more than
 // stated (a stream of 64 MiB under a header that says 0 stops at once), never
 // less, and no bytes after the stream's end.

@@ -28,10 +28,14 @@ std::map<std::string, std::pair<std::string, uint64_t>> Snapshot(const fs::path&
 const uint64_t kOldTime = 130000000000000000ull;
 const uint64_t kNewTime = 132500000000000000ull;
 
-// A game folder with two old files, one in an existing folder.
+// A game folder with two old files, one in an existing folder, and a folder
+// with a file that the update does not name.
 fs::path MakeGame(const fs::path& scratch) {
     fs::path game = scratch / "game";
     fs::create_directories(game / "d");
+    fs::create_directories(game / "kept");
+    WriteAll(game / "kept" / "kept.txt", "kept");
+    OsSetFileTime((game / "kept" / "kept.txt").c_str(), kOldTime);
     WriteAll(game / "a.dat", "old a");
     WriteAll(game / "d" / "b.dat", "old b");
     OsSetFileTime((game / "a.dat").c_str(), kOldTime);
@@ -42,8 +46,8 @@ fs::path MakeGame(const fs::path& scratch) {
 // Replaces both old files, creates a folder and adds three files, the last
 // one at the top level. New files are written in place; the commit moves
 // each old file aside and the new one over it: 2 + 2 steps.
-std::vector<std::string> Update(const std::string& last_extra = "") {
-    return {File("a.dat", Random(200000, 1), kNewTime),
+std::vector<std::string> Update(const std::string& last_extra = "", const std::string& more = "") {
+    std::vector<std::string> entries = {File("a.dat", Random(200000, 1), kNewTime),
             Folder("d\\"),
             File("d\\b.dat", Bytes("new b"), kNewTime + 1),
             Folder("n\\"),
@@ -51,6 +55,8 @@ std::vector<std::string> Update(const std::string& last_extra = "") {
             File("n\\m\\c.dat", Zeros(10), kNewTime + 2),
             File("z.dat", Bytes("z"), kNewTime + 3),
             File("y.dat", Random(300000, 2), kNewTime + 4, last_extra)};
+    if (!more.empty()) entries.push_back(more);
+    return entries;
 }
 const int kCommitMoves = 4;
 
@@ -63,25 +69,37 @@ bool PumpUntil(void* pumps, int* quit_code) {
 }
 
 TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
-    const struct {
+    const struct Case {
         const char* title;
-        std::string extra;   // for the last file
-        bool read_only;      // d/b.dat
-        const char* linked;  // a folder of the game that is a link to one outside
-        int64_t space;       // bytes the disk takes before it is full; -1: plenty
-        int pumps;           // the pump that takes a quit message; 0: none
+        std::string extra = "";         // for the last file
+        std::string more = "";          // an entry after it
+        bool read_only = false;         // d/b.dat
+        const char* linked = nullptr;   // a folder of the game that is a link to one outside
+        int64_t space = -1;             // bytes the disk takes before it is full; -1: plenty
+        int pumps = 0;                  // the pump that takes a quit message; 0: none
     } cases[] = {
-        {"bad Adler-32 in the last file", "\"bad_adler\": true", false, nullptr, -1, 0},
-        {"last stream cut short", "\"compressed_size\": 900", false, nullptr, -1, 0},
+        {"bad Adler-32 in the last file", "\"bad_adler\": true"},
+        {"last stream cut short", "\"compressed_size\": 900"},
+        {"invalid deflate data",
+         "\"uncompressed_size\": 10, \"stream_hex\": \"789cffffffff0000\""},
+        {"more than stated", "\"uncompressed_size\": 999"},
+        {"a file where the game has a folder", "", File("kept", Bytes("x"))},
+        {"missing parent folder", "", File("nowhere\\a", Bytes("x"))},
+        // A folder entry that cannot become a folder would be missing from
+        // an update that reports success.
+        {"folder without its parent", "", Folder("nowhere\\sub\\")},
+        {"folder where a file is", "", Folder("kept\\kept.txt\\")},
+        // Refused by the header walk before anything is written.
+        {"escaping name", "", File("d\\..\\..\\a.dat", Bytes("x"))},
         // Moved aside, a read-only file's backup could never be deleted.
-        {"a read-only game file", "", true, nullptr, -1, 0},
+        {"a read-only game file", "", "", true},
         // Nothing is written through it, nor anywhere else.
-        {"a folder of the game is a link", "", false, "d", -1, 0},
-        {"a folder after one found free of links is a link", "", false, "n", -1, 0},
-        {"disk full while staging the last file", "", false, nullptr, 400000, 0},
+        {"a folder of the game is a link", "", "", false, "d"},
+        {"a folder after one found free of links is a link", "", "", false, "n"},
+        {"disk full while staging the last file", "", "", false, nullptr, 400000},
         // The updater ends with the quit's code; the staged files, the one
         // being written and the folders made go with the journal first.
-        {"a quit while the third file is written", "", false, nullptr, -1, 4},
+        {"a quit while the third file is written", "", "", false, nullptr, -1, 4},
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
@@ -98,7 +116,8 @@ TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
         }
         auto elsewhere = Snapshot(scratch.path() / "elsewhere");
         auto before = Snapshot(game);
-        ASSERT_TRUE(WritePayload(Layout(Update(c.extra)), scratch.path() / "u.exe")) << c.title;
+        ASSERT_TRUE(WritePayload(Layout(Update(c.extra, c.more)), scratch.path() / "u.exe"))
+            << c.title;
         ExtractFaults faults = {0, 0, c.space, 0};
         int pumps = c.pumps;
         ExtractEvents events = {&pumps, nullptr, nullptr, PumpUntil, nullptr};
@@ -130,27 +149,11 @@ TEST(Staged, RefusalAtEveryCommitMoveIsUndone) {
     EXPECT_EQ(step, kCommitMoves + 1);
 }
 
-// Files of others under the temporary names are neither opened nor moved
-// over: the next free number is taken, for staged files and backups alike.
-TEST(Staged, TakenTemporaryNamesAreSkipped) {
-    ScratchFolder scratch;
-    fs::path game = MakeGame(scratch.path());
-    const char* const taken[] = {"~vn00007.tmp", "~vb00007.tmp", "d/~vn00007.tmp",
-                                 "d/~vb00007.tmp"};
-    for (const char* name : taken) WriteAll(game / name, "not ours");
-    ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe"));
-    ExtractFaults faults = {100007, 0, -1, 0};
-    int result = Extract(scratch.path() / "u.exe", game, kCopyPass, nullptr, &faults);
-    ASSERT_EQ(result, 0);
-    for (const char* name : taken) EXPECT_EQ(ReadAll(game / name), "not ours") << name;
-    EXPECT_EQ(ReadAll(game / "d" / "b.dat"), "new b");
-    EXPECT_EQ(Listing(game).size(), 8u + 4u) << "a staged file or backup was left";
-}
-
 // A kill at any step of a walk (each journal record, each move of the
 // commit, each backup deleted) leaves what the next run repairs into the old
 // version or the new one, byte for byte. Files of others under the sibling
-// names make the walk withdraw a staged name and retry both backups.
+// names make the walk withdraw a staged name and retry both backups, and
+// stay as they are.
 TEST(Staged, KillAtEveryStepIsRepairedToTheOldOrTheNewVersion) {
     ScratchFolder scratch;
     ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe"));
