@@ -40,22 +40,22 @@ bool BuildLeafName(const ExtractTarget* target, const char* component, char* lea
     return CopyText(leaf, kOutputPathCapacity, component);
 }
 
-// Takes a free name of the form prefix + "%05u.tmp" in a held folder for a
-// new file: take(sibling, context) creates or moves something there only
-// when nothing has the name, and the next number is tried while it says
-// kOsAlreadyExists, through every number before giving up. No test before
-// the take: under Wine each look-up of a name that does not exist reads the
-// whole folder.
-//
-// Each walk starts at a random number and counts on, so that its own names,
-// all on disk at once until the commit ends, never stand in each other's
-// way: only files another run left behind are ever skipped.
+// The number of the next sibling name a walk takes. Each walk starts at a
+// random number and counts on, so that its own names, all on disk at once
+// until the commit ends, never stand in each other's way: only files another
+// run left behind are ever skipped.
 unsigned NextSibling(StagedList* list) {
     unsigned number = list->next_sibling;
     list->next_sibling = (number + 1) % kSiblingNumbers;
     return number;
 }
 
+// Takes a free name of the form prefix + "%05u.tmp" in a held folder for a
+// new file: take(sibling, context) creates or moves something there only
+// when nothing has the name, and the next number is tried while it says
+// kOsAlreadyExists, through every number before giving up. No test before
+// the take: under Wine each look-up of a name that does not exist reads the
+// whole folder.
 bool TakeSiblingName(StagedList* list, const char* prefix, char* sibling, unsigned* number,
                      OsCreateResult (*take)(const char* sibling, void* context), void* context) {
     for (unsigned attempt = 0; attempt < kSiblingNumbers; ++attempt) {
@@ -385,7 +385,7 @@ OsCreateResult MoveAside(const char* backup, void* context) {
 
 // Moves every staged file over its destination, each old file first aside to
 // a backup, then deletes the backups. Nothing here pumps messages, so no quit
-// can end the process halfway. 0, or the index of the item that could not be
+// can cut it halfway. 0, or the index of the item that could not be
 // moved, plus one, negated: the caller rolls back.
 long CommitStaged(StagedList* list) {
     char staged[kTemporaryNameLength + 1];
