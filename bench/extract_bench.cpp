@@ -168,8 +168,9 @@ double Extract(const char* path, const fs::path& destination) {
     PayloadArchive archive;
     ArchiveFault fault;
     ExtractTarget target = {destination.c_str(), kCopyPass, nullptr, nullptr, nullptr};
+    StagedList staged = {};
     if (!stream || LocateArchive(stream, &archive) != 0 ||
-        ExtractArchive(&archive, &target, &fault) != 0) {
+        ExtractArchive(&archive, &target, nullptr, &staged, &fault) != kExtractDone) {
         fprintf(stderr, "extraction failed: %s\n", stream ? fault.reason : "cannot open");
         exit(1);
     }

@@ -25,6 +25,11 @@ namespace {
 // folder.
 const char* const kSettingsName = kSettingsFileName;
 
+// The setup files are the work folder's, removed with it at the end.
+void NoteSetupFile(void* context, const char* path) {
+    NoteWorkFile(path);
+}
+
 // The work folder, the payload's setup files, the settings and the sections,
 // in this order. kRunLeft when the run goes on.
 RunEnd PrepareRun() {
@@ -37,7 +42,19 @@ RunEnd PrepareRun() {
         case kWorkFolderFailed:
             return {kRunPayloadDamaged, nullptr, 0};
     }
-    if (ExtractPayload(WorkFolderPath(), kSetupPass) != 0) return {kRunPayloadDamaged, nullptr, 0};
+    PayloadArchive archive;
+    if (OpenPayloadArchive(&archive) != 0) return {kRunPayloadDamaged, nullptr, 0};
+    ExtractTarget work = {WorkFolderPath(), kSetupPass, nullptr, nullptr, nullptr};
+    ExtractEvents events = {nullptr, nullptr, nullptr, PumpWalkMessages, NoteSetupFile};
+    StagedList staged = {};
+    switch (ExtractArchive(&archive, &work, &events, &staged, nullptr)) {
+        case kExtractDone:
+            break;
+        case kExtractQuit:
+            return {kRunQuit, nullptr, staged.quit_code};
+        case kExtractFailed:
+            return {kRunPayloadDamaged, nullptr, 0};
+    }
     if (!Ffexist(kSettingsName)) return {kRunSetupFilesMissing, nullptr, 0};
     if (LoadSettings(kSettingsName) != 0) return {kRunCancelled, nullptr, 0};
     SectionId open_section;

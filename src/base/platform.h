@@ -148,15 +148,24 @@ int OsSetFileTime(const char* path, uint64_t filetime);
 int OsSetFileTime(FILE* file, uint64_t filetime);
 int OsGetFileTime(const char* path, uint64_t* filetime);
 
-// Milliseconds since the system started (GetTickCount on Windows). Tests may
-// replace the clock; passing null restores the system clock.
+// Milliseconds since the system started (GetTickCount on Windows).
 uint32_t OsMilliseconds();
-void OsSetClockForTesting(uint32_t (*clock)());
 
 // A number from the system's random source (RtlGenRandom on Windows,
-// getrandom on Linux). Tests may replace it; passing null restores it.
+// getrandom on Linux).
 uint32_t OsRandomNumber();
-void OsSetRandomForTesting(uint32_t (*random)());
+
+// Names relative to a folder (names.cpp). True when the component
+// [begin, end) is not empty and made of dots and spaces only (".", "..",
+// "...", ". ."): Windows drops a component's trailing dots and spaces, so
+// such a name leads to the folder itself or out of it.
+bool IsDotsOnlyComponent(const char* begin, const char* end);
+// True when name (backslash or slash separators, code page 932) cannot lead
+// out of the folder it is joined to: no leading separator, no ':' (a drive
+// or a stream), no dots-only component. With folder given, no folder on the
+// way from folder to name's last component may be a link either: deleting
+// through one would delete wherever it points.
+bool NameStaysInside(const char* name, const char* folder = nullptr);
 
 // Directory search with the wildcard rules of Windows (see WildcardMatch).
 // The pattern may carry a folder part; it is searched relative to the current

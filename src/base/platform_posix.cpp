@@ -35,9 +35,6 @@ NativePath ToNative(const char* path) {
     return native;
 }
 
-uint32_t (*g_test_clock)() = nullptr;
-uint32_t (*g_test_random)() = nullptr;
-
 // Seconds between 1601-01-01 and 1970-01-01.
 const uint64_t kUnixEpochAsFiletime = 116444736000000000ull;
 
@@ -102,6 +99,7 @@ OsCreateResult OsMoveToNewName(const char* from, const char* to) {
 }
 
 FILE* OsSelfFile() {
+    // Held for the process: every pass reads the file the program started from.
     static FILE* self = nullptr;
     if (!self) self = fopen("/proc/self/exe", "rb");
     return self;
@@ -428,26 +426,16 @@ int OsGetFileTime(const char* path, uint64_t* filetime) {
 }
 
 uint32_t OsMilliseconds() {
-    if (g_test_clock) return g_test_clock();
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return (uint32_t)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
 }
 
-void OsSetClockForTesting(uint32_t (*clock)()) {
-    g_test_clock = clock;
-}
-
 uint32_t OsRandomNumber() {
-    if (g_test_random) return g_test_random();
     uint32_t value = 0;
     while (getrandom(&value, sizeof value, 0) != (ssize_t)sizeof value) {
     }
     return value;
-}
-
-void OsSetRandomForTesting(uint32_t (*random)()) {
-    g_test_random = random;
 }
 
 struct OsFindHandle {

@@ -16,8 +16,6 @@
 
 namespace {
 
-uint32_t (*g_test_clock)() = nullptr;
-uint32_t (*g_test_random)() = nullptr;
 
 bool IsElevated() {
     HANDLE token;
@@ -768,26 +766,16 @@ int OsGetFileTime(const char* path, uint64_t* filetime) {
 }
 
 uint32_t OsMilliseconds() {
-    if (g_test_clock) return g_test_clock();
     return GetTickCount();
 }
 
-void OsSetClockForTesting(uint32_t (*clock)()) {
-    g_test_clock = clock;
-}
-
 uint32_t OsRandomNumber() {
-    if (g_test_random) return g_test_random();
     uint32_t value = 0;
     // The system's generator (advapi32's SystemFunction036). Should it ever
     // fail, the clock and the process id still make a name hard to guess.
     if (!RtlGenRandom(&value, sizeof value))
         value = GetTickCount() * 2654435761u ^ GetCurrentProcessId();
     return value;
-}
-
-void OsSetRandomForTesting(uint32_t (*random)()) {
-    g_test_random = random;
 }
 
 struct OsFindHandle {

@@ -66,7 +66,7 @@ void RemoveIfAbandoned(OsFolderHold* temp, const char* name, void* own) {
 
 }  // namespace
 
-WorkFolderResult CreateWorkFolder() {
+WorkFolderResult CreateWorkFolder(uint32_t (*random)()) {
     g_work.path[0] = '\0';
     if (OsGetCurrentFolder(g_work.saved, kPathCapacity - 1) != 0) g_work.saved[0] = '\0';
 
@@ -89,7 +89,7 @@ WorkFolderResult CreateWorkFolder() {
     for (int attempt = 0; attempt < kWorkFolderAttempts; ++attempt) {
         char name[32];
         snprintf(name, sizeof name, "%s%09u", kWorkFolderPrefix,
-                 (unsigned)(OsRandomNumber() % 1000000000u));
+                 (unsigned)(random() % 1000000000u));
         char path[kPathCapacity];
         CopyText(path, sizeof path, temp);
         if (!AppendText(path, sizeof path, name)) break;

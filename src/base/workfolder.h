@@ -3,6 +3,9 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
+
+#include "base/platform.h"
 
 // Result of CreateWorkFolder.
 enum WorkFolderResult {
@@ -18,8 +21,8 @@ enum WorkFolderResult {
 // folder of that name that exists already is never used: another number is
 // drawn instead. Then the work folders that killed runs left in the
 // temporary folder are removed (OsRemoveAbandonedFolder), silently and as far
-// as that goes.
-WorkFolderResult CreateWorkFolder();
+// as that goes. random draws the numbers (tests give their own).
+WorkFolderResult CreateWorkFolder(uint32_t (*random)() = OsRandomNumber);
 
 // Records a file this run put into the work folder (the setup files).
 void NoteWorkFile(const char* path);

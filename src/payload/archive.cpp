@@ -18,16 +18,6 @@ bool ReadExactly(FILE* stream, void* buffer, size_t length) {
     return fread(buffer, 1, length, stream) == length;
 }
 
-// Windows drops trailing dots and spaces from a path component, so "..." or
-// ". ." would name the parent folder there; a component made of nothing else
-// is refused.
-bool IsDotsAndSpaces(const char* begin, const char* end) {
-    for (const char* p = begin; p < end; ++p) {
-        if (*p != '.' && *p != ' ') return false;
-    }
-    return true;
-}
-
 // Device names that Windows opens instead of a file, in any folder, with
 // any extension and in any letter case: CON, PRN, AUX, NUL, COM0..9,
 // LPT0..9 (COM0 and LPT0 too, on newer systems) and the console's CONIN$
@@ -55,7 +45,7 @@ bool IsDeviceName(const char* begin, const char* end) {
 // Why Windows cannot hold a component as it is written, or null. A trailing
 // dot or space would be dropped, so "readme.txt." would replace "readme.txt".
 const char* ComponentProblem(const char* begin, const char* end) {
-    if (IsDotsAndSpaces(begin, end)) return "'.' or '..' component";
+    if (IsDotsOnlyComponent(begin, end)) return "'.' or '..' component";
     if (end[-1] == '.' || end[-1] == ' ') return "name component ends in a dot or a space";
     if (IsDeviceName(begin, end)) return "device name (CON, NUL, COM1...) as a name component";
     // '|' (0x7C) can be the second byte of a double-byte character; the

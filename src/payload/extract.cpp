@@ -7,9 +7,7 @@
 
 #include "base/alloc.h"
 #include "base/platform.h"
-#include "base/pump.h"
 #include "base/text.h"
-#include "base/workfolder.h"
 #include "config/setup_files.h"
 #include "payload/journal.h"
 
@@ -25,9 +23,6 @@ enum { kOutputPathCapacity = 4 * kPathCapacity };
 // The zlib the first updaters were built with; inflateInit_ checks only the
 // major version, so any zlib 1.x accepts it.
 const char kZlibVersion[] = "1.2.3";
-
-// Five digits in a sibling's name.
-const unsigned kSiblingNumbers = 100000;
 
 // destination + '\' + name, or what the target's path builder makes of them:
 // the path the walk reports, and the path of the destination it holds.
@@ -50,14 +45,10 @@ bool BuildLeafName(const ExtractTarget* target, const char* component, char* lea
 // random number and counts on, so that its own names, all on disk at once
 // until the commit ends, never stand in each other's way: only files another
 // run left behind are ever skipped.
-unsigned g_next_sibling_number = 0;
-
-void StartSiblingNumbers() {
-    g_next_sibling_number = OsRandomNumber() % kSiblingNumbers;
-}
-
-void SiblingName(const char* prefix, unsigned number, char* sibling) {
-    snprintf(sibling, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, number);
+unsigned NextSibling(StagedList* list) {
+    unsigned number = list->next_sibling;
+    list->next_sibling = (number + 1) % kSiblingNumbers;
+    return number;
 }
 
 // Takes a free name of the form prefix + "%05u.tmp" in a held folder for a
@@ -66,11 +57,10 @@ void SiblingName(const char* prefix, unsigned number, char* sibling) {
 // kOsAlreadyExists, through every number before giving up. No test before
 // the take: under Wine each look-up of a name that does not exist reads the
 // whole folder.
-bool TakeSiblingName(const char* prefix, char* sibling, unsigned* number,
+bool TakeSiblingName(StagedList* list, const char* prefix, char* sibling, unsigned* number,
                      OsCreateResult (*take)(const char* sibling, void* context), void* context) {
     for (unsigned attempt = 0; attempt < kSiblingNumbers; ++attempt) {
-        *number = g_next_sibling_number;
-        g_next_sibling_number = (g_next_sibling_number + 1) % kSiblingNumbers;
+        *number = NextSibling(list);
         SiblingName(prefix, *number, sibling);
         OsCreateResult taken = take(sibling, context);
         if (taken != kOsAlreadyExists) return taken == kOsCreated;
@@ -78,42 +68,41 @@ bool TakeSiblingName(const char* prefix, char* sibling, unsigned* number,
     return false;
 }
 
-const char kStagedPrefix[] = "~vn";
-const char kBackupPrefix[] = "~vb";
+// One walk: what it was given and what it holds while it runs.
+struct Walk {
+    const PayloadArchive* archive;
+    const ExtractTarget* target;
+    ExtractEvents events;
+    StagedList* list;
+    ExtractBuffers buffers;
+    int64_t space;  // bytes the disk still takes (ExtractFaults); negative: no limit
+};
 
 struct FileSink {
     FILE* file;
-    CopyProgressHandle window;
+    Walk* walk;
     int64_t written;
+    bool quit;  // the pump took a quit message
 };
-
-// Tests only: bytes the walks may still write before the disk counts as
-// full; negative: no limit.
-int64_t g_space_for_testing = -1;
 
 int WriteBlock(void* context, const unsigned char* data, size_t length, int32_t consumed) {
     FileSink* sink = (FileSink*)context;
-    if (g_space_for_testing >= 0) {
-        if ((int64_t)length > g_space_for_testing) return -1;
-        g_space_for_testing -= (int64_t)length;
+    Walk* walk = sink->walk;
+    if (walk->space >= 0) {
+        if ((int64_t)length > walk->space) return -1;
+        walk->space -= (int64_t)length;
     }
     if (fwrite(data, 1, length, sink->file) != length) return -1;
     sink->written += (int64_t)length;
-    if (sink->window) {
-        SetCopyProgressFilePosition(sink->window, (int32_t)(sink->written / kBlockSize));
-        SetCopyProgressTotalPosition(sink->window, consumed / kBlockSize);
+    const ExtractEvents& events = walk->events;
+    if (events.progress)
+        events.progress(events.context, (int32_t)(sink->written / kBlockSize),
+                        consumed / kBlockSize);
+    if (events.pump && !events.pump(events.context, &walk->list->quit_code)) {
+        sink->quit = true;
+        return -1;
     }
-    PumpMessages();
     return 0;
-}
-
-// The destination length the header walk holds every name to. Names are
-// joined to the destination only where they are written: the setup pass
-// writes the top-level setup files alone (and checks each as it goes), so
-// there the rest of the payload meets the name rules but not the length of
-// the work folder's path, which says nothing about the game's folder.
-size_t CheckedDestinationLength(const char* destination, ExtractPass pass) {
-    return pass == kSetupPass ? 0 : strlen(destination);
 }
 
 }  // namespace
@@ -193,8 +182,6 @@ InflateResult InflateEntryData(FILE* stream, uint32_t compressed_size, uint32_t 
     return outcome;
 }
 
-namespace {
-
 // What one walk has put on disk, in walk order: the folders it created and
 // the files it staged, each with its held folder and its name there. Undoing
 // it in reverse order empties every created folder before its own removal is
@@ -226,19 +213,8 @@ struct HeldFolder {
     OsFolderHold* hold;
     bool owned;  // released by the walk (the destination may be the caller's)
 };
-struct StagedList {
-    StagedItem* items;
-    size_t count, capacity;
-    HeldFolder* folders;
-    size_t folder_count, folder_capacity;
-    char* text;  // the zero-terminated paths and names of the items
-    size_t text_length, text_capacity;
-};
 
-// The walk's list lives here rather than on its stack because a quit message
-// taken by the pump ends the process from inside the walk; the exit handler
-// then needs it to leave the game folder as it was.
-StagedList g_staged;
+namespace {
 
 size_t StoreText(StagedList* list, const char* text) {
     size_t length = strlen(text) + 1;
@@ -292,7 +268,11 @@ void FreeStaged(StagedList* list) {
     free(list->items);
     free(list->folders);
     free(list->text);
-    memset(list, 0, sizeof *list);
+    list->items = nullptr;
+    list->folders = nullptr;
+    list->text = nullptr;
+    list->count = list->capacity = list->folder_count = list->folder_capacity = 0;
+    list->text_length = list->text_capacity = 0;
 }
 
 // The held folder of an entry's folder part (folder_length bytes of name; 0
@@ -328,10 +308,10 @@ long EnterFolder(StagedList* list, const ExtractTarget* target, const char* name
     // Journal hook: a folder that is not there yet is noted first.
     OsFolderHold* parent_hold = HoldOf(list, (size_t)parent);
     bool noted = create && OsGetPathKindIn(parent_hold, leaf, nullptr) == kOsMissing;
-    if (noted && JournalNote(kJournalFolder, whole) != 0) return -1;
+    if (noted && JournalNote(&list->journal, kJournalFolder, whole) != 0) return -1;
     bool created = false;
     OsFolderHold* hold = OsHoldChildFolder(parent_hold, leaf, create, &created);
-    if (noted && !created && JournalNote(kJournalUndo) != 0) {
+    if (noted && !created && JournalNote(&list->journal, kJournalUndo) != 0) {
         OsReleaseFolder(hold);
         return -1;
     }
@@ -369,27 +349,27 @@ void RollBackStaged(StagedList* list) {
     FreeStaged(list);
 }
 
-// The commit step (counted from 1) that fails as if the system had refused
-// it; 0 for none. Tests only.
-int g_commit_fault_step = 0;
-int g_commit_step = 0;
+// A kill point of the journal, and true when this move of the commit is the
+// one ExtractFaults refuses (list->commit_step counts down to it).
+bool CommitStep(StagedList* list) {
+    JournalKillPoint(&list->journal);
+    return list->commit_step > 0 && --list->commit_step == 0;
+}
 
-int CommitReplace(OsFolderHold* folder, const char* from, const char* to) {
-    JournalKillPoint();  // journal hook
-    if (++g_commit_step == g_commit_fault_step) return -1;
-    return OsReplaceFileIn(folder, from, to);
+int CommitReplace(StagedList* list, OsFolderHold* folder, const char* from, const char* to) {
+    return CommitStep(list) ? -1 : OsReplaceFileIn(folder, from, to);
 }
 
 // Each try at a free backup name counts as a step of its own.
-OsCreateResult CommitMoveToNewName(OsFolderHold* folder, const char* from, const char* to) {
-    JournalKillPoint();  // journal hook
-    if (++g_commit_step == g_commit_fault_step) return kOsCreateFailed;
-    return OsMoveToNewNameIn(folder, from, to);
+OsCreateResult CommitMoveToNewName(StagedList* list, OsFolderHold* folder, const char* from,
+                                   const char* to) {
+    return CommitStep(list) ? kOsCreateFailed : OsMoveToNewNameIn(folder, from, to);
 }
 
 // Journal hook: the backup a retry takes is noted (and on the disk) before
 // the move.
 struct MoveAsideContext {
+    StagedList* list;
     OsFolderHold* folder;
     const char* leaf;
     const char* path;
@@ -398,19 +378,20 @@ struct MoveAsideContext {
 };
 OsCreateResult MoveAside(const char* backup, void* context) {
     const MoveAsideContext* move = (const MoveAsideContext*)context;
-    if (JournalNote(kJournalBackup, move->path, *move->number, move->item) != 0)
+    if (JournalNote(&move->list->journal, kJournalBackup, move->path, *move->number,
+                    move->item) != 0)
         return kOsCreateFailed;
-    return CommitMoveToNewName(move->folder, move->leaf, backup);
+    return CommitMoveToNewName(move->list, move->folder, move->leaf, backup);
 }
 
 // Moves every staged file over its destination, each old file first aside to
 // a backup, then deletes the backups. Nothing here pumps messages, so no quit
-// can end the process halfway. 0, or the index of the item that could not be
+// can cut it halfway. 0, or the index of the item that could not be
 // moved, plus one, negated: the caller rolls back.
 long CommitStaged(StagedList* list) {
     char staged[kTemporaryNameLength + 1];
     char backup[kTemporaryNameLength + 1];
-    g_commit_step = 0;
+    Journal* journal = &list->journal;
     // Journal hook: every backup's name is noted, and the journal is on the
     // disk, before the first move.
     for (size_t i = 0; i < list->count; ++i) {
@@ -425,12 +406,12 @@ long CommitStaged(StagedList* list) {
         // backup: refuse it, as a plain replace always did.
         if (read_only) return -(long)i - 1;
         item->has_backup = true;
-        item->backup = g_next_sibling_number;
-        g_next_sibling_number = (g_next_sibling_number + 1) % kSiblingNumbers;
-        if (JournalNote(kJournalBackup, list->text + item->path, item->backup, (uint32_t)i) != 0)
+        item->backup = NextSibling(list);
+        if (JournalNote(journal, kJournalBackup, list->text + item->path, item->backup,
+                        (uint32_t)i) != 0)
             return -(long)i - 1;
     }
-    if (JournalNote(kJournalCommitting) != 0) return list->count ? -1 : 0;
+    if (JournalNote(journal, kJournalCommitting) != 0) return list->count ? -1 : 0;
     for (size_t i = 0; i < list->count; ++i) {
         StagedItem* item = &list->items[i];
         if (item->state != kStaged) continue;
@@ -438,60 +419,31 @@ long CommitStaged(StagedList* list) {
         const char* leaf = list->text + item->leaf;
         if (item->has_backup) {
             SiblingName(kBackupPrefix, item->backup, backup);
-            OsCreateResult moved = CommitMoveToNewName(folder, leaf, backup);
+            OsCreateResult moved = CommitMoveToNewName(list, folder, leaf, backup);
             // Something else has the name: another, noted first.
-            MoveAsideContext move = {folder, leaf, list->text + item->path, &item->backup,
+            MoveAsideContext move = {list, folder, leaf, list->text + item->path, &item->backup,
                                      (uint32_t)i};
             if (moved == kOsAlreadyExists &&
-                TakeSiblingName(kBackupPrefix, backup, &item->backup, MoveAside, &move))
+                TakeSiblingName(list, kBackupPrefix, backup, &item->backup, MoveAside, &move))
                 moved = kOsCreated;
             if (moved != kOsCreated) return -(long)i - 1;
             item->state = kMovedAside;
         }
         SiblingName(kStagedPrefix, item->temporary, staged);
-        if (CommitReplace(folder, staged, leaf) != 0) return -(long)i - 1;
+        if (CommitReplace(list, folder, staged, leaf) != 0) return -(long)i - 1;
         item->state = kInPlace;
     }
-    if (JournalNote(kJournalCommitted) != 0) return 0;  // in place all the same
+    if (JournalNote(journal, kJournalCommitted) != 0) return 0;  // in place all the same
     // The update is in place; a backup that cannot be deleted (held open by
     // another program) only costs its space.
     for (size_t i = 0; i < list->count; ++i) {
         const StagedItem* item = &list->items[i];
         if (!item->has_backup) continue;
         SiblingName(kBackupPrefix, item->backup, backup);
-        JournalKillPoint();  // journal hook
+        JournalKillPoint(journal);
         OsDeleteFileIn(HoldOf(list, item->folder), backup);
     }
     return 0;
-}
-
-// The temporary file being written, if any. A quit message taken by the pump
-// during a write ends the process at once; the handler below then removes the
-// unfinished file and every file staged before it, so the game folder keeps
-// its old files and no stray one.
-FILE* g_in_flight_file = nullptr;
-OsFolderHold* g_in_flight_folder = nullptr;
-char g_in_flight_leaf[kOutputPathCapacity];
-
-// Told of each file a walk has put in place, once the whole walk succeeded.
-void (*g_placed)(const char* path) = nullptr;
-
-void RemoveFileInFlight() {
-    if (g_in_flight_file) {
-        fclose(g_in_flight_file);
-        g_in_flight_file = nullptr;
-        OsDeleteFileIn(g_in_flight_folder, g_in_flight_leaf);
-    }
-    RollBackStaged(&g_staged);
-    JournalEnd();  // journal hook
-}
-
-void TrackFileInFlight(FILE* file, OsFolderHold* folder, const char* leaf) {
-    static bool registered = false;
-    if (!registered) registered = atexit(RemoveFileInFlight) == 0;
-    if (file) CopyText(g_in_flight_leaf, sizeof g_in_flight_leaf, leaf);
-    g_in_flight_folder = folder;
-    g_in_flight_file = file;
 }
 
 struct SinkCreation {
@@ -503,23 +455,18 @@ struct SinkCreation {
 
 OsCreateResult CreateSinkFile(const char* temporary, void* context) {
     SinkCreation* creation = (SinkCreation*)context;
+    Journal* journal = &creation->sink->walk->list->journal;
     // Journal hook: a free name is noted before it is made; withdrawn when
     // another program took it in between.
-    char sibling[kOutputPathCapacity];
-    const char* last = FindLastChar(creation->path, '\\');
-    const char* slash = strrchr(creation->path, '/');
-    if (slash > last) last = slash;
-    size_t folder = last ? (size_t)(last - creation->path) + 1 : 0;
-    if (folder + strlen(temporary) >= sizeof sibling) return kOsCreateFailed;
-    memcpy(sibling, creation->path, folder);
-    strcpy(sibling + folder, temporary);
-    int free_name = JournalNoteStaged(creation->path, sibling, *creation->number);
+    int free_name = JournalNoteStaged(journal, creation->path, *creation->number);
     if (free_name <= 0) return free_name == 0 ? kOsAlreadyExists : kOsCreateFailed;
     OsCreateResult created;
     creation->sink->file = OsCreateNewFileIn(creation->folder, temporary, &created);
-    if (created != kOsCreated && JournalNote(kJournalUndo) != 0) return kOsCreateFailed;
+    if (created != kOsCreated && JournalNote(journal, kJournalUndo) != 0) return kOsCreateFailed;
     return created;
 }
+
+enum EntryResult { kEntryWritten, kEntryFailed, kEntryQuit };
 
 // Writes one file entry into its held folder under leaf; the stream stands
 // at its data. A file the game does not have yet is created under its own
@@ -528,189 +475,182 @@ OsCreateResult CreateSinkFile(const char* temporary, void* context) {
 // like any file the walk put in place. Otherwise the entry is inflated into a
 // temporary sibling and the game file is not touched until the commit.
 // Either is given the stored time. Only a stream that ended cleanly is added
-// to the list; on failure the file written is deleted. consumed is the count
-// of archive bytes up to the data (for bar 1019). 0 on success, 1 on failure.
-int ExtractEntry(FILE* stream, const PayloadEntryHeader* entry, size_t folder, const char* leaf,
-                 const char* path, const ExtractBuffers* buffers, CopyProgressHandle window,
-                 int32_t consumed) {
+// to the list; on failure or a quit the file written is deleted at once.
+EntryResult ExtractEntry(Walk* walk, const PayloadEntryHeader* entry, size_t folder,
+                         const char* leaf, const char* path) {
+    StagedList* list = walk->list;
     char temporary[kTemporaryNameLength + 1];
     unsigned number = 0;
-    OsFolderHold* hold = HoldOf(&g_staged, folder);
+    OsFolderHold* hold = HoldOf(list, folder);
     OsCreateResult created = kOsAlreadyExists;
-    FileSink sink = {nullptr, window, 0};
-    int fresh = JournalNoteNewFile(path);  // journal hook
-    if (fresh < 0) return 1;
+    FileSink sink = {nullptr, walk, 0, false};
+    int fresh = JournalNoteNewFile(&list->journal, path);  // journal hook
+    if (fresh < 0) return kEntryFailed;
     if (fresh) {
         sink.file = OsCreateNewFileIn(hold, leaf, &created);
-        if (!sink.file && JournalNote(kJournalUndo) != 0) return 1;  // journal hook
+        if (!sink.file && JournalNote(&list->journal, kJournalUndo) != 0) return kEntryFailed;
     }
     bool staged = sink.file == nullptr;
     SinkCreation creation = {&sink, hold, path, &number};
-    if (staged && (created != kOsAlreadyExists ||
-                   !TakeSiblingName(kStagedPrefix, temporary, &number, CreateSinkFile, &creation)))
-        return 1;
+    if (staged &&
+        (created != kOsAlreadyExists ||
+         !TakeSiblingName(list, kStagedPrefix, temporary, &number, CreateSinkFile, &creation)))
+        return kEntryFailed;
     const char* written = staged ? temporary : leaf;
     // Each block goes to the system in one write: a buffer would split the
     // last one in three.
     setvbuf(sink.file, nullptr, _IONBF, 0);
-    TrackFileInFlight(sink.file, hold, written);
-    if (window) {
-        SetCopyProgressFileName(window, path);
-        SetCopyProgressFileRange(window, (int32_t)(entry->uncompressed_size / kBlockSize));
-        SetCopyProgressFilePosition(window, 0);
-    }
-    InflateResult inflated =
-        InflateEntryData(stream, entry->compressed_size, entry->uncompressed_size, buffers->input,
-                         buffers->output, WriteBlock, &sink, &consumed);
+    const ExtractEvents& events = walk->events;
+    if (events.file_begun)
+        events.file_begun(events.context, path, (int32_t)(entry->uncompressed_size / kBlockSize));
+    // The archive's bytes up to this stream, as the cursor stepped over them.
+    int32_t consumed = entry->data_offset - walk->archive->offset;
+    InflateResult inflated = InflateEntryData(
+        walk->archive->stream, entry->compressed_size, entry->uncompressed_size,
+        walk->buffers.input, walk->buffers.output, WriteBlock, &sink, &consumed);
     // The stored time, through the open file: setting it by name would look
     // the name up again.
     if (inflated == kInflateOk) OsSetFileTime(sink.file, entry->filetime);
-    TrackFileInFlight(nullptr, nullptr, nullptr);
     bool closed = fclose(sink.file) == 0;
     if (inflated == kInflateOk && closed) {
-        AddStaged(&g_staged, staged ? kStaged : kInPlace, folder, leaf, path, entry)->temporary =
-            number;
-        return 0;
+        AddStaged(list, staged ? kStaged : kInPlace, folder, leaf, path, entry)->temporary = number;
+        return kEntryWritten;
     }
     OsDeleteFileIn(hold, written);
-    return 1;
+    return sink.quit ? kEntryQuit : kEntryFailed;
 }
 
-int WalkEntries(const PayloadArchive* archive, const ExtractTarget* target,
-                const ExtractBuffers* buffers, ArchiveFault* fault) {
-    ArchiveCursor cursor;
-    ArchiveBegin(archive, &cursor);
-    size_t destination_length = strlen(target->destination);
-    int32_t consumed = 0;
-    PayloadEntryHeader entry;
+// Why the walk refuses an entry, or null when it was written (or skipped).
+// *quit: the pump took a quit message while it was written.
+const char* WalkEntry(Walk* walk, const PayloadEntryHeader* entry, bool* quit) {
+    const ExtractTarget* target = walk->target;
+    StagedList* list = walk->list;
     char path[kOutputPathCapacity];
     char leaf[kOutputPathCapacity];
+    const char* reason = nullptr;
+    if (!IsSafeEntryName(entry->name, entry->is_folder, strlen(target->destination), &reason))
+        return reason;
+    if (!BuildOutputPath(target, entry->name, path)) return "name cannot be written here";
+    if (entry->is_folder) {
+        // An existing folder is fine. One that cannot be made (no parent,
+        // a file of its name) fails the walk here: an empty folder would
+        // otherwise be missing from an update that reports success.
+        size_t length = strlen(entry->name) - 1;  // without the closing backslash
+        if (EnterFolder(list, target, entry->name, length, true, entry) < 0)
+            return "cannot create the folder, or it is a link";
+        return nullptr;
+    }
+    const char* last = FindLastChar(entry->name, '\\');
+    size_t folder_length = last ? (size_t)(last - entry->name) : 0;
+    long folder = EnterFolder(list, target, entry->name, folder_length, false, entry);
+    if (folder < 0) return "a folder of the name is a link in the destination";
+    if (!BuildLeafName(target, last ? last + 1 : entry->name, leaf))
+        return "name cannot be written here";
+    EntryResult written = ExtractEntry(walk, entry, (size_t)folder, leaf, path);
+    *quit = written == kEntryQuit;
+    if (written == kEntryWritten || *quit) return nullptr;
+    return "cannot extract (damaged data, or the file cannot be written)";
+}
+
+ExtractResult WalkEntries(Walk* walk, ArchiveFault* fault) {
+    ArchiveCursor cursor;
+    ArchiveBegin(walk->archive, &cursor);
+    PayloadEntryHeader entry;
     int step;
     while ((step = ArchiveNextEntry(&cursor, &entry, fault)) == 1) {
-        consumed += 2 + entry.name_length + kEntrySizesLength;
-        if (target->pass == kSetupPass) {
+        if (walk->target->pass == kSetupPass) {
             if (entry.is_folder) {
                 // The first nested folder ends the pass: the setup files lie before it.
                 const char* first = FindChar(entry.name, '\\');
                 if (first && first[1] == '\0') continue;
-                return 0;
+                return kExtractDone;
             }
             if (!IsSetupFile(entry.name)) continue;
         }
-        const char* reason = nullptr;
-        if (!IsSafeEntryName(entry.name, entry.is_folder, destination_length, &reason))
-            return ReportArchiveFault(fault, reason, entry.offset, entry.name);
-        if (!BuildOutputPath(target, entry.name, path))
-            return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
-                                      entry.name);
-        if (entry.is_folder) {
-            // An existing folder is fine. One that cannot be made (no parent,
-            // a file of its name) fails the walk here: an empty folder would
-            // otherwise be missing from an update that reports success.
-            size_t length = strlen(entry.name) - 1;  // without the closing backslash
-            if (EnterFolder(&g_staged, target, entry.name, length, true, &entry) < 0)
-                return ReportArchiveFault(fault, "cannot create the folder, or it is a link",
-                                          entry.offset, entry.name);
-            continue;
+        bool quit = false;
+        const char* refusal = WalkEntry(walk, &entry, &quit);
+        if (quit) return kExtractQuit;
+        if (refusal) {
+            ReportArchiveFault(fault, refusal, entry.offset, entry.name);
+            return kExtractFailed;
         }
-        const char* last = FindLastChar(entry.name, '\\');
-        size_t folder_length = last ? (size_t)(last - entry.name) : 0;
-        long folder = EnterFolder(&g_staged, target, entry.name, folder_length, false, &entry);
-        if (folder < 0)
-            return ReportArchiveFault(fault, "a folder of the name is a link in the destination",
-                                      entry.offset, entry.name);
-        if (!BuildLeafName(target, last ? last + 1 : entry.name, leaf))
-            return ReportArchiveFault(fault, "name cannot be written here", entry.offset,
-                                      entry.name);
-        consumed += kEntryTimeLength;
-        if (ExtractEntry(archive->stream, &entry, (size_t)folder, leaf, path, buffers,
-                         target->window, consumed) != 0)
-            return ReportArchiveFault(
-                fault, "cannot extract (damaged data, or the file cannot be written)", entry.offset,
-                entry.name);
-        consumed += (int32_t)entry.compressed_size;
     }
-    return step == 0 ? 0 : -1;
+    return step == 0 ? kExtractDone : kExtractFailed;
 }
 
-}  // namespace
-
-void SetCommitFaultForTesting(int step) {
-    g_commit_fault_step = step;
-}
-
-void SetDiskSpaceForTesting(int64_t bytes) {
-    g_space_for_testing = bytes;
-}
-
-int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault) {
+// Holds the destination, opens the journal and walks; then commits, or puts
+// everything back as it was.
+ExtractResult WalkArchive(Walk* walk, ArchiveFault* fault) {
+    const ExtractTarget* target = walk->target;
+    StagedList* list = walk->list;
+    const ExtractFaults* faults = target->faults;
     // The destination itself is the first held folder: the caller's, or
     // held here for the walk. It must not be a link.
     OsFolderHold* root = target->root;
     if (!root) {
         char path[kOutputPathCapacity];
-        if (!BuildOutputPath(target, "", path) || !(root = OsHoldFolder(path)))
-            return ReportArchiveFault(fault, "the destination is not a folder, or is a link", 0, "");
+        if (!BuildOutputPath(target, "", path) || !(root = OsHoldFolder(path))) {
+            ReportArchiveFault(fault, "the destination is not a folder, or is a link", 0, "");
+            return kExtractFailed;
+        }
     }
-    AddHeldFolder(&g_staged, "", root, !target->root);
-    StartSiblingNumbers();
+    AddHeldFolder(list, "", root, !target->root);
+    list->next_sibling = (faults ? faults->first_sibling : OsRandomNumber()) % kSiblingNumbers;
+    list->journal.kill_step = faults ? faults->kill_step : 0;
     // Journal hook: a copy into the game's folder keeps a journal from its
     // first write to its end.
-    if (target->pass == kCopyPass && JournalBegin(target->destination) != 0) {
-        FreeStaged(&g_staged);
-        return ReportArchiveFault(
-            fault, "cannot write the journal (an interrupted update there is not repaired)", 0,
-            kJournalName);
+    if (target->pass == kCopyPass && JournalBegin(&list->journal, target->destination) != 0) {
+        FreeStaged(list);
+        ReportArchiveFault(fault,
+                           "cannot write the journal (an interrupted update there is not repaired)",
+                           0, kJournalName);
+        return kExtractFailed;
     }
     // Allocated once per walk instead of once per file: two fresh 128 KiB
     // mappings (and their page faults) per file dominated payloads of many
     // small files.
-    ExtractBuffers buffers;
-    buffers.input = (unsigned char*)AllocOrAbort(kBlockSize);
-    buffers.output = (unsigned char*)AllocOrAbort(kBlockSize);
-    int result = WalkEntries(archive, target, &buffers, fault);
-    free(buffers.input);
-    free(buffers.output);
-    if (result == 0) {
-        long failed = CommitStaged(&g_staged);
+    walk->buffers.input = (unsigned char*)AllocOrAbort(kBlockSize);
+    walk->buffers.output = (unsigned char*)AllocOrAbort(kBlockSize);
+    ExtractResult result = WalkEntries(walk, fault);
+    free(walk->buffers.input);
+    free(walk->buffers.output);
+    if (result == kExtractDone) {
+        list->commit_step = faults ? faults->commit_fault_step : 0;
+        long failed = CommitStaged(list);
         if (failed != 0) {
-            const StagedItem* item = &g_staged.items[-failed - 1];
-            result = ReportArchiveFault(fault, "cannot replace (the file is in use or read-only)",
-                                        item->offset, g_staged.text + item->name);
+            const StagedItem* item = &list->items[-failed - 1];
+            ReportArchiveFault(fault, "cannot replace (the file is in use or read-only)",
+                               item->offset, list->text + item->name);
+            result = kExtractFailed;
         }
     }
-    if (result == 0) {
-        for (size_t i = 0; g_placed && i < g_staged.count; ++i) {
-            if (g_staged.items[i].state == kInPlace)
-                g_placed(g_staged.text + g_staged.items[i].path);
+    if (result == kExtractDone) {
+        const ExtractEvents& events = walk->events;
+        for (size_t i = 0; events.placed && i < list->count; ++i) {
+            if (list->items[i].state == kInPlace)
+                events.placed(events.context, list->text + list->items[i].path);
         }
-        FreeStaged(&g_staged);
+        FreeStaged(list);
     } else {
-        RollBackStaged(&g_staged);
+        RollBackStaged(list);
     }
-    JournalEnd();  // journal hook
+    JournalEnd(&list->journal);  // journal hook
     return result;
 }
 
-int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target,
-                   ArchiveFault* fault) {
-    size_t checked = CheckedDestinationLength(target->destination, target->pass);
-    if (CheckArchive(archive, checked, fault) != 0) return -1;
-    return WalkArchive(archive, target, fault);
-}
+}  // namespace
 
-int ExtractPayload(const char* destination, ExtractPass pass, OsFolderHold* root) {
-    PayloadArchive archive;
-    if (OpenPayloadArchive(&archive) != 0) return -1;
-    ExtractTarget target = {destination, pass, nullptr, nullptr, root};
-    // The setup files are the work folder's, removed with it at the end.
-    g_placed = pass == kSetupPass ? NoteWorkFile : nullptr;
-    int result = CheckArchive(&archive, CheckedDestinationLength(destination, pass), nullptr);
-    if (result == 0) {
-        if (pass == kCopyPass) target.window = OpenCopyProgress(archive.size);
-        result = WalkArchive(&archive, &target, nullptr);
-        CloseCopyProgress();
-    }
-    g_placed = nullptr;
-    return result;
+ExtractResult ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target,
+                             const ExtractEvents* events, StagedList* staged,
+                             ArchiveFault* fault) {
+    // The destination length the header walk holds every name to. Names are
+    // joined to the destination only where they are written: the setup pass
+    // writes the top-level setup files alone (and checks each as it goes), so
+    // there the rest of the payload meets the name rules but not the length
+    // of the work folder's path, which says nothing about the game's folder.
+    size_t checked = target->pass == kSetupPass ? 0 : strlen(target->destination);
+    if (CheckArchive(archive, checked, fault) != 0) return kExtractFailed;
+    Walk walk = {archive, target, {}, staged, {}, target->faults ? target->faults->disk_space : -1};
+    if (events) walk.events = *events;
+    return WalkArchive(&walk, fault);
 }

@@ -1,6 +1,7 @@
-// Extraction of the payload archive: the updater's two passes (ExtractPayload)
-// over a portable walk that returns result codes, shared with vnpack and the
-// tests. Nothing here shows a message or ends the process.
+// Extraction of the payload archive: one walk for the updater's two passes,
+// vnpack and the tests, with everything it tells or asks of its caller in
+// events and its state in a list the caller owns. Nothing here shows a
+// message, pumps messages of its own or ends the process.
 #pragma once
 
 #include <stddef.h>
@@ -9,7 +10,7 @@
 
 #include "base/platform.h"
 #include "payload/archive.h"
-#include "payload/progress.h"
+#include "payload/journal.h"
 
 enum ExtractPass { kCopyPass = 0, kSetupPass = 1 };
 
@@ -21,13 +22,23 @@ enum ExtractPass { kCopyPass = 0, kSetupPass = 1 };
 typedef bool (*EntryPathBuilder)(const char* destination, const char* name, char* output,
                                  size_t capacity);
 
+// Seams for the tests; the updater and vnpack give none.
+struct ExtractFaults {
+    uint32_t first_sibling;  // the sibling numbers start here, not at a random number
+    int commit_fault_step;   // the step-th move of the commit (from 1, each move
+                             // aside and each move into place) fails as if the
+                             // system refused it; 0: none
+    int64_t disk_space;      // the disk is full once the walk wrote this many bytes; negative: never
+    int kill_step;           // see Journal::kill_step (copy pass only)
+};
+
 // Where and how a walk writes.
 struct ExtractTarget {
     const char* destination;      // no trailing backslash
     ExtractPass pass;             // the setup pass takes the top-level setup files only
-    CopyProgressHandle window;    // null: no display
     EntryPathBuilder build_path;  // null: destination, a backslash and the name
     OsFolderHold* root;           // the destination, held by the caller; null: held by the walk
+    const ExtractFaults* faults;  // null: none
 };
 
 // The two 131,072-byte blocks of a walk, read into and inflated into.
@@ -36,25 +47,54 @@ struct ExtractBuffers {
     unsigned char* output;
 };
 
-// The updater's walk of its own payload into destination. The whole archive
-// is checked (CheckArchive) before anything is written, in both passes (in
-// the setup pass the joined path length counts only for the setup files it
-// writes); then the setup pass writes the top-level setup files, the copy
-// pass everything under the progress window, which is closed again before
-// this returns. Either pass replaces all its files or none (WalkArchive).
-// 0, or -1 for an unreadable or damaged payload: the caller reports it and
-// ends the run.
-// root: the destination as the caller holds it (null: held for the walk).
-int ExtractPayload(const char* destination, ExtractPass pass, OsFolderHold* root = nullptr);
+// What the walk tells its caller as it goes. Every callback may be null.
+struct ExtractEvents {
+    void* context;
+    // A file begins: its path, and its size in blocks of 131,072 bytes.
+    void (*file_begun)(void* context, const char* path, int32_t blocks);
+    // After each block written: the blocks of the file written, and the
+    // blocks of the archive consumed (from its first entry up to the bytes
+    // requested of this stream).
+    void (*progress)(void* context, int32_t file_blocks, int32_t total_blocks);
+    // After each block: runs the caller's pending messages. False when a
+    // quit message was taken, with its code in *quit_code: the walk rolls
+    // back and ends with kExtractQuit.
+    bool (*pump)(void* context, int* quit_code);
+    // Each file the walk put in place, once the whole walk succeeded.
+    void (*placed)(void* context, const char* path);
+};
 
-// CheckArchive followed by WalkArchive. 0, or -1 with *fault filled; after
-// -1 the destination is as it was before.
-int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault);
+enum ExtractResult {
+    kExtractDone = 0,
+    kExtractFailed = -1,  // refused or damaged; *fault says why
+    kExtractQuit = -2,    // the pump took a quit message; StagedList::quit_code has its code
+};
 
-// The walk itself, on an archive that CheckArchive has accepted for this
-// destination. Each name is checked again before it is written, so an archive
-// that changed in between is still refused. All or nothing, so that a damaged
-// stream late in the payload cannot leave a game half old and half new:
+// What one walk has on disk and how far it got. The caller owns it, zeroed;
+// every walk leaves it empty again (its files committed or rolled back).
+struct StagedItem;
+struct HeldFolder;
+struct StagedList {
+    StagedItem* items;
+    size_t count, capacity;
+    HeldFolder* folders;
+    size_t folder_count, folder_capacity;
+    char* text;  // the zero-terminated paths and names of the items
+    size_t text_length, text_capacity;
+    Journal journal;        // the copy pass's (journal.h)
+    unsigned next_sibling;  // number of the next "~vn"/"~vb" name
+    int commit_step;        // moves of the commit so far
+    int quit_code;          // after kExtractQuit
+};
+
+// The one extraction of an archive into target->destination, for the
+// updater's two passes, vnpack and the tests. The whole archive is checked
+// (CheckArchive) before anything is written (in the setup pass the joined
+// path length counts only for the setup files it writes); then the setup
+// pass writes the top-level setup files, the copy pass everything. Each name
+// is checked again before it is written, so an archive that changed in
+// between is still refused. All or nothing, so that a damaged stream late in
+// the payload cannot leave a game half old and half new:
 // The destination and every folder the walk enters are held (OsHoldFolder)
 // until the walk ends, each opened inside its parent and refused when it is a
 // link, and every file is named inside its held folder: a folder renamed or
@@ -65,23 +105,15 @@ int ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target, A
 //   2. only when every stream was good, each existing file is moved aside to
 //      a backup sibling ("~vb00000.tmp") and the staged file takes its name;
 //      then the backups are deleted;
-//   3. on any failure (damaged stream, write error, a move refused) the old
-//      files come back from their backups, the staged files go, and the
-//      folders this walk created are removed when empty.
-// Old and new files are on disk side by side until step 2 ends. A quit
-// message taken by the pump during step 1 ends the process; a handler run at
-// exit then deletes the staged files and created folders. Step 2 does not
-// pump, so no quit can cut it. 0, or -1 with *fault filled.
-int WalkArchive(const PayloadArchive* archive, const ExtractTarget* target, ArchiveFault* fault);
-
-// Tests only: the step-th move of the next commits (counting from 1, each
-// move aside to a backup and each move into place) fails as if the system
-// had refused it. 0 turns it off.
-void SetCommitFaultForTesting(int step);
-
-// Tests only: the disk is full once the walks have written this many more
-// bytes (a write then fails as it would); negative turns it off.
-void SetDiskSpaceForTesting(int64_t bytes);
+//   3. on any failure (damaged stream, write error, a move refused) and on a
+//      quit taken by the pump in step 1, the old files come back from their
+//      backups, the staged files go, and the folders this walk created are
+//      removed when empty, before this returns.
+// Old and new files are on disk side by side until step 2 ends. Step 2 does
+// not pump, so no quit can cut it. The copy pass keeps a journal (journal.h)
+// from its first write to its end.
+ExtractResult ExtractArchive(const PayloadArchive* archive, const ExtractTarget* target,
+                             const ExtractEvents* events, StagedList* staged, ArchiveFault* fault);
 
 // True for the file entries the setup pass writes: top-level names that
 // contain "insttscr.rct", "install.env" or ".txt" in any letter case.

@@ -10,26 +10,32 @@
 #include "base/platform.h"
 #include "base/text.h"
 #include "filelayer/filelayer.h"
+#include "payload/archive.h"
 
 const char kJournalName[] = "~vnjournal.tmp";
+const char kStagedPrefix[] = "~vn";
+const char kBackupPrefix[] = "~vb";
+
+void SiblingName(const char* prefix, unsigned number, char* sibling) {
+    snprintf(sibling, kTemporaryNameLength + 1, "%s%05u.tmp", prefix, number % kSiblingNumbers);
+}
+
+bool SiblingPath(const char* path, const char* prefix, unsigned number, char* sibling,
+                 size_t capacity) {
+    const char* backslash = FindLastChar(path, '\\');
+    const char* slash = strrchr(path, '/');
+    const char* last = backslash > slash ? backslash : slash;
+    size_t folder = last ? (size_t)(last - path) + 1 : 0;
+    if (folder + kTemporaryNameLength + 1 > capacity) return false;
+    memcpy(sibling, path, folder);
+    SiblingName(prefix, number, sibling + folder);
+    return true;
+}
 
 namespace {
 
 const unsigned char kMagic[4] = {'V', 'N', 'J', '1'};
 enum { kRecordHead = 1 + 4 + 4 + 2, kRecordCheck = 4 };
-
-// The sibling prefixes and number format of extract.cpp's staged files
-// and backups.
-const char kStagedPrefix[] = "~vn";
-const char kBackupPrefix[] = "~vb";
-
-FILE* g_journal = nullptr;
-bool g_committing = false;  // every record goes to the disk at once
-char g_journal_path[4 * kPathCapacity];
-size_t g_destination_length = 0;
-
-int g_kill_step = 0;
-int g_kill_steps_passed = 0;
 
 void PutLittleEndian(unsigned char* out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out[i] = (unsigned char)(value >> (8 * i));
@@ -48,19 +54,6 @@ bool JoinPath(const char* destination, const char* name, char* path, size_t capa
     return AppendText(path, capacity, name);
 }
 
-// The "~vn"/"~vb" sibling of path with number, as extract.cpp names it.
-bool SiblingPath(const char* path, const char* prefix, unsigned number, char* sibling,
-                 size_t capacity) {
-    const char* backslash = FindLastChar(path, '\\');
-    const char* slash = strrchr(path, '/');
-    const char* last = backslash > slash ? backslash : slash;
-    size_t folder = last ? (size_t)(last - path) + 1 : 0;
-    if (folder + 16 > capacity) return false;
-    memcpy(sibling, path, folder);
-    snprintf(sibling + folder, capacity - folder, "%s%05u.tmp", prefix, number % 100000u);
-    return true;
-}
-
 bool Exists(const char* path) {
     return OsGetPathKind(path) != kOsMissing;
 }
@@ -70,72 +63,48 @@ bool IsSeparator(char c) {
 }
 
 // True when name, read from a journal that anyone able to write the folder
-// could have put there, stays inside destination: relative, no drive or
-// stream, no part that leads out ("..", "...", ". ." once Windows drops
-// trailing dots and spaces), no control character, and no folder on the way
-// that is a link.
+// could have put there, stays inside destination (NameStaysInside, links on
+// the way included), and is no empty name, has no empty component and no
+// control character.
 bool StaysInside(const char* destination, const char* name) {
-    if (!name[0] || IsSeparator(name[0])) return false;
-    const char* component = name;
-    for (const char* p = name;; p += CharLength(p)) {
-        if (*p == ':' || (*p > 0 && *p < 0x20)) return false;
-        if (*p != '\0' && !IsSeparator(*p)) continue;
-        bool only_dots = p > component;
-        for (const char* q = component; q < p; ++q) {
-            if (*q != '.' && *q != ' ') only_dots = false;
-        }
-        if (only_dots || (p == component && *p != '\0')) return false;
-        if (*p == '\0') return true;
-        // The folder so far must be no link: deleting through one would
-        // delete wherever it points.
-        char prefix[4 * kPathCapacity], folder[4 * kPathCapacity];
-        size_t length = (size_t)(p - name);
-        if (length >= sizeof prefix) return false;
-        memcpy(prefix, name, length);
-        prefix[length] = '\0';
-        if (!JoinPath(destination, prefix, folder, sizeof folder) || OsIsLink(folder)) return false;
-        component = p + 1;
+    if (!name[0]) return false;
+    for (const char* p = name; *p; p += CharLength(p)) {
+        if ((*p > 0 && *p < 0x20) || (IsSeparator(*p) && IsSeparator(p[1]))) return false;
     }
+    return NameStaysInside(name, destination);
 }
 
 }  // namespace
 
-void SetKillStepForTesting(int step) {
-    g_kill_step = step;
-    g_kill_steps_passed = 0;
+void JournalKillPoint(Journal* journal) {
+    if (++journal->steps == journal->kill_step) abort();
 }
 
-int KillStepsPassedForTesting() {
-    return g_kill_steps_passed;
-}
-
-void JournalKillPoint() {
-    if (g_kill_step == 0) return;
-    if (++g_kill_steps_passed == g_kill_step) abort();
-}
-
-int JournalBegin(const char* destination) {
-    JournalEnd();
-    if (!JoinPath(destination, kJournalName, g_journal_path, sizeof g_journal_path)) return -1;
-    g_journal = OsCreateNewFile(g_journal_path);
-    if (!g_journal) return -1;
-    JournalKillPoint();  // the file there, its magic not yet
-    g_destination_length = strlen(destination);
-    if (fwrite(kMagic, 1, sizeof kMagic, g_journal) != sizeof kMagic || fflush(g_journal) != 0) {
-        JournalEnd();
+int JournalBegin(Journal* journal, const char* destination) {
+    JournalEnd(journal);
+    journal->steps = 0;
+    if (!JoinPath(destination, kJournalName, journal->path, sizeof journal->path)) return -1;
+    journal->file = OsCreateNewFile(journal->path);
+    if (!journal->file) return -1;
+    JournalKillPoint(journal);  // the file there, its magic not yet
+    journal->destination_length = strlen(destination);
+    if (fwrite(kMagic, 1, sizeof kMagic, journal->file) != sizeof kMagic ||
+        fflush(journal->file) != 0) {
+        JournalEnd(journal);
         return -1;
     }
     return 0;
 }
 
-int JournalNote(JournalRecord type, const char* path, unsigned number, uint32_t item) {
-    if (!g_journal) return 0;
-    JournalKillPoint();
+int JournalNote(Journal* journal, JournalRecord type, const char* path, unsigned number,
+                uint32_t item) {
+    if (!journal->file) return 0;
+    JournalKillPoint(journal);
     const char* name = "";
     if (path) {
         // Every path of the walk lies under its destination.
-        if (strlen(path) <= g_destination_length) return -1;
-        name = path + g_destination_length;
+        if (strlen(path) <= journal->destination_length) return -1;
+        name = path + journal->destination_length;
         if (*name == '\\' || *name == '/') ++name;
     }
     size_t length = strlen(name);
@@ -148,32 +117,34 @@ int JournalNote(JournalRecord type, const char* path, unsigned number, uint32_t 
     memcpy(record + kRecordHead, name, length);
     PutLittleEndian(record + kRecordHead + length, FfCrc32(0, record, kRecordHead + length), 4);
     size_t size = kRecordHead + length + kRecordCheck;
-    if (fwrite(record, 1, size, g_journal) != size || fflush(g_journal) != 0) return -1;
-    if (type == kJournalCommitting) g_committing = true;
-    return g_committing ? OsFlushFile(g_journal) : 0;
+    if (fwrite(record, 1, size, journal->file) != size || fflush(journal->file) != 0) return -1;
+    if (type == kJournalCommitting) journal->committing = true;
+    return journal->committing ? OsFlushFile(journal->file) : 0;
 }
 
-int JournalNoteNewFile(const char* path) {
-    if (!g_journal) return 1;
+int JournalNoteNewFile(Journal* journal, const char* path) {
+    if (!journal->file) return 1;
     // Noted before the creation, never after a failed one: a kill in between
     // must not leave the journal naming the old file of that name as new.
     if (OsGetPathKind(path) != kOsMissing) return 0;
-    return JournalNote(kJournalNewFile, path) == 0 ? 1 : -1;
+    return JournalNote(journal, kJournalNewFile, path) == 0 ? 1 : -1;
 }
 
-int JournalNoteStaged(const char* path, const char* sibling, unsigned number) {
-    if (!g_journal) return 1;
+int JournalNoteStaged(Journal* journal, const char* path, unsigned number) {
+    if (!journal->file) return 1;
+    char sibling[4 * kPathCapacity];
+    if (!SiblingPath(path, kStagedPrefix, number, sibling, sizeof sibling)) return -1;
     if (OsGetPathKind(sibling) != kOsMissing) return 0;
-    return JournalNote(kJournalStaged, path, number) == 0 ? 1 : -1;
+    return JournalNote(journal, kJournalStaged, path, number) == 0 ? 1 : -1;
 }
 
-void JournalEnd() {
-    if (!g_journal) return;
-    JournalKillPoint();
-    g_committing = false;
-    fclose(g_journal);
-    g_journal = nullptr;
-    OsDeleteFile(g_journal_path);
+void JournalEnd(Journal* journal) {
+    if (!journal->file) return;
+    JournalKillPoint(journal);
+    journal->committing = false;
+    fclose(journal->file);
+    journal->file = nullptr;
+    OsDeleteFile(journal->path);
 }
 
 void FreeJournalPlan(JournalPlan* plan) {

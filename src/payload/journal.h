@@ -37,9 +37,23 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+
+#include "base/text.h"
 
 // The journal's own name in the destination; no payload entry may have it.
 extern const char kJournalName[];
+
+// The siblings a walk stages new files under and moves old files aside to:
+// prefix, five digits and ".tmp" ("~vn00042.tmp").
+extern const char kStagedPrefix[];
+extern const char kBackupPrefix[];
+enum { kSiblingNumbers = 100000 };
+// The sibling's name alone (kTemporaryNameLength + 1 bytes).
+void SiblingName(const char* prefix, unsigned number, char* sibling);
+// The sibling of the file at path: in its folder. False when it does not fit.
+bool SiblingPath(const char* path, const char* prefix, unsigned number, char* sibling,
+                 size_t capacity);
 
 enum JournalRecord {
     kJournalFolder = 'D',      // a folder the walk creates
@@ -53,40 +67,48 @@ enum JournalRecord {
 
 enum { kJournalNameCapacity = 1024 };
 
-// The walk's side. One journal at a time. Paths are the full paths the walk
-// hands to the platform; they are kept relative to the destination.
+// The walk's side. Paths are the full paths the walk hands to the platform;
+// they are kept relative to the destination.
+struct Journal {
+    FILE* file;  // null: no journal (the setup pass), every note succeeds
+    bool committing;  // from kJournalCommitting on, every record goes to the disk
+    size_t destination_length;
+    char path[4 * kPathCapacity];
+    // Tests only: the kill_step-th kill point (each record, commit move and
+    // deletion of a backup) stops the process at once (abort, no clean-up),
+    // as a kill would; 0: none. steps counts the points passed (from 0 at
+    // JournalBegin).
+    int kill_step;
+    int steps;
+};
 
 // Creates the journal in destination. -1 when it cannot be created, or
 // when one is there already (a run that was not repaired).
-int JournalBegin(const char* destination);
+int JournalBegin(Journal* journal, const char* destination);
 
 // Appends one record and hands it to the system (a kill of the process
 // after this keeps it). From kJournalCommitting on, each record is also
-// flushed to the disk before this returns. 0, or -1 when it could not be written. Without a
-// journal (the setup pass): 0, nothing written.
-int JournalNote(JournalRecord type, const char* path = nullptr, unsigned number = 0,
-                uint32_t item = 0);
+// flushed to the disk before this returns. 0, or -1 when it could not be
+// written.
+int JournalNote(Journal* journal, JournalRecord type, const char* path = nullptr,
+                unsigned number = 0, uint32_t item = 0);
 
 // Before a file is created under its own name: 1 when nothing has the name
 // and it is noted as new (create it there; if that fails after all, note
 // kJournalUndo), 0 when something has it (stage the file beside it), -1
 // when the journal cannot be written. Without a journal always 1.
-int JournalNoteNewFile(const char* path);
+int JournalNoteNewFile(Journal* journal, const char* path);
 
 // The same for the "~vn" sibling of path with number that a file is staged
-// in: 1 when sibling is free and noted, 0 when something has that name.
-int JournalNoteStaged(const char* path, const char* sibling, unsigned number);
+// in: 1 when the sibling is free and noted, 0 when something has that name.
+int JournalNoteStaged(Journal* journal, const char* path, unsigned number);
 
 // The walk is over and the folder is whole (committed, or rolled back by
 // the walk itself): the journal goes.
-void JournalEnd();
+void JournalEnd(Journal* journal);
 
-// Tests only: the step-th journal record, commit move or deletion of a
-// backup from now on stops the process at once (abort, no clean-up), as a
-// kill would. 0 turns it off. JournalKillPoint counts one step.
-void SetKillStepForTesting(int step);
-int KillStepsPassedForTesting();
-void JournalKillPoint();
+// Counts one kill point (see kill_step).
+void JournalKillPoint(Journal* journal);
 
 // The next run's side: undoes or finishes what the journal in destination
 // tells of and removes the journal. 0 when there was none or all is done;

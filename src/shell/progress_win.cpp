@@ -1,37 +1,21 @@
-// The copy progress window ("COPYINGDELUX"): a modeless dialog owned by the
-// main window, alive only while the copy pumps messages.
-#include "base/systemdll_win.h"  // <windows.h> and the bound system calls
+// The copy progress window (see progress_win.h).
+#include "shell/progress_win.h"
 
 #include "base/platform.h"
-#include "shell/window_win.h"
-#include "base/wide_win.h"
-#include "payload/progress.h"
+#include "base/text.h"
 #include "resources/resource.h"
+#include "shell/window_win.h"
+#include "texts.h"
 
 namespace {
 
 // Every progress value counts blocks of this many bytes.
 const int32_t kProgressUnit = 131072;
 
-// The controls are told of new values at most this often. The engine sets
+// The controls are told of new values at most this often. The walk sets
 // them after every block; under Wine each position drawn costs about 3 ms,
 // which made the window most of the copy's time.
 const uint32_t kShowInterval = 30;  // milliseconds
-
-HWND g_window = nullptr;
-HWND g_animation = nullptr;
-int32_t g_total = 0;
-
-// What the engine last asked for and what the controls show; the latest
-// values win.
-struct CopyDisplay {
-    int32_t file_upper, file_position, total_position;
-};
-CopyDisplay g_wanted, g_shown;
-wchar_t g_wanted_name[kWidePathCapacity];
-bool g_name_pending = false;
-uint32_t g_last_shown = 0;
-void (*g_shown_for_testing)() = nullptr;
 
 // Progress bars take 16-bit bounds in PBM_SETRANGE.
 WORD ToRangeBound(int32_t value) {
@@ -47,28 +31,80 @@ void SetBarPosition(HWND window, int id, int32_t position) {
     SendDlgItemMessageW(window, id, PBM_SETPOS, (WPARAM)position, 0);
 }
 
+void SetText(HWND window, int id, const char* text) {
+    wchar_t wide[kPathCapacity];
+    Cp932ToWideForDisplay(text, wide, kPathCapacity);
+    if (id)
+        SetDlgItemTextW(window, id, wide);
+    else
+        SetWindowTextW(window, wide);
+}
+
+uint32_t Now(const CopyWindow* copy) {
+    return copy->clock ? copy->clock() : OsMilliseconds();
+}
+
+void Pump(CopyWindow* copy) {
+    if (!copy->quit) copy->quit = !PumpMessages(&copy->quit_code);
+}
+
 // Tells the controls what has changed since they were last told, when
 // kShowInterval has passed or when forced.
-void ShowWanted(bool force) {
-    if (!g_window) return;
-    uint32_t now = OsMilliseconds();
-    if (!force && now - g_last_shown < kShowInterval) return;
-    g_last_shown = now;
-    if (g_name_pending) SetDlgItemTextW(g_window, IDC_COPY_FILE_NAME, g_wanted_name);
-    g_name_pending = false;
-    if (g_wanted.file_upper != g_shown.file_upper)
-        SetBarRange(g_window, IDC_COPY_FILE_BAR, g_wanted.file_upper);
-    if (g_wanted.file_position != g_shown.file_position)
-        SetBarPosition(g_window, IDC_COPY_FILE_BAR, g_wanted.file_position);
-    if (g_wanted.total_position != g_shown.total_position)
-        SetBarPosition(g_window, IDC_COPY_TOTAL_BAR, g_wanted.total_position);
-    g_shown = g_wanted;
-    if (g_shown_for_testing) g_shown_for_testing();
+void ShowWanted(CopyWindow* copy, bool force) {
+    if (!copy->window) return;
+    uint32_t now = Now(copy);
+    if (!force && now - copy->last_shown < kShowInterval) return;
+    copy->last_shown = now;
+    if (copy->name_pending) SetDlgItemTextW(copy->window, IDC_COPY_FILE_NAME, copy->wanted_name);
+    copy->name_pending = false;
+    const CopyBars& wanted = copy->wanted;
+    if (wanted.file_upper != copy->shown.file_upper)
+        SetBarRange(copy->window, IDC_COPY_FILE_BAR, wanted.file_upper);
+    if (wanted.file_position != copy->shown.file_position)
+        SetBarPosition(copy->window, IDC_COPY_FILE_BAR, wanted.file_position);
+    if (wanted.total_position != copy->shown.total_position)
+        SetBarPosition(copy->window, IDC_COPY_TOTAL_BAR, wanted.total_position);
+    copy->shown = wanted;
+    if (copy->shown_hook) copy->shown_hook();
+}
+
+void FileBegun(void* context, const char* path, int32_t blocks) {
+    CopyWindow* copy = (CopyWindow*)context;
+    if (!copy->window) return;
+    // A file whose name is on screen ends with its bar full before the next
+    // name comes: that one bar now, the rest at the next turn.
+    if (!copy->name_pending && copy->wanted.file_position != copy->shown.file_position) {
+        SetBarPosition(copy->window, IDC_COPY_FILE_BAR, copy->wanted.file_position);
+        copy->shown.file_position = copy->wanted.file_position;
+        if (copy->shown_hook) copy->shown_hook();
+    }
+    Cp932ToWideForDisplay(path, copy->wanted_name, kWidePathCapacity);
+    copy->name_pending = true;
+    copy->wanted.file_upper = blocks;
+    copy->wanted.file_position = 0;
+    ShowWanted(copy, false);
+}
+
+void Progress(void* context, int32_t file_blocks, int32_t total_blocks) {
+    CopyWindow* copy = (CopyWindow*)context;
+    // Each bar asks on its own, as the window always took them.
+    copy->wanted.file_position = file_blocks;
+    ShowWanted(copy, false);
+    copy->wanted.total_position = total_blocks;
+    ShowWanted(copy, false);
+}
+
+bool PumpEvent(void* context, int* quit_code) {
+    CopyWindow* copy = (CopyWindow*)context;
+    Pump(copy);
+    *quit_code = copy->quit_code;
+    return !copy->quit;
 }
 
 INT_PTR OnInitDialog(HWND window) {
     CenterOnScreen(window);
-    SetDlgItemTextW(window, IDC_COPY_FILE_NAME, L"");
+    SetText(window, 0, kTextCopyCaption);
+    SetText(window, IDCANCEL, kTextCancel);
     SetBarRange(window, IDC_COPY_FILE_BAR, 1);
     SetBarPosition(window, IDC_COPY_FILE_BAR, 0);
     SetBarRange(window, IDC_COPY_TOTAL_BAR, 1);
@@ -77,17 +113,15 @@ INT_PTR OnInitDialog(HWND window) {
     // half way, so the window offers no Cancel while it runs.
     EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
 
-    g_animation = GetDlgItem(window, IDC_COPY_ANIMATION);
+    HWND animation = GetDlgItem(window, IDC_COPY_ANIMATION);
     // Instance 0: the control loads the clip from the module that created it.
-    SendMessageW(g_animation, ACM_OPENW, 0, (LPARAM)L"AVI_FILECOPY");
-    SendMessageW(g_animation, ACM_PLAY, (WPARAM)-1, MAKELPARAM(0, 0xFFFF));
-    ShowWindow(g_animation, SW_SHOW);
+    SendMessageW(animation, ACM_OPENW, 0, (LPARAM)L"AVI_FILECOPY");
+    SendMessageW(animation, ACM_PLAY, (WPARAM)-1, MAKELPARAM(0, 0xFFFF));
+    ShowWindow(animation, SW_SHOW);
     return TRUE;
 }
 
-}  // namespace
-
-static INT_PTR CALLBACK CopyProgressProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR CALLBACK CopyProgressProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog(window);
@@ -100,63 +134,31 @@ static INT_PTR CALLBACK CopyProgressProc(HWND window, UINT message, WPARAM wpara
     }
 }
 
-CopyProgressHandle OpenCopyProgress(int32_t total) {
-    g_total = total;
-    CloseCopyProgress();
-    HWND owner = GetMainWindow();
-    g_window = CreateDialogParamW(GetMainWindowInstance(), L"COPYINGDELUX", owner, CopyProgressProc, 0);
-    if (!g_window) return nullptr;
-    PumpMessages();
-    int32_t blocks = g_total / kProgressUnit;
-    SetBarRange(g_window, IDC_COPY_TOTAL_BAR, blocks > 1 ? blocks : 1);
-    SetBarPosition(g_window, IDC_COPY_TOTAL_BAR, 0);
+}  // namespace
+
+void OpenCopyWindow(CopyWindow* copy, int32_t total) {
+    copy->window = CreateDialogParamW(GetMainWindowInstance(), L"COPYINGDELUX", GetMainWindow(),
+                                      CopyProgressProc, 0);
+    if (!copy->window) return;
+    Pump(copy);
+    int32_t blocks = total / kProgressUnit;
+    SetBarRange(copy->window, IDC_COPY_TOTAL_BAR, blocks > 1 ? blocks : 1);
+    SetBarPosition(copy->window, IDC_COPY_TOTAL_BAR, 0);
     // As OnInitDialog left the controls.
-    g_wanted = g_shown = {1, 0, 0};
-    g_name_pending = false;
-    g_last_shown = OsMilliseconds();
-    PumpMessages();
-    return reinterpret_cast<CopyProgressHandle>(g_window);
+    copy->wanted = copy->shown = {1, 0, 0};
+    copy->name_pending = false;
+    copy->last_shown = Now(copy);
+    Pump(copy);
 }
 
-int CloseCopyProgress() {
-    if (!g_window) return 1;
-    ShowWanted(true);  // the whole copy's end, however soon it came
-    DestroyWindow(g_window);
-    g_window = nullptr;
-    g_animation = nullptr;
-    PumpMessages();
-    return 0;
+void CloseCopyWindow(CopyWindow* copy) {
+    if (!copy->window) return;
+    ShowWanted(copy, true);  // the whole copy's end, however soon it came
+    DestroyWindow(copy->window);
+    copy->window = nullptr;
+    Pump(copy);
 }
 
-void SetCopyProgressFileName(CopyProgressHandle handle, const char* path) {
-    if (!handle) return;
-    // A file whose name is on screen ends with its bar full before the next
-    // name comes: that one bar now, the rest at the next turn.
-    if (g_window && !g_name_pending && g_wanted.file_position != g_shown.file_position) {
-        SetBarPosition(g_window, IDC_COPY_FILE_BAR, g_wanted.file_position);
-        g_shown.file_position = g_wanted.file_position;
-        if (g_shown_for_testing) g_shown_for_testing();
-    }
-    Cp932ToWideForDisplay(path, g_wanted_name, kWidePathCapacity);
-    g_name_pending = true;
-}
-
-void SetCopyProgressFileRange(CopyProgressHandle handle, int32_t upper) {
-    if (handle) g_wanted.file_upper = upper;
-}
-
-void SetCopyProgressFilePosition(CopyProgressHandle handle, int32_t position) {
-    if (!handle) return;
-    g_wanted.file_position = position;
-    ShowWanted(false);
-}
-
-void SetCopyProgressTotalPosition(CopyProgressHandle handle, int32_t position) {
-    if (!handle) return;
-    g_wanted.total_position = position;
-    ShowWanted(false);
-}
-
-void SetCopyProgressShownForTesting(void (*shown)()) {
-    g_shown_for_testing = shown;
+ExtractEvents CopyWindowEvents(CopyWindow* copy) {
+    return {copy, FileBegun, Progress, PumpEvent, nullptr};
 }

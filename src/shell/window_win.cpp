@@ -1,8 +1,6 @@
 // The main window record and the message pump of the one GUI thread.
 #include "shell/window_win.h"
 
-#include <stdlib.h>
-
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "config/settings.h"
@@ -34,18 +32,21 @@ void FormatUpdaterTitle(char* out, size_t capacity) {
     FormatText(out, capacity, kTextUpdaterSuffix, SettingText(kSettingTitleBar));
 }
 
-int PumpMessages() {
-    int dispatched = 0;
+bool PumpMessages(int* quit_code) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        // The quit message ends the process where it stands: the work folder
-        // and everything else are left as they are.
-        if (message.message == WM_QUIT) exit((int)message.wParam);
+        if (message.message == WM_QUIT) {
+            *quit_code = (int)message.wParam;
+            return false;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
-        ++dispatched;
     }
-    return dispatched;
+    return true;
+}
+
+bool PumpWalkMessages(void* context, int* quit_code) {
+    return PumpMessages(quit_code);
 }
 
 void CenterOnScreen(HWND window) {

@@ -7,7 +7,12 @@
 
 #include <stddef.h>
 
-#include "base/pump.h"
+// Dispatches every message waiting in the thread's queue without waiting.
+// False once it took a quit message, with the message's code in *quit_code:
+// the caller ends the run with that code (messages behind it stay queued).
+bool PumpMessages(int* quit_code);
+// The same as a walk's pump event (ExtractEvents); context is not used.
+bool PumpWalkMessages(void* context, int* quit_code);
 
 // Stores the main window. Called once, when the start-up window initialises;
 // never cleared.

@@ -7,37 +7,13 @@
 #include "base/text.h"
 #include "config/sections.h"
 
-namespace {
-
 // The system's search takes a slash for a separator as well.
-bool IsSeparator(char c) {
+static bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// ".", "..", "..." and ". ." all lead out of or around the folder once
-// Windows has dropped the trailing dots and spaces of a name.
-bool IsDotsOnly(const char* begin, const char* end) {
-    bool has_dot = false;
-    for (const char* p = begin; p < end; ++p) {
-        if (*p == '.')
-            has_dot = true;
-        else if (*p != ' ')
-            return false;
-    }
-    return has_dot;
-}
-
-}  // namespace
-
 bool AfterInstallEntryStaysInside(const char* entry) {
-    if (IsSeparator(entry[0]) || FindChar(entry, ':')) return false;
-    const char* component = entry;
-    for (const char* p = entry;; p += CharLength(p)) {
-        if (*p != '\0' && !IsSeparator(*p)) continue;
-        if (IsDotsOnly(component, p)) return false;
-        if (*p == '\0') return true;
-        component = p + 1;
-    }
+    return NameStaysInside(entry);
 }
 
 namespace {

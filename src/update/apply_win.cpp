@@ -15,6 +15,7 @@
 #include "payload/extract.h"
 #include "payload/journal.h"
 #include "shell/msgbox_win.h"
+#include "shell/progress_win.h"
 #include "shell/registry_win.h"
 #include "texts.h"
 #include "update/afterinst.h"
@@ -108,11 +109,25 @@ InstallResult InstallUpdate(const char* target, int* quit_code) {
         return kInstallRefused;
     }
 
-    // All or nothing: after a failure the game folder is as it was, and
-    // nothing below has run.
-    if (ExtractPayload(target, kCopyPass, game) != 0) {
+    // All or nothing: after a failure or a quit the game folder is as it
+    // was, and nothing below has run.
+    PayloadArchive archive;
+    if (OpenPayloadArchive(&archive) != 0) {
         OsReleaseFolder(game);
         return kInstallPayloadDamaged;
+    }
+    CopyWindow copy = {};
+    OpenCopyWindow(&copy, archive.size);
+    ExtractTarget into = {target, kCopyPass, nullptr, game, nullptr};
+    ExtractEvents events = CopyWindowEvents(&copy);
+    StagedList staged = {};
+    ExtractResult copied =
+        copy.quit ? kExtractQuit : ExtractArchive(&archive, &into, &events, &staged, nullptr);
+    CloseCopyWindow(&copy);
+    if (copy.quit || copied != kExtractDone) {
+        OsReleaseFolder(game);
+        *quit_code = copy.quit_code;
+        return copy.quit ? kInstallQuit : kInstallPayloadDamaged;
     }
 
     TransferPlaces places = {target, FindCdromRoot};

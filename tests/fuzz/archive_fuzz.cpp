@@ -32,11 +32,10 @@ Tree Snapshot(const fs::path& folder) {
     Tree tree;
     for (const auto& item : fs::recursive_directory_iterator(folder)) {
         std::string name = item.path().string().substr(folder.string().size() + 1);
-        if (item.is_directory()) {
+        if (item.is_directory())
             tree[name + "/"] = "";
-        } else {
+        else
             tree[name] = ReadFileBytes(item.path());
-        }
     }
     return tree;
 }
@@ -49,9 +48,7 @@ std::set<std::string> EntryNames(const PayloadArchive* archive) {
     ArchiveBegin(archive, &cursor);
     PayloadEntryHeader entry;
     while (ArchiveNextEntry(&cursor, &entry, nullptr) == 1) {
-        for (char* p = entry.name; *p; p += CharLength(p)) {
-            if (*p == '\\') *p = '/';
-        }
+        for (char* p = entry.name; *p; p += CharLength(p)) *p = *p == '\\' ? '/' : *p;
         names.insert(entry.name);
     }
     return names;
@@ -62,10 +59,11 @@ std::set<std::string> EntryNames(const PayloadArchive* archive) {
 int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder,
          Tree* tree = nullptr) {
     Tree before = Snapshot(folder);
-    ExtractTarget target = {folder.c_str(), pass, nullptr, nullptr};
+    ExtractTarget target = {folder.c_str(), pass, nullptr, nullptr, nullptr};
+    StagedList staged = {};
     ArchiveFault fault;
-    int result = ExtractArchive(archive, &target, &fault);
-    Require(result == 0 || result == -1);
+    int result = ExtractArchive(archive, &target, nullptr, &staged, &fault);
+    Require((result == kExtractDone || result == kExtractFailed) && staged.count == 0);
     Tree after = Snapshot(folder);
     if (result != 0) {
         Require(after == before);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "base/platform.h"
-#include "payload/progress_console.h"
 #include "payload_fixture.h"
 
 namespace {
@@ -49,9 +48,17 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
                 File("top\\inner.txt", Bytes("i")), Folder("top\\nested\\"),
                 File("top\\nested\\deep.txt", Bytes("d"))}),
         scratch.path() / "u.exe"));
-    ASSERT_EQ(Extract(scratch.path() / "u.exe", out, kSetupPass), 0);
-    EXPECT_EQ(Listing(out), (std::vector<std::string>{"README.TXT", "install.env", "insttscr.rct",
-                                                      "notes.txt.old"}));
+    // The updater notes each file placed as the work folder's.
+    std::vector<std::string> placed;
+    ExtractEvents events = {&placed, nullptr, nullptr, nullptr, [](void* list, const char* path) {
+                                ((std::vector<std::string>*)list)->push_back(path);
+                            }};
+    ASSERT_EQ(Extract(scratch.path() / "u.exe", out, kSetupPass, &events), 0);
+    std::vector<std::string> written = {"README.TXT", "install.env", "insttscr.rct", "notes.txt.old"};
+    EXPECT_EQ(Listing(out), written);
+    for (std::string& name : written) name = out.string() + "\\" + name;
+    std::sort(placed.begin(), placed.end());
+    EXPECT_EQ(placed, written);
     EXPECT_EQ(ReadAll(out / "install.env"), "TITLEBAR=x\r\n");
 }
 
@@ -83,46 +90,6 @@ TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
         EXPECT_EQ(Extract(scratch.path() / "u.exe", c.destination, c.pass), c.result)
             << c.destination << " pass " << c.pass;
         EXPECT_EQ(Listing(c.destination), c.listing) << c.destination << " pass " << c.pass;
-    }
-}
-
-TEST(Extract, FailuresLeaveTheFolderAsItWas) {
-    const struct {
-        const char* title;
-        std::vector<std::string> entries;  // after a good first.txt
-    } cases[] = {
-        // Streams damaged or cut short: the staged tests; every wrong size: below.
-        {"invalid deflate data",
-         {File("keep.dat", Zeros(0), 0,
-               "\"uncompressed_size\": 10, \"stream_hex\": \"789cffffffff0000\"")}},
-        {"more than stated", {File("keep.dat", Random(1000), 0, "\"uncompressed_size\": 999")}},
-        {"destination is a folder", {File("blocker", Bytes("x"))}},
-        {"missing parent folder", {File("nowhere\\a", Bytes("x"))}},
-        // A folder entry that cannot become a folder would be missing from
-        // an update that reports success.
-        {"folder without its parent", {Folder("nowhere\\sub\\")}},
-        {"folder where a file is", {Folder("keep.dat\\")}},
-        // What the header walk refuses (Archive.HeaderWalk) is refused before
-        // anything is written.
-        {"escaping name", {Folder("d\\"), File("d\\..\\..\\keep.dat", Bytes("x"))}},
-    };
-    const uint64_t old_time = 130000000000000000ull;
-    int index = 0;
-    for (const auto& c : cases) {
-        ScratchFolder scratch;
-        fs::path out = scratch.path() / "out";
-        fs::create_directories(out / "blocker");
-        WriteAll(out / "keep.dat", "old contents");
-        OsSetFileTime((out / "keep.dat").c_str(), old_time);
-        fs::path archive = scratch.path() / ("f" + std::to_string(index++) + ".exe");
-        std::vector<std::string> entries = {File("first.txt", Bytes("1"))};
-        entries.insert(entries.end(), c.entries.begin(), c.entries.end());
-        ASSERT_TRUE(WritePayload(Layout(entries), archive)) << c.title;
-        EXPECT_EQ(Extract(archive, out, kCopyPass), -1) << c.title;
-        EXPECT_EQ(ReadAll(out / "keep.dat"), "old contents") << c.title;
-        EXPECT_EQ(TimeOf(out / "keep.dat"), old_time) << c.title;
-        // Not even the good first.txt, and no temporary file.
-        EXPECT_EQ(Listing(out), (std::vector<std::string>{"blocker/", "keep.dat"})) << c.title;
     }
 }
 
@@ -192,59 +159,43 @@ TEST(Extract, NameMatchesIsCaseBlindContainment) {
     for (auto& c : cases) EXPECT_EQ(NameMatches(c.name, c.pattern), c.matches) << Hex(c.name);
 }
 
-struct Recorded {
-    ProgressCall call;
-    int32_t value;
-    std::string text;
-};
-std::vector<Recorded> g_recorded;
-void Record(ProgressCall call, int32_t value, const char* text) {
-    g_recorded.push_back({call, value, text ? text : ""});
-}
-
+// What the walk told of the progress: per file its path, its size in blocks
+// and every position of its bar; the last position of the whole payload's.
 struct FileProgress {
-    int32_t range = -1;
+    std::string path;
+    int32_t blocks;
     std::vector<int32_t> positions;
 };
-
-// What the window was told: the total it opened with; per file the range of
-// bar 1010 and every position it was given after the start; the last position
-// of bar 1019.
 struct CopyProgress {
-    int32_t opened_total = -1, last_total = -1;
+    int32_t last_total = -1;
     std::vector<FileProgress> files;
 };
 
-// Runs the copy pass of the archive of layout into folder (which also takes
-// the archive) under a recorded progress window.
+// The copy pass of the archive of layout into folder (which also takes the
+// archive), its progress events recorded.
 CopyProgress CopyWithProgress(const std::string& layout, const fs::path& folder) {
     CopyProgress seen;
     EXPECT_TRUE(WritePayload(layout, folder / "u.exe"));
-    OpenedArchive opened(folder / "u.exe");
-    if (!opened.located) return seen;
-    g_recorded.clear();
-    SetConsoleProgressRecorder(Record);
-    ExtractTarget target = {folder.c_str(), kCopyPass, OpenCopyProgress(opened.archive.size),
+    ExtractEvents events = {&seen,
+                            [](void* seen, const char* path, int32_t blocks) {
+                                ((CopyProgress*)seen)->files.push_back({path, blocks, {}});
+                            },
+                            [](void* context, int32_t file, int32_t total) {
+                                CopyProgress* seen = (CopyProgress*)context;
+                                seen->files.back().positions.push_back(file);
+                                seen->last_total = total;
+                            },
                             nullptr, nullptr};
-    ArchiveFault fault;
-    EXPECT_EQ(ExtractArchive(&opened.archive, &target, &fault), 0);
-    CloseCopyProgress();
-    SetConsoleProgressRecorder(nullptr);
-    for (const Recorded& r : g_recorded) {
-        if (r.call == kProgressOpen) seen.opened_total = r.value;
-        if (r.call == kProgressFileName) seen.files.emplace_back();
-        if (r.call == kProgressFileRange) seen.files.back().range = r.value;
-        if (r.call == kProgressFilePosition) seen.files.back().positions.push_back(r.value);
-        if (r.call == kProgressTotalPosition) seen.last_total = r.value;
-    }
+    EXPECT_EQ(Extract(folder / "u.exe", folder, kCopyPass, &events), 0);
     return seen;
 }
 
 TEST(Extract, ProgressOfTheExamplePayload) {
-    // The payload of one released updater, rebuilt with the same name lengths
-    // and sizes: the last file has a 27-byte name field (a double-byte name).
+    // The payload of one released updater (653,232 bytes), rebuilt with the
+    // same name lengths and sizes: the last file has a 27-byte name field (a
+    // double-byte name). Then a file of exactly one block: one write of it, and
+    // no empty one after it.
     const std::string exe_name = "\x83\x51\x81\x5b\x83\x80\x96\x7b\x91\xcc.exe_padded_name";
-    ASSERT_EQ(exe_name.size() + 1, 27u);
     auto exact = [](int u, int c) {
         return "{\"exact\": [" + std::to_string(u) + ", " + std::to_string(c) + "]}";
     };
@@ -254,28 +205,18 @@ TEST(Extract, ProgressOfTheExamplePayload) {
                 File("update.arc", exact(199445, 171810)), File("update.txt", exact(1280, 478)),
                 File(exe_name, exact(663552, 324325))}),
         scratch.path());
-    EXPECT_EQ(seen.opened_total, 653232);
     ASSERT_EQ(seen.files.size(), 5u);
-    const int32_t ranges[] = {0, 1, 1, 0, 5};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(seen.files[i].range, ranges[i]) << i;
-    EXPECT_EQ(seen.files[4].positions, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 5}));
-    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0, 0}));
+    const int32_t blocks[] = {0, 1, 1, 0, 5};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(seen.files[i].blocks, blocks[i]) << i;
+    EXPECT_EQ(seen.files[4].positions, (std::vector<int32_t>{1, 2, 3, 4, 5, 5}));
+    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0}));
     // 653,228 bytes consumed: the end marker is never counted.
     EXPECT_EQ(seen.last_total, 4);
-    EXPECT_EQ(g_recorded.front().call, kProgressOpen);
-    EXPECT_EQ(g_recorded.back().call, kProgressClose);
-    EXPECT_EQ(g_recorded[1].text, scratch.path().string() + "\\install.env");
-}
-
-TEST(Extract, ExactBlockIsOneWrite) {
-    ScratchFolder scratch;
-    CopyProgress seen = CopyWithProgress(
-        Layout({File("exact.bin", Zeros(131072)), File("one.bin", Zeros(1))}), scratch.path());
-    ASSERT_EQ(seen.files.size(), 2u);
-    // One full block and no empty final write after it.
-    EXPECT_EQ(seen.files[0].range, 1);
-    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0, 1}));
-    EXPECT_EQ(fs::file_size(scratch.path() / "exact.bin"), 131072u);
+    EXPECT_EQ(seen.files[0].path, scratch.path().string() + "\\install.env");
+    ScratchFolder exact_block;
+    seen = CopyWithProgress(Layout({File("exact.bin", Zeros(131072))}), exact_block.path());
+    ASSERT_EQ(seen.files.size(), 1u);
+    EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{1}));
 }
 
 }  // namespace

@@ -13,11 +13,10 @@
 namespace payload_test {
 
 inline std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
     std::string out;
     for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
+        out += "0123456789abcdef"[c >> 4];
+        out += "0123456789abcdef"[c & 15];
     }
     return out;
 }
@@ -94,19 +93,17 @@ struct OpenedArchive {
     bool located = false;
 };
 
-// Checks and unpacks the archive at archive_path into destination; -99 when
-// no archive is found.
+// The one walk of the archive at archive_path into destination; -99 when no
+// archive is found. *staged (when given) is the walk's list afterwards.
 inline int Extract(const fs::path& archive_path, const fs::path& destination,
-                   ExtractPass pass = kCopyPass) {
+                   ExtractPass pass = kCopyPass, const ExtractEvents* events = nullptr,
+                   const ExtractFaults* faults = nullptr, StagedList* staged = nullptr) {
     OpenedArchive opened(archive_path);
     if (!opened.located) return -99;
+    ExtractTarget target = {destination.c_str(), pass, nullptr, nullptr, faults};
+    StagedList own = {};
     ArchiveFault fault;
-    // A window only where a test records the progress calls.
-    ExtractTarget target = {destination.c_str(), pass, OpenCopyProgress(opened.archive.size),
-                            nullptr, nullptr};
-    int result = ExtractArchive(&opened.archive, &target, &fault);
-    CloseCopyProgress();
-    return result;
+    return ExtractArchive(&opened.archive, &target, events, staged ? staged : &own, &fault);
 }
 
 }  // namespace payload_test

@@ -21,7 +21,7 @@ LAYOUT (JSON):
   entries     list of
                 {"folder": NAME_HEX}
                 {"file": NAME_HEX, "data": DATA, "time": FILETIME,
-                 "level": 0-9, "bad_adler": bool,
+                 "bad_adler": bool,
                  "uncompressed_size": n, "compressed_size": n,   (stated sizes)
                  "name_field_hex": HEX,                        (raw name field)
                  "stream_hex": HEX}                            (raw stream)
@@ -134,7 +134,7 @@ def layout_entry(entry, expect):
     elif isinstance(data, dict):
         stream = exact_stream(*data["exact"])
     else:
-        stream = zlib.compress(data_bytes(data), entry.get("level", 9))
+        stream = zlib.compress(data_bytes(data), 9)
     inflated = b"" if "stream_hex" in entry else zlib.decompress(stream)
     expect(inflated)
     if entry.get("bad_adler"):

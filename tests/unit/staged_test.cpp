@@ -7,7 +7,6 @@
 
 #include "payload/extract.h"
 #include "payload/journal.h"
-#include "payload/progress_console.h"
 #include "payload_fixture.h"
 
 namespace {
@@ -29,10 +28,14 @@ std::map<std::string, std::pair<std::string, uint64_t>> Snapshot(const fs::path&
 const uint64_t kOldTime = 130000000000000000ull;
 const uint64_t kNewTime = 132500000000000000ull;
 
-// A game folder with two old files, one in an existing folder.
+// A game folder with two old files, one in an existing folder, and a folder
+// with a file that the update does not name.
 fs::path MakeGame(const fs::path& scratch) {
     fs::path game = scratch / "game";
     fs::create_directories(game / "d");
+    fs::create_directories(game / "kept");
+    WriteAll(game / "kept" / "kept.txt", "kept");
+    OsSetFileTime((game / "kept" / "kept.txt").c_str(), kOldTime);
     WriteAll(game / "a.dat", "old a");
     WriteAll(game / "d" / "b.dat", "old b");
     OsSetFileTime((game / "a.dat").c_str(), kOldTime);
@@ -43,8 +46,8 @@ fs::path MakeGame(const fs::path& scratch) {
 // Replaces both old files, creates a folder and adds three files, the last
 // one at the top level. New files are written in place; the commit moves
 // each old file aside and the new one over it: 2 + 2 steps.
-std::vector<std::string> Update(const std::string& last_extra = "") {
-    return {File("a.dat", Random(200000, 1), kNewTime),
+std::vector<std::string> Update(const std::string& last_extra = "", const std::string& more = "") {
+    std::vector<std::string> entries = {File("a.dat", Random(200000, 1), kNewTime),
             Folder("d\\"),
             File("d\\b.dat", Bytes("new b"), kNewTime + 1),
             Folder("n\\"),
@@ -52,25 +55,51 @@ std::vector<std::string> Update(const std::string& last_extra = "") {
             File("n\\m\\c.dat", Zeros(10), kNewTime + 2),
             File("z.dat", Bytes("z"), kNewTime + 3),
             File("y.dat", Random(300000, 2), kNewTime + 4, last_extra)};
+    if (!more.empty()) entries.push_back(more);
+    return entries;
 }
 const int kCommitMoves = 4;
 
-TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
-    const struct {
+// The pump of the updater's copy window, taking a quit message (code 7) at
+// its pump-th call; 0: never.
+bool PumpUntil(void* pumps, int* quit_code) {
+    if (--*(int*)pumps != 0) return true;
+    *quit_code = 7;
+    return false;
+}
+
+TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
+    const struct Case {
         const char* title;
-        std::string extra;   // for the last file
-        bool read_only;      // d/b.dat
-        const char* linked;  // a folder of the game that is a link to one outside
-        int64_t space;       // bytes the disk takes before it is full; -1: plenty
+        std::string extra = "";         // for the last file
+        std::string more = "";          // an entry after it
+        bool read_only = false;         // d/b.dat
+        const char* linked = nullptr;   // a folder of the game that is a link to one outside
+        int64_t space = -1;             // bytes the disk takes before it is full; -1: plenty
+        int pumps = 0;                  // the pump that takes a quit message; 0: none
     } cases[] = {
-        {"bad Adler-32 in the last file", "\"bad_adler\": true", false, nullptr, -1},
-        {"last stream cut short", "\"compressed_size\": 900", false, nullptr, -1},
+        {"bad Adler-32 in the last file", "\"bad_adler\": true"},
+        {"last stream cut short", "\"compressed_size\": 900"},
+        {"invalid deflate data",
+         "\"uncompressed_size\": 10, \"stream_hex\": \"789cffffffff0000\""},
+        {"more than stated", "\"uncompressed_size\": 999"},
+        {"a file where the game has a folder", "", File("kept", Bytes("x"))},
+        {"missing parent folder", "", File("nowhere\\a", Bytes("x"))},
+        // A folder entry that cannot become a folder would be missing from
+        // an update that reports success.
+        {"folder without its parent", "", Folder("nowhere\\sub\\")},
+        {"folder where a file is", "", Folder("kept\\kept.txt\\")},
+        // Refused by the header walk before anything is written.
+        {"escaping name", "", File("d\\..\\..\\a.dat", Bytes("x"))},
         // Moved aside, a read-only file's backup could never be deleted.
-        {"a read-only game file", "", true, nullptr, -1},
+        {"a read-only game file", "", "", true},
         // Nothing is written through it, nor anywhere else.
-        {"a folder of the game is a link", "", false, "d", -1},
-        {"a folder after one found free of links is a link", "", false, "n", -1},
-        {"disk full while staging the last file", "", false, nullptr, 400000},
+        {"a folder of the game is a link", "", "", false, "d"},
+        {"a folder after one found free of links is a link", "", "", false, "n"},
+        {"disk full while staging the last file", "", "", false, nullptr, 400000},
+        // The updater ends with the quit's code; the staged files, the one
+        // being written and the folders made go with the journal first.
+        {"a quit while the third file is written", "", "", false, nullptr, -1, 4},
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
@@ -87,10 +116,16 @@ TEST(Staged, DamagedStreamOrReadOnlyFileLeavesTheFolderAsItWas) {
         }
         auto elsewhere = Snapshot(scratch.path() / "elsewhere");
         auto before = Snapshot(game);
-        ASSERT_TRUE(WritePayload(Layout(Update(c.extra)), scratch.path() / "u.exe")) << c.title;
-        SetDiskSpaceForTesting(c.space);
-        EXPECT_EQ(Extract(scratch.path() / "u.exe", game), -1) << c.title;
-        SetDiskSpaceForTesting(-1);
+        ASSERT_TRUE(WritePayload(Layout(Update(c.extra, c.more)), scratch.path() / "u.exe"))
+            << c.title;
+        ExtractFaults faults = {0, 0, c.space, 0};
+        int pumps = c.pumps;
+        ExtractEvents events = {&pumps, nullptr, nullptr, PumpUntil, nullptr};
+        StagedList staged = {};
+        EXPECT_EQ(Extract(scratch.path() / "u.exe", game, kCopyPass, &events, &faults, &staged),
+                  c.pumps ? kExtractQuit : kExtractFailed)
+            << c.title;
+        EXPECT_EQ(staged.quit_code, c.pumps ? 7 : 0) << c.title;
         EXPECT_EQ(Snapshot(game), before) << c.title;
         EXPECT_EQ(Snapshot(scratch.path() / "elsewhere"), elsewhere) << c.title;
     }
@@ -104,9 +139,8 @@ TEST(Staged, RefusalAtEveryCommitMoveIsUndone) {
         ScratchFolder run;
         fs::path game = MakeGame(run.path());
         auto before = Snapshot(game);
-        SetCommitFaultForTesting(step);
-        int result = Extract(scratch.path() / "u.exe", game);
-        SetCommitFaultForTesting(0);
+        ExtractFaults faults = {0, step, -1, 0};
+        int result = Extract(scratch.path() / "u.exe", game, kCopyPass, nullptr, &faults);
         if (result == 0) break;  // the refusal came after the last move
         EXPECT_EQ(result, -1) << "move " << step;
         EXPECT_EQ(Snapshot(game), before) << "move " << step;
@@ -115,28 +149,11 @@ TEST(Staged, RefusalAtEveryCommitMoveIsUndone) {
     EXPECT_EQ(step, kCommitMoves + 1);
 }
 
-// Files of others under the temporary names are neither opened nor moved
-// over: the next free number is taken, for staged files and backups alike.
-TEST(Staged, TakenTemporaryNamesAreSkipped) {
-    ScratchFolder scratch;
-    fs::path game = MakeGame(scratch.path());
-    const char* const taken[] = {"~vn00007.tmp", "~vb00007.tmp", "d/~vn00007.tmp",
-                                 "d/~vb00007.tmp"};
-    for (const char* name : taken) WriteAll(game / name, "not ours");
-    ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe"));
-    OsSetRandomForTesting([]() -> uint32_t { return 100007; });
-    int result = Extract(scratch.path() / "u.exe", game);
-    OsSetRandomForTesting(nullptr);
-    ASSERT_EQ(result, 0);
-    for (const char* name : taken) EXPECT_EQ(ReadAll(game / name), "not ours") << name;
-    EXPECT_EQ(ReadAll(game / "d" / "b.dat"), "new b");
-    EXPECT_EQ(Listing(game).size(), 8u + 4u) << "a staged file or backup was left";
-}
-
 // A kill at any step of a walk (each journal record, each move of the
 // commit, each backup deleted) leaves what the next run repairs into the old
 // version or the new one, byte for byte. Files of others under the sibling
-// names make the walk withdraw a staged name and retry both backups.
+// names make the walk withdraw a staged name and retry both backups, and
+// stay as they are.
 TEST(Staged, KillAtEveryStepIsRepairedToTheOldOrTheNewVersion) {
     ScratchFolder scratch;
     ASSERT_TRUE(WritePayload(Layout(Update()), scratch.path() / "u.exe"));
@@ -148,32 +165,28 @@ TEST(Staged, KillAtEveryStepIsRepairedToTheOldOrTheNewVersion) {
         }
         return game;
     };
-    OsSetRandomForTesting([]() -> uint32_t { return 7; });
+    ExtractFaults faults = {7, 0, -1, 0};
     fs::path reference = make_game(scratch.path() / "whole");
     auto old_version = Snapshot(reference);
-    SetKillStepForTesting(1 << 30);  // counts the steps, stops at none
-    ASSERT_EQ(Extract(scratch.path() / "u.exe", reference), 0);
-    const int steps = KillStepsPassedForTesting();
-    SetKillStepForTesting(0);
+    StagedList staged = {};
+    ASSERT_EQ(Extract(scratch.path() / "u.exe", reference, kCopyPass, nullptr, &faults, &staged), 0);
+    const int steps = staged.journal.steps;
     auto new_version = Snapshot(reference);
     ASSERT_GT(steps, 10);
     for (int step = 1; step <= steps; ++step) {
         fs::path game = make_game(scratch.path() / std::to_string(step));
-        EXPECT_DEATH(
-            {
-                SetKillStepForTesting(step);
-                Extract(scratch.path() / "u.exe", game);
-            },
-            "")
+        faults.kill_step = step;
+        EXPECT_DEATH(Extract(scratch.path() / "u.exe", game, kCopyPass, nullptr, &faults), "")
             << "step " << step;
+        faults.kill_step = 0;
         ASSERT_EQ(RepairInterruptedUpdate(game.c_str()), 0) << "step " << step;
         auto repaired = Snapshot(game);
         EXPECT_TRUE(repaired == old_version || repaired == new_version)
             << "step " << step << ::testing::PrintToString(Listing(game));
-        EXPECT_EQ(Extract(scratch.path() / "u.exe", game), 0) << "step " << step;
+        EXPECT_EQ(Extract(scratch.path() / "u.exe", game, kCopyPass, nullptr, &faults), 0)
+            << "step " << step;
         EXPECT_TRUE(Snapshot(game) == new_version) << "step " << step;
     }
-    OsSetRandomForTesting(nullptr);
 }
 
 // Real updates replace thousands of files in one folder: every one of them
@@ -212,14 +225,13 @@ TEST(Staged, AFolderSwappedForALinkDuringTheCopyLeadsNothingOutside) {
         entries.push_back(File("data\\" + name, Bytes("new")));
     }
     ASSERT_TRUE(WritePayload(Layout(entries), scratch.path() / "u.exe"));
-    SetConsoleProgressRecorder([](ProgressCall call, int32_t, const char* path) {
-        if (call != kProgressFileName || !strstr(path, "f0.bin")) return;
-        fs::rename(game / "data", game / "moved");
-        fs::create_directory_symlink(outside, game / "data");
-    });
-    int result = Extract(scratch.path() / "u.exe", game);
-    SetConsoleProgressRecorder(nullptr);
-    EXPECT_EQ(result, 0);
+    ExtractEvents events = {nullptr, [](void*, const char* path, int32_t) {
+                                if (!strstr(path, "f0.bin")) return;
+                                fs::rename(game / "data", game / "moved");
+                                fs::create_directory_symlink(outside, game / "data");
+                            },
+                            nullptr, nullptr, nullptr};
+    EXPECT_EQ(Extract(scratch.path() / "u.exe", game, kCopyPass, &events), 0);
     EXPECT_EQ(Listing(outside), (std::vector<std::string>{"f0.bin", "f1.bin", "f2.bin", "f3.bin"}));
     for (int i = 0; i < 4; ++i) {
         std::string name = "f" + std::to_string(i) + ".bin";

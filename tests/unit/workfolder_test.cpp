@@ -42,10 +42,8 @@ class WorkFolderTest : public ScratchFolderTest {
         fs::create_directory(start_);
         fs::current_path(start_);
         setenv("TMPDIR", root_.c_str(), 1);
-        OsSetRandomForTesting(Draw);
     }
     void TearDown() override {
-        OsSetRandomForTesting(nullptr);
         if (old_tmp_.empty())
             unsetenv("TMPDIR");
         else
@@ -81,7 +79,7 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
         g_drawn = 0;
         if (c.planted) WriteAll(root_ + "/" + c.planted + "/install.env", "x");
         if (c.planted) Hold(root_ + "/" + c.planted, &held);
-        ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+        ASSERT_EQ(CreateWorkFolder(Draw), kWorkFolderReady);
         const std::string work = root_ + "/" + c.name;
         EXPECT_EQ(CurrentFolder(), work);
         EXPECT_EQ(fs::status(work).permissions(), fs::perms::owner_all);
@@ -99,7 +97,7 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
     for (int descriptor : held) close(descriptor);
     g_draws = {9};
     g_drawn = 0;
-    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    ASSERT_EQ(CreateWorkFolder(Draw), kWorkFolderReady);
     WriteAll("install.env", "x");
     WriteAll("stray.txt", "x");
     NoteWorkFile((root_ + "/TempGPInstallFolder_000000009/install.env").c_str());
@@ -137,7 +135,7 @@ TEST_F(WorkFolderTest, RemovesAbandonedWorkFolders) {
         if (kind == "held") Hold(path, &held);
     }
     g_draws = {7};
-    ASSERT_EQ(CreateWorkFolder(), kWorkFolderReady);
+    ASSERT_EQ(CreateWorkFolder(Draw), kWorkFolderReady);
     for (const auto& c : cases) {
         EXPECT_EQ(fs::exists(fs::symlink_status(root_ + "/" + c.name)), !c.removed) << c.name;
     }
@@ -151,7 +149,7 @@ TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {
     g_draws = {1000};
     g_drawn = 0;
     WriteAll(root_ + "/TempGPInstallFolder_000001000/keep.dat", "x");
-    EXPECT_EQ(CreateWorkFolder(), kWorkFolderFailed);
+    EXPECT_EQ(CreateWorkFolder(Draw), kWorkFolderFailed);
     EXPECT_EQ(g_drawn, 64u);
     EXPECT_EQ(CurrentFolder(), start_);
     RemoveWorkFolder();

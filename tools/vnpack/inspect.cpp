@@ -207,13 +207,15 @@ int ExtractCommand(const Arguments& args) {
     std::string engine_destination;
     if (int result = CorePath(folder, &engine_destination)) return result;
     ExtractTarget target = {engine_destination.c_str(), kCopyPass, nullptr, nullptr, nullptr};
+    StagedList staged = {};
     // Where the core's paths are code page 932 its own joining is right.
     if (!CorePathsAreCp932()) target.build_path = NativeEntryPath;
     // A copy into this folder that was cut short is undone first.
     if (RepairInterruptedUpdate(engine_destination.c_str()) != 0)
         return Complain(folder, "an interrupted update in the folder cannot be undone");
     ArchiveFault fault = {};
-    if (ExtractArchive(&updater.archive, &target, &fault) != 0) return ComplainFault(update, fault);
+    if (ExtractArchive(&updater.archive, &target, nullptr, &staged, &fault) != kExtractDone)
+        return ComplainFault(update, fault);
     ArchiveCursor cursor;
     ArchiveBegin(&updater.archive, &cursor);
     PayloadEntryHeader entry;

@@ -1,18 +1,13 @@
-// copypass.exe UPDATER.exe DESTINATION: the updater's own copy pass of the
-// payload of UPDATER into DESTINATION under the real progress window, for the
-// bench to watch. It holds still each time the window has told its controls
-// of new values, and once after the window has closed: it prints "hold" and
-// keeps the window alive until the bench posts WM_APP to its thread, so that
-// every step is read whole however slow the machine. The window's clock moves
-// 10 ms at each reading, so that which values it shows depends on the walk
-// alone, never on how long a hold took. Prints "opened SIZE",
-// "hold"s, "closed", "done" or why it stopped; exit code 0 after a complete
-// copy, 2 to 6 for a refusal on the way.
-// copypass UPDATER DESTINATION --time: the same copy at full speed, with the
-// system clock and no holds, for the Wine benchmark; prints "copied MS".
-// copypass FOLDER --create N: the least any copy of N small files into one
-// folder costs on this system (CreateFileW, WriteFile and CloseHandle of 700
-// bytes each, nothing else); prints "created MS".
+// copypass.exe UPDATER.exe DESTINATION: the updater's copy pass of UPDATER's
+// payload into DESTINATION under the real progress window. It holds still
+// ("hold") each time the window told its controls of new values and once
+// after it closed, until the bench posts WM_APP to its thread; the window's
+// clock moves 10 ms per reading, so what it shows depends on the walk alone.
+// Prints "opened SIZE", "hold"s, "closed", "done" or why it stopped; exit
+// code 0 after a complete copy, 2 to 6 for a refusal on the way.
+// copypass UPDATER DESTINATION --time: at full speed; prints "copied MS".
+// copypass FOLDER --create N: the least a copy of N small files into one
+// folder costs here (create, write 700 bytes, close); prints "created MS".
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -26,7 +21,7 @@
 #include "base/wide_win.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
-#include "payload/progress.h"
+#include "shell/progress_win.h"
 
 namespace {
 
@@ -68,18 +63,21 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide, bool timed) {
         return Stop("cannot read the updater's archive", fault, 3);
     if (CheckArchive(&archive, strlen(destination), &fault) != 0)
         return Stop("archive refused", fault, 4);
+    CopyWindow copy = {};
     if (!timed) {
-        OsSetClockForTesting(PacedClock);
-        SetCopyProgressShownForTesting(Hold);
+        copy.clock = PacedClock;
+        copy.shown_hook = Hold;
     }
     ULONGLONG start = GetTickCount64();
-    HWND window = (HWND)OpenCopyProgress(archive.size);
-    if (!window) return Stop("no window", fault, 5);
+    OpenCopyWindow(&copy, archive.size);
+    if (!copy.window) return Stop("no window", fault, 5);
     printf("opened %ld\n", (long)archive.size);
-    ExtractTarget target = {destination, kCopyPass, (CopyProgressHandle)window, nullptr, nullptr};
-    int walked = WalkArchive(&archive, &target, &fault);
+    ExtractTarget target = {destination, kCopyPass, nullptr, nullptr, nullptr};
+    ExtractEvents events = CopyWindowEvents(&copy);
+    StagedList staged = {};
+    int walked = ExtractArchive(&archive, &target, &events, &staged, &fault);
     fclose(stream);
-    CloseCopyProgress();
+    CloseCopyWindow(&copy);
     printf("closed\n");
     if (timed)
         printf("copied %lu\n", (unsigned long)(GetTickCount64() - start));
