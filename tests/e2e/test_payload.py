@@ -194,7 +194,7 @@ class CopyPassTest(PayloadTest):
         (self.wine.drive_c / "ゲーム").mkdir()
         program = self.wine.start(bench.PROGRAMS / "copypass.exe",
                                   args=[self.wine.install(updater), DESTINATION])
-        window = self.wine.wait_window(pid=program.pid, title=CAPTION["COPYING"])
+        window = self.wine.wait_window(pid=program.pid, title=TEXT["kTextCopyCaption"])
         self.assertIsNotNone(window, "no copy progress window")
         data = updater.read_bytes()
         entries = payload.read_archive(data)

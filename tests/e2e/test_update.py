@@ -202,7 +202,7 @@ class UpdateBench(bench.BenchTest):
         def shown():
             found[:] = [w for w in self.wine.windows(pid=self.program.pid, visible=1)
                         if w["visible"] and w["hwnd"] != self.window["hwnd"] and
-                        w["title"] not in ("", CAPTION["COPYING"])]
+                        w["title"] not in ("", TEXT["kTextCopyCaption"])]
             return found or self.program.wait_exit(0) is not None
         bench.wait_for(shown, 60, "no window from the updater")
         self.assertTrue(found, "the updater ended (%s)" % self.program.wait_exit(0))
@@ -237,7 +237,7 @@ class UpdateBench(bench.BenchTest):
         self.press(prompt, IDOK)
 
     def copying(self):
-        self.assertIsNotNone(self.wine.wait_window(pid=self.program.pid, title=CAPTION["COPYING"]),
+        self.assertIsNotNone(self.wine.wait_window(pid=self.program.pid, title=TEXT["kTextCopyCaption"]),
                              "no progress window")
 
     def finish(self, how=IDOK, tick=False):
