@@ -1,17 +1,15 @@
 // RCT pictures: hand-assembled streams for the decoder's edge cases and every
-// kind of damage, encoder round trips, the file reader, vnpack's picture
-// commands, and the image surface's strides and list.
+// kind of damage, encoder round trips, the file reader, and the image
+// surface's strides.
 #include "image/rct.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <random>
 
 #include "filelayer/filelayer.h"
-#include "png.h"
 #include "rct_encode.h"
 #include "scratch_folder.h"
 
@@ -239,96 +237,5 @@ TEST(ImageSurface, StridesAndInfoBlock) {
     EXPECT_EQ(CreateImageSurface24(0x7FFFFFFF, 2, 0), nullptr);
     EXPECT_EQ(CreateImageSurface24(0, 2, 0), nullptr);
 }
-
-TEST(ImageSurface, ListUnlinking) {
-    ImageSurface* only = CreateImageSurface24(2, 2, 0);
-    FreeImageSurface(only, 0);
-    EXPECT_EQ(NewestImageSurface(), nullptr);
-    ImageSurface* a = CreateImageSurface24(1, 1, 0);
-    ImageSurface* b = CreateImageSurface24(1, 1, 1);
-    ImageSurface* c = CreateImageSurface24(1, 1, 0);
-    EXPECT_EQ(FreeImageSurface(b, 0), 1);  // kept
-    EXPECT_EQ(c->older, b);
-    EXPECT_EQ(FreeImageSurface(b, 1), 0);  // forced
-    EXPECT_EQ(c->older, a);
-    EXPECT_EQ(a->newer, c);
-    FreeImageSurface(c, 0);
-    EXPECT_EQ(NewestImageSurface(), a);
-    EXPECT_EQ(a->newer, nullptr);
-    FreeImageSurface(a, 0);
-    EXPECT_EQ(NewestImageSurface(), nullptr);
-}
-
-#ifdef VN_VNPACK
-
-class VnpackPicture : public ScratchFolderTest {
-   protected:
-    int Run(const std::string& args) {
-        std::string command = std::string(VN_VNPACK) + " " + args + " >out.txt 2>err.txt";
-        int status = system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    Bytes PngPixels(const std::string& path) {
-        std::string png = ReadAll(path), problem;
-        Bytes pixels;
-        int32_t width = 0, height = 0;
-        EXPECT_TRUE(DecodePng((const unsigned char*)png.data(), png.size(), &pixels, &width,
-                              &height, &problem))
-            << problem;
-        return pixels;
-    }
-};
-
-// The example picture through vnpack rct, and through build with an
-// INSTTSCR.PNG, comes back pixel for pixel by vnpack png, as does the demo's
-// insttscr.rct; build refuses a folder with both pictures.
-TEST_F(VnpackPicture, PicturesRoundTripExactly) {
-    const std::string art = std::string(VN_SOURCE_DIR) + "/examples/art/insttscr.png";
-    const std::string demo = std::string(VN_SOURCE_DIR) + "/examples/demo-update/insttscr.rct";
-    Bytes original = PngPixels(art);
-    ASSERT_EQ(original.size(), 3u * 256 * 256);
-    ASSERT_EQ(Run("rct " + art + " made.rct"), 0);
-    EXPECT_LT(ReadAll("made.rct").size() * 2, original.size());
-    WriteAll("update/install.env", "TITLEBAR\tgame\r\n");
-    fs::copy_file(art, "update/INSTTSCR.PNG");
-    WriteAll("stub.exe", "MZ" + std::string(1022, '\0'));
-    ASSERT_EQ(Run("build update -o up.exe --stub stub.exe"), 0) << ReadAll("err.txt");
-    ASSERT_EQ(Run("extract up.exe out"), 0);
-    EXPECT_FALSE(fs::exists("out/INSTTSCR.PNG"));
-    for (const std::string& rct :
-         {std::string("made.rct"), demo, std::string("out/insttscr.rct")}) {
-        ASSERT_EQ(Run("png " + rct + " back.png"), 0) << rct;
-        EXPECT_EQ(PngPixels("back.png"), original) << rct;
-    }
-    WriteAll("update/insttscr.rct", "old picture");
-    EXPECT_EQ(Run("build update -o up2.exe --stub stub.exe"), 1);
-    EXPECT_NE(ReadAll("err.txt").find("insttscr.rct is there too"), std::string::npos);
-    EXPECT_FALSE(fs::exists("up2.exe"));
-}
-
-TEST_F(VnpackPicture, RefusalsLeaveNothingBehind) {
-    WriteAll("text.png", "not a picture");
-    WriteAll("bad.rct", std::string("\x98\x5a\x92\x9a"
-                                    "TC00\x02\0\0\0\x01\0\0\0\x03\0\0\0ABC",
-                                    23));
-    // A picture that is no good is a finding (1); one that cannot be read, 2.
-    const struct {
-        std::string args, message;
-        int status;
-    } cases[] = {
-        {"rct text.png out.rct", "text.png: not a PNG picture", 1},
-        {"rct missing.png out.rct", "missing.png: No such file or directory", 2},
-        {"png bad.rct out.png", "bad.rct: damaged RCT picture (the pixel commands run outside", 1},
-        {"png text.png out.png", "text.png: not an RCT picture", 1},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Run(c.args), c.status) << c.args;
-        EXPECT_EQ(ReadAll("err.txt").find("vnpack: " + c.message), 0u) << ReadAll("err.txt");
-        EXPECT_FALSE(fs::exists("out.rct") || fs::exists("out.png") ||
-                     fs::exists("out.rct.vnpack-part"));
-    }
-}
-
-#endif
 
 }  // namespace
