@@ -25,13 +25,13 @@ std::string Get(const char* key) {
 }
 
 TEST(Settings, LineRules) {
-    struct Case {
+    const struct {
         const char* what;
         std::string content;
         const char* key;
         const char* expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
+        // clang-format off
         {"bar and remark", "TITLEBAR\tSample|1.01\t// remark\n", "TITLEBAR", "Sample 1.01"},
         {"crlf", "INSTTO  Game\r\n", "INSTTO", "Game"},
         {"last line without break", "INSTTO Game", "INSTTO", "Game"},
@@ -47,20 +47,21 @@ TEST(Settings, LineRules) {
         {"marker in lower case", "[eof]\nINSTTO Game\n", "INSTTO", "Game"},
         {"99 tabs", "INSTTO" + std::string(99, '\t') + "Game\n", "INSTTO", "Game"},
         {"100 tabs", "INSTTO" + std::string(100, '\t') + "Game\n", "INSTTO", "<missing>"},
-        {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n",
-         "INSTTO", "<missing>"},
+        {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n", "INSTTO",
+         "<missing>"},
         {"line 400 is read", std::string(399, '\n') + "INSTTO Game\n", "INSTTO", "Game"},
         {"line 401 is not", std::string(400, '\n') + "INSTTO Game\n", "INSTTO", "<missing>"},
         // A line of 511 bytes or more arrives in pieces, each a line of its
         // own: a key in the second piece is read, and counted.
         {"second piece", std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "Game"},
-        {"second piece is line 401",
-         std::string(399, '\n') + std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "<missing>"},
+        {"second piece is line 401", std::string(399, '\n') + std::string(511, 'x') + "INSTTO\tGame\n",
+         "INSTTO", "<missing>"},
         // ポ (0x83 0x7C) keeps its second byte; the real bars become spaces.
         {"double-byte 0x7C", "TITLEBAR \x83\x7c|\x83\x7c|\n", "TITLEBAR", "\x83\x7c \x83\x7c "},
         {"only bars", "INSTTO ||\n", "INSTTO", "  "},
+        // clang-format on
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Load(c.content);
         EXPECT_EQ(Get(c.key), c.expected) << c.what;
     }
@@ -106,11 +107,9 @@ TEST(Settings, LongValuesAreCutAtACharacterBoundary) {
 TEST(Settings, WindowTitleAndSingleInstanceName) {
     // Both end in " アップデータ".
     const char kSuffix[] = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5b\x83\x5e";
-    const struct {
-        const char* title_line;
-        const char* title;
-        const char* instance;
-    } cases[] = {
+    const char* const cases[][3] = {
+        // install.env, the window title and the single-instance name, both
+        // without the suffix
         {"TITLEBAR\tSample|1.01\t// remark\n", "Sample 1.01", "Sample 1.01"},
         // A real backslash becomes ＼ (0x81 0x5F) in the mutex name only.
         {"TITLEBAR X\\Y\\\n", "X\\Y\\", "X\x81\x5fY\x81\x5f"},
@@ -119,10 +118,9 @@ TEST(Settings, WindowTitleAndSingleInstanceName) {
     };
     char name[260];
     for (const auto& c : cases) {
-        Load(c.title_line);
-        EXPECT_EQ(WindowTitle(), c.title + std::string(kSuffix)) << c.title_line;
-        EXPECT_EQ(SingleInstanceName(name, sizeof name), c.instance + std::string(kSuffix))
-            << c.title_line;
+        Load(c[0]);
+        EXPECT_EQ(WindowTitle(), c[1] + std::string(kSuffix)) << c[0];
+        EXPECT_EQ(SingleInstanceName(name, sizeof name), c[2] + std::string(kSuffix)) << c[0];
     }
     // 127 backslashes double in length: the name is cut, never overrun, and
     // never ends in half a character.
