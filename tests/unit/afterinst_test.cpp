@@ -44,12 +44,8 @@ class AfterInstallTest : public ScratchFolderTest {
 
 TEST_F(AfterInstallTest, Entries) {
     typedef std::vector<std::string> Names;
-    const struct {
-        std::string entry;
-        AfterInstallResult result;
-        Names gone;
-        Names kept;
-    } cases[] = {
+    // clang-format off
+    const struct { std::string entry; AfterInstallResult result; Names gone; Names kept; } cases[] = {
         {"install.env", kAfterInstallDone, {"install.env"}, {"insttscr.rct"}},
         {"*.bak", kAfterInstallDone, {"a.bak", "b.bak"}, {"install.env"}},
         {"save\\*.*", kAfterInstallDone, {"save"}, {}},
@@ -71,6 +67,7 @@ TEST_F(AfterInstallTest, Entries) {
         {"linked\\*.*", kAfterInstallRefused, {}, {"linked/e.dat"}},
         {"data\\linked\\e.dat", kAfterInstallRefused, {}, {"linked/e.dat"}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Build();
         EXPECT_EQ(DeleteAfterInstallEntry(game_.c_str(), c.entry.c_str()), c.result) << c.entry;
@@ -90,12 +87,12 @@ TEST_F(AfterInstallTest, AFolderSwappedForALinkMidwayLeadsNothingOutside) {
     ASSERT_TRUE(save);
     fs::rename(game_ + "/save", game_ + "/moved");
     fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/save");
-    EXPECT_EQ(OsForEachFileIn(save, "*.*",
-                              [](OsFolderHold* folder, const char* name, void*) {
-                                  OsDeleteFileIn(folder, name);
-                              },
-                              nullptr),
-              0);
+    EXPECT_EQ(
+        OsForEachFileIn(
+            save, "*.*",
+            [](OsFolderHold* folder, const char* name, void*) { OsDeleteFileIn(folder, name); },
+            nullptr),
+        0);
     OsReleaseFolder(save);
     OsReleaseFolder(game);
     EXPECT_TRUE(fs::exists(root_ + "/elsewhere/e.dat"));

@@ -19,11 +19,8 @@ void ExpectSafe(const char* name, bool is_folder, size_t destination_length, boo
 }
 
 TEST(Archive, NameRules) {
-    const struct {
-        bool is_folder, safe;
-        std::vector<const char*> names;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { bool is_folder, safe; std::vector<const char*> names; } cases[] = {
         // 表 (0x95 0x5C) and ソ (0x83 0x5C): the second byte is no separator, so
         // a folder name "表" only seems to end in '\'. Names that only look
         // like devices, and ポ (0x83 0x7C), whose second byte is no '|'.
@@ -72,12 +69,9 @@ TEST(Archive, HeaderWalk) {
     auto two = [&](const std::string& a, const std::string& b) { return Layout({one(a), one(b)}); };
     auto sized = [&](const char* field) { return Layout({File("a", Zeros(1), 0, field)}); };
     const char* const none = "\"end\": \"none\"";
-    const struct {
-        const char* title;
-        std::string layout;
-        const char* refusal;  // part of the fault's reason; null: accepted
-    } cases[] = {
-        // clang-format off
+    // part of the fault's reason; null: accepted
+    // clang-format off
+    const struct { const char* title; std::string layout; const char* refusal; } cases[] = {
         {"no entries", Layout({}), nullptr},
         {"folder then file", Layout({Folder("d\\"), File("d\\x.bin", Zeros(10))}), nullptr},
         {"file without folder entry", Layout({File("d\\x.bin", Zeros(10))}), nullptr},

@@ -133,12 +133,11 @@ TEST_F(FileLayer, SearchEntryKinds) {
     FfSearchEntry odd = {"pack.bin", 3, index_, nullptr, 0, 7, nullptr};
     FfSearchEntry missing = {"nothere.bin", 3, index_, nullptr, 0, kFfArchive, nullptr};
     FfSearchEntry table = {nullptr, 0, nullptr, packed, 1, kFfFolderTable, nullptr};
-    const struct {
-        std::vector<FfSearchEntry*> list;
-        const char* content;
-    } cases[] = {{{&indexed}, "PACKED"},
+    // clang-format off
+    const struct { std::vector<FfSearchEntry*> list; const char* content; } cases[] = {{{&indexed}, "PACKED"},
                  {{&table_only, &odd}, "(not opened)"},
                  {{&missing, &table}, "table"}};
+    // clang-format on
     for (const auto& c : cases) {
         FfResetLookup();
         for (FfSearchEntry* entry : c.list) FfAddSearchEntry(entry);

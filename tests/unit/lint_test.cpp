@@ -165,13 +165,8 @@ TEST_F(Lint, ExampleAndPaths) {
 TEST_F(Lint, TitlePicture) {
     WriteAll("install.env", "TITLEBAR a\n");
     fs::remove("insttscr.rct");
-    const struct {
-        const char* name;
-        std::string bytes;
-        const char* finding;
-        int status = 1;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* name; std::string bytes; const char* finding; int status = 1; } cases[] = {
         {"", "", "install.env: error: no title picture"},
         {"sub/insttscr.rct", "x", "install.env: error: no title picture"},
         {"INSTTSCR.RCT", "not a picture", "install.env: error: insttscr.rct: not an RCT picture"},

@@ -85,18 +85,17 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
 // replaced: a name taken at the sibling's place is passed over, and an INI
 // that is a link, a folder or too large to be a profile is left alone.
 TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
-    const struct {
-        const char* title;
-        const char* taken;  // what lies at the name: "a.ini" a link to it, else a file's bytes
-        bool at_sibling;    // at game.ini~vn, else at game.ini itself
-        int result;
-    } cases[] = {
+    // what lies at the name: "a.ini" a link to it, else a file's bytes
+    // at game.ini~vn, else at game.ini itself
+    // clang-format off
+    const struct { const char* title; const char* taken; bool at_sibling; int result; } cases[] = {
         {"a file at the sibling's name", "mine", true, 0},
         {"a link at the sibling's name", "a.ini", true, 0},
         {"the INI a link", "a.ini", false, -1},
         {"the INI too large", nullptr, false, -1},
         {"the INI a folder", "", false, -1},
     };
+    // clang-format on
     for (const auto& c : cases) {
         ScratchFolder scratch;
         const fs::path ini = scratch.path() / "game.ini", sibling = scratch.path() / "game.ini~vn";

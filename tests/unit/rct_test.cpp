@@ -53,12 +53,9 @@ Bytes Repeat(const char* pattern, size_t count) {
 }
 
 TEST(Rct, HandMadeStreams) {
-    const struct {
-        const char* what;
-        int32_t width, height;
-        Bytes stream, pixels;  // pixels empty: damaged, no picture
-    } cases[] = {
-        // clang-format off
+    // pixels empty: damaged, no picture
+    // clang-format off
+    const struct { const char* what; int32_t width, height; Bytes stream, pixels; } cases[] = {
         {"1x1 is its first pixel, no command", 1, 1, Px("A"), Px("A")},
         {"bytes after the last pixel are ignored", 1, 1, Cat({Px("A"), {0x7F}}), Px("A")},
         {"long literal v=0 is 128 pixels", 129, 1, Cat({Px("A"), {0x7F, 0, 0}, Repeat("BC", 128)}),

@@ -67,17 +67,14 @@ TEST(Sections, Lists) {
 }
 
 TEST(Sections, OpenSectionAtTheEnd) {
-    const struct {
-        std::string content;
-        int status;
-        SectionId open;
-        int open_line;
-    } cases[] = {
+    // clang-format off
+    const struct { std::string content; int status; SectionId open; int open_line; } cases[] = {
         {"KEY value\nno sections at all\n", 0, kSectionOutside, 0},
         {"[ini]\nA=1\n-\n[reg]\nx\n", -1, kSectionReg, 4},
         {"[delfiles_afterinst]\na\nEOF\n-\n", -1, kSectionDelfilesAfterinst, 1},
         {"[ini]\n-\nEOF\n[reg]\n", 0, kSectionOutside, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SectionParseResult result;
         EXPECT_EQ(Read(c.content, &result), c.status) << c.content;

@@ -25,13 +25,8 @@ std::string Get(const char* key) {
 }
 
 TEST(Settings, LineRules) {
-    const struct {
-        const char* what;
-        std::string content;
-        const char* key;
-        const char* expected;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* what; std::string content; const char* key; const char* expected; } cases[] = {
         {"bar and remark", "TITLEBAR\tSample|1.01\t// remark\n", "TITLEBAR", "Sample 1.01"},
         {"crlf", "INSTTO  Game\r\n", "INSTTO", "Game"},
         {"last line without break", "INSTTO Game", "INSTTO", "Game"},

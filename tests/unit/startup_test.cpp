@@ -16,16 +16,14 @@ TEST(ButtonColumn, FromTheBottomUp) {
     typedef std::pair<std::string, ButtonAction> Button;
     const Button quit = {kTextQuit, kActionQuit}, update = {kTextUpdate, kActionUpdate},
                  directx = {kTextDirectXInstall, kActionDirectX};
-    const struct {
-        bool directx;
-        const char* readme;
-        std::vector<Button> buttons;
-    } cases[] = {
+    // clang-format off
+    const struct { bool directx; const char* readme; std::vector<Button> buttons; } cases[] = {
         {false, "-", {quit, update}},
         {false, "-readme", {quit, update}},                // any leading "-" means none
         {false, "", {quit, {"", kActionReadme}, update}},  // an empty caption is not "-"
         {true, "Readme", {quit, directx, {"Readme", kActionReadme}, update}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         ButtonSlot slots[kSlotCount];
         ASSERT_EQ(BuildButtonColumn(c.directx, c.readme, slots), (int)c.buttons.size()) << c.readme;

@@ -96,11 +96,8 @@ TEST(Target, JoinedPathsFitOrStayEmpty) {
 }
 
 TEST(Target, RegistryTextToInt) {
-    const struct {
-        const char* text;
-        int value;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* text; int value; } cases[] = {
         {"1", 1}, {"1.01", 1}, {"3 and more", 3}, {"abc", 0}, {"", 0}, {" \t\n-12", -12},
         {"+7", 7}, {"- 5", 0}, {"0x10", 0}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
         {"-2147483648", INT_MIN}, {"-2147483649", INT_MIN}, {"99999999999999999999", INT_MAX},
@@ -111,11 +108,8 @@ TEST(Target, RegistryTextToInt) {
 
 TEST(Target, VersionGateBoundsAreInclusive) {
     const VersionVerdict ok = kVersionAccepted, old = kVersionTooOld, done = kVersionAlreadyUpdated;
-    const struct {
-        int installed, lowest, highest;
-        VersionVerdict verdict;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { int installed, lowest, highest; VersionVerdict verdict; } cases[] = {
         {0, 1, 1, old}, {1, 1, 1, ok}, {2, 1, 1, done},
         {99, 100, 101, old}, {100, 100, 101, ok}, {101, 100, 101, ok}, {102, 100, 101, done},
         // Bounds left out are 0: only version 0 passes, and a lowest bound

@@ -74,47 +74,32 @@ TEST(Text, CutsAtCharacterBoundaries) {
     char joined[6] = "ab";
     EXPECT_FALSE(AppendText(joined, sizeof joined, "cd\x95\x5c"));
     EXPECT_STREQ(joined, "abcd");
-    const struct {
-        size_t capacity;
-        const char* argument;
-        const char* expected;
-    } formatted[] = {{16, "abc", "[abc]"},
-                     {6, "\x95\x5c\x95\x5c", "[\x95\x5c\x95\x5c"},  // exactly full
-                     {5, "\x95\x5c\x95\x5c", "[\x95\x5c"},
-                     {2, "\x95\x5c", "["}};
+    // clang-format off
+    const struct { size_t capacity; const char* argument; const char* expected; } formatted[] = {
+        {16, "abc", "[abc]"}, {6, "\x95\x5c\x95\x5c", "[\x95\x5c\x95\x5c"},  // exactly full
+        {5, "\x95\x5c\x95\x5c", "[\x95\x5c"}, {2, "\x95\x5c", "["}};
+    // A break that does not fit is left out whole; CR LF stays as it is.
+    const struct { const char* text; size_t capacity; const char* expected; } expanded[] = {
+        {"a\nb", 16, "a\r\nb"}, {"a\r\nb", 16, "a\r\nb"}, {"\n\n", 16, "\r\n\r\n"}, {"ab\ncd", 4, "ab"},
+        {"\x83\x5c\n", 8, "\x83\x5c\r\n"}};
+    // clang-format on
     for (const auto& c : formatted) {
         FormatText(buffer, c.capacity, "[%s]", c.argument);
         EXPECT_STREQ(buffer, c.expected) << c.capacity;
     }
-    const struct {
-        const char* text;
-        size_t capacity;
-        const char* expected;
-    } expanded[] = {{"a\nb", 16, "a\r\nb"},
-                    {"a\r\nb", 16, "a\r\nb"},  // already CR LF: unchanged
-                    {"\n\n", 16, "\r\n\r\n"},
-                    {"ab\ncd", 4, "ab"},  // a break that does not fit is left out whole
-                    {"\x83\x5c\n", 8, "\x83\x5c\r\n"}};
     for (const auto& c : expanded) {
         ExpandLineBreaks(c.text, buffer, c.capacity);
         EXPECT_STREQ(buffer, c.expected) << c.text;
     }
 }
 
-TEST(Text, WildcardsFollowWindows) {
-    const struct {
-        const char* pattern;
-        const char* name;
-        bool match;
-    } cases[] = {{"*.*", "readme", true},
-                 {"*.*", "a.b.c", true},
-                 {"*.txt", "A.TXT", true},
-                 {"*.txt", "a.txt.bak", false},
-                 {"?.dat", "ab.dat", false},
-                 {"a?c", "abc", true},
-                 {"*", ".", true},
-                 {"save*.sav", "save01.sav", true},
-                 {"\x95\x5c*", "\x95\x5c.txt", true}};
+TEST(Text, WildcardsAndValidity) {
+    // clang-format off
+    const struct { const char* pattern; const char* name; bool match; } cases[] = {
+        {"*.*", "readme", true}, {"*.*", "a.b.c", true}, {"*.txt", "A.TXT", true}, {"*.txt", "a.txt.bak", false},
+        {"?.dat", "ab.dat", false}, {"a?c", "abc", true}, {"*", ".", true}, {"save*.sav", "save01.sav", true},
+        {"\x95\x5c*", "\x95\x5c.txt", true}};
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
     EXPECT_TRUE(IsValidCp932("abc\x95\x5c\xb1", 6));

@@ -75,16 +75,14 @@ TEST(Transfer, Lines) {
 }
 
 TEST(Transfer, DriveIsSearchedOnlyForLinesThatNameIt) {
-    const struct {
-        bool registry;
-        const char* line;
-        int searches;
-    } cases[] = {
+    // clang-format off
+    const struct { bool registry; const char* line; int searches; } cases[] = {
         {false, "P=REP_CDROM REP_INSTALL", 0},
         {false, "P=REP_CDROMDRIVE REP_CDROMDRIVE", 1},
         {true, "\"P\"=\"REP_CDROM\"", 1},
         {true, "\"P\"=dword:1 REP_CDROM", 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         g_drive_searches = 0;
         TransferEntry entry;

@@ -241,10 +241,8 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     WriteAll("damaged.exe", damaged);
 
     const std::string build = "build --stub stub.exe -o out.exe ";
-    const struct {
-        std::string args, problem;
-        int status;
-    } cases[] = {
+    // clang-format off
+    const struct { std::string args, problem; int status; } cases[] = {
         {build + "missing", "not a readable folder", 2},
         {build + "no_settings", "no install.env", 1},
         {build + "backslash", "backslash", 1},
@@ -281,6 +279,7 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         {"png bad.rct out.exe", "bad.rct: damaged RCT picture (the pixel commands run outside", 1},
         {"png text.png out.exe", "vnpack: text.png: not an RCT picture", 1},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         ToolRun run = Run(c.args);
@@ -437,11 +436,8 @@ TEST_F(Vnpack, LintFolderNamesEveryFinding) {
 // Help and version go to stdout with exit 0, and every option shows its
 // meaning and its default; no command at all is a usage mistake.
 TEST_F(Vnpack, HelpAndVersion) {
-    const struct {
-        const char* args;
-        int status;
-        const char* text;
-    } cases[] = {
+    // clang-format off
+    const struct { const char* args; int status; const char* text; } cases[] = {
         {"--help", 0, "  extract  UPDATE.exe DIR"},
         {"build --help", 0, "  --level 0-9      zlib compression level (default: 9)"},
         {"extract x y --help", 0, "  --force "},
@@ -449,6 +445,7 @@ TEST_F(Vnpack, HelpAndVersion) {
         {"--version", 0, "vnpack "},
         {"", 2, "usage: vnpack"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         ToolRun run = Run(c.args);
         EXPECT_EQ(run.exit_code, c.status) << c.args;

@@ -102,16 +102,15 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
 // while held, and nothing that a link inside points to.
 TEST_F(WorkFolderTest, RemovesAbandonedWorkFolders) {
     WriteAll(root_ + "/outside/target.dat", "x");
-    const struct {
-        const char* number;
-        const char* kind;  // other than link and file: a folder with a file and a link to outside
-        bool removed;
-    } cases[] = {
+    // other than link and file: a folder with a file and a link to outside
+    // clang-format off
+    const struct { const char* number; const char* kind; bool removed; } cases[] = {
         {"000000001", "files", true},      {"000000002", "held", false},
         {"000000003", "subfolder", false}, {"00000004", "files", false},
         {"00000000x", "files", false},     {"000000005", "link", false},
         {"000000006", "file", false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const std::string path = work_ + c.number, kind = c.kind;
         if (kind == "link") fs::create_directory_symlink(root_ + "/outside", path);
@@ -151,10 +150,8 @@ TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
     }
     fs::create_directory(game + "sub/inner.dir");
     WriteAll("keep.sav", "x");  // the user's own, in the current folder
-    const struct {
-        const char* pattern;
-        std::vector<const char*> deleted, kept;
-    } cases[] = {
+    // clang-format off
+    const struct { const char* pattern; std::vector<const char*> deleted, kept; } cases[] = {
         {"*.sav", {"a.sav", "b.sav", "\x95\x5c.sav"}, {"c.txt", "sub/x.dat"}},
         // A folder part written with a slash names the subfolder, as the
         // system's search reads it: x.dat one level up stays.
@@ -164,6 +161,7 @@ TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
          {"sub/deeper/z.dat", "c.txt", "x.dat", "sub/deeper", "sub/inner.dir"}},
         {"missing\\*.*", {}, {"c.txt", "sub/deeper/z.dat"}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pattern);
         DeleteMatchingFiles(game.c_str(), c.pattern);
