@@ -6,7 +6,6 @@
 // again. The input is a flags byte (1 make folders, 2 maker folder given, 4 a
 // Windows folder without a drive), a capacity byte, then the maker folder,
 // the product folder and the path, one per line.
-#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,43 +13,31 @@
 #include <algorithm>
 #include <string>
 
-#include "target/target.h"
 #include "fuzz.h"
-
-namespace {
-
-std::string NextLine(const std::string& input, size_t* at) {
-    size_t end = input.find('\n', *at);
-    if (end == std::string::npos) end = input.size();
-    std::string line = input.substr(*at, end - *at);
-    *at = end < input.size() ? end + 1 : end;
-    return line.c_str();  // a C string in the program
-}
+#include "target/target.h"
 
 // A folder name appended as it stands: valid code page 932 and one folder,
 // so that the path holds it as a whole folder afterwards.
-bool IsPlainFolder(const std::string& name) {
+static bool IsPlainFolder(const std::string& name) {
     return !name.empty() && IsValidCp932(name.data(), name.size()) &&
            name.find_first_of("\\/:") == std::string::npos;
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    const int flags = data[0];
     const size_t capacity = 1 + data[1] % kPathCapacity;
-    std::string input((const char*)data + 2, size - 2);
-    size_t at = 0;
-    const std::string maker = NextLine(input, &at);
-    const std::string product = NextLine(input, &at);
-    const std::string path = input.substr(at);
-    const ChosenFolderRules rules = {flags & 1, flags & 2 ? maker.c_str() : nullptr,
-                                     product.c_str(), flags & 4 ? "\\WINDOWS" : "C:\\WINDOWS"};
+    std::string fields[3], input((const char*)data + 2, size - 2);
+    for (size_t at = 0, i = 0; i < 3; ++i) {  // the names are C strings in the program
+        size_t end = i < 2 ? std::min(input.find('\n', at), input.size()) : input.size();
+        fields[i] = i < 2 ? input.substr(at, end - at).c_str() : input.substr(at);
+        at = std::min(end + 1, input.size());
+    }
+    const std::string &maker = fields[0], &product = fields[1], &path = fields[2];
+    const ChosenFolderRules rules = {data[0] & 1, data[0] & 2 ? maker.c_str() : nullptr,
+                                     product.c_str(), data[0] & 4 ? "\\WINDOWS" : "C:\\WINDOWS"};
 
     // A path that does not fit is handed over without its terminator.
     char* buffer = (char*)malloc(capacity);
-    if (!buffer) abort();
     size_t length = std::min(path.size(), capacity);
     memcpy(buffer, path.data(), length);
     if (length < capacity) buffer[length] = '\0';
@@ -64,12 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result == kChosenFolderOk) Require(strnlen(buffer, capacity) < capacity);
     if (result == kChosenFolderOk && plain) {
         const char* colon = FindChar(buffer, ':');
-        Require(colon && colon[1] == '\\');
-        Require(!FindChar(buffer, '/') && !FindText(buffer, "\\\\"));
+        Require(colon && colon[1] == '\\' && !FindChar(buffer, '/') && !FindText(buffer, "\\\\"));
         Require(FindLastChar(buffer, '\\')[1] != '\0');
         std::string cleaned = buffer;
-        Require(CleanChosenFolder(buffer, rules, capacity) == kChosenFolderOk);
-        Require(cleaned == buffer);
+        Require(CleanChosenFolder(buffer, rules, capacity) == kChosenFolderOk && cleaned == buffer);
     }
     free(buffer);
     return 0;

@@ -9,6 +9,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 inline void Require(bool condition) {
@@ -18,9 +20,8 @@ inline void Require(bool condition) {
 inline const std::filesystem::path& FuzzScratchFolder() {
     static std::filesystem::path root;
     if (root.empty()) {
-        const char* temporary = getenv("TMPDIR");
-        std::string pattern =
-            std::string(temporary && *temporary ? temporary : "/tmp") + "/vnfuzz-XXXXXX";
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vnfuzz-XXXXXX";
         if (!mkdtemp(&pattern[0])) {
             fprintf(stderr, "cannot make the scratch folder %s\n", pattern.c_str());
             abort();
@@ -36,11 +37,9 @@ inline const std::filesystem::path& FuzzScratchFolder() {
 
 // The bytes of a file that must be there.
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
-    FILE* file = fopen(path.c_str(), "rb");
-    Require(file != nullptr);
-    std::string bytes;
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, got);
-    fclose(file);
-    return bytes;
+    std::ifstream file(path, std::ios::binary);
+    Require(file.is_open());
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
 }

@@ -25,9 +25,8 @@ def sjis(text):
 
 
 def save(target, name, data):
-    folder = os.path.join(CORPUS, target)
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, name), "wb") as f:
+    os.makedirs(os.path.join(CORPUS, target), exist_ok=True)
+    with open(os.path.join(CORPUS, target, name), "wb") as f:
         f.write(data)
 
 
@@ -110,41 +109,35 @@ def text_seeds():
         save("install_env", "example", b"".join(
             line for line in f.read().splitlines(keepends=True)
             if not line.startswith(b"//") and line.strip()))
-    save("install_env", "bars-and-gaps",
-         sjis("TITLEBAR\tポ|ソ\\表|x  rest\r\nINSTMAKEFOL -2147483649\n KEY skipped\n"
-              "INSTTO" + " " * 100 + "far\nCHKREGVER\t99999999999\n[EOF]\nEXENAME after.exe\n"))
-    save("install_env", "open-and-reopened",
-         sjis("[ini]\na=1\n; comment\n[ini]\nb=2\n-\n[reg]\n\"v\"=\"ソ\\\\\"\n[delfiles_user]\n"
-              "save\\*.*\n"))
-    save("install_env", "eof-inside", sjis("[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n"))
-
+    for name, text in (
+            ("bars-and-gaps", "TITLEBAR\tポ|ソ\\表|x  rest\r\nINSTMAKEFOL -2147483649\n KEY skipped\n"
+             "INSTTO" + " " * 100 + "far\nCHKREGVER\t99999999999\n[EOF]\nEXENAME after.exe\n"),
+            ("open-and-reopened", "[ini]\na=1\n; comment\n[ini]\nb=2\n-\n[reg]\n\"v\"=\"ソ\\\\\"\n"
+             "[delfiles_user]\nsave\\*.*\n"),
+            ("eof-inside", "[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n")):
+        save("install_env", name, sjis(text))
     # Folder: flags (1 make folders, 2 maker folder set, 4 Windows folder
     # without a drive), capacity byte, then maker, product and the typed path.
-    def folder(name, flags, capacity, maker, product, path):
-        save("folder", name, bytes([flags, capacity]) + sjis("%s\n%s\n%s" % (maker, product, path)))
-
-    folder("plain", 0, 255, "Maker", "Title", "D:/Games/ソフト/")
-    folder("make-folders", 3, 255, "ソフト会社", "星降る夜", "D:\\Games")
-    folder("already-there", 1, 255, "", "Title", "E:Games\\Title\\save")
-    folder("no-drive", 5, 255, "", "Title", "\\Games")
-    folder("network", 0, 255, "", "T", "\\\\server\\share")
-    folder("tight", 3, 24, "Maker", "Title", "C:\\Program Files")
-
+    for name, flags, capacity, lines in (
+            ("plain", 0, 255, "Maker\nTitle\nD:/Games/ソフト/"),
+            ("make-folders", 3, 255, "ソフト会社\n星降る夜\nD:\\Games"),
+            ("already-there", 1, 255, "\nTitle\nE:Games\\Title\\save"),
+            ("no-drive", 5, 255, "\nTitle\n\\Games"), ("network", 0, 255, "\nT\n\\\\server\\share"),
+            ("tight", 3, 24, "Maker\nTitle\nC:\\Program Files")):
+        save("folder", name, bytes([flags, capacity]) + sjis(lines))
     # Profile: section, key and value lines, then the file as it was (no
-    # third line break: no file).
-    def profile(name, section, key, value, contents=None):
-        head = sjis("%s\n%s\n%s" % (section, key, value))
-        save("profile", name, head if contents is None else head + b"\n" + contents)
-
-    profile("new-file", "Setup", "Path", "C:\\Games\\星降る夜")
-    profile("replace", "setup", "PATH", "D:\\x",
-            sjis("; 設定\r\n[Other]\r\nPath=a\r\n[ Setup ]\r\n path = old\r\nSave=s\r\n\r\n[End]\r\n"))
-    profile("add-to-section", "セーブ", "Slot", "3", sjis("[セーブ]\nA=1\n\n[x]\ny=2"))
-    # ゾ ends in the byte of "]": the header's name is the whole of it.
-    profile("double-byte-bracket", "ゾ", "k", "v", sjis("[ゾ]\r\nk=1\r\n"))
-    profile("old-mac-line-ends", "Setup", "New", "1", sjis("[Setup]\rA=1\r\r[x]\ry=2\r"))
-    profile("byte-order-mark", "Setup", "A", "2", b"\xef\xbb\xbf" + sjis("[Setup]\r\nA=1\r\n"))
-    profile("unfit-section", "a]b", "k", "v", sjis("[a]\r\nk=1\r\n"))
+    # third line break: no file). ゾ ends in the byte of "]": the header's
+    # name is the whole of it.
+    for name, entry, contents in (
+            ("new-file", "Setup\nPath\nC:\\Games\\星降る夜", None),
+            ("replace", "setup\nPATH\nD:\\x",
+             sjis("; 設定\r\n[Other]\r\nPath=a\r\n[ Setup ]\r\n path = old\r\nSave=s\r\n\r\n[End]\r\n")),
+            ("add-to-section", "セーブ\nSlot\n3", sjis("[セーブ]\nA=1\n\n[x]\ny=2")),
+            ("double-byte-bracket", "ゾ\nk\nv", sjis("[ゾ]\r\nk=1\r\n")),
+            ("old-mac-line-ends", "Setup\nNew\n1", b"[Setup]\rA=1\r\r[x]\ry=2\r"),
+            ("byte-order-mark", "Setup\nA\n2", b"\xef\xbb\xbf[Setup]\r\nA=1\r\n"),
+            ("unfit-section", "a]b\nk\nv", b"[a]\r\nk=1\r\n")):
+        save("profile", name, sjis(entry) + (b"" if contents is None else b"\n" + contents))
 
 
 def journal_seeds():
@@ -156,15 +149,15 @@ def journal_seeds():
     magic = b"VNJ1"
     staged = record("S", b"a.dat", 8) + record("S", b"d\\b.dat", 9)
     backups = record("B", b"a.dat", 10, 0) + record("B", b"d\\b.dat", 11, 1)
-    save("journal", "staging", magic + record("D", b"n\\") + record("N", b"n\\c.dat") +
-         record("S", b"a.dat", 7) + record("X") + staged)
-    save("journal", "committing", magic + staged + backups + record("C") +
-         record("B", b"a.dat", 12, 0))
-    save("journal", "committed", magic + record("N", b"z.dat") + staged + backups +
-         record("C") + record("K"))
-    save("journal", "escaping", magic + record("N", b"..\\outside.dat") +
-         record("N", b"..\\beside\\kept.dat") + record("S", b"d\\..\\..\\outside.dat", 1) +
-         record("N", b"/tmp/x") + record("D", b"..\\beside\\"))
+    for name, records in (
+            ("staging", record("D", b"n\\") + record("N", b"n\\c.dat") + record("S", b"a.dat", 7) +
+             record("X") + staged),
+            ("committing", staged + backups + record("C") + record("B", b"a.dat", 12, 0)),
+            ("committed", record("N", b"z.dat") + staged + backups + record("C") + record("K")),
+            ("escaping", record("N", b"..\\outside.dat") + record("N", b"..\\beside\\kept.dat") +
+             record("S", b"d\\..\\..\\outside.dat", 1) + record("N", b"/tmp/x") +
+             record("D", b"..\\beside\\"))):
+        save("journal", name, magic + records)
     save("journal", "torn", (magic + staged + record("C"))[:-3])
 
 

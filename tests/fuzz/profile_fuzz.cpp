@@ -5,41 +5,32 @@
 // a second time. The input is the section, the key and the value, one per
 // line, then the file as it was (no third line break: no file yet). The file
 // lives in the scratch folder (fuzz.h).
-#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 
 #include "base/text.h"
-#include "update/profile.h"
 #include "fuzz.h"
+#include "update/profile.h"
 
 namespace fs = std::filesystem;
-
-namespace {
 
 // An entry the file's own lines give back as written, by the reader's rules
 // and not the writer's checks: a section name whose "]" is the first the
 // reader meets on a character of its own, a key with no "=" that opens no
 // header, no line break anywhere.
-bool FileCanHold(const std::string& section, const std::string& key, const std::string& value) {
-    for (const std::string* text : {&section, &key, &value}) {
-        if (text->find_first_of("\r\n") != std::string::npos) return false;
-    }
+static bool FileCanHold(const std::string& section, const std::string& key,
+                        const std::string& value) {
+    if ((section + key + value).find_first_of("\r\n") != std::string::npos) return false;
     std::string header = "[" + section + "]";
     size_t first = key.find_first_not_of(" \t");
     return FindChar(header.c_str(), ']') == header.c_str() + header.size() - 1 &&
            key.find('=') == std::string::npos && (first == std::string::npos || key[first] != '[');
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string input((const char*)data, size);
-    std::string fields[3];
+    std::string input((const char*)data, size), fields[3];
     size_t at = 0;
     for (std::string& field : fields) {
         if (at > input.size()) break;
@@ -48,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at = end + 1;
     }
     const std::string &section = fields[0], &key = fields[1], &value = fields[2];
-    const fs::path& root = FuzzScratchFolder();
-    const fs::path path = root / "game.ini";
+    const fs::path path = FuzzScratchFolder() / "game.ini";
     const bool existed = at <= input.size();
     const std::string before = existed ? input.substr(at) : "";
     fs::remove(path);
@@ -60,15 +50,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const bool utf16 = before.rfind("\xff\xfe", 0) == 0 || before.rfind("\xfe\xff", 0) == 0;
     int result = WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str());
-    for (const auto& item : fs::directory_iterator(root)) Require(item.path() == path);
+    for (const auto& item : fs::directory_iterator(FuzzScratchFolder()))
+        Require(item.path() == path);
     if (!FileCanHold(section, key, value) || utf16) {
         Require(result == -1 && fs::exists(path) == existed);
         Require(!existed || ReadFileBytes(path) == before);
         return 0;
     }
-    Require(result == 0);
     const std::string written = ReadFileBytes(path);
-    Require(written.find(key + "=" + value) != std::string::npos);
+    Require(result == 0 && written.find(key + "=" + value) != std::string::npos);
     Require(WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str()) == 0);
     Require(ReadFileBytes(path) == written);
     return 0;

@@ -5,7 +5,6 @@
 // AddressSanitizer sees an overrun of either. The updater's file reader
 // (LoadRctImage, through the file layer) reads the same bytes from an
 // in-memory file and must agree with the in-memory reader, pixel for pixel.
-#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,39 +15,41 @@
 #include <vector>
 
 #include "filelayer/filelayer.h"
+#include "fuzz.h"
 #include "image/rct.h"
 #include "rct_encode.h"
 
 namespace {
 
 // Larger pictures only cost time: the fuzzer can claim any size in a header.
-const uint32_t kLargestMemory = 1 << 22;
-const uint32_t kLargestRoundTrip = 1 << 16;
+const uint32_t kLargestMemory = 1 << 22, kLargestRoundTrip = 1 << 16;
+int g_file = -1;  // the in-memory file LoadRctImage reads, by its name g_name
+char g_name[64];
 
-int g_file = -1;  // the in-memory file LoadRctImage reads
-char g_name[64];  // and its name
+// Rows of width pixels at stride in both blocks are the same.
+bool SameRows(const unsigned char* a, const unsigned char* b, int32_t width, int32_t height,
+              int32_t stride) {
+    for (int32_t y = 0; y < height; ++y)
+        if (memcmp(a + (size_t)y * stride, b + (size_t)y * stride, 3 * (size_t)width)) return false;
+    return true;
+}
 
-// What LoadRctImage makes of the bytes: null, or a surface whose rows must
-// match pixels (null when the in-memory reader refused the bytes).
+// LoadRctImage gives null exactly when pixels is null, else the same rows.
 void CompareFileReader(const uint8_t* data, size_t size, const unsigned char* pixels,
                        int32_t stride) {
     if (ftruncate(g_file, 0) != 0 || pwrite(g_file, data, size, 0) != (ssize_t)size) abort();
     bool declined;
     ImageSurface* surface = LoadRctImage(g_name, &declined);
-    if ((surface != nullptr) != (pixels != nullptr)) __builtin_trap();
+    Require((surface != nullptr) == (pixels != nullptr));
     if (!surface) return;
-    if (surface->stride != stride) __builtin_trap();
-    for (int32_t y = 0; y < surface->height; ++y) {
-        size_t at = (size_t)y * stride;
-        if (memcmp(surface->pixels + at, pixels + at, 3 * (size_t)surface->width) != 0)
-            __builtin_trap();
-    }
+    Require(surface->stride == stride &&
+            SameRows(surface->pixels, pixels, surface->width, surface->height, stride));
     FreeImageSurface(surface, 1);
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_file = memfd_create("rct", 0);
     if (g_file < 0) abort();
     snprintf(g_name, sizeof g_name, "/proc/self/fd/%d", g_file);
@@ -64,32 +65,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CompareFileReader(data, size, nullptr, 0);
         return 0;
     }
-    uint32_t memory = RctPictureSize(header);
+    const uint32_t memory = RctPictureSize(header);
+    const int32_t width = header.width, height = header.height, stride = ImageStride(width, 0);
     if (memory > kLargestMemory) return 0;
     unsigned char* stream = (unsigned char*)malloc(header.data_size ? header.data_size : 1);
     unsigned char* pixels = (unsigned char*)malloc(memory);
-    if (!stream || !pixels) abort();
     memcpy(stream, located, header.data_size);
-    int32_t stride = ImageStride(header.width, 0);
-    int decoded =
-        DecodeRctPixels(stream, header.data_size, header.width, header.height, pixels, stride);
+    int decoded = DecodeRctPixels(stream, header.data_size, width, height, pixels, stride);
     CompareFileReader(data, size, decoded == 0 ? pixels : nullptr, stride);
     if (decoded == 0 && memory <= kLargestRoundTrip) {
-        size_t row = 3 * (size_t)header.width;
-        std::vector<unsigned char> packed;
-        for (int32_t y = 0; y < header.height; ++y)
+        std::vector<unsigned char> packed, back(memory);
+        for (int32_t y = 0; y < height; ++y)
             packed.insert(packed.end(), pixels + (size_t)y * stride,
-                          pixels + (size_t)y * stride + row);
-        std::vector<unsigned char> again =
-            EncodeRctStream(packed.data(), header.width, header.height);
-        std::vector<unsigned char> back(memory);
-        if (DecodeRctPixels(again.data(), again.size(), header.width, header.height, back.data(),
-                            stride) != 0)
-            abort();
-        for (int32_t y = 0; y < header.height; ++y) {
-            if (memcmp(back.data() + (size_t)y * stride, pixels + (size_t)y * stride, row) != 0)
-                abort();
-        }
+                          pixels + (size_t)y * stride + 3 * (size_t)width);
+        std::vector<unsigned char> again = EncodeRctStream(packed.data(), width, height);
+        Require(DecodeRctPixels(again.data(), again.size(), width, height, back.data(), stride) ==
+                    0 &&
+                SameRows(back.data(), pixels, width, height, stride));
     }
     free(stream);
     free(pixels);

@@ -3,21 +3,19 @@
 // buffer, every output terminated within its buffer, and an [ini] line
 // without placeholders split at its first "=". The input is a game folder, a
 // line break, then the line.
-#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
 #include <string>
 
-#include "update/transfer.h"
 #include "fuzz.h"
+#include "update/transfer.h"
 
 namespace {
 
 const char* CdromRoot() {
     return "Q:\\";
 }
-
 const char* NoCdrom() {
     return nullptr;
 }
@@ -33,13 +31,10 @@ void CheckEntry(TransferResult result, const TransferEntry& entry) {
     if (result != kTransferAccepted) Require(!entry.name[0] && !entry.data[0]);
 }
 
+// A line without placeholders comes back as it was.
 void CheckExpanded(TransferResult result, const char* expanded, const std::string& line) {
-    if (result != kTransferAccepted) {
-        Require(result == kTransferTooLong && expanded[0] == '\0');
-        return;
-    }
+    if (result != kTransferAccepted) return Require(result == kTransferTooLong && !expanded[0]);
     Require(Terminated(expanded, kTransferTextCapacity));
-    // A line without placeholders comes back as it was.
     if (!strstr(line.c_str(), "REP_")) Require(strcmp(expanded, line.c_str()) == 0);
 }
 
@@ -48,11 +43,9 @@ void CheckExpanded(TransferResult result, const char* expanded, const std::strin
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string input((const char*)data, size);
     size_t split = input.find('\n');
-    std::string target = split == std::string::npos ? "" : input.substr(0, split);
-    std::string line = split == std::string::npos ? input : input.substr(split + 1);
     // The lines and the target are C strings in the program.
-    target = target.c_str();
-    line = line.c_str();
+    std::string target = split == std::string::npos ? "" : input.substr(0, split).c_str();
+    std::string line = (split == std::string::npos ? input : input.substr(split + 1)).c_str();
     if (target.size() >= 260) target.resize(259);
     for (CdromRootFinder finder : {CdromRoot, NoCdrom}) {
         const TransferPlaces places = {target.c_str(), finder};
@@ -62,14 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(!FindChar(entry.name, '='));  // the key ends at the first "="
         if (result == kTransferAccepted && !strstr(line.c_str(), "REP_"))
             Require(std::string(entry.name) + "=" + entry.data == line);
-
         CheckEntry(ParseRegLine(line.c_str(), &places, &entry), entry);
 
         char expanded[kTransferTextCapacity];
         CheckExpanded(ExpandIniPlaceholders(line.c_str(), &places, expanded), expanded, line);
         CheckExpanded(ExpandRegPlaceholders(line.c_str(), &places, expanded), expanded, line);
     }
-
     char unescaped[kUnescapeCapacity];
     TransferResult result = UnescapeRegText(line.c_str(), unescaped);
     if (result == kTransferAccepted) {

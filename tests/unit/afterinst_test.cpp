@@ -3,53 +3,37 @@
 // for links while the deletion runs.
 #include "update/afterinst.h"
 
-#include "base/platform.h"
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
-
+#include "base/platform.h"
 #include "scratch_folder.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
+// A game folder beside root_/victim.txt, which no entry may reach, with links
+// to a folder outside it.
 class AfterInstallTest : public ScratchFolderTest {
    protected:
-    // A game folder beside root_/victim.txt, which no entry may reach.
     void Build() {
-        game_ = root_ + "/game";
         fs::remove_all(game_);
-        for (const char* folder : {"save", "part", "data/old", "empty", "\x83"}) {
-            fs::create_directories(game_ + "/" + folder);
+        fs::create_directories(game_ + "/empty");
+        fs::create_directories(game_ + "/\x83");
+        for (const char* file : {"install.env", "insttscr.rct", "a.bak", "b.bak", "save/1.sav",
+                                 "part/x.dat", "part/y.txt", "data/old/z.dat", "\x83\x5c.txt",
+                                 "C:x", "../victim.txt", "../elsewhere/e.dat"}) {
+            WriteAll(game_ + "/" + file, "x");
         }
-        for (const char* file :
-             {"install.env", "insttscr.rct", "a.bak", "b.bak", "save/1.sav", "part/x.dat",
-              "part/y.txt", "data/old/z.dat", "\x83\x5c.txt", "C:x", "../victim.txt"}) {
-            std::ofstream(game_ + "/" + file) << "x";
-        }
-        // Links in the game folder to a folder outside it.
-        fs::create_directories(root_ + "/elsewhere");
-        std::ofstream(root_ + "/elsewhere/e.dat") << "x";
         fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/linked");
         fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/data/linked");
     }
     bool Exists(const std::string& name) { return fs::exists(game_ + "/" + name); }
-    std::string game_;
+    const std::string game_ = root_ + "/game";
 };
 
 TEST_F(AfterInstallTest, Entries) {
     typedef std::vector<std::string> Names;
-    const struct {
-        std::string entry;
-        AfterInstallResult result;
-        Names gone;
-        Names kept;
-    } cases[] = {
+    // clang-format off
+    const struct { std::string entry; AfterInstallResult result; Names gone; Names kept; } cases[] = {
         {"install.env", kAfterInstallDone, {"install.env"}, {"insttscr.rct"}},
         {"*.bak", kAfterInstallDone, {"a.bak", "b.bak"}, {"install.env"}},
         {"save\\*.*", kAfterInstallDone, {"save"}, {}},
@@ -71,6 +55,7 @@ TEST_F(AfterInstallTest, Entries) {
         {"linked\\*.*", kAfterInstallRefused, {}, {"linked/e.dat"}},
         {"data\\linked\\e.dat", kAfterInstallRefused, {}, {"linked/e.dat"}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Build();
         EXPECT_EQ(DeleteAfterInstallEntry(game_.c_str(), c.entry.c_str()), c.result) << c.entry;
@@ -90,12 +75,10 @@ TEST_F(AfterInstallTest, AFolderSwappedForALinkMidwayLeadsNothingOutside) {
     ASSERT_TRUE(save);
     fs::rename(game_ + "/save", game_ + "/moved");
     fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/save");
-    EXPECT_EQ(OsForEachFileIn(save, "*.*",
-                              [](OsFolderHold* folder, const char* name, void*) {
-                                  OsDeleteFileIn(folder, name);
-                              },
-                              nullptr),
-              0);
+    auto remove = [](OsFolderHold* folder, const char* name, void*) {
+        OsDeleteFileIn(folder, name);
+    };
+    EXPECT_EQ(OsForEachFileIn(save, "*.*", remove, nullptr), 0);
     OsReleaseFolder(save);
     OsReleaseFolder(game);
     EXPECT_TRUE(fs::exists(root_ + "/elsewhere/e.dat"));

@@ -19,67 +19,45 @@ void ExpectSafe(const char* name, bool is_folder, size_t destination_length, boo
 }
 
 TEST(Archive, NameRules) {
-    // 表 (0x95 0x5C) and ソ (0x83 0x5C): the second byte is no separator, so a
-    // folder name "表" only seems to end in '\'.
-    for (const char* name :
-         {"a.txt", "dir\\a.txt", ".hidden", "a..b", "\x95\x5c.txt", "\x83\x5cx\\b.dat"}) {
-        ExpectSafe(name, false, 10, true);
+    // clang-format off
+    const struct { bool is_folder, safe; std::vector<const char*> names; } cases[] = {
+        // 表 (0x95 0x5C) and ソ (0x83 0x5C): the second byte is no separator, so
+        // a folder name "表" only seems to end in '\'. Names that only look
+        // like devices, and ポ (0x83 0x7C), whose second byte is no '|'.
+        {false, true, {"a.txt", "dir\\a.txt", ".hidden", "a..b", "\x95\x5c.txt", "\x83\x5cx\\b.dat",
+                       "CONSOLE.txt", "COM10.dat", "lptx", "aux_\\x", "conin", "CONOUT$1",
+                       "\x83\x7c.txt", "a.b c"}},
+        {true, true, {"dir\\", "dir\\sub\\", "\x95\x5c\\"}},
+        // Names Windows cannot hold, or would silently make into another name:
+        // devices in any component, case and extension, the reserved
+        // characters, a trailing dot or space.
+        {false, false, {"CON", "con.txt", "Nul.tar.gz", "dir\\aux\\x", "COM1", "lpt9.log", "com0",
+                        "LPT0.txt", "conin$", "CONOUT$.log", "AUX .txt", "a<b", "a>b", "a\"b",
+                        "a|b", "a?b", "a*b", "\x83\x7c|", "readme.txt.", "readme.txt ", "dir.\\a",
+                        "dir \\a", "nul.\\x"}},
+        {true, false, {"con\\", "\x95\x5c", "..\\", "dir"}},
+        // 0x95 alone is a lead byte without its second byte; 0xFF is no byte
+        // of code page 932; 0x85 0x40 has the form of a character but is none.
+        {false, false, {"\\a.txt", "\\\\server\\share\\a", "C:a.txt", "C:\\Windows\\a.dll",
+                        "a.txt:stream", "dir/a.txt", "/etc/passwd", "..\\a.txt",
+                        "dir\\..\\..\\a.txt", "dir\\..", "...\\a.txt", ". .\\a.txt",
+                        "dir\\.\\a.txt", "dir\\\\a.txt", "a.txt\\", "a\x01.txt", "a\x7f.txt",
+                        "\x95", "a\xff.txt", "\x85\x40.txt"}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        for (const char* name : c.names) ExpectSafe(name, c.is_folder, 10, c.safe);
     }
-    for (const char* name : {"dir\\", "dir\\sub\\", "\x95\x5c\\"}) ExpectSafe(name, true, 10, true);
-    // Names Windows cannot hold, or would silently make into another name:
-    // devices in any component, case and extension, the reserved characters
-    // ('|' as a character of its own: ポ, 0x83 0x7C, is one character and fine),
-    // a trailing dot or space.
-    for (const char* name : {"CONSOLE.txt", "COM10.dat", "lptx", "aux_\\x", "conin", "CONOUT$1",
-                             "\x83\x7c.txt", "a.b c"}) {
-        ExpectSafe(name, false, 10, true);
-    }
-    for (const char* name :
-         {"CON",         "con.txt",     "Nul.tar.gz", "dir\\aux\\x", "COM1",     "lpt9.log",
-          "com0",        "LPT0.txt",    "conin$",     "CONOUT$.log", "AUX .txt", "a<b",
-          "a>b",         "a\"b",        "a|b",        "a?b",         "a*b",      "\x83\x7c|",
-          "readme.txt.", "readme.txt ", "dir.\\a",    "dir \\a",     "nul.\\x"}) {
-        ExpectSafe(name, false, 10, false);
-    }
-    ExpectSafe("con\\", true, 10, false);
-    for (const char* name : {"\x95\x5c", "..\\", "dir"}) ExpectSafe(name, true, 10, false);
-    // 0x95 alone is a lead byte without its second byte; 0xFF is no byte of
-    // code page 932; 0x85 0x40 has the form of a character but is none.
-    for (const char* name : {"\\a.txt",
-                             "\\\\server\\share\\a",
-                             "C:a.txt",
-                             "C:\\Windows\\a.dll",
-                             "a.txt:stream",
-                             "dir/a.txt",
-                             "/etc/passwd",
-                             "..\\a.txt",
-                             "dir\\..\\..\\a.txt",
-                             "dir\\..",
-                             "...\\a.txt",
-                             ". .\\a.txt",
-                             "dir\\.\\a.txt",
-                             "dir\\\\a.txt",
-                             "a.txt\\",
-                             "a\x01.txt",
-                             "a\x7f.txt",
-                             "\x95",
-                             "a\xff.txt",
-                             "\x85\x40.txt"}) {
-        ExpectSafe(name, false, 10, false);
-    }
-
     // Destination + '\' + name must fit 259 bytes, and a file's folder part
     // must leave room for the 12-byte temporary sibling.
     const struct {
         const char* name;
         bool is_folder;
         size_t longest_destination;
-    } lengths[] = {
-        {"abcdefghijkl", false, 246},
-        {"abcdefghijk", false, 246},
-        {"dir\\a", false, 242},
-        {"abcdefghijk\\", true, 246},
-    };
+    } lengths[] = {{"abcdefghijkl", false, 246},
+                   {"abcdefghijk", false, 246},
+                   {"dir\\a", false, 242},
+                   {"abcdefghijk\\", true, 246}};
     for (const auto& c : lengths) {
         ExpectSafe(c.name, c.is_folder, c.longest_destination, true);
         ExpectSafe(c.name, c.is_folder, c.longest_destination + 1, false);
@@ -87,140 +65,113 @@ TEST(Archive, NameRules) {
 }
 
 TEST(Archive, HeaderWalk) {
-    const std::string name256(255, 'n');
-    const struct {
-        const char* title;
-        std::string layout;
-        const char* refusal;  // part of the fault's reason; null: accepted
-    } cases[] = {
+    auto one = [](const std::string& name) { return File(name, Zeros(1)); };
+    auto two = [&](const std::string& a, const std::string& b) { return Layout({one(a), one(b)}); };
+    auto sized = [&](const char* field) { return Layout({File("a", Zeros(1), 0, field)}); };
+    const char* const none = "\"end\": \"none\"";
+    // part of the fault's reason; null: accepted
+    // clang-format off
+    const struct { const char* title; std::string layout; const char* refusal; } cases[] = {
         {"no entries", Layout({}), nullptr},
         {"folder then file", Layout({Folder("d\\"), File("d\\x.bin", Zeros(10))}), nullptr},
         {"file without folder entry", Layout({File("d\\x.bin", Zeros(10))}), nullptr},
         {"empty file", Layout({File("e.txt", Zeros(0))}), nullptr},
-        {"255-byte name", Layout({File(name256, Zeros(1))}), nullptr},
-        {"no padding", Layout({File("a", Zeros(1))}, "\"end\": \"bare\""), "end marker"},
-        {"no end marker", Layout({File("a", Zeros(1))}, "\"end\": \"none\""), "end marker"},
-        {"bytes after the end", Layout({Raw(std::string(5, '\0') + "\x01")}, "\"end\": \"none\""),
-         "end marker"},
-        {"padded to 8", Layout({File("a", Zeros(1))}, "\"end\": \"padded\""), nullptr},
-        {"padded, then a byte short",
-         Layout({File("a", Zeros(1))}, "\"end\": \"padded\", \"cut\": 1"), "end marker"},
-        {"more than 7 bytes of padding", Layout({Raw(std::string(12, '\0'))}, "\"end\": \"none\""),
-         "end marker"},
+        {"255-byte name", Layout({one(std::string(255, 'n'))}), nullptr},
+        {"no padding", Layout({one("a")}, "\"end\": \"bare\""), "end marker"},
+        {"no end marker", Layout({one("a")}, none), "end marker"},
+        {"bytes after the end", Layout({Raw(std::string(5, '\0') + "\x01")}, none), "end marker"},
+        {"padded to 8", Layout({one("a")}, "\"end\": \"padded\""), nullptr},
+        {"padded, then a byte short", Layout({one("a")}, "\"end\": \"padded\", \"cut\": 1"), "end marker"},
+        {"more than 7 bytes of padding", Layout({Raw(std::string(12, '\0'))}, none), "end marker"},
         {"data cut short", Layout({File("a", Random(1000))}, "\"cut\": 500"), "past the end"},
-        {"header cut", Layout({File("abcdefgh", Zeros(1))}, "\"end\": \"none\", \"cut\": 30"), ""},
-        {"name field without terminator",
-         Layout({File("a", Zeros(1), 0, "\"name_field_hex\": \"6162\"")}), "name field"},
-        {"name field of 257 bytes",
-         Layout({Raw(std::string("\x01\x01", 2) + std::string(257, 'a'))}), "name field"},
-        {"compressed size of 2 GiB",
-         Layout({File("a", Zeros(1), 0, "\"compressed_size\": 2147483648")}), "2 GiB"},
-        {"uncompressed size of 2 GiB",
-         Layout({File("a", Zeros(1), 0, "\"uncompressed_size\": 4294967294")}), "2 GiB"},
-        {"compressed size past the end",
-         Layout({File("a", Zeros(1), 0, "\"compressed_size\": 100000")}), "past the end"},
+        {"header cut", Layout({one("abcdefgh")}, "\"end\": \"none\", \"cut\": 30"), ""},
+        {"name field without terminator", sized("\"name_field_hex\": \"6162\""), "name field"},
+        {"name field of 257 bytes", Layout({Raw(std::string("\x01\x01", 2) + std::string(257, 'a'))}),
+         "name field"},
+        {"compressed size of 2 GiB", sized("\"compressed_size\": 2147483648"), "2 GiB"},
+        {"uncompressed size of 2 GiB", sized("\"uncompressed_size\": 4294967294"), "2 GiB"},
+        {"compressed size past the end", sized("\"compressed_size\": 100000"), "past the end"},
         {"unsafe name after good entries",
          Layout({File("good.txt", Zeros(5)), Folder("d\\"), File("d\\..\\..\\evil.dll", Zeros(5))}),
-         "'.' or '..'"},
+          "'.' or '..'"},
         {"absolute name", Layout({File("\\evil.dll", Zeros(5))}), "absolute"},
-        // One file on Windows: letter case (Ａ and ａ are 0x82 0x60 and
-        // 0x82 0x81), one character under two codes of the NEC and IBM
-        // extensions, a file named like a folder, the same name twice.
-        {"names differing in case",
-         Layout({File("Readme.TXT", Zeros(1)), File("readme.txt", Zeros(1))}), "same name"},
-        {"full-width letters differing in case",
-         Layout({File("\x82\x60.txt", Zeros(1)), File("\x82\x81.txt", Zeros(1))}), "same name"},
-        {"I under NEC and IBM codes",
-         Layout({File("\x87\x54.dat", Zeros(1)), File("\xfa\x4a.dat", Zeros(1))}), "same name"},
-        {"small i (NEC-selected IBM) and capital I (NEC)",
-         Layout({File("\xee\xef", Zeros(1)), File("\x87\x54", Zeros(1))}), "same name"},
+        // One file on Windows: letter case (Ａ and ａ are 0x82 0x60 and 0x82
+        // 0x81), one character under two codes of the NEC and IBM extensions,
+        // a file named like a folder, the same name twice.
+        {"names differing in case", two("Readme.TXT", "readme.txt"), "same name"},
+        {"full-width letters differing in case", two("\x82\x60.txt", "\x82\x81.txt"), "same name"},
+        {"I under NEC and IBM codes", two("\x87\x54.dat", "\xfa\x4a.dat"), "same name"},
+        {"small i (NEC-selected IBM) and capital I (NEC)", two("\xee\xef", "\x87\x54"), "same name"},
         {"not-sign folder and a file in its twin (0x81CA, 0xFA54)",
-         Layout({Folder("\x81\xca\\"), File("\xfa\x54", Zeros(1))}), "same name"},
-        {"a kanji under NEC-selected and IBM codes",
-         Layout({File("\xed\x40", Zeros(1)), File("\xfa\x5c", Zeros(1))}), "same name"},
-        {"I and II are two names", Layout({File("\x87\x54", Zeros(1)), File("\xfa\x4b", Zeros(1))}),
-         nullptr},
-        {"file and folder of one name", Layout({File("data", Zeros(1)), Folder("DATA\\")}),
-         "same name"},
-        {"file and the folder of another",
-         Layout({File("data", Zeros(1)), File("Data\\x", Zeros(1))}), "same name"},
-        {"one name twice", Layout({File("a", Zeros(1)), File("a", Zeros(1))}), "same name"},
+         Layout({Folder("\x81\xca\\"), one("\xfa\x54")}), "same name"},
+        {"a kanji under NEC-selected and IBM codes", two("\xed\x40", "\xfa\x5c"), "same name"},
+        {"I and II are two names", two("\x87\x54", "\xfa\x4b"), nullptr},
+        {"file and folder of one name", Layout({one("data"), Folder("DATA\\")}), "same name"},
+        {"file and the folder of another", two("data", "Data\\x"), "same name"},
+        {"one name twice", two("a", "a"), "same name"},
         {"a folder and what it holds",
-         Layout(
-             {Folder("d\\"), Folder("D\\e\\"), File("d\\E\\f", Zeros(1)), File("d\\g", Zeros(1))}),
-         nullptr},
+         Layout({Folder("d\\"), Folder("D\\e\\"), one("d\\E\\f"), one("d\\g")}), nullptr},
         // ソ ends in 0x5C but is no folder of "ソ\x".
-        {"double-byte 0x5C is no separator",
-         Layout({File("\x83\x5c", Zeros(1)), File("\x83\x5c\x83\x5c", Zeros(1))}), nullptr},
+        {"double-byte 0x5C is no separator", two("\x83\x5c", "\x83\x5c\x83\x5c"), nullptr},
+        // clang-format on
     };
     ScratchFolder scratch;
     int index = 0;
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
         fs::path path = scratch.path() / ("walk" + std::to_string(index++) + ".exe");
-        ASSERT_TRUE(WritePayload(c.layout, path)) << c.title;
+        ASSERT_TRUE(WritePayload(c.layout, path));
         OpenedArchive opened(path);
-        ASSERT_TRUE(opened.located) << c.title;
+        ASSERT_TRUE(opened.located);
         ArchiveFault fault = {};
         int result = CheckArchive(&opened.archive, 3, &fault);
-        EXPECT_EQ(result == 0, !c.refusal) << c.title << ": " << (fault.reason ? fault.reason : "");
+        EXPECT_EQ(result == 0, !c.refusal) << (fault.reason ? fault.reason : "");
         if (c.refusal && result != 0) {
-            ASSERT_NE(fault.reason, nullptr) << c.title;
-            EXPECT_NE(strstr(fault.reason, c.refusal), nullptr) << c.title << ": " << fault.reason;
+            ASSERT_NE(fault.reason, nullptr);
+            EXPECT_NE(strstr(fault.reason, c.refusal), nullptr) << fault.reason;
         }
-        if (!c.refusal) {
-            EXPECT_EQ(ftell(opened.stream), opened.archive.offset) << c.title;
-        }
+        EXPECT_TRUE(c.refusal || ftell(opened.stream) == opened.archive.offset);
     }
 }
 
 TEST(Archive, LocatorChecksTheTrailer) {
     ScratchFolder scratch;
-    struct {
-        const char* title;
-        std::string extra;
-        bool located;
-    } cases[] = {
-        {"correct", "", true},
-        {"offset past the end", "\"trailer\": 100000", false},
-        {"offset inside the trailer", "\"trailer\": 514", false},
-    };
-    for (auto& c : cases) {
-        fs::path path = scratch.path() / "locate.exe";
-        ASSERT_TRUE(WritePayload(Layout({}, c.extra), path));
+    const fs::path path = scratch.path() / "locate.exe";
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"\"trailer\": 100000", false},
+        {"\"trailer\": 514", false}};  // past the end, inside the trailer
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WritePayload(Layout({}, c.first), path));
         OpenedArchive opened(path);
-        EXPECT_EQ(opened.located, c.located) << c.title;
-        if (c.located) {
-            // An archive with no entries is its end marker and padding.
-            EXPECT_EQ(opened.archive.size, 4);
-            EXPECT_EQ(opened.archive.offset, 512);
-        }
+        EXPECT_EQ(opened.located, c.second) << c.first;
+        // An archive with no entries is its end marker and padding.
+        EXPECT_TRUE(!c.second || (opened.archive.size == 4 && opened.archive.offset == 512));
     }
-    fs::path tiny = scratch.path() / "tiny.exe";
-    WriteAll(tiny, std::string("\0\0\0\0\0\0", 6));
-    EXPECT_FALSE(OpenedArchive(tiny).located);
+    WriteAll(path, std::string(6, '\0'));
+    EXPECT_FALSE(OpenedArchive(path).located);
 }
 
 // A signed updater: the certificate table follows the trailer, after the
 // zero bytes that start it on a multiple of 8, and the image's security
-// directory says where it starts.
+// directory (in a PE32 or PE32+ header at 0x40 with 16 directories) says
+// where it starts.
 TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
     ScratchFolder scratch;
-    fs::path path = scratch.path() / "signed.exe";
+    const fs::path path = scratch.path() / "signed.exe";
     const std::string table(24, 'c');
-    // A PE32+ header at 0x40: 16 directories, the fifth (security) 0x40 +
-    // 24 + 112 + 32 bytes in.
-    auto sign = [&](const std::string& unsigned_file, uint32_t magic, size_t padding,
-                    uint32_t size) {
-        std::string file = unsigned_file + std::string(padding, '\0') + table;
+    auto sign = [&](std::string file, uint32_t magic, size_t padding, uint32_t size) {
+        const uint32_t at = (uint32_t)(file.size() + padding);
+        file += std::string(padding, '\0') + table;
         auto put = [&file](size_t at, uint32_t value, int bytes) {
             for (int i = 0; i < bytes; ++i) file[at + i] = (char)(value >> (8 * i));
         };
+        const size_t directories = magic == 0x20B ? 0x40 + 24 + 108 : 0x40 + 24 + 92;
         put(0x3C, 0x40, 4);
-        file.replace(0x40, 4, std::string("PE\0\0", 4));
+        put(0x40, 0x4550, 4);  // "PE\0\0"
         put(0x40 + 24, magic, 2);
-        size_t directories = magic == 0x20B ? 0x40 + 24 + 108 : 0x40 + 24 + 92;
         put(directories, 16, 4);
-        put(directories + 4 + 32, (uint32_t)(unsigned_file.size() + padding), 4);
+        put(directories + 4 + 32, at, 4);
         put(directories + 4 + 36, size, 4);
         WriteAll(path, file);
         return OpenedArchive(path);

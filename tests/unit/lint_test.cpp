@@ -1,27 +1,31 @@
 // vnpack lint: each small install.env must produce its findings, and must
 // not produce findings for what the updater reads as intended.
 #include "../../tools/vnpack/lint.h"
-#include "../../tools/vnpack/env_text.h"
-#include "../../tools/vnpack/rct_encode.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
+#include "../../tools/vnpack/env_text.h"
+#include "../../tools/vnpack/rct_encode.h"
 #include "config/setup_files.h"
 #include "scratch_folder.h"
 
 namespace {
+
+std::string Picture(int32_t width, int32_t height) {
+    std::vector<unsigned char> pixels(3 * width * height, 9);
+    std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), width, height, nullptr);
+    return std::string(rct.begin(), rct.end());
+}
 
 // A scratch folder that holds a good title picture and readme.txt.
 class Lint : public ScratchFolderTest {
    protected:
     void SetUp() override {
         ScratchFolderTest::SetUp();
-        const std::vector<unsigned char> pixels(3 * 80, 7);
-        std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 80, 1, nullptr);
-        WriteAll(kTitlePictureName, std::string(rct.begin(), rct.end()));
+        WriteAll(kTitlePictureName, Picture(80, 1));
         WriteAll("readme.txt", "readme");
     }
     static int Run(const std::string& path, std::string* output, bool strict = false) {
@@ -36,32 +40,31 @@ class Lint : public ScratchFolderTest {
 };
 
 TEST_F(Lint, Findings) {
-    const std::string kTerminated = "[EOF]\n[ini]\nPath=REP_INSTALL\n-\n";
+    const std::string kIni = "[EOF]\n[ini]\nPath=REP_INSTALL\n-\n", kClean = ": warning:\n: error:";
     const struct {
         const char* what;
         std::string content;
         const char* present;      // texts the output holds, one a line
-        const char* absent = "";  // texts it must not hold
+        std::string absent = "";  // texts it must not hold
         int status = 0;
         bool strict = false;
     } cases[] = {
-        {"clean", "TITLEBAR\tSample|1.01\nINI_FILE a.ini\n" + kTerminated,
-         "\"Sample 1.01\"  [line 1]\nPath=REP_INSTALL\n0 errors, 0 warnings",
-         ": warning:\n: error:"},
+        // clang-format off
+        {"clean", "TITLEBAR\tSample|1.01\nINI_FILE a.ini\n" + kIni,
+         "\"Sample 1.01\"  [line 1]\nPath=REP_INSTALL\n0 errors, 0 warnings", kClean},
         {"typo", "INSTREADMFL\tread.txt\n",
          ":1: warning: unknown key \"INSTREADMFL\" (did you mean INSTREADMEFL?)"},
-        {"far from any key", "ZZZ 1\n", "unknown key \"ZZZ\": the updater never reads it",
-         "did you mean"},
+        {"far from any key", "ZZZ 1\n", "unknown key \"ZZZ\": the updater never reads it", "did you mean"},
         {"known but unused", "TITLEBAR a\nINST_GROUP grp\n", "", ": warning:"},
         {"written as in an INI file", "TITLEBAR=Sample\n",
          ":1: warning: \"TITLEBAR=Sample\" is read as one word"},
         {"lower case", "titlebar Sample\n",
-         ":1: warning: key \"titlebar\" is not written in capitals\nwrite TITLEBAR", "unknown key"},
+         ":1: warning: key \"titlebar\" is not written in capitals\nwrite TITLEBAR",
+         "unknown key"},
         {"indented", "INSTTO A\n INSTFOL Maker\n", ":2: warning: key \"INSTFOL\" is indented"},
         {"value that needed bars", "TITLEBAR Sample Game\n",
          ":1: warning: text after the value of TITLEBAR is ignored: \"Game\"\n\"|\""},
-        {"remark", "TITLEBAR Sample\t// the title\n",
-         ":1: note: text after the value of TITLEBAR\n0 warnings"},
+        {"remark", "TITLEBAR Sample\t// the title\n", ":1: note: text after the value of TITLEBAR\n0 warnings"},
         {"after the marker", "INSTTO A\n[EOF]\nINSTFOL Maker\n",
          ":3: warning: INSTFOL comes after [EOF] on line 2"},
         {"after line 400", std::string(400, '\n') + "INSTFOL Maker\n",
@@ -76,38 +79,32 @@ TEST_F(Lint, Findings) {
         {"unterminated", "[EOF]\n[ini]\nA=1\n-\n[reg]\n\"a\"=\"b\"\n",
          ":5: error: section [reg] is not terminated\n1 error", "", 1},
         {"EOF inside a section", "[delfiles_afterinst]\na.txt\nEOF\n-\n",
-         ":1: error: section [delfiles_afterinst] is not terminated\nbefore the EOF line on line 3",
-         "", 1},
+         ":1: error: section [delfiles_afterinst] is not terminated\nbefore the EOF line on line 3", "", 1},
         {"ini without equals", "INI_FILE a.ini\n[EOF]\n[ini]\nPath\n-\n",
          ":4: warning: [ini] line without \"=\""},
-        {"reg without quoted equals",
-         "REG_GLOBAL M\n[EOF]\n[reg]\n\"a\"=dword:00000001\n\"b\"=\"c\"\n-\n",
+        {"reg without quoted equals", "REG_GLOBAL M\n[EOF]\n[reg]\n\"a\"=dword:00000001\n\"b\"=\"c\"\n-\n",
          ":4: warning: [reg] line without", ":5: warning"},
         {"placeholders swapped",
-         "INI_FILE a.ini\nREG_GLOBAL M\n[EOF]\n[ini]\nCD=REP_CDROM\n-\n[reg]\n"
-         "\"CD\"=\"REP_CDROMDRIVE\"\n-\n",
+         "INI_FILE a.ini\nREG_GLOBAL M\n[EOF]\n[ini]\nCD=REP_CDROM\n-\n[reg]\n\"CD\"=\"REP_CDROMDRIVE\"\n-\n",
          ":5: warning: [ini] lines name the drive\n:8: warning: [reg] lines name"},
         {"section given twice", "[EOF]\n[ini]\nA=1\n-\n[ini]\nB=2\n-\n",
-         ":5: warning: section [ini] given again\n    6  B=2", "    3  A=1"},
+         ":5: warning: section [ini] given again\n    6  B=2",
+         "    3  A=1"},
         {"ini entries an INI file cannot hold",
          "INI_FILE a.ini\nINI_SECTION a]b\n[EOF]\n[ini]\n [x]=1\nv=a\rb\nok=[x]\n-\n",
-         ":2: error: INI_SECTION \"a]b\" has a \"]\"\n:5: error: [ini] line with a key beginning "
-         "with \"[\"\n:6: error: [ini] line with a line break",
-         ":7:", 1},
-        {"ini with no file", "[EOF]\n[ini]\nA=1\n-\n",
-         ":2: warning: [ini] has lines but INI_FILE is not set"},
+         ":2: error: INI_SECTION \"a]b\" has a \"]\"\n:5: error: [ini] line with a key beginning with \"[\"\n"
+         ":6: error: [ini] line with a line break", ":7:", 1},
+        {"ini with no file", "[EOF]\n[ini]\nA=1\n-\n", ":2: warning: [ini] has lines but INI_FILE is not set"},
         // UTF-8 is read as the updater will read its code page 932 form, and
         // said once for the file.
         {"saved as UTF-8", "TITLEBAR \xe3\x82\xb5\xe3\x83\xb3\nINSTTO \xe3\x82\xb5\n",
-         "install.env: note: saved as UTF-8: vnpack build converts\n\"\xe3\x82\xb5\xe3\x83\xb3\"  "
-         "[line 1]",
+         "install.env: note: saved as UTF-8: vnpack build converts\n\"\xe3\x82\xb5\xe3\x83\xb3\"  [line 1]",
          "not valid\n:1: note\n:2: note"},
         {"UTF-8 with a byte-order mark", "\xef\xbb\xbfTITLEBAR \xe3\x82\xb5\n",
          "note: saved as UTF-8 with a byte-order mark\n\"\xe3\x82\xb5\"  [line 1]", "unknown key"},
         {"UTF-8 without a code page 932 form", "TITLEBAR a\n// x\nINSTTO \xf0\x9f\x98\x80\n",
-         ":3: error: saved as UTF-8, and line 3 holds \"\xf0\x9f\x98\x80\" (U+1F600)\nsave the "
-         "file as Shift-JIS",
-         "", 1},
+         ":3: error: saved as UTF-8, and line 3 holds \"\xf0\x9f\x98\x80\" (U+1F600)\n"
+         "save the file as Shift-JIS", "", 1},
         {"empty", "", "install.env: error: no settings and no sections", "", 1},
         {"comments only", "// a\n\n", "error: no settings and no sections", "", 1},
         {"no title", "INSTTO A\n", "install.env: warning: TITLEBAR is not set"},
@@ -115,26 +112,24 @@ TEST_F(Lint, Findings) {
          ":4: error: the version range CHKREGVER 300 to CHKREGVERHIGH 100 is empty", "", 1},
         {"version range open above", "TITLEBAR a\nCHKREG V\nCHKREGVER 3\n",
          ":2: warning: CHKREG is set but CHKREGVERHIGH is not"},
-        {"version range of one", "TITLEBAR a\nCHKREG V\nCHKREGVER 3\nCHKREGVERHIGH 3\n", "",
-         ": warning:\n: error:"},
+        {"version range of one", "TITLEBAR a\nCHKREG V\nCHKREGVER 3\nCHKREGVERHIGH 3\n", "", kClean},
         {"readme missing", "TITLEBAR a\nINSTREADME r\nINSTREADMEFL gone.txt\n",
          ":3: error: the readme \"gone.txt\" is not in the folder", "", 1},
-        {"readme by default", "TITLEBAR a\nINSTREADME r\n", "", ": warning:\n: error:"},
+        {"readme by default", "TITLEBAR a\nINSTREADME r\n", "", kClean},
         {"readme out of reach", "TITLEBAR a\nINSTREADMEFL doc\\a.txt\n",
          ":2: warning: the readme \"doc\\a.txt\" is not a .txt file at the top level"},
         {"strict", "TITLEBAR a b\n", ":1: error: text after the value", "", 1, true},
         {"not code page 932", "INSTTO A\xa0\x81\n",
          ":1: warning: not valid code page 932 (Shift-JIS) text: \"INSTTO A\\xA0\\x81\""},
-        {"Shift-JIS is not taken for UTF-8", "TITLEBAR \x83\x54\x83\x93\x83\x76\n", "",
-         ": warning:"},
+        {"Shift-JIS is not taken for UTF-8", "TITLEBAR \x83\x54\x83\x93\x83\x76\n", "", ": warning:"},
         // Section lines that the settings reader also takes for settings
         // (two tokens before [EOF]) are not unknown keys.
-        {"section lines before the marker", "[delfiles_afterinst]\nold.txt\t// gone\n-\t// end\n",
-         "", "unknown key"},
-        {"unknown section", "[delfile]\n",
-         ":1: warning: \"[delfile]\" is not a section the updater knows"},
+        {"section lines before the marker", "[delfiles_afterinst]\nold.txt\t// gone\n-\t// end\n", "",
+         "unknown key"},
+        {"unknown section", "[delfile]\n", ":1: warning: \"[delfile]\" is not a section the updater knows"},
         // ポ keeps its trail byte 0x7C in the shown value.
         {"double-byte bar", "TITLEBAR \x83\x7c|A\n", "\"\xe3\x83\x9d A\""},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -142,12 +137,10 @@ TEST_F(Lint, Findings) {
         std::string output;
         EXPECT_EQ(Run("install.env", &output, c.strict), c.status) << output;
         std::istringstream present(c.present), absent(c.absent);
-        for (std::string text; std::getline(present, text);) {
+        for (std::string text; std::getline(present, text);)
             EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
-        }
-        for (std::string text; std::getline(absent, text);) {
+        for (std::string text; std::getline(absent, text);)
             EXPECT_EQ(output.find(text), std::string::npos) << text << "\n" << output;
-        }
     }
 }
 
@@ -173,27 +166,18 @@ TEST_F(Lint, ExampleAndPaths) {
 TEST_F(Lint, TitlePicture) {
     WriteAll("install.env", "TITLEBAR a\n");
     fs::remove(kTitlePictureName);
-    auto picture = [](int32_t width, int32_t height) {
-        std::vector<unsigned char> pixels(3 * width * height, 9);
-        std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), width, height, nullptr);
-        return std::string(rct.begin(), rct.end());
-    };
-    const struct {
-        const char* name;
-        std::string bytes;
-        const char* finding;  // empty: none
-        int status = 1;
-    } cases[] = {
+    // clang-format off
+    const struct { const char* name; std::string bytes; const char* finding; int status = 1; } cases[] = {
         {"", "", "install.env: error: no title picture"},
         {"sub/insttscr.rct", "x", "install.env: error: no title picture"},
         {"INSTTSCR.RCT", "not a picture", "install.env: error: insttscr.rct: not an RCT picture"},
         {"insttscr.png", "\x89PNG\r\n\x1a\n cut", "install.env: error: insttscr.png: "},
-        {"insttscr.rct", picture(480, 320),
-         "warning: insttscr.rct: the picture is 480 x 320: the start-up window centres it in a "
-         "square of 268 x 268 pixels and crops",
-         0},
-        {"insttscr.rct", picture(1, 1), "warning: insttscr.rct: the picture is only 1 x 1", 0},
-        {"insttscr.rct", picture(268, 40), "0 warnings", 0},
+        {"insttscr.rct", Picture(480, 320),
+         "warning: insttscr.rct: the picture is 480 x 320: the start-up window "
+         "centres it in a square of 268 x 268 pixels and crops", 0},
+        {"insttscr.rct", Picture(1, 1), "warning: insttscr.rct: the picture is only 1 x 1", 0},
+        {"insttscr.rct", Picture(268, 40), "0 warnings", 0},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -214,6 +198,7 @@ TEST(EnvText, DetectsAndConverts) {
         int bad_line = 0;
         std::string bad_character = "";
     } cases[] = {
+        // clang-format off
         {"TITLEBAR a\r\n", kEnvCp932, "TITLEBAR a\r\n"},
         {"T \x83\x54\x83\x93\r\n", kEnvCp932, "T \x83\x54\x83\x93\r\n"},  // サン in Shift-JIS
         {"T \xbb\xdd\n", kEnvCp932, "T \xbb\xdd\n"},                      // ｻﾝ, half-width
@@ -221,6 +206,7 @@ TEST(EnvText, DetectsAndConverts) {
         {"\xef\xbb\xbfT \xef\xbd\x9e\n", kEnvUtf8WithMark, "T \x81\x60\n"},  // full-width tilde
         {"\xef\xbb\xbf", kEnvUtf8WithMark, ""},
         {"a\n\xce\xb1\nb \xe2\x82\xac\xf0\x9f\x98\x80\n", kEnvUtf8, "", 3, "\xe2\x82\xac"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);

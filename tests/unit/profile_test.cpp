@@ -13,6 +13,18 @@
 
 namespace {
 
+// Each name in the folder: a file by its bytes' digest, a link by its target.
+std::map<std::string, std::string> Listing(const fs::path& folder) {
+    std::map<std::string, std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        names[item.path().filename()] =
+            item.is_symlink()     ? "link to " + fs::read_symlink(item.path()).string()
+            : item.is_directory() ? "folder"
+                                  : std::to_string(std::hash<std::string>()(ReadAll(item.path())));
+    }
+    return names;
+}
+
 TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
     // 0x90 0xAF: 星, which no single-byte code page would keep.
     static const char kValue[] = "C:\\\x90\xaf";
@@ -24,9 +36,10 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
         const char* after;  // null: refused, the file as it was
         const char* value = kValue;
     } cases[] = {
+        // clang-format off
         {"new file", nullptr, "Setup", "Path", "[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
-        {"key replaced, case and blanks aside", "[a]\r\nx=1\r\n[setup]\r\n  PATH = old\r\ny=2\r\n",
-         "Setup", "Path", "[a]\r\nx=1\r\n[setup]\r\nPath=C:\\\x90\xaf\r\ny=2\r\n"},
+        {"key replaced, case and blanks aside", "[a]\r\nx=1\r\n[setup]\r\n  PATH = old\r\ny=2\r\n", "Setup",
+         "Path", "[a]\r\nx=1\r\n[setup]\r\nPath=C:\\\x90\xaf\r\ny=2\r\n"},
         {"added after the section's last line", "[Setup]\r\nx=1\r\n\r\n[b]\r\n", "Setup", "Path",
          "[Setup]\r\nx=1\r\nPath=C:\\\x90\xaf\r\n\r\n[b]\r\n"},
         {"section added, last line unbroken, the file's line end", "[b]\nz=9", "Setup", "Path",
@@ -54,50 +67,35 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
         {"= in a key", "[a]\r\n", "a", "k=v", nullptr},
         {"CR in a value", "[a]\r\n", "a", "Path", nullptr, "1\r[b]"},
         {"LF in a section name", "[a]\r\n", "a\nb", "Path", nullptr},
-        {"UTF-16, which the system's calls read and this editor cannot", "\xff\xfe[", "a", "Path",
-         nullptr},
+        {"UTF-16, which the system's calls read and this editor cannot", "\xff\xfe[", "a", "Path", nullptr},
+        // clang-format on
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
         fs::path path = scratch.path() / "game.ini";
         if (c.before) WriteAll(path, c.before);
-        EXPECT_EQ(WriteProfileEntry(path.c_str(), c.section, c.key, c.value), c.after ? 0 : -1)
-            << c.title;
-        EXPECT_EQ(ReadAll(path), c.after ? c.after : c.before) << c.title;
-        EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator()),
-                  1)
-            << c.title << ": a sibling was left";
+        SCOPED_TRACE(c.title);
+        EXPECT_EQ(WriteProfileEntry(path.c_str(), c.section, c.key, c.value), c.after ? 0 : -1);
+        EXPECT_EQ(ReadAll(path), c.after ? c.after : c.before);
+        EXPECT_EQ(Listing(scratch.path()).size(), 1u) << "a sibling was left";
     }
-}
-
-// Each name in the folder: a file by its bytes' digest, a link by its target.
-std::map<std::string, std::string> Listing(const fs::path& folder) {
-    std::map<std::string, std::string> names;
-    for (const auto& item : fs::directory_iterator(folder)) {
-        names[item.path().filename()] =
-            item.is_symlink()     ? "link to " + fs::read_symlink(item.path()).string()
-            : item.is_directory() ? "folder"
-                                  : std::to_string(std::hash<std::string>()(ReadAll(item.path())));
-    }
-    return names;
 }
 
 // Nothing the editor did not make itself is written through, consumed or
 // replaced: a name taken at the sibling's place is passed over, and an INI
 // that is a link, a folder or too large to be a profile is left alone.
 TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
-    const struct {
-        const char* title;
-        const char* taken;  // what lies at the name: "a.ini" a link to it, else a file's bytes
-        bool at_sibling;    // at game.ini~vn, else at game.ini itself
-        int result;
-    } cases[] = {
+    // what lies at the name: "a.ini" a link to it, else a file's bytes
+    // at game.ini~vn, else at game.ini itself
+    // clang-format off
+    const struct { const char* title; const char* taken; bool at_sibling; int result; } cases[] = {
         {"a file at the sibling's name", "mine", true, 0},
         {"a link at the sibling's name", "a.ini", true, 0},
         {"the INI a link", "a.ini", false, -1},
         {"the INI too large", nullptr, false, -1},
         {"the INI a folder", "", false, -1},
     };
+    // clang-format on
     for (const auto& c : cases) {
         ScratchFolder scratch;
         const fs::path ini = scratch.path() / "game.ini", sibling = scratch.path() / "game.ini~vn";

@@ -16,18 +16,13 @@ namespace fs = std::filesystem;
 // A fresh folder under /tmp, removed with everything in it at the end.
 class ScratchFolder {
    public:
-    ScratchFolder() {
-        char pattern[] = "/tmp/vnupdate-test-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
+    ScratchFolder() : path_(mkdtemp(&std::string("/tmp/vnupdate-test-XXXXXX")[0])) {}
+    ~ScratchFolder() { fs::remove_all(path_, ignored_); }
     const fs::path& path() const { return path_; }
 
    private:
     fs::path path_;
+    std::error_code ignored_;
 };
 
 // A scratch folder made current for one test; the folder that was current
@@ -42,9 +37,8 @@ class ScratchFolderTest : public ::testing::Test {
 };
 
 inline std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
-    out << in.rdbuf();
+    out << std::ifstream(path, std::ios::binary).rdbuf();
     return out.str();
 }
 
@@ -66,8 +60,7 @@ inline FILE* StreamWith(const std::string& content) {
 inline std::string ReadRest(FILE* stream) {
     if (!stream) return "(not opened)";
     std::string text;
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, stream)) > 0;) text.append(buffer, got);
+    for (int c; (c = fgetc(stream)) != EOF;) text += (char)c;
     fclose(stream);
     return text;
 }

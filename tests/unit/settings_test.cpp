@@ -25,13 +25,8 @@ std::string Get(const char* key) {
 }
 
 TEST(Settings, LineRules) {
-    struct Case {
-        const char* what;
-        std::string content;
-        const char* key;
-        const char* expected;
-    };
-    const Case cases[] = {
+    // clang-format off
+    const struct { const char* what; std::string content; const char* key; const char* expected; } cases[] = {
         {"bar and remark", "TITLEBAR\tSample|1.01\t// remark\n", "TITLEBAR", "Sample 1.01"},
         {"crlf", "INSTTO  Game\r\n", "INSTTO", "Game"},
         {"last line without break", "INSTTO Game", "INSTTO", "Game"},
@@ -47,20 +42,21 @@ TEST(Settings, LineRules) {
         {"marker in lower case", "[eof]\nINSTTO Game\n", "INSTTO", "Game"},
         {"99 tabs", "INSTTO" + std::string(99, '\t') + "Game\n", "INSTTO", "Game"},
         {"100 tabs", "INSTTO" + std::string(100, '\t') + "Game\n", "INSTTO", "<missing>"},
-        {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n",
-         "INSTTO", "<missing>"},
+        {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n", "INSTTO",
+         "<missing>"},
         {"line 400 is read", std::string(399, '\n') + "INSTTO Game\n", "INSTTO", "Game"},
         {"line 401 is not", std::string(400, '\n') + "INSTTO Game\n", "INSTTO", "<missing>"},
         // A line of 511 bytes or more arrives in pieces, each a line of its
         // own: a key in the second piece is read, and counted.
         {"second piece", std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "Game"},
-        {"second piece is line 401",
-         std::string(399, '\n') + std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "<missing>"},
+        {"second piece is line 401", std::string(399, '\n') + std::string(511, 'x') + "INSTTO\tGame\n",
+         "INSTTO", "<missing>"},
         // ポ (0x83 0x7C) keeps its second byte; the real bars become spaces.
         {"double-byte 0x7C", "TITLEBAR \x83\x7c|\x83\x7c|\n", "TITLEBAR", "\x83\x7c \x83\x7c "},
         {"only bars", "INSTTO ||\n", "INSTTO", "  "},
+        // clang-format on
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Load(c.content);
         EXPECT_EQ(Get(c.key), c.expected) << c.what;
     }

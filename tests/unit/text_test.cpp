@@ -34,100 +34,92 @@ TEST(ByteCursor, ReadsStopAtTheEnd) {
     }
 }
 
-TEST(Text, SeparatorsIgnoreSecondByte5C) {
-    const struct {
-        const char* path;
-        const char* appended;
-        const char* stripped;
-    } cases[] = {
-        {"C:\\Temp", "C:\\Temp\\", "C:\\Temp"},
-        {"C:\\Temp\\", "C:\\Temp\\", "C:\\Temp"},
-        {"", "\\", ""},
-        // 表 = 0x95 0x5C and ソ = 0x83 0x5C end in a byte that looks like a backslash.
-        {"C:\\\x95\x5c", "C:\\\x95\x5c\\", "C:\\\x95\x5c"},
-        {"\x83\x5c", "\x83\x5c\\", "\x83\x5c"},
-        {"\x83\x5c\\", "\x83\x5c\\", "\x83\x5c"},
-        // A run of double-byte characters whose second bytes are lead-byte values:
-        // the last 0x5C here is real (0x81 0x81 is one character, then '\').
+// 表 = 0x95 0x5C and ソ = 0x83 0x5C end in a byte that looks like a backslash.
+TEST(Text, SeparatorsAndSearchesIgnoreSecondByte5C) {
+    const char* const cases[][3] = {
+        // clang-format off
+        // path, with a separator appended, with it stripped
+        {"C:\\Temp", "C:\\Temp\\", "C:\\Temp"}, {"C:\\Temp\\", "C:\\Temp\\", "C:\\Temp"},
+        {"", "\\", ""}, {"C:\\\x95\x5c", "C:\\\x95\x5c\\", "C:\\\x95\x5c"},
+        {"\x83\x5c", "\x83\x5c\\", "\x83\x5c"}, {"\x83\x5c\\", "\x83\x5c\\", "\x83\x5c"},
+        // 0x81 0x81 is one character whose second byte has a lead byte's
+        // value: the 0x5C after it is real.
         {"\x81\x81\\", "\x81\x81\\", "\x81\x81"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         char buffer[kPathCapacity];
-        strcpy(buffer, c.path);
-        EXPECT_STREQ(AppendSeparator(buffer), c.appended) << c.path;
-        strcpy(buffer, c.path);
-        EXPECT_STREQ(StripSeparator(buffer), c.stripped) << c.path;
+        EXPECT_STREQ(AppendSeparator(strcpy(buffer, c[0])), c[1]) << c[0];
+        EXPECT_STREQ(StripSeparator(strcpy(buffer, c[0])), c[2]) << c[0];
     }
     char full[8] = "abcdefg";  // 7 bytes and the terminator: no room to append
     EXPECT_STREQ(AppendSeparator(full, sizeof full), "abcdefg");
-}
 
-TEST(Text, SearchesStepOverDoubleByteCharacters) {
     const char* name = "\x95\x5c\\x";  // 表 then a real backslash
     EXPECT_EQ(FindChar(name, '\\'), name + 2);
     const char* text = "a\\\x95\x5c";
     EXPECT_EQ(FindLastChar(text, '\\'), text + 1);
-    // 0x5C 0x5C: the first is the second byte of ソ, the second a real one.
-    const char* s = "\x83\x5c\x5cz";
+    const char* s = "\x83\x5c\x5cz";  // ソ, then a real backslash
     EXPECT_EQ(FindText(s, "\\z"), s + 2);
     EXPECT_EQ(FindText(s, "\x5c\x5c"), nullptr);
 }
 
 TEST(Text, LowerCaseCoversLatinGreekCyrillic) {
-    struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
+    const char* const cases[][2] = {
         {"ABC.TXT", "abc.txt"},
-        {"\x82\x60\x82\x79", "\x82\x81\x82\x9a"},  // Ａ Ｚ -> ａ ｚ
-        {"\x83\x9f\x83\xb6", "\x83\xbf\x83\xd6"},  // Α Ω -> α ω
+        {"\x82\x60\x82\x79", "\x82\x81\x82\x9a"},                                  // Ａ Ｚ
+        {"\x83\x9f\x83\xb6", "\x83\xbf\x83\xd6"},                                  // Α Ω
         {"\x84\x40\x84\x4e\x84\x4f\x84\x60", "\x84\x70\x84\x7e\x84\x80\x84\x91"},  // А О П Я
         {"\x83\x5cZ", "\x83\x5cz"},  // ソ stays, Z after it is lowered
         {"\x82\xa0", "\x82\xa0"},    // あ has no case
     };
     for (const auto& c : cases) {
         char buffer[64];
-        strcpy(buffer, c.in);
-        LowerCaseCp932(buffer);
-        EXPECT_STREQ(buffer, c.out) << c.in;
+        LowerCaseCp932(strcpy(buffer, c[0]));
+        EXPECT_STREQ(buffer, c[1]) << c[0];
     }
 }
 
-TEST(Text, CopyCutsAtCharacterBoundary) {
-    char buffer[4];
-    EXPECT_FALSE(CopyText(buffer, sizeof buffer, "a\x95\x5c\x95\x5c"));
+// Text is never cut in half a character: not when copied, appended,
+// formatted or expanded to CR LF line breaks.
+TEST(Text, CutsAtCharacterBoundaries) {
+    char buffer[32];
+    EXPECT_FALSE(CopyText(buffer, 4, "a\x95\x5c\x95\x5c"));
     EXPECT_STREQ(buffer, "a\x95\x5c");
-    EXPECT_FALSE(CopyText(buffer, sizeof buffer, "ab\x95\x5c"));
-    EXPECT_STREQ(buffer, "ab");  // never half a character
-    EXPECT_TRUE(CopyText(buffer, sizeof buffer, "abc"));
+    EXPECT_FALSE(CopyText(buffer, 4, "ab\x95\x5c"));
+    EXPECT_STREQ(buffer, "ab");
+    EXPECT_TRUE(CopyText(buffer, 4, "abc"));
     char joined[6] = "ab";
     EXPECT_FALSE(AppendText(joined, sizeof joined, "cd\x95\x5c"));
     EXPECT_STREQ(joined, "abcd");
-}
-
-TEST(Text, WildcardsFollowWindows) {
-    struct {
-        const char* pattern;
-        const char* name;
-        bool match;
-    } cases[] = {
-        {"*.*", "readme", true},
-        {"*.*", "a.b.c", true},
-        {"*.txt", "A.TXT", true},
-        {"*.txt", "a.txt.bak", false},
-        {"?.dat", "ab.dat", false},
-        {"a?c", "abc", true},
-        {"*", ".", true},
-        {"save*.sav", "save01.sav", true},
-        {"\x95\x5c*", "\x95\x5c.txt", true},
-        {"*.env", "install.env", true},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+    // clang-format off
+    const struct { size_t capacity; const char* argument; const char* expected; } formatted[] = {
+        {16, "abc", "[abc]"}, {6, "\x95\x5c\x95\x5c", "[\x95\x5c\x95\x5c"},  // exactly full
+        {5, "\x95\x5c\x95\x5c", "[\x95\x5c"}, {2, "\x95\x5c", "["}};
+    // A break that does not fit is left out whole; CR LF stays as it is.
+    const struct { const char* text; size_t capacity; const char* expected; } expanded[] = {
+        {"a\nb", 16, "a\r\nb"}, {"a\r\nb", 16, "a\r\nb"}, {"\n\n", 16, "\r\n\r\n"}, {"ab\ncd", 4, "ab"},
+        {"\x83\x5c\n", 8, "\x83\x5c\r\n"}};
+    // clang-format on
+    for (const auto& c : formatted) {
+        FormatText(buffer, c.capacity, "[%s]", c.argument);
+        EXPECT_STREQ(buffer, c.expected) << c.capacity;
+    }
+    for (const auto& c : expanded) {
+        ExpandLineBreaks(c.text, buffer, c.capacity);
+        EXPECT_STREQ(buffer, c.expected) << c.text;
     }
 }
 
-TEST(Text, ValidatesCp932) {
+TEST(Text, WildcardsAndValidity) {
+    // clang-format off
+    const struct { const char* pattern; const char* name; bool match; } cases[] = {
+        {"*.*", "readme", true}, {"*.*", "a.b.c", true}, {"*.txt", "A.TXT", true}, {"*.txt", "a.txt.bak", false},
+        {"?.dat", "ab.dat", false}, {"a?c", "abc", true}, {"*", ".", true}, {"save*.sav", "save01.sav", true},
+        {"\x95\x5c*", "\x95\x5c.txt", true}};
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
     EXPECT_TRUE(IsValidCp932("abc\x95\x5c\xb1", 6));
     EXPECT_FALSE(IsValidCp932("\x95", 1));      // lead byte at the end
     EXPECT_FALSE(IsValidCp932("\x95\x20", 2));  // bad second byte
@@ -157,52 +149,14 @@ TEST(Text, DoubleByteCodesAgreeWithGlibc) {
             FoldNameCp932(code);
             auto [first, fresh] = folded_of_upper.emplace(towupper_l(character, utf8), code);
             EXPECT_EQ(first->second, code) << std::hex << lead << " " << trail;
-            if (fresh) {
-                EXPECT_TRUE(folded_codes.insert(code).second) << std::hex << lead << " " << trail;
-            }
+            EXPECT_TRUE(!fresh || folded_codes.insert(code).second)
+                << std::hex << lead << " " << trail;
         }
     }
     freelocale(utf8);
     char ascii[] = "Readme-Z.txt";
     FoldNameCp932(ascii);
     EXPECT_STREQ(ascii, "README-Z.TXT");
-}
-
-TEST(BoxText, FormattedTextIsCutAtCharacterBoundary) {
-    struct {
-        size_t capacity;
-        const char* argument;
-        const char* expected;
-    } cases[] = {
-        {16, "abc", "[abc]"},
-        {6, "\x95\x5c\x95\x5c", "[\x95\x5c\x95\x5c"},  // exactly full
-        {5, "\x95\x5c\x95\x5c", "[\x95\x5c"},          // never half of 表
-        {2, "\x95\x5c", "["},
-    };
-    for (const auto& c : cases) {
-        char buffer[32];
-        FormatText(buffer, c.capacity, "[%s]", c.argument);
-        EXPECT_STREQ(buffer, c.expected) << c.capacity;
-    }
-}
-
-TEST(BoxText, LineBreaksBecomeCrLf) {
-    struct {
-        const char* text;
-        size_t capacity;
-        const char* expected;
-    } cases[] = {
-        {"a\nb", 16, "a\r\nb"},
-        {"a\r\nb", 16, "a\r\nb"},  // already CR LF: unchanged
-        {"\n\n", 16, "\r\n\r\n"},
-        {"ab\ncd", 4, "ab"},  // a break that does not fit is left out whole
-        {"\x83\x5c\n", 8, "\x83\x5c\r\n"},
-    };
-    for (const auto& c : cases) {
-        char buffer[32];
-        ExpandLineBreaks(c.text, buffer, c.capacity);
-        EXPECT_STREQ(buffer, c.expected) << c.text;
-    }
 }
 
 }  // namespace

@@ -21,49 +21,44 @@ std::string Quoted(const std::string& name, const std::string& data) {
 
 TEST(Transfer, Lines) {
     const std::string a495(495, 'a'), filled = a495 + "C:\\Games\\Title";
-    const struct {
-        bool registry;
-        std::string line;
-        TransferResult result;
-        const char* name;
-        const char* data;
-    } cases[] = {
-        {false, "Path=REP_INSTALL", kTransferAccepted, "Path", "C:\\Games\\Title"},
-        {false, "CD=REP_CDROMDRIVE", kTransferAccepted, "CD", "Q:\\"},
-        {false, "Save=REP_INSTALL\\save", kTransferAccepted, "Save", "C:\\Games\\Title\\save"},
-        {false, "REP_INSTALL=REP_CDROMDRIVE|REP_INSTALL", kTransferAccepted, "C:\\Games\\Title",
-         "Q:\\|REP_INSTALL"},
-        {false, "D=REP_CDROM", kTransferAccepted, "D", "REP_CDROM"},
-        {false, " Key = a=b", kTransferAccepted, " Key ", " a=b"},
-        {false, "=", kTransferAccepted, "", ""},
+    const TransferResult ok = kTransferAccepted, bad = kTransferMalformed,
+                         too_long = kTransferTooLong;
+    // clang-format off
+    const struct { bool registry; std::string line; TransferResult result; const char *name, *data; } cases[] = {
+        {false, "Path=REP_INSTALL", ok, "Path", "C:\\Games\\Title"},
+        {false, "CD=REP_CDROMDRIVE", ok, "CD", "Q:\\"},
+        {false, "Save=REP_INSTALL\\save", ok, "Save", "C:\\Games\\Title\\save"},
+        {false, "REP_INSTALL=REP_CDROMDRIVE|REP_INSTALL", ok, "C:\\Games\\Title", "Q:\\|REP_INSTALL"},
+        {false, "D=REP_CDROM", ok, "D", "REP_CDROM"},
+        {false, " Key = a=b", ok, " Key ", " a=b"},
+        {false, "=", ok, "", ""},
         // 表 (0x95 0x5C) before a placeholder; 0x83 0x52 is one character
         // whose second byte is the R of a placeholder that is not there.
-        {false, "S=\x95\\REP_INSTALL", kTransferAccepted, "S", "\x95\\C:\\Games\\Title"},
-        {false, "S=\x83REP_INSTALL", kTransferAccepted, "S", "\x83REP_INSTALL"},
-        {false, "NoEquals REP_INSTALL", kTransferMalformed, "", ""},
+        {false, "S=\x95\\REP_INSTALL", ok, "S", "\x95\\C:\\Games\\Title"},
+        {false, "S=\x83REP_INSTALL", ok, "S", "\x83REP_INSTALL"},
+        {false, "NoEquals REP_INSTALL", bad, "", ""},
         // 2 + 495 + 14 bytes fill the buffer; the same line with three more
         // bytes, in the tail behind the placeholder, does not fit.
-        {false, "K=" + a495 + "REP_INSTALL", kTransferAccepted, "K", filled.c_str()},
-        {false, "K=REP_INSTALL" + a495 + "aaa", kTransferTooLong, "", ""},
+        {false, "K=" + a495 + "REP_INSTALL", ok, "K", filled.c_str()},
+        {false, "K=REP_INSTALL" + a495 + "aaa", too_long, "", ""},
 
-        {true, Quoted("In", "REP_INSTALL"), kTransferAccepted, "In", "C:\\Games\\Title"},
-        {true, Quoted("Save", "REP_INSTALL\\\\save"), kTransferAccepted, "Save",
-         "C:\\Games\\Title\\save"},
-        {true, Quoted("CD", "REP_CDROM"), kTransferAccepted, "CD", "Q:\\"},
-        {true, Quoted("CD", "REP_CDROMDRIVE|REP_INSTALL|REP_INSTALL"), kTransferAccepted, "CD",
+        {true, Quoted("In", "REP_INSTALL"), ok, "In", "C:\\Games\\Title"},
+        {true, Quoted("Save", "REP_INSTALL\\\\save"), ok, "Save", "C:\\Games\\Title\\save"},
+        {true, Quoted("CD", "REP_CDROM"), ok, "CD", "Q:\\"},
+        {true, Quoted("CD", "REP_CDROMDRIVE|REP_INSTALL|REP_INSTALL"), ok, "CD",
          "Q:\\DRIVE|C:\\Games\\Title|REP_INSTALL"},
-        {true, Quoted("", "x"), kTransferAccepted, "", "x"},
-        {true, "\"Open\"=\"", kTransferAccepted, "Open", ""},
-        {true, Quoted("a\\\"b", "\\\"hi\\\""), kTransferAccepted, "a\"b", "\"hi\""},
+        {true, Quoted("", "x"), ok, "", "x"},
+        {true, "\"Open\"=\"", ok, "Open", ""},
+        {true, Quoted("a\\\"b", "\\\"hi\\\""), ok, "a\"b", "\"hi\""},
         // ソ (0x83 0x5C) escapes nothing, so the \\ after it is one backslash;
         // an escaped 表 stays whole, and its 0x5C does not escape the z.
-        {true, Quoted("\x83\x5c", "\x83\x5c\\\\x\\\x95\x5cz"), kTransferAccepted, "\x83\x5c",
-         "\x83\x5c\\x\x95\x5cz"},
+        {true, Quoted("\x83\x5c", "\x83\x5c\\\\x\\\x95\x5cz"), ok, "\x83\x5c", "\x83\x5c\\x\x95\x5cz"},
         // Key lines, default values and other types have no quote, equals, quote.
-        {true, "\"Ver\"=dword:00000001", kTransferMalformed, "", ""},
-        {true, "\"=\"abc\"", kTransferMalformed, "", ""},
-        {true, Quoted("L", std::string(520, 'a')), kTransferTooLong, "", ""},
+        {true, "\"Ver\"=dword:00000001", bad, "", ""},
+        {true, "\"=\"abc\"", bad, "", ""},
+        {true, Quoted("L", std::string(520, 'a')), too_long, "", ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         TransferEntry entry;
         TransferResult result = c.registry ? ParseRegLine(c.line.c_str(), &kPlaces, &entry)
@@ -75,16 +70,15 @@ TEST(Transfer, Lines) {
 }
 
 TEST(Transfer, DriveIsSearchedOnlyForLinesThatNameIt) {
-    const struct {
-        bool registry;
-        const char* line;
-        int searches;
-    } cases[] = {
+    // clang-format off
+    const struct { bool registry; const char* line; int searches; } cases[] = {
         {false, "P=REP_CDROM REP_INSTALL", 0},
         {false, "P=REP_CDROMDRIVE REP_CDROMDRIVE", 1},
         {true, "\"P\"=\"REP_CDROM\"", 1},
         {true, "\"P\"=dword:1 REP_CDROM", 0},
     };
+    // clang-format on
+    // clang-format on
     for (const auto& c : cases) {
         g_drive_searches = 0;
         TransferEntry entry;
