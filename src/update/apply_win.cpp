@@ -116,6 +116,13 @@ InstallResult InstallUpdate(const char* target, int* quit_code) {
         OsReleaseFolder(game);
         return kInstallPayloadDamaged;
     }
+    // The copy window opens only for a payload that the whole-archive check
+    // accepts for this folder: a refused one gets its message alone.
+    ArchiveFault fault;
+    if (CheckArchive(&archive, strlen(target), &fault) != 0) {
+        OsReleaseFolder(game);
+        return kInstallPayloadDamaged;
+    }
     CopyWindow copy = {};
     OpenCopyWindow(&copy, archive.size);
     ExtractTarget into = {target, kCopyPass, nullptr, game, nullptr};
