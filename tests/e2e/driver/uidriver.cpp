@@ -50,9 +50,7 @@ S Num(long long value) {
     return digits;
 }
 
-S Bool(bool value) {
-    return value ? "true" : "false";
-}
+S Bool(bool value) { return value ? "true" : "false"; }
 
 // A JSON object of fields whose values are JSON already.
 S Obj(std::initializer_list<std::pair<const char*, S>> fields) {
@@ -69,30 +67,20 @@ S Array(const std::vector<S>& items) {
 }
 
 S Rect(RECT r) {
-    return Obj({{"left", Num(r.left)},
-                {"top", Num(r.top)},
-                {"right", Num(r.right)},
+    return Obj({{"left", Num(r.left)}, {"top", Num(r.top)}, {"right", Num(r.right)},
                 {"bottom", Num(r.bottom)}});
 }
 
 const S kOk = "{\"ok\":true}";
-S Fail(const S& message) {
-    return Obj({{"ok", "false"}, {"error", Quote(message)}});
-}
+S Fail(const S& message) { return Obj({{"ok", "false"}, {"error", Quote(message)}}); }
 
-S Str(const Args& args, const char* key) {
-    auto it = args.find(key);
-    return it == args.end() ? S() : it->second;
-}
+S Str(const Args& args, const char* key) { return args.count(key) ? args.at(key) : S(); }
 
 long long Int(const Args& args, const char* key, long long fallback = 0) {
-    auto it = args.find(key);
-    return it == args.end() ? fallback : strtoll(it->second.c_str(), nullptr, 0);
+    return args.count(key) ? strtoll(args.at(key).c_str(), nullptr, 0) : fallback;
 }
 
-HWND Hwnd(const Args& args) {
-    return (HWND)(UINT_PTR)Int(args, "hwnd");
-}
+HWND Hwnd(const Args& args) { return (HWND)(UINT_PTR)Int(args, "hwnd"); }
 
 // The window a command acts on: hwnd itself, or its child with id=N.
 HWND Target(const Args& args) {
@@ -351,8 +339,8 @@ S CmdStart(const Args& args) {
 }
 
 HANDLE Started(const Args& args) {
-    auto it = g_processes.find((DWORD)Int(args, "pid"));
-    return it == g_processes.end() ? nullptr : it->second;
+    DWORD pid = (DWORD)Int(args, "pid");
+    return g_processes.count(pid) ? g_processes[pid] : nullptr;
 }
 
 S CmdWaitExit(const Args& args) {
