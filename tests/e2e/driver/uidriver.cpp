@@ -148,8 +148,7 @@ S WindowJson(HWND window) {
                 {"title", Quote(TextOf(window))},
                 {"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))},
                 {"rect", Rect(rect)},
-                {"visible", Bool(IsWindowVisible(window))},
-                {"pid", Num(PidOf(window))}});
+                {"visible", Bool(IsWindowVisible(window))}});
 }
 
 std::map<DWORD, HANDLE> g_processes;  // the programs started here, by process id
@@ -178,8 +177,8 @@ S FindWindows(Args args, bool wait) {
 }
 
 // Controls with their text, place, state, a check box's check and a progress
-// bar's range and position (asked with a null range pointer, so that nothing
-// is marshalled; the three answers agree while the program holds still).
+// bar's upper bound and position (asked with a null range pointer, so that
+// nothing is marshalled; both answers agree while the program holds still).
 S ControlJson(HWND control) {
     RECT rect = {0, 0, 0, 0};
     GetWindowRect(control, &rect);
@@ -188,8 +187,7 @@ S ControlJson(HWND control) {
     if (lstrcmpiA(cls.c_str(), "Button") == 0)
         extra = ",\"checked\":" + Num(Ask(control, BM_GETCHECK, 0, 0));
     if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0)
-        extra = ",\"progress\":" + Obj({{"low", Num((int)Ask(control, PBM_GETRANGE, TRUE, 0))},
-                                        {"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
+        extra = ",\"progress\":" + Obj({{"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
                                         {"pos", Num((int)Ask(control, PBM_GETPOS, 0, 0))}});
     S json = Obj({{"id", Num((short)GetDlgCtrlID(control))},
                   {"class", Quote(cls)},
@@ -390,8 +388,7 @@ S SuspendOrResume(const Args& args, bool suspend) {
     context.ContextFlags = CONTEXT_CONTROL;
     if (suspend && before != (DWORD)-1) GetThreadContext(thread, &context);
     CloseHandle(thread);
-    return before == (DWORD)-1 ? Fail("the thread refused")
-                               : Obj({{"ok", "true"}, {"count", Num(before)}});
+    return before == (DWORD)-1 ? Fail("the thread refused") : kOk;
 }
 
 // ---------------------------------------------------------------- pixels
