@@ -82,8 +82,20 @@ def parse_ini(data):
     return {section: dict(parser[section]) for section in parser.sections()}
 
 
-class UpdateBench(bench.BenchTest):
+def run(*args):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL, timeout=120).returncode
+
+
+class UpdateTest(bench.BenchTest):
     """A game, its registry and INI file, and a real updater for it; the steps."""
+    # DLLs planted beside the updater under the names of those that the
+    # shell, the common controls and COM load on demand, and of the one the
+    # first updaters imported for their clock, preferred to the system's as
+    # Windows searches.
+    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
+               "profapi"]
+    dll_overrides = ",".join(PLANTED) + "=n,b"
 
     @staticmethod
     def prepare_prefix(prefix):
@@ -293,22 +305,6 @@ class UpdateBench(bench.BenchTest):
         self.walk((confirm(folder), IDYES))
         self.finish(how, tick)
         self.assert_updated()
-
-
-
-def run(*args):
-    return subprocess.run([str(a) for a in args], capture_output=True, text=True,
-                          stdin=subprocess.DEVNULL, timeout=120).returncode
-
-
-class UpdateTest(UpdateBench):
-    # DLLs planted beside the updater under the names of those that the
-    # shell, the common controls and COM load on demand, and of the one the
-    # first updaters imported for their clock, preferred to the system's as
-    # Windows searches.
-    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
-               "profapi"]
-    dll_overrides = ",".join(PLANTED) + "=n,b"
 
     def sign(self, updater):
         """The updater signed after it was built, as a maker signs it."""
