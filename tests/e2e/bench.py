@@ -404,8 +404,8 @@ class WineSession:
         out = self.bench_dir / ("out-%d.txt" % self.started)
         answer = self.expect("start", exe=path, args=" ".join(args), out=self.to_windows(out),
                              cwd=self.to_windows(self.bench_dir))
-        program = self.programs[answer["pid"]] = Program(self, answer["pid"], answer["tid"], out)
-        return program
+        self.programs[answer["pid"]] = Program(self, answer["pid"], answer["tid"], out)
+        return self.programs[answer["pid"]]
 
     def screenshot(self, step):
         self.shots += 1

@@ -82,8 +82,20 @@ def parse_ini(data):
     return {section: dict(parser[section]) for section in parser.sections()}
 
 
-class UpdateBench(bench.BenchTest):
+def run(*args):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL, timeout=120).returncode
+
+
+class UpdateTest(bench.BenchTest):
     """A game, its registry and INI file, and a real updater for it; the steps."""
+    # DLLs planted beside the updater under the names of those that the
+    # shell, the common controls and COM load on demand, and of the one the
+    # first updaters imported for their clock, preferred to the system's as
+    # Windows searches.
+    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
+               "profapi"]
+    dll_overrides = ",".join(PLANTED) + "=n,b"
 
     @staticmethod
     def prepare_prefix(prefix):
@@ -294,15 +306,35 @@ class UpdateBench(bench.BenchTest):
         self.finish(how, tick)
         self.assert_updated()
 
+    def sign(self, updater):
+        """The updater signed after it was built, as a maker signs it."""
+        key, certificate = self.wine.dir / "key.pem", self.wine.dir / "cert.pem"
+        self.assertEqual(run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                             "2", "-subj", "/CN=vnupdate test maker", "-keyout", key, "-out",
+                             certificate), 0)
+        signed = updater.with_name("signed.exe")
+        self.assertEqual(run("osslsigncode", "sign", "-certs", certificate, "-key", key,
+                             "-in", updater, "-out", signed), 0)
+        self.assertEqual(run("osslsigncode", "verify", "-CAfile", certificate, signed), 0)
+        for command in ("list", "test"):
+            self.assertEqual(bench.vnpack(command, signed).returncode, 0, command)
+        # The payload lies inside what the signature covers: one byte of it
+        # changed, the signature fails.
+        damaged = bytearray(signed.read_bytes())
+        damaged[updater.stat().st_size - 100] ^= 0x01
+        updater.with_name("damaged.exe").write_bytes(bytes(damaged))
+        self.assertNotEqual(run("osslsigncode", "verify", "-CAfile", certificate,
+                                updater.with_name("damaged.exe")), 0)
+        return signed
 
-
-class UpdateTest(UpdateBench):
-    def test_found_through_the_registry_updated_busy_and_the_readme_opened_there(self):
+    def test_signed_found_through_the_registry_updated_busy_loads_no_planted_dll(self):
+        for name in self.PLANTED:
+            self.wine.install(bench.PROGRAMS / "planted.dll", name + ".dll")
         self.wine.register_viewer()
-        self.start(big=True, INSTREADME="お読みください")
+        self.start(big=True, INSTREADME="お読みください", sign=self.sign)
         # The running updater moved away and another put at its path: the
         # copy installs what the updater started with all the same.
-        running = self.wine.bench_dir / "update.exe"
+        running = self.wine.bench_dir / self.updater.name
         running.rename(running.with_name("moved.exe"))
         bench.write_updater(running, entries({"game.exe": (b"another game", BASE_TIME_NS)}))
         self.press_update()
@@ -321,6 +353,7 @@ class UpdateTest(UpdateBench):
         command, folder = self.wine.echoed()
         self.assertEqual(folder, INSTALLED, "current folder of the viewer")
         self.assertTrue(command.endswith('"%s\\readme.txt"' % INSTALLED), command)
+        self.assertEqual(sorted(p.name for p in self.wine.bench_dir.glob("*.loaded")), [])
 
     def test_an_update_made_by_diff_renames_in_letter_case_and_loses_no_file(self):
         """Files renamed in letter case only are one file each on Windows:
@@ -354,7 +387,9 @@ class UpdateTest(UpdateBench):
 
     def test_a_typed_folder_is_checked_and_each_refusal_leaves_the_window_open(self):
         typed = "C:\\ゲーム\\手動"
-        self.start(typed, registry=False, user=())  # the game's HKCU key made by the update
+        self.wine.register_viewer()
+        # The game's HKCU key made by the update.
+        self.start(typed, registry=False, user=(), INSTREADME="お読みください")
         self.press_update()
         self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
         not_found = ((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
@@ -370,10 +405,14 @@ class UpdateTest(UpdateBench):
         self.press_update()
         self.walk(*not_found)
         self.type_folder("C:/ゲーム/手動/")  # made "C:\ゲーム\手動"
-        self.update_to_the_end(typed)
+        # The readme box ticked, so that Escape taken for OK would show.
+        self.update_to_the_end(typed, how="escape", tick=True)
+        self.assertFalse(self.viewer_started(), "the readme was opened")
 
     def test_found_through_the_key_file_in_the_default_folder_and_the_version_gate(self):
-        self.start(DEFAULT, registry=False, CHKREG="Version", CHKREGVER="100", CHKREGVERHIGH="101")
+        self.wine.register_viewer()
+        self.start(DEFAULT, registry=False, CHKREG="Version", CHKREGVER="100", CHKREGVERHIGH="101",
+                   INSTREADME="お読みください")
         for version, refusal in (("99", TEXT["kTextVersionTooOld"]),
                                  ("102", TEXT["kTextAlreadyUpdated"])):
             with self.subTest(version=version):
@@ -384,17 +423,8 @@ class UpdateTest(UpdateBench):
         self.wine.reg("add", USER_KEY, "/v", "Version", "/d", "101", "/f")
         self.before = self.state()
         self.press_update()
-        self.update_to_the_end(DEFAULT)
-
-    def test_end_dialogs_other_than_ok_with_the_readme_open_nothing(self):
-        self.wine.register_viewer()
-        # The box ticked, so that Escape or the close box taken for OK shows.
-        for readme, how in (("-", IDOK), ("お読みください", "escape"), ("お読みください", "close")):
-            with self.subTest(readme=readme, how=how):
-                self.start(INSTREADME=readme)
-                self.press_update()
-                self.update_to_the_end(how=how, tick=readme != "-")
-                self.assertFalse(self.viewer_started(), "the readme was opened")
+        self.update_to_the_end(DEFAULT, how="close", tick=True)  # no readme either
+        self.assertFalse(self.viewer_started(), "the readme was opened")
 
     def test_a_failed_copy_leaves_folder_ini_and_registry_as_they_were(self):
         elsewhere = self.wine.drive_c / "elsewhere"
@@ -515,47 +545,3 @@ class UpdateTest(UpdateBench):
                     self.launch()
                     self.press_update()
                     self.update_to_the_end()
-
-
-class SignedTest(UpdateBench):
-    """An updater signed after it was built, beside DLLs planted under the
-    names of those that the shell, the common controls and COM load on
-    demand, and of the one the first updaters imported for their clock,
-    preferred to the system's as Windows searches: it updates, and loads none
-    of them."""
-    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
-               "profapi"]
-    dll_overrides = ",".join(PLANTED) + "=n,b"
-
-    def test_a_signed_updater_updates_and_loads_no_planted_dll(self):
-        for name in self.PLANTED:
-            self.wine.install(bench.PROGRAMS / "planted.dll", name + ".dll")
-        key, certificate = self.wine.dir / "key.pem", self.wine.dir / "cert.pem"
-
-        def run(*args):
-            done = subprocess.run([str(a) for a in args], capture_output=True, text=True,
-                                  stdin=subprocess.DEVNULL, timeout=120)
-            return done.returncode
-        self.assertEqual(run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
-                             "-days", "2", "-subj", "/CN=vnupdate test maker",
-                             "-keyout", key, "-out", certificate), 0)
-
-        def sign(updater):
-            signed = updater.with_name("signed.exe")
-            self.assertEqual(run("osslsigncode", "sign", "-certs", certificate, "-key", key,
-                                 "-in", updater, "-out", signed), 0)
-            self.assertEqual(run("osslsigncode", "verify", "-CAfile", certificate, signed), 0)
-            for command in ("list", "test"):
-                self.assertEqual(bench.vnpack(command, signed).returncode, 0, command)
-            # The payload lies inside what the signature covers: one byte of
-            # it changed, the signature fails.
-            damaged = bytearray(signed.read_bytes())
-            damaged[updater.stat().st_size - 100] ^= 0x01
-            updater.with_name("damaged.exe").write_bytes(bytes(damaged))
-            self.assertNotEqual(run("osslsigncode", "verify", "-CAfile", certificate,
-                                    updater.with_name("damaged.exe")), 0)
-            return signed
-        self.start(sign=sign)
-        self.press_update()
-        self.update_to_the_end()
-        self.assertEqual(sorted(p.name for p in self.wine.bench_dir.glob("*.loaded")), [])

@@ -50,9 +50,7 @@ S Num(long long value) {
     return digits;
 }
 
-S Bool(bool value) {
-    return value ? "true" : "false";
-}
+S Bool(bool value) { return value ? "true" : "false"; }
 
 // A JSON object of fields whose values are JSON already.
 S Obj(std::initializer_list<std::pair<const char*, S>> fields) {
@@ -69,30 +67,20 @@ S Array(const std::vector<S>& items) {
 }
 
 S Rect(RECT r) {
-    return Obj({{"left", Num(r.left)},
-                {"top", Num(r.top)},
-                {"right", Num(r.right)},
+    return Obj({{"left", Num(r.left)}, {"top", Num(r.top)}, {"right", Num(r.right)},
                 {"bottom", Num(r.bottom)}});
 }
 
 const S kOk = "{\"ok\":true}";
-S Fail(const S& message) {
-    return Obj({{"ok", "false"}, {"error", Quote(message)}});
-}
+S Fail(const S& message) { return Obj({{"ok", "false"}, {"error", Quote(message)}}); }
 
-S Str(const Args& args, const char* key) {
-    auto it = args.find(key);
-    return it == args.end() ? S() : it->second;
-}
+S Str(const Args& args, const char* key) { return args.count(key) ? args.at(key) : S(); }
 
 long long Int(const Args& args, const char* key, long long fallback = 0) {
-    auto it = args.find(key);
-    return it == args.end() ? fallback : strtoll(it->second.c_str(), nullptr, 0);
+    return args.count(key) ? strtoll(args.at(key).c_str(), nullptr, 0) : fallback;
 }
 
-HWND Hwnd(const Args& args) {
-    return (HWND)(UINT_PTR)Int(args, "hwnd");
-}
+HWND Hwnd(const Args& args) { return (HWND)(UINT_PTR)Int(args, "hwnd"); }
 
 // The window a command acts on: hwnd itself, or its child with id=N.
 HWND Target(const Args& args) {
@@ -160,8 +148,7 @@ S WindowJson(HWND window) {
                 {"title", Quote(TextOf(window))},
                 {"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))},
                 {"rect", Rect(rect)},
-                {"visible", Bool(IsWindowVisible(window))},
-                {"pid", Num(PidOf(window))}});
+                {"visible", Bool(IsWindowVisible(window))}});
 }
 
 std::map<DWORD, HANDLE> g_processes;  // the programs started here, by process id
@@ -190,8 +177,8 @@ S FindWindows(Args args, bool wait) {
 }
 
 // Controls with their text, place, state, a check box's check and a progress
-// bar's range and position (asked with a null range pointer, so that nothing
-// is marshalled; the three answers agree while the program holds still).
+// bar's upper bound and position (asked with a null range pointer, so that
+// nothing is marshalled; both answers agree while the program holds still).
 S ControlJson(HWND control) {
     RECT rect = {0, 0, 0, 0};
     GetWindowRect(control, &rect);
@@ -200,8 +187,7 @@ S ControlJson(HWND control) {
     if (lstrcmpiA(cls.c_str(), "Button") == 0)
         extra = ",\"checked\":" + Num(Ask(control, BM_GETCHECK, 0, 0));
     if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0)
-        extra = ",\"progress\":" + Obj({{"low", Num((int)Ask(control, PBM_GETRANGE, TRUE, 0))},
-                                        {"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
+        extra = ",\"progress\":" + Obj({{"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
                                         {"pos", Num((int)Ask(control, PBM_GETPOS, 0, 0))}});
     S json = Obj({{"id", Num((short)GetDlgCtrlID(control))},
                   {"class", Quote(cls)},
@@ -351,8 +337,8 @@ S CmdStart(const Args& args) {
 }
 
 HANDLE Started(const Args& args) {
-    auto it = g_processes.find((DWORD)Int(args, "pid"));
-    return it == g_processes.end() ? nullptr : it->second;
+    DWORD pid = (DWORD)Int(args, "pid");
+    return g_processes.count(pid) ? g_processes[pid] : nullptr;
 }
 
 S CmdWaitExit(const Args& args) {
@@ -402,8 +388,7 @@ S SuspendOrResume(const Args& args, bool suspend) {
     context.ContextFlags = CONTEXT_CONTROL;
     if (suspend && before != (DWORD)-1) GetThreadContext(thread, &context);
     CloseHandle(thread);
-    return before == (DWORD)-1 ? Fail("the thread refused")
-                               : Obj({{"ok", "true"}, {"count", Num(before)}});
+    return before == (DWORD)-1 ? Fail("the thread refused") : kOk;
 }
 
 // ---------------------------------------------------------------- pixels

@@ -36,19 +36,15 @@ int Run(const wchar_t* mode, const char* format, const char* argument) {
         if (!ErrorRetryBox(format, argument)) return -1;  // Cancel: nothing printed
         return Report("retry returned", 3);
     }
+    bool ask = wcscmp(mode, L"ask") == 0;
+    if (ask) return AskYesNo(format, argument) ? Report("yes", 1) : Report("no", 0);
     if (wcscmp(mode, L"error") == 0) {
         ErrorBox(format, argument, 5);
         return Report("error returned", 4);
     }
-    if (wcscmp(mode, L"ask") == 0) {
-        return AskYesNo(format, argument) ? Report("yes", 1) : Report("no", 0);
-    }
-    if (wcscmp(mode, L"alloc") == 0) {
-        void* block = AllocOrAbort(kImpossibleSize);
-        free(block);
-        return Report("alloc returned", 5);
-    }
-    return Report("unknown mode", 2);
+    if (wcscmp(mode, L"alloc") != 0) return Report("unknown mode", 2);
+    free(AllocOrAbort(kImpossibleSize));
+    return Report("alloc returned", 5);
 }
 
 }  // namespace

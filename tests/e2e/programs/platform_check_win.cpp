@@ -37,46 +37,27 @@ void Check(bool ok, const char* what) {
 #define SO "\x83\x5c"
 #define A_HIRA "\x82\xa0"
 
-void CheckStrictConversions() {
-    struct Case {
-        const char* name;
-        const char* text;
-        size_t capacity;
-        bool ok;
-        const wchar_t* wide;
-    };
-    const Case cases[] = {
-        {"0x5C second bytes", HYO SO "\\x", 16, true, L"\u8868\u30bd\\x"},
-        {"lead byte at the end", "ab\x95", 16, false, L""},
-        {"lead byte before a control byte", "\x95\x0a", 16, false, L""},
-        {"exact fit", A_HIRA A_HIRA, 3, true, L"\u3042\u3042"},
-        {"one unit short", A_HIRA A_HIRA, 2, false, L""},
-    };
-    for (const Case& c : cases) {
-        wchar_t wide[16];
-        bool ok = Cp932ToWide(c.text, wide, c.capacity);
-        Check(ok == c.ok && wcscmp(wide, c.wide) == 0, c.name);
-    }
+bool ToWide(const char* text, size_t capacity, bool ok, const wchar_t* wide) {
+    wchar_t out[16];
+    return Cp932ToWide(text, out, capacity) == ok && wcscmp(out, wide) == 0;
+}
 
-    struct BackCase {
-        const char* name;
-        const wchar_t* wide;
-        size_t capacity;
-        bool ok;
-        const char* text;
-    };
-    const BackCase back[] = {
-        {"back: 0x5C second byte", L"\u8868", 8, true, HYO},
-        {"back: no best fit for e acute", L"caf\u00e9", 8, false, ""},
-        {"back: circled one (NEC row)", L"\u2460", 8, true, "\x87\x40"},
-        {"back: exact fit", L"\u3042a", 4, true, A_HIRA "a"},
-        {"back: one byte short", L"\u3042a", 3, false, ""},
-    };
-    for (const BackCase& c : back) {
-        char text[8];
-        bool ok = WideToCp932(c.wide, text, c.capacity);
-        Check(ok == c.ok && strcmp(text, c.text) == 0, c.name);
-    }
+bool ToCp932(const wchar_t* wide, size_t capacity, bool ok, const char* text) {
+    char out[8];
+    return WideToCp932(wide, out, capacity) == ok && strcmp(out, text) == 0;
+}
+
+void CheckStrictConversions() {
+    Check(ToWide(HYO SO "\\x", 16, true, L"\u8868\u30bd\\x"), "0x5C second bytes");
+    Check(ToWide("ab\x95", 16, false, L""), "lead byte at the end");
+    Check(ToWide("\x95\x0a", 16, false, L""), "lead byte before a control byte");
+    Check(ToWide(A_HIRA A_HIRA, 3, true, L"\u3042\u3042"), "exact fit");
+    Check(ToWide(A_HIRA A_HIRA, 2, false, L""), "one unit short");
+    Check(ToCp932(L"\u8868", 8, true, HYO), "back: 0x5C second byte");
+    Check(ToCp932(L"caf\u00e9", 8, false, ""), "back: no best fit for e acute");
+    Check(ToCp932(L"\u2460", 8, true, "\x87\x40"), "back: circled one (NEC row)");
+    Check(ToCp932(L"\u3042a", 4, true, A_HIRA "a"), "back: exact fit");
+    Check(ToCp932(L"\u3042a", 3, false, ""), "back: one byte short");
 }
 
 void CheckDisplayConversions() {
@@ -111,16 +92,14 @@ void CheckUtf8Conversions() {
 }
 
 void CheckFiles(const char* scratch) {
-    char folder[kPathCapacity];
+    // (Folders are made and files moved by name only here: the updater
+    // works inside held folders, checked below.)
+    char folder[kPathCapacity], file[kPathCapacity], other[kPathCapacity];
     snprintf(folder, sizeof folder, "%s\\" HYO, scratch);
-    Check(OsCreateFolder(folder) == kOsCreated, "files: create folder 表");
-    Check(OsCreateFolder(folder) == kOsAlreadyExists, "files: create it again");
-    Check(OsGetPathKind(folder) == kOsFolder, "files: folder kind");
-
-    char file[kPathCapacity], other[kPathCapacity], moved[kPathCapacity];
+    Check(OsCreateFolder(folder) == kOsCreated && OsGetPathKind(folder) == kOsFolder,
+          "files: create folder 表");
     snprintf(file, sizeof file, "%s\\" SO ".txt", folder);
     snprintf(other, sizeof other, "%s\\other.txt", folder);
-    snprintf(moved, sizeof moved, "%s\\moved.txt", folder);
     FILE* f = OsOpenFile(file, "wb");
     Check(f != nullptr, "files: create 表\\ソ.txt");
     if (f) fclose(f);
@@ -132,11 +111,7 @@ void CheckFiles(const char* scratch) {
     if (f) fclose(f);
     Check(!OsCreateNewFile(other, &created) && created == kOsAlreadyExists,
           "files: create a new file over a taken name");
-    Check(OsMoveToNewName(other, file) == kOsAlreadyExists && OsGetPathKind(other) == kOsFile,
-          "files: move to a taken name");
-    Check(OsMoveToNewName(other, moved) == kOsCreated && OsGetPathKind(other) == kOsMissing,
-          "files: move to a new name");
-    OsDeleteFile(moved);
+    OsDeleteFile(other);
 
     // A name that code page 932 cannot write, made behind the module's back.
     wchar_t wide_folder[kWidePathCapacity];
