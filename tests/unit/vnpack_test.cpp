@@ -434,27 +434,6 @@ TEST_F(Vnpack, LintFolderNamesEveryFinding) {
     EXPECT_EQ(Run("lint u").exit_code, Build("u", "u.exe").exit_code);
 }
 
-// Help and version go to stdout with exit 0, and every option shows its
-// meaning and its default; no command at all is a usage mistake.
-TEST_F(Vnpack, HelpAndVersion) {
-    // clang-format off
-    const struct { const char* args; int status; const char* text; } cases[] = {
-        {"--help", 0, "  extract  UPDATE.exe DIR"},
-        {"build --help", 0, "  --level 0-9      zlib compression level (default: 9)"},
-        {"extract x y --help", 0, "  --force "},
-        {"lint -h", 0, "  --strict "},
-        {"--version", 0, "vnpack "},
-        {"", 2, "usage: vnpack"},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        ToolRun run = Run(c.args);
-        EXPECT_EQ(run.exit_code, c.status) << c.args;
-        EXPECT_EQ(c.status ? run.out : run.err, "") << c.args;
-        EXPECT_NE((c.status ? run.err : run.out).find(c.text), std::string::npos) << c.args;
-    }
-}
-
 }  // namespace
 
 #endif
