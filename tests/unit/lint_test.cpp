@@ -104,6 +104,7 @@ TEST_F(Lint, Findings) {
          ":3: error: saved as UTF-8, and line 3 holds \"\xf0\x9f\x98\x80\" (U+1F600)\n"
          "save the file as Shift-JIS", "", 1},
         {"empty", "", "install.env: error: no settings and no sections", "", 1},
+        {"comments only", "// a\n\n", "error: no settings and no sections", "", 1},
         {"no title", "INSTTO A\n", "install.env: warning: TITLEBAR is not set"},
         {"version range empty", "TITLEBAR a\nCHKREG V\nCHKREGVER 300\nCHKREGVERHIGH 100\n",
          ":4: error: the version range CHKREGVER 300 to CHKREGVERHIGH 100 is empty", "", 1},
