@@ -304,7 +304,7 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
 // changed file, a renamed one, a deleted folder, double-byte names, a nested
 // new folder.
 TEST_F(Vnpack, DiffRoundTrip) {
-    ToolRun diff = Diff({{"game.exe", "v1"},
+    ToolRun diff = Diff({{"game.exe", "version 1"},
                          {"same.dat", "same"},
                          {"old_name.txt", "moved"},
                          {"gone/a.dat", "a"},
