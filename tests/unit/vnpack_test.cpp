@@ -207,12 +207,11 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     MakeUpdateFolder("good");
     // An update folder each, with a file whose name the build refuses: ¥
     // (C2 A5) is 0x5C in code page 932, and Ⅰ (E2 85 A0) is ⅰ on Windows.
-    for (const char* refused :
-         {"backslash/a\\b.txt",
-          "yen/data\xc2\xa5"
-          "evil.dat",
-          "emoji/\xf0\x9f\x98\x80.txt", "case/DATA/Big.arc", "numeral/\xe2\x85\xa0.dat",
-          "device/CONOUT$.log", "both/INSTTSCR.PNG"}) {
+    // Names that differ only in letter case, and device names, are the lint
+    // run's (LintFolderNamesEveryFinding).
+    for (const char* refused : {"backslash/a\\b.txt", "yen/data\xc2\xa5" "evil.dat",
+                                "emoji/\xf0\x9f\x98\x80.txt", "numeral/\xe2\x85\xa0.dat",
+                                "both/INSTTSCR.PNG"}) {
         MakeUpdateFolder(*fs::path(refused).begin());
         WriteAll(refused, "x");
     }
@@ -249,9 +248,7 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         {build + "backslash", "backslash", 1},
         {build + "yen", "evil.dat: name contains a backslash", 1},
         {build + "emoji", "code page 932", 1},
-        {build + "case", "same name on Windows", 1},
         {build + "numeral", "same name on Windows", 1},
-        {build + "device", "device name", 1},
         {build + "link", "passwd: is a symbolic link", 1},
         {build + "both", "insttscr.rct is there too", 1},
         {build + "strict --strict", "configuration has errors", 1},
