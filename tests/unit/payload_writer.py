@@ -13,7 +13,7 @@ i inflated to EXPECT_DIR/i.bin); payload_writer.py --read UPDATE prints "folder
 NAME_HEX" or "file NAME_HEX SIZE TIME" per entry, every stream checked, exit 1
 on any fault. LAYOUT keys: stub (hex image; default "MZ" and 510 zeros); end
 (normal, bare: marker only, none, padded: to a file length of a multiple of 8);
-cut (bytes dropped before the trailer); trailer (its value); entries, each
+cut (bytes dropped before the trailer); entries, each
 {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX, "data": DATA, "time",
 "bad_adler", stated "uncompressed_size"/"compressed_size", raw "name_field_hex",
 "stream_hex", "after_stream_hex"}. DATA: parts {"zeros": n}, {"random": n,
@@ -106,7 +106,7 @@ def write(layout, output, expect_dir=None):
                 "padded": END + bytes(-(len(stub) + len(archive) + 8) % 8)}[layout.get("end", "normal")]
     archive = archive[:len(archive) - layout.get("cut", 0)]
     with open(output, "wb") as f:
-        f.write(stub + archive + struct.pack("<I", layout.get("trailer", len(stub))))
+        f.write(stub + archive + struct.pack("<I", len(stub)))
     for number, data in enumerate(files if expect_dir else []):
         with open("%s/%d.bin" % (expect_dir, number), "wb") as f:
             f.write(data)
