@@ -21,8 +21,6 @@
 #include "payload/extract.h"
 #include "fuzz.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 // Every file (with its bytes) and folder (an empty string and a mark) under
@@ -35,7 +33,7 @@ Tree Snapshot(const fs::path& folder) {
         if (item.is_directory())
             tree[name + "/"] = "";
         else
-            tree[name] = ReadFileBytes(item.path());
+            tree[name] = ReadAll(item.path());
     }
     return tree;
 }

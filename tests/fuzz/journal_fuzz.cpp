@@ -21,20 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FreeJournalPlan(&plan);
     }
 
-    namespace fs = std::filesystem;
     const fs::path& root = FuzzScratchFolder();
     fs::path game = root / "game", beside = root / "beside";
     fs::create_directories(game / "d");
-    fs::create_directories(beside);
-    for (const fs::path& keep : {root / "outside.dat", beside / "kept.dat"}) {
-        FILE* file = fopen(keep.c_str(), "wb");
-        Require(file != nullptr);
-        fclose(file);
-    }
-    FILE* journal = fopen((game / kJournalName).c_str(), "wb");
-    Require(journal != nullptr);
-    fwrite(data, 1, size, journal);
-    fclose(journal);
+    for (const fs::path& keep : {root / "outside.dat", beside / "kept.dat"}) WriteAll(keep, "");
+    WriteAll(game / kJournalName, std::string((const char*)data, size));
     RepairInterruptedUpdate(game.c_str());
     Require(fs::exists(root / "outside.dat") && fs::exists(beside / "kept.dat"));
     std::error_code ignored;

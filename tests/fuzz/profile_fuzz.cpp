@@ -14,8 +14,6 @@
 #include "fuzz.h"
 #include "update/profile.h"
 
-namespace fs = std::filesystem;
-
 // An entry the file's own lines give back as written, by the reader's rules
 // and not the writer's checks: a section name whose "]" is the first the
 // reader meets on a character of its own, a key with no "=" that opens no
@@ -43,23 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool existed = at <= input.size();
     const std::string before = existed ? input.substr(at) : "";
     fs::remove(path);
-    if (existed) {
-        FILE* file = fopen(path.c_str(), "wb");
-        Require(file && fwrite(before.data(), 1, before.size(), file) == before.size());
-        fclose(file);
-    }
+    if (existed) WriteAll(path, before);
     const bool utf16 = before.rfind("\xff\xfe", 0) == 0 || before.rfind("\xfe\xff", 0) == 0;
     int result = WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str());
     for (const auto& item : fs::directory_iterator(FuzzScratchFolder()))
         Require(item.path() == path);
     if (!FileCanHold(section, key, value) || utf16) {
         Require(result == -1 && fs::exists(path) == existed);
-        Require(!existed || ReadFileBytes(path) == before);
+        Require(!existed || ReadAll(path) == before);
         return 0;
     }
-    const std::string written = ReadFileBytes(path);
+    const std::string written = ReadAll(path);
     Require(result == 0 && written.find(key + "=" + value) != std::string::npos);
     Require(WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str()) == 0);
-    Require(ReadFileBytes(path) == written);
+    Require(ReadAll(path) == written);
     return 0;
 }

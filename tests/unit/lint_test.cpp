@@ -100,8 +100,6 @@ TEST_F(Lint, Findings) {
         {"saved as UTF-8", "TITLEBAR \xe3\x82\xb5\xe3\x83\xb3\nINSTTO \xe3\x82\xb5\n",
          "install.env: note: saved as UTF-8: vnpack build converts\n\"\xe3\x82\xb5\xe3\x83\xb3\"  [line 1]",
          "not valid\n:1: note\n:2: note"},
-        {"UTF-8 with a byte-order mark", "\xef\xbb\xbfTITLEBAR \xe3\x82\xb5\n",
-         "note: saved as UTF-8 with a byte-order mark\n\"\xe3\x82\xb5\"  [line 1]", "unknown key"},
         {"UTF-8 without a code page 932 form", "TITLEBAR a\n// x\nINSTTO \xf0\x9f\x98\x80\n",
          ":3: error: saved as UTF-8, and line 3 holds \"\xf0\x9f\x98\x80\" (U+1F600)\n"
          "save the file as Shift-JIS", "", 1},

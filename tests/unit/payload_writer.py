@@ -1,38 +1,23 @@
 #!/usr/bin/env python3
 """The reference writer and reader of updater payloads, shared by the unit
-tests (through the command line) and the Wine bench (imported). It knows the
-layout on its own (Python's zlib, the standard library only), so that the C++
-reader is never tested against the C++ writer alone.
+tests (command line) and the Wine bench (imported); Python's zlib only, so that
+the C++ reader is never tested against the C++ writer alone.
 
-The payload follows the executable image; every number is little-endian:
-  per entry  u16 length of the name field, name field (code page 932, NUL-ended),
-             u32 size (0xFFFFFFFF for a folder), u32 compressed size,
-             and for a file: u64 FILETIME, then the zlib stream
-  end        u16 0 and two zero bytes
-  trailer    u32 offset of the first entry (the size of the image)
+Payload after the executable image, little-endian: per entry u16 length of the
+name field, the field (code page 932, NUL-ended), u32 size (0xFFFFFFFF: folder),
+u32 compressed size, for a file u64 FILETIME and the zlib stream; then u16 0,
+two zero bytes, and the trailer: u32 offset of the first entry.
 
-payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR] writes an updater (EXPECT_DIR
-receives the inflated bytes of file entry i as i.bin); payload_writer.py --read
-UPDATE prints "folder NAME_HEX" or "file NAME_HEX SIZE TIME" per entry after
-checking every stream and the layout, and exits 1 on any fault.
-
-LAYOUT (JSON):
-  stub        hex bytes of the executable image (default: 512 bytes "MZ" + zeros)
-  entries     list of
-                {"folder": NAME_HEX}
-                {"file": NAME_HEX, "data": DATA, "time": FILETIME,
-                 "bad_adler": bool,
-                 "uncompressed_size": n, "compressed_size": n,   (stated sizes)
-                 "name_field_hex": HEX,                        (raw name field)
-                 "stream_hex": HEX}                            (raw stream)
-                {"raw": HEX}                                   (bytes as they are)
-  end         "normal" (end marker and two zero bytes), "bare" (marker only), "none",
-              "padded" (zero bytes added up to a file length that is a multiple of 8)
-  cut         bytes removed from the end of the archive before the trailer
-  trailer     the trailer's value instead of the archive's offset
-DATA: a list of parts, each {"zeros": n}, {"random": n, "seed": s}, {"hex": HEX};
-      or {"exact": [UNCOMPRESSED, COMPRESSED]}: a stream of exactly that
-      compressed length (zeros, then stored random bytes).
+payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR] writes an updater (file entry
+i inflated to EXPECT_DIR/i.bin); payload_writer.py --read UPDATE prints "folder
+NAME_HEX" or "file NAME_HEX SIZE TIME" per entry, every stream checked, exit 1
+on any fault. LAYOUT keys: stub (hex image; default "MZ" and 510 zeros); end
+(normal, bare: marker only, none, padded: to a file length of a multiple of 8);
+cut (bytes dropped before the trailer); entries, each
+{"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX, "data": DATA, "time",
+"bad_adler", stated "uncompressed_size"/"compressed_size", raw "name_field_hex",
+"stream_hex", "after_stream_hex"}. DATA: parts {"zeros": n}, {"random": n,
+"seed": s}, {"hex": HEX}.
 """
 import json
 import random
@@ -92,36 +77,6 @@ def data_bytes(parts):
     return b"".join(out)
 
 
-def stored_blocks(data):
-    """Deflate stored blocks (byte-aligned) holding data, the last one final."""
-    pieces = [data[i:i + 65535] for i in range(0, len(data), 65535)] or [b""]
-    return b"".join(bytes([i == len(pieces) - 1]) + struct.pack("<HH", len(p), len(p) ^ 0xFFFF) + p
-                    for i, p in enumerate(pieces))
-
-
-def exact_stream(uncompressed, compressed):
-    """A zlib stream of exactly `compressed` bytes inflating to `uncompressed`
-    bytes: deflated zeros flushed to a byte boundary, then stored random bytes,
-    the split searched until the total comes out exact."""
-    def build(stored):
-        zeros = uncompressed - stored
-        head = b""
-        if zeros:
-            raw = zlib.compressobj(9, zlib.DEFLATED, -15)
-            head = raw.compress(bytes(zeros)) + raw.flush(zlib.Z_FULL_FLUSH)
-        tail = random.Random(uncompressed * 31 + compressed).randbytes(stored)
-        adler = zlib.adler32(tail, zlib.adler32(bytes(zeros)))
-        return b"\x78\x9c" + head + stored_blocks(tail) + struct.pack(">I", adler)
-
-    stored = max(0, min(uncompressed, compressed - 16))
-    for _ in range(200):
-        stream = build(stored)
-        if len(stream) == compressed:
-            return stream
-        stored = max(0, min(uncompressed, stored + compressed - len(stream)))
-    raise ValueError("cannot build a stream of %d bytes for %d" % (compressed, uncompressed))
-
-
 def layout_entry(entry, expect):
     """The bytes of one layout entry; a file's inflated data goes to expect."""
     if "raw" in entry:
@@ -131,8 +86,6 @@ def layout_entry(entry, expect):
     data = entry.get("data", [])
     if "stream_hex" in entry:  # a stream as it stands, for one no zlib writes
         stream = bytes.fromhex(entry["stream_hex"])
-    elif isinstance(data, dict):
-        stream = exact_stream(*data["exact"])
     else:
         stream = zlib.compress(data_bytes(data), 9)
     inflated = b"" if "stream_hex" in entry else zlib.decompress(stream)
@@ -153,7 +106,7 @@ def write(layout, output, expect_dir=None):
                 "padded": END + bytes(-(len(stub) + len(archive) + 8) % 8)}[layout.get("end", "normal")]
     archive = archive[:len(archive) - layout.get("cut", 0)]
     with open(output, "wb") as f:
-        f.write(stub + archive + struct.pack("<I", layout.get("trailer", len(stub))))
+        f.write(stub + archive + struct.pack("<I", len(stub)))
     for number, data in enumerate(files if expect_dir else []):
         with open("%s/%d.bin" % (expect_dir, number), "wb") as f:
             f.write(data)

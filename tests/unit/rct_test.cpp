@@ -1,6 +1,7 @@
 // RCT pictures: hand-assembled streams for the decoder's edge cases and every
-// kind of damage, encoder round trips, the file reader, and the image
-// surface's strides.
+// kind of damage, the file reader, and the image surface's strides. The
+// encoder's round trips are rct_fuzz's and vnpack's (PicturesRoundTripExactly);
+// here only how well it packs.
 #include "image/rct.h"
 
 #include <gtest/gtest.h>
@@ -99,38 +100,25 @@ TEST(Rct, HandMadeStreams) {
     }
 }
 
-// Pictures whose pixels repeat at every distance the offsets reach, and noise.
+// The encoder takes long copies: a flat picture packs to under 1 %.
+TEST(Rct, EncoderPacksAFlatPicture) {
+    Bytes flat(3 * 256 * 256, 0x40);
+    EXPECT_LT(EncodeRctStream(flat.data(), 256, 256).size() * 100, flat.size());
+}
+
+// A picture of 27 colours at random (kind 1) or a pattern (kind 2).
 Bytes Picture(int kind, int32_t width, int32_t height, uint32_t seed) {
     std::mt19937 random(seed);
     Bytes pixels(3 * (size_t)width * height);
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
-            unsigned char* p = &pixels[3 * ((size_t)y * width + x)];
-            for (int c = 0; c < 3; ++c) {
-                if (kind == 0) p[c] = (unsigned char)random();                 // noise
-                if (kind == 1) p[c] = (unsigned char)(random() % 3 * 60 + c);  // 27 colours
-                if (kind == 2) p[c] = (unsigned char)((x / 5 + y / 3 + (x ^ y) % 4) * 17 + c);
-                if (kind == 3) p[c] = (unsigned char)(y * 2 + c);  // flat rows
-            }
+            for (int c = 0; c < 3; ++c)
+                pixels[3 * ((size_t)y * width + x) + c] =
+                    kind == 1 ? (unsigned char)(random() % 3 * 60 + c)
+                              : (unsigned char)((x / 5 + y / 3 + (x ^ y) % 4) * 17 + c);
         }
     }
     return pixels;
-}
-
-TEST(Rct, EncoderRoundTrips) {
-    for (int32_t width : {1, 2, 3, 255, 256, 257}) {
-        for (int kind = 0; kind < 4; ++kind) {
-            SCOPED_TRACE("width " + std::to_string(width) + " kind " + std::to_string(kind));
-            int32_t height = width < 4 ? 300 : 9;
-            Bytes pixels = Picture(kind, width, height, (uint32_t)width * 4 + kind);
-            Bytes stream = EncodeRctStream(pixels.data(), width, height), rows;
-            ASSERT_EQ(Decode(stream, width, height, &rows), 0);
-            EXPECT_EQ(rows, pixels);
-            EXPECT_TRUE(kind != 3 || width < 4 || stream.size() * 20 < pixels.size());
-        }
-    }
-    Bytes flat(3 * 256 * 256, 0x40);
-    EXPECT_LT(EncodeRctStream(flat.data(), 256, 256).size() * 100, flat.size());
 }
 
 class RctFile : public ScratchFolderTest {

@@ -1,5 +1,5 @@
-// Scratch space for the tests: a fresh folder under /tmp, a fixture that makes
-// one current for a test, and small file helpers.
+// Scratch space for the tests and fuzzers: a fresh folder, a fixture that
+// makes one current for a test, and small file helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,10 +13,16 @@
 
 namespace fs = std::filesystem;
 
-// A fresh folder under /tmp, removed with everything in it at the end.
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at
+// the end; scripts/test.sh and scripts/fuzz.sh point TMPDIR into build/.
 class ScratchFolder {
    public:
-    ScratchFolder() : path_(mkdtemp(&std::string("/tmp/vnupdate-test-XXXXXX")[0])) {}
+    explicit ScratchFolder(const char* prefix = "vnupdate-test") {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
+        if (!mkdtemp(&pattern[0])) abort();
+        path_ = pattern;
+    }
     ~ScratchFolder() { fs::remove_all(path_, ignored_); }
     const fs::path& path() const { return path_; }
 

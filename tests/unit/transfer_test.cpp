@@ -78,7 +78,6 @@ TEST(Transfer, DriveIsSearchedOnlyForLinesThatNameIt) {
         {true, "\"P\"=dword:1 REP_CDROM", 0},
     };
     // clang-format on
-    // clang-format on
     for (const auto& c : cases) {
         g_drive_searches = 0;
         TransferEntry entry;
