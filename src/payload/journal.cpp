@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "base/alloc.h"
+#include "base/bytes.h"
 #include "base/platform.h"
 #include "base/text.h"
 #include "filelayer/filelayer.h"
@@ -37,15 +38,6 @@ namespace {
 const unsigned char kMagic[4] = {'V', 'N', 'J', '1'};
 enum { kRecordHead = 1 + 4 + 4 + 2, kRecordCheck = 4 };
 
-void PutLittleEndian(unsigned char* out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[i] = (unsigned char)(value >> (8 * i));
-}
-
-uint32_t GetLittleEndian(const unsigned char* in, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes; i-- > 0;) value = value << 8 | in[i];
-    return value;
-}
 
 // destination, a separator and name, as the walk joined them.
 bool JoinPath(const char* destination, const char* name, char* path, size_t capacity) {
@@ -111,11 +103,9 @@ int JournalNote(Journal* journal, JournalRecord type, const char* path, unsigned
     if (length >= kJournalNameCapacity) return -1;
     unsigned char record[kRecordHead + kJournalNameCapacity + kRecordCheck];
     record[0] = (unsigned char)type;
-    PutLittleEndian(record + 1, item, 4);
-    PutLittleEndian(record + 5, number, 4);
-    PutLittleEndian(record + 9, (uint32_t)length, 2);
-    memcpy(record + kRecordHead, name, length);
-    PutLittleEndian(record + kRecordHead + length, FfCrc32(0, record, kRecordHead + length), 4);
+    unsigned char* out = PutLe16(PutLe32(PutLe32(record + 1, item), number), (uint32_t)length);
+    memcpy(out, name, length);
+    PutLe32(out + length, FfCrc32(0, record, kRecordHead + length));
     size_t size = kRecordHead + length + kRecordCheck;
     if (fwrite(record, 1, size, journal->file) != size || fflush(journal->file) != 0) return -1;
     if (type == kJournalCommitting) journal->committing = true;
@@ -159,21 +149,21 @@ int ParseJournal(const unsigned char* data, size_t size, JournalPlan* plan) {
     // process was killed as it began one, before the walk's first write.
     if (size < sizeof kMagic) return size == 0 || memcmp(data, kMagic, size) == 0 ? 0 : -1;
     if (memcmp(data, kMagic, sizeof kMagic) != 0) return -1;
-    const unsigned char* at = data + sizeof kMagic;
-    const unsigned char* end = data + size;
+    ByteCursor cursor = ByteCursorOver(data + sizeof kMagic, size - sizeof kMagic);
     char last = 0;  // the type of the record before
-    while ((size_t)(end - at) >= kRecordHead + kRecordCheck) {
-        size_t length = GetLittleEndian(at + 9, 2);
-        if (length >= kJournalNameCapacity ||
-            (size_t)(end - at) < kRecordHead + length + kRecordCheck)
+    for (;;) {
+        // A record cut short or failing its check ends what the journal
+        // says: the process was killed while it was written.
+        const unsigned char* record = cursor.at;
+        char type = (char)ReadU8(&cursor);
+        uint32_t item = ReadU32(&cursor);
+        unsigned number = ReadU32(&cursor);
+        size_t length = ReadU16(&cursor);
+        const char* name = (const char*)TakeBytes(&cursor, length);
+        uint32_t check = ReadU32(&cursor);
+        if (cursor.failed || length >= kJournalNameCapacity ||
+            check != FfCrc32(0, record, kRecordHead + length))
             break;
-        if (GetLittleEndian(at + kRecordHead + length, 4) != FfCrc32(0, at, kRecordHead + length))
-            break;
-        char type = (char)at[0];
-        uint32_t item = GetLittleEndian(at + 1, 4);
-        unsigned number = GetLittleEndian(at + 5, 4);
-        const char* name = (const char*)at + kRecordHead;
-        at += kRecordHead + length + kRecordCheck;
         switch (type) {
             case kJournalFolder:
             case kJournalNewFile:
