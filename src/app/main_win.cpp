@@ -75,7 +75,7 @@ RunEnd PrepareRun() {
 // full-width one.
 RunEnd HoldSingleInstance(HANDLE* mutex) {
     char title[kBoxTextCapacity];
-    FormatUpdaterTitle(title, sizeof title);
+    WindowTitle(title, sizeof title);
     char name[kBoxTextCapacity];
     CopyReplacingBackslashes(name, sizeof name, title, kTextFullWidthBackslash);
     wchar_t wide_name[kBoxTextCapacity];

@@ -2,6 +2,7 @@
 #include "base/text.h"
 
 #include <stdio.h>
+#include <limits.h>
 #include <string.h>
 
 #include "cp932_tables.h"
@@ -282,4 +283,24 @@ void ExpandLineBreaks(const char* text, char* buffer, size_t capacity) {
         used += CharLength(p);
     }
     buffer[used] = '\0';
+}
+
+static bool IsWhiteSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+int RegistryTextToInt(const char* text) {
+    const char* p = text;
+    while (IsWhiteSpace(*p)) ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    // Gathered as a negative number, whose range reaches INT_MIN.
+    int value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        int digit = *p - '0';
+        if (value < (INT_MIN + digit) / 10) return negative ? INT_MIN : INT_MAX;
+        value = value * 10 - digit;
+    }
+    if (negative) return value;
+    return value == INT_MIN ? INT_MAX : -value;
 }

@@ -81,3 +81,8 @@ void FormatText(char* buffer, size_t capacity, const char* format, ...);
 // Copies text with each bare line break (LF) written as CR LF, the form that
 // Windows programs expect of pasted text. Cut at a character boundary.
 void ExpandLineBreaks(const char* text, char* buffer, size_t capacity);
+
+// The registry's decimal text as a number: leading white space, an optional
+// sign, then digits up to the first other byte; no digits give 0, so "1.01"
+// is 1. Unlike atoi it saturates at INT_MIN / INT_MAX instead of overflowing.
+int RegistryTextToInt(const char* text);

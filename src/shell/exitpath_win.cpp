@@ -48,7 +48,7 @@ const OutcomeRow kOutcomes[kRunOutcomeCount] = {
 // window does not exist yet.
 void ShowAlreadyRunning() {
     char title[kPathCapacity];
-    FormatUpdaterTitle(title, sizeof title);
+    WindowTitle(title, sizeof title);
     char text[kBoxTextCapacity];
     FormatText(text, sizeof text, kTextAlreadyRunning, title);
     wchar_t wide_text[kBoxTextCapacity];

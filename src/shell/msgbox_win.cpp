@@ -29,7 +29,7 @@ int ShowBox(const char* text, UINT style) {
     wchar_t wide_text[kBoxTextCapacity];
     Cp932ToWideForDisplay(text, wide_text, kBoxTextCapacity);
     char caption[kPathCapacity] = "";
-    if (owner) FormatUpdaterTitle(caption, sizeof caption);
+    if (owner) WindowTitle(caption, sizeof caption);
     wchar_t wide_caption[kPathCapacity];
     Cp932ToWideForDisplay(caption, wide_caption, kPathCapacity);
     return MessageBoxW(owner, wide_text, wide_caption, style);

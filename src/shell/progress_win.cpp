@@ -40,17 +40,17 @@ void SetText(HWND window, int id, const char* text) {
         SetWindowTextW(window, wide);
 }
 
-uint32_t Now(const CopyWindow* copy) {
+uint32_t Now(const CopyProgressWindow* copy) {
     return copy->clock ? copy->clock() : OsMilliseconds();
 }
 
-void Pump(CopyWindow* copy) {
+void Pump(CopyProgressWindow* copy) {
     if (!copy->quit) copy->quit = !PumpMessages(&copy->quit_code);
 }
 
 // Tells the controls what has changed since they were last told, when
 // kShowInterval has passed or when forced.
-void ShowWanted(CopyWindow* copy, bool force) {
+void ShowWanted(CopyProgressWindow* copy, bool force) {
     if (!copy->window) return;
     uint32_t now = Now(copy);
     if (!force && now - copy->last_shown < kShowInterval) return;
@@ -69,7 +69,7 @@ void ShowWanted(CopyWindow* copy, bool force) {
 }
 
 void FileBegun(void* context, const char* path, int32_t blocks) {
-    CopyWindow* copy = (CopyWindow*)context;
+    CopyProgressWindow* copy = (CopyProgressWindow*)context;
     if (!copy->window) return;
     // A file whose name is on screen ends with its bar full before the next
     // name comes: that one bar now, the rest at the next turn.
@@ -86,7 +86,7 @@ void FileBegun(void* context, const char* path, int32_t blocks) {
 }
 
 void Progress(void* context, int32_t file_blocks, int32_t total_blocks) {
-    CopyWindow* copy = (CopyWindow*)context;
+    CopyProgressWindow* copy = (CopyProgressWindow*)context;
     // Each bar asks on its own, as the window always took them.
     copy->wanted.file_position = file_blocks;
     ShowWanted(copy, false);
@@ -95,7 +95,7 @@ void Progress(void* context, int32_t file_blocks, int32_t total_blocks) {
 }
 
 bool PumpEvent(void* context, int* quit_code) {
-    CopyWindow* copy = (CopyWindow*)context;
+    CopyProgressWindow* copy = (CopyProgressWindow*)context;
     Pump(copy);
     *quit_code = copy->quit_code;
     return !copy->quit;
@@ -136,7 +136,7 @@ INT_PTR CALLBACK CopyProgressProc(HWND window, UINT message, WPARAM wparam, LPAR
 
 }  // namespace
 
-void OpenCopyWindow(CopyWindow* copy, int32_t total) {
+void OpenCopyProgress(CopyProgressWindow* copy, int32_t total) {
     copy->window = CreateDialogParamW(GetMainWindowInstance(), L"COPYINGDELUX", GetMainWindow(),
                                       CopyProgressProc, 0);
     if (!copy->window) return;
@@ -151,7 +151,7 @@ void OpenCopyWindow(CopyWindow* copy, int32_t total) {
     Pump(copy);
 }
 
-void CloseCopyWindow(CopyWindow* copy) {
+void CloseCopyProgress(CopyProgressWindow* copy) {
     if (!copy->window) return;
     ShowWanted(copy, true);  // the whole copy's end, however soon it came
     DestroyWindow(copy->window);
@@ -159,6 +159,6 @@ void CloseCopyWindow(CopyWindow* copy) {
     Pump(copy);
 }
 
-ExtractEvents CopyWindowEvents(CopyWindow* copy) {
+ExtractEvents CopyProgressEvents(CopyProgressWindow* copy) {
     return {copy, FileBegun, Progress, PumpEvent, nullptr};
 }

@@ -16,8 +16,8 @@ struct CopyBars {
 };
 
 // The window and what it shows. The caller owns it, zeroed but for the
-// seams below, from OpenCopyWindow to CloseCopyWindow.
-struct CopyWindow {
+// seams below, from OpenCopyProgress to CloseCopyProgress.
+struct CopyProgressWindow {
     HWND window;  // null: the window could not be made; the copy runs without display
     // What the walk last asked for and what the controls show: the latest
     // values win.
@@ -36,12 +36,12 @@ struct CopyWindow {
 // Opens the window for a payload of total bytes (bar 1019 gets the range
 // 0 .. max(1, total / 131072)) and runs the messages its creation queued.
 // A quit message taken then sets copy->quit.
-void OpenCopyWindow(CopyWindow* copy, int32_t total);
+void OpenCopyProgress(CopyProgressWindow* copy, int32_t total);
 
 // Shows the last values, closes the window and runs the messages that
 // queued; a quit message taken then sets copy->quit.
-void CloseCopyWindow(CopyWindow* copy);
+void CloseCopyProgress(CopyProgressWindow* copy);
 
 // The walk's events for the window: file names and bars, and the pump (a
 // quit message it takes sets copy->quit as well; no pump runs after it).
-ExtractEvents CopyWindowEvents(CopyWindow* copy);
+ExtractEvents CopyProgressEvents(CopyProgressWindow* copy);

@@ -31,10 +31,11 @@ bool KeyName(const char* group, const char* title, wchar_t (&wide)[kRegistryText
            Cp932ToWide(name, wide, kRegistryTextCapacity);
 }
 
-}  // namespace
-
-bool ReadRegistryText(RegistryRoot root, const char* group, const char* title,
-                      const char* value_name, char (&text)[kRegistryTextCapacity]) {
+// Reads the REG_SZ value value_name under root\Software\group\title into
+// text. False, with text untouched, for every case that leaves the caller's
+// default in force.
+bool ReadRegistryText(HKEY root, const char* group, const char* title, const char* value_name,
+                      char (&text)[kRegistryTextCapacity]) {
     wchar_t wide_key[kRegistryTextCapacity];
     wchar_t wide_value[kRegistryTextCapacity];
     if (!KeyName(group, title, wide_key) ||
@@ -44,8 +45,7 @@ bool ReadRegistryText(RegistryRoot root, const char* group, const char* title,
     // Only reading: KEY_READ also for the user's key, where asking for full
     // access could only make the open fail and a readable version read as 0.
     HKEY key;
-    HKEY root_key = root == kRegistryUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-    if (RegOpenKeyExW(root_key, wide_key, 0, KEY_READ | kInstallerView, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, wide_key, 0, KEY_READ | kInstallerView, &key) != ERROR_SUCCESS) {
         return false;
     }
     // A text of 511 code page 932 bytes has at most 511 UTF-16 units, so a
@@ -67,7 +67,39 @@ bool ReadRegistryText(RegistryRoot root, const char* group, const char* title,
     return true;
 }
 
-int WriteRegistryText(const char* group, const char* title, const char* value_name,
+int ReadRegistryInt(HKEY root, const char* group, const char* title, const char* value_name,
+                    int fallback) {
+    char text[kRegistryTextCapacity];
+    if (!ReadRegistryText(root, group, title, value_name, text)) return fallback;
+    return RegistryTextToInt(text);
+}
+
+}  // namespace
+
+int ReadUserRegInt(const char* group, const char* title, const char* value_name, int fallback) {
+    return ReadRegistryInt(HKEY_CURRENT_USER, group, title, value_name, fallback);
+}
+
+int ReadMachineRegInt(const char* group, const char* title, const char* value_name, int fallback) {
+    return ReadRegistryInt(HKEY_LOCAL_MACHINE, group, title, value_name, fallback);
+}
+
+int ReadMachineRegString(const char* group, const char* title, const char* value_name,
+                         const char* fallback, char* out, size_t capacity) {
+    if (capacity == 0) return -1;
+    char text[kRegistryTextCapacity];
+    if (ReadRegistryText(HKEY_LOCAL_MACHINE, group, title, value_name, text) &&
+        strlen(text) < capacity) {
+        memcpy(out, text, strlen(text) + 1);
+        return 0;
+    }
+    // A folder cut to fit would be another folder: a default that does not
+    // fit leaves the text empty, which no caller takes for a folder.
+    if (fallback != out && !CopyText(out, capacity, fallback ? fallback : "")) out[0] = '\0';
+    return -1;
+}
+
+int WriteRegString(const char* group, const char* title, const char* value_name,
                       const char* data) {
     wchar_t wide_key[kRegistryTextCapacity], wide_name[kRegistryTextCapacity],
         wide_data[kRegistryTextCapacity];

@@ -28,7 +28,7 @@ HINSTANCE GetMainWindowInstance() {
     return GetModuleHandleW(nullptr);
 }
 
-void FormatUpdaterTitle(char* out, size_t capacity) {
+void WindowTitle(char* out, size_t capacity) {
     FormatText(out, capacity, kTextUpdaterSuffix, SettingText(kSettingTitleBar));
 }
 

@@ -27,7 +27,7 @@ HINSTANCE GetMainWindowInstance();
 
 // The updater's title, "<TITLEBAR> <suffix>" from the setting, into out: the
 // start-up window shows it and every box under it takes it as caption.
-void FormatUpdaterTitle(char* out, size_t capacity);
+void WindowTitle(char* out, size_t capacity);
 
 // Centres the window's outer rectangle on the primary screen (not the work
 // area); a window larger than the screen gets negative coordinates.

@@ -34,33 +34,15 @@ class CurrentFolderKeeper {
     bool kept_;
 };
 
-// A value the game's installer left under Software\REG_GLOBAL\REG_LOCAL, read
-// as RegistryTextToInt does; fallback when it is missing or unusable.
-int ReadInstallerInt(RegistryRoot root, const char* value_name, int fallback) {
-    char text[kRegistryTextCapacity];
-    if (!ReadRegistryText(root, SettingText(kSettingRegGlobal), SettingText(kSettingRegLocal),
-                          value_name, text)) {
-        return fallback;
-    }
-    return RegistryTextToInt(text);
+const char* RegGroup() {
+    return SettingText(kSettingRegGlobal);
 }
-
-// The installer's InstTo into folder (kPathCapacity bytes); false, with
-// folder untouched, when it is missing or does not fit: a folder cut to fit
-// would be another folder.
-bool ReadInstallFolder(char* folder) {
-    char text[kRegistryTextCapacity];
-    if (!ReadRegistryText(kRegistryMachine, SettingText(kSettingRegGlobal),
-                          SettingText(kSettingRegLocal), "InstTo", text) ||
-        strlen(text) >= kPathCapacity) {
-        return false;
-    }
-    memcpy(folder, text, strlen(text) + 1);
-    return true;
+const char* RegTitle() {
+    return SettingText(kSettingRegLocal);
 }
 
 bool InstallerSaysInstalled() {
-    return ReadInstallerInt(kRegistryMachine, "IsInst", 0) != 0;
+    return ReadMachineRegInt(RegGroup(), RegTitle(), "IsInst", 0) != 0;
 }
 
 void WriteDefaultTarget(char* folder) {
@@ -85,7 +67,7 @@ bool KeyFileIn(const char* folder) {
 bool PassesVersionGate() {
     const char* value_name = SettingText(kSettingChkReg);
     if (!value_name) return true;
-    int installed = ReadInstallerInt(kRegistryUser, value_name, 0);
+    int installed = ReadUserRegInt(RegGroup(), RegTitle(), value_name, 0);
     switch (VersionGate(installed, SettingNumber(kSettingChkRegVer),
                         SettingNumber(kSettingChkRegVerHigh))) {
         case kVersionAccepted:
@@ -142,7 +124,7 @@ LocateResult LocateTarget(char* out) {
                 ErrorBox(kTextNotInstalled);
                 return kLocateNotFound;
             }
-            if (!ReadInstallFolder(folder)) folder[0] = '\0';
+            ReadMachineRegString(RegGroup(), RegTitle(), "InstTo", "", folder, kPathCapacity);
             if (folder[0] == '\0' || (SettingText(kSettingKeyFile) && !KeyFileIn(folder))) {
                 ErrorBox(kTextInstallFolderUnknown);
                 return kLocateNotFound;
@@ -155,7 +137,9 @@ LocateResult LocateTarget(char* out) {
 void ProposeTarget(char* out) {
     CurrentFolderKeeper keeper;
     WriteDefaultTarget(out);
-    if (InstallerSaysInstalled()) ReadInstallFolder(out);
+    if (InstallerSaysInstalled()) {
+        ReadMachineRegString(RegGroup(), RegTitle(), "InstTo", out, out, kPathCapacity);
+    }
 }
 
 LocateResult AcceptChosenTarget(PromptResult prompt, char* text, char* out) {

@@ -1,7 +1,6 @@
 // Locating the installed game without a window (see target.h).
 #include "target/target.h"
 
-#include <limits.h>
 #include <string.h>
 
 namespace {
@@ -70,27 +69,7 @@ bool EndsInSeparator(const char* path) {
     return last && last[1] == '\0';
 }
 
-bool IsWhiteSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 }  // namespace
-
-int RegistryTextToInt(const char* text) {
-    const char* p = text;
-    while (IsWhiteSpace(*p)) ++p;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    // Gathered as a negative number, whose range reaches INT_MIN.
-    int value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        int digit = *p - '0';
-        if (value < (INT_MIN + digit) / 10) return negative ? INT_MIN : INT_MAX;
-        value = value * 10 - digit;
-    }
-    if (negative) return value;
-    return value == INT_MIN ? INT_MAX : -value;
-}
 
 int DefaultTargetPath(const char* windows_folder, const char* maker_folder,
                       const char* product_folder, char* out, size_t capacity) {

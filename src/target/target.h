@@ -7,11 +7,6 @@
 
 #include "base/text.h"
 
-// The registry's decimal text as a number: leading white space, an optional
-// sign, then digits up to the first other byte; no digits give 0, so "1.01"
-// is 1. Unlike atoi it saturates at INT_MIN / INT_MAX instead of overflowing.
-int RegistryTextToInt(const char* text);
-
 // Where the game installs itself by default: the root of the Windows
 // directory's drive (C:\ for C:\Windows; nothing when it has no backslash),
 // "Program Files\", then maker_folder and "\" when given (null or empty: not

@@ -69,7 +69,7 @@ INT_PTR OnInitDialog(HWND window) {
     CenterOnScreen(window);
     g_window->busy = false;
     char title[kPathCapacity];
-    FormatUpdaterTitle(title, sizeof title);
+    WindowTitle(title, sizeof title);
     SetTitle(window, title);
 
     SettingTextInto(kSettingInstReadme, g_window->readme, sizeof g_window->readme);
@@ -127,15 +127,13 @@ INT_PTR OnPaint(HWND window) {
 // kRunLeft with the window to end after an update, or the run's end; the
 // window stays when the update stopped before anything was copied (the user
 // has been told).
-bool UpdateGame(RunEnd* end) {
+bool ApplyUpdate(RunEnd* end) {
     *end = {kRunLeft, nullptr, 0};
     char target[kPathCapacity];
     LocateResult located = LocateTarget(target);
     if (located == kLocateNotFound &&
         AskYesNo(kTextAskManualTarget, SettingText(kSettingTitleBar))) {
-        char text[kPathCapacity];
-        ProposeTarget(text);
-        located = AcceptChosenTarget(RunFolderPrompt(text, text), text, target);
+        located = ChooseTarget(target);
     }
     if (located == kLocateEndsRun) {
         end->outcome = kRunCancelled;
@@ -174,7 +172,7 @@ void RunAction(HWND window, ButtonAction action) {
     RunEnd end = {kRunLeft, nullptr, 0};
     switch (action) {
         case kActionUpdate:
-            if (UpdateGame(&end)) EndStartupWindow(window, end);
+            if (ApplyUpdate(&end)) EndStartupWindow(window, end);
             break;
         case kActionDirectX:
             RunProgram("DirectX\\dxsetup.exe");

@@ -128,6 +128,13 @@ PromptResult RunFolderPrompt(const char* proposal, char* text) {
                                                                  : (PromptResult)result;
 }
 
+LocateResult ChooseTarget(char* out) {
+    char text[kPathCapacity];
+    ProposeTarget(text);
+    PromptResult prompt = RunFolderPrompt(text, text);
+    return AcceptChosenTarget(prompt, text, out);
+}
+
 bool ShowEndDialog(const char* readme_caption) {
     bool short_form = readme_caption[0] == '-';
     INT_PTR result = DialogBoxParamW(GetMainWindowInstance(),

@@ -10,6 +10,11 @@
 // afterwards.
 PromptResult RunFolderPrompt(const char* proposal, char* text);
 
+// The user names the game's folder: the prompt with the proposal
+// (ProposeTarget), then what it handed back checked and confirmed
+// (AcceptChosenTarget). out as for LocateTarget.
+LocateResult ChooseTarget(char* out);
+
 // "ENDINSTALL" with the readme check box captioned readme_caption, or
 // "ENDINSTALL_SHORT" when that is switched off ("-"). True when the user asked
 // for the readme.

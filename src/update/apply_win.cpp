@@ -70,7 +70,7 @@ void TransferRegLines(const TransferPlaces& places) {
     for (const SectionLine* line = GetSectionList(kSectionReg); line; line = line->next) {
         TransferEntry entry;
         if (ParseRegLine(line->text, &places, &entry) == kTransferAccepted) {
-            WriteRegistryText(group, title, entry.name, entry.data);
+            WriteRegString(group, title, entry.name, entry.data);
         }
     }
 }
@@ -123,14 +123,14 @@ InstallResult InstallUpdate(const char* target, int* quit_code) {
         OsReleaseFolder(game);
         return kInstallPayloadDamaged;
     }
-    CopyWindow copy = {};
-    OpenCopyWindow(&copy, archive.size);
+    CopyProgressWindow copy = {};
+    OpenCopyProgress(&copy, archive.size);
     ExtractTarget into = {target, kCopyPass, nullptr, game, nullptr};
-    ExtractEvents events = CopyWindowEvents(&copy);
+    ExtractEvents events = CopyProgressEvents(&copy);
     StagedList staged = {};
     ExtractResult copied =
         copy.quit ? kExtractQuit : ExtractArchive(&archive, &into, &events, &staged, nullptr);
-    CloseCopyWindow(&copy);
+    CloseCopyProgress(&copy);
     if (copy.quit || copied != kExtractDone) {
         OsReleaseFolder(game);
         *quit_code = copy.quit_code;

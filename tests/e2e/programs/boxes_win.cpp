@@ -67,7 +67,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     fclose(settings);
     // A plain window stands in for the start-up window: the boxes take it as
     // owner and the updater's title as caption.
-    FormatUpdaterTitle(title, sizeof title);
+    WindowTitle(title, sizeof title);
     wchar_t wide_title[kBoxTextCapacity];
     Cp932ToWideForDisplay(title, wide_title, kBoxTextCapacity);
     HWND window = CreateWindowExW(0, L"STATIC", wide_title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,

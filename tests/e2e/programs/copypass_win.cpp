@@ -63,21 +63,21 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide, bool timed) {
         return Stop("cannot read the updater's archive", fault, 3);
     if (CheckArchive(&archive, strlen(destination), &fault) != 0)
         return Stop("archive refused", fault, 4);
-    CopyWindow copy = {};
+    CopyProgressWindow copy = {};
     if (!timed) {
         copy.clock = PacedClock;
         copy.shown_hook = Hold;
     }
     ULONGLONG start = GetTickCount64();
-    OpenCopyWindow(&copy, archive.size);
+    OpenCopyProgress(&copy, archive.size);
     if (!copy.window) return Stop("no window", fault, 5);
     printf("opened %ld\n", (long)archive.size);
     ExtractTarget target = {destination, kCopyPass, nullptr, nullptr, nullptr};
-    ExtractEvents events = CopyWindowEvents(&copy);
+    ExtractEvents events = CopyProgressEvents(&copy);
     StagedList staged = {};
     int walked = ExtractArchive(&archive, &target, &events, &staged, &fault);
     fclose(stream);
-    CloseCopyWindow(&copy);
+    CloseCopyProgress(&copy);
     printf("closed\n");
     if (timed)
         printf("copied %lu\n", (unsigned long)(GetTickCount64() - start));
