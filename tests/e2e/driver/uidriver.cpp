@@ -399,7 +399,7 @@ template <typename Draw>
 std::vector<DWORD> DrawInto(std::vector<DWORD> pixels, int width, int height, Draw draw) {
     HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(info.bmiHeader), width, -height, 1, 32};
+    info.bmiHeader = {sizeof(info.bmiHeader), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap && bits) {
