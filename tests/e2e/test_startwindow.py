@@ -6,7 +6,7 @@ missing."""
 import subprocess
 
 import bench
-from bench import ID, IDCANCEL, IDOK, IDRETRY, PICTURE, TEXT, TEXT_ID, VK_ESCAPE, VK_RETURN
+from bench import EXIT_FAILURE, ID, IDCANCEL, IDOK, IDRETRY, PICTURE, TEXT, TEXT_ID, VK_ESCAPE, VK_RETURN
 
 # The button column counts from the lowest slot up: 終了, then the readme, then アップデート.
 SLOT = [ID["IDC_MAIN_SLOT%d" % n] for n in range(3)]
@@ -126,8 +126,8 @@ class StartWindowTest(bench.BenchTest):
                 self.assert_ends()
 
     def test_missing_picture_is_asked_for_again(self):
-        # Retry after the picture was put where the window looks for it.
-        # (Cancel ends the run inside the box: test_boxes.py answers it.)
+        # Retry after the picture was put where the window looks for it; then
+        # Cancel, in a second run, ends it with -1 and keeps its work folder.
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", entries()))
         box, controls = self.wine.message_box(self.program.pid)
         self.check_box(box, controls, TEXT["kTextFfopenFailed"] % "insttscr.rct", [IDRETRY, IDCANCEL])
@@ -141,3 +141,8 @@ class StartWindowTest(bench.BenchTest):
         self.assert_picture_drawn(window)
         self.wine.click(window["hwnd"], SLOT[0])
         self.assertEqual(self.program.wait_exit(), 0)  # the picture put there is not its own
+        self.program = self.wine.start(self.wine.dir / "u.exe")
+        box, _ = self.wine.message_box(self.program.pid)
+        self.wine.click(box["hwnd"], IDCANCEL)
+        self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
+        self.assertEqual(len(bench.work_folders(self.wine.temp_dir)), 1, "work folder")

@@ -232,7 +232,8 @@ class UpdateTest(bench.BenchTest):
         gone=False leaves the last box to close by itself: while an open gate
         may hold the updater, the driver must not ask its windows anything."""
         kinds = {IDOK: ([IDOK], "error"), IDYES: ([IDYES, IDNO], "question"),
-                 IDNO: ([IDYES, IDNO], "question"), IDRETRY: ([IDRETRY, bench.IDCANCEL], "error")}
+                 IDNO: ([IDYES, IDNO], "question"), IDRETRY: ([IDRETRY, bench.IDCANCEL], "error"),
+                 bench.IDCANCEL: ([IDRETRY, bench.IDCANCEL], "error")}
         for text, button in steps:
             box = self.next_window()
             buttons, icon = kinds[button]
@@ -384,6 +385,16 @@ class UpdateTest(bench.BenchTest):
         self.assertEqual(sorted((p.relative_to(target).as_posix().lower(), p.read_bytes())
                                 for p in target.rglob("*") if p.is_file()),
                          [("data/case/file.txt", b"f"), ("game.exe", b"1"), ("keep.txt", b"k2")])
+
+    def test_cancel_at_a_root_folder_ends_the_run_and_keeps_its_work_folder(self):
+        self.start("C:\\ゲーム\\手動", registry=False, user=())
+        self.press_update()
+        self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
+        self.type_folder("C:\\")
+        self.walk((TEXT["kTextRootFolder"], bench.IDCANCEL))
+        self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
+        self.assertNotEqual(set(bench.work_folders(self.wine.temp_dir)) - set(self.work_before),
+                            set(), "work folder")
 
     def test_a_typed_folder_is_checked_and_each_refusal_leaves_the_window_open(self):
         typed = "C:\\ゲーム\\手動"
