@@ -92,6 +92,19 @@ def wine_env(prefix, display):
     return env
 
 
+@functools.lru_cache(maxsize=None)
+def fixed_layout():
+    """The command prefix that starts Wine without address randomization,
+    where the host allows it (a container's seccomp may not): Wine's loader
+    reserves fixed ranges beside randomized ones, and a start whose ranges
+    collide dies before it reports to its parent. Inherited by every program
+    the driver starts."""
+    command = ["setarch", os.uname().machine, "-R"]
+    allowed = subprocess.run(command + ["true"], stdin=subprocess.DEVNULL,
+                             capture_output=True).returncode == 0
+    return command if allowed else []
+
+
 def run_quiet(args, env, log, timeout=120):
     # Never a pipe: a wineserver started on demand would inherit it and keep
     # the reader waiting for ever.
@@ -275,7 +288,8 @@ class WineSession:
         # The wineserver runs before the driver starts, so that the pipes are its alone.
         run_quiet(["wineserver", "-p"], self.env, os.devnull, timeout=30)
         self.log = open(self.dir / "driver.stderr", "wb")
-        self.driver = subprocess.Popen(["wine", str(PROGRAMS / "uidriver.exe")], env=self.env,
+        self.driver = subprocess.Popen([*fixed_layout(), "wine", str(PROGRAMS / "uidriver.exe")],
+                                       env=self.env,
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=self.log, start_new_session=True)
         self.answers = queue.Queue()
@@ -402,8 +416,11 @@ class WineSession:
         path = program if isinstance(program, str) else self.install(program, name)
         self.started += 1
         out = self.bench_dir / ("out-%d.txt" % self.started)
-        answer = self.expect("start", exe=path, args=" ".join(args), out=self.to_windows(out),
-                             cwd=self.to_windows(self.bench_dir))
+        answer = self.call("start", exe=path, args=" ".join(args), out=self.to_windows(out),
+                           cwd=self.to_windows(self.bench_dir))
+        if not answer.get("ok"):  # with what Wine's loader said, if it said anything
+            raise BenchError("start failed: %s; its output: %r" % (
+                answer.get("error", answer), out.read_bytes()[-2000:] if out.exists() else None))
         self.programs[answer["pid"]] = Program(self, answer["pid"], answer["tid"], out)
         return self.programs[answer["pid"]]
 
