@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the archive, install.env, folder, profile and
-journal fuzzers into tests/fuzz/corpus/ with our own tools: updaters written by
-tests/unit/payload_writer.py (behind a small PE stub of our own, signed here
-the way a signing tool places its table), the sample update's install.env,
-and hand-written inputs. It rewrites its own files and leaves any others
-(scripts/fuzz.sh --keep) alone."""
+"""Writes the binary seeds of tests/fuzz/corpus/: updaters written by
+tests/unit/payload_writer.py (behind a small PE stub, signed the way a signing
+tool places its table), journals, and the sample update's install.env. It
+rewrites only its own files; the hand-written text seeds are kept as they are."""
 import os
 import struct
 import sys
@@ -103,41 +101,12 @@ def archive_seeds(work):
         {"file": hexname("data"), "data": [{"zeros": 1}]}]})
 
 
-def text_seeds():
+def example_seed():
     # The sample install.env without its comments.
     with open(os.path.join(ROOT, "examples", "demo-update", "install.env"), "rb") as f:
         save("install_env", "example", b"".join(
             line for line in f.read().splitlines(keepends=True)
             if not line.startswith(b"//") and line.strip()))
-    for name, text in (
-            ("bars-and-gaps", "TITLEBAR\tポ|ソ\\表|x  rest\r\nINSTMAKEFOL -2147483649\n KEY skipped\n"
-             "INSTTO" + " " * 100 + "far\nCHKREGVER\t99999999999\n[EOF]\nEXENAME after.exe\n"),
-            ("open-and-reopened", "[ini]\na=1\n; comment\n[ini]\nb=2\n-\n[reg]\n\"v\"=\"ソ\\\\\"\n"
-             "[delfiles_user]\nsave\\*.*\n"),
-            ("eof-inside", "[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n")):
-        save("install_env", name, sjis(text))
-    # Folder: flags (1 make folders, 2 maker folder set, 4 Windows folder
-    # without a drive), capacity byte, then maker, product and the typed path.
-    for name, flags, capacity, lines in (
-            ("plain", 0, 255, "Maker\nTitle\nD:/Games/ソフト/"),
-            ("make-folders", 3, 255, "ソフト会社\n星降る夜\nD:\\Games"),
-            ("already-there", 1, 255, "\nTitle\nE:Games\\Title\\save"),
-            ("no-drive", 5, 255, "\nTitle\n\\Games"), ("network", 0, 255, "\nT\n\\\\server\\share"),
-            ("tight", 3, 24, "Maker\nTitle\nC:\\Program Files")):
-        save("folder", name, bytes([flags, capacity]) + sjis(lines))
-    # Profile: section, key and value lines, then the file as it was (no
-    # third line break: no file). ゾ ends in the byte of "]": the header's
-    # name is the whole of it.
-    for name, entry, contents in (
-            ("new-file", "Setup\nPath\nC:\\Games\\星降る夜", None),
-            ("replace", "setup\nPATH\nD:\\x",
-             sjis("; 設定\r\n[Other]\r\nPath=a\r\n[ Setup ]\r\n path = old\r\nSave=s\r\n\r\n[End]\r\n")),
-            ("add-to-section", "セーブ\nSlot\n3", sjis("[セーブ]\nA=1\n\n[x]\ny=2")),
-            ("double-byte-bracket", "ゾ\nk\nv", sjis("[ゾ]\r\nk=1\r\n")),
-            ("old-mac-line-ends", "Setup\nNew\n1", b"[Setup]\rA=1\r\r[x]\ry=2\r"),
-            ("byte-order-mark", "Setup\nA\n2", b"\xef\xbb\xbf[Setup]\r\nA=1\r\n"),
-            ("unfit-section", "a]b\nk\nv", b"[a]\r\nk=1\r\n")):
-        save("profile", name, sjis(entry) + (b"" if contents is None else b"\n" + contents))
 
 
 def journal_seeds():
@@ -164,7 +133,7 @@ def journal_seeds():
 def main():
     with tempfile.TemporaryDirectory() as work:
         archive_seeds(work)
-    text_seeds()
+    example_seed()
     journal_seeds()
     return 0
 

@@ -1,18 +1,8 @@
-// Any bytes as an RCT file: the in-memory reader and the decoder must never
-// touch a byte outside the file or the pixel memory, and a picture that
-// decodes must come back unchanged through vnpack's encoder. The stream and
-// the pixel memory get heap blocks of exactly their size, so that
-// AddressSanitizer sees an overrun of either. The updater's file reader
-// (LoadRctImage, through the file layer) reads the same bytes from an
-// in-memory file and must agree with the in-memory reader, pixel for pixel.
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+// Any bytes as an RCT file: the reader and decoder stay inside the stream and the
+// pixel memory (heap blocks of exactly their size), a decoded picture comes back
+// unchanged through vnpack's encoder, and LoadRctImage agrees pixel for pixel.
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include <vector>
 
 #include "filelayer/filelayer.h"
 #include "fuzz.h"

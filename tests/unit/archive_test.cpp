@@ -20,7 +20,6 @@ void ExpectSafe(const char* name, bool is_folder, size_t destination_length, boo
 }
 
 TEST(Archive, NameRules) {
-    // clang-format off
     const struct { bool is_folder, safe; std::vector<const char*> names; } cases[] = {
         // 表 (0x95 0x5C) and ソ (0x83 0x5C): the second byte is no separator, so
         // a folder name "表" only seems to end in '\'. Names that only look
@@ -44,7 +43,6 @@ TEST(Archive, NameRules) {
                         "dir\\..\\..\\a.txt", "dir\\..", "...\\a.txt", ". .\\a.txt",
                         "dir\\.\\a.txt", "dir\\\\a.txt", "a.txt\\", "a\x01.txt", "a\x7f.txt",
                         "\x95", "a\xff.txt", "\x85\x40.txt"}},
-        // clang-format on
     };
     for (const auto& c : cases) {
         for (const char* name : c.names) ExpectSafe(name, c.is_folder, 10, c.safe);
@@ -71,7 +69,6 @@ TEST(Archive, HeaderWalk) {
     auto sized = [&](const char* field) { return Layout({File("a", Zeros(1), 0, field)}); };
     const char* const none = "\"end\": \"none\"";
     // part of the fault's reason; null: accepted
-    // clang-format off
     const struct { const char* title; std::string layout; const char* refusal; } cases[] = {
         {"no entries", Layout({}), nullptr},
         {"folder then file", Layout({Folder("d\\"), File("d\\x.bin", Zeros(10))}), nullptr},
@@ -114,7 +111,6 @@ TEST(Archive, HeaderWalk) {
          Layout({Folder("d\\"), Folder("D\\e\\"), one("d\\E\\f"), one("d\\g")}), nullptr},
         // ソ ends in 0x5C but is no folder of "ソ\x".
         {"double-byte 0x5C is no separator", two("\x83\x5c", "\x83\x5c\x83\x5c"), nullptr},
-        // clang-format on
     };
     ScratchFolder scratch;
     int index = 0;

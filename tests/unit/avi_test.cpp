@@ -1,17 +1,11 @@
-// The copy animation (scripts/gen_avi.py) as the animation control will read
-// it, taken apart here independently of the generator: what would stop the
-// control or garble a frame, and the frames against the generator's own
-// unencoded pictures.
+// The copy animation (scripts/gen_avi.py) taken apart independently of the
+// generator: what would stop the animation control or garble a frame, and the frames
+// against the generator's unencoded pictures.
 #include <gtest/gtest.h>
-
-#include <stdint.h>
-#include <stdlib.h>
 
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -27,12 +21,9 @@ uint32_t U32(const Bytes& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
 }
 
-// Every chunk of the RIFF tree in file order as "ID" or "LIST:type", with the
-// offset and size of its data; empty when a chunk runs past its list.
-struct Chunk {
-    std::string name;
-    size_t data, size;
-};
+// Every chunk of the RIFF tree in file order as "ID" or "LIST:type", with the offset
+// and size of its data; false when a chunk runs past its list.
+struct Chunk { std::string name; size_t data, size; };
 bool Walk(const Bytes& f, size_t at, size_t end, std::vector<Chunk>* out) {
     while (at < end) {
         if (end - at < 8 || U32(f, at + 4) > end - at - 8) return false;
@@ -94,8 +85,7 @@ TEST(CopyAnimation, EveryFrameDecodesToTheDrawnPictureWithinTheDeclaredBuffers) 
     EXPECT_EQ(U32(file, strf->data + 16), 1u) << "BI_RLE8";
     const size_t frame_size = (size_t)kWidth * kHeight;
     ASSERT_EQ(raw.size(), frames.size() * frame_size);
-    // GDI reads at most biSizeImage bytes of a frame and the control reads
-    // dwSuggestedBufferSize: both must cover every frame.
+    // GDI reads at most biSizeImage of a frame, the control dwSuggestedBufferSize.
     for (size_t i = 0; i < frames.size(); ++i) {
         EXPECT_LE(frames[i]->size, U32(file, strf->data + 20)) << i;
         EXPECT_LE(frames[i]->size, U32(file, strh->data + 36)) << i;
@@ -105,8 +95,7 @@ TEST(CopyAnimation, EveryFrameDecodesToTheDrawnPictureWithinTheDeclaredBuffers) 
         EXPECT_TRUE(i == 0 ||
                     !std::equal(pixels.begin(), pixels.end(), raw.begin() + (i - 1) * frame_size))
             << "a still frame " << i;
-        // The control takes the first frame's top-left pixel as transparent:
-        // the picture must never touch the top or bottom row.
+        // The first frame's top-left pixel is transparent: keep off the top and bottom rows.
         for (int x = 0; x < kWidth; ++x)
             ASSERT_TRUE(pixels[x] == raw[0] && pixels[frame_size - 1 - x] == raw[0]) << i;
     }

@@ -1,12 +1,5 @@
-// The two extraction passes, their failures and the progress they report,
-// against archives written by the independent Python writer. What the copy
-// pass writes is checked through vnpack (Vnpack.RoundTripKeepsBytesTimesAndOrder)
-// and by the staged-copy tests.
-#include "payload/extract.h"
-
-#include <gtest/gtest.h>
-
-#include "base/platform.h"
+// The two extraction passes, their failures and their progress, against the Python
+// writer's archives. What the copy pass writes is vnpack's and the staged tests'.
 #include "payload_fixture.h"
 
 namespace {
@@ -26,7 +19,6 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
                 File("top\\inner.txt", Bytes("i")), Folder("top\\nested\\"),
                 File("top\\nested\\deep.txt", Bytes("d"))}),
         scratch.path() / "u.exe"));
-    // The updater notes each file placed as the work folder's.
     std::vector<std::string> placed;
     ExtractEvents events = {&placed, nullptr, nullptr, nullptr, [](void* list, const char* path) {
                                 ((std::vector<std::string>*)list)->push_back(path);
@@ -42,9 +34,8 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
 }
 
 TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
-    // A game file whose joined path fits the target but not the (longer)
-    // work folder: start-up must not refuse the updater for it, and the copy
-    // into a folder it does not fit must refuse before writing anything.
+    // A game file whose path fits the target but not the longer work folder: the
+    // setup pass takes the updater, a copy where it does not fit writes nothing.
     ScratchFolder scratch;
     const std::string deep = "d\\" + std::string(150, 'f');
     ASSERT_TRUE(WritePayload(Layout({File("install.env", Bytes("TITLEBAR=x\r\n")), Folder("d\\"),
@@ -55,12 +46,8 @@ TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
     ASSERT_GT(long_folder.string().size() + 1 + deep.size(), 259u);
     fs::path short_folder = scratch.path() / "g";
     fs::create_directories(short_folder);
-    struct {
-        fs::path destination;
-        ExtractPass pass;
-        int result;
-        std::vector<std::string> listing;
-    } cases[] = {
+    struct { fs::path destination; ExtractPass pass; int result; std::vector<std::string> listing; }
+        cases[] = {
         {long_folder, kSetupPass, 0, {"install.env"}},
         {long_folder, kCopyPass, -1, {"install.env"}},  // what the setup pass left
         {short_folder, kCopyPass, 0, {"d/", "d/" + std::string(150, 'f'), "install.env"}},
@@ -72,16 +59,11 @@ TEST(Extract, PathLengthCountsOnlyWhereTheFileIsWritten) {
     }
 }
 
-// What a stream hands on, against what its header states: never more than
-// stated (a stream of 64 MiB under a header that says 0 stops at once), never
-// less, and no bytes after the stream's end.
+// A stream hands on never more than its header states (64 MiB stated as 0 stops at
+// once), never less, and nothing may follow its end.
 TEST(Extract, StreamsInflateToExactlyTheirStatedSize) {
-    const struct {
-        const char* title;
-        std::string entry;
-        InflateResult result;
-        uint64_t most_handed_on;
-    } cases[] = {
+    const struct { const char* title; std::string entry; InflateResult result; uint64_t most_handed_on; }
+        cases[] = {
         {"as stated", File("a", Random(300000)), kInflateOk, 300000},
         {"64 MiB stated as 0", File("a", Zeros(64 << 20), 0, "\"uncompressed_size\": 0"),
          kInflateWrongSize, 0},
@@ -120,11 +102,7 @@ TEST(Extract, StreamsInflateToExactlyTheirStatedSize) {
 }
 
 TEST(Extract, NameMatchesIsCaseBlindContainment) {
-    struct {
-        const char* name;
-        const char* pattern;
-        bool matches;
-    } cases[] = {
+    struct { const char* name; const char* pattern; bool matches; } cases[] = {
         {"install.env", "install.env", true},
         {"INSTALL.ENV", "install.env", true},
         {"install.env.bak", "install.env", true},
@@ -138,20 +116,11 @@ TEST(Extract, NameMatchesIsCaseBlindContainment) {
     for (auto& c : cases) EXPECT_EQ(NameMatches(c.name, c.pattern), c.matches) << Hex(c.name);
 }
 
-// What the walk told of the progress: per file its path, its size in blocks
-// and every position of its bar; the last position of the whole payload's.
-struct FileProgress {
-    std::string path;
-    int32_t blocks;
-    std::vector<int32_t> positions;
-};
-struct CopyProgress {
-    int32_t last_total = -1;
-    std::vector<FileProgress> files;
-};
+// Per file its path, size in blocks and every position of its bar; the payload's last.
+struct FileProgress { std::string path; int32_t blocks; std::vector<int32_t> positions; };
+struct CopyProgress { int32_t last_total = -1; std::vector<FileProgress> files; };
 
-// The copy pass of the archive of layout into folder (which also takes the
-// archive), its progress events recorded.
+// The copy pass of layout's archive into folder, which also holds the archive.
 CopyProgress CopyWithProgress(const std::string& layout, const fs::path& folder) {
     CopyProgress seen;
     EXPECT_TRUE(WritePayload(layout, folder / "u.exe"));
@@ -170,11 +139,8 @@ CopyProgress CopyWithProgress(const std::string& layout, const fs::path& folder)
 }
 
 TEST(Extract, ProgressOfTheExamplePayload) {
-    // The payload of one released updater (653,232 bytes), rebuilt with the
-    // same name lengths and sizes and streams of about the same lengths
-    // (zeros, then random bytes): the last file has a 27-byte name field (a
-    // double-byte name). Then a file of exactly one block: one write of it, and
-    // no empty one after it.
+    // A released updater's payload (653,232 bytes) rebuilt with its name lengths, sizes
+    // and about its stream lengths; then a file of exactly one block: one write, no empty one.
     const std::string exe_name = "\x83\x51\x81\x5b\x83\x80\x96\x7b\x91\xcc.exe_padded_name";
     auto like = [](int size, int compressed) {
         int random = compressed * 99 / 100;  // deflate adds a little
@@ -192,7 +158,6 @@ TEST(Extract, ProgressOfTheExamplePayload) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(seen.files[i].blocks, blocks[i]) << i;
     EXPECT_EQ(seen.files[4].positions, (std::vector<int32_t>{1, 2, 3, 4, 5, 5}));
     EXPECT_EQ(seen.files[0].positions, (std::vector<int32_t>{0}));
-    // About 650,000 bytes consumed: 4 whole blocks.
     EXPECT_EQ(seen.last_total, 4);
     EXPECT_EQ(seen.files[0].path, scratch.path().string() + "\\install.env");
     ScratchFolder exact_block;

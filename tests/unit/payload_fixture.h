@@ -1,9 +1,6 @@
-// Shared by the payload tests: archives written by the independent Python
-// writer (payload_writer.py), listings and file times.
+// The payload tests' archives, written by the independent payload_writer.py, with
+// listings and file times.
 #pragma once
-
-#include <string>
-#include <vector>
 
 #include "base/platform.h"
 #include "payload/archive.h"
@@ -49,8 +46,7 @@ inline std::string Layout(const std::vector<std::string>& entries, const std::st
     return out + "]" + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
-// Writes the archive of layout to path; the inflated bytes of file entry i go
-// to expect/i.bin when expect is given. False when the writer failed.
+// Writes layout's archive to path (file entry i inflated to expect/i.bin if given).
 inline bool WritePayload(const std::string& layout, const fs::path& path,
                          const fs::path& expect = fs::path()) {
     fs::path layout_path = path.string() + ".json";
@@ -93,8 +89,7 @@ struct OpenedArchive {
     bool located = false;
 };
 
-// The one walk of the archive at archive_path into destination; -99 when no
-// archive is found. *staged (when given) is the walk's list afterwards.
+// One walk of the archive at archive_path into destination; -99: no archive found.
 inline int Extract(const fs::path& archive_path, const fs::path& destination,
                    ExtractPass pass = kCopyPass, const ExtractEvents* events = nullptr,
                    const ExtractFaults* faults = nullptr, StagedList* staged = nullptr) {

@@ -1,23 +1,21 @@
 #!/usr/bin/env python3
-"""The reference writer and reader of updater payloads, shared by the unit
-tests (command line) and the Wine bench (imported); Python's zlib only, so that
-the C++ reader is never tested against the C++ writer alone.
+"""The reference writer and reader of updater payloads (Python's zlib only, so
+that the C++ reader is never tested against the C++ writer alone), for the unit
+tests (command line) and the Wine bench (imported).
 
-Payload after the executable image, little-endian: per entry u16 length of the
-name field, the field (code page 932, NUL-ended), u32 size (0xFFFFFFFF: folder),
-u32 compressed size, for a file u64 FILETIME and the zlib stream; then u16 0,
-two zero bytes, and the trailer: u32 offset of the first entry.
+Payload after the image, little-endian, per entry: u16 name field length, the
+field (code page 932, NUL-ended), u32 size (0xFFFFFFFF: folder), u32 compressed
+size, for a file u64 FILETIME and the zlib stream; then u16 0, two zero bytes
+and the trailer, u32 offset of the first entry.
 
-payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR] writes an updater (file entry
-i inflated to EXPECT_DIR/i.bin); payload_writer.py --read UPDATE prints "folder
-NAME_HEX" or "file NAME_HEX SIZE TIME" per entry, every stream checked, exit 1
-on any fault. LAYOUT keys: stub (hex image; default "MZ" and 510 zeros); end
-(normal, bare: marker only, none, padded: to a file length of a multiple of 8);
-cut (bytes dropped before the trailer); entries, each
-{"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX, "data": DATA, "time",
-"bad_adler", stated "uncompressed_size"/"compressed_size", raw "name_field_hex",
-"stream_hex", "after_stream_hex"}. DATA: parts {"zeros": n}, {"random": n,
-"seed": s}, {"hex": HEX}.
+LAYOUT.json OUTPUT [EXPECT_DIR] writes an updater (file entry i inflated to
+EXPECT_DIR/i.bin); --read UPDATE prints "folder NAME" or "file NAME" per entry
+(raw bytes), exit 1 on any fault. LAYOUT keys: stub (hex image), end (normal,
+bare, none, padded: to a multiple of 8), cut (bytes dropped before the
+trailer), entries: {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX,
+"data": [{"zeros": n} | {"random": n, "seed": s} | {"hex": HEX}], "time",
+"bad_adler", "uncompressed_size", "compressed_size", "name_field_hex",
+"stream_hex", "after_stream_hex"}.
 """
 import json
 import random
@@ -60,8 +58,6 @@ def archive_bytes(entries):
 def with_trailer(image, archive):  # the executable image, then the payload
     return image + archive + struct.pack("<I", len(image))
 
-
-# ---------------------------------------------------------------- layouts
 
 def data_bytes(parts):
     out = []
@@ -112,8 +108,6 @@ def write(layout, output, expect_dir=None):
             f.write(data)
 
 
-# ---------------------------------------------------------------- reading
-
 def read_archive(data):
     """The entries of an updater's payload, every stream inflated and checked:
     dicts of offset, name (bytes), folder, size, compressed, time, data (offset
@@ -148,8 +142,7 @@ def main():
     if sys.argv[1] == "--read":
         with open(sys.argv[2], "rb") as f:
             for e in read_archive(f.read()):
-                print("folder %s" % e["name"].hex() if e["folder"] else
-                      "file %s %d %d" % (e["name"].hex(), e["size"], e["time"]))
+                sys.stdout.buffer.write(b"%s %s\n" % (b"folder" if e["folder"] else b"file", e["name"]))
         return 0
     with open(sys.argv[1]) as f:
         layout = json.load(f)

@@ -1,10 +1,7 @@
-// Scratch space for the tests and fuzzers: a fresh folder, a fixture that
-// makes one current for a test, and small file helpers.
+// Scratch folders for the tests and fuzzers, and small file helpers.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,8 +10,7 @@
 
 namespace fs = std::filesystem;
 
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at
-// the end; scripts/test.sh and scripts/fuzz.sh point TMPDIR into build/.
+// A fresh folder under $TMPDIR (or /tmp), removed with all in it at the end.
 class ScratchFolder {
    public:
     explicit ScratchFolder(const char* prefix = "vnupdate-test") {
@@ -31,8 +27,7 @@ class ScratchFolder {
     std::error_code ignored_;
 };
 
-// A scratch folder made current for one test; the folder that was current
-// before is restored before the scratch folder goes.
+// A scratch folder made current for one test.
 class ScratchFolderTest : public ::testing::Test {
    protected:
     void SetUp() override { fs::current_path(root_); }
@@ -48,7 +43,6 @@ inline std::string ReadAll(const fs::path& path) {
     return out.str();
 }
 
-// Writes bytes to path, making the folders above it first.
 inline void WriteAll(const fs::path& path, const std::string& bytes) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;

@@ -1,6 +1,5 @@
-// vnpack end to end, run in a scratch folder: build, then list, test and
-// extract with the updater's engine; the layout checked by the independent
-// Python reader; diff, lint, the picture commands and bad input.
+// vnpack end to end in a scratch folder; the archive layout is read back by the
+// independent Python reader.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -20,10 +19,7 @@ namespace {
 using namespace payload_test;
 typedef std::map<std::string, std::string> Files;
 
-struct ToolRun {
-    int exit_code;
-    std::string out, err;
-};
+struct ToolRun { int exit_code; std::string out, err; };
 
 void WriteFiles(const fs::path& root, const Files& files) {
     fs::create_directories(root);
@@ -56,21 +52,14 @@ void MakeUpdateFolder(const fs::path& root) {
     }
 }
 
-// "file NAME" and "folder NAME" per entry in archive order, as the Python
-// reader sees the updater (which it also checks stream by stream).
+// "file NAME" or "folder NAME" per entry in archive order; the reader checks every stream.
 std::vector<std::string> Entries(const fs::path& updater) {
     std::string reader = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
                          "/tests/unit/payload_writer.py --read " + updater.string() + " >layout";
     if (system(reader.c_str()) != 0) return {"(unreadable)"};
     std::vector<std::string> entries;
     std::istringstream lines(ReadAll("layout"));
-    for (std::string kind, hex; lines >> kind >> hex;) {
-        std::string name;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2)
-            name += (char)std::stoi(hex.substr(i, 2), nullptr, 16);
-        entries.push_back(kind + " " + name);
-        if (kind == "file") lines >> hex >> hex;  // size and time
-    }
+    for (std::string line; std::getline(lines, line);) entries.push_back(line);
     return entries;
 }
 
@@ -111,20 +100,18 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     MakeUpdateFolder("update");
     ToolRun build = Build("update", "u.exe");
     ASSERT_EQ(build.exit_code, 0) << build.err;
-    // Not on a terminal, a clean build says one line and nothing else.
+    // Not on a terminal, a clean build says one line.
     EXPECT_EQ(build.err, "");
     EXPECT_EQ(std::count(build.out.begin(), build.out.end(), '\n'), 1) << build.out;
     EXPECT_EQ(ReadAll("u.exe").substr(0, 1024), ReadAll("stub.exe"));
     // A signature appended later needs no padding of its own.
     EXPECT_EQ(fs::file_size("u.exe") % 8, 0u);
-    // The output depends only on the input: the number of threads never
-    // changes it, the compression level does.
+    // The thread count never changes the output; the compression level does.
     for (const char* more : {" --jobs 1", " --jobs 4", " --level 1"}) {
         ASSERT_EQ(Build("update", "again.exe", more).exit_code, 0) << more;
         EXPECT_EQ(ReadAll("again.exe") == ReadAll("u.exe"), more[3] == 'j') << more;
     }
-    // Setup files first, then the other top-level files, the folders parents
-    // first, and the files inside folders.
+    // Setup files, other top-level files, folders parents first, files inside folders.
     EXPECT_EQ(Entries("u.exe"),
               (std::vector<std::string>{
                   "file install.env", "file insttscr.rct", "file update.txt", "file game.exe",
@@ -135,8 +122,7 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     EXPECT_NE(list.out.find("data\\sub\\\xe8\xa1\xa8\xe3\x82\xbd.txt"), std::string::npos);
     EXPECT_NE(list.out.find("archive offset 1024"), std::string::npos) << list.out;
     EXPECT_EQ(Run("test u.exe").exit_code, 0);
-    // あ is E3 81 82 in UTF-8: read as code page 932, its last byte would
-    // swallow the backslash that follows, and files would land beside it.
+    // あ (E3 81 82) read as code page 932 would swallow the backslash after it.
     const fs::path extracted = "box/\xe3\x81\x82";
     ToolRun extract = Run("extract u.exe " + extracted.string());
     ASSERT_EQ(extract.exit_code, 0) << extract.err;
@@ -151,8 +137,8 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     }
 }
 
-// Left out unless --include-all: system junk, each named. A UTF-8
-// install.env goes into the archive as code page 932, said in one line.
+// System junk is left out (each named) unless --include-all; a UTF-8 install.env
+// is packed as code page 932.
 TEST_F(Vnpack, WhatIsLeftOutOfTheFolderAndWhatIsConverted) {
     MakeSetupFiles("u", "\xef\xbb\xbfTITLEBAR \xe3\x82\xb5\r\nINSTTO \xe3\x82\xb5\r\n");
     WriteAll("u/u.exe.old", "kept");
@@ -179,9 +165,8 @@ TEST_F(Vnpack, WhatIsLeftOutOfTheFolderAndWhatIsConverted) {
     EXPECT_EQ(Entries("all.exe").size(), packed.size() + 12);  // .git\ and __MACOSX\ too
 }
 
-// The example picture through vnpack rct, and through build with an
-// INSTTSCR.PNG, comes back pixel for pixel by vnpack png, as does the demo's
-// insttscr.rct.
+// vnpack rct, build with an INSTTSCR.PNG, and the demo's insttscr.rct all come
+// back pixel for pixel through vnpack png.
 TEST_F(Vnpack, PicturesRoundTripExactly) {
     const std::string art = std::string(VN_SOURCE_DIR) + "/examples/art/insttscr.png";
     const std::string demo = std::string(VN_SOURCE_DIR) + "/examples/demo-update/insttscr.rct";
@@ -201,14 +186,10 @@ TEST_F(Vnpack, PicturesRoundTripExactly) {
     }
 }
 
-// Each refusal is one line on stderr with its exit code: 1 for a finding or
-// damage, 2 for a usage mistake or what cannot be read or written.
+// One line on stderr each: exit 1 for a finding or damage, 2 for a usage mistake or I/O.
 TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     MakeUpdateFolder("good");
-    // An update folder each, with a file whose name the build refuses: ¥
-    // (C2 A5) is 0x5C in code page 932, and Ⅰ (E2 85 A0) is ⅰ on Windows.
-    // Names that differ only in letter case, and device names, are the lint
-    // run's (LintFolderNamesEveryFinding).
+    // ¥ (C2 A5) is 0x5C in code page 932; Ⅰ (E2 85 A0) is ⅰ on Windows.
     for (const char* refused : {"backslash/a\\b.txt", "yen/data\xc2\xa5" "evil.dat",
                                 "emoji/\xf0\x9f\x98\x80.txt", "numeral/\xe2\x85\xa0.dat",
                                 "both/INSTTSCR.PNG"}) {
@@ -225,7 +206,6 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     fs::create_symlink("/etc/passwd", "link/data/passwd");
     MakeSetupFiles("strict", "TITLEBAR a b\n");
     MakeSetupFiles("emoji_env", "TITLEBAR a\nINSTTO \xf0\x9f\x98\x80\n");
-    // The real updater program: bare, cut short, and with a payload cut short.
     const std::string program = VN_SOURCE_DIR "/dist/vnupdate.exe", bare = ReadAll(program);
     ASSERT_GT(bare.size(), 4096u);
     WriteAll("half.exe", bare.substr(0, bare.size() - 1000));
@@ -233,7 +213,6 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     std::string real = ReadAll("real.exe");
     WriteAll("cut.exe", real.substr(0, real.size() - 5000));
     WriteAll("plain.exe", "MZ this is no updater at all");
-    // A good build with one stream damaged in the middle of its data.
     ASSERT_EQ(Build("good", "damaged.exe").exit_code, 0);
     std::string damaged = ReadAll("damaged.exe");
     ASSERT_NE(damaged.find("big.arc"), std::string::npos);
@@ -241,7 +220,6 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     WriteAll("damaged.exe", damaged);
 
     const std::string build = "build --stub stub.exe -o out.exe ";
-    // clang-format off
     const struct { std::string args, problem; int status; } cases[] = {
         {build + "missing", "not a readable folder", 2},
         {build + "no_settings", "no install.env", 1},
@@ -271,20 +249,18 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         {"extract real.exe full", "is not empty", 2},
         {"diff good good -o full", "exists and is not an empty folder", 2},
         {"diff good link -o d", "passwd: is a symbolic link", 1},
-        // A picture that is no good is a finding; one that cannot be read, 2.
         {"rct text.png out.exe", "vnpack: text.png: not a PNG picture", 1},
         {"rct missing.png out.exe", "vnpack: missing.png: No such file or directory", 2},
         {"png bad.rct out.exe", "bad.rct: damaged RCT picture (the pixel commands run outside", 1},
         {"png text.png out.exe", "vnpack: text.png: not an RCT picture", 1},
     };
-    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         ToolRun run = Run(c.args);
         EXPECT_EQ(run.exit_code, c.status);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(c.problem), std::string::npos) << run.err;
-        // One line of its own, after the findings in install.env if any.
+        // One line of its own after any install.env findings.
         std::istringstream lines(run.err);
         int own = 0;
         for (std::string line; std::getline(lines, line);)
@@ -295,11 +271,8 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     }
 }
 
-// An update made by diff, applied to the old version as the updater applies
-// it (the engine's copy, here extract --force into the folder that is not
-// empty, then the deletions after installation), gives the new version: a
-// changed file, a renamed one, a deleted folder, double-byte names, a nested
-// new folder.
+// diff's update applied to the old version as the updater does (copy, then the
+// deletions after installation) gives the new version.
 TEST_F(Vnpack, DiffRoundTrip) {
     ToolRun diff = Diff({{"game.exe", "version 1"},
                          {"same.dat", "same"},
@@ -329,7 +302,6 @@ TEST_F(Vnpack, DiffRoundTrip) {
     SectionParseResult result;
     ASSERT_EQ(ReadSectionLists(settings, &result), 0);
     fclose(settings);
-    // Linux names are UTF-8; the list holds code page 932.
     const std::string game = root_ + "/v1";
     for (const SectionLine* line = GetSectionList(kSectionDelfilesAfterinst); line;
          line = line->next) {
@@ -343,17 +315,13 @@ TEST_F(Vnpack, DiffRoundTrip) {
         EXPECT_EQ(ReadAll("v1" / fs::relative(item.path(), "v2")), ReadAll(item.path()));
 }
 
-// What diff must never list for deletion: a file whose name changed only in
-// letter case (one file on Windows, so its deletion would take the new one),
-// a file of the new version that a template's wildcard reaches, the player's
-// saved games. The template's encoding and line ends are kept.
+// diff never deletes a file renamed in letter case only (one file on Windows), a new
+// file a template wildcard reaches, or saved games; the template's encoding and line
+// ends are kept.
 TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
-    const struct {
-        const char* what;
-        Files old_files, new_files;
-        std::string settings, written;  // the template, and install.env as diff writes it
-        std::vector<std::string> copied, said;
-    } cases[] = {
+    // settings: the template; written: install.env as diff writes it
+    const struct { const char* what; Files old_files, new_files; std::string settings, written;
+                   std::vector<std::string> copied, said; } cases[] = {
         {"case-only renames and player data, Shift-JIS with CR LF",
          {{"data/Case/File.TXT", "f"},
           {"data/Keep.txt", "k"},
@@ -394,8 +362,7 @@ TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
     }
 }
 
-// lint DIR reads the folder as build does and names every finding in one
-// run; build refuses the same folder with the same exit code.
+// lint DIR names every finding in one run; build refuses the same folder alike.
 TEST_F(Vnpack, LintFolderNamesEveryFinding) {
     MakeSetupFiles("u",
                    "TITLEBAR\tgame\r\nKEYFILE\tgame.exe\r\n[EOF]\r\n[delfiles_afterinst]\r\n"
