@@ -40,8 +40,7 @@ std::set<std::string> EntryNames(const PayloadArchive* archive) {
 }
 
 // One pass into folder, checked; *tree gets what the folder holds afterwards.
-int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder,
-         Tree* tree = nullptr) {
+int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder, Tree* tree = nullptr) {
     Tree before = Snapshot(folder);
     ExtractTarget target = {folder.c_str(), pass, nullptr, nullptr, nullptr};
     StagedList staged = {};

@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ChosenFolderResult result = CleanChosenFolder(buffer, rules, capacity);
     Require(result >= kChosenFolderTooLong && result <= kChosenFolderOk);
     // The shape of the result is only promised when the appended folders are plain.
-    bool plain =
-        !rules.make_folders || (IsValidCp932(path.data(), length) && IsPlainFolder(product) &&
+    bool plain = !rules.make_folders || (IsValidCp932(path.data(), length) && IsPlainFolder(product) &&
                                 (!rules.maker_folder || maker.empty() || IsPlainFolder(maker)));
     if (result == kChosenFolderOk) Require(strnlen(buffer, capacity) < capacity);
     if (result == kChosenFolderOk && plain) {

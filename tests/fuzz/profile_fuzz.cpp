@@ -8,8 +8,7 @@
 
 // An entry the file gives back as written, by the reader's rules: the header's first
 // "]" of its own ends it, a key has no "=" and opens no header, no line breaks.
-static bool FileCanHold(const std::string& section, const std::string& key,
-                        const std::string& value) {
+static bool FileCanHold(const std::string& section, const std::string& key, const std::string& value) {
     if ((section + key + value).find_first_of("\r\n") != std::string::npos) return false;
     std::string header = "[" + section + "]";
     size_t first = key.find_first_not_of(" \t");

@@ -19,8 +19,7 @@ bool Terminated(const char* text, size_t capacity) {
 }
 
 void CheckEntry(TransferResult result, const TransferEntry& entry) {
-    Require(result == kTransferAccepted || result == kTransferMalformed ||
-            result == kTransferTooLong);
+    Require(result == kTransferAccepted || result == kTransferMalformed || result == kTransferTooLong);
     Require(Terminated(entry.name, sizeof entry.name) && Terminated(entry.data, sizeof entry.data));
     if (result != kTransferAccepted) Require(!entry.name[0] && !entry.data[0]);
 }

@@ -165,8 +165,7 @@ TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
         ASSERT_NE(padding, 0u);
         for (uint32_t magic : {0x10B, 0x20B}) {
             for (size_t pad : {(size_t)0, padding}) {
-                SCOPED_TRACE(std::to_string(cut) + " " + std::to_string(magic) + " " +
-                             std::to_string(pad));
+                SCOPED_TRACE(std::to_string(cut) + " " + std::to_string(magic) + " " + std::to_string(pad));
                 OpenedArchive signed_file = sign(unsigned_file, magic, pad, (uint32_t)table.size());
                 ASSERT_TRUE(signed_file.located);
                 EXPECT_EQ(signed_file.archive.offset, 512);

@@ -92,8 +92,7 @@ TEST(CopyAnimation, EveryFrameDecodesToTheDrawnPictureWithinTheDeclaredBuffers) 
         Bytes pixels;
         ASSERT_TRUE(DecodeRle8(&file[frames[i]->data], frames[i]->size, &pixels)) << i;
         EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), raw.begin() + i * frame_size)) << i;
-        EXPECT_TRUE(i == 0 ||
-                    !std::equal(pixels.begin(), pixels.end(), raw.begin() + (i - 1) * frame_size))
+        EXPECT_TRUE(i == 0 || !std::equal(pixels.begin(), pixels.end(), raw.begin() + (i - 1) * frame_size))
             << "a still frame " << i;
         // The first frame's top-left pixel is transparent: keep off the top and bottom rows.
         for (int x = 0; x < kWidth; ++x)

@@ -95,8 +95,7 @@ TEST(Extract, StreamsInflateToExactlyTheirStatedSize) {
         };
         EXPECT_EQ(InflateEntryData(opened.stream, entry.compressed_size, entry.uncompressed_size,
                                    input.data(), output.data(), count, &handed_on, &consumed),
-                  c.result)
-            << c.title;
+                  c.result) << c.title;
         EXPECT_LE(handed_on, c.most_handed_on) << c.title;
     }
 }

@@ -17,8 +17,7 @@ const size_t kGuard = 64;  // bytes after the pixel memory that must stay untouc
 int Decode(const Bytes& stream, int32_t width, int32_t height, Bytes* rows = nullptr) {
     int32_t stride = ImageStride(width, 0);
     Bytes memory((size_t)stride * (height > 0 ? height : 0) + kGuard, 0xA5);
-    int result =
-        DecodeRctPixels(stream.data(), stream.size(), width, height, memory.data(), stride);
+    int result = DecodeRctPixels(stream.data(), stream.size(), width, height, memory.data(), stride);
     EXPECT_EQ(Bytes(memory.end() - kGuard, memory.end()), Bytes(kGuard, 0xA5));
     for (int32_t y = 0; rows && y < height; ++y) {
         rows->insert(rows->end(), &memory[(size_t)y * stride],
@@ -162,8 +161,7 @@ TEST_F(RctFile, NoPictureFromWhatIsNotAWholeRctPicture) {
         RctHeader header;
         bool located = LocateRctStream(c.second.data(), c.second.size(), &header, &stream) == 0;
         EXPECT_TRUE(!located || Decode(Bytes(stream, stream + header.data_size), header.width,
-                                       header.height) != 0)
-            << c.first;
+                                       header.height) != 0) << c.first;
     }
 }
 

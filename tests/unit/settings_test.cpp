@@ -62,9 +62,7 @@ TEST(Settings, Accessors) {
     char readme[128];
     EXPECT_STREQ(SettingTextInto(kSettingInstReadmeFl, readme, sizeof readme), "readme.txt");
 
-    Load(
-        "KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\n"
-        "INSTFOL Maker\nREG_GLOBAL Corp\n");
+    Load("KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\nINSTFOL Maker\nREG_GLOBAL Corp\n");
     EXPECT_STREQ(SettingText(kSettingKeyFile), "-");       // the dash means nothing special here
     EXPECT_STREQ(SettingText(kSettingRegGlobal), "Corp");  // kept values are read anew
     EXPECT_EQ(SettingNumber(kSettingChkRegVer), 0);

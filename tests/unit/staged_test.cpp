@@ -103,15 +103,13 @@ TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
         }
         auto elsewhere = Snapshot(scratch.path() / "elsewhere");
         auto before = Snapshot(game);
-        ASSERT_TRUE(WritePayload(Layout(Update(c.extra, c.more)), scratch.path() / "u.exe"))
-            << c.title;
+        ASSERT_TRUE(WritePayload(Layout(Update(c.extra, c.more)), scratch.path() / "u.exe")) << c.title;
         ExtractFaults faults = {0, c.refused_move, c.space, 0};
         int pumps = c.pumps;
         ExtractEvents events = {&pumps, nullptr, nullptr, PumpUntil, nullptr};
         StagedList staged = {};
         EXPECT_EQ(Extract(scratch.path() / "u.exe", game, kCopyPass, &events, &faults, &staged),
-                  c.pumps ? kExtractQuit : kExtractFailed)
-            << c.title;
+                  c.pumps ? kExtractQuit : kExtractFailed) << c.title;
         EXPECT_EQ(staged.quit_code, c.pumps ? 7 : 0) << c.title;
         EXPECT_EQ(Snapshot(game), before) << c.title;
         EXPECT_EQ(Snapshot(scratch.path() / "elsewhere"), elsewhere) << c.title;
@@ -150,8 +148,7 @@ TEST(Staged, KillAtEveryStepIsRepairedToTheOldOrTheNewVersion) {
         auto repaired = Snapshot(game);
         EXPECT_TRUE(repaired == old_version || repaired == new_version)
             << "step " << step << ::testing::PrintToString(Listing(game));
-        EXPECT_EQ(Extract(scratch.path() / "u.exe", game, kCopyPass, nullptr, &faults), 0)
-            << "step " << step;
+        EXPECT_EQ(Extract(scratch.path() / "u.exe", game, kCopyPass, nullptr, &faults), 0) << "step " << step;
         EXPECT_TRUE(Snapshot(game) == new_version) << "step " << step;
     }
 }

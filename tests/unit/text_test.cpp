@@ -136,8 +136,7 @@ TEST(Text, DoubleByteCodesAgreeWithGlibc) {
             FoldNameCp932(code);
             auto [first, fresh] = folded_of_upper.emplace(towupper_l(character, utf8), code);
             EXPECT_EQ(first->second, code) << std::hex << lead << " " << trail;
-            EXPECT_TRUE(!fresh || folded_codes.insert(code).second)
-                << std::hex << lead << " " << trail;
+            EXPECT_TRUE(!fresh || folded_codes.insert(code).second) << std::hex << lead << " " << trail;
         }
     }
     freelocale(utf8);

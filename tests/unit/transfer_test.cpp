@@ -74,8 +74,7 @@ TEST(Transfer, DriveIsSearchedOnlyForLinesThatNameIt) {
     for (const auto& c : cases) {
         g_drive_searches = 0;
         TransferEntry entry;
-        c.registry ? ParseRegLine(c.line, &kPlaces, &entry)
-                   : ParseIniLine(c.line, &kPlaces, &entry);
+        c.registry ? ParseRegLine(c.line, &kPlaces, &entry) : ParseIniLine(c.line, &kPlaces, &entry);
         EXPECT_EQ(g_drive_searches, c.searches) << c.line;
     }
 }

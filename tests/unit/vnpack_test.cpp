@@ -41,11 +41,8 @@ void MakeUpdateFolder(const fs::path& root) {
     MakeSetupFiles(root);
     std::string big;
     for (uint64_t i = 0; i < 300000; ++i) big += std::to_string(i * 7919 % 100003);
-    WriteFiles(root, {{"update.txt", "readme"},
-                      {"game.exe", std::string(131072, 'x')},
-                      {"data/empty.dat", ""},
-                      {"data/big.arc", big},
-                      {"data/sub/\xe8\xa1\xa8\xe3\x82\xbd.txt", "table and so"}});  // 表ソ.txt
+    WriteFiles(root, {{"update.txt", "readme"}, {"game.exe", std::string(131072, 'x')}, {"data/empty.dat", ""},
+                      {"data/big.arc", big}, {"data/sub/\xe8\xa1\xa8\xe3\x82\xbd.txt", "table and so"}});
     uint64_t time = 132000000000000000ull;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         if (item.is_regular_file()) OsSetFileTime(item.path().c_str(), time += 12345678);
@@ -67,8 +64,7 @@ std::vector<unsigned char> PngPixels(const std::string& path) {
     std::string png = ReadAll(path), problem;
     std::vector<unsigned char> pixels;
     int32_t width = 0, height = 0;
-    EXPECT_TRUE(
-        DecodePng((const unsigned char*)png.data(), png.size(), &pixels, &width, &height, &problem))
+    EXPECT_TRUE(DecodePng((const unsigned char*)png.data(), png.size(), &pixels, &width, &height, &problem))
         << problem;
     return pixels;
 }
@@ -82,12 +78,10 @@ class Vnpack : public ScratchFolderTest {
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll("out.txt"),
                 ReadAll("err.txt")};
     }
-    static ToolRun Build(const std::string& source, const std::string& output,
-                         const std::string& more = "") {
+    static ToolRun Build(const std::string& source, const std::string& output, const std::string& more = "") {
         return Run("build " + source + " --stub stub.exe -o " + output + more);
     }
-    static ToolRun Diff(const Files& old_files, const Files& new_files,
-                        const std::string& settings) {
+    static ToolRun Diff(const Files& old_files, const Files& new_files, const std::string& settings) {
         for (const char* folder : {"v1", "v2", "update"}) fs::remove_all(folder);
         WriteFiles("v1", old_files);
         WriteFiles("v2", new_files);
@@ -274,37 +268,25 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
 // diff's update applied to the old version as the updater does (copy, then the
 // deletions after installation) gives the new version.
 TEST_F(Vnpack, DiffRoundTrip) {
-    ToolRun diff = Diff({{"game.exe", "version 1"},
-                         {"same.dat", "same"},
-                         {"old_name.txt", "moved"},
-                         {"gone/a.dat", "a"},
-                         {"gone/b.dat", "b"},
-                         {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"},
-                         {"data/keep.dat", "k"},
-                         {"data/drop.dat", "d"}},
-                        {{"game.exe", "v2"},
-                         {"same.dat", "same"},
-                         {"new_name.txt", "moved"},
-                         {"\xe6\x96\xb0/\xe8\xa1\xa8.txt", "new"},
-                         {"data/keep.dat", "k"}},
+    ToolRun diff = Diff({{"game.exe", "version 1"}, {"same.dat", "same"}, {"old_name.txt", "moved"},
+                         {"gone/a.dat", "a"}, {"gone/b.dat", "b"}, {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"},
+                         {"data/keep.dat", "k"}, {"data/drop.dat", "d"}},
+                        {{"game.exe", "v2"}, {"same.dat", "same"}, {"new_name.txt", "moved"},
+                         {"\xe6\x96\xb0/\xe8\xa1\xa8.txt", "new"}, {"data/keep.dat", "k"}},
                         "TITLEBAR\tgame\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.log\r\n-\r\n");
     ASSERT_EQ(diff.exit_code, 0) << diff.err;
     EXPECT_EQ(diff.err, "");
     EXPECT_NE(diff.out.find("2 new files (8 bytes), 1 changed (2 bytes), 2 unchanged left out; "
                             "install.env deletes 5 files"),
-              std::string::npos)
-        << diff.out;
+              std::string::npos) << diff.out;
     EXPECT_NE(ReadAll("update/install.env").find("[delfiles_afterinst]\r\n*.log\r\ninstall.env"),
               std::string::npos);
     ASSERT_EQ(Build("update", "u.exe").exit_code, 0);
     ASSERT_EQ(Run("extract u.exe v1 --force").exit_code, 0);
-    FILE* settings = fopen("update/install.env", "rt");
-    SectionParseResult result;
-    ASSERT_EQ(ReadSectionLists(settings, &result), 0);
-    fclose(settings);
+    SectionId open;
+    ASSERT_EQ(LoadSectionLists("update/install.env", &open), kSectionsLoaded);
     const std::string game = root_ + "/v1";
-    for (const SectionLine* line = GetSectionList(kSectionDelfilesAfterinst); line;
-         line = line->next) {
+    for (const SectionLine* line = GetSectionList(kSectionDelfilesAfterinst); line; line = line->next) {
         char entry[1024];
         ASSERT_TRUE(OsCp932ToUtf8(line->text, entry, sizeof entry));
         DeleteAfterInstallEntry(game.c_str(), entry);
