@@ -1,4 +1,5 @@
-// The section lists of install.env: headers, re-emptied lists, trimming, an open section.
+// The section lists of install.env: headers, re-emptied lists, trimming, an open section
+// (its line and the EOF line are the lint's rows).
 #include "config/sections.h"
 
 #include "scratch_folder.h"
@@ -45,21 +46,6 @@ TEST(Sections, Lists) {
         for (const SectionLine* line = GetSectionList(c.id); line; line = line->next)
             lines.push_back(line->text);
         EXPECT_EQ(lines, c.expected) << c.what;
-    }
-}
-
-TEST(Sections, OpenSectionAtTheEnd) {
-    const struct { std::string content; int status; SectionId open; int open_line; } cases[] = {
-        {"KEY value\nno sections at all\n", 0, kSectionOutside, 0},
-        {"[ini]\nA=1\n-\n[reg]\nx\n", -1, kSectionReg, 4},
-        {"[delfiles_afterinst]\na\nEOF\n-\n", -1, kSectionDelfilesAfterinst, 1},
-        {"[ini]\n-\nEOF\n[reg]\n", 0, kSectionOutside, 0},
-    };
-    for (const auto& c : cases) {
-        SectionParseResult result;
-        EXPECT_EQ(Read(c.content, &result), c.status) << c.content;
-        EXPECT_EQ(result.open_section, c.open) << c.content;
-        EXPECT_EQ(result.open_file_line, c.open_line) << c.content;
     }
 }
 
