@@ -46,15 +46,11 @@ inline std::string Layout(const std::vector<std::string>& entries, const std::st
     return out + "]" + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
-// Writes layout's archive to path (file entry i inflated to expect/i.bin if given).
-inline bool WritePayload(const std::string& layout, const fs::path& path,
-                         const fs::path& expect = fs::path()) {
+inline bool WritePayload(const std::string& layout, const fs::path& path) {
     fs::path layout_path = path.string() + ".json";
     WriteAll(layout_path, layout);
-    if (!expect.empty()) fs::create_directories(expect);
-    std::string command = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
-                          "/tests/unit/payload_writer.py " + layout_path.string() + " " +
-                          path.string() + " " + expect.string();
+    std::string command = std::string(VN_TEST_PYTHON) + " " VN_SOURCE_DIR "/tests/unit/payload_writer.py " +
+                          layout_path.string() + " " + path.string();
     return system(command.c_str()) == 0;
 }
 

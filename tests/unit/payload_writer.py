@@ -8,8 +8,7 @@ field (code page 932, NUL-ended), u32 size (0xFFFFFFFF: folder), u32 compressed
 size, for a file u64 FILETIME and the zlib stream; then u16 0, two zero bytes
 and the trailer, u32 offset of the first entry.
 
-LAYOUT.json OUTPUT [EXPECT_DIR] writes an updater (file entry i inflated to
-EXPECT_DIR/i.bin); --read UPDATE prints "folder NAME" or "file NAME" per entry
+LAYOUT.json OUTPUT writes an updater; --read UPDATE prints "folder NAME" or "file NAME" per entry
 (raw bytes), exit 1 on any fault. LAYOUT keys: stub (hex image), end (normal,
 bare, none, padded: to a multiple of 8), cut (bytes dropped before the
 trailer), entries: {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX,
@@ -73,19 +72,14 @@ def data_bytes(parts):
     return b"".join(out)
 
 
-def layout_entry(entry, expect):
-    """The bytes of one layout entry; a file's inflated data goes to expect."""
+def layout_entry(entry):
     if "raw" in entry:
         return bytes.fromhex(entry["raw"])
     if "folder" in entry:
         return entry_bytes(bytes.fromhex(entry["folder"]) + b"\0", FOLDER_MARK)
-    data = entry.get("data", [])
-    if "stream_hex" in entry:  # a stream as it stands, for one no zlib writes
-        stream = bytes.fromhex(entry["stream_hex"])
-    else:
-        stream = zlib.compress(data_bytes(data), 9)
-    inflated = b"" if "stream_hex" in entry else zlib.decompress(stream)
-    expect(inflated)
+    stream_hex = entry.get("stream_hex")  # a stream as it stands, for one no zlib writes
+    inflated = b"" if stream_hex else data_bytes(entry.get("data", []))
+    stream = bytes.fromhex(stream_hex) if stream_hex else zlib.compress(inflated, 9)
     if entry.get("bad_adler"):
         stream = stream[:-1] + bytes([stream[-1] ^ 0xFF])
     stream += bytes.fromhex(entry.get("after_stream_hex", ""))
@@ -94,18 +88,14 @@ def layout_entry(entry, expect):
                        entry.get("time", 0), entry.get("compressed_size"))
 
 
-def write(layout, output, expect_dir=None):
+def write(layout, output):
     stub = bytes.fromhex(layout["stub"]) if "stub" in layout else b"MZ" + bytes(510)
-    files = []
-    archive = b"".join(layout_entry(e, files.append) for e in layout.get("entries", []))
+    archive = b"".join(layout_entry(e) for e in layout.get("entries", []))
     archive += {"normal": END, "bare": END[:2], "none": b"",
                 "padded": END + bytes(-(len(stub) + len(archive) + 8) % 8)}[layout.get("end", "normal")]
     archive = archive[:len(archive) - layout.get("cut", 0)]
     with open(output, "wb") as f:
         f.write(stub + archive + struct.pack("<I", len(stub)))
-    for number, data in enumerate(files if expect_dir else []):
-        with open("%s/%d.bin" % (expect_dir, number), "wb") as f:
-            f.write(data)
 
 
 def read_archive(data):
@@ -146,7 +136,7 @@ def main():
         return 0
     with open(sys.argv[1]) as f:
         layout = json.load(f)
-    write(layout, sys.argv[2], sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] else None)
+    write(layout, sys.argv[2])
     return 0
 
 
