@@ -1,24 +1,9 @@
 // Profile entries edited in place, byte for byte where the system's calls put them.
 #include "update/profile.h"
 
-#include <functional>
-#include <map>
-
 #include "scratch_folder.h"
 
 namespace {
-
-// Each name in the folder: a file by its bytes' digest, a link by its target.
-std::map<std::string, std::string> Listing(const fs::path& folder) {
-    std::map<std::string, std::string> names;
-    for (const auto& item : fs::directory_iterator(folder)) {
-        names[item.path().filename()] =
-            item.is_symlink()     ? "link to " + fs::read_symlink(item.path()).string()
-            : item.is_directory() ? "folder"
-                                  : std::to_string(std::hash<std::string>()(ReadAll(item.path())));
-    }
-    return names;
-}
 
 TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
     // 0x90 0xAF: 星, which no single-byte code page would keep.
@@ -64,7 +49,7 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
         SCOPED_TRACE(c.title);
         EXPECT_EQ(WriteProfileEntry(path.c_str(), c.section, c.key, c.value), c.after ? 0 : -1);
         EXPECT_EQ(ReadAll(path), c.after ? c.after : c.before);
-        EXPECT_EQ(Listing(scratch.path()).size(), 1u) << "a sibling was left";
+        EXPECT_EQ(Snapshot(scratch.path()).size(), 1u) << "a sibling was left";
     }
 }
 
@@ -95,10 +80,10 @@ TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
         } else {
             WriteAll(taken, c.taken);
         }
-        auto expected = Listing(scratch.path());
+        auto expected = Snapshot(scratch.path());
         EXPECT_EQ(WriteProfileEntry(ini.c_str(), "s", "k", "2"), c.result) << c.title;
-        if (c.result == 0) expected["game.ini"] = Listing(scratch.path())["game.ini"];
-        EXPECT_EQ(Listing(scratch.path()), expected) << c.title;
+        if (c.result == 0) expected["game.ini"] = Snapshot(scratch.path())["game.ini"];
+        EXPECT_EQ(Snapshot(scratch.path()), expected) << c.title;
         if (c.result == 0) {
             EXPECT_EQ(ReadAll(ini), "[s]\r\nk=2\r\n") << c.title;
         }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -46,6 +47,22 @@ inline std::string ReadAll(const fs::path& path) {
 inline void WriteAll(const fs::path& path, const std::string& bytes) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every file, folder ("name/") and link below root by relative path: a file's bytes, a
+// link's target.
+inline std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::string name = item.path().lexically_relative(root).string();
+        if (item.is_symlink())
+            tree[name] = "link to " + fs::read_symlink(item.path()).string();
+        else if (item.is_directory())
+            tree[name + "/"] = "";
+        else
+            tree[name] = ReadAll(item.path());
+    }
+    return tree;
 }
 
 // A temporary stream holding content, read from its start.

@@ -1,9 +1,5 @@
 // The copy pass replaces all of the game's files or none: any failure, while
 // staging or while moving files into place, leaves the folder as it was.
-#include <gtest/gtest.h>
-
-#include <map>
-
 #include "payload/journal.h"
 #include "payload_fixture.h"
 
@@ -11,16 +7,13 @@ namespace {
 
 using namespace payload_test;
 
-// Every file and folder below root, with the files' contents and times.
-std::map<std::string, std::pair<std::string, uint64_t>> Snapshot(const fs::path& root) {
-    std::map<std::string, std::pair<std::string, uint64_t>> snapshot;
-    for (const std::string& name : Listing(root)) {
-        if (name.back() == '/')
-            snapshot[name] = {"", 0};
-        else
-            snapshot[name] = {ReadAll(root / name), TimeOf(root / name)};
+// Snapshot with the files' times.
+std::map<std::string, std::string> Stamped(const fs::path& root) {
+    auto tree = Snapshot(root);
+    for (auto& [name, bytes] : tree) {
+        if (name.back() != '/') bytes += " @" + std::to_string(TimeOf(root / name));
     }
-    return snapshot;
+    return tree;
 }
 
 const uint64_t kOldTime = 130000000000000000ull;
@@ -101,8 +94,8 @@ TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
             }
             fs::create_directory_symlink(scratch.path() / "elsewhere", game / c.linked);
         }
-        auto elsewhere = Snapshot(scratch.path() / "elsewhere");
-        auto before = Snapshot(game);
+        auto elsewhere = Stamped(scratch.path() / "elsewhere");
+        auto before = Stamped(game);
         ASSERT_TRUE(WritePayload(Layout(Update(c.extra, c.more)), scratch.path() / "u.exe")) << c.title;
         ExtractFaults faults = {0, c.refused_move, c.space, 0};
         int pumps = c.pumps;
@@ -111,8 +104,8 @@ TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
         EXPECT_EQ(Extract(scratch.path() / "u.exe", game, kCopyPass, &events, &faults, &staged),
                   c.pumps ? kExtractQuit : kExtractFailed) << c.title;
         EXPECT_EQ(staged.quit_code, c.pumps ? 7 : 0) << c.title;
-        EXPECT_EQ(Snapshot(game), before) << c.title;
-        EXPECT_EQ(Snapshot(scratch.path() / "elsewhere"), elsewhere) << c.title;
+        EXPECT_EQ(Stamped(game), before) << c.title;
+        EXPECT_EQ(Stamped(scratch.path() / "elsewhere"), elsewhere) << c.title;
     }
 }
 
@@ -132,11 +125,11 @@ TEST(Staged, KillAtEveryStepIsRepairedToTheOldOrTheNewVersion) {
     };
     ExtractFaults faults = {7, 0, -1, 0};
     fs::path reference = make_game(scratch.path() / "whole");
-    auto old_version = Snapshot(reference);
+    auto old_version = Stamped(reference);
     StagedList staged = {};
     ASSERT_EQ(Extract(scratch.path() / "u.exe", reference, kCopyPass, nullptr, &faults, &staged), 0);
     const int steps = staged.journal.steps;
-    auto new_version = Snapshot(reference);
+    auto new_version = Stamped(reference);
     ASSERT_GT(steps, 10);
     for (int step = 1; step <= steps; ++step) {
         fs::path game = make_game(scratch.path() / std::to_string(step));
@@ -145,11 +138,11 @@ TEST(Staged, KillAtEveryStepIsRepairedToTheOldOrTheNewVersion) {
             << "step " << step;
         faults.kill_step = 0;
         ASSERT_EQ(RepairInterruptedUpdate(game.c_str()), 0) << "step " << step;
-        auto repaired = Snapshot(game);
+        auto repaired = Stamped(game);
         EXPECT_TRUE(repaired == old_version || repaired == new_version)
             << "step " << step << ::testing::PrintToString(Listing(game));
         EXPECT_EQ(Extract(scratch.path() / "u.exe", game, kCopyPass, nullptr, &faults), 0) << "step " << step;
-        EXPECT_TRUE(Snapshot(game) == new_version) << "step " << step;
+        EXPECT_TRUE(Stamped(game) == new_version) << "step " << step;
     }
 }
 
