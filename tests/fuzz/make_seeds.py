@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the binary seeds of tests/fuzz/corpus/: updaters written by
-tests/unit/payload_writer.py (behind a small PE stub, signed the way a signing
-tool places its table), journals, and the sample update's install.env. It
+tests/unit/payload_writer.py (some signed the way a signing tool places its
+table), journals, and the sample update's install.env. It
 rewrites only its own files; the hand-written text seeds are kept as they are."""
 import os
 import struct
@@ -15,7 +15,6 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "unit"))
 import payload_writer  # noqa: E402
 
 CORPUS = os.path.join(HERE, "corpus")
-PE_AT = 0x40
 
 
 def sjis(text):
@@ -28,38 +27,12 @@ def save(target, name, data):
         f.write(data)
 
 
-def stub(magic):
-    """256 bytes: "MZ", a PE header at 0x40 with 16 directories, all empty."""
-    image = bytearray(256)
-    image[0:2] = b"MZ"
-    struct.pack_into("<I", image, 0x3C, PE_AT)
-    image[PE_AT:PE_AT + 4] = b"PE\0\0"
-    struct.pack_into("<H", image, PE_AT + 24, magic)
-    struct.pack_into("<I", image, directories(magic), 16)
-    return bytes(image)
-
-
-def directories(magic):  # NumberOfRvaAndSizes, then the directories
-    return PE_AT + 24 + (108 if magic == 0x20B else 92)
-
-
-def sign(updater, magic):
-    """Appends a certificate table, after the zero bytes that start it on a
-    multiple of 8 as signing tools do, and points the security directory at it."""
-    table = struct.pack("<IHH", 16, 0x200, 2) + b"\x30\x82\0\0" + bytes(4)
-    padded = updater + bytes(-len(updater) % 8)
-    signed = bytearray(padded + table)
-    struct.pack_into("<II", signed, directories(magic) + 4 + 4 * 8, len(padded), len(table))
-    return bytes(signed)
-
-
 def archive_seeds(work):
-    def written(name, layout, magic=None):
+    def written(name, layout):
         path = os.path.join(work, name)
         payload_writer.write(layout, path)
         with open(path, "rb") as f:
-            data = f.read()
-        save("archive", name, sign(data, magic) if magic else data)
+            save("archive", name, f.read())
 
     with open(os.path.join(CORPUS, "rct", "one.rct"), "rb") as f:
         picture = f.read()
@@ -73,11 +46,15 @@ def archive_seeds(work):
               {"folder": hexname("data\\")}, {"folder": hexname("data\\bgm\\")},
               {"folder": hexname("おまけ\\")}, file("data\\bgm\\表.dat", b"\x5c" * 40),
               file("おまけ\\ソ.txt", sjis("おまけ\r\n"))]
-    for name, magic in (("update", None), ("signed-pe32", 0x10B), ("signed-pe32plus", 0x20B)):
-        written(name, {"stub": stub(magic or 0x10B).hex(), "entries": update, "end": "padded"},
-                magic)
+    stub = (b"MZ" + bytes(254)).hex()
+    table = (struct.pack("<IHH", 16, 0x200, 2) + b"\x30\x82\0\0" + bytes(4)).hex()
+    written("update", {"stub": stub, "entries": update, "end": "padded"})
+    for name, magic in (("signed-pe32", 0x10B), ("signed-pe32plus", 0x20B)):
+        written(name, {"stub": stub, "entries": update, "end": "padded",
+                       "sign": {"magic": magic, "table": table}})
     # Another writer's archive, not padded: the signing tool pads it.
-    written("signed-unpadded", {"stub": stub(0x10B).hex(), "entries": update[:3]}, 0x10B)
+    written("signed-unpadded",
+            {"stub": stub, "entries": update[:3], "sign": {"magic": 0x10B, "table": table}})
 
     small_stub = (b"MZ" + bytes(62)).hex()
     # The setup pass stops at the first nested folder; the copy pass takes all.

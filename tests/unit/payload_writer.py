@@ -11,7 +11,8 @@ and the trailer, u32 offset of the first entry.
 LAYOUT.json OUTPUT writes an updater; --read UPDATE prints "folder NAME" or "file NAME" per entry
 (raw bytes), exit 1 on any fault. LAYOUT keys: stub (hex image), end (normal,
 bare, none, padded: to a multiple of 8), cut (bytes dropped before the
-trailer), entries: {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX,
+trailer), sign ({"magic", "padding", "table": HEX, "stated"}: see signed),
+entries: {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX,
 "data": [{"zeros": n} | {"random": n, "seed": s} | {"hex": HEX}], "time",
 "bad_adler", "uncompressed_size", "compressed_size", "name_field_hex",
 "stream_hex", "after_stream_hex"}.
@@ -58,6 +59,22 @@ def with_trailer(image, archive):  # the executable image, then the payload
     return image + archive + struct.pack("<I", len(image))
 
 
+def signed(updater, magic, padding=None, table=b"", stated=None):
+    """The updater with a PE header at 0x40 (PE32 0x10B or PE32+ 0x20B, 16 directories)
+    whose security directory names the certificate table appended after padding zero
+    bytes (default: to a multiple of 8, as signing tools do); stated: its size there."""
+    image = bytearray(updater)
+    struct.pack_into("<I", image, 0x3C, 0x40)
+    image[0x40:0x44] = b"PE\0\0"
+    struct.pack_into("<H", image, 0x40 + 24, magic)
+    directories = 0x40 + 24 + (108 if magic == 0x20B else 92)  # NumberOfRvaAndSizes
+    padding = -len(image) % 8 if padding is None else padding
+    struct.pack_into("<I", image, directories, 16)
+    struct.pack_into("<II", image, directories + 4 + 4 * 8, len(image) + padding,
+                     len(table) if stated is None else stated)
+    return bytes(image) + bytes(padding) + table
+
+
 def data_bytes(parts):
     out = []
     for part in parts:
@@ -94,8 +111,13 @@ def write(layout, output):
     archive += {"normal": END, "bare": END[:2], "none": b"",
                 "padded": END + bytes(-(len(stub) + len(archive) + 8) % 8)}[layout.get("end", "normal")]
     archive = archive[:len(archive) - layout.get("cut", 0)]
+    data = stub + archive + struct.pack("<I", len(stub))
+    if "sign" in layout:
+        sign = layout["sign"]
+        data = signed(data, sign["magic"], sign.get("padding"), bytes.fromhex(sign.get("table", "")),
+                      sign.get("stated"))
     with open(output, "wb") as f:
-        f.write(stub + archive + struct.pack("<I", len(stub)))
+        f.write(data)
 
 
 def read_archive(data):

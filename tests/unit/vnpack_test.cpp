@@ -41,8 +41,8 @@ void MakeUpdateFolder(const fs::path& root) {
     MakeSetupFiles(root);
     std::string big;
     for (uint64_t i = 0; i < 300000; ++i) big += std::to_string(i * 7919 % 100003);
-    WriteFiles(root, {{"update.txt", "readme"}, {"game.exe", std::string(131072, 'x')}, {"data/empty.dat", ""},
-                      {"data/big.arc", big}, {"data/sub/\xe8\xa1\xa8\xe3\x82\xbd.txt", "table and so"}});
+    WriteFiles(root, {{"update.txt", "readme"}, {"game.exe", std::string(131072, 'x')},
+                      {"data/empty.dat", ""}, {"data/big.arc", big}, {"data/sub/\xe8\xa1\xa8\xe3\x82\xbd.txt", "table and so"}});
     uint64_t time = 132000000000000000ull;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         if (item.is_regular_file()) OsSetFileTime(item.path().c_str(), time += 12345678);
