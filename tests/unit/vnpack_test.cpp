@@ -42,7 +42,8 @@ void MakeUpdateFolder(const fs::path& root) {
     std::string big;
     for (uint64_t i = 0; i < 300000; ++i) big += std::to_string(i * 7919 % 100003);
     WriteFiles(root, {{"update.txt", "readme"}, {"game.exe", std::string(131072, 'x')},
-                      {"data/empty.dat", ""}, {"data/big.arc", big}, {"data/sub/\xe8\xa1\xa8\xe3\x82\xbd.txt", "table and so"}});
+                      {"data/empty.dat", ""}, {"data/big.arc", big},
+                      {"data/sub/\xe8\xa1\xa8\xe3\x82\xbd.txt", "table and so"}});
     uint64_t time = 132000000000000000ull;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         if (item.is_regular_file()) OsSetFileTime(item.path().c_str(), time += 12345678);
@@ -106,11 +107,10 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
         EXPECT_EQ(ReadAll("again.exe") == ReadAll("u.exe"), more[3] == 'j') << more;
     }
     // Setup files, other top-level files, folders parents first, files inside folders.
-    EXPECT_EQ(Entries("u.exe"),
-              (std::vector<std::string>{
-                  "file install.env", "file insttscr.rct", "file update.txt", "file game.exe",
-                  "folder data\\", "folder data\\sub\\", "folder empty\\", "file data\\big.arc",
-                  "file data\\empty.dat", "file data\\sub\\\x95\x5c\x83\x5c.txt"}));
+    EXPECT_EQ(Entries("u.exe"), (std::vector<std::string>{
+        "file install.env", "file insttscr.rct", "file update.txt", "file game.exe", "folder data\\",
+        "folder data\\sub\\", "folder empty\\", "file data\\big.arc", "file data\\empty.dat",
+        "file data\\sub\\\x95\x5c\x83\x5c.txt"}));
     ToolRun list = Run("list u.exe");
     EXPECT_EQ(list.exit_code, 0) << list.err;
     EXPECT_NE(list.out.find("data\\sub\\\xe8\xa1\xa8\xe3\x82\xbd.txt"), std::string::npos);
@@ -136,22 +136,17 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
 TEST_F(Vnpack, WhatIsLeftOutOfTheFolderAndWhatIsConverted) {
     MakeSetupFiles("u", "\xef\xbb\xbfTITLEBAR \xe3\x82\xb5\r\nINSTTO \xe3\x82\xb5\r\n");
     WriteAll("u/u.exe.old", "kept");
-    for (const char* name :
-         {"Thumbs.db", "desktop.ini", ".DS_Store", "a.bak", "b.txt~", ".git/config",
-          "sub/THUMBS.DB", "._title.png", "__MACOSX/._a", "ehthumbs.db", "sub/keep.txt"}) {
+    for (const char* name : {"Thumbs.db", "desktop.ini", ".DS_Store", "a.bak", "b.txt~", ".git/config",
+                             "sub/THUMBS.DB", "._title.png", "__MACOSX/._a", "ehthumbs.db", "sub/keep.txt"})
         WriteAll(fs::path("u") / name, "x");
-    }
-    const std::vector<std::string> packed = {"file install.env", "file insttscr.rct",
-                                             "file u.exe.old", "folder sub\\",
-                                             "file sub\\keep.txt"};
+    const std::vector<std::string> packed = {"file install.env", "file insttscr.rct", "file u.exe.old",
+                                             "folder sub\\", "file sub\\keep.txt"};
     ToolRun run = Build("u", "u.exe");
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(Entries("u.exe"), packed);
-    for (const char* text :
-         {"left out 10 system files (", "sub/THUMBS.DB", "__MACOSX/", ".git/", "ehthumbs.db",
-          "._title.png", "install.env: saved as UTF-8 with a byte-order mark"}) {
+    for (const char* text : {"left out 10 system files (", "sub/THUMBS.DB", "__MACOSX/", ".git/",
+                             "ehthumbs.db", "._title.png", "install.env: saved as UTF-8 with a byte-order mark"})
         EXPECT_NE(run.err.find(text), std::string::npos) << text << "\n" << run.err;
-    }
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
     ASSERT_EQ(Run("extract u.exe x").exit_code, 0);
     EXPECT_EQ(ReadAll("x/install.env"), "TITLEBAR \x83\x54\r\nINSTTO \x83\x54\r\n");
@@ -173,8 +168,7 @@ TEST_F(Vnpack, PicturesRoundTripExactly) {
     ASSERT_EQ(Build("u", "u.exe").exit_code, 0);
     ASSERT_EQ(Run("extract u.exe out").exit_code, 0);
     EXPECT_FALSE(fs::exists("out/INSTTSCR.PNG"));
-    for (const std::string& rct :
-         {std::string("made.rct"), demo, std::string("out/insttscr.rct")}) {
+    for (const std::string& rct : {std::string("made.rct"), demo, std::string("out/insttscr.rct")}) {
         ASSERT_EQ(Run("png " + rct + " back.png").exit_code, 0) << rct;
         EXPECT_EQ(PngPixels("back.png"), original) << rct;
     }
@@ -190,12 +184,9 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         MakeUpdateFolder(*fs::path(refused).begin());
         WriteAll(refused, "x");
     }
-    WriteFiles(".", {{"numeral/\xe2\x85\xb0.dat", "x"},
-                     {"no_settings/a.txt", "a"},
-                     {"full/old.txt", "x"},
+    WriteFiles(".", {{"numeral/\xe2\x85\xb0.dat", "x"}, {"no_settings/a.txt", "a"}, {"full/old.txt", "x"},
                      {"text.png", "not a picture"},
-                     {"bad.rct",
-                      std::string("\x98\x5a\x92\x9aTC00\x02\0\0\0\x01\0\0\0\x03\0\0\0ABC", 23)}});
+                     {"bad.rct", std::string("\x98\x5a\x92\x9aTC00\x02\0\0\0\x01\0\0\0\x03\0\0\0ABC", 23)}});
     MakeUpdateFolder("link");
     fs::create_symlink("/etc/passwd", "link/data/passwd");
     MakeSetupFiles("strict", "TITLEBAR a b\n");
@@ -305,17 +296,9 @@ TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
     const struct { const char* what; Files old_files, new_files; std::string settings, written;
                    std::vector<std::string> copied, said; } cases[] = {
         {"case-only renames and player data, Shift-JIS with CR LF",
-         {{"data/Case/File.TXT", "f"},
-          {"data/Keep.txt", "k"},
-          {"\xef\xbc\xa1.txt", "a"},
-          {"x.log", "l"},
-          {"save/save00.dat", "s"},
-          {"b.SAV", "s"},
-          {"gone.txt", "g"}},
-         {{"data/case/file.txt", "f"},
-          {"data/keep.txt", "k2"},
-          {"\xef\xbd\x81.txt", "a"},
-          {"x.log", "l"}},
+         {{"data/Case/File.TXT", "f"}, {"data/Keep.txt", "k"}, {"\xef\xbc\xa1.txt", "a"}, {"x.log", "l"},
+          {"save/save00.dat", "s"}, {"b.SAV", "s"}, {"gone.txt", "g"}},
+         {{"data/case/file.txt", "f"}, {"data/keep.txt", "k2"}, {"\xef\xbd\x81.txt", "a"}, {"x.log", "l"}},
          "TITLEBAR\t\x83\x51\x81\x5b\x83\x80\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.LOG\r\n-\r\n",
          "TITLEBAR\t\x83\x51\x81\x5b\x83\x80\r\n[EOF]\r\n\r\n[delfiles_afterinst]\r\n"
          "install.env\r\ninsttscr.rct\r\ngone.txt\r\n-\r\n",
@@ -323,15 +306,11 @@ TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
          {"*.LOG: left out of [delfiles_afterinst]: it would delete x.log",
           "player's own data (--delete-player-data deletes them): b.SAV, save/save00.dat",
           "3 changed (4 bytes, 3 of them renamed in letter case)"}},
-        {"UTF-8 with LF",
-         {{"old.txt", "o"}},
-         {},
+        {"UTF-8 with LF", {{"old.txt", "o"}}, {},
          "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n[delfiles_afterinst]\n"
          "\xe5\x8f\xa4.dat\n-\n",
          "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n\n[delfiles_afterinst]\n"
-         "\xe5\x8f\xa4.dat\ninstall.env\ninsttscr.rct\nold.txt\n-\n",
-         {},
-         {}},
+         "\xe5\x8f\xa4.dat\ninstall.env\ninsttscr.rct\nold.txt\n-\n", {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -346,14 +325,11 @@ TEST_F(Vnpack, DiffDeletesNothingTheGameStillNeeds) {
 
 // lint DIR names every finding in one run; build refuses the same folder alike.
 TEST_F(Vnpack, LintFolderNamesEveryFinding) {
-    MakeSetupFiles("u",
-                   "TITLEBAR\tgame\r\nKEYFILE\tgame.exe\r\n[EOF]\r\n[delfiles_afterinst]\r\n"
-                   "..\\save\\*.*\r\nC:\\Windows\\win.ini\r\nDATA\\*.dat\r\nGAME.EXE\r\n"
-                   "save\\*.*\r\ninstall.env\r\n-\r\n");
-    for (const char* name :
-         {"aux.txt", "a?b.txt", "trailing.", "data/x.dat", "data/X.DAT", "game.exe"}) {
+    MakeSetupFiles("u", "TITLEBAR\tgame\r\nKEYFILE\tgame.exe\r\n[EOF]\r\n[delfiles_afterinst]\r\n"
+                        "..\\save\\*.*\r\nC:\\Windows\\win.ini\r\nDATA\\*.dat\r\nGAME.EXE\r\n"
+                        "save\\*.*\r\ninstall.env\r\n-\r\n");
+    for (const char* name : {"aux.txt", "a?b.txt", "trailing.", "data/x.dat", "data/X.DAT", "game.exe"})
         WriteAll(fs::path("u") / name, "x");
-    }
     WriteAll("u/" + std::string(200, 'd') + "/" + std::string(100, 'f'), "x");
     fs::create_symlink("/etc/passwd", "u/passwd");
     ToolRun lint = Run("lint u");
@@ -361,16 +337,14 @@ TEST_F(Vnpack, LintFolderNamesEveryFinding) {
     for (const char* text :
          {"aux.txt: error: unusable name: device name", "a?b.txt: error: unusable name",
           "trailing.: error: unusable name", "ffff: error: unusable name: path too long",
-          "passwd: error: is a symbolic link",
-          "x.dat: error: another entry has the same name on Windows",
+          "passwd: error: is a symbolic link", "x.dat: error: another entry has the same name on Windows",
           ":5: warning: [delfiles_afterinst] line the updater skips: it leaves the game's folder",
           ":6: warning: [delfiles_afterinst] line the updater skips",
           ":7: error: [delfiles_afterinst] line deletes \"data\\X.DAT\", which the update itself",
           ":8: error: [delfiles_afterinst] line deletes the KEYFILE \"game.exe\"",
           ":9: warning: [delfiles_afterinst] line deletes the player's own data",
-          "9 errors, 3 warnings"}) {
+          "9 errors, 3 warnings"})
         EXPECT_NE(lint.err.find(text), std::string::npos) << text << "\n" << lint.err;
-    }
     EXPECT_EQ(lint.err.find(":10:"), std::string::npos) << lint.err;  // a setup file goes
     ToolRun build = Build("u", "u.exe");
     EXPECT_EQ(build.exit_code, 1);
