@@ -36,16 +36,16 @@ def archive_seeds(work):
 
     with open(os.path.join(CORPUS, "rct", "one.rct"), "rb") as f:
         picture = f.read()
-    hexname = lambda text: sjis(text).hex()  # noqa: E731
+    hexname = lambda name: (name if isinstance(name, bytes) else sjis(name)).hex()  # noqa: E731
+    folder = lambda name: {"folder": hexname(name)}  # noqa: E731
     file = lambda name, data: {"file": hexname(name), "data": [{"hex": data.hex()}],  # noqa: E731
                                "time": 133443360000000000}
     # As vnpack lays an update out: setup files first, then the folders,
     # parents first, then the files in them; padded to a multiple of 8.
     update = [file("install.env", sjis("TITLEBAR\t星降る夜\nINSTTO\tHoshi\n[EOF]\n")),
               file("insttscr.rct", picture), file("readme.txt", sjis("お読みください\r\n")),
-              {"folder": hexname("data\\")}, {"folder": hexname("data\\bgm\\")},
-              {"folder": hexname("おまけ\\")}, file("data\\bgm\\表.dat", b"\x5c" * 40),
-              file("おまけ\\ソ.txt", sjis("おまけ\r\n"))]
+              folder("data\\"), folder("data\\bgm\\"), folder("おまけ\\"),
+              file("data\\bgm\\表.dat", b"\x5c" * 40), file("おまけ\\ソ.txt", sjis("おまけ\r\n"))]
     stub = (b"MZ" + bytes(254)).hex()
     table = (struct.pack("<IHH", 16, 0x200, 2) + b"\x30\x82\0\0" + bytes(4)).hex()
     written("update", {"stub": stub, "entries": update, "end": "padded"})
@@ -59,23 +59,16 @@ def archive_seeds(work):
     small_stub = (b"MZ" + bytes(62)).hex()
     # The setup pass stops at the first nested folder; the copy pass takes all.
     written("setup-then-nested", {"stub": small_stub, "entries": [
-        {"file": hexname("install.env"), "data": [{"hex": sjis("INSTTO\tA\n").hex()}]},
-        {"folder": hexname("save\\")},
-        {"file": hexname("README.TXT"), "data": [{"zeros": 3}]},
-        {"folder": hexname("save\\sub\\")},
-        {"file": hexname("notes.txt"), "data": [{"zeros": 5}]}]})
+        file("install.env", sjis("INSTTO\tA\n")), folder("save\\"), file("README.TXT", bytes(3)),
+        folder("save\\sub\\"), file("notes.txt", bytes(5))]})
     # A damaged stream after a good file: the walk puts everything back.
     written("damaged-after-good", {"stub": small_stub, "entries": [
-        {"file": hexname("a.bin"), "data": [{"random": 30, "seed": 2}]},
-        {"file": hexname("b.bin"), "data": [{"zeros": 30}], "bad_adler": True}]})
+        file("a.bin", bytes(range(30))), dict(file("b.bin", bytes(30)), bad_adler=True)]})
     # Names Windows takes for one: refused before anything is written. Ⅰ is
     # 0x8754 and 0xFA4A, ⅰ 0xEEEF and 0xFA40.
     written("name-clash", {"stub": small_stub, "entries": [
-        {"folder": hexname("Data\\")},
-        {"file": hexname("DATA\\x.bin"), "data": [{"zeros": 1}]},
-        {"file": "8754", "data": [{"zeros": 1}]},
-        {"file": "fa40", "data": [{"zeros": 1}]},
-        {"file": hexname("data"), "data": [{"zeros": 1}]}]})
+        folder("Data\\"), file("DATA\\x.bin", b"\0"), file(b"\x87\x54", b"\0"), file(b"\xfa\x40", b"\0"),
+        file("data", b"\0")]})
 
 
 def example_seed():
