@@ -1,11 +1,7 @@
 // The copy animation (scripts/gen_avi.py) taken apart independently of the
 // generator: what would stop the animation control or garble a frame, and the frames
 // against the generator's unencoded pictures.
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
-#include <map>
+#include "scratch_folder.h"
 
 namespace {
 
@@ -13,8 +9,8 @@ typedef std::vector<uint8_t> Bytes;
 const int kWidth = 260, kHeight = 40;
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    std::string bytes = ReadAll(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 uint32_t U32(const Bytes& b, size_t at) {
@@ -69,7 +65,8 @@ bool DecodeRle8(const uint8_t* in, size_t size, Bytes* pixels) {
 }
 
 TEST(CopyAnimation, EveryFrameDecodesToTheDrawnPictureWithinTheDeclaredBuffers) {
-    std::string base = testing::TempDir() + "vn_filecopy";
+    ScratchFolder scratch;
+    std::string base = (scratch.path() / "filecopy").string();
     std::string command = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
                           "/scripts/gen_avi.py " + base + ".avi --raw " + base + ".raw";
     ASSERT_EQ(0, system(command.c_str()));
