@@ -49,10 +49,8 @@ class FileLayer : public ScratchFolderTest {
         return Ffresolve(name, out);
     }
     const uint32_t packed_ = FfNameHash("packed.txt");
-    FfFolderEntry folders_[5] = {{FfNameHash("a.txt"), "tables"},
-                                 {FfNameHash("a.wav"), "tables"},
-                                 {FfNameHash("twice.txt"), "empty"},
-                                 {FfNameHash("twice.txt"), "tables"},
+    FfFolderEntry folders_[5] = {{FfNameHash("a.txt"), "tables"}, {FfNameHash("a.wav"), "tables"},
+                                 {FfNameHash("twice.txt"), "empty"}, {FfNameHash("twice.txt"), "tables"},
                                  {FfNameHash("shared.txt"), "tables"}};
     // Sorted by hash, with a neighbour on each side of the member.
     FfIndexEntry index_[3] = {{packed_ - 1, 0, 0}, {packed_, 5, 6}, {packed_ + 1, 0, 0}};
@@ -63,11 +61,9 @@ class FileLayer : public ScratchFolderTest {
 TEST_F(FileLayer, LookupOrder) {
     for (const char* path : {"a.txt", "a.wav", "only.wav", "sub/b.txt", "sub/c.wav"})
         WriteAll(path, "cwd");
-    for (const char* path :
-         {"tables/a.txt", "tables/a.wav", "tables/twice.txt", "tables/shared.txt"})
+    for (const char* path : {"tables/a.txt", "tables/a.wav", "tables/twice.txt", "tables/shared.txt"})
         WriteAll(path, "table");
-    WriteAll("base/a.txt", "base");
-    WriteAll("base/only.wav", "base");
+    for (const char* path : {"base/a.txt", "base/only.wav"}) WriteAll(path, "base");
     // base null: none; content null: not found; resolved: what Ffresolve gives
     const struct { const char* name; const char* base; int direct; bool with_list; const char* content;
                    const char* resolved; } cases[] = {
@@ -120,9 +116,8 @@ TEST_F(FileLayer, SearchEntryKinds) {
     FfSearchEntry odd = {"pack.bin", 3, index_, nullptr, 0, 7, nullptr};
     FfSearchEntry missing = {"nothere.bin", 3, index_, nullptr, 0, kFfArchive, nullptr};
     FfSearchEntry table = {nullptr, 0, nullptr, packed, 1, kFfFolderTable, nullptr};
-    const struct { std::vector<FfSearchEntry*> list; const char* content; } cases[] = {{{&indexed}, "PACKED"},
-                 {{&table_only, &odd}, "(not opened)"},
-                 {{&missing, &table}, "table"}};
+    const struct { std::vector<FfSearchEntry*> list; const char* content; } cases[] = {
+        {{&indexed}, "PACKED"}, {{&table_only, &odd}, "(not opened)"}, {{&missing, &table}, "table"}};
     for (const auto& c : cases) {
         FfResetLookup();
         for (FfSearchEntry* entry : c.list) FfAddSearchEntry(entry);
