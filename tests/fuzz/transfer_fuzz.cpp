@@ -7,16 +7,10 @@
 
 namespace {
 
-const char* CdromRoot() {
-    return "Q:\\";
-}
-const char* NoCdrom() {
-    return nullptr;
-}
+const char* CdromRoot() { return "Q:\\"; }
+const char* NoCdrom() { return nullptr; }
 
-bool Terminated(const char* text, size_t capacity) {
-    return strnlen(text, capacity) < capacity;
-}
+bool Terminated(const char* text, size_t capacity) { return strnlen(text, capacity) < capacity; }
 
 void CheckEntry(TransferResult result, const TransferEntry& entry) {
     Require(result == kTransferAccepted || result == kTransferMalformed || result == kTransferTooLong);

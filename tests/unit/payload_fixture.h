@@ -19,26 +19,18 @@ inline std::string Hex(const std::string& bytes) {
 }
 
 // JSON pieces of a writer layout. Names are code page 932 bytes.
-inline std::string Folder(const std::string& name) {
-    return "{\"folder\": \"" + Hex(name) + "\"}";
-}
+inline std::string Folder(const std::string& name) { return "{\"folder\": \"" + Hex(name) + "\"}"; }
 inline std::string File(const std::string& name, const std::string& data,
                         unsigned long long time = 0, const std::string& extra = "") {
     return "{\"file\": \"" + Hex(name) + "\", \"data\": " + data +
            ", \"time\": " + std::to_string(time) + (extra.empty() ? "" : ", " + extra) + "}";
 }
-inline std::string Zeros(size_t n) {
-    return "[{\"zeros\": " + std::to_string(n) + "}]";
-}
+inline std::string Zeros(size_t n) { return "[{\"zeros\": " + std::to_string(n) + "}]"; }
 inline std::string Random(size_t n, int seed = 1) {
     return "[{\"random\": " + std::to_string(n) + ", \"seed\": " + std::to_string(seed) + "}]";
 }
-inline std::string Bytes(const std::string& bytes) {
-    return "[{\"hex\": \"" + Hex(bytes) + "\"}]";
-}
-inline std::string Raw(const std::string& bytes) {
-    return "{\"raw\": \"" + Hex(bytes) + "\"}";
-}
+inline std::string Bytes(const std::string& bytes) { return "[{\"hex\": \"" + Hex(bytes) + "\"}]"; }
+inline std::string Raw(const std::string& bytes) { return "{\"raw\": \"" + Hex(bytes) + "\"}"; }
 
 inline std::string Layout(const std::vector<std::string>& entries, const std::string& extra = "") {
     std::string out = "{\"entries\": [";

@@ -12,13 +12,9 @@ namespace {
 // The numbers the random source gives, in turn (the last one repeats).
 std::vector<uint32_t> g_draws;
 size_t g_drawn = 0;
-uint32_t Draw() {
-    return g_draws[std::min(g_drawn++, g_draws.size() - 1)];
-}
+uint32_t Draw() { return g_draws[std::min(g_drawn++, g_draws.size() - 1)]; }
 
-std::string CurrentFolder() {
-    return fs::current_path().string();
-}
+std::string CurrentFolder() { return fs::current_path().string(); }
 
 // The scratch folder as TMPDIR, a folder inside it current. Hold takes a folder as a
 // running updater holds its work folder: false when another holds it already.
