@@ -11,7 +11,7 @@ and the trailer, u32 offset of the first entry.
 LAYOUT.json OUTPUT writes an updater; --read UPDATE prints "folder NAME" or "file NAME" per entry
 (raw bytes), exit 1 on any fault. LAYOUT keys: stub (hex image), end (normal,
 bare, none, padded: to a multiple of 8), cut (bytes dropped before the
-trailer), sign ({"magic", "padding", "table": HEX, "stated"}: see signed),
+trailer), sign (the arguments of signed),
 entries: {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX,
 "data": [{"zeros": n} | {"random": n, "seed": s} | {"hex": HEX}], "time",
 "bad_adler", "uncompressed_size", "compressed_size", "name_field_hex",
@@ -59,10 +59,11 @@ def with_trailer(image, archive):  # the executable image, then the payload
     return image + archive + struct.pack("<I", len(image))
 
 
-def signed(updater, magic, padding=None, table=b"", stated=None):
+def signed(updater, magic, padding=None, table="", stated=None):
     """The updater with a PE header at 0x40 (PE32 0x10B or PE32+ 0x20B, 16 directories)
-    whose security directory names the certificate table appended after padding zero
-    bytes (default: to a multiple of 8, as signing tools do); stated: its size there."""
+    whose security directory names the certificate table (hex) appended after padding
+    zero bytes (default: to a multiple of 8, as signing tools do); stated: its size there."""
+    table = bytes.fromhex(table)
     image = bytearray(updater)
     struct.pack_into("<I", image, 0x3C, 0x40)
     image[0x40:0x44] = b"PE\0\0"
@@ -113,9 +114,7 @@ def write(layout, output):
     archive = archive[:len(archive) - layout.get("cut", 0)]
     data = stub + archive + struct.pack("<I", len(stub))
     if "sign" in layout:
-        sign = layout["sign"]
-        data = signed(data, sign["magic"], sign.get("padding"), bytes.fromhex(sign.get("table", "")),
-                      sign.get("stated"))
+        data = signed(data, **layout["sign"])
     with open(output, "wb") as f:
         f.write(data)
 
