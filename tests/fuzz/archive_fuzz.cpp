@@ -51,8 +51,7 @@ int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder
     if (result != 0) {
         Require(after == before);
     } else if (pass == kSetupPass) {
-        for (const auto& item : after)
-            Require(item.first.back() != '/' && IsSetupFile(item.first.c_str()));
+        for (const auto& item : after) Require(item.first.back() != '/' && IsSetupFile(item.first.c_str()));
     } else {
         std::set<std::string> written;
         for (const auto& item : after) written.insert(item.first);
@@ -83,8 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (stream) fclose(stream);
 
-    for (const auto& item : fs::directory_iterator(root))
-        Require(item.path() == work || item.path() == game);
+    for (const auto& item : fs::directory_iterator(root)) Require(item.path() == work || item.path() == game);
     fs::remove_all(work);
     fs::remove_all(game);
     return 0;

@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (existed) WriteAll(path, before);
     const bool utf16 = before.rfind("\xff\xfe", 0) == 0 || before.rfind("\xfe\xff", 0) == 0;
     int result = WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str());
-    for (const auto& item : fs::directory_iterator(FuzzScratchFolder()))
-        Require(item.path() == path);
+    for (const auto& item : fs::directory_iterator(FuzzScratchFolder())) Require(item.path() == path);
     if (!FileCanHold(section, key, value) || utf16) {
         Require(result == -1 && fs::exists(path) == existed);
         Require(!existed || ReadAll(path) == before);

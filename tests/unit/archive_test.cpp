@@ -149,8 +149,7 @@ TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
                                             ", \"sign\": {\"magic\": " + std::to_string(magic) +
                                             ", \"padding\": " + std::to_string(pad) + ", \"table\": \"" +
                                             Hex(std::string(24, 'c')) + "\", \"stated\": " +
-                                            std::to_string(stated) + "}"),
-                                     path));
+                                            std::to_string(stated) + "}"), path));
             return OpenedArchive(path);
         };
         for (uint32_t magic : {0x10B, 0x20B}) {

@@ -17,8 +17,7 @@ TEST(Extract, SetupPassTakesTopLevelSetupFilesOnly) {
                 File("README.TXT", Bytes("r")), File("notes.txt.old", Bytes("n")),
                 File("big.dat", Random(300000), 0, "\"bad_adler\": true"), Folder("top\\"),
                 File("top\\inner.txt", Bytes("i")), Folder("top\\nested\\"),
-                File("top\\nested\\deep.txt", Bytes("d"))}),
-        scratch.path() / "u.exe"));
+                File("top\\nested\\deep.txt", Bytes("d"))}), scratch.path() / "u.exe"));
     std::vector<std::string> placed;
     ExtractEvents events = {&placed, nullptr, nullptr, nullptr, [](void* list, const char* path) {
                                 ((std::vector<std::string>*)list)->push_back(path);
@@ -92,8 +91,7 @@ TEST(Extract, StreamsInflateToExactlyTheirStatedSize) {
             return 0;
         };
         EXPECT_EQ(InflateEntryData(opened.stream, entry.compressed_size, entry.uncompressed_size,
-                                   input.data(), output.data(), count, &handed_on, &consumed),
-                  c.result);
+                                   input.data(), output.data(), count, &handed_on, &consumed), c.result);
         EXPECT_LE(handed_on, c.most_handed_on);
     }
 }
@@ -146,8 +144,7 @@ TEST(Extract, ProgressOfTheExamplePayload) {
     CopyProgress seen = CopyWithProgress(
         Layout({File("install.env", like(4138, 1181)), File("insttscr.rct", like(166021, 155270)),
                 File("update.arc", like(199445, 171810)), File("update.txt", like(1280, 478)),
-                File(exe_name, like(663552, 324325)), File("exact.bin", Zeros(131072))}),
-        scratch.path());
+                File(exe_name, like(663552, 324325)), File("exact.bin", Zeros(131072))}), scratch.path());
     ASSERT_EQ(seen.files.size(), 6u);
     const int32_t blocks[] = {0, 1, 1, 0, 5, 1};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(seen.files[i].blocks, blocks[i]) << i;

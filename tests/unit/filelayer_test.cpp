@@ -59,8 +59,7 @@ class FileLayer : public ScratchFolderTest {
 };
 
 TEST_F(FileLayer, LookupOrder) {
-    for (const char* path : {"a.txt", "a.wav", "only.wav", "sub/b.txt", "sub/c.wav"})
-        WriteAll(path, "cwd");
+    for (const char* path : {"a.txt", "a.wav", "only.wav", "sub/b.txt", "sub/c.wav"}) WriteAll(path, "cwd");
     for (const char* path : {"tables/a.txt", "tables/a.wav", "tables/twice.txt", "tables/shared.txt"})
         WriteAll(path, "table");
     for (const char* path : {"base/a.txt", "base/only.wav"}) WriteAll(path, "base");

@@ -36,9 +36,11 @@ class Lint : public ScratchFolderTest {
 
 TEST_F(Lint, Findings) {
     const std::string kIni = "[EOF]\n[ini]\nPath=REP_INSTALL\n-\n", kClean = ": warning:\n: error:";
-    // present: texts the output holds, absent: texts it must not hold, one a line
+    // present: texts the output holds, absent: texts it must not hold, one a line; picture:
+    // the file that takes the title picture's place ("": none), with its bytes
     const struct { const char* what; std::string content; const char* present; std::string absent = "";
-                   int status = 0; bool strict = false; } cases[] = {
+                   int status = 0; bool strict = false; const char* picture = nullptr; std::string bytes = "";
+    } cases[] = {
         {"clean", "TITLEBAR\tSample|1.01\nINI_FILE a.ini\n" + kIni,
          "\"Sample 1.01\"  [line 1]\nPath=REP_INSTALL\n0 errors, 0 warnings", kClean},
         {"typo", "INSTREADMFL\tread.txt\n",
@@ -114,10 +116,27 @@ TEST_F(Lint, Findings) {
         {"unknown section", "[delfile]\n", ":1: warning: \"[delfile]\" is not a section the updater knows"},
         // ポ keeps its trail byte 0x7C in the shown value.
         {"double-byte bar", "TITLEBAR \x83\x7c|A\n", "\"\xe3\x83\x9d A\""},
+        // The title picture must be at the top level and decode; one the start-up window
+        // crops or shows tiny is warned about.
+        {"no title picture", "TITLEBAR a\n", "install.env: error: no title picture", "", 1, false, ""},
+        {"title picture in a folder", "TITLEBAR a\n", "install.env: error: no title picture", "", 1, false,
+         "sub/insttscr.rct", "x"},
+        {"title picture not RCT", "TITLEBAR a\n", "install.env: error: insttscr.rct: not an RCT picture", "",
+         1, false, "INSTTSCR.RCT", "not a picture"},
+        {"title picture PNG cut", "TITLEBAR a\n", "install.env: error: insttscr.png: ", "", 1, false,
+         "insttscr.png", "\x89PNG\r\n\x1a\n cut"},
+        {"title picture large", "TITLEBAR a\n", "warning: insttscr.rct: the picture is 480 x 320: the "
+         "start-up window centres it in a square of 268 x 268 pixels and crops", "", 0, false, "insttscr.rct",
+         Picture(480, 320)},
+        {"title picture tiny", "TITLEBAR a\n", "warning: insttscr.rct: the picture is only 1 x 1", "", 0,
+         false, "insttscr.rct", Picture(1, 1)},
+        {"title picture fits", "TITLEBAR a\n", "0 warnings", "", 0, false, "insttscr.rct", Picture(268, 40)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteAll("install.env", c.content);
+        if (c.picture) fs::remove(kTitlePictureName);
+        if (c.picture && *c.picture) WriteAll(c.picture, c.bytes);
         std::string output;
         EXPECT_EQ(Run("install.env", &output, c.strict), c.status) << output;
         std::istringstream present(c.present), absent(c.absent);
@@ -125,6 +144,8 @@ TEST_F(Lint, Findings) {
             EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
         for (std::string text; std::getline(absent, text);)
             EXPECT_EQ(output.find(text), std::string::npos) << text << "\n" << output;
+        if (c.picture && *c.picture) fs::remove(c.picture);
+        WriteAll(kTitlePictureName, Picture(80, 1));
     }
 }
 
@@ -142,32 +163,6 @@ TEST_F(Lint, ExampleAndPaths) {
     EXPECT_EQ(Run(folder + "/missing.env", &output), 2);
     EXPECT_EQ(output, "vnpack: " + folder + "/missing.env: cannot be read\n");
     EXPECT_EQ(Run(folder, &output), 2);  // a folder
-}
-
-// The title picture must be at the top level and decode; one the start-up window
-// crops or shows tiny is warned about.
-TEST_F(Lint, TitlePicture) {
-    WriteAll("install.env", "TITLEBAR a\n");
-    fs::remove(kTitlePictureName);
-    const struct { const char* name; std::string bytes; const char* finding; int status = 1; } cases[] = {
-        {"", "", "install.env: error: no title picture"},
-        {"sub/insttscr.rct", "x", "install.env: error: no title picture"},
-        {"INSTTSCR.RCT", "not a picture", "install.env: error: insttscr.rct: not an RCT picture"},
-        {"insttscr.png", "\x89PNG\r\n\x1a\n cut", "install.env: error: insttscr.png: "},
-        {"insttscr.rct", Picture(480, 320),
-         "warning: insttscr.rct: the picture is 480 x 320: the start-up window "
-         "centres it in a square of 268 x 268 pixels and crops", 0},
-        {"insttscr.rct", Picture(1, 1), "warning: insttscr.rct: the picture is only 1 x 1", 0},
-        {"insttscr.rct", Picture(268, 40), "0 warnings", 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (*c.name) WriteAll(c.name, c.bytes);
-        std::string output;
-        EXPECT_EQ(Run("install.env", &output), c.status) << output;
-        EXPECT_NE(output.find(c.finding), std::string::npos) << output;
-        if (*c.name) fs::remove(c.name);
-    }
 }
 
 // What the encoding check makes of the bytes an editor saved.

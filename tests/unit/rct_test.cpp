@@ -157,8 +157,7 @@ TEST_F(RctFile, NoPictureFromWhatIsNotAWholeRctPicture) {
 
 TEST(ImageSurface, StridesAndInfoBlock) {
     const struct { int32_t width, height; int paletted; int32_t stride; } cases[] = {
-        {1, 2, 0, 4}, {255, 2, 0, 768}, {256, -2, 0, 768},
-        {1, 2, 1, 4}, {255, -2, 1, 256}, {256, 2, 1, 256}};
+        {1, 2, 0, 4}, {255, 2, 0, 768}, {256, -2, 0, 768}, {1, 2, 1, 4}, {255, -2, 1, 256}, {256, 2, 1, 256}};
     for (const auto& c : cases) {
         ImageSurface* surface = CreateImageSurface(c.width, c.height, c.paletted, 0);
         ASSERT_NE(surface, nullptr);

@@ -98,8 +98,7 @@ TEST(Settings, BackslashesOfTheMutexName) {
         EXPECT_STREQ(name, c.name);
     }
     // 200 backslashes double in length: cut, never overrun, never in half a character.
-    EXPECT_FALSE(CopyReplacingBackslashes(name, sizeof name, std::string(200, '\\').c_str(),
-                                          "\x81\x5f"));
+    EXPECT_FALSE(CopyReplacingBackslashes(name, sizeof name, std::string(200, '\\').c_str(), "\x81\x5f"));
     EXPECT_EQ(strlen(name), 258u);
     EXPECT_TRUE(IsValidCp932(name, strlen(name)));
 }

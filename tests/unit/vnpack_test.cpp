@@ -248,8 +248,7 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         // One line of its own after any install.env findings.
         std::istringstream lines(run.err);
         int own = 0;
-        for (std::string line; std::getline(lines, line);)
-            own += line.find(": error: ") == std::string::npos;
+        for (std::string line; std::getline(lines, line);) own += line.find(": error: ") == std::string::npos;
         EXPECT_EQ(own, 1) << run.err;
         for (const char* suffix : {"", ".vnpack-part", ".vnpack-tmp"})
             EXPECT_FALSE(fs::exists(std::string("out.exe") + suffix)) << suffix;

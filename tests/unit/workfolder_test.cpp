@@ -82,8 +82,7 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
 // Killed runs' work folders (nine digits) go at the next start; held folders and links
 // inside are the Wine platform check's.
 TEST_F(WorkFolderTest, RemovesAbandonedWorkFolders) {
-    for (const char* number : {"000000001", "00000000x"})
-        WriteAll(work_ + number + "/install.env", "x");
+    for (const char* number : {"000000001", "00000000x"}) WriteAll(work_ + number + "/install.env", "x");
     g_draws = {7};
     ASSERT_EQ(CreateWorkFolder(Draw), kWorkFolderReady);
     EXPECT_FALSE(fs::exists(work_ + "000000001"));
