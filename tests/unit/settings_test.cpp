@@ -75,10 +75,8 @@ TEST(Settings, Accessors) {
     const char* game = SettingText(kSettingInstTo);
     EXPECT_STREQ(maker, "Maker");
     EXPECT_STREQ(game, "VELNOR_APP");
-}
 
-TEST(Settings, LongValuesAreCutAtACharacterBoundary) {
-    // 126 bytes, then a double-byte character that would end at byte 128.
+    // Long values: 126 bytes, then a double-byte character that would end at byte 128.
     std::string value = std::string(126, 'a') + "\x82\xa0" + "tail";
     Load("INSTTO " + value + "\nINSTREADME " + std::string(600, 'r') + "\n");
     EXPECT_EQ(std::string(SettingText(kSettingInstTo)), std::string(126, 'a'));
