@@ -1,20 +1,9 @@
-// Any bytes as an updater, read from memory: the locator (a signed file's
-// certificate table included), the header walk and both passes, the setup
-// pass into a work folder and the copy pass into a game folder, then the copy
-// pass again over its own files. Nothing may be written outside those
-// folders; a refused walk leaves its folder as it was; a finished copy pass
-// leaves exactly the archive's entries and no temporary sibling, and applied
-// a second time changes nothing. The folders live in the scratch folder
-// (fuzz.h).
-#include <stddef.h>
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-
-#include <filesystem>
+// Any bytes as an updater: the locator, the header walk, the setup pass into a work
+// folder and the copy pass into a game folder, twice. Nothing is written outside those
+// folders; a refused walk leaves its folder as it was; a finished copy pass leaves
+// exactly the archive's entries, and a second one changes nothing.
 #include <map>
 #include <set>
-#include <string>
 
 #include "base/text.h"
 #include "payload/archive.h"
@@ -23,8 +12,7 @@
 
 namespace {
 
-// Every file (with its bytes) and folder (an empty string and a mark) under
-// folder, by relative path.
+// Every file with its bytes and folder ("name/") under folder, by relative path.
 typedef std::map<std::string, std::string> Tree;
 Tree Snapshot(const fs::path& folder) {
     Tree tree;
@@ -38,8 +26,7 @@ Tree Snapshot(const fs::path& folder) {
     return tree;
 }
 
-// The entries' names as this platform writes them ('\' to '/', stepping over
-// double-byte characters), folders with their closing slash.
+// The entries' names as this platform writes them ('\' to '/'), folders with their slash.
 std::set<std::string> EntryNames(const PayloadArchive* archive) {
     std::set<std::string> names;
     ArchiveCursor cursor;
@@ -52,10 +39,8 @@ std::set<std::string> EntryNames(const PayloadArchive* archive) {
     return names;
 }
 
-// One pass into folder, checked; *tree (when given) receives what the folder
-// holds afterwards.
-int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder,
-         Tree* tree = nullptr) {
+// One pass into folder, checked; *tree gets what the folder holds afterwards.
+int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder, Tree* tree = nullptr) {
     Tree before = Snapshot(folder);
     ExtractTarget target = {folder.c_str(), pass, nullptr, nullptr, nullptr};
     StagedList staged = {};
@@ -66,9 +51,7 @@ int Pass(const PayloadArchive* archive, ExtractPass pass, const fs::path& folder
     if (result != 0) {
         Require(after == before);
     } else if (pass == kSetupPass) {
-        // Top-level setup files only, no folder.
-        for (const auto& item : after)
-            Require(item.first.back() != '/' && IsSetupFile(item.first.c_str()));
+        for (const auto& item : after) Require(item.first.back() != '/' && IsSetupFile(item.first.c_str()));
     } else {
         std::set<std::string> written;
         for (const auto& item : after) written.insert(item.first);
@@ -99,8 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (stream) fclose(stream);
 
-    for (const auto& item : fs::directory_iterator(root))
-        Require(item.path() == work || item.path() == game);
+    for (const auto& item : fs::directory_iterator(root)) Require(item.path() == work || item.path() == game);
     fs::remove_all(work);
     fs::remove_all(game);
     return 0;

@@ -1,23 +1,14 @@
-// Any bytes as a folder typed at the prompt, cleaned up by CleanChosenFolder
-// in a heap block of exactly its capacity: no read or write outside it, and a
-// folder it accepts is terminated within it; unless folders it appends say
-// otherwise, it is a drive path ("X:\..."), with no '/', no two real
-// backslashes in a row and no closing backslash, that cleans up to itself
-// again. The input is a flags byte (1 make folders, 2 maker folder given, 4 a
-// Windows folder without a drive), a capacity byte, then the maker folder,
-// the product folder and the path, one per line.
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
-
-#include <algorithm>
-#include <string>
+// Any bytes as a typed folder, cleaned up by CleanChosenFolder in a heap block of
+// exactly its capacity: an accepted folder is terminated within it and, unless appended
+// folders say otherwise, a drive path ("X:\...") with no '/', no two real backslashes
+// in a row and no closing backslash, that cleans up to itself. Input: flags (1 make
+// folders, 2 maker folder given, 4 Windows folder without a drive), capacity, then
+// maker folder, product folder and path, one per line.
 
 #include "fuzz.h"
 #include "target/target.h"
 
-// A folder name appended as it stands: valid code page 932 and one folder,
-// so that the path holds it as a whole folder afterwards.
+// A folder name appended as it stands: valid code page 932 and one folder.
 static bool IsPlainFolder(const std::string& name) {
     return !name.empty() && IsValidCp932(name.data(), name.size()) &&
            name.find_first_of("\\/:") == std::string::npos;
@@ -43,10 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (length < capacity) buffer[length] = '\0';
     ChosenFolderResult result = CleanChosenFolder(buffer, rules, capacity);
     Require(result >= kChosenFolderTooLong && result <= kChosenFolderOk);
-    // Folders appended from the settings are taken as they stand, so the
-    // shape of the result is only promised when they are plain.
-    bool plain =
-        !rules.make_folders || (IsValidCp932(path.data(), length) && IsPlainFolder(product) &&
+    // The shape of the result is only promised when the appended folders are plain.
+    bool plain = !rules.make_folders || (IsValidCp932(path.data(), length) && IsPlainFolder(product) &&
                                 (!rules.maker_folder || maker.empty() || IsPlainFolder(maker)));
     if (result == kChosenFolderOk) Require(strnlen(buffer, capacity) < capacity);
     if (result == kChosenFolderOk && plain) {

@@ -1,7 +1,5 @@
-// What the fuzzers share: Require, which stops the run on a broken promise,
-// the file helpers of the unit tests, and for those that write files one
-// scratch folder for the whole run (scratch_folder.h), left behind when a
-// run stops on a finding.
+// Require stops the run on a broken promise; the fuzzers that write files share one
+// scratch folder a run, left behind when it stops on a finding.
 #pragma once
 
 #include "../unit/scratch_folder.h"

@@ -1,11 +1,7 @@
-// Any bytes as install.env, through the readers of both its parts: the
-// settings reader and every accessor, the reader as the maker's check runs it
-// (past "[EOF]" and the line limit), and the section reader. No crash, no read
-// or write outside a buffer; every line counted once in order, every entry a
-// key without blanks and a value, every stored section line within 511 bytes.
-#include <stdint.h>
-#include <stdio.h>
-#include <string.h>
+// Any bytes as install.env through the settings reader (as the updater and as the
+// maker's check run it), every accessor and the section reader: every line counted
+// once in order, every entry a key without blanks and a value, every section line
+// within 511 bytes.
 
 #include "base/text.h"
 #include "config/sections.h"

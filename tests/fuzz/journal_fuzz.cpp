@@ -1,10 +1,6 @@
-// Any bytes as the copy pass's journal: ParseJournal keeps every item's name
-// inside its text, and the repair of a folder holding such a journal touches
-// nothing outside that folder (a file beside it and one in a folder beside
-// it, named by "..\" and absolute names in the seeds, are still there).
-#include <stddef.h>
-#include <stdint.h>
-#include <string.h>
+// Any bytes as the copy pass's journal: ParseJournal keeps every name inside its
+// text, and the repair touches nothing outside the game folder (the seeds name files
+// beside it).
 
 #include "fuzz.h"
 #include "payload/journal.h"

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the archive, install.env, folder, profile and
-journal fuzzers into tests/fuzz/corpus/ with our own tools: updaters written by
-tests/unit/payload_writer.py (behind a small PE stub of our own, signed here
-the way a signing tool places its table), the sample update's install.env,
-and hand-written inputs. It rewrites its own files and leaves any others
-(scripts/fuzz.sh --keep) alone."""
+"""Writes the binary seeds of tests/fuzz/corpus/: updaters written by
+tests/unit/payload_writer.py (some signed the way a signing tool places its
+table), journals, and the sample update's install.env. It
+rewrites only its own files; the hand-written text seeds are kept as they are."""
 import os
 import struct
 import sys
@@ -17,7 +15,6 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "unit"))
 import payload_writer  # noqa: E402
 
 CORPUS = os.path.join(HERE, "corpus")
-PE_AT = 0x40
 
 
 def sjis(text):
@@ -30,114 +27,56 @@ def save(target, name, data):
         f.write(data)
 
 
-def stub(magic):
-    """256 bytes: "MZ", a PE header at 0x40 with 16 directories, all empty."""
-    image = bytearray(256)
-    image[0:2] = b"MZ"
-    struct.pack_into("<I", image, 0x3C, PE_AT)
-    image[PE_AT:PE_AT + 4] = b"PE\0\0"
-    struct.pack_into("<H", image, PE_AT + 24, magic)
-    struct.pack_into("<I", image, directories(magic), 16)
-    return bytes(image)
-
-
-def directories(magic):  # NumberOfRvaAndSizes, then the directories
-    return PE_AT + 24 + (108 if magic == 0x20B else 92)
-
-
-def sign(updater, magic):
-    """Appends a certificate table, after the zero bytes that start it on a
-    multiple of 8 as signing tools do, and points the security directory at it."""
-    table = struct.pack("<IHH", 16, 0x200, 2) + b"\x30\x82\0\0" + bytes(4)
-    padded = updater + bytes(-len(updater) % 8)
-    signed = bytearray(padded + table)
-    struct.pack_into("<II", signed, directories(magic) + 4 + 4 * 8, len(padded), len(table))
-    return bytes(signed)
-
-
 def archive_seeds(work):
-    def written(name, layout, magic=None):
+    def written(name, layout):
         path = os.path.join(work, name)
         payload_writer.write(layout, path)
         with open(path, "rb") as f:
-            data = f.read()
-        save("archive", name, sign(data, magic) if magic else data)
+            save("archive", name, f.read())
 
     with open(os.path.join(CORPUS, "rct", "one.rct"), "rb") as f:
         picture = f.read()
-    hexname = lambda text: sjis(text).hex()  # noqa: E731
+    hexname = lambda name: (name if isinstance(name, bytes) else sjis(name)).hex()  # noqa: E731
+    folder = lambda name: {"folder": hexname(name)}  # noqa: E731
     file = lambda name, data: {"file": hexname(name), "data": [{"hex": data.hex()}],  # noqa: E731
                                "time": 133443360000000000}
     # As vnpack lays an update out: setup files first, then the folders,
     # parents first, then the files in them; padded to a multiple of 8.
     update = [file("install.env", sjis("TITLEBAR\t星降る夜\nINSTTO\tHoshi\n[EOF]\n")),
               file("insttscr.rct", picture), file("readme.txt", sjis("お読みください\r\n")),
-              {"folder": hexname("data\\")}, {"folder": hexname("data\\bgm\\")},
-              {"folder": hexname("おまけ\\")}, file("data\\bgm\\表.dat", b"\x5c" * 40),
-              file("おまけ\\ソ.txt", sjis("おまけ\r\n"))]
-    for name, magic in (("update", None), ("signed-pe32", 0x10B), ("signed-pe32plus", 0x20B)):
-        written(name, {"stub": stub(magic or 0x10B).hex(), "entries": update, "end": "padded"},
-                magic)
+              folder("data\\"), folder("data\\bgm\\"), folder("おまけ\\"),
+              file("data\\bgm\\表.dat", b"\x5c" * 40), file("おまけ\\ソ.txt", sjis("おまけ\r\n"))]
+    stub = (b"MZ" + bytes(254)).hex()
+    table = (struct.pack("<IHH", 16, 0x200, 2) + b"\x30\x82\0\0" + bytes(4)).hex()
+    written("update", {"stub": stub, "entries": update, "end": "padded"})
+    for name, magic in (("signed-pe32", 0x10B), ("signed-pe32plus", 0x20B)):
+        written(name, {"stub": stub, "entries": update, "end": "padded",
+                       "sign": {"magic": magic, "table": table}})
     # Another writer's archive, not padded: the signing tool pads it.
-    written("signed-unpadded", {"stub": stub(0x10B).hex(), "entries": update[:3]}, 0x10B)
+    written("signed-unpadded",
+            {"stub": stub, "entries": update[:3], "sign": {"magic": 0x10B, "table": table}})
 
     small_stub = (b"MZ" + bytes(62)).hex()
     # The setup pass stops at the first nested folder; the copy pass takes all.
     written("setup-then-nested", {"stub": small_stub, "entries": [
-        {"file": hexname("install.env"), "data": [{"hex": sjis("INSTTO\tA\n").hex()}]},
-        {"folder": hexname("save\\")},
-        {"file": hexname("README.TXT"), "data": [{"zeros": 3}]},
-        {"folder": hexname("save\\sub\\")},
-        {"file": hexname("notes.txt"), "data": [{"zeros": 5}]}]})
+        file("install.env", sjis("INSTTO\tA\n")), folder("save\\"), file("README.TXT", bytes(3)),
+        folder("save\\sub\\"), file("notes.txt", bytes(5))]})
     # A damaged stream after a good file: the walk puts everything back.
     written("damaged-after-good", {"stub": small_stub, "entries": [
-        {"file": hexname("a.bin"), "data": [{"random": 30, "seed": 2}]},
-        {"file": hexname("b.bin"), "data": [{"zeros": 30}], "bad_adler": True}]})
+        file("a.bin", bytes(range(30))), dict(file("b.bin", bytes(30)), bad_adler=True)]})
     # Names Windows takes for one: refused before anything is written. Ⅰ is
     # 0x8754 and 0xFA4A, ⅰ 0xEEEF and 0xFA40.
     written("name-clash", {"stub": small_stub, "entries": [
-        {"folder": hexname("Data\\")},
-        {"file": hexname("DATA\\x.bin"), "data": [{"zeros": 1}]},
-        {"file": "8754", "data": [{"zeros": 1}]},
-        {"file": "fa40", "data": [{"zeros": 1}]},
-        {"file": hexname("data"), "data": [{"zeros": 1}]}]})
+        folder("Data\\"), file("DATA\\x.bin", b"\0"), file(b"\x87\x54", b"\0"), file(b"\xfa\x40", b"\0"),
+        file("data", b"\0")]})
 
 
-def text_seeds():
+def example_seed():
     # The sample install.env without its comments.
     with open(os.path.join(ROOT, "examples", "demo-update", "install.env"), "rb") as f:
         save("install_env", "example", b"".join(
             line for line in f.read().splitlines(keepends=True)
             if not line.startswith(b"//") and line.strip()))
-    for name, text in (
-            ("bars-and-gaps", "TITLEBAR\tポ|ソ\\表|x  rest\r\nINSTMAKEFOL -2147483649\n KEY skipped\n"
-             "INSTTO" + " " * 100 + "far\nCHKREGVER\t99999999999\n[EOF]\nEXENAME after.exe\n"),
-            ("open-and-reopened", "[ini]\na=1\n; comment\n[ini]\nb=2\n-\n[reg]\n\"v\"=\"ソ\\\\\"\n"
-             "[delfiles_user]\nsave\\*.*\n"),
-            ("eof-inside", "[delfiles]\r\nx.bak\r\nEOF\r\n-\r\n")):
-        save("install_env", name, sjis(text))
-    # Folder: flags (1 make folders, 2 maker folder set, 4 Windows folder
-    # without a drive), capacity byte, then maker, product and the typed path.
-    for name, flags, capacity, lines in (
-            ("plain", 0, 255, "Maker\nTitle\nD:/Games/ソフト/"),
-            ("make-folders", 3, 255, "ソフト会社\n星降る夜\nD:\\Games"),
-            ("already-there", 1, 255, "\nTitle\nE:Games\\Title\\save"),
-            ("no-drive", 5, 255, "\nTitle\n\\Games"), ("network", 0, 255, "\nT\n\\\\server\\share"),
-            ("tight", 3, 24, "Maker\nTitle\nC:\\Program Files")):
-        save("folder", name, bytes([flags, capacity]) + sjis(lines))
-    # Profile: section, key and value lines, then the file as it was (no
-    # third line break: no file). ゾ ends in the byte of "]": the header's
-    # name is the whole of it.
-    for name, entry, contents in (
-            ("new-file", "Setup\nPath\nC:\\Games\\星降る夜", None),
-            ("replace", "setup\nPATH\nD:\\x",
-             sjis("; 設定\r\n[Other]\r\nPath=a\r\n[ Setup ]\r\n path = old\r\nSave=s\r\n\r\n[End]\r\n")),
-            ("add-to-section", "セーブ\nSlot\n3", sjis("[セーブ]\nA=1\n\n[x]\ny=2")),
-            ("double-byte-bracket", "ゾ\nk\nv", sjis("[ゾ]\r\nk=1\r\n")),
-            ("old-mac-line-ends", "Setup\nNew\n1", b"[Setup]\rA=1\r\r[x]\ry=2\r"),
-            ("byte-order-mark", "Setup\nA\n2", b"\xef\xbb\xbf[Setup]\r\nA=1\r\n"),
-            ("unfit-section", "a]b\nk\nv", b"[a]\r\nk=1\r\n")):
-        save("profile", name, sjis(entry) + (b"" if contents is None else b"\n" + contents))
 
 
 def journal_seeds():
@@ -164,7 +103,7 @@ def journal_seeds():
 def main():
     with tempfile.TemporaryDirectory() as work:
         archive_seeds(work)
-    text_seeds()
+    example_seed()
     journal_seeds()
     return 0
 

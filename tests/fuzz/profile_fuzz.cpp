@@ -1,25 +1,14 @@
-// Any bytes as a profile file and the entry written into it: WriteProfileEntry
-// must write every entry whose names the file can give back (and refuse the
-// others, the file left as it was), leave no sibling behind, write the
-// key=value line, and give the very same file when the same entry is written
-// a second time. The input is the section, the key and the value, one per
-// line, then the file as it was (no third line break: no file yet). The file
-// lives in the scratch folder (fuzz.h).
-#include <stdint.h>
-#include <stdio.h>
-
-#include <string>
-
+// Any bytes as a profile and an entry: WriteProfileEntry writes the key=value line of
+// every entry the file can give back (and refuses the others, the file as it was),
+// leaves no sibling, and writing it again gives the same file. Input: section, key and
+// value, one per line, then the file (no third line break: no file yet).
 #include "base/text.h"
 #include "fuzz.h"
 #include "update/profile.h"
 
-// An entry the file's own lines give back as written, by the reader's rules
-// and not the writer's checks: a section name whose "]" is the first the
-// reader meets on a character of its own, a key with no "=" that opens no
-// header, no line break anywhere.
-static bool FileCanHold(const std::string& section, const std::string& key,
-                        const std::string& value) {
+// An entry the file gives back as written, by the reader's rules: the header's first
+// "]" of its own ends it, a key has no "=" and opens no header, no line breaks.
+static bool FileCanHold(const std::string& section, const std::string& key, const std::string& value) {
     if ((section + key + value).find_first_of("\r\n") != std::string::npos) return false;
     std::string header = "[" + section + "]";
     size_t first = key.find_first_not_of(" \t");
@@ -44,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (existed) WriteAll(path, before);
     const bool utf16 = before.rfind("\xff\xfe", 0) == 0 || before.rfind("\xfe\xff", 0) == 0;
     int result = WriteProfileEntry(path.c_str(), section.c_str(), key.c_str(), value.c_str());
-    for (const auto& item : fs::directory_iterator(FuzzScratchFolder()))
-        Require(item.path() == path);
+    for (const auto& item : fs::directory_iterator(FuzzScratchFolder())) Require(item.path() == path);
     if (!FileCanHold(section, key, value) || utf16) {
         Require(result == -1 && fs::exists(path) == existed);
         Require(!existed || ReadAll(path) == before);

@@ -1,18 +1,8 @@
-// Any bytes as an RCT file: the in-memory reader and the decoder must never
-// touch a byte outside the file or the pixel memory, and a picture that
-// decodes must come back unchanged through vnpack's encoder. The stream and
-// the pixel memory get heap blocks of exactly their size, so that
-// AddressSanitizer sees an overrun of either. The updater's file reader
-// (LoadRctImage, through the file layer) reads the same bytes from an
-// in-memory file and must agree with the in-memory reader, pixel for pixel.
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+// Any bytes as an RCT file: the reader and decoder stay inside the stream and the
+// pixel memory (heap blocks of exactly their size), a decoded picture comes back
+// unchanged through vnpack's encoder, and LoadRctImage agrees pixel for pixel.
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include <vector>
 
 #include "filelayer/filelayer.h"
 #include "fuzz.h"
@@ -27,16 +17,14 @@ int g_file = -1;  // the in-memory file LoadRctImage reads, by its name g_name
 char g_name[64];
 
 // Rows of width pixels at stride in both blocks are the same.
-bool SameRows(const unsigned char* a, const unsigned char* b, int32_t width, int32_t height,
-              int32_t stride) {
+bool SameRows(const unsigned char* a, const unsigned char* b, int32_t width, int32_t height, int32_t stride) {
     for (int32_t y = 0; y < height; ++y)
         if (memcmp(a + (size_t)y * stride, b + (size_t)y * stride, 3 * (size_t)width)) return false;
     return true;
 }
 
 // LoadRctImage gives null exactly when pixels is null, else the same rows.
-void CompareFileReader(const uint8_t* data, size_t size, const unsigned char* pixels,
-                       int32_t stride) {
+void CompareFileReader(const uint8_t* data, size_t size, const unsigned char* pixels, int32_t stride) {
     if (ftruncate(g_file, 0) != 0 || pwrite(g_file, data, size, 0) != (ssize_t)size) abort();
     bool declined;
     ImageSurface* surface = LoadRctImage(g_name, &declined);
@@ -79,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             packed.insert(packed.end(), pixels + (size_t)y * stride,
                           pixels + (size_t)y * stride + 3 * (size_t)width);
         std::vector<unsigned char> again = EncodeRctStream(packed.data(), width, height);
-        Require(DecodeRctPixels(again.data(), again.size(), width, height, back.data(), stride) ==
-                    0 &&
+        Require(DecodeRctPixels(again.data(), again.size(), width, height, back.data(), stride) == 0 &&
                 SameRows(back.data(), pixels, width, height, stride));
     }
     free(stream);

@@ -1,32 +1,19 @@
-// Any bytes through both line parsers, both expansions and the unescaping,
-// with a CD-ROM drive and without one: no crash, no read or write outside a
-// buffer, every output terminated within its buffer, and an [ini] line
-// without placeholders split at its first "=". The input is a game folder, a
-// line break, then the line.
-#include <stdint.h>
-#include <string.h>
-
-#include <string>
+// Any bytes through both line parsers, both expansions and the unescaping, with and
+// without a CD-ROM drive: every output terminated within its buffer, an [ini] line
+// without placeholders split at its first "=". Input: a game folder, a line break, the line.
 
 #include "fuzz.h"
 #include "update/transfer.h"
 
 namespace {
 
-const char* CdromRoot() {
-    return "Q:\\";
-}
-const char* NoCdrom() {
-    return nullptr;
-}
+const char* CdromRoot() { return "Q:\\"; }
+const char* NoCdrom() { return nullptr; }
 
-bool Terminated(const char* text, size_t capacity) {
-    return strnlen(text, capacity) < capacity;
-}
+bool Terminated(const char* text, size_t capacity) { return strnlen(text, capacity) < capacity; }
 
 void CheckEntry(TransferResult result, const TransferEntry& entry) {
-    Require(result == kTransferAccepted || result == kTransferMalformed ||
-            result == kTransferTooLong);
+    Require(result == kTransferAccepted || result == kTransferMalformed || result == kTransferTooLong);
     Require(Terminated(entry.name, sizeof entry.name) && Terminated(entry.data, sizeof entry.data));
     if (result != kTransferAccepted) Require(!entry.name[0] && !entry.data[0]);
 }

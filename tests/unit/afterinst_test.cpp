@@ -1,17 +1,13 @@
-// Deletion after installation on a real folder: the entry table, the 0x5C
-// second byte, entries that would leave the game folder, and folders swapped
-// for links while the deletion runs.
+// Deletion after installation on a real folder: the entries, the 0x5C second byte,
+// entries leaving the game folder, and folders swapped for links midway.
 #include "update/afterinst.h"
-
-#include <gtest/gtest.h>
 
 #include "base/platform.h"
 #include "scratch_folder.h"
 
 namespace {
 
-// A game folder beside root_/victim.txt, which no entry may reach, with links
-// to a folder outside it.
+// A game folder beside root_/victim.txt, which no entry may reach, with links outside.
 class AfterInstallTest : public ScratchFolderTest {
    protected:
     void Build() {
@@ -32,7 +28,6 @@ class AfterInstallTest : public ScratchFolderTest {
 
 TEST_F(AfterInstallTest, Entries) {
     typedef std::vector<std::string> Names;
-    // clang-format off
     const struct { std::string entry; AfterInstallResult result; Names gone; Names kept; } cases[] = {
         {"install.env", kAfterInstallDone, {"install.env"}, {"insttscr.rct"}},
         {"*.bak", kAfterInstallDone, {"a.bak", "b.bak"}, {"install.env"}},
@@ -55,7 +50,6 @@ TEST_F(AfterInstallTest, Entries) {
         {"linked\\*.*", kAfterInstallRefused, {}, {"linked/e.dat"}},
         {"data\\linked\\e.dat", kAfterInstallRefused, {}, {"linked/e.dat"}},
     };
-    // clang-format on
     for (const auto& c : cases) {
         Build();
         EXPECT_EQ(DeleteAfterInstallEntry(game_.c_str(), c.entry.c_str()), c.result) << c.entry;
@@ -65,9 +59,8 @@ TEST_F(AfterInstallTest, Entries) {
     }
 }
 
-// The folder of an entry renamed and replaced by a link to a folder outside
-// the game while its files are deleted: the deletion goes on in the folder it
-// holds.
+// An entry's folder swapped for a link to one outside while its files are deleted: the
+// deletion goes on in the folder it holds.
 TEST_F(AfterInstallTest, AFolderSwappedForALinkMidwayLeadsNothingOutside) {
     Build();
     OsFolderHold* game = OsHoldFolder(game_.c_str());

@@ -20,7 +20,6 @@ void ExpectSafe(const char* name, bool is_folder, size_t destination_length, boo
 }
 
 TEST(Archive, NameRules) {
-    // clang-format off
     const struct { bool is_folder, safe; std::vector<const char*> names; } cases[] = {
         // 表 (0x95 0x5C) and ソ (0x83 0x5C): the second byte is no separator, so
         // a folder name "表" only seems to end in '\'. Names that only look
@@ -44,7 +43,6 @@ TEST(Archive, NameRules) {
                         "dir\\..\\..\\a.txt", "dir\\..", "...\\a.txt", ". .\\a.txt",
                         "dir\\.\\a.txt", "dir\\\\a.txt", "a.txt\\", "a\x01.txt", "a\x7f.txt",
                         "\x95", "a\xff.txt", "\x85\x40.txt"}},
-        // clang-format on
     };
     for (const auto& c : cases) {
         for (const char* name : c.names) ExpectSafe(name, c.is_folder, 10, c.safe);
@@ -71,7 +69,6 @@ TEST(Archive, HeaderWalk) {
     auto sized = [&](const char* field) { return Layout({File("a", Zeros(1), 0, field)}); };
     const char* const none = "\"end\": \"none\"";
     // part of the fault's reason; null: accepted
-    // clang-format off
     const struct { const char* title; std::string layout; const char* refusal; } cases[] = {
         {"no entries", Layout({}), nullptr},
         {"folder then file", Layout({Folder("d\\"), File("d\\x.bin", Zeros(10))}), nullptr},
@@ -114,7 +111,6 @@ TEST(Archive, HeaderWalk) {
          Layout({Folder("d\\"), Folder("D\\e\\"), one("d\\E\\f"), one("d\\g")}), nullptr},
         // ソ ends in 0x5C but is no folder of "ソ\x".
         {"double-byte 0x5C is no separator", two("\x83\x5c", "\x83\x5c\x83\x5c"), nullptr},
-        // clang-format on
     };
     ScratchFolder scratch;
     int index = 0;
@@ -137,41 +133,29 @@ TEST(Archive, HeaderWalk) {
 
 // A signed updater: the certificate table follows the trailer, after the
 // zero bytes that start it on a multiple of 8, and the image's security
-// directory (in a PE32 or PE32+ header at 0x40 with 16 directories) says
-// where it starts.
+// directory (in a PE32 or PE32+ header) says where it starts.
 TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
     ScratchFolder scratch;
     const fs::path path = scratch.path() / "signed.exe";
-    const std::string table(24, 'c');
-    auto sign = [&](std::string file, uint32_t magic, size_t padding, uint32_t size) {
-        const uint32_t at = (uint32_t)(file.size() + padding);
-        file += std::string(padding, '\0') + table;
-        auto put = [&file](size_t at, uint32_t value, int bytes) {
-            for (int i = 0; i < bytes; ++i) file[at + i] = (char)(value >> (8 * i));
-        };
-        const size_t directories = magic == 0x20B ? 0x40 + 24 + 108 : 0x40 + 24 + 92;
-        put(0x3C, 0x40, 4);
-        put(0x40, 0x4550, 4);  // "PE\0\0"
-        put(0x40 + 24, magic, 2);
-        put(directories, 16, 4);
-        put(directories + 4 + 32, at, 4);
-        put(directories + 4 + 36, size, 4);
-        WriteAll(path, file);
-        return OpenedArchive(path);
-    };
     // The writer's archive does not end on a multiple of 8; cut by one byte,
     // its end marker lacks a zero byte.
     for (int cut : {0, 1}) {
-        ASSERT_TRUE(WritePayload(
-            Layout({File("a.txt", Zeros(9))}, "\"cut\": " + std::to_string(cut)), path));
-        const std::string unsigned_file = ReadAll(path);
-        const size_t at = unsigned_file.size(), padding = 7 - (at + 7) % 8;
+        const std::string unsigned_layout = "\"cut\": " + std::to_string(cut);
+        ASSERT_TRUE(WritePayload(Layout({File("a.txt", Zeros(9))}, unsigned_layout), path));
+        const size_t at = fs::file_size(path), padding = 7 - (at + 7) % 8;
         ASSERT_NE(padding, 0u);
+        auto sign = [&](uint32_t magic, size_t pad, size_t stated) {
+            EXPECT_TRUE(WritePayload(Layout({File("a.txt", Zeros(9))}, unsigned_layout +
+                                            ", \"sign\": {\"magic\": " + std::to_string(magic) +
+                                            ", \"padding\": " + std::to_string(pad) + ", \"table\": \"" +
+                                            Hex(std::string(24, 'c')) + "\", \"stated\": " +
+                                            std::to_string(stated) + "}"), path));
+            return OpenedArchive(path);
+        };
         for (uint32_t magic : {0x10B, 0x20B}) {
             for (size_t pad : {(size_t)0, padding}) {
-                SCOPED_TRACE(std::to_string(cut) + " " + std::to_string(magic) + " " +
-                             std::to_string(pad));
-                OpenedArchive signed_file = sign(unsigned_file, magic, pad, (uint32_t)table.size());
+                SCOPED_TRACE(std::to_string(cut) + " " + std::to_string(magic) + " " + std::to_string(pad));
+                OpenedArchive signed_file = sign(magic, pad, 24);
                 ASSERT_TRUE(signed_file.located);
                 EXPECT_EQ(signed_file.archive.offset, 512);
                 EXPECT_EQ(signed_file.archive.file_length, (int32_t)at);
@@ -181,7 +165,7 @@ TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
         }
         // A table that does not end the file is no certificate table of
         // ours: the trailer is then looked for at the end, and not found.
-        EXPECT_FALSE(sign(unsigned_file, 0x20B, padding, (uint32_t)table.size() - 1).located);
+        EXPECT_FALSE(sign(0x20B, padding, 23).located);
     }
 }
 

@@ -1,17 +1,7 @@
-// The copy animation (scripts/gen_avi.py) as the animation control will read
-// it, taken apart here independently of the generator: what would stop the
-// control or garble a frame, and the frames against the generator's own
-// unencoded pictures.
-#include <gtest/gtest.h>
-
-#include <stdint.h>
-#include <stdlib.h>
-
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <string>
-#include <vector>
+// The copy animation (scripts/gen_avi.py) taken apart independently of the
+// generator: what would stop the animation control or garble a frame, and the frames
+// against the generator's unencoded pictures.
+#include "scratch_folder.h"
 
 namespace {
 
@@ -19,20 +9,17 @@ typedef std::vector<uint8_t> Bytes;
 const int kWidth = 260, kHeight = 40;
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    std::string bytes = ReadAll(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 uint32_t U32(const Bytes& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
 }
 
-// Every chunk of the RIFF tree in file order as "ID" or "LIST:type", with the
-// offset and size of its data; empty when a chunk runs past its list.
-struct Chunk {
-    std::string name;
-    size_t data, size;
-};
+// Every chunk of the RIFF tree in file order as "ID" or "LIST:type", with the offset
+// and size of its data; false when a chunk runs past its list.
+struct Chunk { std::string name; size_t data, size; };
 bool Walk(const Bytes& f, size_t at, size_t end, std::vector<Chunk>* out) {
     while (at < end) {
         if (end - at < 8 || U32(f, at + 4) > end - at - 8) return false;
@@ -78,7 +65,8 @@ bool DecodeRle8(const uint8_t* in, size_t size, Bytes* pixels) {
 }
 
 TEST(CopyAnimation, EveryFrameDecodesToTheDrawnPictureWithinTheDeclaredBuffers) {
-    std::string base = testing::TempDir() + "vn_filecopy";
+    ScratchFolder scratch;
+    std::string base = (scratch.path() / "filecopy").string();
     std::string command = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
                           "/scripts/gen_avi.py " + base + ".avi --raw " + base + ".raw";
     ASSERT_EQ(0, system(command.c_str()));
@@ -94,19 +82,16 @@ TEST(CopyAnimation, EveryFrameDecodesToTheDrawnPictureWithinTheDeclaredBuffers) 
     EXPECT_EQ(U32(file, strf->data + 16), 1u) << "BI_RLE8";
     const size_t frame_size = (size_t)kWidth * kHeight;
     ASSERT_EQ(raw.size(), frames.size() * frame_size);
-    // GDI reads at most biSizeImage bytes of a frame and the control reads
-    // dwSuggestedBufferSize: both must cover every frame.
+    // GDI reads at most biSizeImage of a frame, the control dwSuggestedBufferSize.
     for (size_t i = 0; i < frames.size(); ++i) {
         EXPECT_LE(frames[i]->size, U32(file, strf->data + 20)) << i;
         EXPECT_LE(frames[i]->size, U32(file, strh->data + 36)) << i;
         Bytes pixels;
         ASSERT_TRUE(DecodeRle8(&file[frames[i]->data], frames[i]->size, &pixels)) << i;
         EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), raw.begin() + i * frame_size)) << i;
-        EXPECT_TRUE(i == 0 ||
-                    !std::equal(pixels.begin(), pixels.end(), raw.begin() + (i - 1) * frame_size))
+        EXPECT_TRUE(i == 0 || !std::equal(pixels.begin(), pixels.end(), raw.begin() + (i - 1) * frame_size))
             << "a still frame " << i;
-        // The control takes the first frame's top-left pixel as transparent:
-        // the picture must never touch the top or bottom row.
+        // The first frame's top-left pixel is transparent: keep off the top and bottom rows.
         for (int x = 0; x < kWidth; ++x)
             ASSERT_TRUE(pixels[x] == raw[0] && pixels[frame_size - 1 - x] == raw[0]) << i;
     }

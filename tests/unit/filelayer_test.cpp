@@ -1,12 +1,6 @@
-// The managed file open: the name hash, the sound-name rule, the order in
-// which base folder, the name itself and the search list are tried, the path
-// limit and the Retry/Cancel loop.
+// The managed file open: the name hash, the sound-name rule, the lookup order of base
+// folder, name and search list, the path limit and the Retry/Cancel loop.
 #include "filelayer/filelayer.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "base/text.h"
 #include "scratch_folder.h"
@@ -15,8 +9,7 @@ namespace {
 
 TEST(FfNameHash, MatchesCrc32OfLowerCasedBareName) {
     EXPECT_EQ(FfNameHash("abc"), 0x352441C2u);
-    // Full-width Ａ (0x82 0x60) lowers to ａ (0x82 0x81); 表 ends in 0x5C, which
-    // is no folder separator, so it stays in the name.
+    // Full-width Ａ (0x82 0x60) lowers to ａ (0x82 0x81); 表's 0x5C is no separator.
     const char* const same[][2] = {{"ABC", "abc"},
                                    {"Title.RCT", "title.rct"},
                                    {"data\\title.rct", "title.rct"},
@@ -37,9 +30,8 @@ TEST(FfIsSoundName, ExtensionInAnyAsciiCase) {
         EXPECT_FALSE(FfIsSoundName(name)) << name;
 }
 
-// A scratch folder made current, with folder tables and an archive: the table
-// of "tables/" knows a.txt, a.wav, shared.txt and two records for twice.txt;
-// the archive pack.bin holds packed.txt at offset 5.
+// A folder table knowing a.txt, a.wav, shared.txt and twice.txt (twice), and the
+// archive pack.bin holding packed.txt at offset 5.
 class FileLayer : public ScratchFolderTest {
    protected:
     void SetUp() override {
@@ -57,10 +49,8 @@ class FileLayer : public ScratchFolderTest {
         return Ffresolve(name, out);
     }
     const uint32_t packed_ = FfNameHash("packed.txt");
-    FfFolderEntry folders_[5] = {{FfNameHash("a.txt"), "tables"},
-                                 {FfNameHash("a.wav"), "tables"},
-                                 {FfNameHash("twice.txt"), "empty"},
-                                 {FfNameHash("twice.txt"), "tables"},
+    FfFolderEntry folders_[5] = {{FfNameHash("a.txt"), "tables"}, {FfNameHash("a.wav"), "tables"},
+                                 {FfNameHash("twice.txt"), "empty"}, {FfNameHash("twice.txt"), "tables"},
                                  {FfNameHash("shared.txt"), "tables"}};
     // Sorted by hash, with a neighbour on each side of the member.
     FfIndexEntry index_[3] = {{packed_ - 1, 0, 0}, {packed_, 5, 6}, {packed_ + 1, 0, 0}};
@@ -69,22 +59,13 @@ class FileLayer : public ScratchFolderTest {
 };
 
 TEST_F(FileLayer, LookupOrder) {
-    for (const char* path : {"a.txt", "a.wav", "only.wav", "sub/b.txt", "sub/c.wav"})
-        WriteAll(path, "cwd");
-    for (const char* path :
-         {"tables/a.txt", "tables/a.wav", "tables/twice.txt", "tables/shared.txt"})
+    for (const char* path : {"a.txt", "a.wav", "only.wav", "sub/b.txt", "sub/c.wav"}) WriteAll(path, "cwd");
+    for (const char* path : {"tables/a.txt", "tables/a.wav", "tables/twice.txt", "tables/shared.txt"})
         WriteAll(path, "table");
-    WriteAll("base/a.txt", "base");
-    WriteAll("base/only.wav", "base");
-    const struct {
-        const char* name;
-        const char* base;  // null: no base folder
-        int direct;
-        bool with_list;
-        const char* content;   // null: not found
-        const char* resolved;  // path Ffresolve gives
-    } cases[] = {
-        // clang-format off
+    for (const char* path : {"base/a.txt", "base/only.wav"}) WriteAll(path, "base");
+    // base null: none; content null: not found; resolved: what Ffresolve gives
+    const struct { const char* name; const char* base; int direct; bool with_list; const char* content;
+                   const char* resolved; } cases[] = {
         // Other files: the folder first, then the list.
         {"a.txt", nullptr, 1, true, "cwd", "a.txt"},
         {"a.txt", nullptr, 0, true, "table", "tables\\a.txt"},
@@ -100,12 +81,9 @@ TEST_F(FileLayer, LookupOrder) {
         {"a.txt", "base\\", 1, true, "base", "base\\a.txt"},
         {"a.wav", "base\\", 1, false, nullptr, ""},
         {"only.wav", "base\\", 1, false, "base", "base\\only.wav"},
-        // A failed open of one folder record goes on with the next record;
-        // resolving takes the first matching record without a trial open.
+        // A failed open goes on with the next record; resolving takes the first unopened.
         {"twice.txt", "base\\", 1, true, "table", "empty\\twice.txt"},
-        // Archive members: the stream stands at the member's offset.
         {"PACKED.TXT", nullptr, 0, true, "PACKED", "pack.bin"},
-        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " base=" + (c.base ? c.base : "-") + " direct=" +
@@ -137,11 +115,8 @@ TEST_F(FileLayer, SearchEntryKinds) {
     FfSearchEntry odd = {"pack.bin", 3, index_, nullptr, 0, 7, nullptr};
     FfSearchEntry missing = {"nothere.bin", 3, index_, nullptr, 0, kFfArchive, nullptr};
     FfSearchEntry table = {nullptr, 0, nullptr, packed, 1, kFfFolderTable, nullptr};
-    // clang-format off
-    const struct { std::vector<FfSearchEntry*> list; const char* content; } cases[] = {{{&indexed}, "PACKED"},
-                 {{&table_only, &odd}, "(not opened)"},
-                 {{&missing, &table}, "table"}};
-    // clang-format on
+    const struct { std::vector<FfSearchEntry*> list; const char* content; } cases[] = {
+        {{&indexed}, "PACKED"}, {{&table_only, &odd}, "(not opened)"}, {{&missing, &table}, "table"}};
     for (const auto& c : cases) {
         FfResetLookup();
         for (FfSearchEntry* entry : c.list) FfAddSearchEntry(entry);
@@ -149,9 +124,8 @@ TEST_F(FileLayer, SearchEntryKinds) {
     }
 }
 
-// A folder is not a file that can be read, whatever the system's fopen
-// allows; a candidate path past the path buffer is not found either, whether
-// given whole or made of the base folder and the name.
+// A folder is no file, whatever fopen allows; a path past the buffer is not found,
+// given whole or joined from base folder and name.
 TEST_F(FileLayer, FoldersAndPathsPastTheBufferAreNotFound) {
     fs::create_directory("install.env");
     Ffsetdirect(1);

@@ -1,14 +1,9 @@
-// vnpack lint: each small install.env must produce its findings, and must
-// not produce findings for what the updater reads as intended.
-#include "../../tools/vnpack/lint.h"
+// vnpack lint: each small install.env gives its findings, and none for what the
+// updater reads as intended.
+#include "lint.h"
 
-#include <gtest/gtest.h>
-
-#include <sstream>
-#include <string>
-
-#include "../../tools/vnpack/env_text.h"
-#include "../../tools/vnpack/rct_encode.h"
+#include "env_text.h"
+#include "rct_encode.h"
 #include "config/setup_files.h"
 #include "scratch_folder.h"
 
@@ -41,15 +36,11 @@ class Lint : public ScratchFolderTest {
 
 TEST_F(Lint, Findings) {
     const std::string kIni = "[EOF]\n[ini]\nPath=REP_INSTALL\n-\n", kClean = ": warning:\n: error:";
-    const struct {
-        const char* what;
-        std::string content;
-        const char* present;      // texts the output holds, one a line
-        std::string absent = "";  // texts it must not hold
-        int status = 0;
-        bool strict = false;
+    // present: texts the output holds, absent: texts it must not hold, one a line; picture:
+    // the file that takes the title picture's place ("": none), with its bytes
+    const struct { const char* what; std::string content; const char* present; std::string absent = "";
+                   int status = 0; bool strict = false; const char* picture = nullptr; std::string bytes = "";
     } cases[] = {
-        // clang-format off
         {"clean", "TITLEBAR\tSample|1.01\nINI_FILE a.ini\n" + kIni,
          "\"Sample 1.01\"  [line 1]\nPath=REP_INSTALL\n0 errors, 0 warnings", kClean},
         {"typo", "INSTREADMFL\tread.txt\n",
@@ -95,8 +86,7 @@ TEST_F(Lint, Findings) {
          ":2: error: INI_SECTION \"a]b\" has a \"]\"\n:5: error: [ini] line with a key beginning with \"[\"\n"
          ":6: error: [ini] line with a line break", ":7:", 1},
         {"ini with no file", "[EOF]\n[ini]\nA=1\n-\n", ":2: warning: [ini] has lines but INI_FILE is not set"},
-        // UTF-8 is read as the updater will read its code page 932 form, and
-        // said once for the file.
+        // UTF-8 is read as its code page 932 form, and said once for the file.
         {"saved as UTF-8", "TITLEBAR \xe3\x82\xb5\xe3\x83\xb3\nINSTTO \xe3\x82\xb5\n",
          "install.env: note: saved as UTF-8: vnpack build converts\n\"\xe3\x82\xb5\xe3\x83\xb3\"  [line 1]",
          "not valid\n:1: note\n:2: note"},
@@ -120,18 +110,33 @@ TEST_F(Lint, Findings) {
         {"not code page 932", "INSTTO A\xa0\x81\n",
          ":1: warning: not valid code page 932 (Shift-JIS) text: \"INSTTO A\\xA0\\x81\""},
         {"Shift-JIS is not taken for UTF-8", "TITLEBAR \x83\x54\x83\x93\x83\x76\n", "", ": warning:"},
-        // Section lines that the settings reader also takes for settings
-        // (two tokens before [EOF]) are not unknown keys.
+        // Section lines before [EOF] look like settings but are no unknown keys.
         {"section lines before the marker", "[delfiles_afterinst]\nold.txt\t// gone\n-\t// end\n", "",
          "unknown key"},
         {"unknown section", "[delfile]\n", ":1: warning: \"[delfile]\" is not a section the updater knows"},
         // ポ keeps its trail byte 0x7C in the shown value.
         {"double-byte bar", "TITLEBAR \x83\x7c|A\n", "\"\xe3\x83\x9d A\""},
-        // clang-format on
+        // The title picture must be at the top level and decode; one the start-up window
+        // crops or shows tiny is warned about.
+        {"no title picture", "TITLEBAR a\n", "install.env: error: no title picture", "", 1, false, ""},
+        {"title picture in a folder", "TITLEBAR a\n", "install.env: error: no title picture", "", 1, false,
+         "sub/insttscr.rct", "x"},
+        {"title picture not RCT", "TITLEBAR a\n", "install.env: error: insttscr.rct: not an RCT picture", "",
+         1, false, "INSTTSCR.RCT", "not a picture"},
+        {"title picture PNG cut", "TITLEBAR a\n", "install.env: error: insttscr.png: ", "", 1, false,
+         "insttscr.png", "\x89PNG\r\n\x1a\n cut"},
+        {"title picture large", "TITLEBAR a\n", "warning: insttscr.rct: the picture is 480 x 320: the "
+         "start-up window centres it in a square of 268 x 268 pixels and crops", "", 0, false, "insttscr.rct",
+         Picture(480, 320)},
+        {"title picture tiny", "TITLEBAR a\n", "warning: insttscr.rct: the picture is only 1 x 1", "", 0,
+         false, "insttscr.rct", Picture(1, 1)},
+        {"title picture fits", "TITLEBAR a\n", "0 warnings", "", 0, false, "insttscr.rct", Picture(268, 40)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteAll("install.env", c.content);
+        if (c.picture) fs::remove(kTitlePictureName);
+        if (c.picture && *c.picture) WriteAll(c.picture, c.bytes);
         std::string output;
         EXPECT_EQ(Run("install.env", &output, c.strict), c.status) << output;
         std::istringstream present(c.present), absent(c.absent);
@@ -139,12 +144,13 @@ TEST_F(Lint, Findings) {
             EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
         for (std::string text; std::getline(absent, text);)
             EXPECT_EQ(output.find(text), std::string::npos) << text << "\n" << output;
+        if (c.picture && *c.picture) fs::remove(c.picture);
+        WriteAll(kTitlePictureName, Picture(80, 1));
     }
 }
 
-// The template that makers start from passes cleanly. A path is shown as the
-// system names it: on Linux its bytes are already UTF-8 and must not be read
-// as code page 932. What cannot be read exits 2.
+// The makers' template passes cleanly; a path is shown as the system names it (UTF-8
+// here, never read as code page 932); what cannot be read exits 2.
 TEST_F(Lint, ExampleAndPaths) {
     std::string output;
     EXPECT_EQ(Run(VN_SOURCE_DIR "/examples/demo-update/install.env", &output), 0) << output;
@@ -159,44 +165,10 @@ TEST_F(Lint, ExampleAndPaths) {
     EXPECT_EQ(Run(folder, &output), 2);  // a folder
 }
 
-// The title picture must be there, at the top level, and decode; one that
-// the start-up window crops or shows tiny is warned about.
-TEST_F(Lint, TitlePicture) {
-    WriteAll("install.env", "TITLEBAR a\n");
-    fs::remove(kTitlePictureName);
-    // clang-format off
-    const struct { const char* name; std::string bytes; const char* finding; int status = 1; } cases[] = {
-        {"", "", "install.env: error: no title picture"},
-        {"sub/insttscr.rct", "x", "install.env: error: no title picture"},
-        {"INSTTSCR.RCT", "not a picture", "install.env: error: insttscr.rct: not an RCT picture"},
-        {"insttscr.png", "\x89PNG\r\n\x1a\n cut", "install.env: error: insttscr.png: "},
-        {"insttscr.rct", Picture(480, 320),
-         "warning: insttscr.rct: the picture is 480 x 320: the start-up window "
-         "centres it in a square of 268 x 268 pixels and crops", 0},
-        {"insttscr.rct", Picture(1, 1), "warning: insttscr.rct: the picture is only 1 x 1", 0},
-        {"insttscr.rct", Picture(268, 40), "0 warnings", 0},
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (*c.name) WriteAll(c.name, c.bytes);
-        std::string output;
-        EXPECT_EQ(Run("install.env", &output), c.status) << output;
-        EXPECT_NE(output.find(c.finding), std::string::npos) << output;
-        if (*c.name) fs::remove(c.name);
-    }
-}
-
 // What the encoding check makes of the bytes an editor saved.
 TEST(EnvText, DetectsAndConverts) {
-    const struct {
-        std::string bytes;
-        EnvEncoding encoding;
-        std::string cp932;  // empty with bad_line
-        int bad_line = 0;
-        std::string bad_character = "";
-    } cases[] = {
-        // clang-format off
+    const struct { std::string bytes; EnvEncoding encoding; std::string cp932; int bad_line = 0;
+                   std::string bad_character = ""; } cases[] = {
         {"TITLEBAR a\r\n", kEnvCp932, "TITLEBAR a\r\n"},
         {"T \x83\x54\x83\x93\r\n", kEnvCp932, "T \x83\x54\x83\x93\r\n"},  // サン in Shift-JIS
         {"T \xbb\xdd\n", kEnvCp932, "T \xbb\xdd\n"},                      // ｻﾝ, half-width
@@ -204,7 +176,6 @@ TEST(EnvText, DetectsAndConverts) {
         {"\xef\xbb\xbfT \xef\xbd\x9e\n", kEnvUtf8WithMark, "T \x81\x60\n"},  // full-width tilde
         {"\xef\xbb\xbf", kEnvUtf8WithMark, ""},
         {"a\n\xce\xb1\nb \xe2\x82\xac\xf0\x9f\x98\x80\n", kEnvUtf8, "", 3, "\xe2\x82\xac"},
-        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);

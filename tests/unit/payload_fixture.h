@@ -1,9 +1,6 @@
-// Shared by the payload tests: archives written by the independent Python
-// writer (payload_writer.py), listings and file times.
+// The payload tests' archives, written by the independent payload_writer.py, with
+// listings and file times.
 #pragma once
-
-#include <string>
-#include <vector>
 
 #include "base/platform.h"
 #include "payload/archive.h"
@@ -22,26 +19,18 @@ inline std::string Hex(const std::string& bytes) {
 }
 
 // JSON pieces of a writer layout. Names are code page 932 bytes.
-inline std::string Folder(const std::string& name) {
-    return "{\"folder\": \"" + Hex(name) + "\"}";
-}
+inline std::string Folder(const std::string& name) { return "{\"folder\": \"" + Hex(name) + "\"}"; }
 inline std::string File(const std::string& name, const std::string& data,
                         unsigned long long time = 0, const std::string& extra = "") {
     return "{\"file\": \"" + Hex(name) + "\", \"data\": " + data +
            ", \"time\": " + std::to_string(time) + (extra.empty() ? "" : ", " + extra) + "}";
 }
-inline std::string Zeros(size_t n) {
-    return "[{\"zeros\": " + std::to_string(n) + "}]";
-}
+inline std::string Zeros(size_t n) { return "[{\"zeros\": " + std::to_string(n) + "}]"; }
 inline std::string Random(size_t n, int seed = 1) {
     return "[{\"random\": " + std::to_string(n) + ", \"seed\": " + std::to_string(seed) + "}]";
 }
-inline std::string Bytes(const std::string& bytes) {
-    return "[{\"hex\": \"" + Hex(bytes) + "\"}]";
-}
-inline std::string Raw(const std::string& bytes) {
-    return "{\"raw\": \"" + Hex(bytes) + "\"}";
-}
+inline std::string Bytes(const std::string& bytes) { return "[{\"hex\": \"" + Hex(bytes) + "\"}]"; }
+inline std::string Raw(const std::string& bytes) { return "{\"raw\": \"" + Hex(bytes) + "\"}"; }
 
 inline std::string Layout(const std::vector<std::string>& entries, const std::string& extra = "") {
     std::string out = "{\"entries\": [";
@@ -49,16 +38,11 @@ inline std::string Layout(const std::vector<std::string>& entries, const std::st
     return out + "]" + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
-// Writes the archive of layout to path; the inflated bytes of file entry i go
-// to expect/i.bin when expect is given. False when the writer failed.
-inline bool WritePayload(const std::string& layout, const fs::path& path,
-                         const fs::path& expect = fs::path()) {
+inline bool WritePayload(const std::string& layout, const fs::path& path) {
     fs::path layout_path = path.string() + ".json";
     WriteAll(layout_path, layout);
-    if (!expect.empty()) fs::create_directories(expect);
-    std::string command = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
-                          "/tests/unit/payload_writer.py " + layout_path.string() + " " +
-                          path.string() + " " + expect.string();
+    std::string command = std::string(VN_TEST_PYTHON) + " " VN_SOURCE_DIR "/tests/unit/payload_writer.py " +
+                          layout_path.string() + " " + path.string();
     return system(command.c_str()) == 0;
 }
 
@@ -93,8 +77,7 @@ struct OpenedArchive {
     bool located = false;
 };
 
-// The one walk of the archive at archive_path into destination; -99 when no
-// archive is found. *staged (when given) is the walk's list afterwards.
+// One walk of the archive at archive_path into destination; -99: no archive found.
 inline int Extract(const fs::path& archive_path, const fs::path& destination,
                    ExtractPass pass = kCopyPass, const ExtractEvents* events = nullptr,
                    const ExtractFaults* faults = nullptr, StagedList* staged = nullptr) {

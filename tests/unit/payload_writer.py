@@ -1,23 +1,21 @@
 #!/usr/bin/env python3
-"""The reference writer and reader of updater payloads, shared by the unit
-tests (command line) and the Wine bench (imported); Python's zlib only, so that
-the C++ reader is never tested against the C++ writer alone.
+"""The reference writer and reader of updater payloads (Python's zlib only, so
+that the C++ reader is never tested against the C++ writer alone), for the unit
+tests (command line) and the Wine bench (imported).
 
-Payload after the executable image, little-endian: per entry u16 length of the
-name field, the field (code page 932, NUL-ended), u32 size (0xFFFFFFFF: folder),
-u32 compressed size, for a file u64 FILETIME and the zlib stream; then u16 0,
-two zero bytes, and the trailer: u32 offset of the first entry.
+Payload after the image, little-endian, per entry: u16 name field length, the
+field (code page 932, NUL-ended), u32 size (0xFFFFFFFF: folder), u32 compressed
+size, for a file u64 FILETIME and the zlib stream; then u16 0, two zero bytes
+and the trailer, u32 offset of the first entry.
 
-payload_writer.py LAYOUT.json OUTPUT [EXPECT_DIR] writes an updater (file entry
-i inflated to EXPECT_DIR/i.bin); payload_writer.py --read UPDATE prints "folder
-NAME_HEX" or "file NAME_HEX SIZE TIME" per entry, every stream checked, exit 1
-on any fault. LAYOUT keys: stub (hex image; default "MZ" and 510 zeros); end
-(normal, bare: marker only, none, padded: to a file length of a multiple of 8);
-cut (bytes dropped before the trailer); entries, each
-{"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX, "data": DATA, "time",
-"bad_adler", stated "uncompressed_size"/"compressed_size", raw "name_field_hex",
-"stream_hex", "after_stream_hex"}. DATA: parts {"zeros": n}, {"random": n,
-"seed": s}, {"hex": HEX}.
+LAYOUT.json OUTPUT writes an updater; --read UPDATE prints "folder NAME" or "file NAME" per entry
+(raw bytes), exit 1 on any fault. LAYOUT keys: stub (hex image), end (normal,
+bare, none, padded: to a multiple of 8), cut (bytes dropped before the
+trailer), sign (the arguments of signed),
+entries: {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX,
+"data": [{"zeros": n} | {"random": n, "seed": s} | {"hex": HEX}], "time",
+"bad_adler", "uncompressed_size", "compressed_size", "name_field_hex",
+"stream_hex", "after_stream_hex"}.
 """
 import json
 import random
@@ -61,7 +59,22 @@ def with_trailer(image, archive):  # the executable image, then the payload
     return image + archive + struct.pack("<I", len(image))
 
 
-# ---------------------------------------------------------------- layouts
+def signed(updater, magic, padding=None, table="", stated=None):
+    """The updater with a PE header at 0x40 (PE32 0x10B or PE32+ 0x20B, 16 directories)
+    whose security directory names the certificate table (hex) appended after padding
+    zero bytes (default: to a multiple of 8, as signing tools do); stated: its size there."""
+    table = bytes.fromhex(table)
+    image = bytearray(updater)
+    struct.pack_into("<I", image, 0x3C, 0x40)
+    image[0x40:0x44] = b"PE\0\0"
+    struct.pack_into("<H", image, 0x40 + 24, magic)
+    directories = 0x40 + 24 + (108 if magic == 0x20B else 92)  # NumberOfRvaAndSizes
+    padding = -len(image) % 8 if padding is None else padding
+    struct.pack_into("<I", image, directories, 16)
+    struct.pack_into("<II", image, directories + 4 + 4 * 8, len(image) + padding,
+                     len(table) if stated is None else stated)
+    return bytes(image) + bytes(padding) + table
+
 
 def data_bytes(parts):
     out = []
@@ -77,19 +90,14 @@ def data_bytes(parts):
     return b"".join(out)
 
 
-def layout_entry(entry, expect):
-    """The bytes of one layout entry; a file's inflated data goes to expect."""
+def layout_entry(entry):
     if "raw" in entry:
         return bytes.fromhex(entry["raw"])
     if "folder" in entry:
         return entry_bytes(bytes.fromhex(entry["folder"]) + b"\0", FOLDER_MARK)
-    data = entry.get("data", [])
-    if "stream_hex" in entry:  # a stream as it stands, for one no zlib writes
-        stream = bytes.fromhex(entry["stream_hex"])
-    else:
-        stream = zlib.compress(data_bytes(data), 9)
-    inflated = b"" if "stream_hex" in entry else zlib.decompress(stream)
-    expect(inflated)
+    stream_hex = entry.get("stream_hex")  # a stream as it stands, for one no zlib writes
+    inflated = b"" if stream_hex else data_bytes(entry.get("data", []))
+    stream = bytes.fromhex(stream_hex) if stream_hex else zlib.compress(inflated, 9)
     if entry.get("bad_adler"):
         stream = stream[:-1] + bytes([stream[-1] ^ 0xFF])
     stream += bytes.fromhex(entry.get("after_stream_hex", ""))
@@ -98,21 +106,18 @@ def layout_entry(entry, expect):
                        entry.get("time", 0), entry.get("compressed_size"))
 
 
-def write(layout, output, expect_dir=None):
+def write(layout, output):
     stub = bytes.fromhex(layout["stub"]) if "stub" in layout else b"MZ" + bytes(510)
-    files = []
-    archive = b"".join(layout_entry(e, files.append) for e in layout.get("entries", []))
+    archive = b"".join(layout_entry(e) for e in layout.get("entries", []))
     archive += {"normal": END, "bare": END[:2], "none": b"",
                 "padded": END + bytes(-(len(stub) + len(archive) + 8) % 8)}[layout.get("end", "normal")]
     archive = archive[:len(archive) - layout.get("cut", 0)]
+    data = stub + archive + struct.pack("<I", len(stub))
+    if "sign" in layout:
+        data = signed(data, **layout["sign"])
     with open(output, "wb") as f:
-        f.write(stub + archive + struct.pack("<I", len(stub)))
-    for number, data in enumerate(files if expect_dir else []):
-        with open("%s/%d.bin" % (expect_dir, number), "wb") as f:
-            f.write(data)
+        f.write(data)
 
-
-# ---------------------------------------------------------------- reading
 
 def read_archive(data):
     """The entries of an updater's payload, every stream inflated and checked:
@@ -148,12 +153,11 @@ def main():
     if sys.argv[1] == "--read":
         with open(sys.argv[2], "rb") as f:
             for e in read_archive(f.read()):
-                print("folder %s" % e["name"].hex() if e["folder"] else
-                      "file %s %d %d" % (e["name"].hex(), e["size"], e["time"]))
+                sys.stdout.buffer.write(b"%s %s\n" % (b"folder" if e["folder"] else b"file", e["name"]))
         return 0
     with open(sys.argv[1]) as f:
         layout = json.load(f)
-    write(layout, sys.argv[2], sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] else None)
+    write(layout, sys.argv[2])
     return 0
 
 

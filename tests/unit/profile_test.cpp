@@ -1,42 +1,16 @@
-// Profile entries edited in place, byte for byte, as the system's profile
-// calls would place them.
+// Profile entries edited in place, byte for byte where the system's calls put them.
 #include "update/profile.h"
-
-#include <gtest/gtest.h>
-#include <string.h>
-
-#include <functional>
-#include <map>
-#include <string>
 
 #include "scratch_folder.h"
 
 namespace {
 
-// Each name in the folder: a file by its bytes' digest, a link by its target.
-std::map<std::string, std::string> Listing(const fs::path& folder) {
-    std::map<std::string, std::string> names;
-    for (const auto& item : fs::directory_iterator(folder)) {
-        names[item.path().filename()] =
-            item.is_symlink()     ? "link to " + fs::read_symlink(item.path()).string()
-            : item.is_directory() ? "folder"
-                                  : std::to_string(std::hash<std::string>()(ReadAll(item.path())));
-    }
-    return names;
-}
-
 TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
     // 0x90 0xAF: 星, which no single-byte code page would keep.
     static const char kValue[] = "C:\\\x90\xaf";
-    const struct {
-        const char* title;
-        const char* before;  // null: no file yet
-        const char* section;
-        const char* key;
-        const char* after;  // null: refused, the file as it was
-        const char* value = kValue;
-    } cases[] = {
-        // clang-format off
+    // before null: no file yet; after null: refused, the file as it was
+    const struct { const char* title; const char* before; const char* section; const char* key;
+                   const char* after; const char* value = kValue; } cases[] = {
         {"new file", nullptr, "Setup", "Path", "[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
         {"key replaced, case and blanks aside", "[a]\r\nx=1\r\n[setup]\r\n  PATH = old\r\ny=2\r\n", "Setup",
          "Path", "[a]\r\nx=1\r\n[setup]\r\nPath=C:\\\x90\xaf\r\ny=2\r\n"},
@@ -44,7 +18,7 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
          "[Setup]\r\nx=1\r\nPath=C:\\\x90\xaf\r\n\r\n[b]\r\n"},
         {"section added, last line unbroken, the file's line end", "[b]\nz=9", "Setup", "Path",
          "[b]\nz=9\n[Setup]\nPath=C:\\\x90\xaf\n"},
-        // Old Mac line ends: a lone CR ends a line, and new lines get one.
+        // Old Mac line ends: a lone CR ends a line.
         {"CR line ends", "[Setup]\rx=1\r[b]\rPath=2\r", "Setup", "Path",
          "[Setup]\rx=1\rPath=C:\\\x90\xaf\r[b]\rPath=2\r"},
         {"byte-order mark kept", "\xef\xbb\xbf[Setup]\r\nPath=1\r\n", "Setup", "Path",
@@ -56,8 +30,7 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
          "[\x81\x5d]\r\nPath=C:\\\x90\xaf\r\n"},
         {"a key of another section is not taken", "[b]\r\nPath=1\r\n", "Setup", "Path",
          "[b]\r\nPath=1\r\n[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
-        // Names given with blanks ("|" in install.env, an indented [ini]
-        // line) find their lines, so a second update adds no second entry.
+        // Names given with blanks ("|", an indented [ini] line) find their lines.
         {"blanks around the names given", "[Setup]\r\nPath=1\r\n", "Setup ", "\tPath",
          "[Setup]\r\n\tPath=C:\\\x90\xaf\r\n"},
         // What the file could not give back as it was written.
@@ -68,7 +41,6 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
         {"CR in a value", "[a]\r\n", "a", "Path", nullptr, "1\r[b]"},
         {"LF in a section name", "[a]\r\n", "a\nb", "Path", nullptr},
         {"UTF-16, which the system's calls read and this editor cannot", "\xff\xfe[", "a", "Path", nullptr},
-        // clang-format on
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
@@ -77,17 +49,15 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
         SCOPED_TRACE(c.title);
         EXPECT_EQ(WriteProfileEntry(path.c_str(), c.section, c.key, c.value), c.after ? 0 : -1);
         EXPECT_EQ(ReadAll(path), c.after ? c.after : c.before);
-        EXPECT_EQ(Listing(scratch.path()).size(), 1u) << "a sibling was left";
+        EXPECT_EQ(Snapshot(scratch.path()).size(), 1u) << "a sibling was left";
     }
 }
 
-// Nothing the editor did not make itself is written through, consumed or
-// replaced: a name taken at the sibling's place is passed over, and an INI
-// that is a link, a folder or too large to be a profile is left alone.
+// A name taken at the sibling's place is passed over; an INI that is a link, a folder
+// or too large for a profile is left alone.
 TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
-    // what lies at the name: "a.ini" a link to it, else a file's bytes
-    // at game.ini~vn, else at game.ini itself
-    // clang-format off
+    // taken, at the sibling's name or the INI's: "a.ini" a link to it, "" a folder,
+    // null too large, else a file's bytes
     const struct { const char* title; const char* taken; bool at_sibling; int result; } cases[] = {
         {"a file at the sibling's name", "mine", true, 0},
         {"a link at the sibling's name", "a.ini", true, 0},
@@ -95,7 +65,6 @@ TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
         {"the INI too large", nullptr, false, -1},
         {"the INI a folder", "", false, -1},
     };
-    // clang-format on
     for (const auto& c : cases) {
         ScratchFolder scratch;
         const fs::path ini = scratch.path() / "game.ini", sibling = scratch.path() / "game.ini~vn";
@@ -111,10 +80,10 @@ TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
         } else {
             WriteAll(taken, c.taken);
         }
-        auto expected = Listing(scratch.path());
+        auto expected = Snapshot(scratch.path());
         EXPECT_EQ(WriteProfileEntry(ini.c_str(), "s", "k", "2"), c.result) << c.title;
-        if (c.result == 0) expected["game.ini"] = Listing(scratch.path())["game.ini"];
-        EXPECT_EQ(Listing(scratch.path()), expected) << c.title;
+        if (c.result == 0) expected["game.ini"] = Snapshot(scratch.path())["game.ini"];
+        EXPECT_EQ(Snapshot(scratch.path()), expected) << c.title;
         if (c.result == 0) {
             EXPECT_EQ(ReadAll(ini), "[s]\r\nk=2\r\n") << c.title;
         }

@@ -1,14 +1,7 @@
-// RCT pictures: hand-assembled streams for the decoder's edge cases and every
-// kind of damage, the file reader, and the image surface's strides. The
-// encoder's round trips are rct_fuzz's and vnpack's (PicturesRoundTripExactly);
-// here only how well it packs.
+// RCT pictures: hand-assembled streams for the decoder's edge cases and damage, the
+// file reader and the image surface's strides. The encoder's round trips are
+// rct_fuzz's and vnpack's; here only how well it packs.
 #include "image/rct.h"
-
-#include <gtest/gtest.h>
-#include <string.h>
-
-#include <filesystem>
-#include <random>
 
 #include "filelayer/filelayer.h"
 #include "rct_encode.h"
@@ -16,27 +9,22 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 typedef std::vector<unsigned char> Bytes;
 
 const size_t kGuard = 64;  // bytes after the pixel memory that must stay untouched
 
-// Decodes into width x height rows of the surface's stride, followed by a
-// guard. Returns the result; *rows (empty) gets the pixels without padding.
+// Decodes into rows of the surface's stride followed by a guard; *rows gets the pixels.
 int Decode(const Bytes& stream, int32_t width, int32_t height, Bytes* rows = nullptr) {
     int32_t stride = ImageStride(width, 0);
     Bytes memory((size_t)stride * (height > 0 ? height : 0) + kGuard, 0xA5);
-    int result =
-        DecodeRctPixels(stream.data(), stream.size(), width, height, memory.data(), stride);
+    int result = DecodeRctPixels(stream.data(), stream.size(), width, height, memory.data(), stride);
     EXPECT_EQ(Bytes(memory.end() - kGuard, memory.end()), Bytes(kGuard, 0xA5));
-    for (int32_t y = 0; rows && y < height; ++y) {
-        rows->insert(rows->end(), &memory[(size_t)y * stride],
-                     &memory[(size_t)y * stride] + 3 * width);
-    }
+    for (int32_t y = 0; rows && y < height; ++y)
+        rows->insert(rows->end(), &memory[(size_t)y * stride], &memory[(size_t)y * stride] + 3 * width);
     return result;
 }
 
-// Pixels 'A'.. as 3 equal bytes each, so that a pixel shows what it is.
+// Pixels 'A'.. as 3 equal bytes each.
 Bytes Px(const char* names) {
     Bytes out;
     for (; *names; ++names) out.insert(out.end(), 3, (unsigned char)*names);
@@ -54,8 +42,7 @@ Bytes Repeat(const char* pattern, size_t count) {
 }
 
 TEST(Rct, HandMadeStreams) {
-    // pixels empty: damaged, no picture
-    // clang-format off
+    // pixels empty: damaged, no picture; damage is found before any overrun
     const struct { const char* what; int32_t width, height; Bytes stream, pixels; } cases[] = {
         {"1x1 is its first pixel, no command", 1, 1, Px("A"), Px("A")},
         {"bytes after the last pixel are ignored", 1, 1, Cat({Px("A"), {0x7F}}), Px("A")},
@@ -75,7 +62,6 @@ TEST(Rct, HandMadeStreams) {
         // 3 and 1 pixels from straight above (index 9), 12 bytes back.
         {"short copies from the row above", 4, 2, Cat({Px("A"), {0x02}, Px("BCD"), {0xA6, 0xA4}}),
          Px("ABCDABCD")},
-        // Damage: each must give no picture, found before any overrun.
         {"first pixel cut", 1, 1, Bytes{1, 2}, {}},
         {"command missing", 2, 1, Px("A"), {}},
         {"long literal count cut", 200, 1, Cat({Px("A"), {0x7F, 0}}), {}},
@@ -91,7 +77,6 @@ TEST(Rct, HandMadeStreams) {
         {"long copy past the end", 300, 1, Cat({Px("A"), {0x83, 0xFF, 0xFF}}), {}},
         {"zero width", 0, 1, Px("A"), {}},
         {"negative height", 1, -1, Px("A"), {}},
-        // clang-format on
     };
     for (const auto& c : cases) {
         Bytes rows;
@@ -106,18 +91,9 @@ TEST(Rct, EncoderPacksAFlatPicture) {
     EXPECT_LT(EncodeRctStream(flat.data(), 256, 256).size() * 100, flat.size());
 }
 
-// A picture of 27 colours at random (kind 1) or a pattern (kind 2).
-Bytes Picture(int kind, int32_t width, int32_t height, uint32_t seed) {
-    std::mt19937 random(seed);
+Bytes Picture(int32_t width, int32_t height) {
     Bytes pixels(3 * (size_t)width * height);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) {
-            for (int c = 0; c < 3; ++c)
-                pixels[3 * ((size_t)y * width + x) + c] =
-                    kind == 1 ? (unsigned char)(random() % 3 * 60 + c)
-                              : (unsigned char)((x / 5 + y / 3 + (x ^ y) % 4) * 17 + c);
-        }
-    }
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = (unsigned char)(i * i / 7);
     return pixels;
 }
 
@@ -135,7 +111,7 @@ class RctFile : public ScratchFolderTest {
 };
 
 TEST_F(RctFile, ReadsBothKindsIntoTheSurfaceRows) {
-    Bytes pixels = Picture(2, 255, 4, 7);
+    Bytes pixels = Picture(255, 4);
     const std::string star = "\x90\xaf";  // 星
     for (const std::string* name : {(const std::string*)nullptr, &star}) {
         ImageSurface* surface = Load(EncodeRctFile(pixels.data(), 255, 4, name));
@@ -145,18 +121,16 @@ TEST_F(RctFile, ReadsBothKindsIntoTheSurfaceRows) {
             EXPECT_EQ(0, memcmp(surface->pixels + 768 * y, &pixels[765 * y], 765)) << y;
         FreeImageSurface(surface, 0);
     }
-    // Written by hand: "六丁TC01", 1 x 1, 3 bytes of data, a name of length 0,
-    // and the first pixel at offset 22.
+    // By hand: "六丁TC01", 1 x 1, 3 bytes of data, a name of length 0, the pixel at 22.
     ImageSurface* surface = Load(Cat({Bytes(kRctMagicNamed, kRctMagicNamed + 8),
-                                      {1, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0, 0},
-                                      Px("Z")}));
+                                      {1, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0, 0}, Px("Z")}));
     ASSERT_NE(surface, nullptr);
     EXPECT_EQ(Bytes(surface->pixels, surface->pixels + 3), Px("Z"));
     FreeImageSurface(surface, 0);
 }
 
 TEST_F(RctFile, NoPictureFromWhatIsNotAWholeRctPicture) {
-    Bytes pixels = Picture(1, 16, 16, 3);
+    Bytes pixels = Picture(16, 16);
     std::string name = "title";
     Bytes plain = EncodeRctFile(pixels.data(), 16, 16, nullptr);
     Bytes named = EncodeRctFile(pixels.data(), 16, 16, &name);
@@ -177,25 +151,13 @@ TEST_F(RctFile, NoPictureFromWhatIsNotAWholeRctPicture) {
         {"data size beyond the file", with(plain, 16, {0xFF, 0xFF, 0xFF, 0xFF})},
         {"damaged stream", with(plain, 20 + 3, {0xA4})},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Load(c.second), nullptr) << c.first;
-        // The in-memory path of vnpack and the fuzzer refuses them as well.
-        const unsigned char* stream = nullptr;
-        RctHeader header;
-        bool located = LocateRctStream(c.second.data(), c.second.size(), &header, &stream) == 0;
-        EXPECT_TRUE(!located || Decode(Bytes(stream, stream + header.data_size), header.width,
-                                       header.height) != 0)
-            << c.first;
-    }
+    // The in-memory reader must agree with this one: rct_fuzz's promise.
+    for (const auto& c : cases) EXPECT_EQ(Load(c.second), nullptr) << c.first;
 }
 
 TEST(ImageSurface, StridesAndInfoBlock) {
-    const struct {
-        int32_t width, height;
-        int paletted;
-        int32_t stride;
-    } cases[] = {{1, 2, 0, 4}, {255, 2, 0, 768},  {256, -2, 0, 768},
-                 {1, 2, 1, 4}, {255, -2, 1, 256}, {256, 2, 1, 256}};
+    const struct { int32_t width, height; int paletted; int32_t stride; } cases[] = {
+        {1, 2, 0, 4}, {255, 2, 0, 768}, {256, -2, 0, 768}, {1, 2, 1, 4}, {255, -2, 1, 256}, {256, 2, 1, 256}};
     for (const auto& c : cases) {
         ImageSurface* surface = CreateImageSurface(c.width, c.height, c.paletted, 0);
         ASSERT_NE(surface, nullptr);

@@ -1,20 +1,17 @@
-// Scratch space for the tests and fuzzers: a fresh folder, a fixture that
-// makes one current for a test, and small file helpers.
+// Scratch folders for the tests and fuzzers, and small file helpers.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
 
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at
-// the end; scripts/test.sh and scripts/fuzz.sh point TMPDIR into build/.
+// A fresh folder under $TMPDIR (or /tmp), removed with all in it at the end.
 class ScratchFolder {
    public:
     explicit ScratchFolder(const char* prefix = "vnupdate-test") {
@@ -31,8 +28,7 @@ class ScratchFolder {
     std::error_code ignored_;
 };
 
-// A scratch folder made current for one test; the folder that was current
-// before is restored before the scratch folder goes.
+// A scratch folder made current for one test.
 class ScratchFolderTest : public ::testing::Test {
    protected:
     void SetUp() override { fs::current_path(root_); }
@@ -48,10 +44,25 @@ inline std::string ReadAll(const fs::path& path) {
     return out.str();
 }
 
-// Writes bytes to path, making the folders above it first.
 inline void WriteAll(const fs::path& path, const std::string& bytes) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every file, folder ("name/") and link below root by relative path: a file's bytes, a
+// link's target.
+inline std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::string name = item.path().lexically_relative(root).string();
+        if (item.is_symlink())
+            tree[name] = "link to " + fs::read_symlink(item.path()).string();
+        else if (item.is_directory())
+            tree[name + "/"] = "";
+        else
+            tree[name] = ReadAll(item.path());
+    }
+    return tree;
 }
 
 // A temporary stream holding content, read from its start.

@@ -1,11 +1,6 @@
-// The section lists of install.env: classification order, prefix headers,
-// re-emptied lists, trimming, and a section left open.
+// The section lists of install.env: headers, re-emptied lists, trimming, an open section
+// (its line and the EOF line are the lint's rows).
 #include "config/sections.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "scratch_folder.h"
 
@@ -23,8 +18,8 @@ TEST(Sections, Lists) {
     const std::string a511(511, 'a');  // a line this long arrives in pieces
     const SectionId del = kSectionDelfiles, after = kSectionDelfilesAfterinst, ini = kSectionIni,
                     reg = kSectionReg;
-    // clang-format off
-    const struct { const char* what; std::string content; SectionId id; std::vector<std::string> expected; } cases[] = {
+    const struct { const char* what; std::string content; SectionId id; std::vector<std::string> expected; }
+        cases[] = {
         {"sample layout", "TITLEBAR\tSample\n[EOF]\n[delfiles]\n-\n[delfiles_afterinst]\ninstall.env\n"
          "insttscr.rct\n-\t\t// end\n", after, {"install.env", "insttscr.rct"}},
         {"dash-only section", "[delfiles]\n-\t\t// end\n", del, {}},
@@ -44,7 +39,6 @@ TEST(Sections, Lists) {
         {"double-byte item", "[delfiles]\n\x95\x5c.txt\n-\n", del, {"\x95\x5c.txt"}},
         {"long line", "[delfiles]\n" + a511 + "bbb\n-\n", del, {a511, "bbb"}},
     };
-    // clang-format on
     for (const auto& c : cases) {
         SectionParseResult result;
         EXPECT_EQ(Read(c.content, &result), 0) << c.what;
@@ -52,23 +46,6 @@ TEST(Sections, Lists) {
         for (const SectionLine* line = GetSectionList(c.id); line; line = line->next)
             lines.push_back(line->text);
         EXPECT_EQ(lines, c.expected) << c.what;
-    }
-}
-
-TEST(Sections, OpenSectionAtTheEnd) {
-    // clang-format off
-    const struct { std::string content; int status; SectionId open; int open_line; } cases[] = {
-        {"KEY value\nno sections at all\n", 0, kSectionOutside, 0},
-        {"[ini]\nA=1\n-\n[reg]\nx\n", -1, kSectionReg, 4},
-        {"[delfiles_afterinst]\na\nEOF\n-\n", -1, kSectionDelfilesAfterinst, 1},
-        {"[ini]\n-\nEOF\n[reg]\n", 0, kSectionOutside, 0},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        SectionParseResult result;
-        EXPECT_EQ(Read(c.content, &result), c.status) << c.content;
-        EXPECT_EQ(result.open_section, c.open) << c.content;
-        EXPECT_EQ(result.open_file_line, c.open_line) << c.content;
     }
 }
 

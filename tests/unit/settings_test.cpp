@@ -1,11 +1,6 @@
-// The keyed settings of install.env: line rules, defaults, absent values,
-// the window title and the single-instance name.
+// The keyed settings of install.env: line rules, defaults, absent values and the
+// single-instance name.
 #include "config/settings.h"
-
-#include <gtest/gtest.h>
-#include <string.h>
-
-#include <string>
 
 #include "base/text.h"
 #include "scratch_folder.h"
@@ -25,7 +20,6 @@ std::string Get(const char* key) {
 }
 
 TEST(Settings, LineRules) {
-    // clang-format off
     const struct { const char* what; std::string content; const char* key; const char* expected; } cases[] = {
         {"bar and remark", "TITLEBAR\tSample|1.01\t// remark\n", "TITLEBAR", "Sample 1.01"},
         {"crlf", "INSTTO  Game\r\n", "INSTTO", "Game"},
@@ -46,15 +40,13 @@ TEST(Settings, LineRules) {
          "<missing>"},
         {"line 400 is read", std::string(399, '\n') + "INSTTO Game\n", "INSTTO", "Game"},
         {"line 401 is not", std::string(400, '\n') + "INSTTO Game\n", "INSTTO", "<missing>"},
-        // A line of 511 bytes or more arrives in pieces, each a line of its
-        // own: a key in the second piece is read, and counted.
+        // A line of 511 bytes or more arrives in pieces, each read and counted as a line.
         {"second piece", std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "Game"},
         {"second piece is line 401", std::string(399, '\n') + std::string(511, 'x') + "INSTTO\tGame\n",
          "INSTTO", "<missing>"},
         // ポ (0x83 0x7C) keeps its second byte; the real bars become spaces.
         {"double-byte 0x7C", "TITLEBAR \x83\x7c|\x83\x7c|\n", "TITLEBAR", "\x83\x7c \x83\x7c "},
         {"only bars", "INSTTO ||\n", "INSTTO", "  "},
-        // clang-format on
     };
     for (const auto& c : cases) {
         Load(c.content);
@@ -70,9 +62,7 @@ TEST(Settings, Accessors) {
     char readme[128];
     EXPECT_STREQ(SettingTextInto(kSettingInstReadmeFl, readme, sizeof readme), "readme.txt");
 
-    Load(
-        "KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\n"
-        "INSTFOL Maker\nREG_GLOBAL Corp\n");
+    Load("KEYFILE -\nCHKREGVER abc\nCHKREGVERHIGH 12ab\nINSTMAKEFOL -3\nINSTFOL Maker\nREG_GLOBAL Corp\n");
     EXPECT_STREQ(SettingText(kSettingKeyFile), "-");       // the dash means nothing special here
     EXPECT_STREQ(SettingText(kSettingRegGlobal), "Corp");  // kept values are read anew
     EXPECT_EQ(SettingNumber(kSettingChkRegVer), 0);
@@ -85,39 +75,28 @@ TEST(Settings, Accessors) {
     const char* game = SettingText(kSettingInstTo);
     EXPECT_STREQ(maker, "Maker");
     EXPECT_STREQ(game, "VELNOR_APP");
-}
 
-TEST(Settings, LongValuesAreCutAtACharacterBoundary) {
-    // 126 bytes, then a double-byte character that would end at byte 128.
+    // Long values: 126 bytes, then a double-byte character that would end at byte 128.
     std::string value = std::string(126, 'a') + "\x82\xa0" + "tail";
     Load("INSTTO " + value + "\nINSTREADME " + std::string(600, 'r') + "\n");
     EXPECT_EQ(std::string(SettingText(kSettingInstTo)), std::string(126, 'a'));
     char large[512];
-    // The line itself is cut into 511-byte pieces; the value is what remains
-    // of the first piece after "INSTREADME ".
+    // The value is what remains of the first 511-byte piece after "INSTREADME ".
     EXPECT_EQ(strlen(SettingTextInto(kSettingInstReadme, large, sizeof large)), 511u - 11u);
     EXPECT_EQ(GetSetting("INSTTO", large, 1, "x")[0], '\0');
 }
 
 TEST(Settings, BackslashesOfTheMutexName) {
-    const struct {
-        const char* title;
-        const char* name;
-    } cases[] = {
-        // A real backslash becomes ＼ (0x81 0x5F).
-        {"X\\Y\\", "X\x81\x5fY\x81\x5f"},
-        // 表 (0x95 0x5C) and ソ (0x83 0x5C) stay as they are.
-        {"\x95\x5c\x83\x5c", "\x95\x5c\x83\x5c"},
-    };
+    // A real backslash becomes ＼ (0x81 0x5F); 表 (0x95 0x5C) and ソ (0x83 0x5C) stay.
+    const struct { const char* title; const char* name; } cases[] = {
+        {"X\\Y\\", "X\x81\x5fY\x81\x5f"}, {"\x95\x5c\x83\x5c", "\x95\x5c\x83\x5c"}};
     char name[260];
     for (const auto& c : cases) {
         EXPECT_TRUE(CopyReplacingBackslashes(name, sizeof name, c.title, "\x81\x5f"));
         EXPECT_STREQ(name, c.name);
     }
-    // 200 backslashes double in length: the name is cut, never overrun, and
-    // never ends in half a character.
-    EXPECT_FALSE(CopyReplacingBackslashes(name, sizeof name, std::string(200, '\\').c_str(),
-                                          "\x81\x5f"));
+    // 200 backslashes double in length: cut, never overrun, never in half a character.
+    EXPECT_FALSE(CopyReplacingBackslashes(name, sizeof name, std::string(200, '\\').c_str(), "\x81\x5f"));
     EXPECT_EQ(strlen(name), 258u);
     EXPECT_TRUE(IsValidCp932(name, strlen(name)));
 }

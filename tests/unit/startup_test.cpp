@@ -1,11 +1,9 @@
-// The start-up window's button column over combinations of a DirectX folder
-// and a readme caption, slot 0 at the bottom.
+// The start-up window's button column for a DirectX folder and a readme caption.
 #include "ui/startup.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "texts.h"
@@ -16,14 +14,12 @@ TEST(ButtonColumn, FromTheBottomUp) {
     typedef std::pair<std::string, ButtonAction> Button;
     const Button quit = {kTextQuit, kActionQuit}, update = {kTextUpdate, kActionUpdate},
                  directx = {kTextDirectXInstall, kActionDirectX};
-    // clang-format off
     const struct { bool directx; const char* readme; std::vector<Button> buttons; } cases[] = {
         {false, "-", {quit, update}},
         {false, "-readme", {quit, update}},                // any leading "-" means none
         {false, "", {quit, {"", kActionReadme}, update}},  // an empty caption is not "-"
         {true, "Readme", {quit, directx, {"Readme", kActionReadme}, update}},
     };
-    // clang-format on
     for (const auto& c : cases) {
         ButtonSlot slots[kSlotCount];
         ASSERT_EQ(BuildButtonColumn(c.directx, c.readme, slots), (int)c.buttons.size()) << c.readme;

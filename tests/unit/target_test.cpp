@@ -1,13 +1,9 @@
-// Locating the installed game: a typed folder's clean-up, the joined paths,
-// the registry's numbers and the version gate.
+// Locating the installed game: a typed folder's clean-up, the joined paths, the
+// registry's numbers and the version gate.
 #include "target/target.h"
 
 #include <gtest/gtest.h>
 #include <limits.h>
-#include <string.h>
-
-#include <algorithm>
-#include <string>
 
 namespace {
 
@@ -20,22 +16,17 @@ TEST(Target, CleanChosenFolder) {
                             maker = {1, "Maker", "Game", "C:\\W"}, abc = {1, "", "ABC", "C:\\W"};
     const ChosenFolderResult ok = kChosenFolderOk, root = kChosenFolderRoot,
                              net = kChosenFolderNetwork, too_long = kChosenFolderTooLong;
-    const struct {
-        std::string entered;
-        const ChosenFolderRules& rules;
-        ChosenFolderResult result;
-        std::string cleaned;  // when ok
-    } cases[] = {
-        // clang-format off
+    const struct { std::string entered; const ChosenFolderRules& rules; ChosenFolderResult result;
+                   std::string cleaned; } cases[] = {
         {"C:", plain, root, ""}, {"", plain, root, ""},
         {"d:/games/x/", plain, ok, "d:\\games\\x"}, {"\\Games\\X", plain, ok, "C:\\Games\\X"},
         {"Games\\X", plain, ok, "C:\\Games\\X"}, {"Games\\X", no_drive, kChosenFolderNoDrive, ""},
         {"\\\\server\\share", plain, net, ""}, {"//server/share", plain, net, ""},
         {"D:\\a\\\\b", plain, net, ""}, {"C:\\\\", plain, net, ""},
         // ソ keeps its 0x5C, which is neither a separator nor half of a pair,
-        {"D:\\" + kSo + "\\", plain, ok, "D:\\" + kSo}, {"D:\\" + kSo + "\\x", plain, ok, "D:\\" + kSo + "\\x"},
-        // but a real pair after it is one; so is a pair after 0x81 0x81, a
-        // character whose second byte has a lead byte's value.
+        {"D:\\" + kSo + "\\", plain, ok, "D:\\" + kSo},
+        {"D:\\" + kSo + "\\x", plain, ok, "D:\\" + kSo + "\\x"},
+        // but a real pair after it is one; so is one after 0x81 0x81 (a lead byte's value second).
         {"D:\\" + kSo + "\\\\x", plain, net, ""}, {"D:\\\x81\x81\\\\x", plain, net, ""},
         {"D:\\Games", make, ok, "D:\\Games\\VELNOR_APP"}, {"C:\\", make, ok, "C:\\VELNOR_APP"},
         {"D:\\Games\\", make, ok, "D:\\Games\\VELNOR_APP"}, {"D:X", make, ok, "D:\\X\\VELNOR_APP"},
@@ -48,7 +39,6 @@ TEST(Target, CleanChosenFolder) {
         {"D:" + kLong, plain, ok, "D:\\" + kLong}, {"D:" + kLong + "a", plain, too_long, ""},
         {"D:\\" + kLong, make, too_long, ""}, {"\\" + kLong + "a", plain, too_long, ""},
         {std::string(259, 'a') + "/", plain, too_long, ""},
-        // clang-format on
     };
     for (const auto& c : cases) {
         char buffer[kPathCapacity + 16];
@@ -58,28 +48,20 @@ TEST(Target, CleanChosenFolder) {
         if (c.result == ok) {
             EXPECT_EQ(std::string(buffer), c.cleaned) << c.entered;
         }
-        for (size_t i = std::max(c.entered.size() + 1, sizeof buffer - 16); i < sizeof buffer;
-             ++i) {
+        for (size_t i = std::max(c.entered.size() + 1, sizeof buffer - 16); i < sizeof buffer; ++i)
             ASSERT_EQ(buffer[i], 0x7F) << c.entered << " overran";
-        }
     }
 }
 
 TEST(Target, JoinedPathsFitOrStayEmpty) {
     const std::string fits(kPathCapacity - 1 - strlen("C:\\Program Files\\"), 'p'), m(127, 'm');
-    const struct {
-        const char* windows;
-        const char* maker;
-        std::string product;
-        std::string expected;  // empty: refused
-    } cases[] = {
-        // clang-format off
+    // expected empty: refused
+    const struct { const char* windows; const char* maker; std::string product, expected; } cases[] = {
         {"C:\\WINDOWS", nullptr, "VELNOR_APP", "C:\\Program Files\\VELNOR_APP"},
         {"D:\\WINNT", "Maker", "Game", "D:\\Program Files\\Maker\\Game"},
         {"", nullptr, "Game", "Program Files\\Game"}, {"C:\\WINDOWS", "", "G", "C:\\Program Files\\G"},
         {"C:\\WINDOWS", nullptr, fits, "C:\\Program Files\\" + fits},
         {"C:\\WINDOWS", nullptr, fits + "p", ""}, {"C:\\WINDOWS", m.c_str(), m, ""},
-        // clang-format on
     };
     char out[kPathCapacity];
     for (const auto& c : cases) {
@@ -95,19 +77,16 @@ TEST(Target, JoinedPathsFitOrStayEmpty) {
 }
 
 TEST(Target, RegistryTextToInt) {
-    // clang-format off
     const struct { const char* text; int value; } cases[] = {
         {"1", 1}, {"1.01", 1}, {"3 and more", 3}, {"abc", 0}, {"", 0}, {" \t\n-12", -12},
         {"+7", 7}, {"- 5", 0}, {"0x10", 0}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
         {"-2147483648", INT_MIN}, {"-2147483649", INT_MIN}, {"99999999999999999999", INT_MAX},
-        // clang-format on
     };
     for (const auto& c : cases) EXPECT_EQ(RegistryTextToInt(c.text), c.value) << c.text;
 }
 
 TEST(Target, VersionGateBoundsAreInclusive) {
     const VersionVerdict ok = kVersionAccepted, old = kVersionTooOld, done = kVersionAlreadyUpdated;
-    // clang-format off
     const struct { int installed, lowest, highest; VersionVerdict verdict; } cases[] = {
         {0, 1, 1, old}, {1, 1, 1, ok}, {2, 1, 1, done},
         {99, 100, 101, old}, {100, 100, 101, ok}, {101, 100, 101, ok}, {102, 100, 101, done},
@@ -115,11 +94,9 @@ TEST(Target, VersionGateBoundsAreInclusive) {
         // without a highest one lets nothing through.
         {0, 0, 0, ok}, {1, 0, 0, done}, {-1, 0, 0, old}, {0, 1, 0, old}, {1, 1, 0, done},
         {INT_MAX, 0, INT_MAX, ok}, {INT_MIN, INT_MIN, 0, ok},
-        // clang-format on
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(VersionGate(c.installed, c.lowest, c.highest), c.verdict) << c.installed;
-    }
 }
 
 }  // namespace

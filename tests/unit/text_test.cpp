@@ -1,6 +1,5 @@
-// Code page 932 helpers: the 0x5C second byte, cutting at character
-// boundaries, lower-casing, folding names as NTFS does and the Windows
-// wildcard rules.
+// Code page 932 helpers: the 0x5C second byte, cuts at character boundaries,
+// lower-casing, NTFS name folding and the Windows wildcards.
 #include "base/text.h"
 
 #include <gtest/gtest.h>
@@ -10,42 +9,20 @@
 
 #include <map>
 #include <set>
-#include <string>
 
-#include "base/bytes.h"
 #include "base/platform.h"
 
 namespace {
 
-// No read takes a byte past the cursor's end, and a failed cursor stays so.
-TEST(ByteCursor, ReadsStopAtTheEnd) {
-    const unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7};
-    const struct {
-        size_t length, size;
-        uint64_t value;
-        uint32_t then_at_1;  // the four bytes one past the cursor after the read
-    } cases[] = {{7, 2, 0x0201, 0x07060504}, {4, 4, 0x04030201, 0}, {7, 8, 0, 0}, {1, 2, 0, 0}};
-    for (const auto& c : cases) {
-        ByteCursor cursor = ByteCursorOver(bytes, c.length);
-        EXPECT_EQ(ReadLittleEndian(&cursor, c.size), c.value) << c.length << " " << c.size;
-        EXPECT_EQ(cursor.left, cursor.failed ? c.length : c.length - c.size);
-        EXPECT_EQ(cursor.failed, c.size > c.length);
-        EXPECT_EQ(ReadU32At(&cursor, 1), c.then_at_1);
-    }
-}
-
 // 表 = 0x95 0x5C and ソ = 0x83 0x5C end in a byte that looks like a backslash.
 TEST(Text, SeparatorsAndSearchesIgnoreSecondByte5C) {
     const char* const cases[][3] = {
-        // clang-format off
         // path, with a separator appended, with it stripped
         {"C:\\Temp", "C:\\Temp\\", "C:\\Temp"}, {"C:\\Temp\\", "C:\\Temp\\", "C:\\Temp"},
         {"", "\\", ""}, {"C:\\\x95\x5c", "C:\\\x95\x5c\\", "C:\\\x95\x5c"},
         {"\x83\x5c", "\x83\x5c\\", "\x83\x5c"}, {"\x83\x5c\\", "\x83\x5c\\", "\x83\x5c"},
-        // 0x81 0x81 is one character whose second byte has a lead byte's
-        // value: the 0x5C after it is real.
+        // 0x81 0x81's second byte has a lead byte's value: the 0x5C after it is real.
         {"\x81\x81\\", "\x81\x81\\", "\x81\x81"},
-        // clang-format on
     };
     for (const auto& c : cases) {
         char buffer[kPathCapacity];
@@ -80,8 +57,7 @@ TEST(Text, LowerCaseCoversLatinGreekCyrillic) {
     }
 }
 
-// Text is never cut in half a character: not when copied, appended,
-// formatted or expanded to CR LF line breaks.
+// Copying, appending, formatting and CR LF expansion never cut a character in half.
 TEST(Text, CutsAtCharacterBoundaries) {
     char buffer[32];
     EXPECT_FALSE(CopyText(buffer, 4, "a\x95\x5c\x95\x5c"));
@@ -92,7 +68,6 @@ TEST(Text, CutsAtCharacterBoundaries) {
     char joined[6] = "ab";
     EXPECT_FALSE(AppendText(joined, sizeof joined, "cd\x95\x5c"));
     EXPECT_STREQ(joined, "abcd");
-    // clang-format off
     const struct { size_t capacity; const char* argument; const char* expected; } formatted[] = {
         {16, "abc", "[abc]"}, {6, "\x95\x5c\x95\x5c", "[\x95\x5c\x95\x5c"},  // exactly full
         {5, "\x95\x5c\x95\x5c", "[\x95\x5c"}, {2, "\x95\x5c", "["}};
@@ -100,7 +75,6 @@ TEST(Text, CutsAtCharacterBoundaries) {
     const struct { const char* text; size_t capacity; const char* expected; } expanded[] = {
         {"a\nb", 16, "a\r\nb"}, {"a\r\nb", 16, "a\r\nb"}, {"\n\n", 16, "\r\n\r\n"}, {"ab\ncd", 4, "ab"},
         {"\x83\x5c\n", 8, "\x83\x5c\r\n"}};
-    // clang-format on
     for (const auto& c : formatted) {
         FormatText(buffer, c.capacity, "[%s]", c.argument);
         EXPECT_STREQ(buffer, c.expected) << c.capacity;
@@ -112,12 +86,10 @@ TEST(Text, CutsAtCharacterBoundaries) {
 }
 
 TEST(Text, WildcardsAndValidity) {
-    // clang-format off
     const struct { const char* pattern; const char* name; bool match; } cases[] = {
-        {"*.*", "readme", true}, {"*.*", "a.b.c", true}, {"*.txt", "A.TXT", true}, {"*.txt", "a.txt.bak", false},
-        {"?.dat", "ab.dat", false}, {"a?c", "abc", true}, {"*", ".", true}, {"save*.sav", "save01.sav", true},
-        {"\x95\x5c*", "\x95\x5c.txt", true}};
-    // clang-format on
+        {"*.*", "readme", true}, {"*.*", "a.b.c", true}, {"*.txt", "A.TXT", true},
+        {"*.txt", "a.txt.bak", false}, {"?.dat", "ab.dat", false}, {"a?c", "abc", true}, {"*", ".", true},
+        {"save*.sav", "save01.sav", true}, {"\x95\x5c*", "\x95\x5c.txt", true}};
     for (const auto& c : cases)
         EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
     EXPECT_TRUE(IsValidCp932("abc\x95\x5c\xb1", 6));
@@ -126,9 +98,8 @@ TEST(Text, WildcardsAndValidity) {
     EXPECT_FALSE(IsValidCp932("\xff", 1));
 }
 
-// Every double-byte code against glibc's own tables: defined exactly when its
-// iconv converts it, and two codes fold alike exactly when their characters
-// upper-case alike (towupper of C.UTF-8, a simple mapping as NTFS's).
+// Every double-byte code against glibc: valid exactly when iconv converts it, and
+// two codes fold alike exactly when towupper (C.UTF-8, simple as NTFS's) maps them alike.
 TEST(Text, DoubleByteCodesAgreeWithGlibc) {
     locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
     ASSERT_NE(utf8, (locale_t)0);
@@ -149,8 +120,7 @@ TEST(Text, DoubleByteCodesAgreeWithGlibc) {
             FoldNameCp932(code);
             auto [first, fresh] = folded_of_upper.emplace(towupper_l(character, utf8), code);
             EXPECT_EQ(first->second, code) << std::hex << lead << " " << trail;
-            EXPECT_TRUE(!fresh || folded_codes.insert(code).second)
-                << std::hex << lead << " " << trail;
+            EXPECT_TRUE(!fresh || folded_codes.insert(code).second) << std::hex << lead << " " << trail;
         }
     }
     freelocale(utf8);

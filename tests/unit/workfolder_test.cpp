@@ -1,17 +1,10 @@
-// The work folder's lifecycle, the fresh-folder rule and deletion by pattern,
-// on a real temporary directory.
+// The work folder's lifecycle and the fresh-folder rule, on a real temporary folder.
 #include "base/workfolder.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
-#include "base/platform.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -19,17 +12,12 @@ namespace {
 // The numbers the random source gives, in turn (the last one repeats).
 std::vector<uint32_t> g_draws;
 size_t g_drawn = 0;
-uint32_t Draw() {
-    return g_draws[std::min(g_drawn++, g_draws.size() - 1)];
-}
+uint32_t Draw() { return g_draws[std::min(g_drawn++, g_draws.size() - 1)]; }
 
-std::string CurrentFolder() {
-    return fs::current_path().string();
-}
+std::string CurrentFolder() { return fs::current_path().string(); }
 
-// Each test gets its scratch folder as TMPDIR, and a folder inside it as
-// starting directory. Hold takes a folder as a running updater holds its work
-// folder: false when another open holds it already.
+// The scratch folder as TMPDIR, a folder inside it current. Hold takes a folder as a
+// running updater holds its work folder: false when another holds it already.
 class WorkFolderTest : public ScratchFolderTest {
    protected:
     void SetUp() override {
@@ -53,17 +41,13 @@ class WorkFolderTest : public ScratchFolderTest {
 };
 
 TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
-    const struct {
-        std::vector<uint32_t> draws;
-        const char* number;
-        const char* planted;  // a folder of that number that another run holds
-        bool deep_start;      // a start folder too long to be recorded
-    } cases[] = {
+    // planted: a folder of that number another run holds; deep_start: too long to record
+    const struct { std::vector<uint32_t> draws; const char* number; const char* planted; bool deep_start; }
+        cases[] = {
         {{123456}, "000123456", nullptr, false},
         {{4294967295u}, "294967295", nullptr, false},  // below 10^9
         {{500, 501}, "000000501", "000000500", false},
-        // The removal must still leave the work folder, or the system refuses
-        // to remove it: it goes to the temporary folder instead.
+        // The removal must still leave the work folder: it goes to the temporary folder.
         {{77}, "000000077", nullptr, true},
     };
     for (const auto& c : cases) {
@@ -81,8 +65,7 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
         EXPECT_EQ(CurrentFolder(), work);
         EXPECT_EQ(fs::status(work).permissions(), fs::perms::owner_all);
         EXPECT_FALSE(Hold(work)) << "the work folder is not held";
-        // Only what the run recorded goes; a file someone else put there
-        // stays, and with it the folder.
+        // Only what the run recorded goes; someone else's file stays, and the folder too.
         WriteAll("install.env", "x");
         NoteWorkFile((work + "/install.env").c_str());
         if (c.planted) WriteAll("stray.txt", "x");
@@ -96,12 +79,10 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
     }
 }
 
-// The work folders of killed runs go at the next start, by the name rule: nine
-// digits. Held folders and links inside are the platform's part, checked on
-// the updater's own in the Wine platform check.
+// Killed runs' work folders (nine digits) go at the next start; held folders and links
+// inside are the Wine platform check's.
 TEST_F(WorkFolderTest, RemovesAbandonedWorkFolders) {
-    for (const char* number : {"000000001", "00000000x"})
-        WriteAll(work_ + number + "/install.env", "x");
+    for (const char* number : {"000000001", "00000000x"}) WriteAll(work_ + number + "/install.env", "x");
     g_draws = {7};
     ASSERT_EQ(CreateWorkFolder(Draw), kWorkFolderReady);
     EXPECT_FALSE(fs::exists(work_ + "000000001"));
@@ -118,42 +99,6 @@ TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {
     EXPECT_EQ(CurrentFolder(), start_);
     RemoveWorkFolder();
     EXPECT_TRUE(fs::exists(work_ + "000001000/keep.dat"));
-}
-
-// Deletion never strays outside the named folder, never takes a folder and
-// leaves the current folder as it was.
-TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
-    const std::string game = root_ + "/game/";
-    for (const char* name : {"a.sav", "b.sav", "c.txt", "x.dat", "sub/x.dat", "sub/y",
-                             "sub/deeper/z.dat", "\x95\x5c.sav"}) {
-        WriteAll(game + name, "x");
-    }
-    fs::create_directory(game + "sub/inner.dir");
-    WriteAll("keep.sav", "x");  // the user's own, in the current folder
-    // clang-format off
-    const struct { const char* pattern; std::vector<const char*> deleted, kept; } cases[] = {
-        {"*.sav", {"a.sav", "b.sav", "\x95\x5c.sav"}, {"c.txt", "sub/x.dat"}},
-        // A folder part written with a slash names the subfolder, as the
-        // system's search reads it: x.dat one level up stays.
-        {"sub/*.dat", {"sub/x.dat"}, {"x.dat", "sub/y", "sub/deeper/z.dat"}},
-        {"sub\\*.*",
-         {"sub/y"},
-         {"sub/deeper/z.dat", "c.txt", "x.dat", "sub/deeper", "sub/inner.dir"}},
-        {"missing\\*.*", {}, {"c.txt", "sub/deeper/z.dat"}},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pattern);
-        DeleteMatchingFiles(game.c_str(), c.pattern);
-        EXPECT_EQ(CurrentFolder(), start_);
-        for (const char* name : c.deleted) EXPECT_FALSE(fs::exists(game + name)) << name;
-        for (const char* name : c.kept) EXPECT_TRUE(fs::exists(game + name)) << name;
-        EXPECT_TRUE(fs::exists(start_ + "/keep.sav"));
-    }
-    // A folder that cannot be entered: nothing is deleted anywhere.
-    DeleteMatchingFiles((root_ + "/gone").c_str(), "*.*");
-    EXPECT_TRUE(fs::exists(start_ + "/keep.sav"));
-    EXPECT_EQ(CurrentFolder(), start_);
 }
 
 }  // namespace
