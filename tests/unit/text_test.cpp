@@ -10,9 +10,28 @@
 #include <map>
 #include <set>
 
+#include "base/bytes.h"
 #include "base/platform.h"
 
 namespace {
+
+// No read takes a byte past the cursor's end; a failed read gives 0, and the
+// cursor stays failed for every later read, the reads at an offset included.
+TEST(ByteCursor, ReadsStopAtTheEnd) {
+    const unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7};
+    const struct {
+        size_t length, size;
+        uint64_t value;
+        uint32_t then_at_1;  // the four bytes one past the cursor after the read
+    } cases[] = {{7, 2, 0x0201, 0x07060504}, {4, 4, 0x04030201, 0}, {7, 8, 0, 0}, {1, 2, 0, 0}};
+    for (const auto& c : cases) {
+        ByteCursor cursor = ByteCursorOver(bytes, c.length);
+        EXPECT_EQ(ReadLittleEndian(&cursor, c.size), c.value) << c.length << " " << c.size;
+        EXPECT_EQ(cursor.left, cursor.failed ? c.length : c.length - c.size);
+        EXPECT_EQ(ReadU32At(&cursor, 1), c.then_at_1);
+        EXPECT_EQ(cursor.failed, c.then_at_1 == 0);
+    }
+}
 
 // 表 = 0x95 0x5C and ソ = 0x83 0x5C end in a byte that looks like a backslash.
 TEST(Text, SeparatorsAndSearchesIgnoreSecondByte5C) {
