@@ -1,6 +1,5 @@
-"""The updater's executable file itself, read without Wine: its headers, size,
-imports and manifest, and that every call its code makes through an import
-slot can be made (the shipped PE32 and the PE32+ build of the same sources)."""
+"""The updater's executable file itself, read without Wine (the shipped PE32
+cannot run on every host): headers, size, imports, manifest, import slots."""
 import struct
 import unittest
 from xml.etree import ElementTree
@@ -9,17 +8,14 @@ import bench
 
 IMPORTS, RESOURCES, RELOCATIONS, DELAY_IMPORTS = 1, 2, 5, 13
 EXECUTE = 0x20000000
-# What the executable may load before its first statement: the system DLLs
-# that Windows always maps from the system folder. Everything else is bound
-# later from there only; a DLL beside the executable in a download folder
-# would run with administrator rights.
+# Loaded before the first statement: only DLLs Windows always maps from the
+# system folder. One beside the executable would run with administrator rights.
 STARTUP_DLLS = {"kernel32.dll", "msvcrt.dll"}
 SIZE_BUDGET = 118784  # where earlier updaters of this kind started their payload
 
 
 class Image:
-    """The headers, sections and data directories of a PE32 or PE32+ file;
-    ValueError or struct.error when a header lies outside the file."""
+    """A PE32 or PE32+ file; ValueError or struct.error when a header lies outside it."""
 
     def __init__(self, data):
         self.data = data
@@ -62,23 +58,20 @@ class Image:
             raise ValueError("name at RVA 0x%x not terminated" % rva)
         return self.data[start:end].decode("latin-1")
 
-    def thunks(self, rva):
-        """The zero-terminated slot table at rva, as (rva, value) pairs."""
+    def thunks(self, rva):  # the zero-terminated slot table at rva: (rva, value) pairs
         out, width = [], 8 if self.wide else 4
         while self.slot(rva + width * len(out)):
             out.append((rva + width * len(out), self.slot(rva + width * len(out))))
         return out
 
-    def imports(self):
-        """(DLL name, name table, name, address table) of each import descriptor."""
+    def imports(self):  # (DLL name, name table, name, address table) of each descriptor
         rva = self.directories[IMPORTS][0]
         while rva and any(self.data[self.offset(rva):self.offset(rva) + 20]):
             names, _, _, name, addresses = struct.unpack_from("<IIIII", self.data, self.offset(rva))
             yield (self.string(name) if name else ""), names, name, addresses
             rva += 20
 
-    def relocated(self):
-        """RVAs of the fixed-up fields, or None when the image cannot move."""
+    def relocated(self):  # RVAs of the fixed-up fields; None when the image cannot move
         if self.characteristics & 1 or not self.directories[RELOCATIONS][0]:
             return None
         fields, (rva, size) = set(), self.directories[RELOCATIONS]
@@ -94,9 +87,8 @@ class Image:
 
     def memory_calls(self):
         """(instruction RVA, slot RVA) of every call or jump through an absolute
-        (PE32) or RIP-relative (PE32+) memory operand in the code. On PE32 an
-        operand counts only where a relocation fixes it up, if the image has
-        relocations: bytes that merely look like the instruction do not."""
+        (PE32) or RIP-relative (PE32+) operand; on PE32 only relocated ones, if
+        the image has relocations (bytes may merely look like the instruction)."""
         relocated = None if self.wide else self.relocated()
         for _, va, vsize, roffset, rsize, flags in self.sections:
             code = self.data[roffset:roffset + min(vsize or rsize, rsize)] if flags & EXECUTE else b""
@@ -112,8 +104,7 @@ class Image:
 
 
 def check(data):
-    """Every finding about the file's import descriptors and the slots its
-    code calls through, as text; empty when it passes."""
+    """Findings about the import descriptors and the slots the code calls through."""
     try:
         image, findings, loader_filled = Image(data), [], set()
         for dll, names, name, addresses in image.imports():

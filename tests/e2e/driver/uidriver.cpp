@@ -8,7 +8,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <initializer_list>
 #include <map>
 #include <string>
 #include <utility>
@@ -18,6 +17,7 @@ namespace {
 
 typedef std::string S;
 typedef std::map<S, S> Args;
+typedef std::vector<std::pair<const char*, S>> Fields;
 
 S Utf8(const wchar_t* text) {
     int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -52,8 +52,8 @@ S Num(long long value) {
 
 S Bool(bool value) { return value ? "true" : "false"; }
 
-// A JSON object of fields whose values are JSON already.
-S Obj(std::initializer_list<std::pair<const char*, S>> fields) {
+// JSON of values that are JSON already: an object of fields, or an array.
+S Obj(const Fields& fields) {
     S out;
     for (const auto& field : fields)
         out += S(out.empty() ? "{" : ",") + Quote(field.first) + ":" + field.second;
@@ -73,6 +73,7 @@ S Rect(RECT r) {
 
 const S kOk = "{\"ok\":true}";
 S Fail(const S& message) { return Obj({{"ok", "false"}, {"error", Quote(message)}}); }
+S Done(bool ok, const char* error) { return ok ? kOk : Fail(error); }
 
 S Str(const Args& args, const char* key) { return args.count(key) ? args.at(key) : S(); }
 
@@ -102,9 +103,8 @@ S ClassOf(HWND window) {
 }
 
 // WM_GETTEXT is marshalled across processes, while GetWindowText of a foreign
-// window sees only what the system stores. It is asked with room to spare,
-// never sized by WM_GETTEXTLENGTH first (the text can change in between), and
-// asked again with more when the answer fills the buffer.
+// window sees only what the system stores. Asked with room to spare (the text
+// can change after WM_GETTEXTLENGTH), and again with more when it fills it.
 S TextOf(HWND window) {
     for (size_t size = 1024; size <= (1u << 20); size *= 8) {
         std::vector<wchar_t> text(size, 0);
@@ -126,29 +126,32 @@ std::vector<HWND> Windows(HWND parent) {
     return list;
 }
 
-DWORD PidOf(HWND window) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    return pid;
-}
-
 // Filters of windows and wait: pid, cls, title (whole), visible.
 bool Matches(HWND window, const Args& args) {
-    return (!args.count("pid") || PidOf(window) == (DWORD)Int(args, "pid")) &&
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    return (!args.count("pid") || pid == (DWORD)Int(args, "pid")) &&
            (!Int(args, "visible") || IsWindowVisible(window)) &&
            (!args.count("cls") || ClassOf(window) == Str(args, "cls")) &&
            (!args.count("title") || TextOf(window) == Str(args, "title"));
 }
 
-S WindowJson(HWND window) {
+// What windows, wait and controls tell of a window or control.
+Fields Describe(HWND window) {
     RECT rect = {0, 0, 0, 0};
     GetWindowRect(window, &rect);
-    return Obj({{"hwnd", Num((UINT_PTR)window)},
-                {"class", Quote(ClassOf(window))},
-                {"title", Quote(TextOf(window))},
-                {"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))},
-                {"rect", Rect(rect)},
-                {"visible", Bool(IsWindowVisible(window))}});
+    return {{"class", Quote(ClassOf(window))},
+            {"text", Quote(TextOf(window))},
+            {"rect", Rect(rect)},
+            {"visible", Bool(IsWindowVisible(window))}};
+}
+
+S WindowJson(HWND window) {
+    Fields fields = Describe(window);
+    fields[1].first = "title";
+    fields.push_back({"hwnd", Num((UINT_PTR)window)});
+    fields.push_back({"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))});
+    return Obj(fields);
 }
 
 std::map<DWORD, HANDLE> g_processes;  // the programs started here, by process id
@@ -176,34 +179,25 @@ S FindWindows(Args args, bool wait) {
     }
 }
 
-// Controls with their text, place, state, a check box's check and a progress
-// bar's upper bound and position (asked with a null range pointer, so that
-// nothing is marshalled; both answers agree while the program holds still).
-S ControlJson(HWND control) {
-    RECT rect = {0, 0, 0, 0};
-    GetWindowRect(control, &rect);
-    S cls = ClassOf(control);
-    S extra;
-    if (lstrcmpiA(cls.c_str(), "Button") == 0)
-        extra = ",\"checked\":" + Num(Ask(control, BM_GETCHECK, 0, 0));
-    if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0)
-        extra = ",\"progress\":" + Obj({{"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
-                                        {"pos", Num((int)Ask(control, PBM_GETPOS, 0, 0))}});
-    S json = Obj({{"id", Num((short)GetDlgCtrlID(control))},
-                  {"class", Quote(cls)},
-                  {"text", Quote(TextOf(control))},
-                  {"rect", Rect(rect)},
-                  {"enabled", Bool(IsWindowEnabled(control))},
-                  {"visible", Bool(IsWindowVisible(control))}});
-    return json.substr(0, json.size() - 1) + extra + "}";
-}
-
-// The controls, and the client area on screen: where a window draws its own content.
+// The controls, with a check box's check and a progress bar's upper bound and
+// position (asked with a null range pointer, so that nothing is marshalled),
+// and the client area on screen: where a window draws its own content.
 S CmdControls(const Args& args) {
     HWND window = Hwnd(args);
     if (!IsWindow(window)) return Fail("no such window");
     std::vector<S> items;
-    for (HWND child : Windows(window)) items.push_back(ControlJson(child));
+    for (HWND control : Windows(window)) {
+        Fields fields = Describe(control);
+        S cls = ClassOf(control);
+        fields.push_back({"id", Num((short)GetDlgCtrlID(control))});
+        fields.push_back({"enabled", Bool(IsWindowEnabled(control))});
+        if (lstrcmpiA(cls.c_str(), "Button") == 0)
+            fields.push_back({"checked", Num(Ask(control, BM_GETCHECK, 0, 0))});
+        if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0)
+            fields.push_back({"progress", Obj({{"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
+                                               {"pos", Num((int)Ask(control, PBM_GETPOS, 0, 0))}})});
+        items.push_back(Obj(fields));
+    }
     RECT client = {0, 0, 0, 0};
     GetClientRect(window, &client);
     MapWindowPoints(window, nullptr, (POINT*)&client, 2);
@@ -215,8 +209,7 @@ S CmdControls(const Args& args) {
 // Posted, never sent: a click that opens a modal box would otherwise keep the
 // driver waiting until that box is closed.
 S Post(HWND window, UINT message, WPARAM wparam) {
-    return IsWindow(window) && PostMessageW(window, message, wparam, 0) ? kOk
-                                                                        : Fail("no such window");
+    return Done(IsWindow(window) && PostMessageW(window, message, wparam, 0), "no such window");
 }
 
 // A key goes to the control that has the focus in the window's thread, as a
@@ -233,21 +226,6 @@ S CmdKey(const Args& args) {
     PostMessageW(target, WM_KEYDOWN, vk, 1 | scan);
     PostMessageW(target, WM_KEYUP, vk, 1 | scan | 0xC0000000u);
     return kOk;
-}
-
-// A dialog control's text, as typing into it would leave it.
-S CmdSetText(const Args& args) {
-    if (!IsWindow(Target(args))) return Fail("no such control");
-    SetDlgItemTextW(Hwnd(args), (int)Int(args, "id"), Wide(Str(args, "text")).c_str());
-    return kOk;
-}
-
-// A thread message (WM_QUIT, or a test program's own) to the thread tid.
-S CmdPost(const Args& args) {
-    return PostThreadMessageW((DWORD)Int(args, "tid"), (UINT)Int(args, "msg"),
-                              (WPARAM)Int(args, "wparam"), 0)
-               ? kOk
-               : Fail("PostThreadMessage failed");
 }
 
 // ---------------------------------------------------------------- clipboard
@@ -274,37 +252,30 @@ S ClipboardHex(UINT format, SIZE_T unit) {
     return Quote(hex);
 }
 
-// The formats and both text forms, all read under one opening.
 S CmdClipboard(const Args&) {
     if (!OpenClipboardPatiently()) return Fail("cannot open the clipboard");
-    std::vector<S> formats;
-    for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format))
-        formats.push_back(Num(format));
     S answer = Obj({{"ok", "true"},
-                    {"formats", Array(formats)},
                     {"text_hex", ClipboardHex(CF_TEXT, 1)},
                     {"unicode_hex", ClipboardHex(CF_UNICODETEXT, 2)}});
     CloseClipboard();
     return answer;
 }
 
-HGLOBAL GlobalCopy(const void* data, size_t size) {
+void SetClipboard(UINT format, const void* data, size_t size) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
     if (block) memcpy(GlobalLock(block), data, size), GlobalUnlock(block);
-    return block;
+    SetClipboardData(format, block);
 }
 
-// Empties the clipboard, or fills both text formats with text, so that a test
-// can tell whether the program under test touched it.
+// Fills both text formats with text, so that a test can tell whether the
+// program under test touched the clipboard.
 S CmdClipSet(const Args& args) {
     if (!OpenClipboardPatiently()) return Fail("cannot open the clipboard");
     EmptyClipboard();
-    if (args.count("text")) {
-        S text = Str(args, "text");
-        std::wstring wide = Wide(text);
-        SetClipboardData(CF_TEXT, GlobalCopy(text.c_str(), text.size() + 1));
-        SetClipboardData(CF_UNICODETEXT, GlobalCopy(wide.c_str(), (wide.size() + 1) * 2));
-    }
+    S text = Str(args, "text");
+    std::wstring wide = Wide(text);
+    SetClipboard(CF_TEXT, text.c_str(), text.size() + 1);
+    SetClipboard(CF_UNICODETEXT, wide.c_str(), (wide.size() + 1) * 2);
     CloseClipboard();
     return kOk;
 }
@@ -388,15 +359,15 @@ S SuspendOrResume(const Args& args, bool suspend) {
     context.ContextFlags = CONTEXT_CONTROL;
     if (suspend && before != (DWORD)-1) GetThreadContext(thread, &context);
     CloseHandle(thread);
-    return before == (DWORD)-1 ? Fail("the thread refused") : kOk;
+    return Done(before != (DWORD)-1, "the thread refused");
 }
 
 // ---------------------------------------------------------------- pixels
 
-// Runs draw on a top-down 32-bit picture of width x height that starts as
-// pixels, and returns what it holds afterwards.
-template <typename Draw>
-std::vector<DWORD> DrawInto(std::vector<DWORD> pixels, int width, int height, Draw draw) {
+// The 32-bit pixels of a width x height picture that starts filled with fill
+// (or as the screen at left, top when fill is 0) after icon is drawn on it.
+std::vector<DWORD> Pixels(int width, int height, DWORD fill, HICON icon, int left, int top) {
+    std::vector<DWORD> pixels((size_t)width * height, fill);
     HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
     info.bmiHeader = {sizeof(info.bmiHeader), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
@@ -405,7 +376,10 @@ std::vector<DWORD> DrawInto(std::vector<DWORD> pixels, int width, int height, Dr
     if (bitmap && bits) {
         memcpy(bits, pixels.data(), pixels.size() * sizeof(DWORD));
         HGDIOBJ old = SelectObject(memory, bitmap);
-        draw(memory, screen);
+        if (icon)
+            DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        else
+            BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
         GdiFlush();
         memcpy(pixels.data(), bits, pixels.size() * sizeof(DWORD));
         SelectObject(memory, old);
@@ -436,26 +410,20 @@ S CmdIcon(const Args& args) {
     if (width <= 0 || height <= 0 || width > 256 || height > 256) return Fail("odd control size");
     RedrawWindow(GetAncestor(control, GA_ROOT), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     for (DWORD start = GetTickCount();; Sleep(50)) {
-        std::vector<DWORD> shown = DrawInto(
-            std::vector<DWORD>((size_t)width * height), width, height, [&](HDC memory, HDC screen) {
-                BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-            });
-        S differences, best;
+        std::vector<DWORD> shown = Pixels(width, height, 0, nullptr, r.left, r.top);
+        Fields differences;
+        S best;
         for (const auto& icon : kIcons) {
-            std::vector<DWORD> drawn = DrawInto(
-                std::vector<DWORD>(shown.size(), shown[0]), width, height, [&](HDC memory, HDC) {
-                    DrawIconEx(memory, 0, 0, LoadIconW(nullptr, icon.id), 0, 0, 0, nullptr,
-                               DI_NORMAL);
-                });
+            std::vector<DWORD> drawn =
+                Pixels(width, height, shown[0], LoadIconW(nullptr, icon.id), 0, 0);
             long long count = 0;
             for (size_t i = 0; i < drawn.size(); ++i)
                 count += ((drawn[i] ^ shown[i]) & 0xFFFFFF) != 0;
-            differences += S(differences.empty() ? "" : ",") + Quote(icon.name) + ":" + Num(count);
+            differences.push_back({icon.name, Num(count)});
             if (count <= (long long)shown.size() / 50) best = icon.name;
         }
         if (!best.empty() || GetTickCount() - start >= (DWORD)Int(args, "timeout", 5000))
-            return Obj(
-                {{"ok", "true"}, {"best", Quote(best)}, {"differences", "{" + differences + "}"}});
+            return Obj({{"ok", "true"}, {"best", Quote(best)}, {"differences", Obj(differences)}});
     }
 }
 
@@ -474,8 +442,19 @@ const struct {
     // WM_COMMAND with a bare id, as the dialog manager sends IDOK for Enter
     // when no button has the focus.
     {"command", [](const Args& args) { return Post(Hwnd(args), WM_COMMAND, Int(args, "id")); }},
-    {"settext", CmdSetText},
-    {"post", CmdPost},
+    // A dialog control's text, as typing into it would leave it.
+    {"settext",
+     [](const Args& args) {
+         return Done(SetDlgItemTextW(Hwnd(args), (int)Int(args, "id"), Wide(Str(args, "text")).c_str()),
+                     "no such control");
+     }},
+    // A thread message (WM_QUIT, or a test program's own) to the thread tid.
+    {"post",
+     [](const Args& args) {
+         return Done(PostThreadMessageW((DWORD)Int(args, "tid"), (UINT)Int(args, "msg"),
+                                        (WPARAM)Int(args, "wparam"), 0),
+                     "PostThreadMessage failed");
+     }},
     {"clipboard", CmdClipboard},
     {"clipset", CmdClipSet},
     {"start", CmdStart},
@@ -487,9 +466,8 @@ const struct {
     // Renames a file or folder, as another program of the user might try.
     {"move",
      [](const Args& args) {
-         return MoveFileW(Wide(Str(args, "from")).c_str(), Wide(Str(args, "to")).c_str())
-                    ? kOk
-                    : Fail("refused");
+         return Done(MoveFileW(Wide(Str(args, "from")).c_str(), Wide(Str(args, "to")).c_str()),
+                     "refused");
      }},
     {"kill", CmdKill},
     {"icon", CmdIcon},
@@ -517,16 +495,12 @@ S RunLine(const S& line) {
 int wmain() {
     printf("{\"ok\":true,\"ready\":true}\n");
     fflush(stdout);
-    S line;
-    for (int c; (c = getchar()) != EOF;) {
-        if (c != '\n') {
-            line += (char)c;
-            continue;
-        }
-        if (line == "exit") break;
+    for (S line;; line.clear()) {
+        int c;
+        while ((c = getchar()) != EOF && c != '\n') line += (char)c;
+        if (c == EOF || line == "exit") break;
         if (!line.empty()) printf("%s\n", RunLine(line).c_str());
         fflush(stdout);
-        line.clear();
     }
     for (HANDLE held : g_held) CloseHandle(held);
     for (auto& process : g_processes) CloseHandle(process.second);
