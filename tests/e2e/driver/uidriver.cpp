@@ -94,7 +94,6 @@ LRESULT Ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     return (LRESULT)answer;
 }
 
-// ---------------------------------------------------------------- windows
 
 S ClassOf(HWND window) {
     wchar_t name[256] = {0};
@@ -204,7 +203,6 @@ S CmdControls(const Args& args) {
     return Obj({{"ok", "true"}, {"client", Rect(client)}, {"controls", Array(items)}});
 }
 
-// ---------------------------------------------------------------- input
 
 // Posted, never sent: a click that opens a modal box would otherwise keep the
 // driver waiting until that box is closed.
@@ -228,7 +226,6 @@ S CmdKey(const Args& args) {
     return kOk;
 }
 
-// ---------------------------------------------------------------- clipboard
 
 bool OpenClipboardPatiently() {
     for (int i = 0; i < 200; ++i, Sleep(25))
@@ -280,7 +277,6 @@ S CmdClipSet(const Args& args) {
     return kOk;
 }
 
-// ---------------------------------------------------------------- processes
 
 // Started here rather than with "wine PROGRAM" from Linux: the handle keeps
 // the full 32-bit exit code, which wine's own exit status cuts to 8 bits.
@@ -336,8 +332,7 @@ S CmdMutex(const Args& args) {
     return Obj({{"ok", "true"}, {"existed", Bool(existed)}});
 }
 
-// Opens a file with no sharing at all and keeps it open until the driver
-// ends, as a running game or a virus scanner can hold a file.
+// Holds a file open with no sharing, as a running game or a virus scanner can.
 S CmdHoldFile(const Args& args) {
     HANDLE file = CreateFileW(Wide(Str(args, "path")).c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
@@ -346,10 +341,8 @@ S CmdHoldFile(const Args& args) {
     return kOk;
 }
 
-// Stops or lets go on the thread tid, so that a test can queue messages for a
-// busy program and act on what it left on disk while nothing moves. A
-// suspension takes effect a moment later; reading the thread's context
-// returns only once it has.
+// Stops or lets go on the thread tid, so that a test can act while nothing
+// moves. Reading the thread's context returns only once a suspension took effect.
 S SuspendOrResume(const Args& args, bool suspend) {
     HANDLE thread =
         OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, (DWORD)Int(args, "tid"));
@@ -362,7 +355,6 @@ S SuspendOrResume(const Args& args, bool suspend) {
     return Done(before != (DWORD)-1, "the thread refused");
 }
 
-// ---------------------------------------------------------------- pixels
 
 // The 32-bit pixels of a width x height picture that starts filled with fill
 // (or as the screen at left, top when fill is 0) after icon is drawn on it.
@@ -390,11 +382,9 @@ std::vector<DWORD> Pixels(int width, int height, DWORD fill, HICON icon, int lef
     return pixels;
 }
 
-// Icons of another process cannot be read through their handle under Wine,
-// so the icon control's pixels on screen are compared with each system icon
-// drawn over the same background (the window unobscured). Painting is forced
-// and the screen read again until one icon matches (all but 1/50 of the
-// pixels) or the timeout.
+// Icons of another process cannot be read through their handle under Wine:
+// the control's pixels on screen are compared with each system icon drawn over
+// the same background, until one matches (all but 1/50 of the pixels) or the timeout.
 S CmdIcon(const Args& args) {
     static const struct {
         const char* name;
@@ -427,7 +417,6 @@ S CmdIcon(const Args& args) {
     }
 }
 
-// ---------------------------------------------------------------- dispatch
 
 const struct {
     const char* name;

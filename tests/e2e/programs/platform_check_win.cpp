@@ -88,20 +88,26 @@ void CheckUtf8Conversions() {
     Check(!OsUtf8ToCp932("\xff", cp932, sizeof cp932), "utf8 back: invalid UTF-8 refused");
 }
 
-// By name, as the journal, the work folder and vnpack.exe go at files.
+// By name, as the journal, the settings and the file layer go at files.
 void CheckFiles(const char* scratch) {
-    char folder[kPathCapacity], file[kPathCapacity];
+    char folder[kPathCapacity], file[kPathCapacity], other[kPathCapacity];
     snprintf(folder, sizeof folder, "%s\\" HYO, scratch);
     snprintf(file, sizeof file, "%s\\" SO ".txt", folder);
+    snprintf(other, sizeof other, "%s\\other.txt", folder);
     wchar_t wide_folder[kWidePathCapacity];
     Cp932ToWide(folder, wide_folder, kWidePathCapacity);
     CreateDirectoryW(wide_folder, nullptr);
-    OsCreateResult created = kOsCreateFailed;
-    FILE* f = OsCreateNewFile(file, &created);
-    Check(f != nullptr && created == kOsCreated, "files: create 表\\ソ.txt");
+    FILE* f = OsOpenFile(file, "wb");
+    Check(f != nullptr, "files: create 表\\ソ.txt");
     if (f) fclose(f);
-    Check(!OsCreateNewFile(file, &created) && created == kOsAlreadyExists,
+    Check(OsGetPathKind(file) == kOsFile, "files: file kind");
+    OsCreateResult created = kOsCreateFailed;
+    f = OsCreateNewFile(other, &created);
+    Check(f != nullptr && created == kOsCreated, "files: create a new file");
+    if (f) fclose(f);
+    Check(!OsCreateNewFile(other, &created) && created == kOsAlreadyExists,
           "files: create a new file over a taken name");
+    OsDeleteFile(other);
 
     // A name that code page 932 cannot write, made behind the module's back.
     wchar_t foreign[kWidePathCapacity];
