@@ -22,7 +22,7 @@ class SingleInstanceTest(bench.BenchTest):
         first = self.wine.start(path)
         window = self.wine.wait_window(pid=first.pid, title=WINDOW_TITLE)
         self.assertIsNotNone(window, "no start-up window")
-        self.assertTrue(self.wine.expect("mutex", name=MUTEX)["existed"], "not named " + MUTEX)
+        self.assertTrue(self.wine.expect("hold", name=MUTEX)["existed"], "not named " + MUTEX)
         first_folder = bench.work_folders(self.wine.temp_dir)
         self.assertEqual(len(first_folder), 1)
         before = self.work_folder_files()

@@ -94,7 +94,7 @@ class StartWindowTest(bench.BenchTest):
         # The viewer stays open past the updater's end, as a player's would:
         # started in the work folder, it would keep that folder from going.
         self.wine.register_viewer()
-        self.wine.expect("mutex", name="echoargs hold")
+        self.wine.expect("hold", name="echoargs hold")
         # The second with a damaged picture, which copies from before its
         # first pixel: what the reader refuses is the native RctFile test's,
         # here the window copes without the picture it allocated for.

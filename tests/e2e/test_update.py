@@ -417,11 +417,8 @@ class UpdateTest(bench.BenchTest):
         changes = {"a read-only game file": lambda: (self.target / "game.exe").chmod(0o444),
                    "a folder of the game linked elsewhere": link_data,
                    "the updater changed after start-up": grow_updater,
-                   "a game file held open": lambda: self.wine.expect(
-                       "holdfile", path=INSTALLED + "\\data\\表示.dat")}
-        # The held file last: the driver holds it until the test ends.
-        # (A stream found damaged while staging is the native staged tests'
-        # case; its rollback and message are the ones below.)
+                   "a game file held open (last: held until the test ends)": lambda: self.wine.expect(
+                       "hold", path=INSTALLED + "\\data\\表示.dat")}
         for case, setup in (("quit while staging", dict(old=None, big=True)),
                             *((case, {}) for case in changes)):
             with self.subTest(case):
@@ -450,7 +447,6 @@ class UpdateTest(bench.BenchTest):
                 (self.target / "game.exe").chmod(0o644)
         self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()],
                          [("表示.dat", b"someone else's")], "written through the link")
-
 
     def test_a_folder_swapped_for_a_link_while_the_update_works_in_it_leads_nowhere(self):
         """data while the copy writes in it, save while the deletion after it

@@ -323,22 +323,17 @@ S CmdKill(const Args& args) {
     return process && TerminateProcess(process, 1) ? kOk : Fail("not started here");
 }
 
-// Holds a named mutex, initially owned, until the driver ends.
-S CmdMutex(const Args& args) {
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, Wide(Str(args, "name")).c_str());
+// Holds until the driver ends a named mutex, initially owned (name=), or a file
+// open with no sharing (path=), as a running game or a virus scanner can.
+S CmdHold(const Args& args) {
+    HANDLE held = args.count("name")
+                      ? CreateMutexW(nullptr, TRUE, Wide(Str(args, "name")).c_str())
+                      : CreateFileW(Wide(Str(args, "path")).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (!mutex) return Fail("CreateMutex failed");
-    g_held.push_back(mutex);
+    if (!held || held == INVALID_HANDLE_VALUE) return Fail("cannot hold it");
+    g_held.push_back(held);
     return Obj({{"ok", "true"}, {"existed", Bool(existed)}});
-}
-
-// Holds a file open with no sharing, as a running game or a virus scanner can.
-S CmdHoldFile(const Args& args) {
-    HANDLE file = CreateFileW(Wide(Str(args, "path")).c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Fail("cannot open the file");
-    g_held.push_back(file);
-    return kOk;
 }
 
 // Stops or lets go on the thread tid, so that a test can act while nothing
@@ -448,8 +443,7 @@ const struct {
     {"clipset", CmdClipSet},
     {"start", CmdStart},
     {"waitexit", CmdWaitExit},
-    {"mutex", CmdMutex},
-    {"holdfile", CmdHoldFile},
+    {"hold", CmdHold},
     {"suspend", [](const Args& args) { return SuspendOrResume(args, true); }},
     {"resume", [](const Args& args) { return SuspendOrResume(args, false); }},
     // Renames a file or folder, as another program of the user might try.
