@@ -161,10 +161,8 @@ class CopyPassTest(PayloadTest):
         self.assertEqual(program.wait_exit(), 0)
         self.assertIn("done", program.output())
 
-        # Which blocks the walk reports is the native extraction tests'; the
-        # window shows its range and last values, at most every 30 ms of its
-        # clock (copypass moves it 10 ms per reading): a file may pass unseen,
-        # but one whose name was shown ends full before the next name.
+        # The window shows values at most every 30 ms of its clock (10 ms a
+        # reading): a file may pass unseen, but a shown one ends full.
         blocks = {DESTINATION + "\\" + e["name"].decode("cp932"): e["size"] // BLOCK
                   for e in entries if not e["folder"]}
         total = samples[-1][TOTAL_BAR]["progress"]

@@ -57,8 +57,7 @@ class StartWindowTest(bench.BenchTest):
             grabbed = self.wine.grab({"left": left, "top": top, "right": left + 256,
                                       "bottom": top + 256})
             return all(grabbed[3 * i:3 * i + 3] == expected[3 * i:3 * i + 3] for i in shown_pixels)
-        # Painting goes on in the program's own time: wait for the screen to
-        # show the picture, and fail with the screenshot if it never does.
+        # Painting goes on in the program's own time.
         self.assertGreater(len(shown_pixels), 250 * 250)
         bench.wait_for(shown, 10, "the picture on screen differs from the decoded one")
 
@@ -74,10 +73,8 @@ class StartWindowTest(bench.BenchTest):
                           (768 - (rect["bottom"] - rect["top"])) // 2), "not centred")
         self.assert_picture_drawn(window)
         self.assertEqual(self.buttons(window), {SLOT[0]: TEXT["kTextQuit"], SLOT[1]: TEXT["kTextUpdate"]})
-        # Escape, and Enter with no button focused, are not the buttons' ids:
-        # the window is still there for the next key. The start-up arrows
-        # leave the focus on a button: Enter presses it, and the update begins
-        # with the search for the game (what follows is test_update.py's).
+        # Escape, and Enter with no button focused, leave the window up; the
+        # focus is on a button, which Enter presses: the update begins.
         self.wine.expect("key", hwnd=window["hwnd"], vk=VK_ESCAPE)
         self.wine.expect("command", hwnd=window["hwnd"], id=IDOK)
         self.wine.expect("key", hwnd=window["hwnd"], vk=VK_RETURN)
@@ -95,9 +92,8 @@ class StartWindowTest(bench.BenchTest):
         # started in the work folder, it would keep that folder from going.
         self.wine.register_viewer()
         self.wine.expect("hold", name="echoargs hold")
-        # The second with a damaged picture, which copies from before its
-        # first pixel: what the reader refuses is the native RctFile test's,
-        # here the window copes without the picture it allocated for.
+        # The second with a damaged picture (what the reader refuses is the
+        # native RctFile test's): the window copes without it.
         damaged = PICTURE.read_bytes()[:24] + b"\xff" * (len(PICTURE.read_bytes()) - 24)
         for readme_file, picture in (("read me.txt", PICTURE.read_bytes()), ("説明書.txt", damaged)):
             with self.subTest(readme_file=readme_file):
