@@ -316,21 +316,19 @@ class WineSession:
     def windows(self, **filters):  # top-level windows matching pid/cls/title/visible
         return self.expect("windows", **filters)["windows"]
 
-    def wait_window(self, timeout=20.0, **filters):
-        """The first visible window matching the filters, or None after timeout
-        s or, for a program started here (pid=), once it has ended. Asked in
-        steps, so that a crash line is seen while winedbg still holds it."""
+    def wait_window(self, timeout=20.0, where=lambda window: True, **filters):
+        """The first visible window matching the filters and where, or None
+        after timeout s or, for a program started here (pid=), once it has
+        ended; ProgramCrashed as soon as Wine reports its crash."""
         program, deadline = self.programs.get(filters.get("pid")), time.monotonic() + timeout
         while True:
-            left = max(0.0, deadline - time.monotonic())
-            answer = self.call("wait", timeout=int((left if program is None else min(left, 0.5)) * 1000),
-                               **filters)
-            if answer.get("ok"):
-                return answer["window"]
-            if program is not None:
-                program.check_crash(answer.get("code"))
-            if answer.get("exited") or time.monotonic() >= deadline:
-                return None
+            found = [w for w in self.windows(visible=1, **filters) if where(w)]
+            code = program.wait_exit(0) if program and not found else None
+            if program:
+                program.check_crash(code)
+            if found or code is not None or time.monotonic() >= deadline:
+                return found[0] if found else None
+            time.sleep(0.05)
 
     def controls(self, hwnd):
         """The window's controls by id, or None when the window is gone."""

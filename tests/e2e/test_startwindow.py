@@ -78,13 +78,10 @@ class StartWindowTest(bench.BenchTest):
         self.wine.expect("key", hwnd=window["hwnd"], vk=VK_ESCAPE)
         self.wine.expect("command", hwnd=window["hwnd"], id=IDOK)
         self.wine.expect("key", hwnd=window["hwnd"], vk=VK_RETURN)
-
-        def told():
-            return [box for box in self.wine.windows(pid=self.program.pid, cls="#32770", visible=1)
-                    if (self.wine.controls(box["hwnd"]) or {}).get(TEXT_ID, {}).get("text")
-                    == TEXT["kTextNotInstalled"]]
-        bench.wait_for(told, 20, "Enter did not start the update")
-        self.assertEqual((told()[0]["title"], told()[0]["owner"]), (TITLE, window["hwnd"]))
+        box = self.wine.wait_window(where=lambda w: (self.wine.controls(w["hwnd"]) or {}).get(
+            TEXT_ID, {}).get("text") == TEXT["kTextNotInstalled"], pid=self.program.pid, cls="#32770")
+        self.assertIsNotNone(box, "Enter did not start the update")
+        self.assertEqual((box["title"], box["owner"]), (TITLE, window["hwnd"]))
         self.program.kill()
 
     def test_readme_opens_and_a_viewer_left_open_keeps_no_work_folder(self):

@@ -190,16 +190,11 @@ class UpdateTest(bench.BenchTest):
     def next_window(self):
         """The updater's next window but its start-up and progress windows (one
         on its way out reads hidden, or without a title)."""
-        found = []
-
-        def shown():
-            found[:] = [w for w in self.wine.windows(pid=self.program.pid, visible=1)
-                        if w["visible"] and w["hwnd"] != self.window["hwnd"] and
-                        w["title"] not in ("", TEXT["kTextCopyCaption"])]
-            return found or self.program.wait_exit(0) is not None
-        bench.wait_for(shown, 60, "no window from the updater")
-        self.assertTrue(found, "the updater ended (%s)" % self.program.wait_exit(0))
-        return found[0]
+        window = self.wine.wait_window(60, lambda w: w["visible"] and w["hwnd"] != self.window["hwnd"]
+                                       and w["title"] not in ("", TEXT["kTextCopyCaption"]),
+                                       pid=self.program.pid)
+        self.assertIsNotNone(window, "no window; the updater's exit: %s" % self.program.wait_exit(0))
+        return window
 
     def press(self, window, control_id, gone=True):
         self.wine.click(window["hwnd"], control_id)

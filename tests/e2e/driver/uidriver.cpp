@@ -102,16 +102,11 @@ S ClassOf(HWND window) {
 }
 
 // WM_GETTEXT is marshalled across processes, while GetWindowText of a foreign
-// window sees only what the system stores. Asked with room to spare (the text
-// can change after WM_GETTEXTLENGTH), and again with more when it fills it.
+// window sees only what the system stores. Room for far more than a box holds.
 S TextOf(HWND window) {
-    for (size_t size = 1024; size <= (1u << 20); size *= 8) {
-        std::vector<wchar_t> text(size, 0);
-        Ask(window, WM_GETTEXT, size, (LPARAM)text.data());
-        text[size - 1] = 0;
-        if (lstrlenW(text.data()) + 1 < (int)size) return Utf8(text.data());
-    }
-    return S();
+    std::vector<wchar_t> text(1 << 16, 0);
+    Ask(window, WM_GETTEXT, text.size() - 1, (LPARAM)text.data());
+    return Utf8(text.data());
 }
 
 BOOL CALLBACK Collect(HWND window, LPARAM list) {
@@ -125,7 +120,7 @@ std::vector<HWND> Windows(HWND parent) {
     return list;
 }
 
-// Filters of windows and wait: pid, cls, title (whole), visible.
+// Filters of windows: pid, cls, title (whole), visible.
 bool Matches(HWND window, const Args& args) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
@@ -156,26 +151,13 @@ S WindowJson(HWND window) {
 std::map<DWORD, HANDLE> g_processes;  // the programs started here, by process id
 std::vector<HANDLE> g_held;           // mutexes and files held until the driver ends
 
-// windows lists every match; wait polls until a visible one appears (a dialog
-// exists, hidden, a moment before its controls are filled in), and says at
-// once, with its exit code, when the program pid started here has ended.
-S FindWindows(Args args, bool wait) {
-    if (wait) args["visible"] = "1";
-    for (DWORD start = GetTickCount();; Sleep(50)) {
-        std::vector<S> items;
-        for (HWND window : Windows(nullptr))
-            if (Matches(window, args)) items.push_back(WindowJson(window));
-        if (!wait) return Obj({{"ok", "true"}, {"windows", Array(items)}});
-        if (!items.empty()) return Obj({{"ok", "true"}, {"window", items[0]}});
-        auto started = g_processes.find((DWORD)Int(args, "pid", -1));
-        DWORD code = 0;
-        if (started != g_processes.end() &&
-            WaitForSingleObject(started->second, 0) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(started->second, &code))
-            return Obj({{"ok", "false"}, {"exited", "true"}, {"code", Num(code)}});
-        if (GetTickCount() - start >= (DWORD)Int(args, "timeout", 10000))
-            return Fail("timeout waiting for window");
-    }
+// The top-level windows that match (a dialog exists, hidden, a moment before
+// its controls are filled in: visible=1 waits for it).
+S CmdWindows(const Args& args) {
+    std::vector<S> items;
+    for (HWND window : Windows(nullptr))
+        if (Matches(window, args)) items.push_back(WindowJson(window));
+    return Obj({{"ok", "true"}, {"windows", Array(items)}});
 }
 
 // The controls, with a check box's check and a progress bar's upper bound and
@@ -417,8 +399,7 @@ const struct {
     const char* name;
     S (*run)(const Args&);
 } kCommands[] = {
-    {"windows", [](const Args& args) { return FindWindows(args, false); }},
-    {"wait", [](const Args& args) { return FindWindows(args, true); }},
+    {"windows", CmdWindows},
     {"controls", CmdControls},
     {"click", [](const Args& args) { return Post(Target(args), BM_CLICK, 0); }},
     {"key", CmdKey},
