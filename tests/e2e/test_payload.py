@@ -46,9 +46,6 @@ class PayloadTest(bench.BenchTest):
 class SetupPassTest(PayloadTest):
     def test_work_folder_under_any_folder_name(self):
         updater, names = self.build(), []
-        # A killed run's work folder goes at the next start: one work folder below.
-        (self.wine.temp_dir / "TempGPInstallFolder_000000001").mkdir()
-        (self.wine.temp_dir / "TempGPInstallFolder_000000001" / "install.env").write_bytes(b"x")
         # Japanese with a 0x5C second byte (表); an emoji has no code page 932 form.
         for folder in ["", "表示テスト", "update-\U0001F3AE"]:
             with self.subTest(folder=folder):

@@ -1,11 +1,8 @@
 // Checks of the Win32 side of the updater that its own runs under Wine do not
-// show: the code page 932 conversions' edges, names whose second byte is 0x5C
-// or that code page 932 cannot write, placement and program launch. Prints one
-// line per failed check; the exit code is the number of failures.
-//
-// platform_check.exe SCRATCH_FOLDER PROGRAM_TO_START
-//   (a plain-ASCII folder, empty but for the work folders planted in its
-//   "temp"; a program under a folder name with a space)
+// show. Prints one line per failed check; the exit code is their number.
+// platform_check.exe SCRATCH_FOLDER PROGRAM_TO_START (a plain-ASCII folder,
+// empty but for the work folders planted in its "temp"; a program under a
+// folder name with a space)
 #include <windows.h>
 
 #include <stdio.h>
