@@ -61,10 +61,6 @@ class StartWindowTest(bench.BenchTest):
         self.assertGreater(len(shown_pixels), 250 * 250)
         bench.wait_for(shown, 10, "the picture on screen differs from the decoded one")
 
-    def assert_ends(self):
-        self.assertEqual(self.program.wait_exit(), 0)
-        self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
-
     def test_caption_place_picture_and_the_keys_that_do_nothing(self):
         window = self.open(entries(picture=PICTURE.read_bytes()))
         rect = window["rect"]  # the outer rectangle, centred on the 1024 x 768 screen
@@ -105,7 +101,8 @@ class StartWindowTest(bench.BenchTest):
                 self.assertTrue(command.endswith('"%s\\%s"' % (self.wine.to_windows(work),
                                                                readme_file)), command)
                 self.wine.click(window["hwnd"], SLOT[0])
-                self.assert_ends()
+                self.assertEqual(self.program.wait_exit(), 0)
+                self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
 
     def test_missing_picture_is_asked_for_again(self):
         # Retry after the picture was put where the window looks for it; then
