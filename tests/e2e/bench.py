@@ -1,7 +1,6 @@
-"""The Wine bench: one Xvfb and one prepared Wine prefix per process, and per
-test a copy of that prefix (binaries hard-linked) with its own wineserver and a
-UI driver inside it, so that tests cannot see each other's files, registry or
-mutexes. Tests subclass BenchTest and use self.wine (a WineSession)."""
+"""The Wine bench: one Xvfb and one prepared prefix per process; per test a copy
+of it (binaries hard-linked) with its own wineserver and UI driver, so that
+tests cannot see each other's files, registry or mutexes."""
 import atexit
 import contextlib
 import ctypes
@@ -37,8 +36,7 @@ DISPLAY = os.environ.get("VN_DISPLAY")
 UPDATER = Path(os.environ.get("VN_UPDATER", REPO / "dist" / "vnupdate.exe")).resolve()
 PROGRAMS = Path(os.environ.get("VN_BUILD", REPO / "build" / "win32")).resolve() / "tests" / "e2e"
 KEEP_PREFIXES = os.environ.get("VN_KEEP") == "1"
-# "win64" on a host that cannot execute 32-bit code: the programs under test
-# are then the 64-bit builds of the same sources, run by Wine's 64-bit loader.
+# "win64" where 32-bit code cannot run: the 64-bit builds of the same sources.
 WINE_ARCH = os.environ.get("VN_WINE_ARCH", "win32")
 # The executable as it ships, and the same sources built as PE32+.
 SHIPPED, SHIPPED_64 = REPO / "dist" / "vnupdate.exe", REPO / "build" / "win64" / "dist" / "vnupdate.exe"
@@ -57,8 +55,7 @@ class ProgramCrashed(BenchError):
     """A program under test crashed while the bench waited for it."""
 
 
-# What Wine writes on a crashing program's standard error ("wine: Unhandled
-# page fault...", winedbg's "Unhandled exception: ...").
+# Wine's and winedbg's line on a crashing program's standard error.
 CRASH_LINE = re.compile(r"^.*\bUnhandled\b.*$", re.MULTILINE)
 # Fonts with Japanese glyphs for the ones dialogs and boxes ask for; Wine's
 # own window manager and crash dialog off.
@@ -69,8 +66,7 @@ PREFIX_REG = ("Windows Registry Editor Version 5.00\r\n\r\n"
                       "MS PGothic", "ＭＳ ゴシック", "ＭＳ Ｐゴシック")) +
               "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n"
               "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n")
-# Hard-linked into each copy: Wine reads these and never writes them. The rest
-# (registry files, win.ini) is copied, because Wine rewrites some in place.
+# Hard-linked into each copy: Wine never writes these; it rewrites the rest in place.
 LINKED = re.compile(r"\.(dll|exe|drv|sys|ocx|acm|cpl|tlb|ax|ds|nls|ttf|ttc|fon|msstyles|mui|dll16|"
                     r"exe16|vxd|msi|sdb|cat)$", re.I)
 
@@ -114,7 +110,6 @@ def run_quiet(args, env, log, timeout=120):
 
 
 def wait_for(condition, timeout, what):
-    """Polls condition until it holds; BenchError after timeout seconds."""
     deadline = time.monotonic() + timeout
     while not condition():
         if time.monotonic() > deadline:
@@ -258,8 +253,7 @@ class Program:
         return self.out.read_text(errors="replace") if self.out.exists() else ""
 
     def check_crash(self, code=None):
-        """ProgramCrashed when Wine reported a crash on its output, or code
-        (the exit code, when it ended) is an exception's (0xC0000005...)."""
+        """ProgramCrashed on Wine's crash line or an exception's exit code."""
         line = CRASH_LINE.search(self.output())
         if line or (code is not None and code & 0xF0000000 == 0xC0000000):
             raise ProgramCrashed("the program crashed: %s (its output: %s)" % (
@@ -336,22 +330,19 @@ class WineSession:
     def windows(self, **filters):  # top-level windows matching pid/cls/title/visible
         return self.expect("windows", **filters)["windows"]
 
-    def wait_window(self, timeout=20.0, **filters):
-        """The first visible window matching the filters, or None after timeout
-        s. For a program started here (pid=): None at once when it has ended,
-        ProgramCrashed at once when it crashed (asked in steps, so that a crash
-        line is seen while Wine's debugger still holds the process)."""
+    def wait_window(self, timeout=20.0, where=lambda window: True, **filters):
+        """The first visible window matching the filters and where, or None
+        after timeout s or, for a program started here (pid=), once it has
+        ended; ProgramCrashed as soon as Wine reports its crash."""
         program, deadline = self.programs.get(filters.get("pid")), time.monotonic() + timeout
         while True:
-            left = max(0.0, deadline - time.monotonic())
-            answer = self.call("wait", timeout=int((left if program is None else min(left, 0.5)) * 1000),
-                               **filters)
-            if answer.get("ok"):
-                return answer["window"]
-            if program is not None:
-                program.check_crash(answer.get("code"))
-            if answer.get("exited") or time.monotonic() >= deadline:
-                return None
+            found = [w for w in self.windows(visible=1, **filters) if where(w)]
+            code = program.wait_exit(0) if program and not found else None
+            if program:
+                program.check_crash(code)
+            if found or code is not None or time.monotonic() >= deadline:
+                return found[0] if found else None
+            time.sleep(0.05)
 
     def controls(self, hwnd):
         """The window's controls by id, or None when the window is gone."""
@@ -361,22 +352,13 @@ class WineSession:
     def click(self, hwnd, control_id=None):
         return self.expect("click", hwnd=hwnd, id=control_id)
 
-    def clipboard(self):
-        """The formats, CF_TEXT's bytes and CF_UNICODETEXT's text (None when absent)."""
-        answer = self.expect("clipboard")
-        text, wide = answer["text_hex"], answer["unicode_hex"]
-        answer["text_bytes"] = bytes.fromhex(text) if text is not None else None
-        answer["unicode"] = bytes.fromhex(wide).decode("utf-16-le") if wide is not None else None
-        return answer
-
     def message_box(self, pid, timeout=20.0):
-        """The first message box of a process and its controls by id, or
-        (None, {}) when none appears in time."""
+        """The first message box of a process and its controls by id, or (None, {})."""
         box = self.wait_window(pid=pid, cls="#32770", timeout=timeout)
         return (box, self.controls(box["hwnd"]) or {}) if box else (None, {})
 
     def grab(self, rect):
-        """Raw RGB bytes of a screen rectangle (a driver rect), from the X display."""
+        """Raw RGB bytes of a screen rectangle (a driver rect)."""
         width, height = rect["right"] - rect["left"], rect["bottom"] - rect["top"]
         crop = "%dx%d+%d+%d" % (width, height, rect["left"], rect["top"])
         done = subprocess.run(["import", "-display", self.suite.display, "-window", "root",
@@ -403,8 +385,7 @@ class WineSession:
         self.reg("add", r"HKCR\txtfile\shell\open\command", "/ve", "/d", '"%s" "%%1"' % viewer, "/f")
 
     def echoed(self, folder=None):
-        """The command line and current folder that echoargs.exe in folder
-        (C:\\bench by default) wrote down, once both lines are whole."""
+        """The command line and current folder that echoargs.exe in folder wrote."""
         record = Path(folder or self.bench_dir) / "echoargs.out"
         wait_for(lambda: record.exists() and record.read_text().count("\n") >= 2, 20,
                  "%s was not started" % record.with_name("echoargs.exe"))
@@ -454,12 +435,10 @@ class WineSession:
 
 
 def work_folders(temp_dir):
-    """The updater's work folders in a temporary folder."""
     return sorted(p for p in Path(temp_dir).iterdir() if p.name.startswith("TempGPInstallFolder_"))
 
 
 def vnpack(*args):
-    """Runs dist/vnpack; returns the finished process (text output)."""
     return subprocess.run([str(REPO / "dist" / "vnpack")] + [str(a) for a in args],
                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
 
@@ -472,10 +451,8 @@ def build_updater(folder, output):
 
 
 def write_updater(output, entries, padded=False):
-    """The updater under test with an archive of the reference writer, for
-    payloads vnpack rightly refuses to build; entries as in
-    payload.archive_bytes. padded: the file ends on a multiple of 8, as vnpack
-    writes it for signing."""
+    """The updater under test with an archive of the reference writer (for
+    payloads vnpack refuses); padded to a multiple of 8 for signing."""
     archive = payload.archive_bytes(entries)
     if padded:
         archive += bytes(-(UPDATER.stat().st_size + len(archive) + 4) % 8)
@@ -490,8 +467,7 @@ class BenchTest(unittest.TestCase):
     prepare_prefix = None  # a class's prepare(prefix) for its sessions
 
     def run(self, result=None):
-        # Wrapped before unittest looks the method up, so that the evidence is
-        # taken while the program's windows are still up.
+        # Wrapped so that the evidence is taken while the windows are still up.
         method = getattr(self, self._testMethodName)
 
         @functools.wraps(method)
@@ -536,10 +512,9 @@ class BenchTest(unittest.TestCase):
 
     def check_clipboard(self, text):
         """Both text forms: a paste into a Unicode or a code page 932 program."""
-        clip = self.wine.clipboard()
-        self.assertEqual(clip["unicode"], text, "CF_UNICODETEXT")
-        self.assertEqual(clip["text_bytes"], text.encode("cp932"), "CF_TEXT")
-        return clip
+        clip = self.wine.expect("clipboard")
+        self.assertEqual(bytes.fromhex(clip["unicode_hex"] or "").decode("utf-16-le"), text)
+        self.assertEqual(bytes.fromhex(clip["text_hex"] or ""), text.encode("cp932"), "CF_TEXT")
 
     def setUp(self):
         self.failed, self.wine = False, None

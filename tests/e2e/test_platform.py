@@ -1,7 +1,5 @@
-"""The Win32 self-checks of the platform module and shell (platform_check.exe),
-run inside a bench prefix: conversions, files under names that code page 932
-cannot write, the temporary folder, placement, and a program started from a
-folder whose name has a space."""
+"""The Win32 self-checks of the platform module and shell (platform_check.exe)
+in a bench prefix."""
 import bench
 
 

@@ -1,8 +1,5 @@
-"""The start-up window under Wine: placed centred with its caption, the title
-picture on screen pixel for pixel, the button column from the settings, the
-keys that do nothing, the readme opened from the work folder by a viewer that
-does not keep the folder at the end, and a picture that is damaged or
-missing."""
+"""The start-up window under Wine: its place, title picture, buttons and keys,
+the readme, and a picture that is damaged or missing."""
 import subprocess
 
 import bench
@@ -23,8 +20,7 @@ def entries(readme="-", readme_file=None, picture=None, files=()):
     return out + [(name, b"readme\r\n", 0) for name in files]
 
 
-def decoded_picture(session):
-    """The example picture as RGB bytes, decoded by the updater's own decoder."""
+def decoded_picture(session):  # RGB bytes, from the updater's own decoder
     png = session.dir / "picture.png"
     done = bench.vnpack("png", PICTURE, png)
     if done.returncode != 0:
@@ -45,36 +41,25 @@ class StartWindowTest(bench.BenchTest):
         return {i: c["text"] for i, c in controls.items() if c["class"] == "Button"}
 
     def assert_picture_drawn(self, window):
-        """Every pixel of the picture that no button covers, on screen as the
-        updater's own decoder gives it."""
-        self.wine.screenshot("picture")
+        """Every pixel of the picture that no control covers, on screen as decoded."""
         answer = self.wine.expect("controls", hwnd=window["hwnd"])
         client = answer["client"]
         # Both coordinates from the client height, as the window places it.
         offset = (client["bottom"] - client["top"] - 256) // 2
         left, top = client["left"] + offset, client["top"] + offset
-        covered = set()  # with the bench's fonts a button may overlap the picture
-        for control in answer["controls"]:
-            r = control["rect"]
-            if control["visible"]:
-                covered |= {(x, y)
-                            for x in range(max(r["left"] - left, 0), min(r["right"] - left, 256))
-                            for y in range(max(r["top"] - top, 0), min(r["bottom"] - top, 256))}
+        # With the bench's fonts a button may overlap the picture.
+        rects = [c["rect"] for c in answer["controls"] if c["visible"]]
         expected = decoded_picture(self.wine)
-        shown_pixels = [i for i in range(256 * 256) if (i % 256, i // 256) not in covered]
+        shown_pixels = [y * 256 + x for y in range(256) for x in range(256) if not any(
+            r["left"] <= left + x < r["right"] and r["top"] <= top + y < r["bottom"] for r in rects)]
 
         def shown():
             grabbed = self.wine.grab({"left": left, "top": top, "right": left + 256,
                                       "bottom": top + 256})
             return all(grabbed[3 * i:3 * i + 3] == expected[3 * i:3 * i + 3] for i in shown_pixels)
-        # Painting goes on in the program's own time: wait for the screen to
-        # show the picture, and fail with the screenshot if it never does.
+        # Painting goes on in the program's own time.
         self.assertGreater(len(shown_pixels), 250 * 250)
         bench.wait_for(shown, 10, "the picture on screen differs from the decoded one")
-
-    def assert_ends(self):
-        self.assertEqual(self.program.wait_exit(), 0)
-        self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
 
     def test_caption_place_picture_and_the_keys_that_do_nothing(self):
         window = self.open(entries(picture=PICTURE.read_bytes()))
@@ -84,35 +69,28 @@ class StartWindowTest(bench.BenchTest):
                           (768 - (rect["bottom"] - rect["top"])) // 2), "not centred")
         self.assert_picture_drawn(window)
         self.assertEqual(self.buttons(window), {SLOT[0]: TEXT["kTextQuit"], SLOT[1]: TEXT["kTextUpdate"]})
-        # Escape, and Enter with no button focused, are not the buttons' ids:
-        # the window is still there for the next key. The start-up arrows
-        # leave the focus on a button: Enter presses it, and the update begins
-        # with the search for the game (what follows is test_update.py's).
+        # Escape, and Enter with no button focused, leave the window up; the
+        # focus is on a button, which Enter presses: the update begins.
         self.wine.expect("key", hwnd=window["hwnd"], vk=VK_ESCAPE)
         self.wine.expect("command", hwnd=window["hwnd"], id=IDOK)
         self.wine.expect("key", hwnd=window["hwnd"], vk=VK_RETURN)
-
-        def told():
-            return [box for box in self.wine.windows(pid=self.program.pid, cls="#32770", visible=1)
-                    if (self.wine.controls(box["hwnd"]) or {}).get(TEXT_ID, {}).get("text")
-                    == TEXT["kTextNotInstalled"]]
-        bench.wait_for(told, 20, "Enter did not start the update")
-        self.assertEqual((told()[0]["title"], told()[0]["owner"]), (TITLE, window["hwnd"]))
+        box = self.wine.wait_window(where=lambda w: (self.wine.controls(w["hwnd"]) or {}).get(
+            TEXT_ID, {}).get("text") == TEXT["kTextNotInstalled"], pid=self.program.pid, cls="#32770")
+        self.assertIsNotNone(box, "Enter did not start the update")
+        self.assertEqual((box["title"], box["owner"]), (TITLE, window["hwnd"]))
         self.program.kill()
 
     def test_readme_opens_and_a_viewer_left_open_keeps_no_work_folder(self):
         # The viewer stays open past the updater's end, as a player's would:
         # started in the work folder, it would keep that folder from going.
         self.wine.register_viewer()
-        self.wine.expect("mutex", name="echoargs hold")
-        # The second with a damaged picture, which copies from before its
-        # first pixel: what the reader refuses is the native RctFile test's,
-        # here the window copes without the picture it allocated for.
+        self.wine.expect("hold", name="echoargs hold")
+        # The second with a damaged picture (what the reader refuses is the
+        # native RctFile test's): the window copes without it.
         damaged = PICTURE.read_bytes()[:24] + b"\xff" * (len(PICTURE.read_bytes()) - 24)
         for readme_file, picture in (("read me.txt", PICTURE.read_bytes()), ("説明書.txt", damaged)):
             with self.subTest(readme_file=readme_file):
                 window = self.open(entries("お読み ください", readme_file, picture, files=[readme_file]))
-                self.wine.screenshot(readme_file)
                 self.assertEqual(self.buttons(window),
                                  {SLOT[0]: TEXT["kTextQuit"], SLOT[1]: "お読み ください",
                                   SLOT[2]: TEXT["kTextUpdate"]})
@@ -123,7 +101,8 @@ class StartWindowTest(bench.BenchTest):
                 self.assertTrue(command.endswith('"%s\\%s"' % (self.wine.to_windows(work),
                                                                readme_file)), command)
                 self.wine.click(window["hwnd"], SLOT[0])
-                self.assert_ends()
+                self.assertEqual(self.program.wait_exit(), 0)
+                self.assertEqual(bench.work_folders(self.wine.temp_dir), [], "work folder left behind")
 
     def test_missing_picture_is_asked_for_again(self):
         # Retry after the picture was put where the window looks for it; then

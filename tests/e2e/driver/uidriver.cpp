@@ -8,7 +8,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <initializer_list>
 #include <map>
 #include <string>
 #include <utility>
@@ -18,6 +17,7 @@ namespace {
 
 typedef std::string S;
 typedef std::map<S, S> Args;
+typedef std::vector<std::pair<const char*, S>> Fields;
 
 S Utf8(const wchar_t* text) {
     int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -52,8 +52,8 @@ S Num(long long value) {
 
 S Bool(bool value) { return value ? "true" : "false"; }
 
-// A JSON object of fields whose values are JSON already.
-S Obj(std::initializer_list<std::pair<const char*, S>> fields) {
+// JSON of values that are JSON already: an object of fields, or an array.
+S Obj(const Fields& fields) {
     S out;
     for (const auto& field : fields)
         out += S(out.empty() ? "{" : ",") + Quote(field.first) + ":" + field.second;
@@ -73,6 +73,7 @@ S Rect(RECT r) {
 
 const S kOk = "{\"ok\":true}";
 S Fail(const S& message) { return Obj({{"ok", "false"}, {"error", Quote(message)}}); }
+S Done(bool ok, const char* error) { return ok ? kOk : Fail(error); }
 
 S Str(const Args& args, const char* key) { return args.count(key) ? args.at(key) : S(); }
 
@@ -93,7 +94,6 @@ LRESULT Ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     return (LRESULT)answer;
 }
 
-// ---------------------------------------------------------------- windows
 
 S ClassOf(HWND window) {
     wchar_t name[256] = {0};
@@ -102,17 +102,11 @@ S ClassOf(HWND window) {
 }
 
 // WM_GETTEXT is marshalled across processes, while GetWindowText of a foreign
-// window sees only what the system stores. It is asked with room to spare,
-// never sized by WM_GETTEXTLENGTH first (the text can change in between), and
-// asked again with more when the answer fills the buffer.
+// window sees only what the system stores. Room for far more than a box holds.
 S TextOf(HWND window) {
-    for (size_t size = 1024; size <= (1u << 20); size *= 8) {
-        std::vector<wchar_t> text(size, 0);
-        Ask(window, WM_GETTEXT, size, (LPARAM)text.data());
-        text[size - 1] = 0;
-        if (lstrlenW(text.data()) + 1 < (int)size) return Utf8(text.data());
-    }
-    return S();
+    std::vector<wchar_t> text(1 << 16, 0);
+    Ask(window, WM_GETTEXT, text.size() - 1, (LPARAM)text.data());
+    return Utf8(text.data());
 }
 
 BOOL CALLBACK Collect(HWND window, LPARAM list) {
@@ -126,97 +120,76 @@ std::vector<HWND> Windows(HWND parent) {
     return list;
 }
 
-DWORD PidOf(HWND window) {
+// Filters of windows: pid, cls, title (whole), visible.
+bool Matches(HWND window, const Args& args) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    return pid;
-}
-
-// Filters of windows and wait: pid, cls, title (whole), visible.
-bool Matches(HWND window, const Args& args) {
-    return (!args.count("pid") || PidOf(window) == (DWORD)Int(args, "pid")) &&
+    return (!args.count("pid") || pid == (DWORD)Int(args, "pid")) &&
            (!Int(args, "visible") || IsWindowVisible(window)) &&
            (!args.count("cls") || ClassOf(window) == Str(args, "cls")) &&
            (!args.count("title") || TextOf(window) == Str(args, "title"));
 }
 
-S WindowJson(HWND window) {
+// What windows, wait and controls tell of a window or control.
+Fields Describe(HWND window) {
     RECT rect = {0, 0, 0, 0};
     GetWindowRect(window, &rect);
-    return Obj({{"hwnd", Num((UINT_PTR)window)},
-                {"class", Quote(ClassOf(window))},
-                {"title", Quote(TextOf(window))},
-                {"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))},
-                {"rect", Rect(rect)},
-                {"visible", Bool(IsWindowVisible(window))}});
+    return {{"class", Quote(ClassOf(window))},
+            {"text", Quote(TextOf(window))},
+            {"rect", Rect(rect)},
+            {"visible", Bool(IsWindowVisible(window))}};
+}
+
+S WindowJson(HWND window) {
+    Fields fields = Describe(window);
+    fields[1].first = "title";
+    fields.push_back({"hwnd", Num((UINT_PTR)window)});
+    fields.push_back({"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))});
+    return Obj(fields);
 }
 
 std::map<DWORD, HANDLE> g_processes;  // the programs started here, by process id
 std::vector<HANDLE> g_held;           // mutexes and files held until the driver ends
 
-// windows lists every match; wait polls until a visible one appears (a dialog
-// exists, hidden, a moment before its controls are filled in), and says at
-// once, with its exit code, when the program pid started here has ended.
-S FindWindows(Args args, bool wait) {
-    if (wait) args["visible"] = "1";
-    for (DWORD start = GetTickCount();; Sleep(50)) {
-        std::vector<S> items;
-        for (HWND window : Windows(nullptr))
-            if (Matches(window, args)) items.push_back(WindowJson(window));
-        if (!wait) return Obj({{"ok", "true"}, {"windows", Array(items)}});
-        if (!items.empty()) return Obj({{"ok", "true"}, {"window", items[0]}});
-        auto started = g_processes.find((DWORD)Int(args, "pid", -1));
-        DWORD code = 0;
-        if (started != g_processes.end() &&
-            WaitForSingleObject(started->second, 0) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(started->second, &code))
-            return Obj({{"ok", "false"}, {"exited", "true"}, {"code", Num(code)}});
-        if (GetTickCount() - start >= (DWORD)Int(args, "timeout", 10000))
-            return Fail("timeout waiting for window");
-    }
+// The top-level windows that match (a dialog exists, hidden, a moment before
+// its controls are filled in: visible=1 waits for it).
+S CmdWindows(const Args& args) {
+    std::vector<S> items;
+    for (HWND window : Windows(nullptr))
+        if (Matches(window, args)) items.push_back(WindowJson(window));
+    return Obj({{"ok", "true"}, {"windows", Array(items)}});
 }
 
-// Controls with their text, place, state, a check box's check and a progress
-// bar's upper bound and position (asked with a null range pointer, so that
-// nothing is marshalled; both answers agree while the program holds still).
-S ControlJson(HWND control) {
-    RECT rect = {0, 0, 0, 0};
-    GetWindowRect(control, &rect);
-    S cls = ClassOf(control);
-    S extra;
-    if (lstrcmpiA(cls.c_str(), "Button") == 0)
-        extra = ",\"checked\":" + Num(Ask(control, BM_GETCHECK, 0, 0));
-    if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0)
-        extra = ",\"progress\":" + Obj({{"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
-                                        {"pos", Num((int)Ask(control, PBM_GETPOS, 0, 0))}});
-    S json = Obj({{"id", Num((short)GetDlgCtrlID(control))},
-                  {"class", Quote(cls)},
-                  {"text", Quote(TextOf(control))},
-                  {"rect", Rect(rect)},
-                  {"enabled", Bool(IsWindowEnabled(control))},
-                  {"visible", Bool(IsWindowVisible(control))}});
-    return json.substr(0, json.size() - 1) + extra + "}";
-}
-
-// The controls, and the client area on screen: where a window draws its own content.
+// The controls, with a check box's check and a progress bar's upper bound and
+// position (asked with a null range pointer, so that nothing is marshalled),
+// and the client area on screen: where a window draws its own content.
 S CmdControls(const Args& args) {
     HWND window = Hwnd(args);
     if (!IsWindow(window)) return Fail("no such window");
     std::vector<S> items;
-    for (HWND child : Windows(window)) items.push_back(ControlJson(child));
+    for (HWND control : Windows(window)) {
+        Fields fields = Describe(control);
+        S cls = ClassOf(control);
+        fields.push_back({"id", Num((short)GetDlgCtrlID(control))});
+        fields.push_back({"enabled", Bool(IsWindowEnabled(control))});
+        if (lstrcmpiA(cls.c_str(), "Button") == 0)
+            fields.push_back({"checked", Num(Ask(control, BM_GETCHECK, 0, 0))});
+        if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0)
+            fields.push_back({"progress", Obj({{"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
+                                               {"pos", Num((int)Ask(control, PBM_GETPOS, 0, 0))}})});
+        items.push_back(Obj(fields));
+    }
     RECT client = {0, 0, 0, 0};
     GetClientRect(window, &client);
     MapWindowPoints(window, nullptr, (POINT*)&client, 2);
     return Obj({{"ok", "true"}, {"client", Rect(client)}, {"controls", Array(items)}});
 }
 
-// ---------------------------------------------------------------- input
 
 // Posted, never sent: a click that opens a modal box would otherwise keep the
 // driver waiting until that box is closed.
 S Post(HWND window, UINT message, WPARAM wparam) {
-    return IsWindow(window) && PostMessageW(window, message, wparam, 0) ? kOk
-                                                                        : Fail("no such window");
+    return Done(IsWindow(window) && PostMessageW(window, message, wparam, 0), "no such window");
 }
 
 // A key goes to the control that has the focus in the window's thread, as a
@@ -235,22 +208,6 @@ S CmdKey(const Args& args) {
     return kOk;
 }
 
-// A dialog control's text, as typing into it would leave it.
-S CmdSetText(const Args& args) {
-    if (!IsWindow(Target(args))) return Fail("no such control");
-    SetDlgItemTextW(Hwnd(args), (int)Int(args, "id"), Wide(Str(args, "text")).c_str());
-    return kOk;
-}
-
-// A thread message (WM_QUIT, or a test program's own) to the thread tid.
-S CmdPost(const Args& args) {
-    return PostThreadMessageW((DWORD)Int(args, "tid"), (UINT)Int(args, "msg"),
-                              (WPARAM)Int(args, "wparam"), 0)
-               ? kOk
-               : Fail("PostThreadMessage failed");
-}
-
-// ---------------------------------------------------------------- clipboard
 
 bool OpenClipboardPatiently() {
     for (int i = 0; i < 200; ++i, Sleep(25))
@@ -274,42 +231,34 @@ S ClipboardHex(UINT format, SIZE_T unit) {
     return Quote(hex);
 }
 
-// The formats and both text forms, all read under one opening.
 S CmdClipboard(const Args&) {
     if (!OpenClipboardPatiently()) return Fail("cannot open the clipboard");
-    std::vector<S> formats;
-    for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format))
-        formats.push_back(Num(format));
     S answer = Obj({{"ok", "true"},
-                    {"formats", Array(formats)},
                     {"text_hex", ClipboardHex(CF_TEXT, 1)},
                     {"unicode_hex", ClipboardHex(CF_UNICODETEXT, 2)}});
     CloseClipboard();
     return answer;
 }
 
-HGLOBAL GlobalCopy(const void* data, size_t size) {
+void SetClipboard(UINT format, const void* data, size_t size) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
     if (block) memcpy(GlobalLock(block), data, size), GlobalUnlock(block);
-    return block;
+    SetClipboardData(format, block);
 }
 
-// Empties the clipboard, or fills both text formats with text, so that a test
-// can tell whether the program under test touched it.
+// Fills both text formats with text, so that a test can tell whether the
+// program under test touched the clipboard.
 S CmdClipSet(const Args& args) {
     if (!OpenClipboardPatiently()) return Fail("cannot open the clipboard");
     EmptyClipboard();
-    if (args.count("text")) {
-        S text = Str(args, "text");
-        std::wstring wide = Wide(text);
-        SetClipboardData(CF_TEXT, GlobalCopy(text.c_str(), text.size() + 1));
-        SetClipboardData(CF_UNICODETEXT, GlobalCopy(wide.c_str(), (wide.size() + 1) * 2));
-    }
+    S text = Str(args, "text");
+    std::wstring wide = Wide(text);
+    SetClipboard(CF_TEXT, text.c_str(), text.size() + 1);
+    SetClipboard(CF_UNICODETEXT, wide.c_str(), (wide.size() + 1) * 2);
     CloseClipboard();
     return kOk;
 }
 
-// ---------------------------------------------------------------- processes
 
 // Started here rather than with "wine PROGRAM" from Linux: the handle keeps
 // the full 32-bit exit code, which wine's own exit status cuts to 8 bits.
@@ -356,29 +305,21 @@ S CmdKill(const Args& args) {
     return process && TerminateProcess(process, 1) ? kOk : Fail("not started here");
 }
 
-// Holds a named mutex, initially owned, until the driver ends.
-S CmdMutex(const Args& args) {
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, Wide(Str(args, "name")).c_str());
+// Holds until the driver ends a named mutex, initially owned (name=), or a file
+// open with no sharing (path=), as a running game or a virus scanner can.
+S CmdHold(const Args& args) {
+    HANDLE held = args.count("name")
+                      ? CreateMutexW(nullptr, TRUE, Wide(Str(args, "name")).c_str())
+                      : CreateFileW(Wide(Str(args, "path")).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (!mutex) return Fail("CreateMutex failed");
-    g_held.push_back(mutex);
+    if (!held || held == INVALID_HANDLE_VALUE) return Fail("cannot hold it");
+    g_held.push_back(held);
     return Obj({{"ok", "true"}, {"existed", Bool(existed)}});
 }
 
-// Opens a file with no sharing at all and keeps it open until the driver
-// ends, as a running game or a virus scanner can hold a file.
-S CmdHoldFile(const Args& args) {
-    HANDLE file = CreateFileW(Wide(Str(args, "path")).c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Fail("cannot open the file");
-    g_held.push_back(file);
-    return kOk;
-}
-
-// Stops or lets go on the thread tid, so that a test can queue messages for a
-// busy program and act on what it left on disk while nothing moves. A
-// suspension takes effect a moment later; reading the thread's context
-// returns only once it has.
+// Stops or lets go on the thread tid, so that a test can act while nothing
+// moves. Reading the thread's context returns only once a suspension took effect.
 S SuspendOrResume(const Args& args, bool suspend) {
     HANDLE thread =
         OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, (DWORD)Int(args, "tid"));
@@ -388,15 +329,14 @@ S SuspendOrResume(const Args& args, bool suspend) {
     context.ContextFlags = CONTEXT_CONTROL;
     if (suspend && before != (DWORD)-1) GetThreadContext(thread, &context);
     CloseHandle(thread);
-    return before == (DWORD)-1 ? Fail("the thread refused") : kOk;
+    return Done(before != (DWORD)-1, "the thread refused");
 }
 
-// ---------------------------------------------------------------- pixels
 
-// Runs draw on a top-down 32-bit picture of width x height that starts as
-// pixels, and returns what it holds afterwards.
-template <typename Draw>
-std::vector<DWORD> DrawInto(std::vector<DWORD> pixels, int width, int height, Draw draw) {
+// The 32-bit pixels of a width x height picture that starts filled with fill
+// (or as the screen at left, top when fill is 0) after icon is drawn on it.
+std::vector<DWORD> Pixels(int width, int height, DWORD fill, HICON icon, int left, int top) {
+    std::vector<DWORD> pixels((size_t)width * height, fill);
     HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
     info.bmiHeader = {sizeof(info.bmiHeader), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
@@ -405,7 +345,10 @@ std::vector<DWORD> DrawInto(std::vector<DWORD> pixels, int width, int height, Dr
     if (bitmap && bits) {
         memcpy(bits, pixels.data(), pixels.size() * sizeof(DWORD));
         HGDIOBJ old = SelectObject(memory, bitmap);
-        draw(memory, screen);
+        if (icon)
+            DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        else
+            BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
         GdiFlush();
         memcpy(pixels.data(), bits, pixels.size() * sizeof(DWORD));
         SelectObject(memory, old);
@@ -416,11 +359,9 @@ std::vector<DWORD> DrawInto(std::vector<DWORD> pixels, int width, int height, Dr
     return pixels;
 }
 
-// Icons of another process cannot be read through their handle under Wine,
-// so the icon control's pixels on screen are compared with each system icon
-// drawn over the same background (the window unobscured). Painting is forced
-// and the screen read again until one icon matches (all but 1/50 of the
-// pixels) or the timeout.
+// Icons of another process cannot be read through their handle under Wine:
+// the control's pixels on screen are compared with each system icon drawn over
+// the same background, until one matches (all but 1/50 of the pixels) or the timeout.
 S CmdIcon(const Args& args) {
     static const struct {
         const char* name;
@@ -436,37 +377,29 @@ S CmdIcon(const Args& args) {
     if (width <= 0 || height <= 0 || width > 256 || height > 256) return Fail("odd control size");
     RedrawWindow(GetAncestor(control, GA_ROOT), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     for (DWORD start = GetTickCount();; Sleep(50)) {
-        std::vector<DWORD> shown = DrawInto(
-            std::vector<DWORD>((size_t)width * height), width, height, [&](HDC memory, HDC screen) {
-                BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-            });
-        S differences, best;
+        std::vector<DWORD> shown = Pixels(width, height, 0, nullptr, r.left, r.top);
+        Fields differences;
+        S best;
         for (const auto& icon : kIcons) {
-            std::vector<DWORD> drawn = DrawInto(
-                std::vector<DWORD>(shown.size(), shown[0]), width, height, [&](HDC memory, HDC) {
-                    DrawIconEx(memory, 0, 0, LoadIconW(nullptr, icon.id), 0, 0, 0, nullptr,
-                               DI_NORMAL);
-                });
+            std::vector<DWORD> drawn =
+                Pixels(width, height, shown[0], LoadIconW(nullptr, icon.id), 0, 0);
             long long count = 0;
             for (size_t i = 0; i < drawn.size(); ++i)
                 count += ((drawn[i] ^ shown[i]) & 0xFFFFFF) != 0;
-            differences += S(differences.empty() ? "" : ",") + Quote(icon.name) + ":" + Num(count);
+            differences.push_back({icon.name, Num(count)});
             if (count <= (long long)shown.size() / 50) best = icon.name;
         }
         if (!best.empty() || GetTickCount() - start >= (DWORD)Int(args, "timeout", 5000))
-            return Obj(
-                {{"ok", "true"}, {"best", Quote(best)}, {"differences", "{" + differences + "}"}});
+            return Obj({{"ok", "true"}, {"best", Quote(best)}, {"differences", Obj(differences)}});
     }
 }
 
-// ---------------------------------------------------------------- dispatch
 
 const struct {
     const char* name;
     S (*run)(const Args&);
 } kCommands[] = {
-    {"windows", [](const Args& args) { return FindWindows(args, false); }},
-    {"wait", [](const Args& args) { return FindWindows(args, true); }},
+    {"windows", CmdWindows},
     {"controls", CmdControls},
     {"click", [](const Args& args) { return Post(Target(args), BM_CLICK, 0); }},
     {"key", CmdKey},
@@ -474,22 +407,31 @@ const struct {
     // WM_COMMAND with a bare id, as the dialog manager sends IDOK for Enter
     // when no button has the focus.
     {"command", [](const Args& args) { return Post(Hwnd(args), WM_COMMAND, Int(args, "id")); }},
-    {"settext", CmdSetText},
-    {"post", CmdPost},
+    // A dialog control's text, as typing into it would leave it.
+    {"settext",
+     [](const Args& args) {
+         return Done(SetDlgItemTextW(Hwnd(args), (int)Int(args, "id"), Wide(Str(args, "text")).c_str()),
+                     "no such control");
+     }},
+    // A thread message (WM_QUIT, or a test program's own) to the thread tid.
+    {"post",
+     [](const Args& args) {
+         return Done(PostThreadMessageW((DWORD)Int(args, "tid"), (UINT)Int(args, "msg"),
+                                        (WPARAM)Int(args, "wparam"), 0),
+                     "PostThreadMessage failed");
+     }},
     {"clipboard", CmdClipboard},
     {"clipset", CmdClipSet},
     {"start", CmdStart},
     {"waitexit", CmdWaitExit},
-    {"mutex", CmdMutex},
-    {"holdfile", CmdHoldFile},
+    {"hold", CmdHold},
     {"suspend", [](const Args& args) { return SuspendOrResume(args, true); }},
     {"resume", [](const Args& args) { return SuspendOrResume(args, false); }},
     // Renames a file or folder, as another program of the user might try.
     {"move",
      [](const Args& args) {
-         return MoveFileW(Wide(Str(args, "from")).c_str(), Wide(Str(args, "to")).c_str())
-                    ? kOk
-                    : Fail("refused");
+         return Done(MoveFileW(Wide(Str(args, "from")).c_str(), Wide(Str(args, "to")).c_str()),
+                     "refused");
      }},
     {"kill", CmdKill},
     {"icon", CmdIcon},
@@ -517,16 +459,12 @@ S RunLine(const S& line) {
 int wmain() {
     printf("{\"ok\":true,\"ready\":true}\n");
     fflush(stdout);
-    S line;
-    for (int c; (c = getchar()) != EOF;) {
-        if (c != '\n') {
-            line += (char)c;
-            continue;
-        }
-        if (line == "exit") break;
+    for (S line;; line.clear()) {
+        int c;
+        while ((c = getchar()) != EOF && c != '\n') line += (char)c;
+        if (c == EOF || line == "exit") break;
         if (!line.empty()) printf("%s\n", RunLine(line).c_str());
         fflush(stdout);
-        line.clear();
     }
     for (HANDLE held : g_held) CloseHandle(held);
     for (auto& process : g_processes) CloseHandle(process.second);

@@ -1,11 +1,9 @@
 // boxes.exe MODE TITLEBAR [FORMAT ARGUMENT]: one of the updater's message
-// boxes, through its own code, under a main window like the start-up window
-// of an updater with that TITLEBAR setting, for the bench to inspect and answer.
-// MODE: retry (ErrorRetryBox), error (ErrorBox, with 5 for a "%d" after the
-// string), ask (AskYesNo) of FORMAT and ARGUMENT, both taken as code page 932,
-// or alloc (AllocOrAbort of more than a 32-bit process can hold). Exit code
-// and printed line say what came back: 3 ErrorRetryBox, 4 ErrorBox, 1 / 0
-// AskYesNo, 5 AllocOrAbort, 2 bad arguments.
+// boxes, through its own code, under a main window titled as the start-up
+// window of an updater with that TITLEBAR. MODE: retry (ErrorRetryBox), error
+// (ErrorBox, 5 for a "%d" after the string), ask (AskYesNo), or alloc
+// (AllocOrAbort of more than a process can hold). Exit code and printed line
+// say what came back: 3 ErrorRetryBox, 4 ErrorBox, 1 / 0 AskYesNo, 2 bad arguments.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -42,9 +40,8 @@ int Run(const wchar_t* mode, const char* format, const char* argument) {
         ErrorBox(format, argument, 5);
         return Report("error returned", 4);
     }
-    if (wcscmp(mode, L"alloc") != 0) return Report("unknown mode", 2);
-    free(AllocOrAbort(kImpossibleSize));
-    return Report("alloc returned", 5);
+    if (wcscmp(mode, L"alloc") == 0) free(AllocOrAbort(kImpossibleSize));
+    return Report("unknown mode or alloc returned", 2);
 }
 
 }  // namespace
@@ -65,8 +62,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     rewind(settings);
     ReadSettings(settings);
     fclose(settings);
-    // A plain window stands in for the start-up window: the boxes take it as
-    // owner and the updater's title as caption.
+    // A plain window stands in for the start-up window: the boxes' owner.
     WindowTitle(title, sizeof title);
     wchar_t wide_title[kBoxTextCapacity];
     Cp932ToWideForDisplay(title, wide_title, kBoxTextCapacity);

@@ -1,13 +1,11 @@
 // copypass.exe UPDATER.exe DESTINATION: the updater's copy pass of UPDATER's
-// payload into DESTINATION under the real progress window. It holds still
-// ("hold") each time the window told its controls of new values and once
-// after it closed, until the bench posts WM_APP to its thread; the window's
-// clock moves 10 ms per reading, so what it shows depends on the walk alone.
-// Prints "opened SIZE", "hold"s, "closed", "done" or why it stopped; exit
-// code 0 after a complete copy, 2 to 6 for a refusal on the way.
+// payload under the real progress window. It prints "hold" and holds still
+// each time the window updated its controls, and once after it closed, until
+// the bench posts WM_APP to its thread; the window's clock moves 10 ms per
+// reading, so what it shows depends on the walk alone. Exit code 0 after a
+// complete copy ("done"), 2 to 6 for a refusal on the way.
 // copypass UPDATER DESTINATION --time: at full speed; prints "copied MS".
-// copypass FOLDER --create N: the least a copy of N small files into one
-// folder costs here (create, write 700 bytes, close); prints "created MS".
+// copypass FOLDER --create N: N files of 700 bytes into one folder; prints "created MS".
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>

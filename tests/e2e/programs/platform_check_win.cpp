@@ -1,14 +1,8 @@
-// Checks of the Win32 side of the updater that need a real (or Wine) system:
-// the code page 932 conversions, the platform module with names whose second
-// byte is 0x5C or that code page 932 cannot write, placement and program
-// launch. What the updater's own runs show under Wine (file times, replacing
-// files, the pump, captions, the box text cut) is left to those tests. Prints
-// one line per failed check; the exit code is the number of failures.
-//
-// platform_check.exe SCRATCH_FOLDER PROGRAM_TO_START
-//   (an existing plain-ASCII folder, empty but for the work folders planted
-//   in its "temp"; a program under a folder name with a space, which must be
-//   started)
+// Checks of the Win32 side of the updater that its own runs under Wine do not
+// show. Prints one line per failed check; the exit code is their number.
+// platform_check.exe SCRATCH_FOLDER PROGRAM_TO_START (a plain-ASCII folder,
+// empty but for the work folders planted in its "temp"; a program under a
+// folder name with a space)
 #include <windows.h>
 
 #include <stdio.h>
@@ -91,20 +85,19 @@ void CheckUtf8Conversions() {
     Check(!OsUtf8ToCp932("\xff", cp932, sizeof cp932), "utf8 back: invalid UTF-8 refused");
 }
 
+// By name, as the journal, the settings and the file layer go at files.
 void CheckFiles(const char* scratch) {
-    // (Folders are made and files moved by name only here: the updater
-    // works inside held folders, checked below.)
     char folder[kPathCapacity], file[kPathCapacity], other[kPathCapacity];
     snprintf(folder, sizeof folder, "%s\\" HYO, scratch);
-    Check(OsCreateFolder(folder) == kOsCreated && OsGetPathKind(folder) == kOsFolder,
-          "files: create folder 表");
     snprintf(file, sizeof file, "%s\\" SO ".txt", folder);
     snprintf(other, sizeof other, "%s\\other.txt", folder);
+    wchar_t wide_folder[kWidePathCapacity];
+    Cp932ToWide(folder, wide_folder, kWidePathCapacity);
+    CreateDirectoryW(wide_folder, nullptr);
     FILE* f = OsOpenFile(file, "wb");
     Check(f != nullptr, "files: create 表\\ソ.txt");
     if (f) fclose(f);
     Check(OsGetPathKind(file) == kOsFile, "files: file kind");
-
     OsCreateResult created = kOsCreateFailed;
     f = OsCreateNewFile(other, &created);
     Check(f != nullptr && created == kOsCreated, "files: create a new file");
@@ -114,8 +107,6 @@ void CheckFiles(const char* scratch) {
     OsDeleteFile(other);
 
     // A name that code page 932 cannot write, made behind the module's back.
-    wchar_t wide_folder[kWidePathCapacity];
-    Cp932ToWide(folder, wide_folder, kWidePathCapacity);
     wchar_t foreign[kWidePathCapacity];
     swprintf(foreign, kWidePathCapacity, L"%ls\\caf\u00e9 long name.txt", wide_folder);
     HANDLE h = CreateFileW(foreign, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -125,19 +116,18 @@ void CheckFiles(const char* scratch) {
     char pattern[kPathCapacity];
     snprintf(pattern, sizeof pattern, "%s\\*.*", folder);
     OsFindData data;
-    int files = 0, folders = 0;
+    int folders = 0;
     bool names_valid = true;
     OsFindHandle* search = OsFindFirst(pattern, &data);
     Check(search != nullptr, "find: first");
     for (bool more = search != nullptr; more; more = OsFindNext(search, &data)) {
-        (data.is_folder ? folders : files) += 1;
+        folders += data.is_folder;
         names_valid =
             names_valid && IsValidCp932(data.name, strlen(data.name)) && !FindChar(data.name, '?');
     }
     OsFindClose(search);
     Check(folders == 2, "find: . and .. as folders");
     Check(names_valid, "find: every name is real code page 932, no '?'");
-    printf("find: %d files reported (the foreign one only by a short name)\n", files);
 
     // The work-folder removal path: delete everything, then the folder.
     DeleteMatchingFiles(folder, "*.*");
@@ -175,10 +165,8 @@ void CheckTempFolder(const char* scratch) {
     if (result == kOsTempOk) {
         Check(IsValidCp932(temp, strlen(temp)) && !FindChar(temp, '?'), "temp: short form clean");
         Check(OsGetPathKind(temp) == kOsFolder, "temp: short form names the folder");
-        printf("temp: foreign folder reached as %s\n", temp);
     } else {
         Check(temp[0] == '\0', "temp: nothing half-converted left in the buffer");
-        printf("temp: foreign folder has no short name\n");
     }
 
     char tiny[8];
