@@ -236,7 +236,7 @@ class Demo:
                "Notepad does not show the game folder's readme.txt")
         self.shot("readme", "the readme (Wine's code page is 1252: the Japanese shows garbled)")
         self.wine.call("close", hwnd=notepad["hwnd"])
-        bench.wait_for(lambda: not self.wine.windows(pid=notepad["pid"], visible=1), 15,
+        bench.wait_for(lambda: not self.wine.windows(cls="Notepad", visible=1), 15,
                        "Notepad did not close")
         code = self.program.wait_exit(15)
         expect(code == 0, "the updater should end with 0, not %r" % code)
