@@ -11,6 +11,7 @@ import contextlib
 import ctypes
 import os
 import pty
+import queue
 import random
 import re
 import select
@@ -18,6 +19,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
@@ -60,31 +62,61 @@ def files_under(folder):
 class ReadHold:
     """Holds reads of a file through fanotify permission events: while the
     updater's read of its payload is held the copy cannot move on, so its
-    progress window stays on the screen for a picture however fast it runs."""
+    progress window stays on the screen for a picture however fast it runs.
+    Marked before the updater starts, as the kernel asks only about reads
+    through files opened after a mark exists; until next() every read is let
+    go at once, by a thread of its own."""
 
     def __init__(self, path):
-        libc, self.held = ctypes.CDLL(None, use_errno=True), []
+        libc, self.held, self.holding = ctypes.CDLL(None, use_errno=True), [], False
         self.fd = libc.fanotify_init(0x5, os.O_RDONLY)  # FAN_CLASS_CONTENT | FAN_CLOEXEC
         # FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD
         if self.fd < 0 or libc.fanotify_mark(self.fd, 1, ctypes.c_uint64(0x20000), -100,
                                              bytes(path)) != 0:
             raise StepFailed("fanotify: %s (run as root)" % os.strerror(ctypes.get_errno()))
+        self.queued, self.stop = queue.Queue(), threading.Event()
+        self.answerer = threading.Thread(target=self.answer, daemon=True)
+        self.answerer.start()
+
+    def answer(self):
+        while not self.stop.is_set():
+            if not select.select([self.fd], [], [], 0.1)[0]:
+                continue
+            events = os.read(self.fd, 4096)
+            while events:  # struct fanotify_event_metadata
+                length, _, _, _, _, fd, _ = struct.unpack_from("IBBHQii", events)
+                if self.holding:
+                    self.queued.put(fd)
+                else:
+                    self.allow(fd)
+                events = events[length:]
+
+    def allow(self, fd):
+        os.write(self.fd, struct.pack("iI", fd, 1))  # FAN_ALLOW
+        os.close(fd)
 
     def next(self):
         """Lets the held reads go on and holds the next one."""
+        self.holding = True
         self.release()
-        expect(select.select([self.fd], [], [], 60)[0], "the updater read nothing more")
-        events = os.read(self.fd, 4096)
-        while events:  # struct fanotify_event_metadata
-            length, _, _, _, _, fd, _ = struct.unpack_from("IBBHQii", events)
-            self.held.append(fd)
-            events = events[length:]
+        try:
+            self.held.append(self.queued.get(timeout=60))
+        except queue.Empty:
+            raise StepFailed("the updater read nothing more") from None
 
     def release(self):
         for fd in self.held:
-            os.write(self.fd, struct.pack("iI", fd, 1))  # FAN_ALLOW
-            os.close(fd)
+            self.allow(fd)
         self.held.clear()
+
+    def close(self):  # every read let go, the mark gone with the group
+        self.holding = False
+        self.stop.set()
+        self.answerer.join()
+        self.release()
+        while not self.queued.empty():
+            self.allow(self.queued.get())
+        os.close(self.fd)
 
 
 class Demo:
@@ -147,7 +179,9 @@ class Demo:
 
     def start_up(self):
         self.begin("start the updater: its start-up window with the title picture")
-        self.program = self.wine.start(self.wine.install(self.updater))
+        installed = self.wine.install(self.updater)
+        self.hold = ReadHold(self.wine.bench_dir / self.updater.name)  # for copy()'s picture
+        self.program = self.wine.start(installed)
         self.window = self.wine.wait_window(pid=self.program.pid, title=WINDOW_TITLE, timeout=30)
         expect(self.window is not None, "no start-up window titled %r" % WINDOW_TITLE)
         answer = self.wine.expect("controls", hwnd=self.window["hwnd"])
@@ -192,11 +226,10 @@ class Demo:
                 return sum(p.stat().st_size for p in movie.iterdir()
                            if p.name.startswith("~vn") or p.name == Path(MOVIE).name)
             return 0
-        hold = ReadHold(self.wine.bench_dir / self.updater.name)
         try:
             self.wine.click(self.question["hwnd"], IDYES)
             while staged() < MOVIE_SIZE // 2:
-                hold.next()
+                self.hold.next()
             # While held the driver would wait on the updater: X is asked.
             tree = subprocess.run(["xwininfo", "-root", "-tree", "-display",
                                    self.wine.suite.display], capture_output=True, text=True)
@@ -204,8 +237,7 @@ class Demo:
             say("  %r is on the screen, the copy held with %s half unpacked" % (COPY_TITLE, MOVIE))
             self.shot("copy-progress", "the progress window")
         finally:
-            hold.release()
-            os.close(hold.fd)
+            self.hold.close()
 
     def end_dialog(self):
         self.begin("the end dialog: tick %r and press OK" % README_CAPTION)
