@@ -235,11 +235,23 @@ def suite():
     return _suite
 
 
+def running(prefix, name):
+    """Whether a live Linux process of the prefix has name in its command line
+    (a Windows path; a zombie's command line is empty)."""
+    mark = b"WINEPREFIX=" + bytes(prefix) + b"\0"
+    for process in Path("/proc").glob("[0-9]*"):
+        with contextlib.suppress(OSError):
+            if name.encode() in (process / "cmdline").read_bytes() and \
+                    mark in (process / "environ").read_bytes():
+                return True
+    return False
+
+
 class Program:
     """A program started inside a session by the driver."""
 
-    def __init__(self, session, pid, tid, out):
-        self.session, self.pid, self.tid, self.out = session, pid, tid, out
+    def __init__(self, session, pid, tid, out, path):
+        self.session, self.pid, self.tid, self.out, self.path = session, pid, tid, out, path
 
     def wait_exit(self, timeout=15.0):
         """The full 32-bit exit code, or None while it still runs."""
@@ -247,7 +259,11 @@ class Program:
         return answer["code"] if answer.get("exited") else None
 
     def kill(self):
+        """Ends the program and waits until its Linux process has exited too,
+        which Wine's end of the process comes before: a program started next
+        does not start while this one's process is still being taken down."""
         self.session.expect("kill", pid=self.pid)
+        wait_for(lambda: not running(self.session.prefix, self.path), 30, "the killed program's exit")
 
     def output(self):
         return self.out.read_text(errors="replace") if self.out.exists() else ""
@@ -402,7 +418,7 @@ class WineSession:
         if not answer.get("ok"):  # with what Wine's loader said, if it said anything
             raise BenchError("start failed: %s; its output: %r" % (
                 answer.get("error", answer), out.read_bytes()[-2000:] if out.exists() else None))
-        self.programs[answer["pid"]] = Program(self, answer["pid"], answer["tid"], out)
+        self.programs[answer["pid"]] = Program(self, answer["pid"], answer["tid"], out, path)
         return self.programs[answer["pid"]]
 
     def screenshot(self, step):

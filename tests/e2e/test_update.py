@@ -119,18 +119,9 @@ class UpdateTest(bench.BenchTest):
     def staged(self, prefix):
         return list(self.target.rglob(prefix + "*.tmp"))
 
-    def viewer_started(self):
-        """Whether the viewer runs now or has run (asked in this order, so
-        that one ending in between is seen)."""
-        mark = b"WINEPREFIX=" + bytes(self.wine.prefix) + b"\0"
-        for process in Path("/proc").glob("[0-9]*"):
-            try:
-                if (b"echoargs" in (process / "cmdline").read_bytes() and
-                        mark in (process / "environ").read_bytes()):
-                    return True
-            except OSError:
-                continue
-        return (self.wine.bench_dir / "echoargs.out").exists()
+    def viewer_started(self):  # running now or has run, asked in this order
+        return (bench.running(self.wine.prefix, "echoargs") or
+                (self.wine.bench_dir / "echoargs.out").exists())
 
     def start(self, folder=INSTALLED, registry=True, old=OLD_FILES, user=(("Keep", "1"),),
               big=False, sign=None, extra=(), **settings):
