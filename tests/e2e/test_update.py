@@ -6,7 +6,6 @@ import os
 import random
 import re
 import shutil
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -74,11 +73,6 @@ def parse_ini(data):
     parser.optionxform = str
     parser.read_string(data.decode("cp932"))
     return {section: dict(parser[section]) for section in parser.sections()}
-
-
-def run(*args):
-    return subprocess.run([str(a) for a in args], capture_output=True, text=True,
-                          stdin=subprocess.DEVNULL, timeout=120).returncode
 
 
 class UpdateTest(bench.BenchTest):
@@ -272,12 +266,12 @@ class UpdateTest(bench.BenchTest):
 
     def sign(self, updater):  # as a maker signs the built updater
         key, certificate = self.wine.dir / "key.pem", self.wine.dir / "cert.pem"
-        self.assertEqual(run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                             "2", "-subj", "/CN=vnupdate test maker", "-keyout", key, "-out",
-                             certificate), 0)
-        signed = updater.with_name("signed.exe")
-        self.assertEqual(run("osslsigncode", "sign", "-certs", certificate, "-key", key,
-                             "-in", updater, "-out", signed), 0)
+        signed, log = updater.with_name("signed.exe"), self.wine.dir / "sign.log"
+        for command in (["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                         "-subj", "/CN=vnupdate test maker", "-keyout", key, "-out", certificate],
+                        ["osslsigncode", "sign", "-certs", certificate, "-key", key, "-in", updater,
+                         "-out", signed]):
+            self.assertEqual(bench.run_quiet(command, os.environ, log), 0, log)
         for command in ("list", "test"):
             self.assertEqual(bench.vnpack(command, signed).returncode, 0, command)
         return signed
