@@ -5,7 +5,7 @@
 // folders, 2 maker folder given, 4 Windows folder without a drive), capacity, then
 // maker folder, product folder and path, one per line.
 
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 #include "target/target.h"
 
 // A folder name appended as it stands: valid code page 932 and one folder.

@@ -6,7 +6,7 @@
 #include "base/text.h"
 #include "config/sections.h"
 #include "config/settings.h"
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 
 static void CheckLine(const SettingLine* line, void* context) {
     int* count = (int*)context;  // lines so far, then the last file line

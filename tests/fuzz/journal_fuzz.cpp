@@ -2,7 +2,7 @@
 // text, and the repair touches nothing outside the game folder (the seeds name files
 // beside it).
 
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 #include "payload/journal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

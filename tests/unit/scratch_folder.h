@@ -28,6 +28,17 @@ class ScratchFolder {
     std::error_code ignored_;
 };
 
+// Require stops a fuzzer's run on a broken promise; the fuzzers that write files share
+// one scratch folder a run, left behind when it stops on a finding.
+inline void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+inline const fs::path& FuzzScratchFolder() {
+    static ScratchFolder folder("vnfuzz");
+    return folder.path();
+}
+
 // A scratch folder made current for one test.
 class ScratchFolderTest : public ::testing::Test {
    protected:

@@ -7,15 +7,6 @@ namespace {
 
 using namespace payload_test;
 
-// Snapshot with the files' times.
-std::map<std::string, std::string> Stamped(const fs::path& root) {
-    auto tree = Snapshot(root);
-    for (auto& [name, bytes] : tree) {
-        if (name.back() != '/') bytes += " @" + std::to_string(TimeOf(root / name));
-    }
-    return tree;
-}
-
 const uint64_t kOldTime = 130000000000000000ull;
 const uint64_t kNewTime = 132500000000000000ull;
 

@@ -122,13 +122,7 @@ TEST_F(Vnpack, RoundTripKeepsBytesTimesAndOrder) {
     ASSERT_EQ(extract.exit_code, 0) << extract.err;
     EXPECT_EQ(extract.out.find("extracted 7 files"), 0u) << extract.out;
     for (const auto& item : fs::directory_iterator("box")) EXPECT_EQ(item.path(), extracted);
-    EXPECT_EQ(Listing(extracted), Listing("update"));
-    for (const auto& item : fs::recursive_directory_iterator("update")) {
-        fs::path copy = extracted / fs::relative(item.path(), "update");
-        if (!item.is_regular_file()) continue;
-        EXPECT_EQ(ReadAll(copy), ReadAll(item.path())) << copy;
-        EXPECT_EQ(TimeOf(copy), TimeOf(item.path())) << copy;
-    }
+    EXPECT_TRUE(Stamped(extracted) == Stamped("update")) << ::testing::PrintToString(Listing(extracted));
 }
 
 // System junk is left out (each named) unless --include-all; a UTF-8 install.env
@@ -314,9 +308,7 @@ TEST_F(Vnpack, DiffUpdatesAndDeletesNothingTheGameStillNeeds) {
             DeleteAfterInstallEntry(game.c_str(), entry);
         }
         ReleaseSectionLists();
-        EXPECT_EQ(Listing("v1"), Listing("v2"));
-        for (const auto& item : fs::recursive_directory_iterator("v2"))
-            EXPECT_EQ(ReadAll("v1" / fs::relative(item.path(), "v2")), ReadAll(item.path()));
+        EXPECT_EQ(Snapshot("v1"), Snapshot("v2"));
     }
 }
 

@@ -60,7 +60,11 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
         g_drawn = 0;
         if (c.planted) WriteAll(work_ + c.planted + "/install.env", "x");
         if (c.planted) Hold(work_ + c.planted);
+        // Killed runs' work folders (nine digits, not held) go at the start.
+        for (const char* number : {"000000001", "00000000x"}) WriteAll(work_ + number + "/install.env", "x");
         ASSERT_EQ(CreateWorkFolder(Draw), kWorkFolderReady);
+        EXPECT_FALSE(fs::exists(work_ + "000000001"));
+        EXPECT_TRUE(fs::exists(work_ + "00000000x/install.env"));
         const std::string work = work_ + c.number;
         EXPECT_EQ(CurrentFolder(), work);
         EXPECT_EQ(fs::status(work).permissions(), fs::perms::owner_all);
@@ -77,18 +81,6 @@ TEST_F(WorkFolderTest, CreatedEnteredAndRemoved) {
         EXPECT_EQ(CurrentFolder(), c.deep_start ? root_ : start);
         EXPECT_STREQ(WorkFolderPath(), "");
     }
-}
-
-// Killed runs' work folders (nine digits) go at the next start; held folders and links
-// inside are the Wine platform check's.
-TEST_F(WorkFolderTest, RemovesAbandonedWorkFolders) {
-    for (const char* number : {"000000001", "00000000x"}) WriteAll(work_ + number + "/install.env", "x");
-    g_draws = {7};
-    ASSERT_EQ(CreateWorkFolder(Draw), kWorkFolderReady);
-    EXPECT_FALSE(fs::exists(work_ + "000000001"));
-    EXPECT_TRUE(fs::exists(work_ + "00000000x/install.env"));
-    EXPECT_TRUE(fs::exists(work_ + "000000007"));
-    RemoveWorkFolder();
 }
 
 TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {
