@@ -1,6 +1,5 @@
-// Any bytes as the copy pass's journal: ParseJournal keeps every name inside its
-// text, and the repair touches nothing outside the game folder (the seeds name files
-// beside it).
+// Any bytes as the copy pass's journal: ParseJournal keeps every name inside its text, and the repair
+// touches nothing outside the game folder (the seeds name files beside it).
 
 #include "../unit/scratch_folder.h"
 #include "payload/journal.h"

@@ -1,6 +1,5 @@
-// The copy animation (scripts/gen_avi.py) taken apart independently of the
-// generator: what would stop the animation control or garble a frame, and the frames
-// against the generator's unencoded pictures.
+// The copy animation (scripts/gen_avi.py) taken apart independently of the generator: what would stop the
+// animation control or garble a frame, and the frames against the generator's unencoded pictures.
 #include "scratch_folder.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// The payload tests' archives, written by the independent payload_writer.py, with
-// listings and file times.
+// The payload tests' archives, written by the independent payload_writer.py.
 #pragma once
 
 #include "base/platform.h"

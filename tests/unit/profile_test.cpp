@@ -73,11 +73,8 @@ TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
         }
         auto expected = Snapshot(scratch.path());
         EXPECT_EQ(WriteProfileEntry(ini.c_str(), "s", "k", "2"), c.result) << c.title;
-        if (c.result == 0) expected["game.ini"] = Snapshot(scratch.path())["game.ini"];
+        if (c.result == 0) expected["game.ini"] = "[s]\r\nk=2\r\n";
         EXPECT_EQ(Snapshot(scratch.path()), expected) << c.title;
-        if (c.result == 0) {
-            EXPECT_EQ(ReadAll(ini), "[s]\r\nk=2\r\n") << c.title;
-        }
     }
 }
 

@@ -60,8 +60,7 @@ inline void WriteAll(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Every file, folder ("name/") and link below root by relative path: a file's bytes, a
-// link's target.
+// Every file, folder ("name/") and link below root by relative path: a file's bytes, a link's target.
 inline std::map<std::string, std::string> Snapshot(const fs::path& root) {
     std::map<std::string, std::string> tree;
     for (const auto& item : fs::recursive_directory_iterator(root)) {

@@ -1,5 +1,4 @@
-// vnpack end to end in a scratch folder; the archive layout is read back by the
-// independent Python reader.
+// vnpack end to end; the archive layout is read back by the independent Python reader.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -81,13 +80,6 @@ class Vnpack : public ScratchFolderTest {
     }
     static ToolRun Build(const std::string& source, const std::string& output, const std::string& more = "") {
         return Run("build " + source + " --stub stub.exe -o " + output + more);
-    }
-    static ToolRun Diff(const Files& old_files, const Files& new_files, const std::string& settings) {
-        for (const char* folder : {"v1", "v2", "update"}) fs::remove_all(folder);
-        WriteFiles("v1", old_files);
-        WriteFiles("v2", new_files);
-        MakeSetupFiles("template", settings);
-        return Run("diff v1 v2 -o update --env template/install.env");
     }
 };
 
@@ -289,7 +281,11 @@ TEST_F(Vnpack, DiffUpdatesAndDeletesNothingTheGameStillNeeds) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ToolRun diff = Diff(c.old_files, c.new_files, c.settings);
+        for (const char* folder : {"v1", "v2", "update"}) fs::remove_all(folder);
+        WriteFiles("v1", c.old_files);
+        WriteFiles("v2", c.new_files);
+        MakeSetupFiles("template", c.settings);
+        ToolRun diff = Run("diff v1 v2 -o update --env template/install.env");
         ASSERT_EQ(diff.exit_code, 0) << diff.err;
         EXPECT_EQ(ReadAll("update/install.env"), c.written);
         for (const std::string& name : c.copied) EXPECT_TRUE(fs::exists("update/" + name)) << name;
