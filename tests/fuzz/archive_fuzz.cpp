@@ -2,29 +2,16 @@
 // folder and the copy pass into a game folder, twice. Nothing is written outside those
 // folders; a refused walk leaves its folder as it was; a finished copy pass leaves
 // exactly the archive's entries, and a second one changes nothing.
-#include <map>
 #include <set>
 
 #include "base/text.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 
 namespace {
 
-// Every file with its bytes and folder ("name/") under folder, by relative path.
 typedef std::map<std::string, std::string> Tree;
-Tree Snapshot(const fs::path& folder) {
-    Tree tree;
-    for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        std::string name = item.path().string().substr(folder.string().size() + 1);
-        if (item.is_directory())
-            tree[name + "/"] = "";
-        else
-            tree[name] = ReadAll(item.path());
-    }
-    return tree;
-}
 
 // The entries' names as this platform writes them ('\' to '/'), folders with their slash.
 std::set<std::string> EntryNames(const PayloadArchive* archive) {

@@ -1,11 +1,10 @@
-// Any bytes as a typed folder, cleaned up by CleanChosenFolder in a heap block of
-// exactly its capacity: an accepted folder is terminated within it and, unless appended
-// folders say otherwise, a drive path ("X:\...") with no '/', no two real backslashes
-// in a row and no closing backslash, that cleans up to itself. Input: flags (1 make
-// folders, 2 maker folder given, 4 Windows folder without a drive), capacity, then
-// maker folder, product folder and path, one per line.
+// Any bytes as a typed folder, cleaned up by CleanChosenFolder in a heap block of exactly its capacity: an
+// accepted folder is terminated within it and, unless appended folders say otherwise, a drive path
+// ("X:\...") with no '/', no two real backslashes in a row and no closing backslash, that cleans up to
+// itself. Input: flags (1 make folders, 2 maker folder given, 4 Windows folder without a drive), capacity,
+// then maker folder, product folder and path, one per line.
 
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 #include "target/target.h"
 
 // A folder name appended as it stands: valid code page 932 and one folder.

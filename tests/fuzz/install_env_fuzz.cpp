@@ -1,12 +1,11 @@
-// Any bytes as install.env through the settings reader (as the updater and as the
-// maker's check run it), every accessor and the section reader: every line counted
-// once in order, every entry a key without blanks and a value, every section line
-// within 511 bytes.
+// Any bytes as install.env through the settings reader (as the updater and as the maker's check run it),
+// every accessor and the section reader: every line counted once in order, every entry a key without blanks
+// and a value, every section line within 511 bytes.
 
 #include "base/text.h"
 #include "config/sections.h"
 #include "config/settings.h"
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 
 static void CheckLine(const SettingLine* line, void* context) {
     int* count = (int*)context;  // lines so far, then the last file line

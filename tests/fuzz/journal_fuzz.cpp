@@ -1,8 +1,7 @@
-// Any bytes as the copy pass's journal: ParseJournal keeps every name inside its
-// text, and the repair touches nothing outside the game folder (the seeds name files
-// beside it).
+// Any bytes as the copy pass's journal: ParseJournal keeps every name inside its text, and the repair
+// touches nothing outside the game folder (the seeds name files beside it).
 
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 #include "payload/journal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the binary seeds of tests/fuzz/corpus/: updaters written by
-tests/unit/payload_writer.py (some signed the way a signing tool places its
-table), journals, and the sample update's install.env. It
-rewrites only its own files; the hand-written text seeds are kept as they are."""
+"""Writes the binary seeds of tests/fuzz/corpus/ (updaters, some signed, journals) and the sample
+update's install.env; the hand-written text seeds are kept as they are."""
 import os
 import struct
 import sys
@@ -80,8 +78,7 @@ def example_seed():
 
 
 def journal_seeds():
-    """Copy-pass journals (src/payload/journal.h) at each stage of a walk,
-    one that names places outside its folder, and one cut short."""
+    """Copy-pass journals at each stage of a walk, one naming places outside, one cut short."""
     def record(kind, name=b"", number=0, item=0):
         head = kind.encode() + struct.pack("<IIH", item, number, len(name)) + name
         return head + struct.pack("<I", zlib.crc32(head))

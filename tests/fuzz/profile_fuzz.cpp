@@ -3,7 +3,7 @@
 // leaves no sibling, and writing it again gives the same file. Input: section, key and
 // value, one per line, then the file (no third line break: no file yet).
 #include "base/text.h"
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 #include "update/profile.h"
 
 // An entry the file gives back as written, by the reader's rules: the header's first

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "filelayer/filelayer.h"
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 #include "image/rct.h"
 #include "rct_encode.h"
 

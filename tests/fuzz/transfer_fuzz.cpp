@@ -2,7 +2,7 @@
 // without a CD-ROM drive: every output terminated within its buffer, an [ini] line
 // without placeholders split at its first "=". Input: a game folder, a line break, the line.
 
-#include "fuzz.h"
+#include "../unit/scratch_folder.h"
 #include "update/transfer.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// Deletion after installation on a real folder: the entries, the 0x5C second byte,
-// entries leaving the game folder, and folders swapped for links midway.
+// Deletion after installation on a real folder.
 #include "update/afterinst.h"
 
 #include "base/platform.h"
@@ -68,9 +67,7 @@ TEST_F(AfterInstallTest, AFolderSwappedForALinkMidwayLeadsNothingOutside) {
     ASSERT_TRUE(save);
     fs::rename(game_ + "/save", game_ + "/moved");
     fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/save");
-    auto remove = [](OsFolderHold* folder, const char* name, void*) {
-        OsDeleteFileIn(folder, name);
-    };
+    auto remove = [](OsFolderHold* folder, const char* name, void*) { OsDeleteFileIn(folder, name); };
     EXPECT_EQ(OsForEachFileIn(save, "*.*", remove, nullptr), 0);
     OsReleaseFolder(save);
     OsReleaseFolder(game);

@@ -1,6 +1,4 @@
-// The name rules, the header walk and a signed updater's trailer, against
-// archives written by the independent Python writer. A trailer that points
-// past the file is archive_fuzz's.
+// Archives written by the independent Python writer; a trailer pointing past the file is archive_fuzz's.
 #include "payload/archive.h"
 
 #include <gtest/gtest.h>
@@ -21,16 +19,14 @@ void ExpectSafe(const char* name, bool is_folder, size_t destination_length, boo
 
 TEST(Archive, NameRules) {
     const struct { bool is_folder, safe; std::vector<const char*> names; } cases[] = {
-        // 表 (0x95 0x5C) and ソ (0x83 0x5C): the second byte is no separator, so
-        // a folder name "表" only seems to end in '\'. Names that only look
-        // like devices, and ポ (0x83 0x7C), whose second byte is no '|'.
+        // 表 (0x95 0x5C) and ソ (0x83 0x5C): the second byte is no separator, so a folder name "表" only seems
+        // to end in '\'. Names that only look like devices, and ポ (0x83 0x7C), whose second byte is no '|'.
         {false, true, {"a.txt", "dir\\a.txt", ".hidden", "a..b", "\x95\x5c.txt", "\x83\x5cx\\b.dat",
                        "CONSOLE.txt", "COM10.dat", "lptx", "aux_\\x", "conin", "CONOUT$1",
                        "\x83\x7c.txt", "a.b c"}},
         {true, true, {"dir\\", "dir\\sub\\", "\x95\x5c\\"}},
-        // Names Windows cannot hold, or would silently make into another name:
-        // devices in any component, case and extension, the reserved
-        // characters, a trailing dot or space.
+        // Names Windows cannot hold, or would silently make into another name: devices in any component,
+        // case and extension, the reserved characters, a trailing dot or space.
         {false, false, {"CON", "con.txt", "Nul.tar.gz", "dir\\aux\\x", "COM1", "lpt9.log", "com0",
                         "LPT0.txt", "conin$", "CONOUT$.log", "AUX .txt", "a<b", "a>b", "a\"b",
                         "a|b", "a?b", "a*b", "\x83\x7c|", "readme.txt.", "readme.txt ", "dir.\\a",
@@ -93,9 +89,8 @@ TEST(Archive, HeaderWalk) {
          Layout({File("good.txt", Zeros(5)), Folder("d\\"), File("d\\..\\..\\evil.dll", Zeros(5))}),
           "'.' or '..'"},
         {"absolute name", Layout({File("\\evil.dll", Zeros(5))}), "absolute"},
-        // One file on Windows: letter case (Ａ and ａ are 0x82 0x60 and 0x82
-        // 0x81), one character under two codes of the NEC and IBM extensions,
-        // a file named like a folder, the same name twice.
+        // One file on Windows: letter case (Ａ and ａ are 0x82 0x60 and 0x82 0x81), one character under two
+        // codes of the NEC and IBM extensions, a file named like a folder, the same name twice.
         {"names differing in case", two("Readme.TXT", "readme.txt"), "same name"},
         {"full-width letters differing in case", two("\x82\x60.txt", "\x82\x81.txt"), "same name"},
         {"I under NEC and IBM codes", two("\x87\x54.dat", "\xfa\x4a.dat"), "same name"},
@@ -131,9 +126,8 @@ TEST(Archive, HeaderWalk) {
     }
 }
 
-// A signed updater: the certificate table follows the trailer, after the
-// zero bytes that start it on a multiple of 8, and the image's security
-// directory (in a PE32 or PE32+ header) says where it starts.
+// A signed updater: the certificate table follows the trailer, after the zero bytes that start it on a
+// multiple of 8, and the image's security directory (in a PE32 or PE32+ header) says where it starts.
 TEST(Archive, SignedUpdaterKeepsItsTrailerBeforeTheCertificates) {
     ScratchFolder scratch;
     const fs::path path = scratch.path() / "signed.exe";

@@ -1,17 +1,11 @@
-// The copy animation (scripts/gen_avi.py) taken apart independently of the
-// generator: what would stop the animation control or garble a frame, and the frames
-// against the generator's unencoded pictures.
+// The copy animation (scripts/gen_avi.py) taken apart independently of the generator: what would stop the
+// animation control or garble a frame, and the frames against the generator's unencoded pictures.
 #include "scratch_folder.h"
 
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
 const int kWidth = 260, kHeight = 40;
-
-Bytes ReadFile(const std::string& path) {
-    std::string bytes = ReadAll(path);
-    return Bytes(bytes.begin(), bytes.end());
-}
 
 uint32_t U32(const Bytes& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
@@ -70,7 +64,8 @@ TEST(CopyAnimation, EveryFrameDecodesToTheDrawnPictureWithinTheDeclaredBuffers) 
     std::string command = std::string(VN_TEST_PYTHON) + " " + VN_SOURCE_DIR +
                           "/scripts/gen_avi.py " + base + ".avi --raw " + base + ".raw";
     ASSERT_EQ(0, system(command.c_str()));
-    Bytes file = ReadFile(base + ".avi"), raw = ReadFile(base + ".raw");
+    const std::string avi = ReadAll(base + ".avi"), drawn = ReadAll(base + ".raw");
+    const Bytes file(avi.begin(), avi.end()), raw(drawn.begin(), drawn.end());
     std::vector<Chunk> chunks;
     ASSERT_TRUE(Walk(file, 0, file.size(), &chunks));
     std::map<std::string, std::vector<const Chunk*>> named;

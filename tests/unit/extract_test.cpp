@@ -1,5 +1,4 @@
-// The two extraction passes, their failures and their progress, against the Python
-// writer's archives. What the copy pass writes is vnpack's and the staged tests'.
+// The extraction passes against the Python writer's archives (what the copy pass writes: vnpack_test).
 #include "payload_fixture.h"
 
 namespace {
@@ -100,11 +99,9 @@ TEST(Extract, NameMatchesIsCaseBlindContainment) {
     struct { const char* name; const char* pattern; bool matches; } cases[] = {
         {"install.env", "install.env", true}, {"INSTALL.ENV", "install.env", true},
         {"install.env.bak", "install.env", true}, {"notes.TXT.old", ".txt", true},
-        {"readme.tx", ".txt", false},
-        {"\x82\x60\x82\x61.txt", "\x82\x81\x82\x82.TXT", true},  // ＡＢ against ａｂ
+        {"readme.tx", ".txt", false}, {"\x82\x60\x82\x61.txt", "\x82\x81\x82\x82.TXT", true},  // ＡＢ against ａｂ
         // ト is 0x83 0x74: its second byte is a 't' that must not start a match.
-        {"\x83\x74xt", "txt", false},
-        {"a\x83\x74xt", "\x83\x74xt", true},
+        {"\x83\x74xt", "txt", false}, {"a\x83\x74xt", "\x83\x74xt", true},
     };
     for (auto& c : cases) EXPECT_EQ(NameMatches(c.name, c.pattern), c.matches) << Hex(c.name);
 }
@@ -112,24 +109,6 @@ TEST(Extract, NameMatchesIsCaseBlindContainment) {
 // Per file its path, size in blocks and every position of its bar; the payload's last.
 struct FileProgress { std::string path; int32_t blocks; std::vector<int32_t> positions; };
 struct CopyProgress { int32_t last_total = -1; std::vector<FileProgress> files; };
-
-// The copy pass of layout's archive into folder, which also holds the archive.
-CopyProgress CopyWithProgress(const std::string& layout, const fs::path& folder) {
-    CopyProgress seen;
-    EXPECT_TRUE(WritePayload(layout, folder / "u.exe"));
-    ExtractEvents events = {&seen,
-                            [](void* seen, const char* path, int32_t blocks) {
-                                ((CopyProgress*)seen)->files.push_back({path, blocks, {}});
-                            },
-                            [](void* context, int32_t file, int32_t total) {
-                                CopyProgress* seen = (CopyProgress*)context;
-                                seen->files.back().positions.push_back(file);
-                                seen->last_total = total;
-                            },
-                            nullptr, nullptr};
-    EXPECT_EQ(Extract(folder / "u.exe", folder, kCopyPass, &events), 0);
-    return seen;
-}
 
 TEST(Extract, ProgressOfTheExamplePayload) {
     // A released updater's payload (653,232 bytes) rebuilt with its name lengths, sizes
@@ -141,10 +120,23 @@ TEST(Extract, ProgressOfTheExamplePayload) {
                std::to_string(random) + "}]";
     };
     ScratchFolder scratch;
-    CopyProgress seen = CopyWithProgress(
+    const fs::path updater = scratch.path() / "u.exe";
+    ASSERT_TRUE(WritePayload(
         Layout({File("install.env", like(4138, 1181)), File("insttscr.rct", like(166021, 155270)),
                 File("update.arc", like(199445, 171810)), File("update.txt", like(1280, 478)),
-                File(exe_name, like(663552, 324325)), File("exact.bin", Zeros(131072))}), scratch.path());
+                File(exe_name, like(663552, 324325)), File("exact.bin", Zeros(131072))}), updater));
+    CopyProgress seen;
+    ExtractEvents events = {&seen,
+                            [](void* seen, const char* path, int32_t blocks) {
+                                ((CopyProgress*)seen)->files.push_back({path, blocks, {}});
+                            },
+                            [](void* context, int32_t file, int32_t total) {
+                                CopyProgress* seen = (CopyProgress*)context;
+                                seen->files.back().positions.push_back(file);
+                                seen->last_total = total;
+                            },
+                            nullptr, nullptr};
+    ASSERT_EQ(Extract(updater, scratch.path(), kCopyPass, &events), 0);
     ASSERT_EQ(seen.files.size(), 6u);
     const int32_t blocks[] = {0, 1, 1, 0, 5, 1};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(seen.files[i].blocks, blocks[i]) << i;

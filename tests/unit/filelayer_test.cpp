@@ -1,5 +1,4 @@
-// The managed file open: the name hash, the sound-name rule, the lookup order of base
-// folder, name and search list, the path limit and the Retry/Cancel loop.
+// The managed file open.
 #include "filelayer/filelayer.h"
 
 #include "base/text.h"
@@ -10,14 +9,10 @@ namespace {
 TEST(FfNameHash, MatchesCrc32OfLowerCasedBareName) {
     EXPECT_EQ(FfNameHash("abc"), 0x352441C2u);
     // Full-width Ａ (0x82 0x60) lowers to ａ (0x82 0x81); 表's 0x5C is no separator.
-    const char* const same[][2] = {{"ABC", "abc"},
-                                   {"Title.RCT", "title.rct"},
-                                   {"data\\title.rct", "title.rct"},
-                                   {"C:\\Games\\Title\\TITLE.RCT", "title.rct"},
-                                   {"d/e/title.rct", "title.rct"},
-                                   {"C:title.rct", "title.rct"},
-                                   {"\x82\x60.txt", "\x82\x81.txt"},
-                                   {"\x95\x5c_a.txt", "\x95\x5c_A.TXT"}};
+    const char* const same[][2] = {
+        {"Title.RCT", "title.rct"}, {"data\\title.rct", "title.rct"}, {"C:title.rct", "title.rct"},
+        {"C:\\Games\\Title\\TITLE.RCT", "title.rct"}, {"d/e/title.rct", "title.rct"},
+        {"\x82\x60.txt", "\x82\x81.txt"}, {"\x95\x5c_a.txt", "\x95\x5c_A.TXT"}};
     for (const auto& c : same) EXPECT_EQ(FfNameHash(c[0]), FfNameHash(c[1])) << c[0];
     EXPECT_NE(FfNameHash("abc.txt"), FfNameHash("abd.txt"));
     EXPECT_NE(FfNameHash("\x95\x5c_a.txt"), FfNameHash("_a.txt"));

@@ -1,5 +1,4 @@
-// The payload tests' archives, written by the independent payload_writer.py, with
-// listings and file times.
+// The payload tests' archives, written by the independent payload_writer.py.
 #pragma once
 
 #include "base/platform.h"
@@ -49,11 +48,7 @@ inline bool WritePayload(const std::string& layout, const fs::path& path) {
 // Every path below root, relative, sorted; folders end in '/'.
 inline std::vector<std::string> Listing(const fs::path& root) {
     std::vector<std::string> names;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        std::string name = fs::relative(item.path(), root).string();
-        names.push_back(item.is_directory() ? name + "/" : name);
-    }
-    std::sort(names.begin(), names.end());
+    for (const auto& item : Snapshot(root)) names.push_back(item.first);
     return names;
 }
 
@@ -61,6 +56,15 @@ inline uint64_t TimeOf(const fs::path& path) {
     uint64_t time = 0;
     OsGetFileTime(path.c_str(), &time);
     return time;
+}
+
+// Snapshot with the files' times.
+inline std::map<std::string, std::string> Stamped(const fs::path& root) {
+    auto tree = Snapshot(root);
+    for (auto& [name, bytes] : tree) {
+        if (name.back() != '/') bytes += " @" + std::to_string(TimeOf(root / name));
+    }
+    return tree;
 }
 
 // An archive file opened and located; closed at the end.

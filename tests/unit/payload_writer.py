@@ -1,21 +1,17 @@
 #!/usr/bin/env python3
-"""The reference writer and reader of updater payloads (Python's zlib only, so
-that the C++ reader is never tested against the C++ writer alone), for the unit
-tests (command line) and the Wine bench (imported).
+"""The reference writer and reader of updater payloads (Python's zlib only, so that the C++
+reader is never tested against the C++ writer alone), for the unit tests and the Wine bench.
 
-Payload after the image, little-endian, per entry: u16 name field length, the
-field (code page 932, NUL-ended), u32 size (0xFFFFFFFF: folder), u32 compressed
-size, for a file u64 FILETIME and the zlib stream; then u16 0, two zero bytes
-and the trailer, u32 offset of the first entry.
+Payload after the image, little-endian, per entry: u16 name field length, the field (code page
+932, NUL-ended), u32 size (0xFFFFFFFF: folder), u32 compressed size, for a file u64 FILETIME and
+the zlib stream; then u16 0, two zero bytes and the trailer, u32 offset of the first entry.
 
 LAYOUT.json OUTPUT writes an updater; --read UPDATE prints "folder NAME" or "file NAME" per entry
-(raw bytes), exit 1 on any fault. LAYOUT keys: stub (hex image), end (normal,
-bare, none, padded: to a multiple of 8), cut (bytes dropped before the
-trailer), sign (the arguments of signed),
-entries: {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX,
-"data": [{"zeros": n} | {"random": n, "seed": s} | {"hex": HEX}], "time",
-"bad_adler", "uncompressed_size", "compressed_size", "name_field_hex",
-"stream_hex", "after_stream_hex"}.
+(raw bytes), exit 1 on any fault. LAYOUT keys: stub (hex image), end (normal, bare, none, padded:
+to a multiple of 8), cut (bytes dropped before the trailer), sign (the arguments of signed),
+entries: {"folder": NAME_HEX}, {"raw": HEX} or {"file": NAME_HEX, "data": [{"zeros": n} |
+{"random": n, "seed": s} | {"hex": HEX}], "time", "bad_adler", "uncompressed_size",
+"compressed_size", "name_field_hex", "stream_hex", "after_stream_hex"}.
 """
 import json
 import random

@@ -8,9 +8,9 @@ namespace {
 TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
     // 0x90 0xAF: 星, which no single-byte code page would keep.
     static const char kValue[] = "C:\\\x90\xaf";
-    // before null: no file yet; after null: refused, the file as it was
+    // before null: no file yet; entries it cannot hold are profile_fuzz's
     const struct { const char* title; const char* before; const char* section; const char* key;
-                   const char* after; const char* value = kValue; } cases[] = {
+                   const char* after; } cases[] = {
         {"new file", nullptr, "Setup", "Path", "[Setup]\r\nPath=C:\\\x90\xaf\r\n"},
         {"key replaced, case and blanks aside", "[a]\r\nx=1\r\n[setup]\r\n  PATH = old\r\ny=2\r\n", "Setup",
          "Path", "[a]\r\nx=1\r\n[setup]\r\nPath=C:\\\x90\xaf\r\ny=2\r\n"},
@@ -33,23 +33,14 @@ TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
         // Names given with blanks ("|", an indented [ini] line) find their lines.
         {"blanks around the names given", "[Setup]\r\nPath=1\r\n", "Setup ", "\tPath",
          "[Setup]\r\n\tPath=C:\\\x90\xaf\r\n"},
-        // What the file could not give back as it was written.
-        {"] in a section name", "[a]\r\n", "a]b", "Path", nullptr},
-        {"a section name whose last byte would take the ]", "[a]\r\n", "a\x81", "Path", nullptr},
-        {"a key that opens a section", "[a]\r\n", "a", " [b]", nullptr},
-        {"= in a key", "[a]\r\n", "a", "k=v", nullptr},
-        {"CR in a value", "[a]\r\n", "a", "Path", nullptr, "1\r[b]"},
-        {"LF in a section name", "[a]\r\n", "a\nb", "Path", nullptr},
-        {"UTF-16, which the system's calls read and this editor cannot", "\xff\xfe[", "a", "Path", nullptr},
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
         fs::path path = scratch.path() / "game.ini";
         if (c.before) WriteAll(path, c.before);
         SCOPED_TRACE(c.title);
-        EXPECT_EQ(WriteProfileEntry(path.c_str(), c.section, c.key, c.value), c.after ? 0 : -1);
-        EXPECT_EQ(ReadAll(path), c.after ? c.after : c.before);
-        EXPECT_EQ(Snapshot(scratch.path()).size(), 1u) << "a sibling was left";
+        EXPECT_EQ(WriteProfileEntry(path.c_str(), c.section, c.key, kValue), 0);
+        EXPECT_EQ(ReadAll(path), c.after);
     }
 }
 
@@ -82,11 +73,8 @@ TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
         }
         auto expected = Snapshot(scratch.path());
         EXPECT_EQ(WriteProfileEntry(ini.c_str(), "s", "k", "2"), c.result) << c.title;
-        if (c.result == 0) expected["game.ini"] = Snapshot(scratch.path())["game.ini"];
+        if (c.result == 0) expected["game.ini"] = "[s]\r\nk=2\r\n";
         EXPECT_EQ(Snapshot(scratch.path()), expected) << c.title;
-        if (c.result == 0) {
-            EXPECT_EQ(ReadAll(ini), "[s]\r\nk=2\r\n") << c.title;
-        }
     }
 }
 

@@ -1,6 +1,4 @@
-// RCT pictures: hand-assembled streams for the decoder's edge cases and damage, the
-// file reader and the image surface's strides. The encoder's round trips are
-// rct_fuzz's and vnpack's; here only how well it packs.
+// RCT pictures; the encoder's round trips are rct_fuzz's and vnpack_test's.
 #include "image/rct.h"
 
 #include "filelayer/filelayer.h"

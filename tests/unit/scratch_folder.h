@@ -28,6 +28,17 @@ class ScratchFolder {
     std::error_code ignored_;
 };
 
+// Require stops a fuzzer's run on a broken promise; the fuzzers that write files share
+// one scratch folder a run, left behind when it stops on a finding.
+inline void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+inline const fs::path& FuzzScratchFolder() {
+    static ScratchFolder folder("vnfuzz");
+    return folder.path();
+}
+
 // A scratch folder made current for one test.
 class ScratchFolderTest : public ::testing::Test {
    protected:
@@ -49,8 +60,7 @@ inline void WriteAll(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Every file, folder ("name/") and link below root by relative path: a file's bytes, a
-// link's target.
+// Every file, folder ("name/") and link below root by relative path: a file's bytes, a link's target.
 inline std::map<std::string, std::string> Snapshot(const fs::path& root) {
     std::map<std::string, std::string> tree;
     for (const auto& item : fs::recursive_directory_iterator(root)) {

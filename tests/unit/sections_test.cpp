@@ -1,5 +1,4 @@
-// The section lists of install.env: headers, re-emptied lists, trimming, an open section
-// (its line and the EOF line are the lint's rows).
+// The section lists of install.env (an open section's line numbers: lint_test).
 #include "config/sections.h"
 
 #include "scratch_folder.h"

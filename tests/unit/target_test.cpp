@@ -1,5 +1,4 @@
-// Locating the installed game: a typed folder's clean-up, the joined paths, the
-// registry's numbers and the version gate.
+// Locating the installed game.
 #include "target/target.h"
 
 #include <gtest/gtest.h>
@@ -41,15 +40,12 @@ TEST(Target, CleanChosenFolder) {
         {std::string(259, 'a') + "/", plain, too_long, ""},
     };
     for (const auto& c : cases) {
-        char buffer[kPathCapacity + 16];
-        memset(buffer, 0x7F, sizeof buffer);
+        char buffer[kPathCapacity + 16];  // overruns are folder_fuzz's (a block of exactly its capacity)
         memcpy(buffer, c.entered.c_str(), c.entered.size() + 1);
         EXPECT_EQ(CleanChosenFolder(buffer, c.rules), c.result) << c.entered;
         if (c.result == ok) {
             EXPECT_EQ(std::string(buffer), c.cleaned) << c.entered;
         }
-        for (size_t i = std::max(c.entered.size() + 1, sizeof buffer - 16); i < sizeof buffer; ++i)
-            ASSERT_EQ(buffer[i], 0x7F) << c.entered << " overran";
     }
 }
 

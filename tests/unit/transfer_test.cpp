@@ -1,5 +1,4 @@
-// [ini] and [reg] lines: both grammars, the placeholders, the registry escapes, the
-// 0x5C second byte and lines too long to expand.
+// [ini] and [reg] lines.
 #include "update/transfer.h"
 
 #include <gtest/gtest.h>
