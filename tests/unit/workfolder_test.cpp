@@ -91,4 +91,28 @@ TEST_F(WorkFolderTest, GivesUpAfterBoundAndTouchesNothing) {
     EXPECT_TRUE(fs::exists(work_ + "000001000/keep.dat"));
 }
 
+// Deletes files only, in the folder the pattern's own folder part names, and
+// nothing at all when the folder cannot be entered (not the current one's).
+TEST_F(WorkFolderTest, DeleteMatchingFilesByPattern) {
+    const std::string game = root_ + "/game/";
+    for (const char* name :
+         {"a.sav", "\x95\x5c.sav", "c.txt", "x.dat", "sub/x.dat", "sub/y", "sub/deeper/z.dat"})
+        WriteAll(game + name, "x");
+    WriteAll("keep.sav", "x");  // the player's own, in the current folder
+    const struct { const char *folder, *pattern; std::vector<const char*> deleted, kept; } cases[] = {
+        {"game", "*.sav", {"a.sav", "\x95\x5c.sav"}, {"c.txt", "sub/x.dat"}},
+        {"game", "sub/*.dat", {"sub/x.dat"}, {"x.dat", "sub/y", "sub/deeper/z.dat"}},
+        {"game", "sub\\*.*", {"sub/y"}, {"sub/deeper/z.dat", "c.txt", "sub/deeper"}},
+        {"gone", "*.*", {}, {"c.txt", "x.dat"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        DeleteMatchingFiles((root_ + "/" + c.folder).c_str(), c.pattern);
+        EXPECT_EQ(fs::current_path(), start_);
+        for (const char* name : c.deleted) EXPECT_FALSE(fs::exists(game + name)) << name;
+        for (const char* name : c.kept) EXPECT_TRUE(fs::exists(game + name)) << name;
+        EXPECT_TRUE(fs::exists(start_ + "/keep.sav"));
+    }
+}
+
 }  // namespace
