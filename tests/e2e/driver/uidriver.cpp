@@ -44,11 +44,7 @@ S Quote(const S& text) {
     return out + "\"";
 }
 
-S Num(long long value) {
-    char digits[32];
-    wsprintfA(digits, "%I64d", value);
-    return digits;
-}
+S Num(long long value) { return std::to_string(value); }
 
 // JSON of values that are JSON already: an object of fields, or an array
 // item added to one that is still open ("[" when empty).
@@ -345,13 +341,9 @@ std::vector<DWORD> Pixels(int width, int height, DWORD fill, HICON icon, int lef
 // the control's pixels on screen are compared with each system icon drawn over
 // the same background, until one matches (all but 1/50 of the pixels) or the timeout.
 S CmdIcon(const Args& args) {
-    static const struct {
-        const char* name;
-        LPCWSTR id;
-    } kIcons[] = {{"error", IDI_HAND},
-                  {"question", IDI_QUESTION},
-                  {"warning", IDI_EXCLAMATION},
-                  {"information", IDI_ASTERISK}};
+    static const std::pair<const char*, LPCWSTR> kIcons[] = {
+        {"error", IDI_HAND}, {"question", IDI_QUESTION}, {"warning", IDI_EXCLAMATION},
+        {"information", IDI_ASTERISK}};
     HWND control = Target(args);
     RECT r;
     if (!IsWindow(control) || !GetWindowRect(control, &r)) return Fail("no such control");
@@ -363,21 +355,18 @@ S CmdIcon(const Args& args) {
         S best;
         for (const auto& icon : kIcons) {
             std::vector<DWORD> drawn =
-                Pixels(width, height, shown[0], LoadIconW(nullptr, icon.id), 0, 0);
+                Pixels(width, height, shown[0], LoadIconW(nullptr, icon.second), 0, 0);
             size_t count = 0;
             for (size_t i = 0; i < drawn.size(); ++i)
                 count += ((drawn[i] ^ shown[i]) & 0xFFFFFF) != 0;
-            if (count <= shown.size() / 50) best = icon.name;
+            if (count <= shown.size() / 50) best = icon.first;
         }
         if (!best.empty() || GetTickCount() - start >= (DWORD)Int(args, "timeout", 5000))
             return Obj({{"ok", "true"}, {"best", Quote(best)}});
     }
 }
 
-const struct {
-    const char* name;
-    S (*run)(const Args&);
-} kCommands[] = {
+const std::pair<const char*, S (*)(const Args&)> kCommands[] = {
     {"windows", CmdWindows},
     {"controls", CmdControls},
     {"click", [](const Args& args) { return Post(Target(args), BM_CLICK, 0); }},
@@ -426,7 +415,7 @@ S RunLine(const S& line) {
         if (equals != S::npos) args[token.substr(0, equals)] = value;
     }
     for (const auto& command : kCommands)
-        if (line.substr(0, line.find('\t')) == command.name) return command.run(args);
+        if (line.substr(0, line.find('\t')) == command.first) return command.second(args);
     return Fail("unknown command " + line.substr(0, line.find('\t')));
 }
 

@@ -9,6 +9,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <string>
+
 #include "shell/window_win.h"
 #include "base/platform.h"
 #include "base/text.h"
@@ -24,6 +26,11 @@ void Check(bool ok, const char* what) {
     if (ok) return;
     ++g_failures;
     printf("FAILED: %s\n", what);
+}
+
+bool Closed(FILE* file) {
+    if (file) fclose(file);
+    return file != nullptr;
 }
 
 // Code page 932 spellings used below. 表 and ソ end in 0x5C.
@@ -84,14 +91,10 @@ void CheckFiles(const char* scratch) {
     wchar_t wide_folder[kWidePathCapacity];
     Cp932ToWide(folder, wide_folder, kWidePathCapacity);
     CreateDirectoryW(wide_folder, nullptr);
-    FILE* f = OsOpenFile(file, "wb");
-    Check(f != nullptr, "files: create 表\\ソ.txt");
-    if (f) fclose(f);
+    Check(Closed(OsOpenFile(file, "wb")), "files: create 表\\ソ.txt");
     Check(OsGetPathKind(file) == kOsFile, "files: file kind");
     OsCreateResult created = kOsCreateFailed;
-    f = OsCreateNewFile(other, &created);
-    Check(f != nullptr && created == kOsCreated, "files: create a new file");
-    if (f) fclose(f);
+    Check(Closed(OsCreateNewFile(other, &created)) && created == kOsCreated, "files: create a new file");
     Check(!OsCreateNewFile(other, &created) && created == kOsAlreadyExists,
           "files: create a new file over a taken name");
     OsDeleteFile(other);
@@ -168,10 +171,7 @@ void CheckWindowsAndLaunch(const char* program) {
           "centre: larger than the screen");
     DestroyWindow(window);
 
-    char too_long[400];
-    memset(too_long, 'a', sizeof too_long - 1);
-    too_long[sizeof too_long - 1] = '\0';
-    Check(RunProgram(too_long) == 0, "run: a path that does not fit is not started");
+    Check(RunProgram(std::string(399, 'a').c_str()) == 0, "run: a path that does not fit is not started");
     Check(RunProgram(program) != 0, "run: a path with spaces");
 }
 
@@ -187,14 +187,12 @@ void CheckHeldFolders(const char* scratch) {
     OsFolderHold* folder = OsHoldChildFolder(root, HYO, true, &created);
     Check(folder && created, "held: make and hold a child folder");
     OsCreateResult result;
-    FILE* file = OsCreateNewFileIn(folder, SO ".txt", &result);
-    Check(file && result == kOsCreated, "held: create a file inside");
-    if (file) fclose(file);
+    Check(Closed(OsCreateNewFileIn(folder, SO ".txt", &result)) && result == kOsCreated,
+          "held: create a file inside");
     Check(!OsCreateNewFileIn(folder, SO ".txt", &result) && result == kOsAlreadyExists,
           "held: a taken name is refused");
     Check(OsMoveToNewNameIn(folder, SO ".txt", "b.txt") == kOsCreated, "held: move to a new name");
-    file = OsCreateNewFileIn(folder, "c.txt", &result);
-    if (file) fclose(file);
+    Closed(OsCreateNewFileIn(folder, "c.txt", &result));
     Check(OsMoveToNewNameIn(folder, "c.txt", "b.txt") == kOsAlreadyExists,
           "held: a move to a taken name is refused");
     Check(OsReplaceFileIn(folder, "c.txt", "b.txt") == 0, "held: replace");
