@@ -212,10 +212,6 @@ class Suite:
 _suite = None
 
 
-def interrupt(signum, frame):
-    raise KeyboardInterrupt  # so that a killed run still takes Xvfb down at exit
-
-
 def suite():
     """The running suite, started on first use. A bench that did not start
     fails every test with the same reason, without trying again."""
@@ -223,7 +219,8 @@ def suite():
     if _suite is None:
         _suite = Suite()
         atexit.register(_suite.stop)
-        signal.signal(signal.SIGTERM, interrupt)
+        # KeyboardInterrupt, which unittest lets through: a killed run still takes Xvfb down.
+        signal.signal(signal.SIGTERM, signal.default_int_handler)
         try:
             _suite.start()
         except Exception as error:
