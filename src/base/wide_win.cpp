@@ -73,30 +73,6 @@ void Cp932ToWideForDisplay(const char* text, wchar_t* wide, size_t capacity) {
     }
 }
 
-void WideToCp932ForDisplay(const wchar_t* wide, char* text, size_t capacity) {
-    if (capacity == 0) return;
-    text[0] = '\0';
-    if (!wide) return;
-    size_t length = wcslen(wide);
-    while (length > 0) {
-        int needed = WideCharToMultiByte(kCodePage932, WC_NO_BEST_FIT_CHARS, wide,
-                                         ClampToInt(length), nullptr, 0, nullptr, nullptr);
-        if (needed > 0 && (size_t)needed < capacity) {
-            int written =
-                WideCharToMultiByte(kCodePage932, WC_NO_BEST_FIT_CHARS, wide, ClampToInt(length),
-                                    text, ClampToInt(capacity - 1), nullptr, nullptr);
-            text[written > 0 ? written : 0] = '\0';
-            return;
-        }
-        // Drop the last UTF-16 character; a surrogate pair goes as a whole.
-        --length;
-        if (length > 0 && wide[length] >= 0xDC00 && wide[length] <= 0xDFFF &&
-            wide[length - 1] >= 0xD800 && wide[length - 1] <= 0xDBFF) {
-            --length;
-        }
-    }
-}
-
 WidePath ToWidePath(const char* path) {
     WidePath wide;
     wide.ok = Cp932ToWide(path, wide.text, kWidePathCapacity);

@@ -29,10 +29,6 @@ bool WideToCp932(const wchar_t* wide, char* text, size_t capacity);
 // does not fit is cut at a character boundary. Always terminates wide.
 void Cp932ToWideForDisplay(const char* text, wchar_t* wide, size_t capacity);
 
-// Lenient conversion of a shown text back (window captions): unmappable
-// characters become '?', and the result is cut at a character boundary.
-void WideToCp932ForDisplay(const wchar_t* wide, char* text, size_t capacity);
-
 // A converted path on the stack, for the common "convert, then call" pattern.
 struct WidePath {
     wchar_t text[kWidePathCapacity];

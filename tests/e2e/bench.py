@@ -19,7 +19,6 @@ import threading
 import time
 import traceback
 import unittest
-import urllib.parse
 from pathlib import Path
 
 from sources import CAPTION, ID, TEXT  # noqa: F401  for the tests
@@ -194,8 +193,7 @@ class Suite:
         shutil.copytree(self.base, target, symlinks=True, copy_function=lambda s, d: (
             os.link if LINKED.search(str(s)) else shutil.copy2)(s, d))
 
-    def discard(self, folder):
-        """Removes a test's folder in the background: nothing waits for it."""
+    def discard(self, folder):  # in the background: nothing waits for it
         (WORK / "trash").mkdir(exist_ok=True)
         target = WORK / "trash" / ("%s-%d" % (folder.name, time.monotonic_ns()))
         folder.rename(target)
@@ -214,10 +212,6 @@ class Suite:
 _suite = None
 
 
-def interrupt(signum, frame):
-    raise KeyboardInterrupt  # so that a killed run still takes Xvfb down at exit
-
-
 def suite():
     """The running suite, started on first use. A bench that did not start
     fails every test with the same reason, without trying again."""
@@ -225,7 +219,8 @@ def suite():
     if _suite is None:
         _suite = Suite()
         atexit.register(_suite.stop)
-        signal.signal(signal.SIGTERM, interrupt)
+        # KeyboardInterrupt, which unittest lets through: a killed run still takes Xvfb down.
+        signal.signal(signal.SIGTERM, signal.default_int_handler)
         try:
             _suite.start()
         except Exception as error:
@@ -248,8 +243,6 @@ def running(prefix, name):
 
 
 class Program:
-    """A program started inside a session by the driver."""
-
     def __init__(self, session, pid, tid, out, path):
         self.session, self.pid, self.tid, self.out, self.path = session, pid, tid, out, path
 
@@ -268,8 +261,7 @@ class Program:
     def output(self):
         return self.out.read_text(errors="replace") if self.out.exists() else ""
 
-    def check_crash(self, code=None):
-        """ProgramCrashed on Wine's crash line or an exception's exit code."""
+    def check_crash(self, code=None):  # on Wine's crash line or an exception's exit code
         line = CRASH_LINE.search(self.output())
         if line or (code is not None and code & 0xF0000000 == 0xC0000000):
             raise ProgramCrashed("the program crashed: %s (its output: %s)" % (
@@ -329,11 +321,9 @@ class WineSession:
             raise BenchError("the driver ended (see %s)" % self.log.name)
         return json.loads(line.decode("utf-8"))
 
-    def call(self, command, **args):
-        """Runs one driver command; returns the answer (a dict with "ok")."""
-        fields = [command] + ["%s=%s" % (k, urllib.parse.quote(str(v), safe=""))
-                              for k, v in args.items() if v is not None]
-        self.driver.stdin.write(("\t".join(fields) + "\n").encode("utf-8"))
+    def call(self, command, **args):  # the answer: a dict with "ok"
+        fields = ["%s=%s" % (k, str(v).encode().hex()) for k, v in args.items() if v is not None]
+        self.driver.stdin.write(("\t".join([command] + fields) + "\n").encode("utf-8"))
         self.driver.stdin.flush()
         return self.receive(int(args.get("timeout", 0)) / 1000 + 30)
 
@@ -360,21 +350,18 @@ class WineSession:
                 return found[0] if found else None
             time.sleep(0.05)
 
-    def controls(self, hwnd):
-        """The window's controls by id, or None when the window is gone."""
+    def controls(self, hwnd):  # by id, or None when the window is gone
         answer = self.call("controls", hwnd=hwnd)
         return {c["id"]: c for c in answer["controls"]} if answer.get("ok") else None
 
     def click(self, hwnd, control_id=None):
         return self.expect("click", hwnd=hwnd, id=control_id)
 
-    def message_box(self, pid, timeout=20.0):
-        """The first message box of a process and its controls by id, or (None, {})."""
+    def message_box(self, pid, timeout=20.0):  # (box, its controls by id) or (None, {})
         box = self.wait_window(pid=pid, cls="#32770", timeout=timeout)
         return (box, self.controls(box["hwnd"]) or {}) if box else (None, {})
 
-    def grab(self, rect):
-        """Raw RGB bytes of a screen rectangle (a driver rect)."""
+    def grab(self, rect):  # raw RGB bytes of a screen rectangle (a driver rect)
         width, height = rect["right"] - rect["left"], rect["bottom"] - rect["top"]
         crop = "%dx%d+%d+%d" % (width, height, rect["left"], rect["top"])
         done = subprocess.run(["import", "-display", self.suite.display, "-window", "root",
@@ -384,8 +371,7 @@ class WineSession:
             raise BenchError("cannot grab %s from the display" % crop)
         return done.stdout
 
-    def install(self, source, name=None):
-        """Copies a file to C:\\bench\\name (may hold a folder); its Windows path."""
+    def install(self, source, name=None):  # to C:\\bench\\name (may hold a folder): its Windows path
         target = self.bench_dir / (name or Path(source).name)
         shutil.copy2(source, target)
         return self.to_windows(target)
@@ -394,14 +380,12 @@ class WineSession:
         if run_quiet(["wine", "reg", *args], self.env, self.dir / "reg.log"):
             raise BenchError("reg %s failed (see reg.log)" % " ".join(args))
 
-    def register_viewer(self):
-        """echoargs.exe as the shell's program for .txt files."""
+    def register_viewer(self):  # echoargs.exe as the shell's program for .txt files
         viewer = self.install(PROGRAMS / "echoargs.exe")
         self.reg("add", r"HKCR\.txt", "/ve", "/d", "txtfile", "/f")
         self.reg("add", r"HKCR\txtfile\shell\open\command", "/ve", "/d", '"%s" "%%1"' % viewer, "/f")
 
-    def echoed(self, folder=None):
-        """The command line and current folder that echoargs.exe in folder wrote."""
+    def echoed(self, folder=None):  # the command line and current folder echoargs.exe wrote
         record = Path(folder or self.bench_dir) / "echoargs.out"
         wait_for(lambda: record.exists() and record.read_text().count("\n") >= 2, 20,
                  "%s was not started" % record.with_name("echoargs.exe"))
@@ -482,16 +466,9 @@ class BenchTest(unittest.TestCase):
     dll_overrides = ""  # appended to WINEDLLOVERRIDES for the whole session
     prepare_prefix = None  # a class's prepare(prefix) for its sessions
 
-    def run(self, result=None):
-        # Wrapped so that the evidence is taken while the windows are still up.
-        method = getattr(self, self._testMethodName)
-
-        @functools.wraps(method)
-        def guarded():
-            with self.evidence():
-                method()
-        setattr(self, self._testMethodName, guarded)
-        return super().run(result)
+    def _callTestMethod(self, method):  # unittest's call of the test method alone
+        with self.evidence():  # taken while the windows are still up
+            method()
 
     @contextlib.contextmanager
     def evidence(self, label=""):
@@ -520,14 +497,13 @@ class BenchTest(unittest.TestCase):
         shown = [i for i, c in controls.items() if c["class"].lower() == "button" and c["visible"]]
         self.assertEqual(sorted(shown), sorted(buttons), "buttons")
         seen = self.wine.expect("icon", hwnd=box["hwnd"], id=ICON_ID)
-        self.assertEqual(seen["best"], icon, "icon on screen: %s" % seen["differences"])
+        self.assertEqual(seen["best"], icon, "icon on screen")
         if title is not None:
             self.assertEqual(box["title"], title, "caption")
         if owner is not None:
             self.assertEqual(box["owner"], owner, "owner window")
 
-    def check_clipboard(self, text):
-        """Both text forms: a paste into a Unicode or a code page 932 program."""
+    def check_clipboard(self, text):  # as a Unicode and a code page 932 program would paste it
         clip = self.wine.expect("clipboard")
         self.assertEqual(bytes.fromhex(clip["unicode_hex"] or "").decode("utf-16-le"), text)
         self.assertEqual(bytes.fromhex(clip["text_hex"] or ""), text.encode("cp932"), "CF_TEXT")

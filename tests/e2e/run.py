@@ -1,10 +1,7 @@
 #!/usr/bin/python3
 """Runs the end-to-end tests (tests/e2e/test_*.py) under Wine with unittest's
-own discovery; any unittest option goes through (-k PATTERN, -v, -f). Ends with
-one line "N passed, N failed" and a non-zero exit on any failure.
-
-  VN_UPDATER=dist/vnupdate.exe VN_BUILD=build/win32 VN_KEEP=1 run.py [-k PATTERN]
-"""
+own discovery and options (-k PATTERN, -v, -f); ends with one line "N passed,
+N failed" and a non-zero exit on any failure. The variables: README.md."""
 import sys
 import unittest
 from pathlib import Path

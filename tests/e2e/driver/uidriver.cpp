@@ -1,8 +1,8 @@
 // uidriver: the bench's hands and eyes inside Wine. It runs in the wineserver
 // of the program under test, takes one command a line on standard input
-// (CMD<TAB>key=value..., values UTF-8 with %XX escapes) and answers each with
-// one JSON object (UTF-8) on a line, always with "ok". Started processes and
-// held mutexes and files stay alive until it ends.
+// (CMD<TAB>key=value..., each value's UTF-8 bytes in hex) and answers each
+// with one JSON object (UTF-8) on a line, always with "ok". Started processes
+// and held mutexes and files stay alive until it ends.
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -44,15 +44,10 @@ S Quote(const S& text) {
     return out + "\"";
 }
 
-S Num(long long value) {
-    char digits[32];
-    wsprintfA(digits, "%I64d", value);
-    return digits;
-}
+S Num(long long value) { return std::to_string(value); }
 
-S Bool(bool value) { return value ? "true" : "false"; }
-
-// JSON of values that are JSON already: an object of fields, or an array.
+// JSON of values that are JSON already: an object of fields, or an array
+// item added to one that is still open ("[" when empty).
 S Obj(const Fields& fields) {
     S out;
     for (const auto& field : fields)
@@ -60,11 +55,7 @@ S Obj(const Fields& fields) {
     return out + "}";
 }
 
-S Array(const std::vector<S>& items) {
-    S out;
-    for (const S& item : items) out += (out.empty() ? "" : ",") + item;
-    return "[" + out + "]";
-}
+void Append(S* array, const S& item) { *array += (array->size() > 1 ? "," : "") + item; }
 
 S Rect(RECT r) {
     return Obj({{"left", Num(r.left)}, {"top", Num(r.top)}, {"right", Num(r.right)},
@@ -93,7 +84,6 @@ LRESULT Ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 5000, &answer);
     return (LRESULT)answer;
 }
-
 
 S ClassOf(HWND window) {
     wchar_t name[256] = {0};
@@ -130,22 +120,14 @@ bool Matches(HWND window, const Args& args) {
            (!args.count("title") || TextOf(window) == Str(args, "title"));
 }
 
-// What windows, wait and controls tell of a window or control.
-Fields Describe(HWND window) {
+// What windows and controls tell of a window ("title") or control ("text").
+Fields Describe(HWND window, const char* text) {
     RECT rect = {0, 0, 0, 0};
     GetWindowRect(window, &rect);
     return {{"class", Quote(ClassOf(window))},
-            {"text", Quote(TextOf(window))},
+            {text, Quote(TextOf(window))},
             {"rect", Rect(rect)},
-            {"visible", Bool(IsWindowVisible(window))}};
-}
-
-S WindowJson(HWND window) {
-    Fields fields = Describe(window);
-    fields[1].first = "title";
-    fields.push_back({"hwnd", Num((UINT_PTR)window)});
-    fields.push_back({"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))});
-    return Obj(fields);
+            {"visible", Num(IsWindowVisible(window) != 0)}};
 }
 
 std::map<DWORD, HANDLE> g_processes;  // the programs started here, by process id
@@ -154,10 +136,15 @@ std::vector<HANDLE> g_held;           // mutexes and files held until the driver
 // The top-level windows that match (a dialog exists, hidden, a moment before
 // its controls are filled in: visible=1 waits for it).
 S CmdWindows(const Args& args) {
-    std::vector<S> items;
+    S items = "[";
     for (HWND window : Windows(nullptr))
-        if (Matches(window, args)) items.push_back(WindowJson(window));
-    return Obj({{"ok", "true"}, {"windows", Array(items)}});
+        if (Matches(window, args)) {
+            Fields fields = Describe(window, "title");
+            fields.push_back({"hwnd", Num((UINT_PTR)window)});
+            fields.push_back({"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))});
+            Append(&items, Obj(fields));
+        }
+    return Obj({{"ok", "true"}, {"windows", items + "]"}});
 }
 
 // The controls, with a check box's check and a progress bar's upper bound and
@@ -166,25 +153,24 @@ S CmdWindows(const Args& args) {
 S CmdControls(const Args& args) {
     HWND window = Hwnd(args);
     if (!IsWindow(window)) return Fail("no such window");
-    std::vector<S> items;
+    S items = "[";
     for (HWND control : Windows(window)) {
-        Fields fields = Describe(control);
+        Fields fields = Describe(control, "text");
         S cls = ClassOf(control);
         fields.push_back({"id", Num((short)GetDlgCtrlID(control))});
-        fields.push_back({"enabled", Bool(IsWindowEnabled(control))});
+        fields.push_back({"enabled", Num(IsWindowEnabled(control) != 0)});
         if (lstrcmpiA(cls.c_str(), "Button") == 0)
             fields.push_back({"checked", Num(Ask(control, BM_GETCHECK, 0, 0))});
         if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0)
             fields.push_back({"progress", Obj({{"high", Num((int)Ask(control, PBM_GETRANGE, FALSE, 0))},
                                                {"pos", Num((int)Ask(control, PBM_GETPOS, 0, 0))}})});
-        items.push_back(Obj(fields));
+        Append(&items, Obj(fields));
     }
     RECT client = {0, 0, 0, 0};
     GetClientRect(window, &client);
     MapWindowPoints(window, nullptr, (POINT*)&client, 2);
-    return Obj({{"ok", "true"}, {"client", Rect(client)}, {"controls", Array(items)}});
+    return Obj({{"ok", "true"}, {"client", Rect(client)}, {"controls", items + "]"}});
 }
-
 
 // Posted, never sent: a click that opens a modal box would otherwise keep the
 // driver waiting until that box is closed.
@@ -207,7 +193,6 @@ S CmdKey(const Args& args) {
     PostMessageW(target, WM_KEYUP, vk, 1 | scan | 0xC0000000u);
     return kOk;
 }
-
 
 bool OpenClipboardPatiently() {
     for (int i = 0; i < 200; ++i, Sleep(25))
@@ -240,25 +225,19 @@ S CmdClipboard(const Args&) {
     return answer;
 }
 
-void SetClipboard(UINT format, const void* data, size_t size) {
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (block) memcpy(GlobalLock(block), data, size), GlobalUnlock(block);
-    SetClipboardData(format, block);
-}
-
-// Fills both text formats with text, so that a test can tell whether the
-// program under test touched the clipboard.
+// Fills the clipboard with text (the system makes its code page form), so
+// that a test can tell whether the program under test touched it.
 S CmdClipSet(const Args& args) {
     if (!OpenClipboardPatiently()) return Fail("cannot open the clipboard");
     EmptyClipboard();
-    S text = Str(args, "text");
-    std::wstring wide = Wide(text);
-    SetClipboard(CF_TEXT, text.c_str(), text.size() + 1);
-    SetClipboard(CF_UNICODETEXT, wide.c_str(), (wide.size() + 1) * 2);
+    std::wstring text = Wide(Str(args, "text"));
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    if (block) memcpy(GlobalLock(block), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    if (block) GlobalUnlock(block);
+    SetClipboardData(CF_UNICODETEXT, block);
     CloseClipboard();
     return kOk;
 }
-
 
 // Started here rather than with "wine PROGRAM" from Linux: the handle keeps
 // the full 32-bit exit code, which wine's own exit status cuts to 8 bits.
@@ -315,7 +294,7 @@ S CmdHold(const Args& args) {
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     if (!held || held == INVALID_HANDLE_VALUE) return Fail("cannot hold it");
     g_held.push_back(held);
-    return Obj({{"ok", "true"}, {"existed", Bool(existed)}});
+    return Obj({{"ok", "true"}, {"existed", Num(existed)}});
 }
 
 // Stops or lets go on the thread tid, so that a test can act while nothing
@@ -331,7 +310,6 @@ S SuspendOrResume(const Args& args, bool suspend) {
     CloseHandle(thread);
     return Done(before != (DWORD)-1, "the thread refused");
 }
-
 
 // The 32-bit pixels of a width x height picture that starts filled with fill
 // (or as the screen at left, top when fill is 0) after icon is drawn on it.
@@ -363,13 +341,9 @@ std::vector<DWORD> Pixels(int width, int height, DWORD fill, HICON icon, int lef
 // the control's pixels on screen are compared with each system icon drawn over
 // the same background, until one matches (all but 1/50 of the pixels) or the timeout.
 S CmdIcon(const Args& args) {
-    static const struct {
-        const char* name;
-        LPCWSTR id;
-    } kIcons[] = {{"error", IDI_HAND},
-                  {"question", IDI_QUESTION},
-                  {"warning", IDI_EXCLAMATION},
-                  {"information", IDI_ASTERISK}};
+    static const std::pair<const char*, LPCWSTR> kIcons[] = {
+        {"error", IDI_HAND}, {"question", IDI_QUESTION}, {"warning", IDI_EXCLAMATION},
+        {"information", IDI_ASTERISK}};
     HWND control = Target(args);
     RECT r;
     if (!IsWindow(control) || !GetWindowRect(control, &r)) return Fail("no such control");
@@ -378,27 +352,21 @@ S CmdIcon(const Args& args) {
     RedrawWindow(GetAncestor(control, GA_ROOT), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     for (DWORD start = GetTickCount();; Sleep(50)) {
         std::vector<DWORD> shown = Pixels(width, height, 0, nullptr, r.left, r.top);
-        Fields differences;
         S best;
         for (const auto& icon : kIcons) {
             std::vector<DWORD> drawn =
-                Pixels(width, height, shown[0], LoadIconW(nullptr, icon.id), 0, 0);
-            long long count = 0;
+                Pixels(width, height, shown[0], LoadIconW(nullptr, icon.second), 0, 0);
+            size_t count = 0;
             for (size_t i = 0; i < drawn.size(); ++i)
                 count += ((drawn[i] ^ shown[i]) & 0xFFFFFF) != 0;
-            differences.push_back({icon.name, Num(count)});
-            if (count <= (long long)shown.size() / 50) best = icon.name;
+            if (count <= shown.size() / 50) best = icon.first;
         }
         if (!best.empty() || GetTickCount() - start >= (DWORD)Int(args, "timeout", 5000))
-            return Obj({{"ok", "true"}, {"best", Quote(best)}, {"differences", Obj(differences)}});
+            return Obj({{"ok", "true"}, {"best", Quote(best)}});
     }
 }
 
-
-const struct {
-    const char* name;
-    S (*run)(const Args&);
-} kCommands[] = {
+const std::pair<const char*, S (*)(const Args&)> kCommands[] = {
     {"windows", CmdWindows},
     {"controls", CmdControls},
     {"click", [](const Args& args) { return Post(Target(args), BM_CLICK, 0); }},
@@ -442,15 +410,12 @@ S RunLine(const S& line) {
     for (size_t tab = line.find('\t'); tab != S::npos; tab = line.find('\t', tab + 1)) {
         S token = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1), value;
         size_t equals = token.find('=');
-        for (size_t i = equals + 1; equals != S::npos && i < token.size(); ++i) {
-            bool escaped = token[i] == '%' && i + 2 < token.size();
-            value += escaped ? (char)strtol(token.substr(i + 1, 2).c_str(), nullptr, 16) : token[i];
-            i += escaped ? 2 : 0;
-        }
+        for (size_t i = equals + 1; equals != S::npos && i + 1 < token.size(); i += 2)
+            value += (char)strtol(token.substr(i, 2).c_str(), nullptr, 16);
         if (equals != S::npos) args[token.substr(0, equals)] = value;
     }
     for (const auto& command : kCommands)
-        if (line.substr(0, line.find('\t')) == command.name) return command.run(args);
+        if (line.substr(0, line.find('\t')) == command.first) return command.second(args);
     return Fail("unknown command " + line.substr(0, line.find('\t')));
 }
 

@@ -69,7 +69,6 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide, bool timed) {
     ULONGLONG start = GetTickCount64();
     OpenCopyProgress(&copy, archive.size);
     if (!copy.window) return Stop("no window", fault, 5);
-    printf("opened %ld\n", (long)archive.size);
     ExtractTarget target = {destination, kCopyPass, nullptr, nullptr, nullptr};
     ExtractEvents events = CopyProgressEvents(&copy);
     StagedList staged = {};
