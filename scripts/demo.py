@@ -8,7 +8,6 @@ screenshot and a summary of what changed; exits non-zero as soon as a step
 does not happen as expected. Run by scripts/demo.sh after everything is built,
 as root (the copy is held for its picture through fanotify)."""
 import contextlib
-import ctypes
 import os
 import pty
 import queue
@@ -68,12 +67,11 @@ class ReadHold:
     go at once, by a thread of its own."""
 
     def __init__(self, path):
-        libc, self.held, self.holding = ctypes.CDLL(None, use_errno=True), [], False
-        self.fd = libc.fanotify_init(0x5, os.O_RDONLY)  # FAN_CLASS_CONTENT | FAN_CLOEXEC
-        # FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD
-        if self.fd < 0 or libc.fanotify_mark(self.fd, 1, ctypes.c_uint64(0x20000), -100,
-                                             bytes(path)) != 0:
-            raise StepFailed("fanotify: %s (run as root)" % os.strerror(ctypes.get_errno()))
+        self.held, self.holding = [], False
+        try:
+            self.fd = bench.fanotify(path, 0x20000)  # FAN_ACCESS_PERM
+        except OSError as error:
+            raise StepFailed("fanotify: %s (run as root)" % error.strerror) from None
         self.queued, self.stop = queue.Queue(), threading.Event()
         self.answerer = threading.Thread(target=self.answer, daemon=True)
         self.answerer.start()
@@ -82,14 +80,11 @@ class ReadHold:
         while not self.stop.is_set():
             if not select.select([self.fd], [], [], 0.1)[0]:
                 continue
-            events = os.read(self.fd, 4096)
-            while events:  # struct fanotify_event_metadata
-                length, _, _, _, _, fd, _ = struct.unpack_from("IBBHQii", events)
+            for fd in bench.fanotify_events(self.fd):
                 if self.holding:
                     self.queued.put(fd)
                 else:
                     self.allow(fd)
-                events = events[length:]
 
     def allow(self, fd):
         os.write(self.fd, struct.pack("iI", fd, 1))  # FAN_ALLOW
@@ -256,13 +251,7 @@ class Demo:
         self.begin("the readme opens from the game folder")
         notepad = self.wine.wait_window(cls="Notepad", timeout=30)
         expect(notepad is not None, "no Notepad window")
-        # Which file it shows: its command line, among this prefix's processes.
-        mine, opened = ("WINEPREFIX=%s" % self.wine.prefix).encode(), []
-        for proc in Path("/proc").iterdir():
-            with contextlib.suppress(OSError, ValueError):
-                if mine in (proc / "environ").read_bytes().split(b"\0"):
-                    opened.append((proc / "cmdline").read_bytes().replace(b"\0", b" ").decode())
-        opened = [line.strip() for line in opened if "notepad" in line.lower()]
+        opened = bench.running(self.wine.prefix, "notepad")  # which file it shows
         say("  %r, started as %s" % (notepad["title"], opened))
         expect(any(line.endswith(GAME + "\\readme.txt") for line in opened),
                "Notepad does not show the game folder's readme.txt")

@@ -116,36 +116,51 @@ def wait_for(condition, timeout, what):
         time.sleep(0.02)
 
 
+def fanotify(path, mask):
+    """A fanotify group of the permission class marked for mask on path (root
+    only); OSError where the kernel or the user may not. Closing it lets every
+    event it holds go on."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.fanotify_mark.argtypes = [ctypes.c_int, ctypes.c_uint, ctypes.c_uint64, ctypes.c_int,
+                                   ctypes.c_char_p]
+    fd = libc.fanotify_init(0x5, os.O_RDONLY)  # FAN_CLASS_CONTENT | FAN_CLOEXEC
+    if fd >= 0 and libc.fanotify_mark(fd, 1, mask, -100, bytes(path)) == 0:  # FAN_MARK_ADD, AT_FDCWD
+        return fd
+    error = ctypes.get_errno()
+    if fd >= 0:
+        os.close(fd)
+    raise OSError(error, os.strerror(error))
+
+
+def fanotify_events(fd):
+    """The file descriptors of the events waiting in the group."""
+    data = os.read(fd, 4096)  # fanotify_event_metadata: len, ver, -, size, mask, fd, pid
+    return [struct.unpack_from("=IBBHQii", data, at)[5] for at in range(0, len(data), 24)]
+
+
 class OpenGate:
     """Within its block, the first program to open a file in folder stops at
     that open until the block ends (wait() returns once one has): a moment
-    inside a program's work on that folder that no timing decides. Linux's
-    fanotify, for root only; the bench opens nothing there meanwhile."""
+    inside a program's work on that folder that no timing decides. The bench
+    opens nothing there meanwhile."""
 
     def __init__(self, folder):
         self.folder, self.fd, self.events = Path(folder), -1, []
 
     def __enter__(self):
-        libc = ctypes.CDLL(None, use_errno=True)
-        libc.fanotify_mark.argtypes = [ctypes.c_int, ctypes.c_uint, ctypes.c_uint64, ctypes.c_int,
-                                       ctypes.c_char_p]
-        self.fd = libc.fanotify_init(0x4, os.O_RDONLY)  # FAN_CLASS_CONTENT
-        # FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD
-        if self.fd < 0 or libc.fanotify_mark(self.fd, 1, 0x08010000, -100, bytes(self.folder)):
-            error = os.strerror(ctypes.get_errno())
-            self.__exit__()
-            raise unittest.SkipTest("no fanotify gate here: %s" % error)
+        try:
+            self.fd = fanotify(self.folder, 0x08010000)  # FAN_OPEN_PERM | FAN_EVENT_ON_CHILD
+        except OSError as error:
+            raise unittest.SkipTest("no fanotify gate here: %s" % error) from None
         return self
 
     def wait(self, timeout=60):
         if not select.select([self.fd], [], [], timeout)[0]:
             raise BenchError("nothing opened a file in %s within %d s" % (self.folder, timeout))
-        data = os.read(self.fd, 4096)  # fanotify_event_metadata: len, ver, -, size, mask, fd
-        self.events += [struct.unpack_from("=IBBHQii", data, at)[5] for at in range(0, len(data), 24)]
+        self.events += fanotify_events(self.fd)
 
     def __exit__(self, *exc):
-        # Closing the group lets every open it stopped go on.
-        for fd in self.events + ([self.fd] if self.fd >= 0 else []):
+        for fd in self.events + [self.fd]:
             os.close(fd)
 
 
@@ -231,15 +246,16 @@ def suite():
 
 
 def running(prefix, name):
-    """Whether a live Linux process of the prefix has name in its command line
-    (a Windows path; a zombie's command line is empty)."""
-    mark = b"WINEPREFIX=" + bytes(prefix) + b"\0"
+    """The command lines of the prefix's live Linux processes that hold name
+    (a Windows path or a part of one, in any case; a zombie's command line is
+    empty)."""
+    mark, found = b"WINEPREFIX=" + bytes(prefix) + b"\0", []
     for process in Path("/proc").glob("[0-9]*"):
         with contextlib.suppress(OSError):
-            if name.encode() in (process / "cmdline").read_bytes() and \
-                    mark in (process / "environ").read_bytes():
-                return True
-    return False
+            line = (process / "cmdline").read_bytes()
+            if name.lower().encode() in line.lower() and mark in (process / "environ").read_bytes():
+                found.append(line.replace(b"\0", b" ").decode(errors="replace").strip())
+    return found
 
 
 class Program:
