@@ -43,20 +43,16 @@ bool PumpUntil(void* pumps, int* quit_code) {
 }
 
 TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
-    const struct Case {
-        const char* title;
-        std::string extra = "";         // for the last file
-        std::string more = "";          // an entry after it
-        bool read_only = false;         // d/b.dat
-        const char* linked = nullptr;   // a folder of the game that is a link to one outside
-        int64_t space = -1;             // bytes the disk takes before it is full; -1: plenty
-        int pumps = 0;                  // the pump that takes a quit message; 0: none
-        int refused_move = 0;           // the commit move the system refuses; 0: none
+    // extra: for the last file; more: an entry after it; read_only: d/b.dat; linked: a folder of
+    // the game that is a link to one outside; space: bytes the disk takes before it is full (-1:
+    // plenty); pumps: the pump that takes a quit message; refused_move: the commit move the system
+    // refuses (0: none)
+    const struct { const char* title; std::string extra = "", more = ""; bool read_only = false;
+                   const char* linked = nullptr; int64_t space = -1; int pumps = 0, refused_move = 0;
     } cases[] = {
         {"bad Adler-32 in the last file", "\"bad_adler\": true"},
         {"last stream cut short", "\"compressed_size\": 900"},
-        {"invalid deflate data",
-         "\"uncompressed_size\": 10, \"stream_hex\": \"789cffffffff0000\""},
+        {"invalid deflate data", "\"uncompressed_size\": 10, \"stream_hex\": \"789cffffffff0000\""},
         {"more than stated", "\"uncompressed_size\": 999"},
         {"a file where the game has a folder", "", File("kept", Bytes("x"))},
         {"missing parent folder", "", File("nowhere\\a", Bytes("x"))},
@@ -75,19 +71,16 @@ TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;
-        fs::path game = MakeGame(scratch.path());
-        fs::create_directory(scratch.path() / "elsewhere");
+        const fs::path game = MakeGame(scratch.path()), elsewhere = scratch.path() / "elsewhere";
+        fs::create_directory(elsewhere);
         if (c.read_only)
             fs::permissions(game / "d" / "b.dat", fs::perms::owner_write, fs::perm_options::remove);
-        if (c.linked) {
-            if (fs::exists(game / c.linked)) {
-                fs::remove(scratch.path() / "elsewhere");
-                fs::rename(game / c.linked, scratch.path() / "elsewhere");
-            }
-            fs::create_directory_symlink(scratch.path() / "elsewhere", game / c.linked);
+        if (c.linked && fs::exists(game / c.linked)) {
+            fs::remove(elsewhere);
+            fs::rename(game / c.linked, elsewhere);
         }
-        auto elsewhere = Stamped(scratch.path() / "elsewhere");
-        auto before = Stamped(game);
+        if (c.linked) fs::create_directory_symlink(elsewhere, game / c.linked);
+        auto elsewhere_before = Stamped(elsewhere), before = Stamped(game);
         ASSERT_TRUE(WritePayload(Layout(Update(c.extra, c.more)), scratch.path() / "u.exe")) << c.title;
         ExtractFaults faults = {0, c.refused_move, c.space, 0};
         int pumps = c.pumps;
@@ -97,7 +90,7 @@ TEST(Staged, FailureOrQuitLeavesTheFolderAsItWas) {
                   c.pumps ? kExtractQuit : kExtractFailed) << c.title;
         EXPECT_EQ(staged.quit_code, c.pumps ? 7 : 0) << c.title;
         EXPECT_EQ(Stamped(game), before) << c.title;
-        EXPECT_EQ(Stamped(scratch.path() / "elsewhere"), elsewhere) << c.title;
+        EXPECT_EQ(Stamped(elsewhere), elsewhere_before) << c.title;
     }
 }
 
