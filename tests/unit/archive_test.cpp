@@ -40,19 +40,13 @@ TEST(Archive, NameRules) {
                         "dir\\.\\a.txt", "dir\\\\a.txt", "a.txt\\", "a\x01.txt", "a\x7f.txt",
                         "\x95", "a\xff.txt", "\x85\x40.txt"}},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         for (const char* name : c.names) ExpectSafe(name, c.is_folder, 10, c.safe);
-    }
     // Destination + '\' + name must fit 259 bytes, and a file's folder part
     // must leave room for the 12-byte temporary sibling.
-    const struct {
-        const char* name;
-        bool is_folder;
-        size_t longest_destination;
-    } lengths[] = {{"abcdefghijkl", false, 246},
-                   {"abcdefghijk", false, 246},
-                   {"dir\\a", false, 242},
-                   {"abcdefghijk\\", true, 246}};
+    const struct { const char* name; bool is_folder; size_t longest_destination; } lengths[] = {
+        {"abcdefghijkl", false, 246}, {"abcdefghijk", false, 246}, {"dir\\a", false, 242},
+        {"abcdefghijk\\", true, 246}};
     for (const auto& c : lengths) {
         ExpectSafe(c.name, c.is_folder, c.longest_destination, true);
         ExpectSafe(c.name, c.is_folder, c.longest_destination + 1, false);
@@ -87,7 +81,7 @@ TEST(Archive, HeaderWalk) {
         {"compressed size past the end", sized("\"compressed_size\": 100000"), "past the end"},
         {"unsafe name after good entries",
          Layout({File("good.txt", Zeros(5)), Folder("d\\"), File("d\\..\\..\\evil.dll", Zeros(5))}),
-          "'.' or '..'"},
+         "'.' or '..'"},
         {"absolute name", Layout({File("\\evil.dll", Zeros(5))}), "absolute"},
         // One file on Windows: letter case (Ａ and ａ are 0x82 0x60 and 0x82 0x81), one character under two
         // codes of the NEC and IBM extensions, a file named like a folder, the same name twice.

@@ -10,10 +10,7 @@ namespace payload_test {
 
 inline std::string Hex(const std::string& bytes) {
     std::string out;
-    for (unsigned char c : bytes) {
-        out += "0123456789abcdef"[c >> 4];
-        out += "0123456789abcdef"[c & 15];
-    }
+    for (unsigned char c : bytes) out += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
     return out;
 }
 
@@ -61,22 +58,18 @@ inline uint64_t TimeOf(const fs::path& path) {
 // Snapshot with the files' times.
 inline std::map<std::string, std::string> Stamped(const fs::path& root) {
     auto tree = Snapshot(root);
-    for (auto& [name, bytes] : tree) {
+    for (auto& [name, bytes] : tree)
         if (name.back() != '/') bytes += " @" + std::to_string(TimeOf(root / name));
-    }
     return tree;
 }
 
 // An archive file opened and located; closed at the end.
 struct OpenedArchive {
-    explicit OpenedArchive(const fs::path& path) {
-        stream = fopen(path.c_str(), "rb");
+    explicit OpenedArchive(const fs::path& path) : stream(fopen(path.c_str(), "rb")) {
         located = stream && LocateArchive(stream, &archive) == 0;
     }
-    ~OpenedArchive() {
-        if (stream) fclose(stream);
-    }
-    FILE* stream = nullptr;
+    ~OpenedArchive() { if (stream) fclose(stream); }
+    FILE* stream;
     PayloadArchive archive = {};
     bool located = false;
 };
