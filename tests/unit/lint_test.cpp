@@ -24,9 +24,7 @@ class Lint : public ScratchFolderTest {
     }
     static int Run(const std::string& path, std::string* output, bool strict = false) {
         FILE* out = tmpfile();
-        LintOptions options;
-        options.strict = strict;
-        int status = LintInstallEnv(path.c_str(), out, out, options);
+        int status = LintInstallEnv(path.c_str(), out, out, {kLintFull, strict});
         rewind(out);
         *output = ReadRest(out);
         return status;

@@ -44,10 +44,8 @@ def archive_bytes(entries):
     out = b""
     for name, data, time in entries:
         field = (name.encode("cp932") if isinstance(name, str) else name) + b"\0"
-        if data is None:
-            out += entry_bytes(field, FOLDER_MARK)
-        else:
-            out += entry_bytes(field, len(data), zlib.compress(data, 9), time)
+        out += (entry_bytes(field, FOLDER_MARK) if data is None
+                else entry_bytes(field, len(data), zlib.compress(data, 9), time))
     return out + END
 
 
@@ -72,18 +70,12 @@ def signed(updater, magic, padding=None, table="", stated=None):
     return bytes(image) + bytes(padding) + table
 
 
-def data_bytes(parts):
-    out = []
-    for part in parts:
-        if "zeros" in part:
-            out.append(bytes(part["zeros"]))
-        elif "random" in part:
-            out.append(random.Random(part.get("seed", 1)).randbytes(part["random"]))
-        elif "hex" in part:
-            out.append(bytes.fromhex(part["hex"]))
-        else:
-            raise ValueError("unknown data part %r" % part)
-    return b"".join(out)
+def data_part(part):
+    if "zeros" in part:
+        return bytes(part["zeros"])
+    if "random" in part:
+        return random.Random(part.get("seed", 1)).randbytes(part["random"])
+    return bytes.fromhex(part["hex"])  # KeyError on a part of no known kind
 
 
 def layout_entry(entry):
@@ -92,7 +84,7 @@ def layout_entry(entry):
     if "folder" in entry:
         return entry_bytes(bytes.fromhex(entry["folder"]) + b"\0", FOLDER_MARK)
     stream_hex = entry.get("stream_hex")  # a stream as it stands, for one no zlib writes
-    inflated = b"" if stream_hex else data_bytes(entry.get("data", []))
+    inflated = b"" if stream_hex else b"".join(map(data_part, entry.get("data", [])))
     stream = bytes.fromhex(stream_hex) if stream_hex else zlib.compress(inflated, 9)
     if entry.get("bad_adler"):
         stream = stream[:-1] + bytes([stream[-1] ^ 0xFF])
@@ -152,8 +144,7 @@ def main():
                 sys.stdout.buffer.write(b"%s %s\n" % (b"folder" if e["folder"] else b"file", e["name"]))
         return 0
     with open(sys.argv[1]) as f:
-        layout = json.load(f)
-    write(layout, sys.argv[2])
+        write(json.load(f), sys.argv[2])
     return 0
 
 

@@ -19,33 +19,30 @@ std::string Get(const char* key) {
 }
 
 TEST(Settings, LineRules) {
-    const struct { const char* what; std::string content; const char* key; const char* expected; } cases[] = {
-        {"bar and remark", "TITLEBAR\tSample|1.01\t// remark\n", "TITLEBAR", "Sample 1.01"},
-        {"crlf", "INSTTO  Game\r\n", "INSTTO", "Game"},
-        {"last line without break", "INSTTO Game", "INSTTO", "Game"},
-        {"space indent", " INSTTO Game\n", "INSTTO", "<missing>"},
-        {"tab indent", "\tINSTTO Game\n", "INSTTO", "<missing>"},
-        {"slash comment", "/INSTTO Game\n", "/INSTTO", "<missing>"},
-        {"semicolon is a key", ";INSTTO Game\n", ";INSTTO", "Game"},
-        {"no value", "INSTTO\n", "INSTTO", "<missing>"},
-        {"lower case key", "titlebar X\n", "TITLEBAR", "<missing>"},
-        {"first key wins", "INSTTO A\nINSTTO B\n", "INSTTO", "A"},
-        {"marker stops", "[EOF] trailing\nINSTTO Game\n", "INSTTO", "<missing>"},
-        {"marker after a blank", " [EOF]\nINSTTO Game\n", "INSTTO", "Game"},
-        {"marker in lower case", "[eof]\nINSTTO Game\n", "INSTTO", "Game"},
-        {"99 tabs", "INSTTO" + std::string(99, '\t') + "Game\n", "INSTTO", "Game"},
-        {"100 tabs", "INSTTO" + std::string(100, '\t') + "Game\n", "INSTTO", "<missing>"},
-        {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n", "INSTTO",
-         "<missing>"},
-        {"line 400 is read", std::string(399, '\n') + "INSTTO Game\n", "INSTTO", "Game"},
-        {"line 401 is not", std::string(400, '\n') + "INSTTO Game\n", "INSTTO", "<missing>"},
+    const char* const none = "<missing>";
+    const struct { const char* what; std::string content; const char* expected;
+                   const char* key = "INSTTO"; } cases[] = {
+        {"bar and remark", "TITLEBAR\tSample|1.01\t// remark\n", "Sample 1.01", "TITLEBAR"},
+        {"crlf", "INSTTO  Game\r\n", "Game"}, {"last line without break", "INSTTO Game", "Game"},
+        {"space indent", " INSTTO Game\n", none}, {"tab indent", "\tINSTTO Game\n", none},
+        {"slash comment", "/INSTTO Game\n", none, "/INSTTO"},
+        {"semicolon is a key", ";INSTTO Game\n", "Game", ";INSTTO"}, {"no value", "INSTTO\n", none},
+        {"lower case key", "titlebar X\n", none, "TITLEBAR"},
+        {"first key wins", "INSTTO A\nINSTTO B\n", "A"},
+        {"marker stops", "[EOF] trailing\nINSTTO Game\n", none},
+        {"marker after a blank", " [EOF]\nINSTTO Game\n", "Game"},
+        {"marker in lower case", "[eof]\nINSTTO Game\n", "Game"},
+        {"99 tabs", "INSTTO" + std::string(99, '\t') + "Game\n", "Game"},
+        {"100 tabs", "INSTTO" + std::string(100, '\t') + "Game\n", none},
+        {"100 tabs do not reach the next line", "INSTTO" + std::string(100, '\t') + "\nX Y\n", none},
+        {"line 400 is read", std::string(399, '\n') + "INSTTO Game\n", "Game"},
+        {"line 401 is not", std::string(400, '\n') + "INSTTO Game\n", none},
         // A line of 511 bytes or more arrives in pieces, each read and counted as a line.
-        {"second piece", std::string(511, 'x') + "INSTTO\tGame\n", "INSTTO", "Game"},
-        {"second piece is line 401", std::string(399, '\n') + std::string(511, 'x') + "INSTTO\tGame\n",
-         "INSTTO", "<missing>"},
+        {"second piece", std::string(511, 'x') + "INSTTO\tGame\n", "Game"},
+        {"second piece is line 401", std::string(399, '\n') + std::string(511, 'x') + "INSTTO\tGame\n", none},
         // ポ (0x83 0x7C) keeps its second byte; the real bars become spaces.
-        {"double-byte 0x7C", "TITLEBAR \x83\x7c|\x83\x7c|\n", "TITLEBAR", "\x83\x7c \x83\x7c "},
-        {"only bars", "INSTTO ||\n", "INSTTO", "  "},
+        {"double-byte 0x7C", "TITLEBAR \x83\x7c|\x83\x7c|\n", "\x83\x7c \x83\x7c ", "TITLEBAR"},
+        {"only bars", "INSTTO ||\n", "  "},
     };
     for (const auto& c : cases) {
         Load(c.content);

@@ -43,7 +43,7 @@ TEST(Target, CleanChosenFolder) {
         char buffer[kPathCapacity + 16];  // overruns are folder_fuzz's (a block of exactly its capacity)
         memcpy(buffer, c.entered.c_str(), c.entered.size() + 1);
         EXPECT_EQ(CleanChosenFolder(buffer, c.rules), c.result) << c.entered;
-        if (c.result == ok) EXPECT_EQ(std::string(buffer), c.cleaned) << c.entered;
+        EXPECT_EQ(c.result == ok ? std::string(buffer) : "", c.cleaned) << c.entered;
     }
 }
 
