@@ -16,13 +16,9 @@ static bool IsPlainFolder(const std::string& name) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const size_t capacity = 1 + data[1] % kPathCapacity;
-    std::string fields[3], input((const char*)data + 2, size - 2);
-    for (size_t at = 0, i = 0; i < 3; ++i) {  // the names are C strings in the program
-        size_t end = i < 2 ? std::min(input.find('\n', at), input.size()) : input.size();
-        fields[i] = i < 2 ? input.substr(at, end - at).c_str() : input.substr(at);
-        at = std::min(end + 1, input.size());
-    }
-    const std::string &maker = fields[0], &product = fields[1], &path = fields[2];
+    std::string path((const char*)data + 2, size - 2), maker, product;
+    TakeLine(&path, &maker);
+    TakeLine(&path, &product);
     const ChosenFolderRules rules = {data[0] & 1, data[0] & 2 ? maker.c_str() : nullptr,
                                      product.c_str(), data[0] & 4 ? "\\WINDOWS" : "C:\\WINDOWS"};
 

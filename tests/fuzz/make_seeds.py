@@ -4,7 +4,6 @@ update's install.env; the hand-written text seeds are kept as they are."""
 import os
 import struct
 import sys
-import tempfile
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -25,12 +24,9 @@ def save(target, name, data):
         f.write(data)
 
 
-def archive_seeds(work):
+def archive_seeds():
     def written(name, layout):
-        path = os.path.join(work, name)
-        payload_writer.write(layout, path)
-        with open(path, "rb") as f:
-            save("archive", name, f.read())
+        payload_writer.write(layout, os.path.join(CORPUS, "archive", name))
 
     with open(os.path.join(CORPUS, "rct", "one.rct"), "rb") as f:
         picture = f.read()
@@ -98,8 +94,7 @@ def journal_seeds():
 
 
 def main():
-    with tempfile.TemporaryDirectory() as work:
-        archive_seeds(work)
+    archive_seeds()
     example_seed()
     journal_seeds()
     return 0

@@ -17,18 +17,10 @@ static bool FileCanHold(const std::string& section, const std::string& key, cons
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string input((const char*)data, size), fields[3];
-    size_t at = 0;
-    for (std::string& field : fields) {
-        if (at > input.size()) break;
-        size_t end = std::min(input.find('\n', at), input.size());
-        field = input.substr(at, end - at).c_str();
-        at = end + 1;
-    }
-    const std::string &section = fields[0], &key = fields[1], &value = fields[2];
+    std::string before((const char*)data, size), section, key, value;
+    const bool existed =
+        TakeLine(&before, &section) && TakeLine(&before, &key) && TakeLine(&before, &value);
     const fs::path path = FuzzScratchFolder() / "game.ini";
-    const bool existed = at <= input.size();
-    const std::string before = existed ? input.substr(at) : "";
     fs::remove(path);
     if (existed) WriteAll(path, before);
     const bool utf16 = before.rfind("\xff\xfe", 0) == 0 || before.rfind("\xfe\xff", 0) == 0;

@@ -28,11 +28,9 @@ void CheckExpanded(TransferResult result, const char* expanded, const std::strin
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string input((const char*)data, size);
-    size_t split = input.find('\n');
-    // The lines and the target are C strings in the program.
-    std::string target = split == std::string::npos ? "" : input.substr(0, split).c_str();
-    std::string line = (split == std::string::npos ? input : input.substr(split + 1)).c_str();
+    std::string line((const char*)data, size), target;
+    if (!TakeLine(&line, &target)) std::swap(line, target);  // no line break: no game folder
+    line = line.c_str();
     if (target.size() >= 260) target.resize(259);
     for (CdromRootFinder finder : {CdromRoot, NoCdrom}) {
         const TransferPlaces places = {target.c_str(), finder};

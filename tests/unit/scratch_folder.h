@@ -34,6 +34,15 @@ inline void Require(bool condition) {
     if (!condition) __builtin_trap();
 }
 
+// Takes the next line of a fuzzer's input from *rest into *line as a C string, as the program
+// reads its texts; without a line break left, all of *rest, and false.
+inline bool TakeLine(std::string* rest, std::string* line) {
+    size_t end = rest->find('\n');
+    *line = rest->substr(0, end).c_str();
+    rest->erase(0, end == std::string::npos ? end : end + 1);
+    return end != std::string::npos;
+}
+
 inline const fs::path& FuzzScratchFolder() {
     static ScratchFolder folder("vnfuzz");
     return folder.path();

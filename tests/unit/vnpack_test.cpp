@@ -27,9 +27,7 @@ void WriteFiles(const fs::path& root, const Files& files) {
 
 // The least an update folder needs: install.env and a title picture.
 void MakeSetupFiles(const fs::path& root, const std::string& settings = "TITLEBAR\tgame\r\n") {
-    std::vector<unsigned char> pixels(3 * 80 * 25);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = (unsigned char)(i * i / 7);
-    std::vector<unsigned char> rct = EncodeRctFile(pixels.data(), 80, 25, nullptr);
+    std::vector<unsigned char> pixels(3 * 80 * 25, 9), rct = EncodeRctFile(pixels.data(), 80, 25, nullptr);
     WriteFiles(root,
                {{kTitlePictureName, std::string(rct.begin(), rct.end())}, {"install.env", settings}});
 }
@@ -44,9 +42,8 @@ void MakeUpdateFolder(const fs::path& root) {
                       {"data/empty.dat", ""}, {"data/big.arc", big},
                       {"data/sub/\xe8\xa1\xa8\xe3\x82\xbd.txt", "table and so"}});
     uint64_t time = 132000000000000000ull;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
+    for (const auto& item : fs::recursive_directory_iterator(root))
         if (item.is_regular_file()) OsSetFileTime(item.path().c_str(), time += 12345678);
-    }
 }
 
 // "file NAME" or "folder NAME" per entry in archive order; the reader checks every stream.
@@ -75,8 +72,7 @@ class Vnpack : public ScratchFolderTest {
     Vnpack() { WriteAll(root_ + "/stub.exe", "MZ" + std::string(1022, '\0')); }
     static ToolRun Run(const std::string& args) {
         int status = system((std::string(VN_VNPACK) + " " + args + " >out.txt 2>err.txt").c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll("out.txt"),
-                ReadAll("err.txt")};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll("out.txt"), ReadAll("err.txt")};
     }
     static ToolRun Build(const std::string& source, const std::string& output, const std::string& more = "") {
         return Run("build " + source + " --stub stub.exe -o " + output + more);
@@ -171,7 +167,7 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
         WriteAll(refused, "x");
     }
     WriteFiles(".", {{"numeral/\xe2\x85\xb0.dat", "x"}, {"no_settings/a.txt", "a"}, {"full/old.txt", "x"},
-                     {"text.png", "not a picture"},
+                     {"text.png", "not a picture"}, {"plain.exe", "MZ this is no updater at all"},
                      {"bad.rct", std::string("\x98\x5a\x92\x9aTC00\x02\0\0\0\x01\0\0\0\x03\0\0\0ABC", 23)}});
     MakeUpdateFolder("link");
     fs::create_symlink("/etc/passwd", "link/data/passwd");
@@ -183,7 +179,6 @@ TEST_F(Vnpack, BadInputGivesOneLineAndItsExitCode) {
     ASSERT_EQ(Run("build good -o real.exe --stub " + program).exit_code, 0);
     std::string real = ReadAll("real.exe");
     WriteAll("cut.exe", real.substr(0, real.size() - 5000));
-    WriteAll("plain.exe", "MZ this is no updater at all");
     ASSERT_EQ(Build("good", "damaged.exe").exit_code, 0);
     std::string damaged = ReadAll("damaged.exe");
     ASSERT_NE(damaged.find("big.arc"), std::string::npos);
