@@ -1,17 +1,16 @@
 #!/usr/bin/env python3
 """Writes the binary seeds of tests/fuzz/corpus/ (updaters, some signed, journals) and the sample
 update's install.env; the hand-written text seeds are kept as they are."""
-import os
 import struct
 import sys
 import zlib
+from pathlib import Path
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tests", "unit"))
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "unit"))
 import payload_writer  # noqa: E402
 
-CORPUS = os.path.join(HERE, "corpus")
+CORPUS = HERE / "corpus"
 
 
 def sjis(text):
@@ -19,17 +18,12 @@ def sjis(text):
 
 
 def save(target, name, data):
-    os.makedirs(os.path.join(CORPUS, target), exist_ok=True)
-    with open(os.path.join(CORPUS, target, name), "wb") as f:
-        f.write(data)
+    (CORPUS / target / name).write_bytes(data)
 
 
 def archive_seeds():
-    def written(name, layout):
-        payload_writer.write(layout, os.path.join(CORPUS, "archive", name))
-
-    with open(os.path.join(CORPUS, "rct", "one.rct"), "rb") as f:
-        picture = f.read()
+    written = lambda name, layout: payload_writer.write(layout, CORPUS / "archive" / name)  # noqa: E731
+    picture = (CORPUS / "rct" / "one.rct").read_bytes()
     hexname = lambda name: (name if isinstance(name, bytes) else sjis(name)).hex()  # noqa: E731
     folder = lambda name: {"folder": hexname(name)}  # noqa: E731
     file = lambda name, data: {"file": hexname(name), "data": [{"hex": data.hex()}],  # noqa: E731
@@ -67,10 +61,9 @@ def archive_seeds():
 
 def example_seed():
     # The sample install.env without its comments.
-    with open(os.path.join(ROOT, "examples", "demo-update", "install.env"), "rb") as f:
-        save("install_env", "example", b"".join(
-            line for line in f.read().splitlines(keepends=True)
-            if not line.startswith(b"//") and line.strip()))
+    lines = (HERE.parents[1] / "examples/demo-update/install.env").read_bytes().splitlines(True)
+    save("install_env", "example", b"".join(
+        line for line in lines if not line.startswith(b"//") and line.strip()))
 
 
 def journal_seeds():
@@ -93,12 +86,7 @@ def journal_seeds():
     save("journal", "torn", (magic + staged + record("C"))[:-3])
 
 
-def main():
+if __name__ == "__main__":
     archive_seeds()
     example_seed()
     journal_seeds()
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -15,9 +15,8 @@ class AfterInstallTest : public ScratchFolderTest {
         fs::create_directories(game_ + "/\x83");
         for (const char* file : {"install.env", "insttscr.rct", "a.bak", "b.bak", "save/1.sav",
                                  "part/x.dat", "part/y.txt", "data/old/z.dat", "\x83\x5c.txt",
-                                 "C:x", "../victim.txt", "../elsewhere/e.dat"}) {
+                                 "C:x", "../victim.txt", "../elsewhere/e.dat"})
             WriteAll(game_ + "/" + file, "x");
-        }
         fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/linked");
         fs::create_directory_symlink(root_ + "/elsewhere", game_ + "/data/linked");
     }

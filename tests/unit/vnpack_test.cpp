@@ -239,8 +239,7 @@ TEST_F(Vnpack, DiffUpdatesAndDeletesNothingTheGameStillNeeds) {
                    std::vector<std::string> copied, said; bool applied = false; } cases[] = {
         {"changed, renamed, deleted folder, double-byte names, nested new folder",
          {{"game.exe", "version 1"}, {"same.dat", "same"}, {"old_name.txt", "moved"}, {"gone/a.dat", "a"},
-          {"gone/b.dat", "b"}, {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"}, {"data/keep.dat", "k"},
-          {"data/drop.dat", "d"}},
+          {"gone/b.dat", "b"}, {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"}, {"data/keep.dat", "k"}, {"data/drop.dat", "d"}},
          {{"game.exe", "v2"}, {"same.dat", "same"}, {"new_name.txt", "moved"},
           {"\xe6\x96\xb0/\xe8\xa1\xa8.txt", "new"}, {"data/keep.dat", "k"}},
          "TITLEBAR\tgame\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.log\r\n-\r\n",
@@ -261,8 +260,7 @@ TEST_F(Vnpack, DiffUpdatesAndDeletesNothingTheGameStillNeeds) {
           "player's own data (--delete-player-data deletes them): b.SAV, save/save00.dat",
           "3 changed (4 bytes, 3 of them renamed in letter case)"}},
         {"UTF-8 with LF", {{"old.txt", "o"}}, {},
-         "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n[delfiles_afterinst]\n"
-         "\xe5\x8f\xa4.dat\n-\n",
+         "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n[delfiles_afterinst]\n\xe5\x8f\xa4.dat\n-\n",
          "TITLEBAR\t\xe3\x82\xb2\xe3\x83\xbc\xe3\x83\xa0\n[EOF]\n\n[delfiles_afterinst]\n"
          "\xe5\x8f\xa4.dat\ninstall.env\ninsttscr.rct\nold.txt\n-\n", {}, {}},
     };
@@ -284,11 +282,10 @@ TEST_F(Vnpack, DiffUpdatesAndDeletesNothingTheGameStillNeeds) {
         ASSERT_EQ(Run("extract u.exe v1 --force").exit_code, 0);
         SectionId open;
         ASSERT_EQ(LoadSectionLists("update/install.env", &open), kSectionsLoaded);
-        const std::string game = root_ + "/v1";
         for (const SectionLine* line = GetSectionList(kSectionDelfilesAfterinst); line; line = line->next) {
             char entry[1024];
             ASSERT_TRUE(OsCp932ToUtf8(line->text, entry, sizeof entry));
-            DeleteAfterInstallEntry(game.c_str(), entry);
+            DeleteAfterInstallEntry((root_ + "/v1").c_str(), entry);
         }
         ReleaseSectionLists();
         EXPECT_EQ(Snapshot("v1"), Snapshot("v2"));
