@@ -100,7 +100,7 @@ def write(layout, output):
     archive += {"normal": END, "bare": END[:2], "none": b"",
                 "padded": END + bytes(-(len(stub) + len(archive) + 8) % 8)}[layout.get("end", "normal")]
     archive = archive[:len(archive) - layout.get("cut", 0)]
-    data = stub + archive + struct.pack("<I", len(stub))
+    data = with_trailer(stub, archive)
     if "sign" in layout:
         data = signed(data, **layout["sign"])
     with open(output, "wb") as f:
@@ -137,16 +137,11 @@ def read_archive(data):
         entries.append(entry)
 
 
-def main():
+if __name__ == "__main__":
     if sys.argv[1] == "--read":
         with open(sys.argv[2], "rb") as f:
             for e in read_archive(f.read()):
                 sys.stdout.buffer.write(b"%s %s\n" % (b"folder" if e["folder"] else b"file", e["name"]))
-        return 0
-    with open(sys.argv[1]) as f:
-        write(json.load(f), sys.argv[2])
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    else:
+        with open(sys.argv[1]) as f:
+            write(json.load(f), sys.argv[2])
