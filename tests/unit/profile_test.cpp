@@ -3,8 +3,6 @@
 
 #include "scratch_folder.h"
 
-namespace {
-
 TEST(Profile, EntriesLandWhereTheSystemPutsThem) {
     // 0x90 0xAF: 星, which no single-byte code page would keep.
     static const char kValue[] = "C:\\\x90\xaf";
@@ -75,5 +73,3 @@ TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
         EXPECT_EQ(Snapshot(scratch.path()), expected) << c.title;
     }
 }
-
-}  // namespace

@@ -8,8 +8,6 @@
 
 #include "texts.h"
 
-namespace {
-
 TEST(ButtonColumn, FromTheBottomUp) {
     typedef std::pair<std::string, ButtonAction> Button;
     const Button quit = {kTextQuit, kActionQuit}, update = {kTextUpdate, kActionUpdate},
@@ -29,5 +27,3 @@ TEST(ButtonColumn, FromTheBottomUp) {
         EXPECT_EQ(got, expected) << c.readme;
     }
 }
-
-}  // namespace

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 
-namespace {
-
 const std::string kSo = "\x83\x5c";  // ソ: its second byte is 0x5C
 const std::string kLong(256, 'a');
 
@@ -92,5 +90,3 @@ TEST(Target, VersionGateBoundsAreInclusive) {
     for (const auto& c : cases)
         EXPECT_EQ(VersionGate(c.installed, c.lowest, c.highest), c.verdict) << c.installed;
 }
-
-}  // namespace

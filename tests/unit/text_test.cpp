@@ -12,8 +12,6 @@
 #include "base/bytes.h"
 #include "base/platform.h"
 
-namespace {
-
 // No read takes a byte past the cursor's end; a failed read gives 0, and the
 // cursor stays failed for every later read, the reads at an offset included.
 TEST(ByteCursor, ReadsStopAtTheEnd) {
@@ -144,5 +142,3 @@ TEST(Text, DoubleByteCodesAgreeWithGlibc) {
     FoldNameCp932(ascii);
     EXPECT_STREQ(ascii, "README-Z.TXT");
 }
-
-}  // namespace
