@@ -239,7 +239,8 @@ TEST_F(Vnpack, DiffUpdatesAndDeletesNothingTheGameStillNeeds) {
                    std::vector<std::string> copied, said; bool applied = false; } cases[] = {
         {"changed, renamed, deleted folder, double-byte names, nested new folder",
          {{"game.exe", "version 1"}, {"same.dat", "same"}, {"old_name.txt", "moved"}, {"gone/a.dat", "a"},
-          {"gone/b.dat", "b"}, {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"}, {"data/keep.dat", "k"}, {"data/drop.dat", "d"}},
+          {"gone/b.dat", "b"}, {"\xe5\x8f\xa4\xe3\x81\x84.txt", "old"}, {"data/keep.dat", "k"},
+          {"data/drop.dat", "d"}},
          {{"game.exe", "v2"}, {"same.dat", "same"}, {"new_name.txt", "moved"},
           {"\xe6\x96\xb0/\xe8\xa1\xa8.txt", "new"}, {"data/keep.dat", "k"}},
          "TITLEBAR\tgame\r\n[EOF]\r\n[delfiles_afterinst]\r\n*.log\r\n-\r\n",
