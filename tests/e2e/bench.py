@@ -138,29 +138,26 @@ def fanotify_events(fd):
     return [struct.unpack_from("=IBBHQii", data, at)[5] for at in range(0, len(data), 24)]
 
 
-class OpenGate:
+@contextlib.contextmanager
+def open_gate(folder, timeout=60):
     """Within its block, the first program to open a file in folder stops at
-    that open until the block ends (wait() returns once one has): a moment
-    inside a program's work on that folder that no timing decides. The bench
-    opens nothing there meanwhile."""
+    that open until the block ends (the wait() it yields returns once one has):
+    a moment inside a program's work on that folder that no timing decides.
+    The bench opens nothing there meanwhile."""
+    try:
+        gate = fanotify(folder, 0x08010000)  # FAN_OPEN_PERM | FAN_EVENT_ON_CHILD
+    except OSError as error:
+        raise unittest.SkipTest("no fanotify gate here: %s" % error) from None
+    events = []
 
-    def __init__(self, folder):
-        self.folder, self.fd, self.events = Path(folder), -1, []
-
-    def __enter__(self):
-        try:
-            self.fd = fanotify(self.folder, 0x08010000)  # FAN_OPEN_PERM | FAN_EVENT_ON_CHILD
-        except OSError as error:
-            raise unittest.SkipTest("no fanotify gate here: %s" % error) from None
-        return self
-
-    def wait(self, timeout=60):
-        if not select.select([self.fd], [], [], timeout)[0]:
-            raise BenchError("nothing opened a file in %s within %d s" % (self.folder, timeout))
-        self.events += fanotify_events(self.fd)
-
-    def __exit__(self, *exc):
-        for fd in self.events + [self.fd]:
+    def wait():
+        if not select.select([gate], [], [], timeout)[0]:
+            raise BenchError("nothing opened a file in %s within %d s" % (folder, timeout))
+        events.extend(fanotify_events(gate))
+    try:
+        yield wait
+    finally:
+        for fd in events + [gate]:
             os.close(fd)
 
 
@@ -174,24 +171,17 @@ class Suite:
         shutil.rmtree(WORK / "trash", ignore_errors=True)
 
     def start(self):
-        if not self.display:  # Xvfb picks a free display and writes its number to the pipe
-            read_end, write_end = os.pipe()
+        if not self.display:  # Xvfb picks a free display and writes its number to stdout
             with open(WORK / "xvfb.log", "wb") as log:
                 self.xvfb = subprocess.Popen(
-                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-                    stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
-            os.close(write_end)
-            number = b""
-            while not number.endswith(b"\n") and select.select([read_end], [], [], 20)[0]:
-                chunk = os.read(read_end, 64)
-                number += chunk
-                if not chunk:
-                    break
-            os.close(read_end)
-            if not number.strip().isdigit():
+                    ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log,
+                    start_new_session=True)
+            said = select.select([self.xvfb.stdout], [], [], 20)[0]
+            number = self.xvfb.stdout.readline().strip() if said else b""
+            if not number.isdigit():
                 raise BenchError("Xvfb did not report a display (see %s)" % (WORK / "xvfb.log"))
-            self.display = ":" + number.strip().decode()
+            self.display = ":" + number.decode()
         shutil.rmtree(self.base, ignore_errors=True)
         env, log = wine_env(self.base, self.display), WORK / "prefix-base.log"
         log.unlink(missing_ok=True)
@@ -319,10 +309,7 @@ class WineSession:
         self.drive_c = self.prefix / "drive_c"
         self.bench_dir = self.drive_c / "bench"
         self.bench_dir.mkdir(exist_ok=True)
-        temps = list(self.drive_c.glob("users/*/Temp"))
-        if len(temps) != 1:
-            raise BenchError("cannot tell the user's Temp folder among %s" % temps)
-        self.temp_dir = temps[0]  # the updater's work folders land here
+        [self.temp_dir] = self.drive_c.glob("users/*/Temp")  # the updater's work folders
 
     def to_windows(self, path):
         relative = Path(path).resolve().relative_to(self.drive_c.resolve())
@@ -372,6 +359,11 @@ class WineSession:
 
     def click(self, hwnd, control_id=None):
         return self.expect("click", hwnd=hwnd, id=control_id)
+
+    def answer(self, hwnd, how):  # a button's id, the Escape key ("escape") or the close box ("close")
+        if how == "escape":
+            return self.expect("key", hwnd=hwnd, vk=VK_ESCAPE)
+        return self.expect("close", hwnd=hwnd) if how == "close" else self.click(hwnd, how)
 
     def message_box(self, pid, timeout=20.0):  # (box, its controls by id) or (None, {})
         box = self.wait_window(pid=pid, cls="#32770", timeout=timeout)
@@ -450,6 +442,12 @@ class WineSession:
             self.suite.discard(self.dir)
 
 
+def write_tree(folder, files):  # {relative name: bytes} into folder
+    for name, data in files.items():
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(data)
+
+
 def work_folders(temp_dir):
     return sorted(p for p in Path(temp_dir).iterdir() if p.name.startswith("TempGPInstallFolder_"))
 
@@ -494,10 +492,9 @@ class BenchTest(unittest.TestCase):
             raise
         except BaseException:
             self.failed = True
-            if self.wine:
-                self.wine.screenshot("failure" + label)
-                with open(self.wine.artifacts / "failure.txt", "a") as out:
-                    out.write("%s%s\n%s\n" % (self.id(), label, traceback.format_exc()))
+            self.wine.screenshot("failure" + label)
+            with open(self.wine.artifacts / "failure.txt", "a") as out:
+                out.write("%s%s\n%s\n" % (self.id(), label, traceback.format_exc()))
             raise
 
     @contextlib.contextmanager
@@ -505,6 +502,12 @@ class BenchTest(unittest.TestCase):
         label = " ".join(["", *map(str, message), *("%s=%s" % p for p in params.items())])
         with super().subTest(*message, **params), self.evidence(label):
             yield
+
+    def window_of(self, program, failure="no start-up window", **filters):
+        """The program's first visible window that matches; the test fails without one."""
+        window = self.wine.wait_window(pid=program.pid, **filters)
+        self.assertIsNotNone(window, failure)
+        return window
 
     def check_box(self, box, controls, text, buttons, icon="error", title=None, owner=None):
         """A message box's text, visible buttons, icon on screen, caption, owner."""
@@ -525,9 +528,7 @@ class BenchTest(unittest.TestCase):
         self.assertEqual(bytes.fromhex(clip["text_hex"] or ""), text.encode("cp932"), "CF_TEXT")
 
     def setUp(self):
-        self.failed, self.wine = False, None
-        self.wine = WineSession(self.id(), self.dll_overrides, self.prepare_prefix)
+        self.failed, self.wine = False, WineSession(self.id(), self.dll_overrides, self.prepare_prefix)
 
     def tearDown(self):
-        if self.wine:
-            self.wine.close(keep=self.failed)
+        self.wine.close(keep=self.failed)

@@ -20,8 +20,7 @@ class SingleInstanceTest(bench.BenchTest):
     def test_the_mutex_named_after_the_title_refuses_a_second_start(self):
         path = self.wine.install(bench.write_updater(self.wine.dir / "vnupdate.exe", ENTRIES))
         first = self.wine.start(path)
-        window = self.wine.wait_window(pid=first.pid, title=WINDOW_TITLE)
-        self.assertIsNotNone(window, "no start-up window")
+        window = self.window_of(first, title=WINDOW_TITLE)
         self.assertTrue(self.wine.expect("hold", name=MUTEX)["existed"], "not named " + MUTEX)
         first_folder = bench.work_folders(self.wine.temp_dir)
         self.assertEqual(len(first_folder), 1)
@@ -38,8 +37,7 @@ class SingleInstanceTest(bench.BenchTest):
         self.assertEqual(second.wait_exit(), 0)
         self.assertEqual(bench.work_folders(self.wine.temp_dir), first_folder)
         self.assertEqual(self.work_folder_files(), before)
-        self.assertIsNotNone(self.wine.wait_window(pid=first.pid, title=WINDOW_TITLE, timeout=2),
-                             "the first instance's window is gone")
+        self.window_of(first, "the first instance's window is gone", title=WINDOW_TITLE, timeout=2)
         self.wine.click(window["hwnd"], QUIT_BUTTON)
         self.assertEqual(first.wait_exit(), 0)
         self.assertEqual(bench.work_folders(self.wine.temp_dir), [])

@@ -6,7 +6,7 @@ import random
 import time
 
 import bench
-from bench import CAPTION, EXIT_FAILURE, ID, IDCANCEL, IDOK, IDRETRY, TEXT, TEXT_ID, payload
+from bench import EXIT_FAILURE, ID, IDCANCEL, IDOK, IDRETRY, TEXT, TEXT_ID, payload
 
 FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = (ID["IDC_COPY_" + name] for name in
                                              ("FILE_BAR", "FILE_NAME", "TOTAL_BAR", "ANIMATION"))
@@ -37,9 +37,7 @@ def update_files():
 class PayloadTest(bench.BenchTest):
     def build(self):
         source, self.files = self.wine.dir / "update-source", update_files()
-        for relative, data in self.files.items():
-            (source / relative).parent.mkdir(parents=True, exist_ok=True)
-            (source / relative).write_bytes(data)
+        bench.write_tree(source, self.files)
         return bench.build_updater(source, self.wine.dir / "update.exe")
 
 
@@ -54,8 +52,7 @@ class SetupPassTest(PayloadTest):
                 except OSError as error:
                     self.skipTest("the file system refuses %r (%s)" % (folder, error))
                 program = self.wine.start(updater, name=os.path.join(folder, "vnupdate.exe"))
-                window = self.wine.wait_window(pid=program.pid, title=WINDOW_TITLE)
-                self.assertIsNotNone(window, "no start-up window")
+                window = self.window_of(program, title=WINDOW_TITLE)
                 [work] = bench.work_folders(self.wine.temp_dir)
                 names.append(work.name)
                 self.assertRegex(work.name, r"^TempGPInstallFolder_\d{9}$")
@@ -140,8 +137,7 @@ class CopyPassTest(PayloadTest):
         (self.wine.drive_c / "ゲーム").mkdir()
         program = self.wine.start(bench.PROGRAMS / "copypass.exe",
                                   args=[self.wine.install(updater), DESTINATION])
-        window = self.wine.wait_window(pid=program.pid, title=TEXT["kTextCopyCaption"])
-        self.assertIsNotNone(window, "no copy progress window")
+        window = self.window_of(program, "no copy progress window", title=TEXT["kTextCopyCaption"])
         data = updater.read_bytes()
         entries = payload.read_archive(data)
         archive_size = len(data) - 4 - entries[0]["offset"]

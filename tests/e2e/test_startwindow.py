@@ -32,9 +32,7 @@ def decoded_picture(session):  # RGB bytes, from the updater's own decoder
 class StartWindowTest(bench.BenchTest):
     def open(self, payload):
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", payload))
-        window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
-        self.assertIsNotNone(window, "no start-up window")
-        return window
+        return self.window_of(self.program, title=TITLE)
 
     def buttons(self, window):
         controls = self.wine.controls(window["hwnd"])
@@ -116,7 +114,7 @@ class StartWindowTest(bench.BenchTest):
         # The box already bears the window's title: wait until it has gone.
         bench.wait_for(lambda: box["hwnd"] not in [w["hwnd"] for w in self.wine.windows(
             pid=self.program.pid, visible=1)], 10, "the box stayed after Retry")
-        window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
+        window = self.window_of(self.program, title=TITLE)
         self.assert_picture_drawn(window)
         self.wine.click(window["hwnd"], SLOT[0])
         self.assertEqual(self.program.wait_exit(), 0)  # the picture put there is not its own

@@ -20,6 +20,7 @@ NAME = "更新 試験"
 TITLE = TEXT["kTextUpdaterSuffix"] % NAME
 CANCELLED, NOT_INSTALLED = TEXT["kTextUpdateCancelled"], TEXT["kTextNotInstalled"]
 ASK_MANUAL, DAMAGED = TEXT["kTextAskManualTarget"] % NAME, TEXT["kTextPayloadDamaged"]
+CONFIRM = TEXT["kTextConfirmTarget"]
 MACHINE_KEY, USER_KEY = r"HKLM\Software\TestSoft\星降る", r"HKCU\Software\TestSoft\星降る"
 INSTALLED, DEFAULT = "C:\\ゲーム\\星降る夜", "C:\\Program Files\\TestSoft\\星降る"
 # Zero-filled files: the archive stays small, but writing eight of them keeps
@@ -39,15 +40,6 @@ SECTIONS = ('[ini]\r\nPath=REP_INSTALL\r\nCD=REP_CDROMDRIVE\r\n-\r\n'
 DELETED = ("install.env", "insttscr.rct")
 OLD_FILES = {"game.exe": b"old game\r\n", "data/表示.dat": b"old data", "save.dat": b"a save"}
 OLD_INI = "[その他]\r\nKeep=表示\r\n[Setup]\r\nOld=old\r\n"  # 表: a 0x5C second byte
-
-
-def confirm(folder):
-    return TEXT["kTextConfirmTarget"] % folder
-
-
-def written(folder):  # the INI entries and HKCU values an update writes (Q: is the CD-ROM)
-    return {"Path": folder, "CD": "Q:\\"}, {"InstallDir": folder, "CDROM": "Q:\\",
-                                            "Quoted": 'a\\b "c"'}
 
 
 def entries(files):
@@ -157,15 +149,12 @@ class UpdateTest(bench.BenchTest):
     def lay_out(self):
         shutil.rmtree(self.target, ignore_errors=True)
         self.target.mkdir(parents=True)
-        for name, data in self.old.items():
-            (self.target / name).parent.mkdir(parents=True, exist_ok=True)
-            (self.target / name).write_bytes(data)
+        bench.write_tree(self.target, self.old)
 
     def launch(self):
         self.work_before = bench.work_folders(self.wine.temp_dir)
         self.program = self.wine.start(self.updater)
-        self.window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
-        self.assertIsNotNone(self.window, "no start-up window")
+        self.window = self.window_of(self.program, title=TITLE)
         controls = self.wine.controls(self.window["hwnd"])
         self.update_button = next(i for i, c in controls.items() if c["text"] == TEXT["kTextUpdate"])
 
@@ -201,16 +190,26 @@ class UpdateTest(bench.BenchTest):
                            self.window["hwnd"])
             self.press(box, button, gone or (text, button) != steps[-1])
 
-    def type_folder(self, text):  # into the folder prompt, which shows the default folder
+    def type_folder(self, text):
+        """アップデート, the questions of a game not found, then text into the
+        folder prompt, which shows the default folder."""
+        self.press_update()
+        self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
         prompt = self.next_window()
         self.assertEqual((prompt["title"], prompt["owner"]), (CAPTION["SETUP"], self.window["hwnd"]))
         self.assertEqual(self.wine.controls(prompt["hwnd"])[ID["IDC_SETUP_FOLDER"]]["text"], DEFAULT)
         self.wine.expect("settext", hwnd=prompt["hwnd"], id=ID["IDC_SETUP_FOLDER"], text=text)
         self.press(prompt, IDOK)
 
-    def copying(self):
-        self.assertIsNotNone(self.wine.wait_window(pid=self.program.pid, title=TEXT["kTextCopyCaption"]),
-                             "no progress window")
+    def hold_while_staging(self):
+        """Suspends the updater under its progress window with some files
+        staged and none committed (a commit makes backups of the old ones)."""
+        self.window_of(self.program, "no progress window", title=TEXT["kTextCopyCaption"])
+        bench.wait_for(lambda: self.staged("~vn"), 60, "nothing staged")
+        self.wine.expect("suspend", tid=self.program.tid)
+        staged, backups = len(self.staged("~vn")), self.staged("~vb")
+        self.assertTrue(0 < staged < len(self.files) and not backups,
+                        "not staging: %d staged, backups %s" % (staged, backups))
 
     def finish(self, how=IDOK, tick=False):
         """Closes the end dialog by how (IDOK, "escape" or "close"), the readme
@@ -223,12 +222,7 @@ class UpdateTest(bench.BenchTest):
                          (None, None) if caption.startswith("-") else (caption, 0), "readme box")
         if tick:
             self.wine.click(end["hwnd"], ID["IDC_END_README"])
-        if how == "escape":
-            self.wine.expect("key", hwnd=end["hwnd"], vk=bench.VK_ESCAPE)
-        elif how == "close":
-            self.wine.expect("close", hwnd=end["hwnd"])
-        else:
-            self.wine.click(end["hwnd"], IDOK)
+        self.wine.answer(end["hwnd"], how)
         self.assertEqual(self.program.wait_exit(), 0)
         self.assert_no_work_folder_left()
 
@@ -252,15 +246,15 @@ class UpdateTest(bench.BenchTest):
         for name in DELETED:
             del expected[name]
         self.assertEqual(folder, expected)
-        entries_written, values_written = written(self.folder)
         expected_ini = parse_ini(self.before[1])
-        expected_ini["Setup"].update(entries_written)
+        expected_ini["Setup"].update(Path=self.folder, CD="Q:\\")  # Q: is the CD-ROM
         self.assertEqual(parse_ini(ini), expected_ini)
-        self.assertEqual(user, {**self.before[2], **values_written})
+        self.assertEqual(user, {**self.before[2], "InstallDir": self.folder, "CDROM": "Q:\\",
+                                "Quoted": 'a\\b "c"'})
         self.assertTrue((self.target.parent / "beside.txt").exists(), "deleted outside the folder")
 
     def update_to_the_end(self, folder=INSTALLED, how=IDOK, tick=False):
-        self.walk((confirm(folder), IDYES))
+        self.walk((CONFIRM % folder, IDYES))
         self.finish(how, tick)
         self.assert_updated()
 
@@ -287,13 +281,10 @@ class UpdateTest(bench.BenchTest):
         running.rename(running.with_name("moved.exe"))
         bench.write_updater(running, entries({"game.exe": (b"another game", BASE_TIME_NS)}))
         self.press_update()
-        self.walk((confirm(INSTALLED), IDYES))
-        self.copying()
-        bench.wait_for(lambda: self.staged("~vn"), 60, "nothing staged")
-        # Held still with files staged, the copy is under way: the click and
-        # the close box posted now arrive while it runs, and do nothing.
-        self.wine.expect("suspend", tid=self.program.tid)
-        self.assertTrue(self.staged("~vn"), "the copy ended before the updater was held")
+        self.walk((CONFIRM % INSTALLED, IDYES))
+        # Held still in the copy: the click and the close box posted now
+        # arrive while it runs, and do nothing.
+        self.hold_while_staging()
         self.wine.click(self.window["hwnd"], self.update_button)
         self.wine.expect("close", hwnd=self.window["hwnd"])
         self.wine.expect("resume", tid=self.program.tid)
@@ -308,15 +299,11 @@ class UpdateTest(bench.BenchTest):
         versions = {"v1": {"game.exe": b"1", "Data/Case/File.TXT": b"f", "Keep.txt": b"k"},
                     "v2": {"game.exe": b"1", "data/case/file.txt": b"f", "keep.txt": b"k2"}}
         for version, files in versions.items():
-            for name, data in files.items():
-                (self.wine.dir / version / name).parent.mkdir(parents=True, exist_ok=True)
-                (self.wine.dir / version / name).write_bytes(data)
+            bench.write_tree(self.wine.dir / version, files)
         template = self.wine.dir / "template"
-        template.mkdir()
-        shutil.copy(PICTURE, template)
-        (template / "install.env").write_bytes("".join(
+        bench.write_tree(template, {"insttscr.rct": PICTURE.read_bytes(), "install.env": "".join(
             "%s\t%s\r\n" % (key, SETTINGS[key]) for key in
-            ("REG_GLOBAL", "REG_LOCAL", "KEYFILE", "TITLEBAR", "INSTREADME")).encode("cp932"))
+            ("REG_GLOBAL", "REG_LOCAL", "KEYFILE", "TITLEBAR", "INSTREADME")).encode("cp932")})
         update = self.wine.dir / "update"
         done = bench.vnpack("diff", self.wine.dir / "v1", self.wine.dir / "v2", "-o", update,
                             "--env", template / "install.env")
@@ -339,26 +326,19 @@ class UpdateTest(bench.BenchTest):
         self.start(typed, registry=False, user=(), INSTREADME="お読みください")
         self.press_update()
         self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
-        not_found = ((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
         for text, refusal in (
                 ("C:\\", (TEXT["kTextRootFolder"], IDRETRY)),
                 ("\\\\server\\share", (TEXT["kTextNetworkFolder"], IDOK)),
                 ("C:\\ゲーム", (TEXT["kTextGameNotInFolder"] % NAME, IDOK))):
             with self.subTest(typed=text):
-                self.press_update()
-                self.walk(*not_found)
                 self.type_folder(text)
                 self.walk(refusal, (CANCELLED, IDOK))
         # Cancel at a root folder ends the run and keeps its work folder.
-        self.press_update()
-        self.walk(*not_found)
         self.type_folder("C:\\")
         self.walk((TEXT["kTextRootFolder"], bench.IDCANCEL))
         self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
         self.assertEqual(len(set(bench.work_folders(self.wine.temp_dir)) - set(self.work_before)), 1)
         self.launch()
-        self.press_update()
-        self.walk(*not_found)
         self.type_folder("C:/ゲーム/手動/")  # made "C:\ゲーム\手動"
         # The readme box ticked, so that Escape taken for OK would show.
         self.update_to_the_end(typed, how="escape", tick=True)
@@ -407,15 +387,9 @@ class UpdateTest(bench.BenchTest):
                     changes[case]()
                     self.before = self.state()
                 self.press_update()
-                self.walk((confirm(INSTALLED), IDYES))
+                self.walk((CONFIRM % INSTALLED, IDYES))
                 if case.startswith("quit"):
-                    self.copying()
-                    bench.wait_for(lambda: self.staged("~vn"), 60, "nothing staged")
-                    self.wine.expect("suspend", tid=self.program.tid)
-                    # With every old file there, a commit would have made backups.
-                    staged, backups = len(self.staged("~vn")), self.staged("~vb")
-                    self.assertTrue(0 < staged < len(self.files) and not backups,
-                                    "not staging: %d staged, backups %s" % (staged, backups))
+                    self.hold_while_staging()
                     self.wine.expect("post", tid=self.program.tid, msg=bench.WM_QUIT, wparam=7)
                     self.wine.expect("resume", tid=self.program.tid)
                     self.assertEqual(self.program.wait_exit(), 7)
@@ -439,9 +413,7 @@ class UpdateTest(bench.BenchTest):
         for folder, refusal in (("data", DAMAGED), ("save", None), ("", CANCELLED)):
             with self.subTest(folder=folder or "the game folder"):
                 shutil.rmtree(outside, ignore_errors=True)
-                outside.mkdir()
-                for name in names:
-                    (outside / name).write_bytes(b"outside")
+                bench.write_tree(outside, dict.fromkeys(names, b"outside"))
                 self.start(old={**OLD_FILES, **saves})
                 swapped = self.target / folder
 
@@ -449,15 +421,15 @@ class UpdateTest(bench.BenchTest):
                     swapped.rename(swapped.with_name(swapped.name + "~"))
                     swapped.symlink_to(outside)
                 if folder:
-                    with bench.OpenGate(swapped) as gate:
+                    with bench.open_gate(swapped) as wait:
                         self.press_update()
-                        self.walk((confirm(INSTALLED), IDYES), gone=False)
-                        gate.wait()
+                        self.walk((CONFIRM % INSTALLED, IDYES), gone=False)
+                        wait()
                         swap()
                 else:
                     swap()
                     self.press_update()
-                    self.walk((confirm(INSTALLED), IDYES))
+                    self.walk((CONFIRM % INSTALLED, IDYES))
                 if refusal:
                     self.walk((refusal, IDOK))
                     # Cancelled, the window stays for another try.
@@ -485,7 +457,7 @@ class UpdateTest(bench.BenchTest):
                     self.lay_out()
                     self.launch()
                     self.press_update()
-                    self.walk((confirm(INSTALLED), IDYES))
+                    self.walk((CONFIRM % INSTALLED, IDYES))
                     time.sleep(after)
                     self.program.kill()
                     self.assertIsNotNone(self.program.wait_exit())
