@@ -47,11 +47,7 @@ EXIT_FAILURE = 0xFFFFFFFF  # -1 as the process reports it
 
 
 class BenchError(Exception):
-    """The bench itself failed (not the program under test)."""
-
-
-class ProgramCrashed(BenchError):
-    """A program under test crashed while the bench waited for it."""
+    """The bench failed, or a program under test crashed while it waited."""
 
 
 # Wine's and winedbg's line on a crashing program's standard error.
@@ -237,8 +233,7 @@ def suite():
 
 def running(prefix, name):
     """The command lines of the prefix's live Linux processes that hold name
-    (a Windows path or a part of one, in any case; a zombie's command line is
-    empty)."""
+    (a Windows path or a part of one, in any case), zombies' (empty) left out."""
     mark, found = b"WINEPREFIX=" + bytes(prefix) + b"\0", []
     for process in Path("/proc").glob("[0-9]*"):
         with contextlib.suppress(OSError):
@@ -270,7 +265,7 @@ class Program:
     def check_crash(self, code=None):  # on Wine's crash line or an exception's exit code
         line = CRASH_LINE.search(self.output())
         if line or (code is not None and code & 0xF0000000 == 0xC0000000):
-            raise ProgramCrashed("the program crashed: %s (its output: %s)" % (
+            raise BenchError("the program crashed: %s (its output: %s)" % (
                 line[0].strip() if line else "exit code 0x%08X" % code, self.out))
 
 
@@ -306,8 +301,7 @@ class WineSession:
         self.reader.start()
         if not self.receive(60).get("ready"):
             raise BenchError("the driver did not start")
-        self.drive_c = self.prefix / "drive_c"
-        self.bench_dir = self.drive_c / "bench"
+        self.drive_c, self.bench_dir = self.prefix / "drive_c", self.prefix / "drive_c" / "bench"
         self.bench_dir.mkdir(exist_ok=True)
         [self.temp_dir] = self.drive_c.glob("users/*/Temp")  # the updater's work folders
 
@@ -342,7 +336,7 @@ class WineSession:
     def wait_window(self, timeout=20.0, where=lambda window: True, **filters):
         """The first visible window matching the filters and where, or None
         after timeout s or, for a program started here (pid=), once it has
-        ended; ProgramCrashed as soon as Wine reports its crash."""
+        ended; BenchError as soon as Wine reports its crash."""
         program, deadline = self.programs.get(filters.get("pid")), time.monotonic() + timeout
         while True:
             found = [w for w in self.windows(visible=1, **filters) if where(w)]

@@ -20,15 +20,6 @@ def entries(readme="-", readme_file=None, picture=None, files=()):
     return out + [(name, b"readme\r\n", 0) for name in files]
 
 
-def decoded_picture(session):  # RGB bytes, from the updater's own decoder
-    png = session.dir / "picture.png"
-    done = bench.vnpack("png", PICTURE, png)
-    if done.returncode != 0:
-        raise bench.BenchError(done.stderr)
-    return subprocess.run(["convert", str(png), "-depth", "8", "rgb:-"], capture_output=True,
-                          check=True).stdout
-
-
 class StartWindowTest(bench.BenchTest):
     def open(self, payload):
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", payload))
@@ -47,13 +38,15 @@ class StartWindowTest(bench.BenchTest):
         left, top = client["left"] + offset, client["top"] + offset
         # With the bench's fonts a button may overlap the picture.
         rects = [c["rect"] for c in answer["controls"] if c["visible"]]
-        expected = decoded_picture(self.wine)
+        png = self.wine.dir / "picture.png"  # decoded by the updater's own decoder
+        self.assertEqual(bench.vnpack("png", PICTURE, png).returncode, 0, "vnpack png")
+        expected = subprocess.run(["convert", str(png), "-depth", "8", "rgb:-"], capture_output=True,
+                                  check=True).stdout
         shown_pixels = [y * 256 + x for y in range(256) for x in range(256) if not any(
             r["left"] <= left + x < r["right"] and r["top"] <= top + y < r["bottom"] for r in rects)]
 
         def shown():
-            grabbed = self.wine.grab({"left": left, "top": top, "right": left + 256,
-                                      "bottom": top + 256})
+            grabbed = self.wine.grab(dict(left=left, top=top, right=left + 256, bottom=top + 256))
             return all(grabbed[3 * i:3 * i + 3] == expected[3 * i:3 * i + 3] for i in shown_pixels)
         # Painting goes on in the program's own time.
         self.assertGreater(len(shown_pixels), 250 * 250)

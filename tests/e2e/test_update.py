@@ -11,7 +11,7 @@ import time
 from pathlib import Path
 
 import bench
-from bench import CAPTION, EXIT_FAILURE, ID, IDNO, IDOK, IDRETRY, IDYES, PICTURE, TEXT, payload
+from bench import CAPTION, EXIT_FAILURE, ID, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, PICTURE, TEXT, payload
 
 sys.path.insert(0, str(bench.REPO / "scripts"))
 import try_updater  # noqa: E402  a player who agrees to everything
@@ -122,10 +122,9 @@ class UpdateTest(bench.BenchTest):
                  # Data's files after its subfolder, a new one first: from
                  # that one's creation to the commit, data is entered no more.
                  "data/new/empty.bin": b"", "data/追加.dat": b"added",
-                 "data/表示.dat": b"\x95\x5c" * 1000, **dict(extra)}
-        zeros = bytes(BIG)
-        files.update(("big%d.bin" % n, zeros) for n in range(BIG_FILES if big else 0))
-        files["game.exe"] = b"new game\r\n" * 100
+                 "data/表示.dat": b"\x95\x5c" * 1000, **dict(extra),
+                 **dict.fromkeys(["big%d.bin" % n for n in range(BIG_FILES if big else 0)], bytes(BIG)),
+                 "game.exe": b"new game\r\n" * 100}
         self.files = {name: (data, BASE_TIME_NS + n * 86_400_000_001_100)
                       for n, (name, data) in enumerate(files.items())}
 
@@ -173,21 +172,17 @@ class UpdateTest(bench.BenchTest):
     def press(self, window, control_id, gone=True):
         self.wine.click(window["hwnd"], control_id)
         if gone:
-            bench.wait_for(lambda: self.wine.controls(window["hwnd"]) is None, 30,
-                           "window stayed")
+            bench.wait_for(lambda: self.wine.controls(window["hwnd"]) is None, 30, "window stayed")
 
     def walk(self, *steps, gone=True):
         """Answers the next message boxes: steps of (text, button). gone=False
         does not wait for the last box to go: while an open gate may hold the
         updater, the driver must not ask its windows anything."""
-        kinds = {IDOK: ([IDOK], "error"), IDYES: ([IDYES, IDNO], "question"),
-                 IDNO: ([IDYES, IDNO], "question"), IDRETRY: ([IDRETRY, bench.IDCANCEL], "error"),
-                 bench.IDCANCEL: ([IDRETRY, bench.IDCANCEL], "error")}
         for text, button in steps:
-            box = self.next_window()
-            buttons, icon = kinds[button]
-            self.check_box(box, self.wine.controls(box["hwnd"]), text, buttons, icon, TITLE,
-                           self.window["hwnd"])
+            box, question = self.next_window(), button in (IDYES, IDNO)
+            buttons = [IDYES, IDNO] if question else [IDOK] if button == IDOK else [IDRETRY, IDCANCEL]
+            self.check_box(box, self.wine.controls(box["hwnd"]), text, buttons,
+                           "question" if question else "error", TITLE, self.window["hwnd"])
             self.press(box, button, gone or (text, button) != steps[-1])
 
     def type_folder(self, text):
@@ -224,12 +219,10 @@ class UpdateTest(bench.BenchTest):
             self.wine.click(end["hwnd"], ID["IDC_END_README"])
         self.wine.answer(end["hwnd"], how)
         self.assertEqual(self.program.wait_exit(), 0)
-        self.assert_no_work_folder_left()
+        self.assertEqual(self.new_work_folders(), set(), "work folder")
 
-    def assert_no_work_folder_left(self):
-        # Of the folders before the run, those of killed runs went at its start.
-        left = set(bench.work_folders(self.wine.temp_dir)) - set(self.work_before)
-        self.assertEqual(left, set(), "work folder")
+    def new_work_folders(self):  # those of killed runs before went at the run's start
+        return set(bench.work_folders(self.wine.temp_dir)) - set(self.work_before)
 
     def assert_updated(self):
         """The payload in place with its stored times, less the files deleted
@@ -335,9 +328,9 @@ class UpdateTest(bench.BenchTest):
                 self.walk(refusal, (CANCELLED, IDOK))
         # Cancel at a root folder ends the run and keeps its work folder.
         self.type_folder("C:\\")
-        self.walk((TEXT["kTextRootFolder"], bench.IDCANCEL))
+        self.walk((TEXT["kTextRootFolder"], IDCANCEL))
         self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
-        self.assertEqual(len(set(bench.work_folders(self.wine.temp_dir)) - set(self.work_before)), 1)
+        self.assertEqual(len(self.new_work_folders()), 1)
         self.launch()
         self.type_folder("C:/ゲーム/手動/")  # made "C:\ゲーム\手動"
         # The readme box ticked, so that Escape taken for OK would show.
@@ -396,7 +389,7 @@ class UpdateTest(bench.BenchTest):
                 else:
                     self.walk((DAMAGED, IDOK))
                     self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
-                    self.assert_no_work_folder_left()
+                    self.assertEqual(self.new_work_folders(), set(), "work folder")
                 self.assertEqual(self.state(), self.before)
                 (self.target / "game.exe").chmod(0o644)
         self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()],
