@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <iostream>
 #include <map>
 #include <string>
 #include <utility>
@@ -20,10 +21,9 @@ typedef std::map<S, S> Args;
 typedef std::vector<std::pair<const char*, S>> Fields;
 
 S Utf8(const wchar_t* text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    S out(bytes > 0 ? bytes : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], bytes, nullptr, nullptr);
-    out.pop_back();
+    int units = lstrlenW(text);
+    S out(WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, units, &out[0], (int)out.size(), nullptr, nullptr);
     return out;
 }
 
@@ -419,13 +419,8 @@ S RunLine(const S& line) {
 int wmain() {
     printf("{\"ok\":true,\"ready\":true}\n");
     fflush(stdout);
-    for (S line;; line.clear()) {
-        int c;
-        while ((c = getchar()) != EOF && c != '\n') line += (char)c;
-        if (c == EOF || line == "exit") break;
+    for (S line; std::getline(std::cin, line) && line != "exit"; fflush(stdout))
         if (!line.empty()) printf("%s\n", RunLine(line).c_str());
-        fflush(stdout);
-    }
     for (HANDLE held : g_held) CloseHandle(held);
     for (auto& process : g_processes) CloseHandle(process.second);
     return 0;

@@ -148,7 +148,6 @@ void CheckTempFolder(const char* scratch) {
     char tiny[8];
     Check(OsGetTempFolder(tiny, sizeof tiny) == kOsTempTooLong || result != kOsTempOk,
           "temp: too long for the buffer");
-
     RemoveDirectoryW(foreign);
 }
 
@@ -197,22 +196,18 @@ void CheckHeldFolders(const char* scratch) {
     Check(OsRemoveFolderIn(root, HYO) != 0, "held: a held folder cannot be removed");
     OsReleaseFolder(folder);
     Check(OsRemoveFolderIn(root, HYO) == 0, "held: remove the released folder");
-    OsReleaseFolder(root);
-}
-
-// The work folder made and checked through one opening and held from then
-// on; a start removes what killed runs left in the temporary folder, which
-// the bench plants in SCRATCH\temp, and what it keeps is the bench's to see.
-void CheckWorkFolders(const char* scratch) {
-    OsFolderHold* root = OsHoldFolder(scratch);
-    OsCreateResult result;
+    // The work folder, made and checked through one opening and held from then on.
     OsFolderHold* made = OsCreatePrivateFolderIn(root, "made", &result);
     Check(made && result == kOsCreated, "work: made, checked and held");
     Check(!OsCreatePrivateFolderIn(root, "made", &result) && result == kOsAlreadyExists,
           "work: a taken name is refused");
     OsReleaseFolder(made);
     OsReleaseFolder(root);
+}
 
+// A start removes what killed runs left in the temporary folder, which the
+// bench plants in SCRATCH\temp, and what it keeps is the bench's to see.
+void CheckWorkFolders(const char* scratch) {
     char temp[kPathCapacity], held[kPathCapacity];
     snprintf(temp, sizeof temp, "%s\\temp", scratch);
     snprintf(held, sizeof held, "%s\\TempGPInstallFolder_000000002", temp);
