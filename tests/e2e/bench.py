@@ -27,8 +27,7 @@ REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "unit"))
 import payload_writer as payload  # noqa: E402  the reference writer and reader
 
-# VN_WORK: the folder for prefixes and artifacts (build/ by default);
-# VN_DISPLAY: an X display to use instead of an Xvfb of the bench's own.
+# The variables: README.md.
 WORK = Path(os.environ["VN_WORK"]) / "e2e" if os.environ.get("VN_WORK") else REPO / "build" / "e2e"
 ARTIFACTS = WORK.with_name("e2e-artifacts")
 DISPLAY = os.environ.get("VN_DISPLAY")
@@ -85,11 +84,10 @@ def wine_env(prefix, display):
 
 @functools.lru_cache(maxsize=None)
 def fixed_layout():
-    """The command prefix that starts Wine without address randomization,
-    where the host allows it (a container's seccomp may not): Wine's loader
-    reserves fixed ranges beside randomized ones, and a start whose ranges
-    collide dies before it reports to its parent. Inherited by every program
-    the driver starts."""
+    """The command prefix that starts Wine, and every program the driver starts,
+    without address randomization where the host allows it (a container's
+    seccomp may not): a start whose randomized ranges collide with the ones
+    Wine's loader reserves dies before it reports to its parent."""
     command = ["setarch", os.uname().machine, "-R"]
     allowed = subprocess.run(command + ["true"], stdin=subprocess.DEVNULL,
                              capture_output=True).returncode == 0
@@ -113,9 +111,8 @@ def wait_for(condition, timeout, what):
 
 
 def fanotify(path, mask):
-    """A fanotify group of the permission class marked for mask on path (root
-    only); OSError where the kernel or the user may not. Closing it lets every
-    event it holds go on."""
+    """A fanotify group of the permission class marked for mask on path (root only;
+    OSError where not allowed); closing it lets every event it holds go on."""
     libc = ctypes.CDLL(None, use_errno=True)
     libc.fanotify_mark.argtypes = [ctypes.c_int, ctypes.c_uint, ctypes.c_uint64, ctypes.c_int,
                                    ctypes.c_char_p]
@@ -163,8 +160,8 @@ class Suite:
     def __init__(self):
         self.xvfb, self.display, self.error, self.removals, self.sessions = None, DISPLAY, None, [], []
         self.base = WORK / "prefix-base"
-        WORK.mkdir(parents=True, exist_ok=True)
         shutil.rmtree(WORK / "trash", ignore_errors=True)
+        (WORK / "trash").mkdir(parents=True, exist_ok=True)
 
     def start(self):
         if not self.display:  # Xvfb picks a free display and writes its number to stdout
@@ -195,7 +192,6 @@ class Suite:
             os.link if LINKED.search(str(s)) else shutil.copy2)(s, d))
 
     def discard(self, folder):  # in the background: nothing waits for it
-        (WORK / "trash").mkdir(exist_ok=True)
         target = WORK / "trash" / ("%s-%d" % (folder.name, time.monotonic_ns()))
         folder.rename(target)
         self.removals.append(subprocess.Popen(["nice", "rm", "-rf", str(target)]))
@@ -359,10 +355,6 @@ class WineSession:
             return self.expect("key", hwnd=hwnd, vk=VK_ESCAPE)
         return self.expect("close", hwnd=hwnd) if how == "close" else self.click(hwnd, how)
 
-    def message_box(self, pid, timeout=20.0):  # (box, its controls by id) or (None, {})
-        box = self.wait_window(pid=pid, cls="#32770", timeout=timeout)
-        return (box, self.controls(box["hwnd"]) or {}) if box else (None, {})
-
     def grab(self, rect):  # raw RGB bytes of a screen rectangle (a driver rect)
         width, height = rect["right"] - rect["left"], rect["bottom"] - rect["top"]
         crop = "%dx%d+%d+%d" % (width, height, rect["left"], rect["top"])
@@ -503,9 +495,11 @@ class BenchTest(unittest.TestCase):
         self.assertIsNotNone(window, failure)
         return window
 
-    def check_box(self, box, controls, text, buttons, icon="error", title=None, owner=None):
-        """A message box's text, visible buttons, icon on screen, caption, owner."""
-        self.assertIsNotNone(box, "no message box")
+    def check_box(self, program, text, buttons, icon="error", title=None, owner=None, box=None):
+        """A message box's (by default the program's first) text, visible buttons,
+        icon on screen, caption and owner; returns the box and its controls by id."""
+        box = box or self.window_of(program, "no message box", cls="#32770")
+        controls = self.wine.controls(box["hwnd"]) or {}
         self.assertEqual(controls.get(TEXT_ID, {}).get("text"), text)
         shown = [i for i, c in controls.items() if c["class"].lower() == "button" and c["visible"]]
         self.assertEqual(sorted(shown), sorted(buttons), "buttons")
@@ -515,6 +509,7 @@ class BenchTest(unittest.TestCase):
             self.assertEqual(box["title"], title, "caption")
         if owner is not None:
             self.assertEqual(box["owner"], owner, "owner window")
+        return box, controls
 
     def check_clipboard(self, text):  # as a Unicode and a code page 932 program would paste it
         clip = self.wine.expect("clipboard")

@@ -42,11 +42,9 @@ class BoxTest(bench.BenchTest):
                 program = self.wine.start(bench.PROGRAMS / "boxes.exe", args=[args[0]] + [
                     '"%s"' % text for text in [TITLEBAR] + args[1:]])
                 main = self.window_of(program, "boxes.exe: no main window", cls="Static", title=MAIN_TITLE)
-                box, controls = self.wine.message_box(program.pid)
                 # The out-of-memory box has no owner, and a caption of its own.
-                self.check_box(box, controls, text, buttons, icon,
-                               *((TEXT["kTextMallocCaption"], 0) if name == "alloc" else
-                                 (MAIN_TITLE, main["hwnd"])))
+                box, _ = self.check_box(program, text, buttons, icon, *(
+                    (TEXT["kTextMallocCaption"], 0) if name == "alloc" else (MAIN_TITLE, main["hwnd"])))
                 self.check_clipboard(text if copied else before)
                 self.wine.answer(box["hwnd"], answer)
                 self.assertEqual(program.wait_exit(), code)

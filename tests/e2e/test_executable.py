@@ -138,12 +138,10 @@ class ExecutableFileTest(unittest.TestCase):
                 self.assertEqual(check(path.read_bytes()), [])
         # The check itself finds a descriptor cut short, and slots of the
         # import address table that no descriptor declares.
-        cut = bytearray(self.image.data)
-        descriptor = self.image.offset(self.image.directories[IMPORTS][0])
-        cut[descriptor:descriptor + 4] = bytes(4)
-        self.assertRegex("\n".join(check(bytes(cut))), "lacks its name")
-        undeclared = bytearray(self.image.data)
-        last = len(list(self.image.imports())) - 1
-        descriptor = self.image.offset(self.image.directories[IMPORTS][0] + 20 * last)
-        undeclared[descriptor:descriptor + 20] = bytes(20)
-        self.assertRegex("\n".join(check(bytes(undeclared))), "no descriptor declares")
+        first = self.image.directories[IMPORTS][0]
+        last = first + 20 * (len(list(self.image.imports())) - 1)
+        for descriptor, size, finding in ((first, 4, "lacks its name"),
+                                          (last, 20, "no descriptor declares")):
+            planted, at = bytearray(self.image.data), self.image.offset(descriptor)
+            planted[at:at + size] = bytes(size)
+            self.assertRegex("\n".join(check(bytes(planted))), finding)

@@ -81,9 +81,8 @@ class RefusedAtStartupTest(PayloadTest):
                 self.wine.expect("clipset", text="bench: clipboard before the run")
                 program = self.wine.start(copy)
                 try:
-                    box, controls = self.wine.message_box(program.pid)
-                    self.check_box(box, controls, text, [answer] if answer == IDOK else
-                                   [IDRETRY, IDCANCEL], "error", title="", owner=0)
+                    box, controls = self.check_box(program, text, [answer] if answer == IDOK else
+                                                   [IDRETRY, IDCANCEL], "error", title="", owner=0)
                     visible = self.wine.windows(pid=program.pid, visible=1)
                     self.assertEqual([w["hwnd"] for w in visible], [box["hwnd"]], "other windows")
                     if "\n" in text:  # a bare LF, which the box shows as a line break

@@ -44,16 +44,12 @@ OLD_INI = "[その他]\r\nKeep=表示\r\n[Setup]\r\nOld=old\r\n"  # 表: a 0x5C 
 
 def entries(files):
     """Archive entries in the dict's order, each folder before its first file."""
-    out, folders = [], set()
+    out = {}  # a folder's place is its first
     for name, (data, stamp) in files.items():
         parts = name.split("/")
-        for depth in range(1, len(parts)):
-            folder = "\\".join(parts[:depth]) + "\\"
-            if folder not in folders:
-                folders.add(folder)
-                out.append((folder, None, 0))
-        out.append((name.replace("/", "\\"), data, payload.filetime(stamp)))
-    return out
+        out.update(("\\".join(parts[:depth]) + "\\", (None, 0)) for depth in range(1, len(parts)))
+        out[name.replace("/", "\\")] = data, payload.filetime(stamp)
+    return [(name, *entry) for name, entry in out.items()]
 
 
 def digest(data):  # keeps a failure's diff readable with big files in it
@@ -71,8 +67,7 @@ class UpdateTest(bench.BenchTest):
     # Planted beside the updater under the names of DLLs that the shell, the
     # common controls and COM load on demand (and winmm, which the first
     # updaters imported), preferred to the system's as Windows searches.
-    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
-               "profapi"]
+    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys", "profapi"]
     dll_overrides = ",".join(PLANTED) + "=n,b"
 
     @staticmethod
@@ -157,8 +152,9 @@ class UpdateTest(bench.BenchTest):
         controls = self.wine.controls(self.window["hwnd"])
         self.update_button = next(i for i, c in controls.items() if c["text"] == TEXT["kTextUpdate"])
 
-    def press_update(self):
+    def update(self, *steps, gone=True):  # アップデート, then walk(*steps)
         self.wine.click(self.window["hwnd"], self.update_button)
+        self.walk(*steps, gone=gone)
 
     def next_window(self):
         """The updater's next window but its start-up and progress windows (one
@@ -179,17 +175,16 @@ class UpdateTest(bench.BenchTest):
         does not wait for the last box to go: while an open gate may hold the
         updater, the driver must not ask its windows anything."""
         for text, button in steps:
-            box, question = self.next_window(), button in (IDYES, IDNO)
+            question = button in (IDYES, IDNO)
             buttons = [IDYES, IDNO] if question else [IDOK] if button == IDOK else [IDRETRY, IDCANCEL]
-            self.check_box(box, self.wine.controls(box["hwnd"]), text, buttons,
-                           "question" if question else "error", TITLE, self.window["hwnd"])
+            box, _ = self.check_box(self.program, text, buttons, "question" if question else "error",
+                                    TITLE, self.window["hwnd"], self.next_window())
             self.press(box, button, gone or (text, button) != steps[-1])
 
     def type_folder(self, text):
         """アップデート, the questions of a game not found, then text into the
         folder prompt, which shows the default folder."""
-        self.press_update()
-        self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
+        self.update((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
         prompt = self.next_window()
         self.assertEqual((prompt["title"], prompt["owner"]), (CAPTION["SETUP"], self.window["hwnd"]))
         self.assertEqual(self.wine.controls(prompt["hwnd"])[ID["IDC_SETUP_FOLDER"]]["text"], DEFAULT)
@@ -246,8 +241,9 @@ class UpdateTest(bench.BenchTest):
                                 "Quoted": 'a\\b "c"'})
         self.assertTrue((self.target.parent / "beside.txt").exists(), "deleted outside the folder")
 
-    def update_to_the_end(self, folder=INSTALLED, how=IDOK, tick=False):
-        self.walk((CONFIRM % folder, IDYES))
+    def update_to_the_end(self, folder=INSTALLED, how=IDOK, tick=False, prompted=False):
+        """アップデート (not when the folder was typed into the prompt) to the end."""
+        (self.walk if prompted else self.update)((CONFIRM % folder, IDYES))
         self.finish(how, tick)
         self.assert_updated()
 
@@ -273,8 +269,7 @@ class UpdateTest(bench.BenchTest):
         running = self.wine.bench_dir / self.updater.name
         running.rename(running.with_name("moved.exe"))
         bench.write_updater(running, entries({"game.exe": (b"another game", BASE_TIME_NS)}))
-        self.press_update()
-        self.walk((CONFIRM % INSTALLED, IDYES))
+        self.update((CONFIRM % INSTALLED, IDYES))
         # Held still in the copy: the click and the close box posted now
         # arrive while it runs, and do nothing.
         self.hold_while_staging()
@@ -302,11 +297,9 @@ class UpdateTest(bench.BenchTest):
                             "--env", template / "install.env")
         self.assertEqual(done.returncode, 0, done.stderr)
         updater = bench.build_updater(update, self.wine.dir / "case.exe")
-        code, _ = try_updater.try_updater(
-            self.wine, updater, self.wine.dir / "v1", INSTALLED,
-            [MACHINE_KEY + "\\IsInst=1", MACHINE_KEY + "\\InstTo=" + INSTALLED],
-            say=lambda text: None)
-        self.assertEqual(code, 0)
+        registry = [MACHINE_KEY + "\\IsInst=1", MACHINE_KEY + "\\InstTo=" + INSTALLED]
+        self.assertEqual(try_updater.try_updater(self.wine, updater, self.wine.dir / "v1", INSTALLED,
+                                                 registry, say=lambda text: None)[0], 0)
         target = self.path(INSTALLED)
         self.assertEqual(sorted((p.relative_to(target).as_posix().lower(), p.read_bytes())
                                 for p in target.rglob("*") if p.is_file()),
@@ -317,8 +310,7 @@ class UpdateTest(bench.BenchTest):
         self.wine.register_viewer()
         # The game's HKCU key made by the update.
         self.start(typed, registry=False, user=(), INSTREADME="お読みください")
-        self.press_update()
-        self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
+        self.update((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
         for text, refusal in (
                 ("C:\\", (TEXT["kTextRootFolder"], IDRETRY)),
                 ("\\\\server\\share", (TEXT["kTextNetworkFolder"], IDOK)),
@@ -334,7 +326,7 @@ class UpdateTest(bench.BenchTest):
         self.launch()
         self.type_folder("C:/ゲーム/手動/")  # made "C:\ゲーム\手動"
         # The readme box ticked, so that Escape taken for OK would show.
-        self.update_to_the_end(typed, how="escape", tick=True)
+        self.update_to_the_end(typed, how="escape", tick=True, prompted=True)
         self.assertFalse(self.viewer_started(), "the readme was opened")
 
     def test_found_through_the_key_file_in_the_default_folder_and_the_version_gate(self):
@@ -345,19 +337,16 @@ class UpdateTest(bench.BenchTest):
                                  ("102", TEXT["kTextAlreadyUpdated"])):
             with self.subTest(version=version):
                 self.wine.reg("add", USER_KEY, "/v", "Version", "/d", version, "/f")
-                self.press_update()
-                self.walk((refusal, IDOK), (CANCELLED, IDOK))
+                self.update((refusal, IDOK), (CANCELLED, IDOK))
                 self.assertEqual(self.state()[:2], self.before[:2])
         self.wine.reg("add", USER_KEY, "/v", "Version", "/d", "101", "/f")
         self.before = self.state()
-        self.press_update()
         self.update_to_the_end(DEFAULT, how="close", tick=True)  # no readme either
         self.assertFalse(self.viewer_started(), "the readme was opened")
 
     def test_a_failed_copy_leaves_folder_ini_and_registry_as_they_were(self):
         elsewhere = self.wine.drive_c / "elsewhere"
-        elsewhere.mkdir()
-        (elsewhere / "表示.dat").write_bytes(b"someone else's")
+        bench.write_tree(elsewhere, {"表示.dat": b"someone else's"})
 
         def link_data():  # Wine shows a link as a reparse point
             shutil.rmtree(self.target / "data")
@@ -379,8 +368,7 @@ class UpdateTest(bench.BenchTest):
                 if case in changes:
                     changes[case]()
                     self.before = self.state()
-                self.press_update()
-                self.walk((CONFIRM % INSTALLED, IDYES))
+                self.update((CONFIRM % INSTALLED, IDYES))
                 if case.startswith("quit"):
                     self.hold_while_staging()
                     self.wine.expect("post", tid=self.program.tid, msg=bench.WM_QUIT, wparam=7)
@@ -415,14 +403,12 @@ class UpdateTest(bench.BenchTest):
                     swapped.symlink_to(outside)
                 if folder:
                     with bench.open_gate(swapped) as wait:
-                        self.press_update()
-                        self.walk((CONFIRM % INSTALLED, IDYES), gone=False)
+                        self.update((CONFIRM % INSTALLED, IDYES), gone=False)
                         wait()
                         swap()
                 else:
                     swap()
-                    self.press_update()
-                    self.walk((CONFIRM % INSTALLED, IDYES))
+                    self.update((CONFIRM % INSTALLED, IDYES))
                 if refusal:
                     self.walk((refusal, IDOK))
                     # Cancelled, the window stays for another try.
@@ -440,7 +426,6 @@ class UpdateTest(bench.BenchTest):
         for folders, count, kills in ((6, 60, 20), (1, 1000, 0)):
             files = {"d%d/%04d.dat" % (n % folders, n): b"%d" % n * 50 for n in range(count)}
             self.start(old=None, extra=files)
-            self.press_update()
             began = time.monotonic()
             self.update_to_the_end()
             lasted = time.monotonic() - began  # the moments to choose from
@@ -449,11 +434,8 @@ class UpdateTest(bench.BenchTest):
                 with self.subTest(files=count, kill=kill, after="%.2f s" % after):
                     self.lay_out()
                     self.launch()
-                    self.press_update()
-                    self.walk((CONFIRM % INSTALLED, IDYES))
+                    self.update((CONFIRM % INSTALLED, IDYES))
                     time.sleep(after)
                     self.program.kill()
-                    self.assertIsNotNone(self.program.wait_exit())
                     self.launch()
-                    self.press_update()
                     self.update_to_the_end()
