@@ -27,8 +27,7 @@ REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "unit"))
 import payload_writer as payload  # noqa: E402  the reference writer and reader
 
-# VN_WORK: the folder for prefixes and artifacts (build/ by default);
-# VN_DISPLAY: an X display to use instead of an Xvfb of the bench's own.
+# The variables: README.md.
 WORK = Path(os.environ["VN_WORK"]) / "e2e" if os.environ.get("VN_WORK") else REPO / "build" / "e2e"
 ARTIFACTS = WORK.with_name("e2e-artifacts")
 DISPLAY = os.environ.get("VN_DISPLAY")
@@ -47,11 +46,7 @@ EXIT_FAILURE = 0xFFFFFFFF  # -1 as the process reports it
 
 
 class BenchError(Exception):
-    """The bench itself failed (not the program under test)."""
-
-
-class ProgramCrashed(BenchError):
-    """A program under test crashed while the bench waited for it."""
+    """The bench failed, or a program under test crashed while it waited."""
 
 
 # Wine's and winedbg's line on a crashing program's standard error.
@@ -89,11 +84,10 @@ def wine_env(prefix, display):
 
 @functools.lru_cache(maxsize=None)
 def fixed_layout():
-    """The command prefix that starts Wine without address randomization,
-    where the host allows it (a container's seccomp may not): Wine's loader
-    reserves fixed ranges beside randomized ones, and a start whose ranges
-    collide dies before it reports to its parent. Inherited by every program
-    the driver starts."""
+    """The command prefix that starts Wine, and every program the driver starts,
+    without address randomization where the host allows it (a container's
+    seccomp may not): a start whose randomized ranges collide with the ones
+    Wine's loader reserves dies before it reports to its parent."""
     command = ["setarch", os.uname().machine, "-R"]
     allowed = subprocess.run(command + ["true"], stdin=subprocess.DEVNULL,
                              capture_output=True).returncode == 0
@@ -117,9 +111,8 @@ def wait_for(condition, timeout, what):
 
 
 def fanotify(path, mask):
-    """A fanotify group of the permission class marked for mask on path (root
-    only); OSError where the kernel or the user may not. Closing it lets every
-    event it holds go on."""
+    """A fanotify group of the permission class marked for mask on path (root only;
+    OSError where not allowed); closing it lets every event it holds go on."""
     libc = ctypes.CDLL(None, use_errno=True)
     libc.fanotify_mark.argtypes = [ctypes.c_int, ctypes.c_uint, ctypes.c_uint64, ctypes.c_int,
                                    ctypes.c_char_p]
@@ -138,29 +131,26 @@ def fanotify_events(fd):
     return [struct.unpack_from("=IBBHQii", data, at)[5] for at in range(0, len(data), 24)]
 
 
-class OpenGate:
+@contextlib.contextmanager
+def open_gate(folder, timeout=60):
     """Within its block, the first program to open a file in folder stops at
-    that open until the block ends (wait() returns once one has): a moment
-    inside a program's work on that folder that no timing decides. The bench
-    opens nothing there meanwhile."""
+    that open until the block ends (the wait() it yields returns once one has):
+    a moment inside a program's work on that folder that no timing decides.
+    The bench opens nothing there meanwhile."""
+    try:
+        gate = fanotify(folder, 0x08010000)  # FAN_OPEN_PERM | FAN_EVENT_ON_CHILD
+    except OSError as error:
+        raise unittest.SkipTest("no fanotify gate here: %s" % error) from None
+    events = []
 
-    def __init__(self, folder):
-        self.folder, self.fd, self.events = Path(folder), -1, []
-
-    def __enter__(self):
-        try:
-            self.fd = fanotify(self.folder, 0x08010000)  # FAN_OPEN_PERM | FAN_EVENT_ON_CHILD
-        except OSError as error:
-            raise unittest.SkipTest("no fanotify gate here: %s" % error) from None
-        return self
-
-    def wait(self, timeout=60):
-        if not select.select([self.fd], [], [], timeout)[0]:
-            raise BenchError("nothing opened a file in %s within %d s" % (self.folder, timeout))
-        self.events += fanotify_events(self.fd)
-
-    def __exit__(self, *exc):
-        for fd in self.events + [self.fd]:
+    def wait():
+        if not select.select([gate], [], [], timeout)[0]:
+            raise BenchError("nothing opened a file in %s within %d s" % (folder, timeout))
+        events.extend(fanotify_events(gate))
+    try:
+        yield wait
+    finally:
+        for fd in events + [gate]:
             os.close(fd)
 
 
@@ -170,28 +160,21 @@ class Suite:
     def __init__(self):
         self.xvfb, self.display, self.error, self.removals, self.sessions = None, DISPLAY, None, [], []
         self.base = WORK / "prefix-base"
-        WORK.mkdir(parents=True, exist_ok=True)
         shutil.rmtree(WORK / "trash", ignore_errors=True)
+        (WORK / "trash").mkdir(parents=True, exist_ok=True)
 
     def start(self):
-        if not self.display:  # Xvfb picks a free display and writes its number to the pipe
-            read_end, write_end = os.pipe()
+        if not self.display:  # Xvfb picks a free display and writes its number to stdout
             with open(WORK / "xvfb.log", "wb") as log:
                 self.xvfb = subprocess.Popen(
-                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-                    stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
-            os.close(write_end)
-            number = b""
-            while not number.endswith(b"\n") and select.select([read_end], [], [], 20)[0]:
-                chunk = os.read(read_end, 64)
-                number += chunk
-                if not chunk:
-                    break
-            os.close(read_end)
-            if not number.strip().isdigit():
+                    ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log,
+                    start_new_session=True)
+            said = select.select([self.xvfb.stdout], [], [], 20)[0]
+            number = self.xvfb.stdout.readline().strip() if said else b""
+            if not number.isdigit():
                 raise BenchError("Xvfb did not report a display (see %s)" % (WORK / "xvfb.log"))
-            self.display = ":" + number.strip().decode()
+            self.display = ":" + number.decode()
         shutil.rmtree(self.base, ignore_errors=True)
         env, log = wine_env(self.base, self.display), WORK / "prefix-base.log"
         log.unlink(missing_ok=True)
@@ -209,7 +192,6 @@ class Suite:
             os.link if LINKED.search(str(s)) else shutil.copy2)(s, d))
 
     def discard(self, folder):  # in the background: nothing waits for it
-        (WORK / "trash").mkdir(exist_ok=True)
         target = WORK / "trash" / ("%s-%d" % (folder.name, time.monotonic_ns()))
         folder.rename(target)
         self.removals.append(subprocess.Popen(["nice", "rm", "-rf", str(target)]))
@@ -247,8 +229,7 @@ def suite():
 
 def running(prefix, name):
     """The command lines of the prefix's live Linux processes that hold name
-    (a Windows path or a part of one, in any case; a zombie's command line is
-    empty)."""
+    (a Windows path or a part of one, in any case), zombies' (empty) left out."""
     mark, found = b"WINEPREFIX=" + bytes(prefix) + b"\0", []
     for process in Path("/proc").glob("[0-9]*"):
         with contextlib.suppress(OSError):
@@ -280,7 +261,7 @@ class Program:
     def check_crash(self, code=None):  # on Wine's crash line or an exception's exit code
         line = CRASH_LINE.search(self.output())
         if line or (code is not None and code & 0xF0000000 == 0xC0000000):
-            raise ProgramCrashed("the program crashed: %s (its output: %s)" % (
+            raise BenchError("the program crashed: %s (its output: %s)" % (
                 line[0].strip() if line else "exit code 0x%08X" % code, self.out))
 
 
@@ -316,13 +297,9 @@ class WineSession:
         self.reader.start()
         if not self.receive(60).get("ready"):
             raise BenchError("the driver did not start")
-        self.drive_c = self.prefix / "drive_c"
-        self.bench_dir = self.drive_c / "bench"
+        self.drive_c, self.bench_dir = self.prefix / "drive_c", self.prefix / "drive_c" / "bench"
         self.bench_dir.mkdir(exist_ok=True)
-        temps = list(self.drive_c.glob("users/*/Temp"))
-        if len(temps) != 1:
-            raise BenchError("cannot tell the user's Temp folder among %s" % temps)
-        self.temp_dir = temps[0]  # the updater's work folders land here
+        [self.temp_dir] = self.drive_c.glob("users/*/Temp")  # the updater's work folders
 
     def to_windows(self, path):
         relative = Path(path).resolve().relative_to(self.drive_c.resolve())
@@ -355,7 +332,7 @@ class WineSession:
     def wait_window(self, timeout=20.0, where=lambda window: True, **filters):
         """The first visible window matching the filters and where, or None
         after timeout s or, for a program started here (pid=), once it has
-        ended; ProgramCrashed as soon as Wine reports its crash."""
+        ended; BenchError as soon as Wine reports its crash."""
         program, deadline = self.programs.get(filters.get("pid")), time.monotonic() + timeout
         while True:
             found = [w for w in self.windows(visible=1, **filters) if where(w)]
@@ -373,9 +350,10 @@ class WineSession:
     def click(self, hwnd, control_id=None):
         return self.expect("click", hwnd=hwnd, id=control_id)
 
-    def message_box(self, pid, timeout=20.0):  # (box, its controls by id) or (None, {})
-        box = self.wait_window(pid=pid, cls="#32770", timeout=timeout)
-        return (box, self.controls(box["hwnd"]) or {}) if box else (None, {})
+    def answer(self, hwnd, how):  # a button's id, the Escape key ("escape") or the close box ("close")
+        if how == "escape":
+            return self.expect("key", hwnd=hwnd, vk=VK_ESCAPE)
+        return self.expect("close", hwnd=hwnd) if how == "close" else self.click(hwnd, how)
 
     def grab(self, rect):  # raw RGB bytes of a screen rectangle (a driver rect)
         width, height = rect["right"] - rect["left"], rect["bottom"] - rect["top"]
@@ -450,6 +428,12 @@ class WineSession:
             self.suite.discard(self.dir)
 
 
+def write_tree(folder, files):  # {relative name: bytes} into folder
+    for name, data in files.items():
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(data)
+
+
 def work_folders(temp_dir):
     return sorted(p for p in Path(temp_dir).iterdir() if p.name.startswith("TempGPInstallFolder_"))
 
@@ -494,10 +478,9 @@ class BenchTest(unittest.TestCase):
             raise
         except BaseException:
             self.failed = True
-            if self.wine:
-                self.wine.screenshot("failure" + label)
-                with open(self.wine.artifacts / "failure.txt", "a") as out:
-                    out.write("%s%s\n%s\n" % (self.id(), label, traceback.format_exc()))
+            self.wine.screenshot("failure" + label)
+            with open(self.wine.artifacts / "failure.txt", "a") as out:
+                out.write("%s%s\n%s\n" % (self.id(), label, traceback.format_exc()))
             raise
 
     @contextlib.contextmanager
@@ -506,9 +489,17 @@ class BenchTest(unittest.TestCase):
         with super().subTest(*message, **params), self.evidence(label):
             yield
 
-    def check_box(self, box, controls, text, buttons, icon="error", title=None, owner=None):
-        """A message box's text, visible buttons, icon on screen, caption, owner."""
-        self.assertIsNotNone(box, "no message box")
+    def window_of(self, program, failure="no start-up window", **filters):
+        """The program's first visible window that matches; the test fails without one."""
+        window = self.wine.wait_window(pid=program.pid, **filters)
+        self.assertIsNotNone(window, failure)
+        return window
+
+    def check_box(self, program, text, buttons, icon="error", title=None, owner=None, box=None):
+        """A message box's (by default the program's first) text, visible buttons,
+        icon on screen, caption and owner; returns the box and its controls by id."""
+        box = box or self.window_of(program, "no message box", cls="#32770")
+        controls = self.wine.controls(box["hwnd"]) or {}
         self.assertEqual(controls.get(TEXT_ID, {}).get("text"), text)
         shown = [i for i, c in controls.items() if c["class"].lower() == "button" and c["visible"]]
         self.assertEqual(sorted(shown), sorted(buttons), "buttons")
@@ -518,6 +509,7 @@ class BenchTest(unittest.TestCase):
             self.assertEqual(box["title"], title, "caption")
         if owner is not None:
             self.assertEqual(box["owner"], owner, "owner window")
+        return box, controls
 
     def check_clipboard(self, text):  # as a Unicode and a code page 932 program would paste it
         clip = self.wine.expect("clipboard")
@@ -525,9 +517,7 @@ class BenchTest(unittest.TestCase):
         self.assertEqual(bytes.fromhex(clip["text_hex"] or ""), text.encode("cp932"), "CF_TEXT")
 
     def setUp(self):
-        self.failed, self.wine = False, None
-        self.wine = WineSession(self.id(), self.dll_overrides, self.prepare_prefix)
+        self.failed, self.wine = False, WineSession(self.id(), self.dll_overrides, self.prepare_prefix)
 
     def tearDown(self):
-        if self.wine:
-            self.wine.close(keep=self.failed)
+        self.wine.close(keep=self.failed)

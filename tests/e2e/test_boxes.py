@@ -1,7 +1,7 @@
 """The updater's message boxes under Wine, shown by its own code in boxes.exe
 under a main window: each box's look and clipboard, and what each answer does."""
 import bench
-from bench import EXIT_FAILURE, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT, VK_ESCAPE
+from bench import EXIT_FAILURE, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT
 
 TITLEBAR = "表示テスト"  # 表: a 0x5C second byte in the caption
 MAIN_TITLE = TEXT["kTextUpdaterSuffix"] % TITLEBAR
@@ -41,19 +41,11 @@ class BoxTest(bench.BenchTest):
                 self.wine.expect("clipset", text=before)
                 program = self.wine.start(bench.PROGRAMS / "boxes.exe", args=[args[0]] + [
                     '"%s"' % text for text in [TITLEBAR] + args[1:]])
-                main = self.wine.wait_window(pid=program.pid, cls="Static")
-                self.assertEqual((main or {}).get("title"), MAIN_TITLE, "boxes.exe: no main window")
-                box, controls = self.wine.message_box(program.pid)
+                main = self.window_of(program, "boxes.exe: no main window", cls="Static", title=MAIN_TITLE)
                 # The out-of-memory box has no owner, and a caption of its own.
-                self.check_box(box, controls, text, buttons, icon,
-                               *((TEXT["kTextMallocCaption"], 0) if name == "alloc" else
-                                 (MAIN_TITLE, main["hwnd"])))
+                box, _ = self.check_box(program, text, buttons, icon, *(
+                    (TEXT["kTextMallocCaption"], 0) if name == "alloc" else (MAIN_TITLE, main["hwnd"])))
                 self.check_clipboard(text if copied else before)
-                if answer == "escape":
-                    self.wine.expect("key", hwnd=box["hwnd"], vk=VK_ESCAPE)
-                elif answer == "close":
-                    self.wine.expect("close", hwnd=box["hwnd"])
-                else:
-                    self.wine.click(box["hwnd"], answer)
+                self.wine.answer(box["hwnd"], answer)
                 self.assertEqual(program.wait_exit(), code)
                 self.assertEqual(program.output().strip(), printed)

@@ -24,8 +24,8 @@ class Image:
         self.machine, count = struct.unpack_from("<HH", data, pe + 4)
         optional = pe + 24
         self.magic, self.subsystem = self.u(optional, "H"), self.u(optional + 68, "H")
-        self.wide = self.magic == 0x20B  # 8-byte slots
-        directories = optional + (112 if self.wide else 96)
+        self.width = 8 if self.magic == 0x20B else 4  # of an address slot
+        directories = optional + (112 if self.width == 8 else 96)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i)
                             for i in range(min(self.u(directories - 4, "I"), 16))] + [(0, 0)] * 16
         table = optional + self.u(pe + 20, "H")
@@ -47,7 +47,7 @@ class Image:
         return section[3] + rva - section[1]
 
     def slot(self, rva):
-        return self.u(self.offset(rva), "Q" if self.wide else "I")
+        return self.u(self.offset(rva), "Q" if self.width == 8 else "I")
 
     def string(self, rva):
         start = self.offset(rva)
@@ -56,10 +56,10 @@ class Image:
             raise ValueError("name at RVA 0x%x not terminated" % rva)
         return self.data[start:end].decode("latin-1")
 
-    def thunks(self, rva):  # the zero-terminated slot table at rva: (rva, value) pairs
-        out, width = [], 8 if self.wide else 4
-        while self.slot(rva + width * len(out)):
-            out.append((rva + width * len(out), self.slot(rva + width * len(out))))
+    def thunks(self, rva):  # the values of the zero-terminated slot table at rva
+        out = []
+        while self.slot(rva + self.width * len(out)):
+            out.append(self.slot(rva + self.width * len(out)))
         return out
 
     def imports(self):  # (DLL name, name table, name, address table) of each descriptor
@@ -75,7 +75,6 @@ def check(data):
     loader fills: exactly the import address table, which the code calls through."""
     try:
         image, findings, filled = Image(data), [], []
-        width = 8 if image.wide else 4
         for dll, names, name, addresses in image.imports():
             if not (name and names and addresses):
                 findings.append("import descriptor of %r lacks its name, name table or address table" % dll)
@@ -83,10 +82,10 @@ def check(data):
             entries, slots = image.thunks(names), image.thunks(addresses)
             if len(entries) != len(slots):
                 findings.append("%s: %d names, %d address slots" % (dll, len(entries), len(slots)))
-            for _, value in entries:
-                if not value >> (63 if image.wide else 31):  # by name, not by ordinal
+            for value in entries:
+                if not value >> (8 * image.width - 1):  # by name, not by ordinal
                     image.string(value + 2)
-            filled.append((addresses, addresses + width * (len(slots) + 1)))
+            filled.append((addresses, addresses + image.width * (len(slots) + 1)))
         tiles = sorted(filled) or [(0, 0)]
         gapless = all(end == start for (_, end), (start, _) in zip(tiles, tiles[1:]))
         if not gapless or image.directories[IAT] != (tiles[0][0], tiles[-1][1] - tiles[0][0]):
@@ -139,12 +138,10 @@ class ExecutableFileTest(unittest.TestCase):
                 self.assertEqual(check(path.read_bytes()), [])
         # The check itself finds a descriptor cut short, and slots of the
         # import address table that no descriptor declares.
-        cut = bytearray(self.image.data)
-        descriptor = self.image.offset(self.image.directories[IMPORTS][0])
-        cut[descriptor:descriptor + 4] = bytes(4)
-        self.assertRegex("\n".join(check(bytes(cut))), "lacks its name")
-        undeclared = bytearray(self.image.data)
-        last = len(list(self.image.imports())) - 1
-        descriptor = self.image.offset(self.image.directories[IMPORTS][0] + 20 * last)
-        undeclared[descriptor:descriptor + 20] = bytes(20)
-        self.assertRegex("\n".join(check(bytes(undeclared))), "no descriptor declares")
+        first = self.image.directories[IMPORTS][0]
+        last = first + 20 * (len(list(self.image.imports())) - 1)
+        for descriptor, size, finding in ((first, 4, "lacks its name"),
+                                          (last, 20, "no descriptor declares")):
+            planted, at = bytearray(self.image.data), self.image.offset(descriptor)
+            planted[at:at + size] = bytes(size)
+            self.assertRegex("\n".join(check(bytes(planted))), finding)

@@ -6,7 +6,7 @@ import random
 import time
 
 import bench
-from bench import CAPTION, EXIT_FAILURE, ID, IDCANCEL, IDOK, IDRETRY, TEXT, TEXT_ID, payload
+from bench import EXIT_FAILURE, ID, IDCANCEL, IDOK, IDRETRY, TEXT, TEXT_ID, payload
 
 FILE_BAR, FILE_NAME, TOTAL_BAR, ANIMATION = (ID["IDC_COPY_" + name] for name in
                                              ("FILE_BAR", "FILE_NAME", "TOTAL_BAR", "ANIMATION"))
@@ -16,30 +16,19 @@ DAMAGED_PAYLOAD, REG_NOT_TERMINATED = TEXT["kTextPayloadDamaged"], TEXT["kTextSe
 OPEN_REG = "TITLEBAR\t開\r\n[EOF]\r\n[reg]\r\n\"Dir\"=\"REP_INSTALL\"\r\n[EOF]\r\n".encode("cp932")
 INSTALL_ENV = "// payload tests\r\nTITLEBAR\tペイロード|試験\r\n[EOF]\r\n".encode("cp932")
 SETUP_FILES = {"install.env", "insttscr.rct", "readme.txt"}
-BIG_FILE_SIZE = 2 * 1024 * 1024
 DESTINATION = "C:\\ゲーム"
-
-
-def update_files():
-    # Random, the big file stays big in the archive; a nested readme is no setup file.
-    rng = random.Random(7)
-    return {
-        "install.env": INSTALL_ENV,
-        "insttscr.rct": bench.PICTURE.read_bytes(),
-        "readme.txt": "お読みください\r\n".encode("cp932"),
-        "big.bin": rng.randbytes(BIG_FILE_SIZE),
-        "data/表示.dat": b"\x95\x5c" * 1000,
-        "data/empty.bin": b"",
-        "data/sub/notes.txt": b"not a setup file: it lies in a nested folder\r\n",
-    }
 
 
 class PayloadTest(bench.BenchTest):
     def build(self):
-        source, self.files = self.wine.dir / "update-source", update_files()
-        for relative, data in self.files.items():
-            (source / relative).parent.mkdir(parents=True, exist_ok=True)
-            (source / relative).write_bytes(data)
+        # Random, the big file stays big in the archive; a nested readme is no setup file.
+        self.files = {"install.env": INSTALL_ENV, "insttscr.rct": bench.PICTURE.read_bytes(),
+                      "readme.txt": "お読みください\r\n".encode("cp932"),
+                      "big.bin": random.Random(7).randbytes(2 << 20),
+                      "data/表示.dat": b"\x95\x5c" * 1000, "data/empty.bin": b"",
+                      "data/sub/notes.txt": b"not a setup file: it lies in a nested folder\r\n"}
+        source = self.wine.dir / "update-source"
+        bench.write_tree(source, self.files)
         return bench.build_updater(source, self.wine.dir / "update.exe")
 
 
@@ -54,8 +43,7 @@ class SetupPassTest(PayloadTest):
                 except OSError as error:
                     self.skipTest("the file system refuses %r (%s)" % (folder, error))
                 program = self.wine.start(updater, name=os.path.join(folder, "vnupdate.exe"))
-                window = self.wine.wait_window(pid=program.pid, title=WINDOW_TITLE)
-                self.assertIsNotNone(window, "no start-up window")
+                window = self.window_of(program, title=WINDOW_TITLE)
                 [work] = bench.work_folders(self.wine.temp_dir)
                 names.append(work.name)
                 self.assertRegex(work.name, r"^TempGPInstallFolder_\d{9}$")
@@ -93,9 +81,8 @@ class RefusedAtStartupTest(PayloadTest):
                 self.wine.expect("clipset", text="bench: clipboard before the run")
                 program = self.wine.start(copy)
                 try:
-                    box, controls = self.wine.message_box(program.pid)
-                    self.check_box(box, controls, text, [answer] if answer == IDOK else
-                                   [IDRETRY, IDCANCEL], "error", title="", owner=0)
+                    box, controls = self.check_box(program, text, [answer] if answer == IDOK else
+                                                   [IDRETRY, IDCANCEL], "error", title="", owner=0)
                     visible = self.wine.windows(pid=program.pid, visible=1)
                     self.assertEqual([w["hwnd"] for w in visible], [box["hwnd"]], "other windows")
                     if "\n" in text:  # a bare LF, which the box shows as a line break
@@ -140,16 +127,14 @@ class CopyPassTest(PayloadTest):
         (self.wine.drive_c / "ゲーム").mkdir()
         program = self.wine.start(bench.PROGRAMS / "copypass.exe",
                                   args=[self.wine.install(updater), DESTINATION])
-        window = self.wine.wait_window(pid=program.pid, title=TEXT["kTextCopyCaption"])
-        self.assertIsNotNone(window, "no copy progress window")
+        window = self.window_of(program, "no copy progress window", title=TEXT["kTextCopyCaption"])
         data = updater.read_bytes()
         entries = payload.read_archive(data)
         archive_size = len(data) - 4 - entries[0]["offset"]
         samples = []
         for controls in self.copy_steps(program, window):
             if not samples:
-                with self.subTest("animation"):
-                    self.assert_animates(controls[ANIMATION]["rect"])
+                self.assert_animates(controls[ANIMATION]["rect"])
             samples.append(controls)
         # Held after the window closed: it is gone while the process runs.
         self.assertEqual(self.wine.windows(pid=program.pid, visible=1), [],

@@ -19,12 +19,8 @@ class PlatformCheckTest(bench.BenchTest):
         echo = self.wine.install(bench.PROGRAMS / "echoargs.exe", "with space/echoargs.exe")
         program = self.wine.start(bench.PROGRAMS / "platform_check.exe",
                                   args=[self.wine.to_windows(scratch), '"%s"' % echo])
-        code = program.wait_exit(60)
-        report = program.output()
-        (self.wine.artifacts / "platform_check.txt").write_text(report)
-        self.assertIsNotNone(code, "platform_check did not end within 60 s")
-        failures = [line for line in report.splitlines() if line.startswith("FAILED")]
-        self.assertEqual(code, 0, "%s failure(s):\n%s" % (code, "\n".join(failures) or report))
+        code, report = program.wait_exit(60), program.output()  # None: still running
+        self.assertEqual(code, 0, "platform_check ended with %s:\n%s" % (code, report))
         self.assertIn("0 failed", report, "the checks did not run to their end")
         self.assertEqual(sorted(p.name for p in (scratch / "temp").iterdir()), sorted(names[1:]))
         self.assertTrue((scratch / "temp" / names[3] / "install.env").exists())

@@ -1,5 +1,6 @@
 """The start-up window under Wine: its place, title picture, buttons and keys,
-the readme, and a picture that is damaged or missing."""
+the readme, a picture that is damaged or missing, and the single-instance
+guard, a mutex named after the configured title."""
 import subprocess
 
 import bench
@@ -8,6 +9,14 @@ from bench import EXIT_FAILURE, ID, IDCANCEL, IDOK, IDRETRY, PICTURE, TEXT, TEXT
 # The button column counts from the lowest slot up: 終了, then the readme, then アップデート.
 SLOT = [ID["IDC_MAIN_SLOT%d" % n] for n in range(3)]
 TITLE = TEXT["kTextUpdaterSuffix"] % "窓 試験"
+# The bar becomes a space; 表 ends in 0x5C and stays whole. A backslash would
+# make the mutex name a namespace path: it takes the full-width one.
+TITLEBAR, CAPTION = "C:\\Game|表", "C:\\Game 表"
+WINDOW_TITLE = TEXT["kTextUpdaterSuffix"] % CAPTION
+MUTEX = TEXT["kTextUpdaterSuffix"] % ("C:" + TEXT["kTextFullWidthBackslash"] + "Game 表")
+SETTINGS = "TITLEBAR\t%s\r\n[EOF]\r\n[delfiles]\r\n-\r\n[reg]\r\n\"Dir\"=\"REP_INSTALL\"\r\n-\r\n" % TITLEBAR
+ENTRIES = [("install.env", SETTINGS.encode("cp932"), 0), ("insttscr.rct", b"RCT placeholder", 0),
+           ("readme.txt", b"readme\r\n", 0), ("game.dat", b"\x00" * 5000, 0)]
 
 
 def entries(readme="-", readme_file=None, picture=None, files=()):
@@ -20,21 +29,13 @@ def entries(readme="-", readme_file=None, picture=None, files=()):
     return out + [(name, b"readme\r\n", 0) for name in files]
 
 
-def decoded_picture(session):  # RGB bytes, from the updater's own decoder
-    png = session.dir / "picture.png"
-    done = bench.vnpack("png", PICTURE, png)
-    if done.returncode != 0:
-        raise bench.BenchError(done.stderr)
-    return subprocess.run(["convert", str(png), "-depth", "8", "rgb:-"], capture_output=True,
-                          check=True).stdout
-
-
 class StartWindowTest(bench.BenchTest):
     def open(self, payload):
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", payload))
-        window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
-        self.assertIsNotNone(window, "no start-up window")
-        return window
+        return self.window_of(self.program, title=TITLE)
+
+    def work_folder_files(self):
+        return [sorted(p.name for p in f.iterdir()) for f in bench.work_folders(self.wine.temp_dir)]
 
     def buttons(self, window):
         controls = self.wine.controls(window["hwnd"])
@@ -49,13 +50,15 @@ class StartWindowTest(bench.BenchTest):
         left, top = client["left"] + offset, client["top"] + offset
         # With the bench's fonts a button may overlap the picture.
         rects = [c["rect"] for c in answer["controls"] if c["visible"]]
-        expected = decoded_picture(self.wine)
+        png = self.wine.dir / "picture.png"  # decoded by the updater's own decoder
+        self.assertEqual(bench.vnpack("png", PICTURE, png).returncode, 0, "vnpack png")
+        expected = subprocess.run(["convert", str(png), "-depth", "8", "rgb:-"], capture_output=True,
+                                  check=True).stdout
         shown_pixels = [y * 256 + x for y in range(256) for x in range(256) if not any(
             r["left"] <= left + x < r["right"] and r["top"] <= top + y < r["bottom"] for r in rects)]
 
         def shown():
-            grabbed = self.wine.grab({"left": left, "top": top, "right": left + 256,
-                                      "bottom": top + 256})
+            grabbed = self.wine.grab(dict(left=left, top=top, right=left + 256, bottom=top + 256))
             return all(grabbed[3 * i:3 * i + 3] == expected[3 * i:3 * i + 3] for i in shown_pixels)
         # Painting goes on in the program's own time.
         self.assertGreater(len(shown_pixels), 250 * 250)
@@ -63,10 +66,9 @@ class StartWindowTest(bench.BenchTest):
 
     def test_caption_place_picture_and_the_keys_that_do_nothing(self):
         window = self.open(entries(picture=PICTURE.read_bytes()))
-        rect = window["rect"]  # the outer rectangle, centred on the 1024 x 768 screen
-        self.assertEqual((rect["left"], rect["top"]),
-                         ((1024 - (rect["right"] - rect["left"])) // 2,
-                          (768 - (rect["bottom"] - rect["top"])) // 2), "not centred")
+        r = window["rect"]  # the outer rectangle, centred on the 1024 x 768 screen
+        self.assertEqual((r["left"], r["top"]), ((1024 - r["right"] + r["left"]) // 2,
+                                                 (768 - r["bottom"] + r["top"]) // 2), "not centred")
         self.assert_picture_drawn(window)
         self.assertEqual(self.buttons(window), {SLOT[0]: TEXT["kTextQuit"], SLOT[1]: TEXT["kTextUpdate"]})
         # Escape, and Enter with no button focused, leave the window up; the
@@ -108,20 +110,42 @@ class StartWindowTest(bench.BenchTest):
         # Retry after the picture was put where the window looks for it; then
         # Cancel, in a second run, ends it with -1 and keeps its work folder.
         self.program = self.wine.start(bench.write_updater(self.wine.dir / "u.exe", entries()))
-        box, controls = self.wine.message_box(self.program.pid)
-        self.check_box(box, controls, TEXT["kTextFfopenFailed"] % "insttscr.rct", [IDRETRY, IDCANCEL])
+        box, _ = self.check_box(self.program, TEXT["kTextFfopenFailed"] % "insttscr.rct", [IDRETRY, IDCANCEL])
         [work] = bench.work_folders(self.wine.temp_dir)
         (work / "insttscr.rct").write_bytes(PICTURE.read_bytes())
         self.wine.click(box["hwnd"], IDRETRY)
         # The box already bears the window's title: wait until it has gone.
-        bench.wait_for(lambda: box["hwnd"] not in [w["hwnd"] for w in self.wine.windows(
-            pid=self.program.pid, visible=1)], 10, "the box stayed after Retry")
-        window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
+        bench.wait_for(lambda: self.wine.controls(box["hwnd"]) is None, 10, "the box stayed after Retry")
+        window = self.window_of(self.program, title=TITLE)
         self.assert_picture_drawn(window)
         self.wine.click(window["hwnd"], SLOT[0])
         self.assertEqual(self.program.wait_exit(), 0)  # the picture put there is not its own
         self.program = self.wine.start(self.wine.dir / "u.exe")
-        box, _ = self.wine.message_box(self.program.pid)
+        box = self.window_of(self.program, "no message box", cls="#32770")
         self.wine.click(box["hwnd"], IDCANCEL)
         self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
         self.assertEqual(len(bench.work_folders(self.wine.temp_dir)), 1, "work folder")
+
+    def test_the_mutex_named_after_the_title_refuses_a_second_start(self):
+        path = self.wine.install(bench.write_updater(self.wine.dir / "vnupdate.exe", ENTRIES))
+        first = self.wine.start(path)
+        window = self.window_of(first, title=WINDOW_TITLE)
+        self.assertTrue(self.wine.expect("hold", name=MUTEX)["existed"], "not named " + MUTEX)
+        first_folder = bench.work_folders(self.wine.temp_dir)
+        self.assertEqual(len(first_folder), 1)
+        before = self.work_folder_files()
+
+        # A second start unpacks into a work folder of its own, refuses, and
+        # removes that folder and only that.
+        second = self.wine.start(path)
+        box, _ = self.check_box(second, TEXT["kTextAlreadyRunning"] % WINDOW_TITLE, [IDOK], "error",
+                                CAPTION, owner=0)
+        self.assertEqual(self.work_folder_files(), before * 2)
+        self.wine.click(box["hwnd"], IDOK)
+        self.assertEqual(second.wait_exit(), 0)
+        self.assertEqual(bench.work_folders(self.wine.temp_dir), first_folder)
+        self.assertEqual(self.work_folder_files(), before)
+        self.window_of(first, "the first instance's window is gone", title=WINDOW_TITLE, timeout=2)
+        self.wine.click(window["hwnd"], SLOT[0])
+        self.assertEqual(first.wait_exit(), 0)
+        self.assertEqual(bench.work_folders(self.wine.temp_dir), [])

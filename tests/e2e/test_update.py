@@ -11,7 +11,7 @@ import time
 from pathlib import Path
 
 import bench
-from bench import CAPTION, EXIT_FAILURE, ID, IDNO, IDOK, IDRETRY, IDYES, PICTURE, TEXT, payload
+from bench import CAPTION, EXIT_FAILURE, ID, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, PICTURE, TEXT, payload
 
 sys.path.insert(0, str(bench.REPO / "scripts"))
 import try_updater  # noqa: E402  a player who agrees to everything
@@ -20,6 +20,7 @@ NAME = "更新 試験"
 TITLE = TEXT["kTextUpdaterSuffix"] % NAME
 CANCELLED, NOT_INSTALLED = TEXT["kTextUpdateCancelled"], TEXT["kTextNotInstalled"]
 ASK_MANUAL, DAMAGED = TEXT["kTextAskManualTarget"] % NAME, TEXT["kTextPayloadDamaged"]
+CONFIRM = TEXT["kTextConfirmTarget"]
 MACHINE_KEY, USER_KEY = r"HKLM\Software\TestSoft\星降る", r"HKCU\Software\TestSoft\星降る"
 INSTALLED, DEFAULT = "C:\\ゲーム\\星降る夜", "C:\\Program Files\\TestSoft\\星降る"
 # Zero-filled files: the archive stays small, but writing eight of them keeps
@@ -41,27 +42,14 @@ OLD_FILES = {"game.exe": b"old game\r\n", "data/表示.dat": b"old data", "save.
 OLD_INI = "[その他]\r\nKeep=表示\r\n[Setup]\r\nOld=old\r\n"  # 表: a 0x5C second byte
 
 
-def confirm(folder):
-    return TEXT["kTextConfirmTarget"] % folder
-
-
-def written(folder):  # the INI entries and HKCU values an update writes (Q: is the CD-ROM)
-    return {"Path": folder, "CD": "Q:\\"}, {"InstallDir": folder, "CDROM": "Q:\\",
-                                            "Quoted": 'a\\b "c"'}
-
-
 def entries(files):
     """Archive entries in the dict's order, each folder before its first file."""
-    out, folders = [], set()
+    out = {}  # a folder's place is its first
     for name, (data, stamp) in files.items():
         parts = name.split("/")
-        for depth in range(1, len(parts)):
-            folder = "\\".join(parts[:depth]) + "\\"
-            if folder not in folders:
-                folders.add(folder)
-                out.append((folder, None, 0))
-        out.append((name.replace("/", "\\"), data, payload.filetime(stamp)))
-    return out
+        out.update(("\\".join(parts[:depth]) + "\\", (None, 0)) for depth in range(1, len(parts)))
+        out[name.replace("/", "\\")] = data, payload.filetime(stamp)
+    return [(name, *entry) for name, entry in out.items()]
 
 
 def digest(data):  # keeps a failure's diff readable with big files in it
@@ -79,8 +67,7 @@ class UpdateTest(bench.BenchTest):
     # Planted beside the updater under the names of DLLs that the shell, the
     # common controls and COM load on demand (and winmm, which the first
     # updaters imported), preferred to the system's as Windows searches.
-    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys",
-               "profapi"]
+    PLANTED = ["winmm", "version", "uxtheme", "dwmapi", "cryptbase", "userenv", "propsys", "profapi"]
     dll_overrides = ",".join(PLANTED) + "=n,b"
 
     @staticmethod
@@ -130,10 +117,9 @@ class UpdateTest(bench.BenchTest):
                  # Data's files after its subfolder, a new one first: from
                  # that one's creation to the commit, data is entered no more.
                  "data/new/empty.bin": b"", "data/追加.dat": b"added",
-                 "data/表示.dat": b"\x95\x5c" * 1000, **dict(extra)}
-        zeros = bytes(BIG)
-        files.update(("big%d.bin" % n, zeros) for n in range(BIG_FILES if big else 0))
-        files["game.exe"] = b"new game\r\n" * 100
+                 "data/表示.dat": b"\x95\x5c" * 1000, **dict(extra),
+                 **dict.fromkeys(["big%d.bin" % n for n in range(BIG_FILES if big else 0)], bytes(BIG)),
+                 "game.exe": b"new game\r\n" * 100}
         self.files = {name: (data, BASE_TIME_NS + n * 86_400_000_001_100)
                       for n, (name, data) in enumerate(files.items())}
 
@@ -157,20 +143,18 @@ class UpdateTest(bench.BenchTest):
     def lay_out(self):
         shutil.rmtree(self.target, ignore_errors=True)
         self.target.mkdir(parents=True)
-        for name, data in self.old.items():
-            (self.target / name).parent.mkdir(parents=True, exist_ok=True)
-            (self.target / name).write_bytes(data)
+        bench.write_tree(self.target, self.old)
 
     def launch(self):
         self.work_before = bench.work_folders(self.wine.temp_dir)
         self.program = self.wine.start(self.updater)
-        self.window = self.wine.wait_window(pid=self.program.pid, title=TITLE)
-        self.assertIsNotNone(self.window, "no start-up window")
+        self.window = self.window_of(self.program, title=TITLE)
         controls = self.wine.controls(self.window["hwnd"])
         self.update_button = next(i for i, c in controls.items() if c["text"] == TEXT["kTextUpdate"])
 
-    def press_update(self):
+    def update(self, *steps, gone=True):  # アップデート, then walk(*steps)
         self.wine.click(self.window["hwnd"], self.update_button)
+        self.walk(*steps, gone=gone)
 
     def next_window(self):
         """The updater's next window but its start-up and progress windows (one
@@ -184,33 +168,38 @@ class UpdateTest(bench.BenchTest):
     def press(self, window, control_id, gone=True):
         self.wine.click(window["hwnd"], control_id)
         if gone:
-            bench.wait_for(lambda: self.wine.controls(window["hwnd"]) is None, 30,
-                           "window stayed")
+            bench.wait_for(lambda: self.wine.controls(window["hwnd"]) is None, 30, "window stayed")
 
     def walk(self, *steps, gone=True):
         """Answers the next message boxes: steps of (text, button). gone=False
         does not wait for the last box to go: while an open gate may hold the
         updater, the driver must not ask its windows anything."""
-        kinds = {IDOK: ([IDOK], "error"), IDYES: ([IDYES, IDNO], "question"),
-                 IDNO: ([IDYES, IDNO], "question"), IDRETRY: ([IDRETRY, bench.IDCANCEL], "error"),
-                 bench.IDCANCEL: ([IDRETRY, bench.IDCANCEL], "error")}
         for text, button in steps:
-            box = self.next_window()
-            buttons, icon = kinds[button]
-            self.check_box(box, self.wine.controls(box["hwnd"]), text, buttons, icon, TITLE,
-                           self.window["hwnd"])
+            question = button in (IDYES, IDNO)
+            buttons = [IDYES, IDNO] if question else [IDOK] if button == IDOK else [IDRETRY, IDCANCEL]
+            box, _ = self.check_box(self.program, text, buttons, "question" if question else "error",
+                                    TITLE, self.window["hwnd"], self.next_window())
             self.press(box, button, gone or (text, button) != steps[-1])
 
-    def type_folder(self, text):  # into the folder prompt, which shows the default folder
+    def type_folder(self, text):
+        """アップデート, the questions of a game not found, then text into the
+        folder prompt, which shows the default folder."""
+        self.update((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
         prompt = self.next_window()
         self.assertEqual((prompt["title"], prompt["owner"]), (CAPTION["SETUP"], self.window["hwnd"]))
         self.assertEqual(self.wine.controls(prompt["hwnd"])[ID["IDC_SETUP_FOLDER"]]["text"], DEFAULT)
         self.wine.expect("settext", hwnd=prompt["hwnd"], id=ID["IDC_SETUP_FOLDER"], text=text)
         self.press(prompt, IDOK)
 
-    def copying(self):
-        self.assertIsNotNone(self.wine.wait_window(pid=self.program.pid, title=TEXT["kTextCopyCaption"]),
-                             "no progress window")
+    def hold_while_staging(self):
+        """Suspends the updater under its progress window with some files
+        staged and none committed (a commit makes backups of the old ones)."""
+        self.window_of(self.program, "no progress window", title=TEXT["kTextCopyCaption"])
+        bench.wait_for(lambda: self.staged("~vn"), 60, "nothing staged")
+        self.wine.expect("suspend", tid=self.program.tid)
+        staged, backups = len(self.staged("~vn")), self.staged("~vb")
+        self.assertTrue(0 < staged < len(self.files) and not backups,
+                        "not staging: %d staged, backups %s" % (staged, backups))
 
     def finish(self, how=IDOK, tick=False):
         """Closes the end dialog by how (IDOK, "escape" or "close"), the readme
@@ -223,19 +212,12 @@ class UpdateTest(bench.BenchTest):
                          (None, None) if caption.startswith("-") else (caption, 0), "readme box")
         if tick:
             self.wine.click(end["hwnd"], ID["IDC_END_README"])
-        if how == "escape":
-            self.wine.expect("key", hwnd=end["hwnd"], vk=bench.VK_ESCAPE)
-        elif how == "close":
-            self.wine.expect("close", hwnd=end["hwnd"])
-        else:
-            self.wine.click(end["hwnd"], IDOK)
+        self.wine.answer(end["hwnd"], how)
         self.assertEqual(self.program.wait_exit(), 0)
-        self.assert_no_work_folder_left()
+        self.assertEqual(self.new_work_folders(), set(), "work folder")
 
-    def assert_no_work_folder_left(self):
-        # Of the folders before the run, those of killed runs went at its start.
-        left = set(bench.work_folders(self.wine.temp_dir)) - set(self.work_before)
-        self.assertEqual(left, set(), "work folder")
+    def new_work_folders(self):  # those of killed runs before went at the run's start
+        return set(bench.work_folders(self.wine.temp_dir)) - set(self.work_before)
 
     def assert_updated(self):
         """The payload in place with its stored times, less the files deleted
@@ -252,15 +234,16 @@ class UpdateTest(bench.BenchTest):
         for name in DELETED:
             del expected[name]
         self.assertEqual(folder, expected)
-        entries_written, values_written = written(self.folder)
         expected_ini = parse_ini(self.before[1])
-        expected_ini["Setup"].update(entries_written)
+        expected_ini["Setup"].update(Path=self.folder, CD="Q:\\")  # Q: is the CD-ROM
         self.assertEqual(parse_ini(ini), expected_ini)
-        self.assertEqual(user, {**self.before[2], **values_written})
+        self.assertEqual(user, {**self.before[2], "InstallDir": self.folder, "CDROM": "Q:\\",
+                                "Quoted": 'a\\b "c"'})
         self.assertTrue((self.target.parent / "beside.txt").exists(), "deleted outside the folder")
 
-    def update_to_the_end(self, folder=INSTALLED, how=IDOK, tick=False):
-        self.walk((confirm(folder), IDYES))
+    def update_to_the_end(self, folder=INSTALLED, how=IDOK, tick=False, prompted=False):
+        """アップデート (not when the folder was typed into the prompt) to the end."""
+        (self.walk if prompted else self.update)((CONFIRM % folder, IDYES))
         self.finish(how, tick)
         self.assert_updated()
 
@@ -286,14 +269,10 @@ class UpdateTest(bench.BenchTest):
         running = self.wine.bench_dir / self.updater.name
         running.rename(running.with_name("moved.exe"))
         bench.write_updater(running, entries({"game.exe": (b"another game", BASE_TIME_NS)}))
-        self.press_update()
-        self.walk((confirm(INSTALLED), IDYES))
-        self.copying()
-        bench.wait_for(lambda: self.staged("~vn"), 60, "nothing staged")
-        # Held still with files staged, the copy is under way: the click and
-        # the close box posted now arrive while it runs, and do nothing.
-        self.wine.expect("suspend", tid=self.program.tid)
-        self.assertTrue(self.staged("~vn"), "the copy ended before the updater was held")
+        self.update((CONFIRM % INSTALLED, IDYES))
+        # Held still in the copy: the click and the close box posted now
+        # arrive while it runs, and do nothing.
+        self.hold_while_staging()
         self.wine.click(self.window["hwnd"], self.update_button)
         self.wine.expect("close", hwnd=self.window["hwnd"])
         self.wine.expect("resume", tid=self.program.tid)
@@ -308,25 +287,19 @@ class UpdateTest(bench.BenchTest):
         versions = {"v1": {"game.exe": b"1", "Data/Case/File.TXT": b"f", "Keep.txt": b"k"},
                     "v2": {"game.exe": b"1", "data/case/file.txt": b"f", "keep.txt": b"k2"}}
         for version, files in versions.items():
-            for name, data in files.items():
-                (self.wine.dir / version / name).parent.mkdir(parents=True, exist_ok=True)
-                (self.wine.dir / version / name).write_bytes(data)
+            bench.write_tree(self.wine.dir / version, files)
         template = self.wine.dir / "template"
-        template.mkdir()
-        shutil.copy(PICTURE, template)
-        (template / "install.env").write_bytes("".join(
+        bench.write_tree(template, {"insttscr.rct": PICTURE.read_bytes(), "install.env": "".join(
             "%s\t%s\r\n" % (key, SETTINGS[key]) for key in
-            ("REG_GLOBAL", "REG_LOCAL", "KEYFILE", "TITLEBAR", "INSTREADME")).encode("cp932"))
+            ("REG_GLOBAL", "REG_LOCAL", "KEYFILE", "TITLEBAR", "INSTREADME")).encode("cp932")})
         update = self.wine.dir / "update"
         done = bench.vnpack("diff", self.wine.dir / "v1", self.wine.dir / "v2", "-o", update,
                             "--env", template / "install.env")
         self.assertEqual(done.returncode, 0, done.stderr)
         updater = bench.build_updater(update, self.wine.dir / "case.exe")
-        code, _ = try_updater.try_updater(
-            self.wine, updater, self.wine.dir / "v1", INSTALLED,
-            [MACHINE_KEY + "\\IsInst=1", MACHINE_KEY + "\\InstTo=" + INSTALLED],
-            say=lambda text: None)
-        self.assertEqual(code, 0)
+        registry = [MACHINE_KEY + "\\IsInst=1", MACHINE_KEY + "\\InstTo=" + INSTALLED]
+        self.assertEqual(try_updater.try_updater(self.wine, updater, self.wine.dir / "v1", INSTALLED,
+                                                 registry, say=lambda text: None)[0], 0)
         target = self.path(INSTALLED)
         self.assertEqual(sorted((p.relative_to(target).as_posix().lower(), p.read_bytes())
                                 for p in target.rglob("*") if p.is_file()),
@@ -337,31 +310,23 @@ class UpdateTest(bench.BenchTest):
         self.wine.register_viewer()
         # The game's HKCU key made by the update.
         self.start(typed, registry=False, user=(), INSTREADME="お読みください")
-        self.press_update()
-        self.walk((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
-        not_found = ((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDYES))
+        self.update((NOT_INSTALLED, IDOK), (ASK_MANUAL, IDNO), (CANCELLED, IDOK))
         for text, refusal in (
                 ("C:\\", (TEXT["kTextRootFolder"], IDRETRY)),
                 ("\\\\server\\share", (TEXT["kTextNetworkFolder"], IDOK)),
                 ("C:\\ゲーム", (TEXT["kTextGameNotInFolder"] % NAME, IDOK))):
             with self.subTest(typed=text):
-                self.press_update()
-                self.walk(*not_found)
                 self.type_folder(text)
                 self.walk(refusal, (CANCELLED, IDOK))
         # Cancel at a root folder ends the run and keeps its work folder.
-        self.press_update()
-        self.walk(*not_found)
         self.type_folder("C:\\")
-        self.walk((TEXT["kTextRootFolder"], bench.IDCANCEL))
+        self.walk((TEXT["kTextRootFolder"], IDCANCEL))
         self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
-        self.assertEqual(len(set(bench.work_folders(self.wine.temp_dir)) - set(self.work_before)), 1)
+        self.assertEqual(len(self.new_work_folders()), 1)
         self.launch()
-        self.press_update()
-        self.walk(*not_found)
         self.type_folder("C:/ゲーム/手動/")  # made "C:\ゲーム\手動"
         # The readme box ticked, so that Escape taken for OK would show.
-        self.update_to_the_end(typed, how="escape", tick=True)
+        self.update_to_the_end(typed, how="escape", tick=True, prompted=True)
         self.assertFalse(self.viewer_started(), "the readme was opened")
 
     def test_found_through_the_key_file_in_the_default_folder_and_the_version_gate(self):
@@ -372,19 +337,16 @@ class UpdateTest(bench.BenchTest):
                                  ("102", TEXT["kTextAlreadyUpdated"])):
             with self.subTest(version=version):
                 self.wine.reg("add", USER_KEY, "/v", "Version", "/d", version, "/f")
-                self.press_update()
-                self.walk((refusal, IDOK), (CANCELLED, IDOK))
+                self.update((refusal, IDOK), (CANCELLED, IDOK))
                 self.assertEqual(self.state()[:2], self.before[:2])
         self.wine.reg("add", USER_KEY, "/v", "Version", "/d", "101", "/f")
         self.before = self.state()
-        self.press_update()
         self.update_to_the_end(DEFAULT, how="close", tick=True)  # no readme either
         self.assertFalse(self.viewer_started(), "the readme was opened")
 
     def test_a_failed_copy_leaves_folder_ini_and_registry_as_they_were(self):
         elsewhere = self.wine.drive_c / "elsewhere"
-        elsewhere.mkdir()
-        (elsewhere / "表示.dat").write_bytes(b"someone else's")
+        bench.write_tree(elsewhere, {"表示.dat": b"someone else's"})
 
         def link_data():  # Wine shows a link as a reparse point
             shutil.rmtree(self.target / "data")
@@ -406,23 +368,16 @@ class UpdateTest(bench.BenchTest):
                 if case in changes:
                     changes[case]()
                     self.before = self.state()
-                self.press_update()
-                self.walk((confirm(INSTALLED), IDYES))
+                self.update((CONFIRM % INSTALLED, IDYES))
                 if case.startswith("quit"):
-                    self.copying()
-                    bench.wait_for(lambda: self.staged("~vn"), 60, "nothing staged")
-                    self.wine.expect("suspend", tid=self.program.tid)
-                    # With every old file there, a commit would have made backups.
-                    staged, backups = len(self.staged("~vn")), self.staged("~vb")
-                    self.assertTrue(0 < staged < len(self.files) and not backups,
-                                    "not staging: %d staged, backups %s" % (staged, backups))
+                    self.hold_while_staging()
                     self.wine.expect("post", tid=self.program.tid, msg=bench.WM_QUIT, wparam=7)
                     self.wine.expect("resume", tid=self.program.tid)
                     self.assertEqual(self.program.wait_exit(), 7)
                 else:
                     self.walk((DAMAGED, IDOK))
                     self.assertEqual(self.program.wait_exit(), EXIT_FAILURE)
-                    self.assert_no_work_folder_left()
+                    self.assertEqual(self.new_work_folders(), set(), "work folder")
                 self.assertEqual(self.state(), self.before)
                 (self.target / "game.exe").chmod(0o644)
         self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()],
@@ -439,9 +394,7 @@ class UpdateTest(bench.BenchTest):
         for folder, refusal in (("data", DAMAGED), ("save", None), ("", CANCELLED)):
             with self.subTest(folder=folder or "the game folder"):
                 shutil.rmtree(outside, ignore_errors=True)
-                outside.mkdir()
-                for name in names:
-                    (outside / name).write_bytes(b"outside")
+                bench.write_tree(outside, dict.fromkeys(names, b"outside"))
                 self.start(old={**OLD_FILES, **saves})
                 swapped = self.target / folder
 
@@ -449,15 +402,13 @@ class UpdateTest(bench.BenchTest):
                     swapped.rename(swapped.with_name(swapped.name + "~"))
                     swapped.symlink_to(outside)
                 if folder:
-                    with bench.OpenGate(swapped) as gate:
-                        self.press_update()
-                        self.walk((confirm(INSTALLED), IDYES), gone=False)
-                        gate.wait()
+                    with bench.open_gate(swapped) as wait:
+                        self.update((CONFIRM % INSTALLED, IDYES), gone=False)
+                        wait()
                         swap()
                 else:
                     swap()
-                    self.press_update()
-                    self.walk((confirm(INSTALLED), IDYES))
+                    self.update((CONFIRM % INSTALLED, IDYES))
                 if refusal:
                     self.walk((refusal, IDOK))
                     # Cancelled, the window stays for another try.
@@ -475,7 +426,6 @@ class UpdateTest(bench.BenchTest):
         for folders, count, kills in ((6, 60, 20), (1, 1000, 0)):
             files = {"d%d/%04d.dat" % (n % folders, n): b"%d" % n * 50 for n in range(count)}
             self.start(old=None, extra=files)
-            self.press_update()
             began = time.monotonic()
             self.update_to_the_end()
             lasted = time.monotonic() - began  # the moments to choose from
@@ -484,11 +434,8 @@ class UpdateTest(bench.BenchTest):
                 with self.subTest(files=count, kill=kill, after="%.2f s" % after):
                     self.lay_out()
                     self.launch()
-                    self.press_update()
-                    self.walk((confirm(INSTALLED), IDYES))
+                    self.update((CONFIRM % INSTALLED, IDYES))
                     time.sleep(after)
                     self.program.kill()
-                    self.assertIsNotNone(self.program.wait_exit())
                     self.launch()
-                    self.press_update()
                     self.update_to_the_end()

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <iostream>
 #include <map>
 #include <string>
 #include <utility>
@@ -20,10 +21,9 @@ typedef std::map<S, S> Args;
 typedef std::vector<std::pair<const char*, S>> Fields;
 
 S Utf8(const wchar_t* text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    S out(bytes > 0 ? bytes : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], bytes, nullptr, nullptr);
-    out.pop_back();
+    int units = lstrlenW(text);
+    S out(WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, units, &out[0], (int)out.size(), nullptr, nullptr);
     return out;
 }
 
@@ -127,7 +127,9 @@ Fields Describe(HWND window, const char* text) {
     return {{"class", Quote(ClassOf(window))},
             {text, Quote(TextOf(window))},
             {"rect", Rect(rect)},
-            {"visible", Num(IsWindowVisible(window) != 0)}};
+            {"visible", Num(IsWindowVisible(window) != 0)},
+            {"hwnd", Num((UINT_PTR)window)},
+            {"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))}};
 }
 
 std::map<DWORD, HANDLE> g_processes;  // the programs started here, by process id
@@ -138,12 +140,7 @@ std::vector<HANDLE> g_held;           // mutexes and files held until the driver
 S CmdWindows(const Args& args) {
     S items = "[";
     for (HWND window : Windows(nullptr))
-        if (Matches(window, args)) {
-            Fields fields = Describe(window, "title");
-            fields.push_back({"hwnd", Num((UINT_PTR)window)});
-            fields.push_back({"owner", Num((UINT_PTR)GetWindow(window, GW_OWNER))});
-            Append(&items, Obj(fields));
-        }
+        if (Matches(window, args)) Append(&items, Obj(Describe(window, "title")));
     return Obj({{"ok", "true"}, {"windows", items + "]"}});
 }
 
@@ -323,10 +320,8 @@ std::vector<DWORD> Pixels(int width, int height, DWORD fill, HICON icon, int lef
     if (bitmap && bits) {
         memcpy(bits, pixels.data(), pixels.size() * sizeof(DWORD));
         HGDIOBJ old = SelectObject(memory, bitmap);
-        if (icon)
-            DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
-        else
-            BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
+        icon ? DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL)
+             : BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
         GdiFlush();
         memcpy(pixels.data(), bits, pixels.size() * sizeof(DWORD));
         SelectObject(memory, old);
@@ -424,13 +419,8 @@ S RunLine(const S& line) {
 int wmain() {
     printf("{\"ok\":true,\"ready\":true}\n");
     fflush(stdout);
-    for (S line;; line.clear()) {
-        int c;
-        while ((c = getchar()) != EOF && c != '\n') line += (char)c;
-        if (c == EOF || line == "exit") break;
+    for (S line; std::getline(std::cin, line) && line != "exit"; fflush(stdout))
         if (!line.empty()) printf("%s\n", RunLine(line).c_str());
-        fflush(stdout);
-    }
     for (HANDLE held : g_held) CloseHandle(held);
     for (auto& process : g_processes) CloseHandle(process.second);
     return 0;

@@ -30,12 +30,10 @@ int Report(const char* outcome, int code) {
 }
 
 int Run(const wchar_t* mode, const char* format, const char* argument) {
-    if (wcscmp(mode, L"retry") == 0) {
-        if (!ErrorRetryBox(format, argument)) return -1;  // Cancel: nothing printed
-        return Report("retry returned", 3);
-    }
-    bool ask = wcscmp(mode, L"ask") == 0;
-    if (ask) return AskYesNo(format, argument) ? Report("yes", 1) : Report("no", 0);
+    if (wcscmp(mode, L"retry") == 0)  // Cancel: nothing printed
+        return ErrorRetryBox(format, argument) ? Report("retry returned", 3) : -1;
+    if (wcscmp(mode, L"ask") == 0)
+        return AskYesNo(format, argument) ? Report("yes", 1) : Report("no", 0);
     if (wcscmp(mode, L"error") == 0) {
         ErrorBox(format, argument, 5);
         return Report("error returned", 4);

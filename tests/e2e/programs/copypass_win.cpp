@@ -62,10 +62,8 @@ int Run(const wchar_t* updater, const wchar_t* destination_wide, bool timed) {
     if (CheckArchive(&archive, strlen(destination), &fault) != 0)
         return Stop("archive refused", fault, 4);
     CopyProgressWindow copy = {};
-    if (!timed) {
-        copy.clock = PacedClock;
-        copy.shown_hook = Hold;
-    }
+    copy.clock = timed ? nullptr : PacedClock;
+    copy.shown_hook = timed ? nullptr : Hold;
     ULONGLONG start = GetTickCount64();
     OpenCopyProgress(&copy, archive.size);
     if (!copy.window) return Stop("no window", fault, 5);

@@ -60,12 +60,11 @@ void CheckConversions() {
     Check(ToCp932(L"\u3042a", 4, true, A_HIRA "a"), "back: exact fit");
     Check(ToCp932(L"\u3042a", 3, false, ""), "back: one byte short");
 
-    wchar_t wide[3];
+    wchar_t wide[8];
     Cp932ToWideForDisplay(A_HIRA A_HIRA A_HIRA, wide, 3);
     Check(wcscmp(wide, L"\u3042\u3042") == 0, "display: cut to two characters");
-    wchar_t replaced[8];
-    Cp932ToWideForDisplay("a\x95", replaced, 8);
-    Check(replaced[0] == L'a' && wcslen(replaced) <= 2, "display: bad byte does not stop the text");
+    Cp932ToWideForDisplay("a\x95", wide, 8);
+    Check(wide[0] == L'a' && wcslen(wide) <= 2, "display: bad byte does not stop the text");
 
     char utf8[16];
     Check(OsCp932ToUtf8(HYO, utf8, sizeof utf8) && strcmp(utf8, "\xe8\xa1\xa8") == 0,
@@ -100,9 +99,7 @@ void CheckFiles(const char* scratch) {
     // A name that code page 932 cannot write, made behind the module's back.
     wchar_t foreign[kWidePathCapacity];
     swprintf(foreign, kWidePathCapacity, L"%ls\\caf\u00e9 long name.txt", wide_folder);
-    HANDLE h = CreateFileW(foreign, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    Check(h != INVALID_HANDLE_VALUE, "files: make a foreign name");
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    Check(Closed(_wfopen(foreign, L"wb")), "files: make a foreign name");
 
     char pattern[kPathCapacity];
     snprintf(pattern, sizeof pattern, "%s\\*.*", folder);
@@ -151,7 +148,6 @@ void CheckTempFolder(const char* scratch) {
     char tiny[8];
     Check(OsGetTempFolder(tiny, sizeof tiny) == kOsTempTooLong || result != kOsTempOk,
           "temp: too long for the buffer");
-
     RemoveDirectoryW(foreign);
 }
 
@@ -174,9 +170,7 @@ void CheckWindowsAndLaunch(const char* program) {
 }
 
 // Work inside held folders, by handle, as the copy and the deletion do.
-void CountFound(OsFolderHold*, const char* name, void* count) {
-    ++*(int*)count;
-}
+void CountFound(OsFolderHold*, const char*, void* count) { ++*(int*)count; }
 
 void CheckHeldFolders(const char* scratch) {
     OsFolderHold* root = OsHoldFolder(scratch);
@@ -202,22 +196,18 @@ void CheckHeldFolders(const char* scratch) {
     Check(OsRemoveFolderIn(root, HYO) != 0, "held: a held folder cannot be removed");
     OsReleaseFolder(folder);
     Check(OsRemoveFolderIn(root, HYO) == 0, "held: remove the released folder");
-    OsReleaseFolder(root);
-}
-
-// The work folder made and checked through one opening and held from then
-// on; a start removes what killed runs left in the temporary folder, which
-// the bench plants in SCRATCH\temp, and what it keeps is the bench's to see.
-void CheckWorkFolders(const char* scratch) {
-    OsFolderHold* root = OsHoldFolder(scratch);
-    OsCreateResult result;
+    // The work folder, made and checked through one opening and held from then on.
     OsFolderHold* made = OsCreatePrivateFolderIn(root, "made", &result);
     Check(made && result == kOsCreated, "work: made, checked and held");
     Check(!OsCreatePrivateFolderIn(root, "made", &result) && result == kOsAlreadyExists,
           "work: a taken name is refused");
     OsReleaseFolder(made);
     OsReleaseFolder(root);
+}
 
+// A start removes what killed runs left in the temporary folder, which the
+// bench plants in SCRATCH\temp, and what it keeps is the bench's to see.
+void CheckWorkFolders(const char* scratch) {
     char temp[kPathCapacity], held[kPathCapacity];
     snprintf(temp, sizeof temp, "%s\\temp", scratch);
     snprintf(held, sizeof held, "%s\\TempGPInstallFolder_000000002", temp);
