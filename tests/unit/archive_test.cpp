@@ -45,7 +45,9 @@ TEST(Archive, NameRules) {
     // Destination + '\' + name must fit 259 bytes, and a file's folder part
     // must leave room for the 12-byte temporary sibling.
     const struct { const char* name; bool is_folder; size_t longest_destination; } lengths[] = {
-        {"abcdefghijkl", false, 246}, {"abcdefghijk", false, 246}, {"dir\\a", false, 242},
+        {"abcdefghijkl", false, 246},
+        {"abcdefghijk", false, 246},
+        {"dir\\a", false, 242},
         {"abcdefghijk\\", true, 246}};
     for (const auto& c : lengths) {
         ExpectSafe(c.name, c.is_folder, c.longest_destination, true);

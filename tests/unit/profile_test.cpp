@@ -49,8 +49,10 @@ TEST(Profile, WhatIsNotItsOwnIsLeftAlone) {
     // null too large, else a file's bytes
     const struct { const char* title; const char* taken; bool at_sibling; int result; } cases[] = {
         {"a file at the sibling's name", "mine", true, 0},
-        {"a link at the sibling's name", "a.ini", true, 0}, {"the INI a link", "a.ini", false, -1},
-        {"the INI too large", nullptr, false, -1}, {"the INI a folder", "", false, -1},
+        {"a link at the sibling's name", "a.ini", true, 0},
+        {"the INI a link", "a.ini", false, -1},
+        {"the INI too large", nullptr, false, -1},
+        {"the INI a folder", "", false, -1},
     };
     for (const auto& c : cases) {
         ScratchFolder scratch;

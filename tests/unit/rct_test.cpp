@@ -60,7 +60,8 @@ TEST(Rct, HandMadeStreams) {
         // 3 and 1 pixels from straight above (index 9), 12 bytes back.
         {"short copies from the row above", 4, 2, Cat({Px("A"), {0x02}, Px("BCD"), {0xA6, 0xA4}}),
          Px("ABCDABCD")},
-        {"first pixel cut", 1, 1, Bytes{1, 2}, {}}, {"command missing", 2, 1, Px("A"), {}},
+        {"first pixel cut", 1, 1, Bytes{1, 2}, {}},
+        {"command missing", 2, 1, Px("A"), {}},
         {"long literal count cut", 200, 1, Cat({Px("A"), {0x7F, 0}}), {}},
         {"literal beyond the data", 3, 1, Cat({Px("A"), {0x01}, Px("B")}), {}},
         {"long copy count cut", 9, 1, Cat({Px("A"), {0x83, 0}}), {}},
@@ -72,7 +73,8 @@ TEST(Rct, HandMadeStreams) {
         {"long literal past the end", 99, 1, Cat({Px("A"), {0x7F, 0, 0}, Repeat("B", 128)}), {}},
         {"copy past the end", 2, 1, Cat({Px("A"), {0x81}}), {}},
         {"long copy past the end", 300, 1, Cat({Px("A"), {0x83, 0xFF, 0xFF}}), {}},
-        {"zero width", 0, 1, Px("A"), {}}, {"negative height", 1, -1, Px("A"), {}},
+        {"zero width", 0, 1, Px("A"), {}},
+        {"negative height", 1, -1, Px("A"), {}},
     };
     for (const auto& c : cases) {
         Bytes rows;
@@ -135,11 +137,13 @@ TEST_F(RctFile, NoPictureFromWhatIsNotAWholeRctPicture) {
         return file;
     };
     const std::pair<const char*, Bytes> cases[] = {
-        {"empty file", {}}, {"header cut short", Bytes(plain.begin(), plain.begin() + 12)},
+        {"empty file", {}},
+        {"header cut short", Bytes(plain.begin(), plain.begin() + 12)},
         {"name length cut short", Bytes(named.begin(), named.begin() + 21)},
         {"name cut short", Bytes(named.begin(), named.begin() + 24)},
         {"stream cut short", Bytes(plain.begin(), plain.end() - 1)},
-        {"other magic", with(plain, 7, {'2'})}, {"width 0", with(plain, 8, {0, 0, 0, 0})},
+        {"other magic", with(plain, 7, {'2'})},
+        {"width 0", with(plain, 8, {0, 0, 0, 0})},
         {"height -1", with(plain, 12, {0xFF, 0xFF, 0xFF, 0xFF})},
         {"pixel memory beyond 32 bits", with(plain, 8, {0, 0, 1, 0, 0, 0, 1, 0})},
         {"data size beyond the file", with(plain, 16, {0xFF, 0xFF, 0xFF, 0xFF})},

@@ -23,10 +23,13 @@ TEST(Settings, LineRules) {
     const struct { const char* what; std::string content; const char* expected;
                    const char* key = "INSTTO"; } cases[] = {
         {"bar and remark", "TITLEBAR\tSample|1.01\t// remark\n", "Sample 1.01", "TITLEBAR"},
-        {"crlf", "INSTTO  Game\r\n", "Game"}, {"last line without break", "INSTTO Game", "Game"},
-        {"space indent", " INSTTO Game\n", none}, {"tab indent", "\tINSTTO Game\n", none},
+        {"crlf", "INSTTO  Game\r\n", "Game"},
+        {"last line without break", "INSTTO Game", "Game"},
+        {"space indent", " INSTTO Game\n", none},
+        {"tab indent", "\tINSTTO Game\n", none},
         {"slash comment", "/INSTTO Game\n", none, "/INSTTO"},
-        {"semicolon is a key", ";INSTTO Game\n", "Game", ";INSTTO"}, {"no value", "INSTTO\n", none},
+        {"semicolon is a key", ";INSTTO Game\n", "Game", ";INSTTO"},
+        {"no value", "INSTTO\n", none},
         {"lower case key", "titlebar X\n", none, "TITLEBAR"},
         {"first key wins", "INSTTO A\nINSTTO B\n", "A"},
         {"marker stops", "[EOF] trailing\nINSTTO Game\n", none},

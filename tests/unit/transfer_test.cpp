@@ -29,7 +29,8 @@ TEST(Transfer, Lines) {
         {false, "REP_INSTALL=REP_CDROMDRIVE|REP_INSTALL", ok, "C:\\Games\\Title", "Q:\\|REP_INSTALL"},
         {false, "D=REP_CDROM", ok, "D", "REP_CDROM"},
         {false, "P=REP_CDROMDRIVE REP_CDROMDRIVE", ok, "P", "Q:\\ REP_CDROMDRIVE"},
-        {false, " Key = a=b", ok, " Key ", " a=b"}, {false, "=", ok, "", ""},
+        {false, " Key = a=b", ok, " Key ", " a=b"},
+        {false, "=", ok, "", ""},
         // 表 (0x95 0x5C) before a placeholder; 0x83 0x52 hides the R of one that is not there.
         {false, "S=\x95\\REP_INSTALL", ok, "S", "\x95\\C:\\Games\\Title"},
         {false, "S=\x83REP_INSTALL", ok, "S", "\x83REP_INSTALL"},
@@ -43,13 +44,15 @@ TEST(Transfer, Lines) {
         {true, Quoted("CD", "REP_CDROM"), ok, "CD", "Q:\\"},
         {true, Quoted("CD", "REP_CDROMDRIVE|REP_INSTALL|REP_INSTALL"), ok, "CD",
          "Q:\\DRIVE|C:\\Games\\Title|REP_INSTALL"},
-        {true, Quoted("", "x"), ok, "", "x"}, {true, "\"Open\"=\"", ok, "Open", ""},
+        {true, Quoted("", "x"), ok, "", "x"},
+        {true, "\"Open\"=\"", ok, "Open", ""},
         {true, Quoted("a\\\"b", "\\\"hi\\\""), ok, "a\"b", "\"hi\""},
         // ソ (0x83 0x5C) escapes nothing; an escaped 表 stays whole and escapes no z.
         {true, Quoted("\x83\x5c", "\x83\x5c\\\\x\\\x95\x5cz"), ok, "\x83\x5c", "\x83\x5c\\x\x95\x5cz"},
         // Key lines, default values and other types have no quote, equals, quote.
         {true, "\"Ver\"=dword:00000001", bad, "", ""},
-        {true, "\"P\"=dword:1 REP_CDROM", bad, "", ""}, {true, "\"=\"abc\"", bad, "", ""},
+        {true, "\"P\"=dword:1 REP_CDROM", bad, "", ""},
+        {true, "\"=\"abc\"", bad, "", ""},
         {true, Quoted("L", std::string(520, 'a')), too_long, "", ""},
     };
     // The drive is searched once exactly when an accepted line names its placeholder.
